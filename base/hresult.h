@@ -1,0 +1,35 @@
+// HRESULT plumbing: errors flow up as return values through these few macros.
+#pragma once
+
+#include <windows.h>
+
+namespace base {
+
+// The calling thread's last Win32 error as an HRESULT; E_FAIL when the API set none.
+inline HRESULT HResultFromLastError() noexcept {
+    const DWORD err = ::GetLastError();
+    return err == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(err);
+}
+
+}  // namespace base
+
+#define RETURN_IF_FAILED(expr)                  \
+    do {                                        \
+        const HRESULT hr_macro_ = (expr);       \
+        if (FAILED(hr_macro_)) return hr_macro_; \
+    } while (0)
+
+#define RETURN_HR_IF(hr, cond)        \
+    do {                              \
+        if (cond) return (hr);        \
+    } while (0)
+
+#define RETURN_HR_IF_NULL(hr, ptr)      \
+    do {                                \
+        if ((ptr) == nullptr) return (hr); \
+    } while (0)
+
+#define RETURN_LAST_ERROR_IF(cond)                                 \
+    do {                                                           \
+        if (cond) return ::base::HResultFromLastError();           \
+    } while (0)

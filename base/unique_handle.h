@@ -1,0 +1,96 @@
+// Move-only owners of Win32 handles. One template, a traits class per kind of handle: the traits
+// say which value means "none" and how the handle is given back. put() releases what is held
+// before handing out the address, so a handle can never be overwritten while still open.
+#pragma once
+
+#include <windows.h>
+
+namespace base {
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using pointer = typename Traits::pointer;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(pointer h) noexcept : h_(h) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+
+    pointer get() const noexcept { return h_; }
+    bool valid() const noexcept { return h_ != Traits::invalid(); }
+    explicit operator bool() const noexcept { return valid(); }
+
+    pointer release() noexcept {
+        pointer h = h_;
+        h_ = Traits::invalid();
+        return h;
+    }
+    void reset(pointer h = Traits::invalid()) noexcept {
+        pointer old = h_;
+        h_ = h;
+        if (old != Traits::invalid()) Traits::close(old);
+    }
+    pointer* put() noexcept {
+        reset();
+        return &h_;
+    }
+
+private:
+    pointer h_ = Traits::invalid();
+};
+
+// Kernel objects whose "none" is null: events, threads, processes, mutexes.
+struct NullHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+// Files: CreateFile reports failure as INVALID_HANDLE_VALUE, never null.
+struct FileHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+struct RegKeyTraits {
+    using pointer = HKEY;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::RegCloseKey(h); }
+};
+
+struct ModuleTraits {
+    using pointer = HMODULE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::FreeLibrary(h); }
+};
+
+struct GdiObjectTraits {
+    using pointer = HGDIOBJ;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteObject(h); }
+};
+
+struct MemoryDcTraits {
+    using pointer = HDC;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DeleteDC(h); }
+};
+
+using UniqueEvent = UniqueHandle<NullHandleTraits>;
+using UniqueThread = UniqueHandle<NullHandleTraits>;
+using UniqueProcess = UniqueHandle<NullHandleTraits>;
+using UniqueFile = UniqueHandle<FileHandleTraits>;
+using UniqueHkey = UniqueHandle<RegKeyTraits>;
+using UniqueModule = UniqueHandle<ModuleTraits>;
+using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+
+}  // namespace base

@@ -1,0 +1,34 @@
+// A tiny benchmark runner: each group measures something and adds rows to one printed table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Row {
+    std::string what;
+    double value;
+    std::string unit;
+    std::string note;
+};
+
+using Group = void (*)(std::vector<Row>& rows);
+
+// Registers a group at static initialisation; groups run in registration order.
+struct Registrar {
+    Registrar(const char* name, Group group);
+};
+
+// Monotonic time in nanoseconds.
+double NowNs();
+
+// Median of samples (sorted in place).
+double Median(std::vector<double>& samples);
+
+}  // namespace bench
+
+#define BENCH_GROUP(name)                                          \
+    static void name(std::vector<bench::Row>& rows);               \
+    static const bench::Registrar name##_registrar(#name, name);   \
+    static void name(std::vector<bench::Row>& rows)

@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "bench/bench.h"
+
+namespace bench {
+namespace {
+
+std::vector<std::pair<const char*, Group>>& Groups() {
+    static std::vector<std::pair<const char*, Group>> groups;
+    return groups;
+}
+
+}  // namespace
+
+Registrar::Registrar(const char* name, Group group) { Groups().emplace_back(name, group); }
+
+double NowNs() {
+    static const double nsPerCount = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return 1e9 / static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * nsPerCount;
+}
+
+double Median(std::vector<double>& samples) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+}  // namespace bench
+
+int main() {
+    std::vector<bench::Row> rows;
+    for (const auto& [name, group] : bench::Groups()) {
+        std::fprintf(stderr, "running %s ...\n", name);
+        group(rows);
+    }
+    std::printf("| %-58s | %14s | %-6s | %s\n", "measurement", "value", "unit", "note");
+    std::printf("|%s|%s|%s|%s\n", std::string(60, '-').c_str(), std::string(16, '-').c_str(),
+                std::string(8, '-').c_str(), std::string(6, '-').c_str());
+    for (const bench::Row& r : rows) {
+        std::printf("| %-58s | %14.1f | %-6s | %s\n", r.what.c_str(), r.value, r.unit.c_str(),
+                    r.note.c_str());
+    }
+    return 0;
+}

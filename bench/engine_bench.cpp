@@ -1,0 +1,92 @@
+// Engine figures: the read-out path, the per-byte cost of a cycle, and how fast Stop returns.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench/bench.h"
+#include "directport/directport.h"
+#include "engine/channel_sampler.h"
+
+namespace {
+
+constexpr int kBoard = 356;
+
+}  // namespace
+
+BENCH_GROUP(ReadOut) {
+    CChannelSampler sampler;
+    constexpr int kCalls = 5'000'000;
+    volatile int sink = 0;
+    const double t0 = bench::NowNs();
+    for (int i = 0; i < kCalls; ++i) sink = sink + sampler.GetChnlValue(i & 7);
+    const double t1 = bench::NowNs();
+    rows.push_back({"GetChnlValue", (t1 - t0) / kCalls, "ns", "per call, 5M calls"});
+}
+
+BENCH_GROUP(CycleBytes) {
+    DPSIM_Reset();
+    DPSIM_Configure("356:wave");
+    // What one DP_InpB costs on its own, so the engine's share of a byte can be told apart.
+    constexpr int kReads = 2'000'000;
+    double t0 = bench::NowNs();
+    for (int i = 0; i < kReads; ++i) DP_InpB(kBoard);
+    const double perRead = (bench::NowNs() - t0) / kReads;
+    rows.push_back({"DP_InpB (simulated board)", perRead, "ns", "per read"});
+
+    // A sampler at Interval 20 ms reads 16 bytes a cycle, three port reads each (two status, one
+    // data); the log's time stamps give each cycle's span from its first read to its last.
+    constexpr int kLog = 200'000;
+    DPSIM_StartLog(kLog);
+    CChannelSampler sampler;
+    sampler.SetInterval(20);
+    sampler.Start();
+    ::Sleep(1500);
+    sampler.Stop();
+    std::vector<DPSIM_ACCESS> log(kLog);
+    log.resize(DPSIM_ReadLog(log.data(), kLog));
+    DPSIM_StartLog(0);
+
+    std::vector<double> perByte;
+    size_t first = 0;
+    for (size_t i = 1; i <= log.size(); ++i) {
+        if (i == log.size() || log[i].timeUs - log[i - 1].timeUs > 5000) {
+            const size_t reads = i - first;
+            if (reads == 48) {
+                perByte.push_back((log[i - 1].timeUs - log[first].timeUs) * 1000.0 / 16.0);
+            }
+            first = i;
+        }
+    }
+    const double byteNs = bench::Median(perByte);
+    rows.push_back({"cycle time per byte (3 port reads + engine)", byteNs, "ns",
+                    std::to_string(perByte.size()) + " cycles, trace closed"});
+    rows.push_back({"engine overhead per byte read (trace closed)", byteNs - 3 * perRead, "ns",
+                    "per byte minus 3 port reads"});
+    DPSIM_Reset();
+}
+
+BENCH_GROUP(StopLatency) {
+    DPSIM_Reset();
+    DPSIM_Configure("356:busy");
+    std::vector<double> samples;
+    const DWORD delays[] = {5, 50, 300, 1000, 2000};
+    for (int round = 0; round < 2; ++round) {
+        for (DWORD delay : delays) {
+            CChannelSampler sampler;  // Interval 2160, polling a board that never gets ready
+            sampler.Start();
+            ::Sleep(delay);
+            const double t0 = bench::NowNs();
+            sampler.Stop();
+            samples.push_back((bench::NowNs() - t0) / 1e6);
+        }
+    }
+    const double worst = *std::max_element(samples.begin(), samples.end());
+    const double median = bench::Median(samples);
+    rows.push_back({"Stop latency, busy board, Interval 2160 (median)", median, "ms",
+                    std::to_string(samples.size()) + " stops at 5 ms .. 2 s into the run"});
+    rows.push_back({"Stop latency, busy board, Interval 2160 (worst)", worst, "ms", ""});
+    DPSIM_Reset();
+}

@@ -1,0 +1,37 @@
+# GoogleTest from Debian's source package, built with the cross toolchain, and CTest under Wine.
+set(VANDREL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(${VANDREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(t gtest gtest_main gmock gmock_main)
+  if(TARGET ${t})
+    target_compile_options(${t} PRIVATE -w)
+  endif()
+endforeach()
+
+enable_testing()
+
+# Only the x86_64 build can run here; the i686 test programs are built to keep the code 32-bit clean.
+set(VANDREL_RUN_TESTS ${VANDREL_X64})
+set(VANDREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+find_program(VANDREL_WINE NAMES wine)
+
+# vandrel_add_test(<target> [LOCKS lock...] [TIMEOUT s])
+# One CTest test per test program. LOCKS names machine-wide state that the program touches
+# (the port lock event, files in C:\, the registry) so that ctest -j serialises those programs.
+function(vandrel_add_test target)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LOCKS" ${ARGN})
+  if(NOT VANDREL_RUN_TESTS)
+    return()
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${target} COMMAND ${VANDREL_WINE} $<TARGET_FILE:${target}>)
+  set_tests_properties(${target} PROPERTIES
+    TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "WINEPREFIX=${VANDREL_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+  if(ARG_LOCKS)
+    set_tests_properties(${target} PROPERTIES RESOURCE_LOCK "${ARG_LOCKS}")
+  endif()
+endfunction()

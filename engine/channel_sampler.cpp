@@ -1,0 +1,157 @@
+#include "engine/channel_sampler.h"
+
+#include "directport/directport.h"
+#include "engine/sample_math.h"
+#include "trace/trace.h"
+
+namespace {
+
+constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+constexpr char kFlagFile[] = "C:\\TRUV_Debug.flag";
+constexpr LONG kDefaultInterval = 2160;
+constexpr LONG kDefaultAddress = 356;
+constexpr LONG kDefaultChannels = 8;
+constexpr int kBufferBytes = 16;
+
+bool IsReady(INT status) noexcept { return (status & 1) == 0; }
+
+// The trace is switched on by the presence of the flag file when a sampler is built. The file is
+// opened exclusively, so a file that another process holds open counts as absent.
+void ActivateTraceIfFlagged() noexcept {
+    try {
+        base::UniqueFile flag(::CreateFileA(kFlagFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (flag) TraceOpen();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+CChannelSampler::CChannelSampler(TickSource tickSource) noexcept
+    : Interval(kDefaultInterval),
+      Address(kDefaultAddress),
+      ChannelNumber(kDefaultChannels),
+      LastUpdateTick(0),
+      ThreadId(0),
+      tick_(tickSource) {
+    ActivateTraceIfFlagged();
+    for (auto& slot : Values) slot.store(-1, std::memory_order_relaxed);
+    StopEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+}
+
+CChannelSampler::~CChannelSampler() { Stop(); }
+
+void CChannelSampler::SetChannelNumber(LONG value) noexcept {
+    if (value == 1 || value == 4 || value == 8) ChannelNumber.store(value, std::memory_order_relaxed);
+}
+
+SHORT CChannelSampler::GetChnlValue(LONG nChnlIndex) const noexcept {
+    if (nChnlIndex < 0 || nChnlIndex >= GetChannelNumber()) return engine::kNoValue;
+    const uint32_t limit = engine::StalenessLimit(static_cast<uint32_t>(GetInterval()));
+    const DWORD last = LastUpdateTick.load(std::memory_order_acquire);
+    if (engine::TickDiff(last, tick_()) > limit) return engine::kNoValue;
+    return engine::DecodeChannelWord(
+        static_cast<uint16_t>(Values[nChnlIndex].load(std::memory_order_relaxed)));
+}
+
+BOOL CChannelSampler::Start() noexcept {
+    if (ThreadHandle) return FALSE;
+
+    // A handle that a failed Start left open is given up before the event is opened again.
+    PortLockEvent.reset();
+    HANDLE lock = ::CreateEventA(nullptr, FALSE, TRUE, kPortLockName);
+    const bool existed = lock && ::GetLastError() == ERROR_ALREADY_EXISTS;
+    PortLockEvent.reset(lock);
+    TraceStatus(existed ? "Get TRUV.Vandrel.IOEvent" : "Build TRUV.Vandrel.IOEvent");
+    if (!PortLockEvent) {
+        TraceStatus("failed\n");
+        return FALSE;
+    }
+    TraceStatus("success\n");
+
+    stopRequested_.store(false, std::memory_order_relaxed);
+    DWORD id = 0;
+    ThreadHandle.reset(::CreateThread(nullptr, 0, ThreadEntry, this, 0, &id));
+    if (!ThreadHandle) return FALSE;
+    ThreadId = id;
+    ::SetThreadPriority(ThreadHandle.get(), THREAD_PRIORITY_HIGHEST);
+    return TRUE;
+}
+
+void CChannelSampler::Stop() noexcept {
+    if (ThreadHandle) {
+        stopRequested_.store(true, std::memory_order_relaxed);
+        ::SetEvent(StopEvent.get());
+        // No time-out and no forced end: the thread watches the request in its pause, in its lock
+        // wait and between status polls, so it ends within one poll. A killed thread could leave
+        // the trace queue's lock or the heap's lock taken for good.
+        ::WaitForSingleObject(ThreadHandle.get(), INFINITE);
+        // The thread normally consumed the signal; one that had ended on its own did not.
+        ::ResetEvent(StopEvent.get());
+        ThreadHandle.reset();
+    }
+    PortLockEvent.reset();
+}
+
+DWORD WINAPI CChannelSampler::ThreadEntry(LPVOID param) noexcept {
+    static_cast<CChannelSampler*>(param)->SampleLoop();
+    return 0;
+}
+
+void CChannelSampler::SampleLoop() noexcept {
+    uint8_t buffer[kBufferBytes] = {};
+    DWORD wait = 0;
+    for (;;) {
+        // Stop check, which is also the pause between cycles. A failed wait (no stop event) ends
+        // the thread as a stop request would.
+        if (::WaitForSingleObject(StopEvent.get(), wait) != WAIT_TIMEOUT) return;
+
+        // Turn at the board: wait for the port lock, but go on without it after the time-out. The
+        // stop event comes first, so a stop request wins over a free lock.
+        const HANDLE handles[2] = {StopEvent.get(), PortLockEvent.get()};
+        if (::WaitForMultipleObjects(2, handles, FALSE, wait) == WAIT_OBJECT_0) return;
+
+        const int count = ReadCycle(buffer);
+        if (count == 2 * GetChannelNumber()) {
+            TraceData("%dchnl over", static_cast<int>(GetChannelNumber()));
+            Publish(buffer);
+        }
+        TraceData("\n");
+        wait = static_cast<DWORD>(GetInterval());
+        // Released whether or not the wait took it: a lock left taken elsewhere frees up this way.
+        ::SetEvent(PortLockEvent.get());
+    }
+}
+
+int CChannelSampler::ReadCycle(uint8_t (&buffer)[16]) noexcept {
+    const DWORD cycleStart = tick_();
+    int count = 0;
+    for (int slot = 0; slot < 2 * GetChannelNumber() && slot < kBufferBytes; ++slot) {
+        if (stopRequested_.load(std::memory_order_relaxed)) break;
+        if (!WaitReady(cycleStart)) continue;  // budget spent: the slot is given up
+        ++count;
+        const uint8_t byte = static_cast<uint8_t>(DP_InpB(engine::DataPort(GetAddress())) & 0xFF);
+        buffer[slot] = byte;
+        TraceData("%d ", static_cast<int>(byte));
+    }
+    return count;
+}
+
+bool CChannelSampler::WaitReady(DWORD cycleStart) noexcept {
+    for (;;) {
+        if (stopRequested_.load(std::memory_order_relaxed)) return false;
+        if (engine::TickDiff(cycleStart, tick_()) >= static_cast<DWORD>(GetInterval())) return false;
+        if (!IsReady(DP_InpB(GetAddress()))) continue;
+        if (!IsReady(DP_InpB(GetAddress()))) continue;
+        return true;
+    }
+}
+
+void CChannelSampler::Publish(const uint8_t (&buffer)[16]) noexcept {
+    for (int k = 0; k < 8; ++k) {
+        Values[k].store(static_cast<int16_t>(engine::RawWord(buffer[2 * k], buffer[2 * k + 1])),
+                        std::memory_order_relaxed);
+    }
+    LastUpdateTick.store(tick_(), std::memory_order_release);
+}

@@ -1,0 +1,468 @@
+// CChannelSampler against the simulated board, through the real DP_InpB import.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "base/unique_handle.h"
+#include "engine/channel_sampler.h"
+#include "tests/support/child_process.h"
+#include "tests/support/sim_helpers.h"
+
+using testsupport::SimBoards;
+using testsupport::WaitUntil;
+
+namespace {
+
+constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+constexpr LONG kStatus = 356;
+constexpr LONG kData = 358;
+// Channel words 0..7 decode to 0, 32766, 32767, 0, -1, -32767, 4660, -4660.
+constexpr char kWordsBoard[] =
+    "356:words=0x0000/0x7FFE/0x7FFF/0x8000/0x8001/0xFFFF/0x1234/0x9234";
+constexpr SHORT kWordsValues[8] = {0, 32766, 32767, 0, -1, -32767, 4660, -4660};
+
+// A clock for the sampler: frozen at a chosen count, or running from a chosen count.
+std::atomic<bool> g_frozen{false};
+std::atomic<DWORD> g_tick{0};
+std::atomic<DWORD> g_runningBase{0};
+DWORD WINAPI TestTick() {
+    return g_frozen ? g_tick.load() : g_tick.load() + (::GetTickCount() - g_runningBase.load());
+}
+void FreezeClock(DWORD at) {
+    g_tick = at;
+    g_frozen = true;
+}
+void RunClockFrom(DWORD at) {
+    g_runningBase = ::GetTickCount();
+    g_tick = at;
+    g_frozen = false;
+}
+
+bool PortLockExists() {
+    base::UniqueEvent e(::OpenEventA(SYNCHRONIZE, FALSE, kPortLockName));
+    return e.valid();
+}
+
+}  // namespace
+
+// --- settings ------------------------------------------------------------------------------------
+
+TEST(SamplerSettings, DefaultsAndIdle) {
+    CChannelSampler s;
+    EXPECT_EQ(2160, s.GetInterval());
+    EXPECT_EQ(356, s.GetAddress());
+    EXPECT_EQ(8, s.GetChannelNumber());
+    EXPECT_FALSE(s.IsRunning());
+    EXPECT_EQ(0u, s.GetThreadId());
+}
+
+TEST(SamplerSettings, IntervalAndAddressStoreAnyValue) {
+    CChannelSampler s;
+    for (LONG v : {0L, -1L, 0x7FFFFFFFL, -0x7FFFFFFFL - 1}) {
+        s.SetInterval(v);
+        s.SetAddress(v);
+        EXPECT_EQ(v, s.GetInterval());
+        EXPECT_EQ(v, s.GetAddress());
+    }
+}
+
+class ChannelCount : public testing::TestWithParam<std::pair<LONG, LONG>> {};
+TEST_P(ChannelCount, OnlyOneFourAndEightAreTaken) {
+    CChannelSampler s;
+    s.SetChannelNumber(4);
+    s.SetChannelNumber(GetParam().first);
+    EXPECT_EQ(GetParam().second, s.GetChannelNumber());
+}
+INSTANTIATE_TEST_SUITE_P(Engine, ChannelCount,
+                         testing::Values(std::pair{1L, 1L}, std::pair{4L, 4L}, std::pair{8L, 8L},
+                                         std::pair{2L, 4L}, std::pair{0L, 4L}, std::pair{16L, 4L},
+                                         std::pair{-1L, 4L}, std::pair{3L, 4L}));
+
+// --- read-out ------------------------------------------------------------------------------------
+
+class SamplerReadOut : public testing::Test {
+protected:
+    void TearDown() override { RunClockFrom(::GetTickCount()); }
+
+    // Starts s on the words board with the clock frozen at t and waits for a published set.
+    void PublishAt(CChannelSampler& s, DWORD t) {
+        FreezeClock(t);
+        ASSERT_TRUE(s.Start());
+        ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(1) == 32766; }));
+        s.Stop();
+    }
+    SimBoards sim_{kWordsBoard};
+};
+
+TEST_F(SamplerReadOut, BeforeTheFirstCycleThePresetSlotsReadWhileTheCounterIsSmall) {
+    CChannelSampler s(TestTick);
+    FreezeClock(0x10);
+    for (LONG i = 0; i < 8; ++i) EXPECT_EQ(-32767, s.GetChnlValue(i)) << i;
+    FreezeClock(64850);
+    EXPECT_EQ(-32767, s.GetChnlValue(0));
+    FreezeClock(64851);
+    for (LONG i = 0; i < 8; ++i) EXPECT_EQ(32767, s.GetChnlValue(i)) << i;
+}
+
+TEST_F(SamplerReadOut, IndexOutsideTheChannelCountIsTheSentinel) {
+    CChannelSampler s(TestTick);
+    FreezeClock(0x10);
+    EXPECT_EQ(-32767, s.GetChnlValue(7));
+    EXPECT_EQ(32767, s.GetChnlValue(8));
+    EXPECT_EQ(32767, s.GetChnlValue(-1));
+    EXPECT_EQ(32767, s.GetChnlValue(0x7FFFFFFF));
+    s.SetChannelNumber(1);
+    EXPECT_EQ(-32767, s.GetChnlValue(0));
+    EXPECT_EQ(32767, s.GetChnlValue(1));
+}
+
+TEST_F(SamplerReadOut, PublishedWordsAreDecoded) {
+    CChannelSampler s(TestTick);
+    PublishAt(s, 100000);
+    for (LONG i = 0; i < 8; ++i) EXPECT_EQ(kWordsValues[i], s.GetChnlValue(i)) << i;
+}
+
+TEST_F(SamplerReadOut, StalenessBoundaryFollowsTheInterval) {
+    CChannelSampler s(TestTick);
+    PublishAt(s, 100000);
+    FreezeClock(100000 + 64850);
+    EXPECT_EQ(32766, s.GetChnlValue(1)) << "exactly at the limit is still fresh";
+    FreezeClock(100000 + 64851);
+    EXPECT_EQ(32767, s.GetChnlValue(1));
+    s.SetInterval(0);
+    FreezeClock(100000 + 50);
+    EXPECT_EQ(32766, s.GetChnlValue(1));
+    FreezeClock(100000 + 51);
+    EXPECT_EQ(32767, s.GetChnlValue(1));
+}
+
+TEST_F(SamplerReadOut, AgeIsMeasuredAcrossTheCounterWrap) {
+    CChannelSampler s(TestTick);
+    PublishAt(s, 0xFFFFFF00);
+    s.SetInterval(7);  // limit 260 ms, the age 271 ms
+    FreezeClock(0x10);
+    EXPECT_EQ(32767, s.GetChnlValue(1));
+    s.SetInterval(8);  // limit 290 ms
+    EXPECT_EQ(32766, s.GetChnlValue(1));
+}
+
+TEST_F(SamplerReadOut, ValuesOutliveStopAndRestartUntilTheNextCompleteCycle) {
+    CChannelSampler s(TestTick);
+    PublishAt(s, 100000);
+    EXPECT_EQ(-4660, s.GetChnlValue(7)) << "readable after Stop";
+    ASSERT_EQ(1, DPSIM_Configure("356:busy"));
+    s.SetInterval(50);
+    ASSERT_TRUE(s.Start());
+    ::Sleep(200);
+    EXPECT_EQ(-4660, s.GetChnlValue(7)) << "a new run publishes nothing it did not complete";
+    s.Stop();
+}
+
+// --- the board protocol --------------------------------------------------------------------------
+
+class SamplerProtocol : public testing::Test {
+protected:
+    void TearDown() override { RunClockFrom(::GetTickCount()); }
+};
+
+TEST_F(SamplerProtocol, FourChannelsReadEightBytesEachAfterTwoReadyPolls) {
+    SimBoards sim(kWordsBoard, 4096);
+    CChannelSampler s;
+    s.SetChannelNumber(4);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(2) == 32767 && s.GetChnlValue(1) == 32766; }));
+    s.Stop();
+    const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 100000);
+    ASSERT_FALSE(cycles.empty());
+    const auto& reads = cycles[0].reads;
+    ASSERT_EQ(24u, reads.size());
+    for (size_t i = 0; i < reads.size(); ++i) {
+        EXPECT_EQ(i % 3 == 2 ? kData : kStatus, reads[i].port) << "read " << i;
+        EXPECT_EQ(s.GetThreadId(), reads[i].threadId);
+    }
+    EXPECT_EQ(32767, s.GetChnlValue(4)) << "only the first four channels are read out";
+}
+
+class StatusSequence : public testing::TestWithParam<std::vector<BYTE>> {};
+TEST_P(StatusSequence, ByteIsTakenAfterTwoSuccessiveReadyReads) {
+    SimBoards sim(kWordsBoard, 64);
+    const auto& script = GetParam();
+    ASSERT_EQ(1, DPSIM_ScriptStatus(kStatus, script.data(), static_cast<int>(script.size())));
+    CChannelSampler s;
+    s.SetChannelNumber(1);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([] { return testsupport::AccessLogSize() > 8; }));
+    s.Stop();
+    const auto log = testsupport::ReadAccessLog();
+    for (size_t i = 0; i < script.size(); ++i) {
+        EXPECT_EQ(kStatus, log[i].port) << "read " << i;
+        EXPECT_EQ(script[i], log[i].value) << "read " << i;
+    }
+    EXPECT_EQ(kData, log[script.size()].port) << "the data read follows the second ready status";
+}
+INSTANTIATE_TEST_SUITE_P(Engine, StatusSequence,
+                         testing::Values(std::vector<BYTE>{0x00, 0x01, 0x00, 0x00},
+                                         std::vector<BYTE>{0xFE, 0xFE},
+                                         std::vector<BYTE>{0xFF, 0xFE, 0xFE},
+                                         std::vector<BYTE>{0xFE, 0x01, 0xFF, 0xFE, 0xFE}));
+
+TEST_F(SamplerProtocol, BoardThatNeverGetsReadySpendsTheBudgetAndPublishesNothing) {
+    SimBoards sim("356:busy", 1 << 20);
+    RunClockFrom(1000);
+    CChannelSampler s(TestTick);
+    s.SetInterval(100);
+    ASSERT_TRUE(s.Start());
+    ::Sleep(450);
+    s.Stop();
+    const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 30000);
+    EXPECT_GE(cycles.size(), 2u);
+    for (const auto& c : cycles) EXPECT_EQ(0, c.DataReads(kData));
+    EXPECT_EQ(-32767, s.GetChnlValue(0)) << "still the preset slot: nothing was published";
+}
+
+TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
+    SimBoards sim("356:words=1/2/3/4/5/6/7/8,stall=5", 1 << 20);
+    RunClockFrom(1000);
+    CChannelSampler s(TestTick);
+    s.SetInterval(60);
+    ASSERT_TRUE(s.Start());
+    ::Sleep(300);
+    s.Stop();
+    const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 20000);
+    ASSERT_GE(cycles.size(), 2u);
+    for (const auto& c : cycles) EXPECT_EQ(5, c.DataReads(kData));
+    EXPECT_EQ(-32767, s.GetChnlValue(0));
+}
+
+TEST_F(SamplerProtocol, IntervalZeroSpendsTheBudgetBeforeTheFirstRead) {
+    SimBoards sim(kWordsBoard, 1024);
+    RunClockFrom(1000);
+    CChannelSampler s(TestTick);
+    s.SetInterval(0);
+    ASSERT_TRUE(s.Start());
+    ::Sleep(200);
+    s.Stop();
+    EXPECT_TRUE(testsupport::ReadAccessLog().empty());
+    s.SetInterval(2160);  // at 0 the staleness limit is 50 ms
+    EXPECT_EQ(-32767, s.GetChnlValue(0));
+}
+
+TEST_F(SamplerProtocol, PortLockEventLivesWhileASamplerHoldsIt) {
+    SimBoards sim(kWordsBoard);
+    ASSERT_FALSE(PortLockExists());
+    {
+        CChannelSampler s;
+        ASSERT_TRUE(s.Start());
+        EXPECT_TRUE(PortLockExists());
+        s.Stop();
+        EXPECT_FALSE(PortLockExists()) << "Stop gives up the sampler's handle";
+    }
+}
+
+TEST_F(SamplerProtocol, ReleasesTheLockAfterACycleThatCouldNotTakeIt) {
+    SimBoards sim(kWordsBoard, 4096);
+    base::UniqueEvent lock(::CreateEventA(nullptr, FALSE, TRUE, kPortLockName));
+    ASSERT_TRUE(lock);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0)) << "the test takes the lock";
+    CChannelSampler s;  // Interval 2160: one cycle, then a long pause
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([] { return testsupport::AccessLogSize() >= 48; }));
+    ::Sleep(50);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0))
+        << "the sampler sampled without the lock and signalled it at the end of its cycle";
+    s.Stop();
+}
+
+TEST_F(SamplerProtocol, StartFailsWhenThePortLockCannotBeOpened) {
+    SimBoards sim(kWordsBoard);
+    CChannelSampler s;
+    {
+        // Another kind of object under the lock's name makes CreateEvent fail.
+        base::UniqueEvent squatter(::CreateMutexA(nullptr, FALSE, kPortLockName));
+        ASSERT_TRUE(squatter);
+        EXPECT_FALSE(s.Start());
+        EXPECT_FALSE(s.IsRunning());
+        s.Stop();
+    }
+    EXPECT_TRUE(s.Start());
+    s.Stop();
+}
+
+// --- start, stop and lifetime ---------------------------------------------------------------------
+
+TEST(SamplerLifecycle, SecondStartIsRefusedAndStopEndsTheThread) {
+    SimBoards sim(kWordsBoard);
+    CChannelSampler s;
+    ASSERT_TRUE(s.Start());
+    EXPECT_TRUE(s.IsRunning());
+    const DWORD id = s.GetThreadId();
+    EXPECT_NE(0u, id);
+    base::UniqueThread thread(::OpenThread(SYNCHRONIZE, FALSE, id));
+    ASSERT_TRUE(thread);
+    EXPECT_FALSE(s.Start());
+    EXPECT_EQ(id, s.GetThreadId());
+    s.Stop();
+    EXPECT_FALSE(s.IsRunning());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 0));
+    EXPECT_EQ(id, s.GetThreadId()) << "Stop keeps the last thread id";
+    s.Stop();  // idle: nothing to do
+    EXPECT_FALSE(s.IsRunning());
+}
+
+TEST(SamplerLifecycle, EveryRestartSamplesAgain) {
+    SimBoards sim("356:words=1/0/0/0/0/0/0/0");
+    CChannelSampler s;
+    s.SetInterval(20);
+    for (int round = 1; round <= 4; ++round) {
+        const std::string config = "356:words=" + std::to_string(round) + "/0/0/0/0/0/0/0";
+        ASSERT_EQ(1, DPSIM_Configure(config.c_str()));
+        ASSERT_TRUE(s.Start()) << round;
+        EXPECT_TRUE(WaitUntil([&] { return s.GetChnlValue(0) == round; })) << "round " << round;
+        s.Stop();
+    }
+}
+
+class StopWithoutHanging : public testing::TestWithParam<const char*> {};
+TEST_P(StopWithoutHanging, UnlimitedIntervalStillStops) {
+    SimBoards sim(GetParam());
+    CChannelSampler s;
+    s.SetInterval(-1);  // 0xFFFFFFFF: the platform's "wait forever"
+    ASSERT_TRUE(s.Start());
+    ::Sleep(100);
+    s.Stop();  // the ctest time-out catches a hang
+    EXPECT_FALSE(s.IsRunning());
+    s.SetInterval(2160);
+    ASSERT_TRUE(s.Start());
+    s.Stop();
+}
+// A busy board: polled without end. A ready board: one cycle, then an unlimited pause.
+INSTANTIATE_TEST_SUITE_P(Engine, StopWithoutHanging, testing::Values("356:busy", "356:wave"));
+
+TEST(SamplerLifecycle, DestroyingARunningSamplerEndsItsThread) {
+    SimBoards sim("356:busy");
+    auto s = std::make_unique<CChannelSampler>();
+    ASSERT_TRUE(s->Start());
+    base::UniqueThread thread(::OpenThread(SYNCHRONIZE, FALSE, s->GetThreadId()));
+    ASSERT_TRUE(thread);
+    s.reset();
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 0));
+    EXPECT_FALSE(PortLockExists());
+}
+
+TEST(SamplerLifecycle, ThousandStartStopCyclesLeakNoHandles) {
+    SimBoards sim("356:busy");
+    CChannelSampler s;
+    ASSERT_TRUE(s.Start());  // first use may allocate lasting things
+    s.Stop();
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(s.Start()) << i;
+        s.Stop();
+    }
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
+    EXPECT_LE(after, before + 2);
+}
+
+// --- several samplers at one board ---------------------------------------------------------------
+
+namespace {
+
+// Cycles of different threads must not overlap at the board. A thread's first cycle only tries the
+// lock (it never waits for it), so it is left out.
+void ExpectTurnsAtTheBoard(const std::vector<testsupport::BoardCycle>& cycles, size_t threads) {
+    std::vector<const testsupport::BoardCycle*> checked;
+    std::map<DWORD, int> perThread;
+    for (const auto& c : cycles) {
+        if (perThread[c.thread]++ > 0) checked.push_back(&c);
+    }
+    ASSERT_EQ(threads, perThread.size());
+    for (const auto& [thread, n] : perThread) EXPECT_GE(n, 4) << "cycles of thread " << thread;
+    for (size_t i = 0; i < checked.size(); ++i) {
+        for (size_t j = i + 1; j < checked.size(); ++j) {
+            const auto& a = *checked[i];
+            const auto& b = *checked[j];
+            if (a.thread == b.thread) continue;
+            EXPECT_TRUE(a.lastUs < b.firstUs || b.lastUs < a.firstUs)
+                << "threads " << a.thread << " and " << b.thread << " at the board together: ["
+                << a.firstUs << ", " << a.lastUs << "] and [" << b.firstUs << ", " << b.lastUs << "]";
+        }
+    }
+}
+
+constexpr LONG kTurnInterval = 40;
+constexpr LONGLONG kCycleGapUs = 15000;
+
+}  // namespace
+
+TEST(SamplerTurns, TwoSamplersInOneProcess) {
+    SimBoards sim("356:wave", 1 << 20);
+    CChannelSampler a, b;
+    a.SetInterval(kTurnInterval);
+    b.SetInterval(kTurnInterval);
+    ASSERT_TRUE(a.Start());
+    ASSERT_TRUE(b.Start());
+    ::Sleep(1000);
+    a.Stop();
+    b.Stop();
+    ExpectTurnsAtTheBoard(testsupport::SplitCycles(testsupport::ReadAccessLog(), kCycleGapUs), 2);
+}
+
+TEST(SamplerTurns, TwoProcesses) {
+    testsupport::ChildResult child;
+    std::thread other([&] { child = testsupport::RunSelf("--child-sample 1500"); });
+    SimBoards sim("356:wave", 1 << 20);
+    CChannelSampler s;
+    s.SetInterval(kTurnInterval);
+    ASSERT_TRUE(s.Start());
+    ::Sleep(1500);
+    s.Stop();
+    other.join();
+    ASSERT_EQ(0u, child.exitCode) << child.out;
+
+    // Both logs on one time line: the child prints its reads as "read <thread> <us> <port>".
+    auto log = testsupport::ReadAccessLog();
+    std::istringstream lines(child.out);
+    std::string word;
+    while (lines >> word) {
+        if (word != "read") continue;
+        DPSIM_ACCESS r{};
+        lines >> r.threadId >> r.timeUs >> r.port;
+        log.push_back(r);
+    }
+    std::stable_sort(log.begin(), log.end(),
+                     [](const DPSIM_ACCESS& x, const DPSIM_ACCESS& y) { return x.timeUs < y.timeUs; });
+    ExpectTurnsAtTheBoard(testsupport::SplitCycles(log, kCycleGapUs), 2);
+}
+
+namespace {
+
+// The second process of SamplerTurns.TwoProcesses: samples for the given time and prints its reads.
+int ChildSample(int ms) {
+    SimBoards sim("356:wave", 1 << 20);
+    CChannelSampler s;
+    s.SetInterval(kTurnInterval);
+    if (!s.Start()) return 2;
+    ::Sleep(ms);
+    s.Stop();
+    for (const auto& r : testsupport::ReadAccessLog()) {
+        std::printf("read %lu %lld %ld\n", r.threadId, r.timeUs, r.port);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--child-sample") == 0) return ChildSample(std::atoi(argv[2]));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
