@@ -379,7 +379,8 @@ TEST(HostingSite, PropertiesVerbOpensThePlatformFrameWhenTheSiteDoesNot) {
     EXPECT_EQ(S_OK, hr);
     EXPECT_TRUE(site.Called("ShowPropertyFrame"));
     ASSERT_TRUE(view.found) << "no property frame appeared";
-    EXPECT_NE(std::wstring::npos, view.title.find(L"Vandrel Control")) << "title: " << std::string(view.title.begin(), view.title.end());
+    EXPECT_NE(std::wstring::npos, view.title.find(L"Vandrel Control"))
+        << "title: " << std::string(view.title.begin(), view.title.end());
     EXPECT_EQ((std::vector<std::wstring>{L"Simple"}), view.tabs);
     EXPECT_TRUE(view.pageFound);
     Deactivate(a);

@@ -259,7 +259,8 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
     points.reset();
 
     void* p = kSentinel;
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, reinterpret_cast<IConnectionPoint**>(&p)));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION,
+              container->FindConnectionPoint(IID_IDispatch, reinterpret_cast<IConnectionPoint**>(&p)));
     EXPECT_EQ(nullptr, p);
 
     for (const IID& iid : {kEventsIid, IID_IPropertyNotifySink}) {
@@ -522,7 +523,8 @@ std::vector<std::string> ImportedModules(HMODULE module) {
     std::vector<std::string> out;
     for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
         std::string name(reinterpret_cast<const char*>(base + d->Name));
-        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(c)); });
         out.push_back(name);
     }
     return out;
