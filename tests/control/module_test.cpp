@@ -363,6 +363,9 @@ TEST(ControlTypeInfo, NamesToDispidsCaseInsensitively) {
     EXPECT_EQ(DISP_E_UNKNOWNNAME, ctrl->GetIDsOfNames(IID_NULL, &unknown, 1, 0, &id));
     EXPECT_EQ(DISPID_UNKNOWN, id);
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, ctrl->GetIDsOfNames(IID_IDispatch, &unknown, 1, 0, &id));
+    DISPPARAMS none = {};
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              ctrl->Invoke(1, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr));
 }
 
 namespace {
