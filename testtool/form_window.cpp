@@ -49,15 +49,7 @@ std::wstring FormWindow::WindowBox::Text() const {
 
 void FormWindow::WindowBox::SetText(const std::wstring& text) { ::SetWindowTextW(hwnd_, text.c_str()); }
 
-void FormWindow::WindowButton::SetEnabled(bool enabled) {
-    // A disabled window cannot keep the focus: hand it on along the tab order first, so the
-    // keyboard still works after a click on Start or Stop made with the space bar.
-    if (!enabled && ::GetFocus() == hwnd_) {
-        HWND next = ::GetNextDlgTabItem(form_, hwnd_, FALSE);
-        if (next && next != hwnd_) ::SetFocus(next);
-    }
-    ::EnableWindow(hwnd_, enabled ? TRUE : FALSE);
-}
+void FormWindow::WindowButton::SetEnabled(bool enabled) { ::EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
 
 void FormWindow::WindowTimer::SetInterval(UINT milliseconds) {
     interval_ = milliseconds;
@@ -152,7 +144,7 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
                     boxes_[c.array].emplace(c.index, WindowBox(child));
                     break;
                 case ControlKind::Button:
-                    buttons_[c.array].emplace(c.index, WindowButton(hwnd, child));
+                    buttons_[c.array].emplace(c.index, WindowButton(child));
                     break;
                 case ControlKind::Label:
                     break;
@@ -211,6 +203,16 @@ void FormWindow::Paint() noexcept {
     ::EndPaint(hwnd_, &ps);
 }
 
+// A button that disables itself in its click handler (Start, Stop) takes the focus with it; hand
+// it to the next control in the tab order as it stands after the handler, so that the keyboard
+// goes on working: from Start on to the block's Stop.
+void FormWindow::KeepFocusAfterClick(HWND clicked) noexcept {
+    if (!hwnd_ || ::GetActiveWindow() != hwnd_) return;
+    HWND focus = ::GetFocus();
+    if (focus && ::IsWindowEnabled(focus)) return;
+    if (HWND next = ::GetNextDlgTabItem(hwnd_, clicked, FALSE)) ::SetFocus(next);
+}
+
 // Keeps the keyboard focus on the form's controls across deactivation, as dialogs do.
 void FormWindow::OnActivate(bool active) noexcept {
     if (!active) {
@@ -241,6 +243,7 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
             if (HIWORD(wParam) == BN_CLICKED && lParam != 0 &&
                 ButtonFromId(static_cast<int>(LOWORD(wParam)), &array, &index)) {
                 if (events_) events_->OnClick(array, index);
+                KeepFocusAfterClick(reinterpret_cast<HWND>(lParam));
                 return 0;
             }
             break;

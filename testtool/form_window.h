@@ -53,11 +53,10 @@ private:
 
     class WindowButton final : public Button {
     public:
-        WindowButton(HWND form, HWND hwnd) noexcept : form_(form), hwnd_(hwnd) {}
+        explicit WindowButton(HWND hwnd) noexcept : hwnd_(hwnd) {}
         void SetEnabled(bool enabled) override;
 
     private:
-        HWND form_;
         HWND hwnd_;
     };
 
@@ -80,6 +79,7 @@ private:
     HRESULT Build(HINSTANCE module, UINT iconId) noexcept;
     void Paint() noexcept;
     void OnActivate(bool active) noexcept;
+    void KeepFocusAfterClick(HWND clicked) noexcept;
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 

@@ -206,18 +206,37 @@ TEST_F(FormWindowTest, TabOrderPassesOverDisabledButtons) {
     EXPECT_EQ(walk(), expected);
 }
 
-TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndLeavesAButtonAsItIsDisabled) {
+// Clicks that swap Start and Stop, as the handlers do.
+struct SwappingEvents final : mirelo::FormEvents {
+    mirelo::Form* form = nullptr;
+    void OnClick(ButtonArray array, int index) noexcept override {
+        mirelo::Button* start = nullptr;
+        mirelo::Button* stop = nullptr;
+        form->ButtonAt(ButtonArray::Start, index, &start);
+        form->ButtonAt(ButtonArray::Stop, index, &stop);
+        start->SetEnabled(array != ButtonArray::Start);
+        stop->SetEnabled(array == ButtonArray::Start);
+    }
+    void OnTick(TimerName) noexcept override {}
+};
+
+TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItself) {
+    SwappingEvents swapping;
+    swapping.form = form.get();
+    form->SetEvents(&swapping);
     form->Show(SW_SHOW);
     Pump(50);
     EXPECT_TRUE(::IsWindowVisible(form->hwnd()));
     EXPECT_EQ(::GetFocus(), Child(ControlArray::DataInterval, 0));
 
     ::SetFocus(Child(ControlArray::Start, 0));
-    mirelo::Button* start = nullptr;
-    ASSERT_EQ(form->ButtonAt(ButtonArray::Start, 0, &start), S_OK);
-    start->SetEnabled(false);
+    ::SendMessageW(Child(ControlArray::Start, 0), BM_CLICK, 0, 0);
     EXPECT_FALSE(::IsWindowEnabled(Child(ControlArray::Start, 0)));
+    EXPECT_EQ(::GetFocus(), Child(ControlArray::Stop, 0)) << "the keyboard goes on from Start to Stop";
+
+    ::SendMessageW(Child(ControlArray::Stop, 0), BM_CLICK, 0, 0);
     EXPECT_EQ(::GetFocus(), Child(ControlArray::Start, 1)) << "the next enabled control in the tab order";
+    form->SetEvents(nullptr);
 }
 
 TEST_F(FormWindowTest, ElementsByArrayAndIndex) {
