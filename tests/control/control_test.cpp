@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,6 +17,7 @@
 #include "base/unique_handle.h"
 #include "base/variant.h"
 #include "tests/control/vandrel_ocx.h"
+#include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
 
 using base::ComPtr;
@@ -578,20 +578,8 @@ struct Usage {
     SIZE_T committed = 0;
 };
 
-// Counted by probing every handle value: Wine's GetProcessHandleCount, GetGuiResources and
-// PrivateUsage all report 0. A leaked GDI bitmap shows in the committed memory.
-Usage MeasureUsage() {
-    Usage u;
-    DWORD flags;
-    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++u.handles;
-    }
-    PROCESS_MEMORY_COUNTERS mem = {};
-    mem.cb = sizeof mem;
-    ::K32GetProcessMemoryInfo(::GetCurrentProcess(), &mem, sizeof mem);
-    u.committed = mem.PagefileUsage;
-    return u;
-}
+// A leaked GDI bitmap shows in the committed memory.
+Usage MeasureUsage() { return {testsupport::CountOpenHandles(), testsupport::CommittedBytes()}; }
 
 }  // namespace
 
