@@ -1,0 +1,105 @@
+// Runs another program of the build (or a Windows tool) as a child process and collects what it
+// writes to stdout and stderr, separately.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "base/unique_handle.h"
+
+namespace testsupport {
+
+struct ProcessResult {
+    DWORD exitCode = 0xFFFFFFFF;  // also when the program did not end in time
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// The folder of this test program, with a trailing backslash: the build's bin folder.
+inline std::wstring BinFolder() {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// Runs commandLine with extra environment variables (name, value) set for the child only.
+inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000,
+                                const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
+    ProcessResult result;
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    base::UniqueFile outRead, outWrite, errRead, errWrite;
+    HANDLE r = nullptr, w = nullptr;
+    if (!::CreatePipe(&r, &w, &sa, 0)) return result;
+    outRead.reset(r);
+    outWrite.reset(w);
+    if (!::CreatePipe(&r, &w, &sa, 0)) return result;
+    errRead.reset(r);
+    errWrite.reset(w);
+    ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
+
+    std::vector<std::pair<std::wstring, std::wstring>> saved;
+    for (const auto& [name, value] : env) {
+        wchar_t buffer[4096];
+        const DWORD n = ::GetEnvironmentVariableW(name.c_str(), buffer, 4096);
+        saved.emplace_back(name, n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring(1, L'\0'));
+        ::SetEnvironmentVariableW(name.c_str(), value.c_str());
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = outWrite.get();
+    si.hStdError = errWrite.get();
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = commandLine;
+    const BOOL created = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                          nullptr, &si, &pi);
+    for (const auto& [name, value] : saved) {
+        ::SetEnvironmentVariableW(name.c_str(), value == std::wstring(1, L'\0') ? nullptr : value.c_str());
+    }
+    outWrite.reset();
+    errWrite.reset();
+    if (!created) return result;
+    base::UniqueProcess process(pi.hProcess);
+    base::UniqueThread thread(pi.hThread);
+
+    const auto drain = [](HANDLE pipe, std::string* text) {
+        char chunk[4096];
+        DWORD got = 0;
+        while (::ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
+    };
+    std::thread outReader(drain, outRead.get(), &result.out);
+    std::thread errReader(drain, errRead.get(), &result.err);
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
+        ::GetExitCodeProcess(process.get(), &result.exitCode);
+    } else {
+        result.timedOut = true;
+        ::TerminateProcess(process.get(), 0xFFFFFFFF);
+    }
+    outReader.join();
+    errReader.join();
+    return result;
+}
+
+// Splits text into lines, dropping the line ends (LF or CRLF).
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace testsupport
