@@ -10,39 +10,20 @@
 
 #include "activex/registration.h"
 #include "base/unique_handle.h"
+#include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "vandrel_h.h"
 
-using testsupport::ClassesRootRestorer;
-using testsupport::Lines;
-using testsupport::Minus;
-using testsupport::Narrow;
-using testsupport::ReadTree;
-using testsupport::Show;
-using Set = std::set<std::wstring>;
+using namespace testsupport;
 
 namespace {
 
-const CLSID kPageClsid = {0x8728c7cb, 0x895d, 0x442f, {0x86, 0x47, 0x74, 0xf1, 0x36, 0x6c, 0xdd, 0xe4}};
 const GUID kForeignLibid = {0x5b0f2d11, 0x6a3c, 0x4e0f, {0x9d, 0x51, 0x0c, 0x7e, 0x22, 0x41, 0x90, 0x3a}};
 constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
-constexpr bool kIs64Bit = sizeof(void*) == 8;
-const wchar_t* const kPlatformKey = kIs64Bit ? L"win64" : L"win32";
 
 const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId, 1, 1, 0x20591,
                                                &LIBID_VandrelLib, 1, 0};
 const activex::PageRegistration kPage = {&kPageClsid, 2};
-
-std::wstring GuidText(const GUID& g) {
-    wchar_t text[39];
-    ::StringFromGUID2(g, text, 39);
-    return text;
-}
-
-std::wstring Lower(std::wstring s) {
-    for (wchar_t& c : s) c = static_cast<wchar_t>(::towlower(c));
-    return s;
-}
 
 std::wstring BesideThisProgram(const wchar_t* name) {
     wchar_t self[MAX_PATH];
@@ -51,36 +32,7 @@ std::wstring BesideThisProgram(const wchar_t* name) {
     return path.substr(0, path.find_last_of(L'\\') + 1) + name;
 }
 
-std::wstring ShortPath(const std::wstring& full) {
-    wchar_t buffer[MAX_PATH];
-    const DWORD n = ::GetShortPathNameW(full.c_str(), buffer, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : full;
-}
-
-// The lines of set that lie at or below key (a lower-case path).
-Set Below(const Set& lines, const std::wstring& key) {
-    Set out;
-    for (const auto& l : lines) {
-        if (l.compare(0, key.size(), key) == 0 &&
-            (l.size() == key.size() || l[key.size()] == L'\\' || l[key.size()] == L' ')) {
-            out.insert(l);
-        }
-    }
-    return out;
-}
-
 Set Without(const Set& lines, const Set& gone) { return Minus(lines, gone); }
-
-void SetKey(const std::wstring& path, const wchar_t* value) {
-    base::UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
-    if (value) {
-        ASSERT_EQ(ERROR_SUCCESS,
-                  ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))));
-    }
-}
 
 class Registration : public testing::Test {
 protected:
@@ -89,26 +41,11 @@ protected:
         module_.reset(::LoadLibraryW(fullPath_.c_str()));
         ASSERT_TRUE(module_);
         shortPath_ = ShortPath(fullPath_);
-        clsid_ = Lower(L"clsid\\" + GuidText(CLSID_Vandrel));
-        page_ = Lower(L"clsid\\" + GuidText(kPageClsid));
-        typeLib_ = Lower(L"typelib\\" + GuidText(LIBID_VandrelLib));
-        locale_ = typeLib_ + L"\\1.0\\0";
-        // The platform writes interface keys into both registry views of a 64-bit system.
-        for (const wchar_t* view : {L"", kIs64Bit ? L"wow6432node\\" : nullptr}) {
-            if (!view) continue;
-            for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) {
-                interfaces_.push_back(Lower(view + (L"interface\\" + GuidText(*iid))));
-            }
-        }
-        platformKeys_ = interfaces_;
-        platformKeys_.push_back(typeLib_);
-        // The type library key is shared between the views; the 32-bit view shows it as well.
-        if (kIs64Bit) platformKeys_.push_back(L"wow6432node\\" + typeLib_);
-
-        std::vector<std::wstring> touched = interfaces_;
-        touched.insert(touched.end(), {clsid_, page_, typeLib_, L"vandrel.vandrelctrl.1",
-                                       L"vandrel.vandrelproppage.1"});
-        restorer_ = std::make_unique<ClassesRootRestorer>(touched);
+        clsid_ = keys_.control;
+        page_ = keys_.page;
+        typeLib_ = keys_.typeLib;
+        locale_ = keys_.locale;
+        restorer_ = std::make_unique<ClassesRootRestorer>(keys_.Touched());
     }
 
     void TearDown() override {
@@ -130,65 +67,15 @@ protected:
         ASSERT_TRUE(activex::UpdateControlRegistration(module(), kControl, FALSE));
     }
 
-    // The whole of HKEY_CLASSES_ROOT.
-    static Set Now() { return Lines(ReadTree(HKEY_CLASSES_ROOT)); }
-    // The lines of one key of HKEY_CLASSES_ROOT and all below it (key in lower case).
-    static Set At(const std::wstring& key) {
-        Set out;
-        for (const auto& line : Lines(ReadTree(HKEY_CLASSES_ROOT, key))) {
-            out.insert(line.empty() || line[0] == L' ' ? key + line : key + L"\\" + line);
-        }
-        return out;
-    }
-    Set Interfaces() const {
-        Set out;
-        for (const auto& key : interfaces_) {
-            const Set below = At(key);
-            out.insert(below.begin(), below.end());
-        }
-        return out;
-    }
+    static Set Now() { return ClassesRoot(); }
+    Set Interfaces() const { return keys_.InterfaceLines(); }
+    Set ClassLines(const std::wstring& path) const { return keys_.ClassLines(path); }
 
-    // The class entries, exactly; path is what InprocServer32 names.
-    Set ClassLines(const std::wstring& path) const {
-        const std::wstring clsidText = GuidText(CLSID_Vandrel);
-        return {
-            L"vandrel.vandrelctrl.1",
-            L"vandrel.vandrelctrl.1 = Vandrel Control",
-            L"vandrel.vandrelctrl.1\\clsid",
-            L"vandrel.vandrelctrl.1\\clsid = " + clsidText,
-            clsid_,
-            clsid_ + L" = Vandrel Control",
-            clsid_ + L"\\progid",
-            clsid_ + L"\\progid = VANDREL.VandrelCtrl.1",
-            clsid_ + L"\\inprocserver32",
-            clsid_ + L"\\inprocserver32 = " + path,
-            clsid_ + L"\\inprocserver32 @ThreadingModel = Apartment",
-            clsid_ + L"\\toolboxbitmap32",
-            clsid_ + L"\\toolboxbitmap32 = " + path + L", 1",
-            clsid_ + L"\\miscstatus",
-            clsid_ + L"\\miscstatus = 0",
-            clsid_ + L"\\miscstatus\\1",
-            clsid_ + L"\\miscstatus\\1 = 132497",
-            clsid_ + L"\\control",
-            clsid_ + L"\\control = ",
-            clsid_ + L"\\typelib",
-            clsid_ + L"\\typelib = {7AD9A13E-2E6B-4264-89E6-DBC515E57398}",
-            clsid_ + L"\\version",
-            clsid_ + L"\\version = 1.0",
-            page_,
-            page_ + L" = Vandrel Property Page",
-            page_ + L"\\inprocserver32",
-            page_ + L"\\inprocserver32 = " + path,
-        };
-    }
-
+    RegistrationKeys keys_;
     std::unique_ptr<ClassesRootRestorer> restorer_;
     base::UniqueModule module_;
     std::wstring fullPath_, shortPath_;
     std::wstring clsid_, page_, typeLib_, locale_;
-    std::vector<std::wstring> interfaces_;
-    std::vector<std::wstring> platformKeys_;  // what registering the type library writes
 };
 
 TEST_F(Registration, WritesExactlyTheClassTableAndTheTypeLibrary) {
@@ -197,28 +84,7 @@ TEST_F(Registration, WritesExactlyTheClassTableAndTheTypeLibrary) {
     RegisterAll();
     const Set now = Now();
     EXPECT_EQ(Set{}, Minus(before, now)) << "nothing may be removed";
-
-    const Set added = Minus(now, before);
-    Set platform;
-    for (const auto& key : platformKeys_) {
-        const Set below = Below(added, key);
-        platform.insert(below.begin(), below.end());
-    }
-    for (const auto& key : interfaces_) {
-        EXPECT_TRUE(platform.count(key + L"\\typelib = {7AD9A13E-2E6B-4264-89E6-DBC515E57398}"))
-            << Narrow(key);
-    }
-    EXPECT_TRUE(platform.count(locale_ + L"\\" + kPlatformKey + L" = " + fullPath_)) << Show(platform);
-    EXPECT_TRUE(platform.count(typeLib_ + L"\\1.0 = Vandrel ActiveX")) << Show(platform);
-    // Everything else that appeared is the class table, and the whole of it.
-    EXPECT_EQ(ClassLines(shortPath_), Minus(added, platform))
-        << "unexpected:\n" << Show(Minus(Minus(added, platform), ClassLines(shortPath_)))
-        << "missing:\n" << Show(Minus(ClassLines(shortPath_), added));
-
-    // What must not be there, spelled out: the page has neither a ProgID key nor a threading model.
-    EXPECT_FALSE(now.count(L"vandrel.vandrelproppage.1"));
-    EXPECT_TRUE(Below(now, page_ + L"\\progid").empty());
-    for (const auto& l : Below(now, page_)) EXPECT_EQ(std::wstring::npos, l.find(L"ThreadingModel"));
+    keys_.ExpectRegistered(Minus(now, before), shortPath_, fullPath_);
 }
 
 TEST_F(Registration, RegisteringTwiceEqualsOnce) {
