@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <utility>
@@ -28,6 +29,31 @@ inline std::wstring BinFolder() {
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
+// This process's environment with the given variables replaced or added, as a block for
+// CreateProcess. Built anew for each child, so that children started from several threads at
+// once never see each other's variables.
+inline std::vector<wchar_t> EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    std::vector<wchar_t> block;
+    const auto overridden = [&](const wchar_t* entry) {
+        for (const auto& [name, value] : env) {
+            if (::_wcsnicmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == L'=') return true;
+        }
+        return false;
+    };
+    if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry; entry += std::wcslen(entry) + 1) {
+            if (!overridden(entry)) block.insert(block.end(), entry, entry + std::wcslen(entry) + 1);
+        }
+        ::FreeEnvironmentStringsW(strings);
+    }
+    for (const auto& [name, value] : env) {
+        const std::wstring entry = name + L"=" + value;
+        block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
 // Runs commandLine with extra environment variables (name, value) set for the child only.
 inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000,
                                 const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
@@ -44,13 +70,6 @@ inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs
     ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
 
-    std::vector<std::pair<std::wstring, std::wstring>> saved;
-    for (const auto& [name, value] : env) {
-        wchar_t buffer[4096];
-        const DWORD n = ::GetEnvironmentVariableW(name.c_str(), buffer, 4096);
-        saved.emplace_back(name, n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring(1, L'\0'));
-        ::SetEnvironmentVariableW(name.c_str(), value.c_str());
-    }
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -58,11 +77,9 @@ inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs
     si.hStdError = errWrite.get();
     PROCESS_INFORMATION pi{};
     std::wstring cmd = commandLine;
-    const BOOL created = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                          nullptr, &si, &pi);
-    for (const auto& [name, value] : saved) {
-        ::SetEnvironmentVariableW(name.c_str(), value == std::wstring(1, L'\0') ? nullptr : value.c_str());
-    }
+    std::vector<wchar_t> block = EnvironmentWith(env);
+    const BOOL created = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE,
+                                          CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &si, &pi);
     outWrite.reset();
     errWrite.reset();
     if (!created) return result;
