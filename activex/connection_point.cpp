@@ -1,0 +1,109 @@
+#include "activex/connection_point.h"
+
+#include "activex/enumerator.h"
+
+namespace activex {
+namespace {
+
+struct ConnectionItem {
+    DWORD cookie;
+    base::ComPtr<IUnknown> unknown;
+    HRESULT CopyOut(CONNECTDATA* out) const noexcept {
+        out->dwCookie = cookie;
+        return unknown.CopyTo(&out->pUnk);
+    }
+    static void Free(CONNECTDATA* data) noexcept {
+        if (data->pUnk) data->pUnk->Release();
+        data->pUnk = nullptr;
+    }
+};
+
+struct PointItem {
+    base::ComPtr<IConnectionPoint> point;
+    HRESULT CopyOut(IConnectionPoint** out) const noexcept { return point.CopyTo(out); }
+    static void Free(IConnectionPoint** p) noexcept {
+        if (*p) (*p)->Release();
+        *p = nullptr;
+    }
+};
+
+using ConnectionEnumerator = Enumerator<IEnumConnections, CONNECTDATA, ConnectionItem>;
+using PointEnumerator = Enumerator<IEnumConnectionPoints, IConnectionPoint*, PointItem>;
+
+}  // namespace
+
+STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** ppv) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
+    *ppv = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
+    if (!iid) return E_POINTER;
+    *iid = iid_;
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = container_;
+    container_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
+    if (!cookie) return E_POINTER;
+    *cookie = 0;
+    if (!sink) return E_POINTER;
+    base::ComPtr<IUnknown> typed;
+    if (FAILED(sink->QueryInterface(iid_, typed.put_void()))) return CONNECT_E_CANNOTCONNECT;
+    try {
+        sinks_.push_back({nextCookie_, std::move(typed)});
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    *cookie = nextCookie_++;
+    return S_OK;
+}
+
+STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) noexcept {
+    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+        if (it->cookie == cookie) {
+            // Moved out first: releasing the sink may call back into this connection point.
+            base::ComPtr<IUnknown> gone = std::move(it->unknown);
+            sinks_.erase(it);
+            return S_OK;
+        }
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        std::vector<ConnectionItem> items;
+        for (const Sink& s : sinks_) items.push_back({s.cookie, s.unknown});
+        return ConnectionEnumerator::Create(std::move(items), 0, out);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
+                                  IEnumConnectionPoints** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        std::vector<PointItem> items;
+        for (size_t i = 0; i < count; ++i) items.push_back({base::ComPtr<IConnectionPoint>(points[i])});
+        return PointEnumerator::Create(std::move(items), 0, out);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace activex

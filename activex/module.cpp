@@ -1,0 +1,134 @@
+#include "activex/module.h"
+
+#include "activex/object.h"
+
+namespace activex {
+namespace {
+
+HINSTANCE g_instance = nullptr;
+volatile LONG g_objects = 0;
+volatile LONG g_locks = 0;
+SRWLOCK g_lock = SRWLOCK_INIT;
+
+constexpr size_t kMaxCleanups = 8;
+CleanupFunction g_cleanups[kMaxCleanups] = {};
+size_t g_cleanupCount = 0;
+
+}  // namespace
+
+ObjectBase::ObjectBase() noexcept { Module::ObjectCreated(); }
+ObjectBase::~ObjectBase() { Module::ObjectDestroyed(); }
+
+ModuleLock::ModuleLock() noexcept { ::AcquireSRWLockExclusive(&g_lock); }
+ModuleLock::~ModuleLock() { ::ReleaseSRWLockExclusive(&g_lock); }
+
+void AtModuleExit(CleanupFunction fn) noexcept {
+    ModuleLock lock;
+    if (g_cleanupCount < kMaxCleanups) g_cleanups[g_cleanupCount++] = fn;
+}
+
+// --- class factory -------------------------------------------------------------------------------
+
+STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
+    *ppv = static_cast<IClassFactory*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) ClassFactory::AddRef() noexcept {
+    return static_cast<ULONG>(::InterlockedIncrement(&refs_));
+}
+
+// The module's own reference is never given back: the factory is a static part of the module.
+STDMETHODIMP_(ULONG) ClassFactory::Release() noexcept {
+    return static_cast<ULONG>(::InterlockedDecrement(&refs_));
+}
+
+STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    return entry_.create(riid, ppv);
+}
+
+STDMETHODIMP ClassFactory::LockServer(BOOL lock) noexcept {
+    if (lock) {
+        Module::Lock();
+    } else {
+        Module::Unlock();
+    }
+    return S_OK;
+}
+
+// --- module --------------------------------------------------------------------------------------
+
+Module::Module(const ClassEntry* classes, size_t count) {
+    factories_.reserve(count);
+    for (size_t i = 0; i < count; ++i) factories_.push_back(std::make_unique<ClassFactory>(classes[i]));
+}
+
+Module::~Module() = default;
+
+BOOL Module::Init(HINSTANCE instance) noexcept {
+    ModuleLock lock;
+    g_instance = instance;
+    for (auto& f : factories_) {
+        if (f->entry().clsid && !IsEqualCLSID(*f->entry().clsid, CLSID_NULL)) f->set_registered(true);
+    }
+    return TRUE;
+}
+
+void Module::Exit(bool processEnding) noexcept {
+    CleanupFunction cleanups[kMaxCleanups];
+    size_t count = 0;
+    {
+        ModuleLock lock;
+        for (auto& f : factories_) f->set_registered(false);
+        if (!processEnding) {
+            count = g_cleanupCount;
+            for (size_t i = 0; i < count; ++i) cleanups[i] = g_cleanups[i];
+            g_cleanupCount = 0;
+        }
+    }
+    while (count > 0) cleanups[--count]();
+}
+
+HRESULT Module::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    ModuleLock lock;
+    for (auto& f : factories_) {
+        if (f->registered() && IsEqualCLSID(*f->entry().clsid, clsid)) return f->QueryInterface(riid, ppv);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT Module::CanUnloadNow() noexcept {
+    ModuleLock lock;
+    if (ObjectCount() > 0 || LockCount() > 0) return S_FALSE;
+    for (auto& f : factories_) {
+        if (f->HeldOutside()) return S_FALSE;
+    }
+    return S_OK;
+}
+
+BOOL Module::UpdateRegistry(BOOL add) noexcept {
+    ModuleLock lock;
+    for (auto& f : factories_) {
+        if (f->entry().updateRegistry && !f->entry().updateRegistry(g_instance, add)) return FALSE;
+    }
+    return TRUE;
+}
+
+HINSTANCE Module::Instance() noexcept { return g_instance; }
+void Module::ObjectCreated() noexcept { ::InterlockedIncrement(&g_objects); }
+void Module::ObjectDestroyed() noexcept { ::InterlockedDecrement(&g_objects); }
+void Module::Lock() noexcept { ::InterlockedIncrement(&g_locks); }
+void Module::Unlock() noexcept { ::InterlockedDecrement(&g_locks); }
+LONG Module::ObjectCount() noexcept { return g_objects; }
+LONG Module::LockCount() noexcept { return g_locks; }
+
+}  // namespace activex

@@ -1,0 +1,100 @@
+// The in-process server module: its instance handle, the counts of live objects and server locks,
+// and the list of class factories behind DllGetClassObject, DllCanUnloadNow and registration.
+//
+// A module defines exactly one static Module with its table of classes; the factories are built from
+// the table in its order and live as long as the module. DllMain calls Init on attach and Exit on
+// detach. The factory list is walked under the module's lock; the counts may change on any thread.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+#include <memory>
+#include <vector>
+
+namespace activex {
+
+using CreateFunction = HRESULT (*)(REFIID riid, void** ppv) noexcept;
+// Writes (add TRUE) or removes (add FALSE) a class's registry entries; TRUE on success.
+using UpdateRegistryFunction = BOOL (*)(HINSTANCE module, BOOL add) noexcept;
+
+struct ClassEntry {
+    const CLSID* clsid;
+    const wchar_t* progId;
+    CreateFunction create;
+    UpdateRegistryFunction updateRegistry;
+};
+
+// A class factory of the module. The module holds one reference for as long as it lives, so a count
+// above 1 means that someone outside holds the factory.
+class ClassFactory final : public IClassFactory {
+public:
+    explicit ClassFactory(const ClassEntry& entry) noexcept : entry_(entry) {}
+    ClassFactory(const ClassFactory&) = delete;
+    ClassFactory& operator=(const ClassFactory&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
+    STDMETHODIMP_(ULONG) AddRef() noexcept override;
+    STDMETHODIMP_(ULONG) Release() noexcept override;
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept override;
+    STDMETHODIMP LockServer(BOOL lock) noexcept override;
+
+    const ClassEntry& entry() const noexcept { return entry_; }
+    bool registered() const noexcept { return registered_; }
+    void set_registered(bool on) noexcept { registered_ = on; }
+    bool HeldOutside() const noexcept { return refs_ > 1; }
+
+private:
+    const ClassEntry entry_;
+    volatile LONG refs_ = 1;
+    bool registered_ = false;
+};
+
+class Module {
+public:
+    template <size_t N>
+    explicit Module(const ClassEntry (&classes)[N]) : Module(classes, N) {}
+    Module(const ClassEntry* classes, size_t count);
+    virtual ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    // Attach: remembers the instance and marks every factory with a class id as available.
+    virtual BOOL Init(HINSTANCE instance) noexcept;
+    // Detach: revokes the factories. When the module is unloaded from a live process (not at
+    // process end), it also gives back the type libraries and window classes it holds.
+    virtual void Exit(bool processEnding) noexcept;
+
+    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
+    HRESULT CanUnloadNow() noexcept;
+    // Calls every factory's registry function in list order; FALSE at the first that fails.
+    BOOL UpdateRegistry(BOOL add) noexcept;
+
+    // The module's instance handle (resources, window classes, file name).
+    static HINSTANCE Instance() noexcept;
+    static void ObjectCreated() noexcept;
+    static void ObjectDestroyed() noexcept;
+    static void Lock() noexcept;
+    static void Unlock() noexcept;
+    static LONG ObjectCount() noexcept;
+    static LONG LockCount() noexcept;
+
+private:
+    std::vector<std::unique_ptr<ClassFactory>> factories_;
+};
+
+// Things the module gives back when it is unloaded from a live process, in reverse order of
+// registration. Registered once per kind, under the module's lock.
+using CleanupFunction = void (*)() noexcept;
+void AtModuleExit(CleanupFunction fn) noexcept;
+
+// Exclusive section on the module's global lock.
+class ModuleLock {
+public:
+    ModuleLock() noexcept;
+    ~ModuleLock();
+    ModuleLock(const ModuleLock&) = delete;
+    ModuleLock& operator=(const ModuleLock&) = delete;
+};
+
+}  // namespace activex

@@ -1,0 +1,80 @@
+// Property exchange: one description of a control's persistent values, run in one of three
+// directions. A control's ExchangeProperties names each value once, in order; the exchange object
+// decides whether that saves it, loads it or puts its default back.
+//
+// Streams hold the values as consecutive little-endian 32-bit words in exchange order (no names);
+// property bags hold them by name as VT_I4. Used on the control's apartment thread.
+#pragma once
+
+#include <ocidl.h>
+
+namespace activex {
+
+class PropExchange {
+public:
+    enum class Direction { Load, Save, Reset };
+
+    explicit PropExchange(Direction direction) noexcept : direction_(direction) {}
+    virtual ~PropExchange() = default;
+    PropExchange(const PropExchange&) = delete;
+    PropExchange& operator=(const PropExchange&) = delete;
+
+    Direction direction() const noexcept { return direction_; }
+    bool loading() const noexcept { return direction_ == Direction::Load; }
+
+    // Save: writes value. Load: reads it; when the store has none, takes *defaultValue, or keeps
+    // the value when there is no default. Reset: takes *defaultValue when there is one.
+    virtual HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept = 0;
+    HRESULT ExchangeULong(const wchar_t* name, ULONG& value, const ULONG* defaultValue) noexcept;
+
+private:
+    const Direction direction_;
+};
+
+// Sequential words in a stream. A stream that ends early fails the load with STG_E_READFAULT.
+class StreamExchange final : public PropExchange {
+public:
+    StreamExchange(Direction direction, IStream* stream) noexcept : PropExchange(direction), stream_(stream) {}
+    HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
+
+private:
+    IStream* const stream_;
+};
+
+// Counts the bytes a stream save would write.
+class SizeExchange final : public PropExchange {
+public:
+    SizeExchange() noexcept : PropExchange(Direction::Save) {}
+    HRESULT ExchangeLong(const wchar_t*, LONG&, const LONG*) noexcept override {
+        bytes_ += sizeof(LONG);
+        return S_OK;
+    }
+    ULONG bytes() const noexcept { return bytes_; }
+
+private:
+    ULONG bytes_ = 0;
+};
+
+// Named values in a property bag. On load, a value the bag lacks or cannot give as a number counts
+// as absent.
+class BagExchange final : public PropExchange {
+public:
+    BagExchange(Direction direction, IPropertyBag* bag, IErrorLog* log) noexcept
+        : PropExchange(direction), bag_(bag), log_(log) {}
+    HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
+
+private:
+    IPropertyBag* const bag_;
+    IErrorLog* const log_;
+};
+
+class ResetExchange final : public PropExchange {
+public:
+    ResetExchange() noexcept : PropExchange(Direction::Reset) {}
+    HRESULT ExchangeLong(const wchar_t*, LONG& value, const LONG* defaultValue) noexcept override {
+        if (defaultValue) value = *defaultValue;
+        return S_OK;
+    }
+};
+
+}  // namespace activex

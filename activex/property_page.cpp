@@ -1,0 +1,112 @@
+#include "activex/property_page.h"
+
+#include <string>
+#include <utility>
+
+#include "activex/dialog_template.h"
+#include "activex/module.h"
+#include "activex/resources.h"
+#include "base/hresult.h"
+
+namespace activex {
+
+const InterfaceEntry<PropertyPageBase>* PropertyPageBase::Interfaces(size_t* count) noexcept {
+    static const InterfaceEntry<PropertyPageBase> table[] = {
+        ACTIVEX_INTERFACE(PropertyPageBase, IPropertyPage),
+    };
+    *count = 1;
+    return table;
+}
+
+PropertyPageBase::~PropertyPageBase() {
+    if (window_) ::DestroyWindow(window_);
+}
+
+// Everything is left to the dialog manager; WM_INITDIALOG answers FALSE, so the page does not take
+// the focus from the frame.
+INT_PTR CALLBACK PropertyPageBase::DialogProc(HWND, UINT, WPARAM, LPARAM) noexcept { return FALSE; }
+
+void PropertyPageBase::SetDirty(bool dirty) noexcept {
+    dirty_ = dirty;
+    if (site_ && dirty) site_->OnStatusChange(PROPPAGESTATUS_DIRTY | PROPPAGESTATUS_VALIDATE);
+}
+
+STDMETHODIMP PropertyPageBase::SetPageSite(IPropertyPageSite* site) noexcept {
+    site_ = base::ComPtr<IPropertyPageSite>(site);
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::Activate(HWND parent, LPCRECT rect, BOOL) noexcept {
+    if (!rect) return E_POINTER;
+    if (window_) return E_UNEXPECTED;
+    window_ = ::CreateDialogParamW(Module::Instance(), MAKEINTRESOURCEW(dialogId_), parent, &DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
+    RETURN_LAST_ERROR_IF(!window_);
+    ::MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::Deactivate() noexcept {
+    if (window_) ::DestroyWindow(std::exchange(window_, nullptr));
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept {
+    if (!info) return E_POINTER;
+    DialogTemplateInfo dialog;
+    if (!LoadDialogTemplate(Module::Instance(), dialogId_, &dialog)) return E_FAIL;
+    std::wstring title;
+    LoadModuleString(captionId_, &title);
+    LPOLESTR text = nullptr;
+    RETURN_IF_FAILED(TaskMemString(title.c_str(), &text));
+    info->cb = sizeof *info;
+    info->pszTitle = text;
+    info->size = DialogSizeInPixels(dialog);
+    info->pszDocString = nullptr;
+    info->pszHelpFile = nullptr;
+    info->dwHelpContext = 0;
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::SetObjects(ULONG count, IUnknown** objects) noexcept {
+    if (count && !objects) return E_POINTER;
+    try {
+        std::vector<base::ComPtr<IUnknown>> list;
+        list.reserve(count);
+        for (ULONG i = 0; i < count; ++i) list.emplace_back(objects[i]);
+        objects_.swap(list);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::Show(UINT cmdShow) noexcept {
+    if (!window_) return E_UNEXPECTED;
+    ::ShowWindow(window_, static_cast<int>(cmdShow));
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::Move(LPCRECT rect) noexcept {
+    if (!rect) return E_POINTER;
+    if (!window_) return E_UNEXPECTED;
+    ::MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::IsPageDirty() noexcept { return dirty_ ? S_OK : S_FALSE; }
+
+STDMETHODIMP PropertyPageBase::Apply() noexcept {
+    RETURN_IF_FAILED(ApplyChanges());
+    dirty_ = false;
+    return S_OK;
+}
+
+STDMETHODIMP PropertyPageBase::Help(LPCOLESTR) noexcept { return E_NOTIMPL; }
+
+STDMETHODIMP PropertyPageBase::TranslateAccelerator(MSG* msg) noexcept {
+    if (!msg) return E_POINTER;
+    return window_ && ::IsDialogMessageW(window_, msg) ? S_OK : S_FALSE;
+}
+
+}  // namespace activex

@@ -1,0 +1,58 @@
+// The property page base: IPropertyPage driving a child dialog made from a template of the module.
+//
+// The page's title is a string resource and its size that of the dialog template in its font. The
+// property frame creates the page, gives it the objects to edit, activates it as a child of its own
+// window and asks it to apply. A page class supplies the two resource ids and, if it edits
+// anything, ApplyChanges. Called on the frame's thread; the dialog procedure runs there too.
+#pragma once
+
+#include <ocidl.h>
+
+#include <vector>
+
+#include "activex/object.h"
+#include "base/com_ptr.h"
+
+namespace activex {
+
+class PropertyPageBase : public ObjectBase, public IPropertyPage {
+public:
+    static const InterfaceEntry<PropertyPageBase>* Interfaces(size_t* count) noexcept;
+    ACTIVEX_IUNKNOWN_METHODS(PropertyPageBase)
+
+    STDMETHODIMP SetPageSite(IPropertyPageSite* site) noexcept override;
+    STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) noexcept override;
+    STDMETHODIMP Deactivate() noexcept override;
+    STDMETHODIMP GetPageInfo(PROPPAGEINFO* info) noexcept override;
+    STDMETHODIMP SetObjects(ULONG count, IUnknown** objects) noexcept override;
+    STDMETHODIMP Show(UINT cmdShow) noexcept override;
+    STDMETHODIMP Move(LPCRECT rect) noexcept override;
+    STDMETHODIMP IsPageDirty() noexcept override;
+    STDMETHODIMP Apply() noexcept override;
+    STDMETHODIMP Help(LPCOLESTR helpDir) noexcept override;
+    STDMETHODIMP TranslateAccelerator(MSG* msg) noexcept override;
+
+protected:
+    PropertyPageBase(UINT dialogId, UINT captionId) noexcept : dialogId_(dialogId), captionId_(captionId) {}
+    ~PropertyPageBase() override;
+
+    // The page exchange on apply: writes the page's values to the objects. The base's closing step
+    // has no property links to carry out and changes nothing.
+    virtual HRESULT ApplyChanges() noexcept { return S_OK; }
+
+    const std::vector<base::ComPtr<IUnknown>>& objects() const noexcept { return objects_; }
+    // A page with controls marks itself changed, so that the frame offers to apply.
+    void SetDirty(bool dirty) noexcept;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
+
+    const UINT dialogId_;
+    const UINT captionId_;
+    base::ComPtr<IPropertyPageSite> site_;
+    std::vector<base::ComPtr<IUnknown>> objects_;
+    HWND window_ = nullptr;
+    bool dirty_ = false;
+};
+
+}  // namespace activex

@@ -1,0 +1,83 @@
+#include "activex/typelib.h"
+
+#include <oleauto.h>
+
+#include <utility>
+
+#include "activex/module.h"
+#include "base/hresult.h"
+
+namespace activex {
+namespace {
+
+TypeLibCache* g_loaded = nullptr;  // list of caches holding a library, under the module lock
+bool g_cleanupRegistered = false;
+
+HRESULT LoadFromModule(const GUID& libid, ITypeLib** out) noexcept {
+    wchar_t path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameW(Module::Instance(), path, MAX_PATH);
+    RETURN_LAST_ERROR_IF(n == 0 || n >= MAX_PATH);
+    base::ComPtr<ITypeLib> lib;
+    RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, lib.put()));
+    TLIBATTR* attr = nullptr;
+    RETURN_IF_FAILED(lib->GetLibAttr(&attr));
+    const bool match = IsEqualGUID(attr->guid, libid) != 0;
+    lib->ReleaseTLibAttr(attr);
+    RETURN_HR_IF(TYPE_E_LIBNOTREGISTERED, !match);
+    *out = lib.Detach();
+    return S_OK;
+}
+
+}  // namespace
+
+// Loads outside the module's lock (loading from the module file takes the loader lock, which
+// DllMain holds while it takes the module's lock) and publishes under it; a racing load is dropped.
+HRESULT TypeLibCache::Load(LCID lcid, ITypeLib** out) noexcept {
+    {
+        ModuleLock lock;
+        if (lib_) return lib_.CopyTo(out);
+    }
+    base::ComPtr<ITypeLib> lib;
+    const HRESULT hr = ::LoadRegTypeLib(libid_, major_, minor_, lcid, lib.put());
+    if (FAILED(hr) && FAILED(LoadFromModule(libid_, lib.put()))) return hr;
+    bool first = false;
+    {
+        ModuleLock lock;
+        if (!lib_) {
+            lib_ = std::move(lib);
+            next_ = g_loaded;
+            g_loaded = this;
+            first = !g_cleanupRegistered;
+            g_cleanupRegistered = true;
+        }
+        lib_.CopyTo(out);
+    }
+    if (first) AtModuleExit(&TypeLibCache::ReleaseAll);
+    return S_OK;
+}
+
+HRESULT TypeLibCache::GetTypeInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    base::ComPtr<ITypeLib> lib;
+    RETURN_IF_FAILED(Load(lcid, lib.put()));
+    return lib->GetTypeInfoOfGuid(guid, out);
+}
+
+void TypeLibCache::ReleaseAll() noexcept {
+    TypeLibCache* list;
+    {
+        ModuleLock lock;
+        list = g_loaded;
+        g_loaded = nullptr;
+        g_cleanupRegistered = false;
+    }
+    while (list) {
+        TypeLibCache* next = list->next_;
+        list->lib_.reset();
+        list->next_ = nullptr;
+        list = next;
+    }
+}
+
+}  // namespace activex

@@ -1,0 +1,123 @@
+#include "control/vandrel_ctrl.h"
+
+#include "activex/module.h"
+#include "base/hresult.h"
+#include "control/resource.h"
+#include "control/vandrel_prop_page.h"
+#include "vandrel_h.h"
+
+namespace {
+
+activex::TypeLibCache g_typeLib(LIBID_VandrelLib, 1, 0);
+
+const CLSID kPropertyPages[] = {CLSID_VandrelPropPage};
+
+// The properties verb, named by the framework's string id; the module carries no such string.
+const activex::Verb kVerbs[] = {
+    {OLEIVERB_PROPERTIES, activex::kPropertiesVerbNameId, OLEVERBATTRIB_ONCONTAINERMENU},
+};
+
+}  // namespace
+
+const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[6] = {
+    activex::DispProperty(1, L"Interval", L"Time Interval", &CVandrelCtrl::m_Interval,
+                          &CVandrelCtrl::OnIntervalChanged),
+    activex::DispProperty(2, L"Address", L"Status Address", &CVandrelCtrl::m_Address,
+                          &CVandrelCtrl::OnAddressChanged),
+    activex::DispMethod<&CVandrelCtrl::GetChnlValue, VT_I2>(3, L"GetChnlValue", L"Read Data"),
+    activex::DispMethod<&CVandrelCtrl::Start, VT_BOOL>(4, L"Start", L"Start working"),
+    activex::DispMethod<&CVandrelCtrl::Stop, VT_EMPTY>(5, L"Stop", L"Stop working"),
+    activex::DispProperty(6, L"ChannelNumber", L"Chanel Count", &CVandrelCtrl::m_ChannelNumber,
+                          &CVandrelCtrl::OnChannelNumberChanged),
+};
+
+HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
+    return activex::CreateObject<CVandrelCtrl>(riid, ppv);
+}
+
+CVandrelCtrl::CVandrelCtrl() noexcept
+    : Control(DIID__DVandrel, DIID__DVandrelEvents),
+      m_Interval(0),
+      m_Address(0),
+      m_ChannelNumber(0) {
+    // The load is not checked: without the bitmap, Draw paints nothing.
+    m_Bitmap.reset(::LoadBitmapW(activex::Module::Instance(), MAKEINTRESOURCEW(IDB_VANDREL)));
+    m_Interval = m_Sampler.GetInterval();
+    m_Address = m_Sampler.GetAddress();
+    m_ChannelNumber = m_Sampler.GetChannelNumber();
+}
+
+CVandrelCtrl::~CVandrelCtrl() = default;
+
+const CLSID& CVandrelCtrl::ClassId() const noexcept { return CLSID_Vandrel; }
+
+activex::TypeLibCache& CVandrelCtrl::TypeLib() const noexcept { return g_typeLib; }
+
+UINT CVandrelCtrl::UserTypeNameId() const noexcept { return IDS_VANDREL; }
+
+const CLSID* CVandrelCtrl::PropertyPages(ULONG* count) const noexcept {
+    *count = sizeof kPropertyPages / sizeof kPropertyPages[0];
+    return kPropertyPages;
+}
+
+const activex::Verb* CVandrelCtrl::Verbs(ULONG* count) const noexcept {
+    *count = sizeof kVerbs / sizeof kVerbs[0];
+    return kVerbs;
+}
+
+// --- properties ----------------------------------------------------------------------------------
+
+void CVandrelCtrl::ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
+                                void (CChannelSampler::*set)(LONG) noexcept) noexcept {
+    if ((m_Sampler.*get)() != field) {
+        if (m_Sampler.IsRunning()) {
+            m_Sampler.Stop();
+            (m_Sampler.*set)(field);
+            m_Sampler.Start();
+        } else {
+            (m_Sampler.*set)(field);
+        }
+        // The sampler may have refused the value: the property shows what it holds.
+        field = (m_Sampler.*get)();
+    }
+    SetModifiedFlag();
+}
+
+void CVandrelCtrl::OnIntervalChanged() noexcept {
+    ApplySetting(m_Interval, &CChannelSampler::GetInterval, &CChannelSampler::SetInterval);
+}
+
+void CVandrelCtrl::OnAddressChanged() noexcept {
+    ApplySetting(m_Address, &CChannelSampler::GetAddress, &CChannelSampler::SetAddress);
+}
+
+void CVandrelCtrl::OnChannelNumberChanged() noexcept {
+    ApplySetting(m_ChannelNumber, &CChannelSampler::GetChannelNumber, &CChannelSampler::SetChannelNumber);
+}
+
+// --- methods -------------------------------------------------------------------------------------
+
+SHORT CVandrelCtrl::GetChnlValue(LONG nChnlIndex) noexcept { return m_Sampler.GetChnlValue(nChnlIndex); }
+
+BOOL CVandrelCtrl::Start() noexcept { return m_Sampler.Start(); }
+
+void CVandrelCtrl::Stop() noexcept { m_Sampler.Stop(); }
+
+// --- persistence and drawing ---------------------------------------------------------------------
+
+HRESULT CVandrelCtrl::ExchangeProperties(activex::PropExchange& px) noexcept {
+    RETURN_IF_FAILED(ExchangeVersion(px, kVersion));
+    return ControlBase::ExchangeProperties(px);
+}
+
+void CVandrelCtrl::Draw(HDC dc, const RECT&, const RECT&) noexcept {
+    if (!dc || !m_Bitmap) return;
+    base::UniqueMemoryDc memory(::CreateCompatibleDC(dc));
+    if (!memory) return;
+    HGDIOBJ old = ::SelectObject(memory.get(), m_Bitmap.get());
+    BITMAP info;
+    if (::GetObjectW(m_Bitmap.get(), sizeof info, &info) == sizeof info) {
+        ::BitBlt(dc, 0, 0, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
+    }
+    ::SelectObject(memory.get(), old);
+}

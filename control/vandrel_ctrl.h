@@ -1,0 +1,62 @@
+// CVandrelCtrl: the Vandrel ActiveX control, a thin shell around one CChannelSampler.
+//
+// It exposes the sampler through the dispatch interface _DVandrel: three properties (Interval,
+// Address, ChannelNumber) whose changes stop, set and restart a running sampler and then mirror
+// back the value the sampler took, and three methods (GetChnlValue, Start, Stop) that forward to
+// it. It fires no events, persists none of its settings (only the version and the standard set)
+// and shows a fixed picture while the host's form is designed.
+//
+// The control owns its sampler and its picture. It lives in the single-threaded apartment of the
+// host thread that created it; the sampler's own thread is the only other thread involved, and the
+// control never touches it directly. Destruction stops the sampler's thread first.
+#pragma once
+
+#include "activex/control.h"
+#include "base/unique_handle.h"
+#include "engine/channel_sampler.h"
+
+class CVandrelCtrl final : public activex::Control<CVandrelCtrl> {
+public:
+    // The create function of the control's class factory.
+    static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
+
+    // The members of _DVandrel by DISPID, with their help strings.
+    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[6];
+
+    // OLEMISC_RECOMPOSEONRESIZE, CANTLINKINSIDE, INSIDEOUT, ACTIVATEWHENVISIBLE,
+    // INVISIBLEATRUNTIME, SETCLIENTSITEFIRST.
+    static const DWORD kMiscStatus = 0x20591;
+    static const ULONG kVersion = 0x00010000;  // the type library's 1.0
+
+    CVandrelCtrl() noexcept;
+    ~CVandrelCtrl() override;
+
+protected:
+    const CLSID& ClassId() const noexcept override;
+    activex::TypeLibCache& TypeLib() const noexcept override;
+    UINT UserTypeNameId() const noexcept override;
+    DWORD MiscStatus() const noexcept override { return kMiscStatus; }
+    const CLSID* PropertyPages(ULONG* count) const noexcept override;
+    const activex::Verb* Verbs(ULONG* count) const noexcept override;
+    HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override;
+    void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept override;
+
+private:
+    // Methods of _DVandrel.
+    SHORT GetChnlValue(LONG nChnlIndex) noexcept;
+    BOOL Start() noexcept;
+    void Stop() noexcept;
+
+    // Change handlers, run after the dispatch layer stored the new value in the field.
+    void OnIntervalChanged() noexcept;
+    void OnAddressChanged() noexcept;
+    void OnChannelNumberChanged() noexcept;
+    void ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
+                      void (CChannelSampler::*set)(LONG) noexcept) noexcept;
+
+    LONG m_Interval;
+    LONG m_Address;
+    base::UniqueGdiObject m_Bitmap;
+    CChannelSampler m_Sampler;
+    LONG m_ChannelNumber;
+};

@@ -1,0 +1,637 @@
+// The control through its own module, as a client sees it: created from the module's class
+// factory (no registry), driven late bound by DISPID, saved, loaded and drawn. The sampler behind it
+// reads the simulated board of DirectPort.dll, whose access log shows which thread read which port.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/unique_handle.h"
+#include "base/variant.h"
+#include "tests/control/vandrel_ocx.h"
+#include "tests/support/sim_helpers.h"
+
+using base::ComPtr;
+using base::Variant;
+using testsupport::CreateControl;
+using testsupport::GetLong;
+using testsupport::I4;
+using testsupport::IsDirty;
+using testsupport::Put;
+using testsupport::SimBoards;
+using testsupport::VandrelOcx;
+using testsupport::WaitUntil;
+using namespace testsupport;  // DISPIDs
+
+namespace {
+
+constexpr char kWordsBoard[] = "356:words=0x0000/0x7FFE/0x7FFF/0x8000/0x8001/0xFFFF/0x1234/0x9234";
+constexpr SHORT kWordsValues[8] = {0, 32766, 32767, 0, -1, -32767, 4660, -4660};
+constexpr int kLog = 200000;
+
+// Threads that read the board, in the order of their first read.
+std::vector<DWORD> ReadingThreads() {
+    std::vector<DWORD> threads;
+    for (const auto& r : testsupport::ReadAccessLog()) {
+        if (std::find(threads.begin(), threads.end(), r.threadId) == threads.end()) threads.push_back(r.threadId);
+    }
+    return threads;
+}
+
+bool SomeThreadRead() { return !ReadingThreads().empty(); }
+
+void ExpectSettings(IDispatch* ctrl, LONG interval, LONG address, LONG channels) {
+    EXPECT_EQ(interval, GetLong(ctrl, kInterval));
+    EXPECT_EQ(address, GetLong(ctrl, kAddress));
+    EXPECT_EQ(channels, GetLong(ctrl, kChannelNumber));
+}
+
+template <class T>
+ComPtr<T> As(IUnknown* unknown) {
+    ComPtr<T> out;
+    EXPECT_EQ(S_OK, unknown->QueryInterface(__uuidof(T), out.put_void()));
+    return out;
+}
+
+}  // namespace
+
+// --- settings and their change handlers ----------------------------------------------------------
+
+TEST(ControlSettings, NewControlHasTheSamplerDefaultsAndIsNotModified) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    ASSERT_TRUE(ctrl);
+    ExpectSettings(ctrl.get(), 2160, 356, 8);
+    EXPECT_FALSE(IsDirty(ctrl.get()));
+    EXPECT_EQ(0u, testsupport::AccessLogSize()) << "creating a control must not start sampling";
+}
+
+TEST(ControlSettings, IdlePutsTakeEffectWithoutStartingTheSampler) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    ExpectSettings(ctrl.get(), 500, 370, 4);
+    EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index 4 is not below the count 4";
+    EXPECT_TRUE(IsDirty(ctrl.get()));
+    EXPECT_EQ(0u, testsupport::AccessLogSize());
+}
+
+TEST(ControlSettings, RefusedChannelNumberOnAnIdleControlKeepsTheCount) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    for (LONG refused : {5L, 0L, -1L, 16L, 2L}) {
+        EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(refused)));
+        EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber)) << refused;
+    }
+    EXPECT_TRUE(IsDirty(ctrl.get())) << "the modified flag is set also when nothing changed";
+    EXPECT_EQ(0u, testsupport::AccessLogSize());
+}
+
+TEST(ControlSettings, RefusedChannelNumberOnARunningControlRestartsOnceAndReadsTheOldCount) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil(SomeThreadRead));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(5)));
+    EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber));
+    ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; })) << "no restart";
+    ::Sleep(200);
+    const auto threads = ReadingThreads();
+    EXPECT_EQ(2u, threads.size()) << "one stop and one start";
+    // The old thread had ended before the new one read anything.
+    const auto log = testsupport::ReadAccessLog();
+    size_t lastOld = 0, firstNew = log.size();
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i].threadId == threads[0]) lastOld = i;
+        if (log[i].threadId == threads[1] && firstNew == log.size()) firstNew = i;
+    }
+    EXPECT_LT(lastOld, firstNew);
+    Stop(ctrl.get());
+}
+
+class PutOfCurrentValue : public testing::TestWithParam<std::pair<DISPID, LONG>> {};
+
+TEST_P(PutOfCurrentValue, OnARunningControlOnlySetsTheModifiedFlag) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil(SomeThreadRead));
+    EXPECT_FALSE(IsDirty(ctrl.get()));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), GetParam().first, I4(GetParam().second)));
+    EXPECT_TRUE(IsDirty(ctrl.get()));
+    ExpectSettings(ctrl.get(), 2160, 356, 8);
+    ::Sleep(300);
+    EXPECT_EQ(1u, ReadingThreads().size()) << "the sampler must not have been restarted";
+    Stop(ctrl.get());
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, PutOfCurrentValue,
+                         testing::Values(std::make_pair(DISPID{kInterval}, 2160L),
+                                         std::make_pair(DISPID{kAddress}, 356L),
+                                         std::make_pair(DISPID{kChannelNumber}, 8L)));
+
+TEST(ControlSettings, AddressChangeOnARunningControlReadsTheNewPorts) {
+    SimBoards sim("356:wave;370:wave", kLog);
+    auto ctrl = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil(SomeThreadRead));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
+    ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([] {
+        for (const auto& r : testsupport::ReadAccessLog()) {
+            if (r.port == 372) return true;
+        }
+        return false;
+    })) << "the new data port was never read";
+    const auto threads = ReadingThreads();
+    for (const auto& r : testsupport::ReadAccessLog()) {
+        if (r.threadId == threads[0]) {
+            EXPECT_TRUE(r.port == 356 || r.port == 358) << r.port;
+        } else {
+            EXPECT_TRUE(r.port == 370 || r.port == 372) << r.port;
+        }
+    }
+    Stop(ctrl.get());
+}
+
+// --- the dispatch layer --------------------------------------------------------------------------
+
+TEST(ControlDispatch, ArgumentsOfOtherTypesAreCoerced) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    VARIANT i2;
+    i2.vt = VT_I2;
+    i2.iVal = 500;
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, i2));
+    EXPECT_EQ(500, GetLong(ctrl.get(), kInterval));
+
+    Variant text(L"500");
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, text.get()));
+    EXPECT_EQ(500, GetLong(ctrl.get(), kAddress));
+
+    // Script engines pass their variables by reference.
+    VARIANT four = I4(4);
+    VARIANT byRef;
+    byRef.vt = VT_BYREF | VT_VARIANT;
+    byRef.pvarVal = &four;
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, byRef));
+    EXPECT_EQ(4, GetLong(ctrl.get(), kChannelNumber));
+
+    Variant index(L"9");
+    Variant result;
+    EXPECT_EQ(S_OK, Invoke(ctrl.get(), kGetChnlValue, DISPATCH_METHOD, {index.get()}, result.ptr()));
+    EXPECT_EQ(VT_I2, result.vt());
+    EXPECT_EQ(32767, result.get().iVal);
+}
+
+struct RefusedCall {
+    const char* what;
+    DISPID dispid;
+    WORD flags;
+    std::vector<VARIANT> args;
+    bool named;  // a put's DISPID_PROPERTYPUT
+    HRESULT expected;
+};
+
+VARIANT Bstr(const wchar_t* text) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = ::SysAllocString(text);
+    return v;
+}
+
+VARIANT R8(double d) {
+    VARIANT v;
+    v.vt = VT_R8;
+    v.dblVal = d;
+    return v;
+}
+
+class ControlRefusedCall : public testing::TestWithParam<RefusedCall> {};
+
+TEST_P(ControlRefusedCall, FailsWithTheStandardErrorAndChangesNothing) {
+    SimBoards sim("356:wave", kLog);
+    const RefusedCall& c = GetParam();
+    auto ctrl = CreateControl();
+    std::vector<VARIANT> rgvarg(c.args.rbegin(), c.args.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {rgvarg.data(), c.named ? &named : nullptr, static_cast<UINT>(rgvarg.size()),
+                         c.named ? 1u : 0u};
+    VARIANT result;
+    result.vt = VT_I4;
+    result.lVal = 0x5E5E;
+    EXPECT_EQ(c.expected, ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, &result, nullptr, nullptr)) << c.what;
+    EXPECT_EQ(VT_EMPTY, result.vt) << c.what;
+    ExpectSettings(ctrl.get(), 2160, 356, 8);
+    EXPECT_FALSE(IsDirty(ctrl.get())) << c.what;
+    EXPECT_EQ(0u, testsupport::AccessLogSize()) << c.what << ": the sampler must not have been touched";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dispatch, ControlRefusedCall,
+    testing::Values(
+        RefusedCall{"unknown DISPID 7", 7, DISPATCH_PROPERTYGET, {}, false, DISP_E_MEMBERNOTFOUND},
+        RefusedCall{"DISPID 0", 0, DISPATCH_METHOD, {}, false, DISP_E_MEMBERNOTFOUND},
+        RefusedCall{"put with two values", kInterval, DISPATCH_PROPERTYPUT, {I4(1), I4(2)}, true,
+                    DISP_E_BADPARAMCOUNT},
+        RefusedCall{"get with an argument", kAddress, DISPATCH_PROPERTYGET, {I4(1)}, false, DISP_E_BADPARAMCOUNT},
+        RefusedCall{"GetChnlValue without index", kGetChnlValue, DISPATCH_METHOD, {}, false,
+                    DISP_E_BADPARAMCOUNT},
+        RefusedCall{"Start with an argument", kStart, DISPATCH_METHOD, {I4(1)}, false, DISP_E_BADPARAMCOUNT},
+        RefusedCall{"\"abc\" for Interval", kInterval, DISPATCH_PROPERTYPUT, {Bstr(L"abc")}, true,
+                    DISP_E_TYPEMISMATCH},
+        RefusedCall{"1e12 for Address", kAddress, DISPATCH_PROPERTYPUT, {R8(1e12)}, true, DISP_E_OVERFLOW},
+        RefusedCall{"1e12 for ChannelNumber", kChannelNumber, DISPATCH_PROPERTYPUT, {R8(-1e12)}, true,
+                    DISP_E_OVERFLOW},
+        RefusedCall{"\"abc\" as channel index", kGetChnlValue, DISPATCH_METHOD, {Bstr(L"abc")}, false,
+                    DISP_E_TYPEMISMATCH},
+        RefusedCall{"put without DISPID_PROPERTYPUT", kInterval, DISPATCH_PROPERTYPUT, {I4(500)}, false,
+                    DISP_E_PARAMNOTOPTIONAL},
+        RefusedCall{"put to a method", kStart, DISPATCH_PROPERTYPUT, {I4(1)}, true, DISP_E_MEMBERNOTFOUND}));
+
+TEST(ControlDispatch, RefusedArgumentIsReportedByIndexOnlyWhenAsked) {
+    auto ctrl = CreateControl();
+    Variant bad(L"abc");
+    UINT argErr = 77;
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Invoke(ctrl.get(), kGetChnlValue, DISPATCH_METHOD, {bad.get()}, nullptr, &argErr));
+    EXPECT_EQ(0u, argErr);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Invoke(ctrl.get(), kGetChnlValue, DISPATCH_METHOD, {bad.get()}, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              ctrl->Invoke(kInterval, IID_IDispatch, 0, DISPATCH_PROPERTYGET, nullptr, nullptr, nullptr, nullptr));
+}
+
+// --- methods -------------------------------------------------------------------------------------
+
+TEST(ControlMethods, StartTwiceThenStop) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    Stop(ctrl.get());  // idle: nothing happens
+    EXPECT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    EXPECT_EQ(VARIANT_FALSE, Start(ctrl.get())) << "already running";
+    ASSERT_TRUE(WaitUntil(SomeThreadRead));
+    Stop(ctrl.get());
+    const size_t reads = testsupport::AccessLogSize();
+    ::Sleep(100);
+    EXPECT_EQ(reads, testsupport::AccessLogSize()) << "reads after Stop returned";
+    EXPECT_EQ(1u, ReadingThreads().size());
+    EXPECT_FALSE(IsDirty(ctrl.get())) << "methods leave the modified flag alone";
+}
+
+TEST(ControlMethods, GetChnlValueForwardsTheSamplerReadings) {
+    SimBoards sim(kWordsBoard, kLog);
+    auto ctrl = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil([&] { return GetChnlValue(ctrl.get(), 1) == 32766; }));
+    for (LONG i = 0; i < 8; ++i) EXPECT_EQ(kWordsValues[i], GetChnlValue(ctrl.get(), i)) << i;
+    EXPECT_EQ(32767, GetChnlValue(ctrl.get(), -1));
+    EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 8));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index not below the new count";
+    EXPECT_EQ(kWordsValues[3], GetChnlValue(ctrl.get(), 3));
+    Stop(ctrl.get());
+}
+
+// --- persistence ---------------------------------------------------------------------------------
+
+namespace {
+
+ComPtr<IStream> NewStream() {
+    ComPtr<IStream> stream;
+    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    return stream;
+}
+
+std::vector<BYTE> StreamBytes(IStream* stream) {
+    STATSTG stat = {};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
+    LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ULONG got = 0;
+    if (!bytes.empty()) stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+    bytes.resize(got);
+    return bytes;
+}
+
+void Rewind(IStream* stream) {
+    LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+}
+
+SIZEL Extent(IUnknown* ctrl) {
+    SIZEL size = {-1, -1};
+    EXPECT_EQ(S_OK, As<IOleObject>(ctrl)->GetExtent(DVASPECT_CONTENT, &size));
+    return size;
+}
+
+// Records what is written, in order, and answers reads from given values.
+class FakeBag final : public IPropertyBag {
+public:
+    struct Entry {
+        std::wstring name;
+        VARTYPE vt;
+        LONG value;
+        std::wstring text;
+    };
+    std::vector<Entry> written;
+    std::vector<Entry> readable;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IPropertyBag) return E_NOINTERFACE;
+        *ppv = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
+        for (const Entry& e : readable) {
+            if (e.name != name) continue;
+            ::VariantClear(var);
+            if (e.vt == VT_BSTR) {
+                var->vt = VT_BSTR;
+                var->bstrVal = ::SysAllocString(e.text.c_str());
+            } else {
+                var->vt = VT_I4;
+                var->lVal = e.value;
+            }
+            return S_OK;
+        }
+        return E_INVALIDARG;
+    }
+    STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override {
+        written.push_back({name, var->vt, var->vt == VT_I4 ? var->lVal : 0, {}});
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
+    auto ctrl = CreateControl();
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    SIZEL size = {1234, 567};
+    EXPECT_EQ(S_OK, As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size));
+    auto persist = As<IPersistStreamInit>(ctrl.get());
+    ULARGE_INTEGER max = {};
+    EXPECT_EQ(S_OK, persist->GetSizeMax(&max));
+    EXPECT_EQ(16u, max.QuadPart);
+    auto stream = NewStream();
+    EXPECT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+    const std::vector<BYTE> expected = {0x00, 0x00, 0x01, 0x00, 0xD2, 0x04, 0x00, 0x00,
+                                        0x37, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(expected, StreamBytes(stream.get()));
+    EXPECT_FALSE(IsDirty(ctrl.get())) << "a save that clears the flag";
+
+    // Loading gives the extent back, but the settings stay the sampler's defaults.
+    auto loaded = CreateControl();
+    Rewind(stream.get());
+    EXPECT_EQ(S_OK, As<IPersistStreamInit>(loaded.get())->Load(stream.get()));
+    ExpectSettings(loaded.get(), 2160, 356, 8);
+    EXPECT_EQ(1234, Extent(loaded.get()).cx);
+    EXPECT_EQ(567, Extent(loaded.get()).cy);
+    EXPECT_FALSE(IsDirty(loaded.get()));
+}
+
+TEST(ControlPersistence, LoadKeepsTheSettingsOfARunningControlAndInitNewToo) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    auto stream = NewStream();
+    EXPECT_EQ(S_OK, As<IPersistStreamInit>(CreateControl().get())->Save(stream.get(), TRUE));
+    Rewind(stream.get());
+    EXPECT_EQ(S_OK, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
+    EXPECT_EQ(S_OK, As<IPersistStreamInit>(ctrl.get())->InitNew());
+    ExpectSettings(ctrl.get(), 500, 356, 8);
+    EXPECT_EQ(VARIANT_FALSE, Start(ctrl.get())) << "still running";
+    Stop(ctrl.get());
+}
+
+TEST(ControlPersistence, TruncatedStreamFailsToLoad) {
+    auto ctrl = CreateControl();
+    auto stream = NewStream();
+    const BYTE eight[8] = {0x00, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00};
+    stream->Write(eight, sizeof eight, nullptr);
+    Rewind(stream.get());
+    EXPECT_EQ(STG_E_READFAULT, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
+}
+
+TEST(ControlPersistence, PropertyBagRoundTrip) {
+    auto ctrl = CreateControl();
+    SIZEL size = {2000, 1000};
+    As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
+    FakeBag bag;
+    EXPECT_EQ(S_OK, As<IPersistPropertyBag>(ctrl.get())->Save(&bag, TRUE, TRUE));
+    ASSERT_EQ(4u, bag.written.size());
+    const wchar_t* names[] = {L"_Version", L"_ExtentX", L"_ExtentY", L"_StockProps"};
+    const LONG values[] = {0x10000, 2000, 1000, 0};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(names[i], bag.written[i].name);
+        EXPECT_EQ(VT_I4, bag.written[i].vt);
+        EXPECT_EQ(values[i], bag.written[i].value);
+    }
+
+    auto loaded = CreateControl();
+    bag.readable = bag.written;
+    EXPECT_EQ(S_OK, As<IPersistPropertyBag>(loaded.get())->Load(&bag, nullptr));
+    EXPECT_EQ(2000, Extent(loaded.get()).cx);
+    EXPECT_EQ(1000, Extent(loaded.get()).cy);
+    ExpectSettings(loaded.get(), 2160, 356, 8);
+
+    // Text bags (HTML parameters, form files) give strings; a missing value keeps the extent.
+    FakeBag text;
+    text.readable = {{L"_ExtentX", VT_BSTR, 0, L"300"}, {L"_Version", VT_BSTR, 0, L"65536"}};
+    EXPECT_EQ(S_OK, As<IPersistPropertyBag>(loaded.get())->Load(&text, nullptr));
+    EXPECT_EQ(300, Extent(loaded.get()).cx);
+    EXPECT_EQ(1000, Extent(loaded.get()).cy);
+}
+
+TEST(ControlPersistence, StorageRoundTrip) {
+    ComPtr<ILockBytes> bytes;
+    ASSERT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                                   0, storage.put()));
+    auto ctrl = CreateControl();
+    SIZEL size = {777, 333};
+    As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
+    auto persist = As<IPersistStorage>(ctrl.get());
+    EXPECT_EQ(S_OK, persist->Save(storage.get(), TRUE));
+    EXPECT_EQ(S_OK, persist->SaveCompleted(nullptr));
+
+    auto loaded = CreateControl();
+    EXPECT_EQ(S_OK, As<IPersistStorage>(loaded.get())->Load(storage.get()));
+    EXPECT_EQ(777, Extent(loaded.get()).cx);
+    EXPECT_EQ(333, Extent(loaded.get()).cy);
+}
+
+// --- drawing -------------------------------------------------------------------------------------
+
+namespace {
+
+// A 100 x 100 32-bit DIB section in a memory DC, filled with a colour no picture uses.
+class Canvas {
+public:
+    static constexpr int kSize = 100;
+    static constexpr DWORD kSentinel = 0x00123456;
+
+    Canvas() {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = kSize;
+        bi.bmiHeader.biHeight = -kSize;  // top-down
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        dc_.reset(::CreateCompatibleDC(nullptr));
+        bitmap_.reset(::CreateDIBSection(dc_.get(), &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
+        ::SelectObject(dc_.get(), bitmap_.get());
+        for (int i = 0; i < kSize * kSize; ++i) bits_[i] = kSentinel;
+    }
+    HDC dc() const { return dc_.get(); }
+    DWORD At(int x, int y) const {
+        ::GdiFlush();
+        return bits_[y * kSize + x] & 0xFFFFFF;
+    }
+
+private:
+    base::UniqueMemoryDc dc_;
+    base::UniqueGdiObject bitmap_;
+    DWORD* bits_ = nullptr;
+};
+
+constexpr DWORD Rgb(BYTE r, BYTE g, BYTE b) { return (r << 16) | (g << 8) | b; }
+
+}  // namespace
+
+TEST(ControlDrawing, PaintsThePictureAtTheOriginWhateverTheBounds) {
+    auto ctrl = CreateControl();
+    auto view = As<IViewObject2>(ctrl.get());
+    Canvas canvas;
+    const RECTL bounds = {50, 50, 150, 150};
+    EXPECT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds, nullptr,
+                               nullptr, 0));
+
+    // The reference: bitmap 201 of the module, copied at its own size.
+    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(201)));
+    ASSERT_TRUE(picture);
+    BITMAP info = {};
+    ::GetObjectW(picture.get(), sizeof info, &info);
+    EXPECT_EQ(32, info.bmWidth);
+    EXPECT_EQ(21, info.bmHeight);
+    Canvas expected;
+    base::UniqueMemoryDc source(::CreateCompatibleDC(nullptr));
+    ::SelectObject(source.get(), picture.get());
+    ::BitBlt(expected.dc(), 0, 0, 32, 21, source.get(), 0, 0, SRCCOPY);
+
+    int differing = 0;
+    for (int y = 0; y < Canvas::kSize; ++y) {
+        for (int x = 0; x < Canvas::kSize; ++x) {
+            const bool inside = x < 32 && y < 21;
+            if (canvas.At(x, y) != expected.At(x, y)) ++differing;
+            if (!inside) {
+                ASSERT_EQ(Canvas::kSentinel, canvas.At(x, y)) << x << "," << y << " painted";
+            }
+        }
+    }
+    EXPECT_EQ(0, differing);
+    // A few pixels of the card: board, red edge, bright green top, yellow connector, bracket.
+    EXPECT_EQ(Rgb(0x00, 0x80, 0x00), canvas.At(3, 3));
+    EXPECT_EQ(Rgb(0xFF, 0x00, 0x00), canvas.At(1, 5));
+    EXPECT_EQ(Rgb(0x00, 0xFF, 0x00), canvas.At(10, 2));
+    EXPECT_EQ(Rgb(0xFF, 0xFF, 0x00), canvas.At(5, 16));
+    EXPECT_EQ(Rgb(0x00, 0x00, 0x00), canvas.At(8, 16));
+    EXPECT_EQ(Rgb(0x80, 0x80, 0x80), canvas.At(29, 10));
+    EXPECT_EQ(Rgb(0xC0, 0xC0, 0xC0), canvas.At(31, 20));
+}
+
+TEST(ControlDrawing, RefusesWhatItCannotDraw) {
+    auto ctrl = CreateControl();
+    auto view = As<IViewObject2>(ctrl.get());
+    Canvas canvas;
+    const RECTL bounds = {0, 0, 10, 10};
+    EXPECT_EQ(DV_E_DVASPECT,
+              view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds, nullptr, nullptr, 0));
+    EXPECT_EQ(E_INVALIDARG,
+              view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr, nullptr, 0));
+    EXPECT_EQ(E_INVALIDARG,
+              view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(Canvas::kSentinel, canvas.At(0, 0));
+}
+
+// --- lifetime ------------------------------------------------------------------------------------
+
+TEST(ControlLifetime, DestroyingARunningControlEndsItsThreadFirst) {
+    SimBoards sim("356:wave", kLog);
+    auto ctrl = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil(SomeThreadRead));
+    const DWORD tid = ReadingThreads()[0];
+    base::UniqueThread thread(::OpenThread(SYNCHRONIZE, FALSE, tid));
+    ASSERT_TRUE(thread);
+    ctrl.reset();  // the last reference
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 0)) << "thread still running after release";
+    EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
+}
+
+namespace {
+
+struct Usage {
+    DWORD handles = 0;
+    SIZE_T committed = 0;
+};
+
+// Counted by probing every handle value: Wine's GetProcessHandleCount, GetGuiResources and
+// PrivateUsage all report 0. A leaked GDI bitmap shows in the committed memory.
+Usage MeasureUsage() {
+    Usage u;
+    DWORD flags;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++u.handles;
+    }
+    PROCESS_MEMORY_COUNTERS mem = {};
+    mem.cb = sizeof mem;
+    ::K32GetProcessMemoryInfo(::GetCurrentProcess(), &mem, sizeof mem);
+    u.committed = mem.PagefileUsage;
+    return u;
+}
+
+}  // namespace
+
+TEST(ControlLifetime, NoLeakOverAThousandCreateStartDestroyCycles) {
+    SimBoards sim("356:wave");
+    auto cycle = [] {
+        auto ctrl = CreateControl();
+        ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    };
+    for (int i = 0; i < 20; ++i) cycle();  // warm-up: caches, type library, heap
+    const Usage before = MeasureUsage();
+    for (int i = 0; i < 1000; ++i) cycle();
+    const Usage after = MeasureUsage();
+    EXPECT_LE(after.handles, before.handles + 5) << "handles " << before.handles << " -> " << after.handles;
+    EXPECT_LT(after.committed, before.committed + 1024 * 1024)
+        << "committed bytes " << before.committed << " -> " << after.committed;
+    EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
+}
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (FAILED(::OleInitialize(nullptr))) return 2;
+    const int result = RUN_ALL_TESTS();
+    ::OleUninitialize();
+    return result;
+}

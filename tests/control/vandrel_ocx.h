@@ -1,0 +1,156 @@
+// Test access to the built Vandrel.ocx: loaded once from beside the test program, its classes
+// reached through DllGetClassObject (no registry), and late-bound calls by DISPID as a client
+// makes them.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/com_ptr.h"
+#include "base/variant.h"
+
+namespace testsupport {
+
+// The identities the module must carry, written out here rather than taken from its code.
+// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
+inline constexpr CLSID kCtrlClsid = {0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
+// {8728C7CB-895D-442F-8647-74F1366CDDE4}
+inline constexpr CLSID kPageClsid = {0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
+// {7AD9A13E-2E6B-4264-89E6-DBC515E57398}
+inline constexpr GUID kLibid = {0x7AD9A13E, 0x2E6B, 0x4264, {0x89, 0xE6, 0xDB, 0xC5, 0x15, 0xE5, 0x73, 0x98}};
+// {BF13AB5C-6996-4363-8236-2075EBB16884}
+inline constexpr IID kDispIid = {0xBF13AB5C, 0x6996, 0x4363, {0x82, 0x36, 0x20, 0x75, 0xEB, 0xB1, 0x68, 0x84}};
+// {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}
+inline constexpr IID kEventsIid = {0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
+
+enum VandrelDispid : DISPID {
+    kInterval = 1,
+    kAddress = 2,
+    kGetChnlValue = 3,
+    kStart = 4,
+    kStop = 5,
+    kChannelNumber = 6,
+};
+
+using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+class VandrelOcx {
+public:
+    // The module, loaded on first use and kept for the rest of the program.
+    static VandrelOcx& Get() {
+        static VandrelOcx ocx;
+        return ocx;
+    }
+
+    HMODULE module() const { return module_; }
+    std::wstring path() const { return path_; }
+
+    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const { return getClassObject_(clsid, riid, ppv); }
+    HRESULT CanUnloadNow() const { return canUnloadNow_(); }
+
+    template <class T>
+    base::ComPtr<T> Create(REFCLSID clsid) const {
+        base::ComPtr<IClassFactory> factory;
+        base::ComPtr<T> object;
+        EXPECT_EQ(S_OK, GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
+        if (factory) {
+            EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(T), object.put_void()));
+        }
+        return object;
+    }
+
+private:
+    VandrelOcx() {
+        wchar_t self[MAX_PATH];
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        path_ = self;
+        path_ = path_.substr(0, path_.find_last_of(L'\\') + 1) + L"Vandrel.ocx";
+        module_ = ::LoadLibraryW(path_.c_str());
+        if (!module_) {
+            ADD_FAILURE() << "cannot load Vandrel.ocx, error " << ::GetLastError();
+            std::abort();
+        }
+        getClassObject_ = Export<DllGetClassObjectFn>("DllGetClassObject");
+        canUnloadNow_ = Export<DllCanUnloadNowFn>("DllCanUnloadNow");
+    }
+
+    template <class Fn>
+    Fn Export(const char* name) const {
+        // Through a generic function pointer: FARPROC's own type says nothing of the signature.
+        return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module_, name)));
+    }
+
+    HMODULE module_ = nullptr;
+    std::wstring path_;
+    DllGetClassObjectFn getClassObject_ = nullptr;
+    DllCanUnloadNowFn canUnloadNow_ = nullptr;
+};
+
+inline base::ComPtr<IDispatch> CreateControl() { return VandrelOcx::Get().Create<IDispatch>(kCtrlClsid); }
+
+// Late-bound calls the way automation clients make them.
+inline HRESULT Invoke(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> argsInOrder, VARIANT* result,
+                      UINT* argErr = nullptr) {
+    std::vector<VARIANT> rgvarg(argsInOrder.rbegin(), argsInOrder.rend());
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {rgvarg.data(), nullptr, static_cast<UINT>(rgvarg.size()), 0};
+    if (flags & DISPATCH_PROPERTYPUT) {
+        params.rgdispidNamedArgs = &named;
+        params.cNamedArgs = 1;
+    }
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, argErr);
+}
+
+inline VARIANT I4(LONG v) {
+    VARIANT x;
+    x.vt = VT_I4;
+    x.lVal = v;
+    return x;
+}
+
+inline HRESULT Put(IDispatch* d, DISPID id, VARIANT value) {
+    return Invoke(d, id, DISPATCH_PROPERTYPUT, {value}, nullptr);
+}
+
+// A property's value, or a sentinel (-99999) when the get fails or returns another type.
+inline LONG GetLong(IDispatch* d, DISPID id) {
+    base::Variant v;
+    if (FAILED(Invoke(d, id, DISPATCH_PROPERTYGET, {}, v.ptr())) || v.vt() != VT_I4) return -99999;
+    return v.get().lVal;
+}
+
+inline SHORT GetChnlValue(IDispatch* d, LONG index) {
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(d, kGetChnlValue, DISPATCH_METHOD, {I4(index)}, v.ptr()));
+    EXPECT_EQ(VT_I2, v.vt());
+    return v.get().iVal;
+}
+
+inline VARIANT_BOOL Start(IDispatch* d) {
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(d, kStart, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_EQ(VT_BOOL, v.vt());
+    return v.get().boolVal;
+}
+
+inline void Stop(IDispatch* d) {
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(d, kStop, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_EQ(VT_EMPTY, v.vt());
+}
+
+// IPersistStreamInit::IsDirty as a bool.
+inline bool IsDirty(IUnknown* control) {
+    base::ComPtr<IPersistStreamInit> persist;
+    EXPECT_EQ(S_OK, control->QueryInterface(IID_IPersistStreamInit, persist.put_void()));
+    return persist && persist->IsDirty() == S_OK;
+}
+
+}  // namespace testsupport
