@@ -46,6 +46,7 @@ protected:
         typeLib_ = keys_.typeLib;
         locale_ = keys_.locale;
         restorer_ = std::make_unique<ClassesRootRestorer>(keys_.Touched());
+        restorer_->Clear();
     }
 
     void TearDown() override {

@@ -132,11 +132,15 @@ inline void WriteTree(HKEY root, const std::wstring& path, const RegTree& tree) 
 }
 
 // Puts keys of HKEY_CLASSES_ROOT back as they were when constructed: each listed key with all
-// below it, or its absence.
+// below it, or its absence. Clear() removes them meanwhile, so that a test starts from nothing even
+// where the control was registered in the prefix before.
 class ClassesRootRestorer {
 public:
     explicit ClassesRootRestorer(std::vector<std::wstring> paths) : paths_(std::move(paths)) {
         for (const auto& path : paths_) saved_.push_back(ReadTree(HKEY_CLASSES_ROOT, path));
+    }
+    void Clear() const {
+        for (const auto& path : paths_) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
     }
     ~ClassesRootRestorer() {
         for (size_t i = 0; i < paths_.size(); ++i) {

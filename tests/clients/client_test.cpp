@@ -80,6 +80,7 @@ protected:
         touched.push_back(kBoardLogClassKey);
         touched.push_back(kBoardLogProgId);
         restorer_ = std::make_unique<ClassesRootRestorer>(touched);
+        restorer_->Clear();
     }
     void TearDown() override {
         if (registered_) Regsvr32(L"/u /s");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "tests/activex/registry_snapshot.h"
 #include "tests/clients/run_process.h"
 #include "tools/monitor/monitor.h"
 
@@ -352,6 +353,10 @@ struct ProgramCase {
 class MonitorProgram : public testing::TestWithParam<ProgramCase> {};
 
 TEST_P(MonitorProgram, AnswersInOneLine) {
+    // Nothing registered, whatever the prefix held before; put back afterwards.
+    const testsupport::ClassesRootRestorer restorer(
+        {L"VANDREL.VandrelCtrl.1", L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"});
+    restorer.Clear();
     const auto r = testsupport::RunProcess(MonitorCommand(GetParam().args), 30000);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(GetParam().exitCode, r.exitCode) << r.out << r.err;
@@ -370,7 +375,6 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{"Help", L"--help", 0, "Usage: vandrel-monitor"},
         ProgramCase{"BadArgument", L"--channels 5", 2,
                     "vandrel-monitor: --channels must be 1, 4 or 8, not '5' (see --help)"},
-        // The registration tests leave nothing registered, and no test here registers.
         ProgramCase{"NotRegistered", L"--duration 1", 1,
                     "vandrel-monitor: the Vandrel control is not registered"}),
     [](const auto& info) { return std::string(info.param.name); });
