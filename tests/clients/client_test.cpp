@@ -393,7 +393,7 @@ TEST_F(Clients, MonitorPrintsTheBoardsValues) {
     EXPECT_EQ(0u, r.exitCode) << r.err;
     EXPECT_EQ("", r.err);
     const auto lines = SplitLines(r.out);
-    ASSERT_EQ(7u, lines.size()) << r.out;  // the header and a row per 200 ms of 1.2 s
+    ASSERT_EQ(7u, lines.size()) << r.out;  // the header and rows at 0.1, 0.3, ... 1.1 s
     EXPECT_EQ("time_s,ch0,ch1,ch2,ch3", lines[0]);
     for (size_t i = 1; i < lines.size(); ++i) {
         EXPECT_EQ(",5,-5,0,0", lines[i].substr(lines[i].find(','))) << lines[i];

@@ -251,7 +251,7 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
               fake.calls);
     EXPECT_TRUE(err.empty());
     const auto lines = testsupport::SplitLines(out);
-    ASSERT_EQ(7u, lines.size()) << out;  // banner, header, a row per 20 ms of 100 ms
+    ASSERT_EQ(7u, lines.size()) << out;  // banner, header, rows at 10, 30, 50, 70 and 90 ms
     EXPECT_EQ("Vandrel control at port 368 (0x170), 4 channels, every 20 ms; Ctrl+C stops.", lines[0]);
     EXPECT_EQ(monitor::FormatHeader(4, false), lines[1] + "\n");
     for (size_t i = 2; i < lines.size(); ++i) {
@@ -262,7 +262,7 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
 
 TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     Options o;
-    o.durationMs = 1;  // shorter than the control's 2160 ms: no row
+    o.durationMs = 1;  // shorter than half the control's 2160 ms: no row
     o.csv = true;
     EXPECT_EQ(monitor::kExitOk, Run(o));
     EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start",

@@ -261,10 +261,12 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
     out(FormatHeader(settings.channels, options.csv));
     const ULONGLONG interval = static_cast<ULONGLONG>(settings.interval > 0 ? settings.interval : 1);
     const ULONGLONG begin = ::GetTickCount64();
-    ULONGLONG due = 0;
+    // The sampler publishes at Start and then about once per interval: reading half an interval
+    // after each publication keeps the rows clear of the moment the values change, where a row
+    // would show a set twice or miss one.
+    ULONGLONG due = interval / 2;
     int silent = 0;
-    for (;;) {
-        due += interval;
+    for (;; due += interval) {
         // After a long stall (a suspended process), carry on from now instead of catching up.
         const ULONGLONG elapsed = ::GetTickCount64() - begin;
         if (elapsed > due + interval) due = elapsed;

@@ -76,8 +76,8 @@ private:
 using Writer = std::function<void(const std::string&)>;
 
 // Applies the options, starts sampling and writes the banner, the header and a row per interval
-// until the duration ends, stop is signalled, or no fresh value came for kNoAnswerIntervals
-// intervals. A started control is stopped in every case. Errors go to err as one line each.
+// (the first after half an interval) until the duration ends, stop is signalled, or no fresh value
+// came for kNoAnswerIntervals intervals. A started control is stopped in every case. Errors go to err as one line each.
 // Returns the process exit code.
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out,
         const Writer& err) noexcept;
