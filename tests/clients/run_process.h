@@ -86,10 +86,12 @@ inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs
     base::UniqueProcess process(pi.hProcess);
     base::UniqueThread thread(pi.hThread);
 
+    // Reads until every write end is closed (ReadFile then fails with a broken pipe); a read of
+    // zero bytes is a zero-length write of the child, not the end.
     const auto drain = [](HANDLE pipe, std::string* text) {
         char chunk[4096];
         DWORD got = 0;
-        while (::ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
+        while (::ReadFile(pipe, chunk, sizeof chunk, &got, nullptr)) text->append(chunk, got);
     };
     std::thread outReader(drain, outRead.get(), &result.out);
     std::thread errReader(drain, errRead.get(), &result.err);
