@@ -145,13 +145,10 @@ public:
     STDMETHODIMP GetClassInfo(ITypeInfo** out) noexcept override;
     STDMETHODIMP GetGUID(DWORD kind, GUID* guid) noexcept override;
 
-    // The properties verb: the site's property frame, else the platform's frame for this control.
-    HRESULT ShowProperties(HWND parent) noexcept;
-
 protected:
     // dispatchIid: the primary dispatch interface; eventIid: the event interface (source).
     ControlBase(const IID& dispatchIid, const IID& eventIid) noexcept;
-    ~ControlBase() override;
+    ~ControlBase() override = default;
     void FinalRelease() noexcept override;
 
     // What a control supplies.
@@ -175,15 +172,15 @@ protected:
     HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept;
     ULONG LoadedVersion() const noexcept { return loadedVersion_; }
 
-    void SetModifiedFlag(bool modified = true) noexcept { modified_ = modified; }
-    bool IsModified() const noexcept { return modified_; }
+    void SetModifiedFlag() noexcept { modified_ = true; }
     // Asks for a redraw: of the window when in place, else through the view advise sink.
     void InvalidateControl() noexcept;
-    bool AmbientUserMode() const noexcept { return userMode_; }
 
 private:
     friend LRESULT CALLBACK ControlWindowProc(HWND, UINT, WPARAM, LPARAM) noexcept;
 
+    // The properties verb: the site's property frame, else the platform's frame for this control.
+    HRESULT ShowProperties(HWND parent) noexcept;
     HRESULT InPlaceActivate(LONG verb, IOleClientSite* activeSite) noexcept;
     HRESULT UIActivate() noexcept;
     HRESULT CreateControlWindow(HWND parent) noexcept;
@@ -220,7 +217,6 @@ private:
     bool modified_ = false;
     bool userMode_ = true;  // a site without ambient properties is a running form
     ULONG loadedVersion_ = 0;
-    LONG freezeCount_ = 0;
 
     ConnectionPoint eventPoint_;
     ConnectionPoint notifyPoint_;

@@ -84,10 +84,6 @@ LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) no
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-ControlBase::~ControlBase() {
-    if (window_) ::DestroyWindow(window_);
-}
-
 void ControlBase::FinalRelease() noexcept {
     InPlaceDeactivate();
     clientSite_.reset();
@@ -304,10 +300,8 @@ STDMETHODIMP ControlBase::OnAmbientPropertyChange(DISPID dispid) noexcept {
     return S_OK;
 }
 
-STDMETHODIMP ControlBase::FreezeEvents(BOOL freeze) noexcept {
-    freezeCount_ += freeze ? 1 : -1;
-    return S_OK;
-}
+// The control fires no events, so there are none to hold back.
+STDMETHODIMP ControlBase::FreezeEvents(BOOL) noexcept { return S_OK; }
 
 // --- in-place activation -------------------------------------------------------------------------
 

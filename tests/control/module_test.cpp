@@ -259,7 +259,8 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
     points.reset();
 
     void* p = kSentinel;
-    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IDispatch, reinterpret_cast<IConnectionPoint**>(&p)));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION,
+              container->FindConnectionPoint(IID_IDispatch, reinterpret_cast<IConnectionPoint**>(&p)));
     EXPECT_EQ(nullptr, p);
 
     for (const IID& iid : {kEventsIid, IID_IPropertyNotifySink}) {
@@ -362,6 +363,9 @@ TEST(ControlTypeInfo, NamesToDispidsCaseInsensitively) {
     EXPECT_EQ(DISP_E_UNKNOWNNAME, ctrl->GetIDsOfNames(IID_NULL, &unknown, 1, 0, &id));
     EXPECT_EQ(DISPID_UNKNOWN, id);
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, ctrl->GetIDsOfNames(IID_IDispatch, &unknown, 1, 0, &id));
+    DISPPARAMS none = {};
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+              ctrl->Invoke(1, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr));
 }
 
 namespace {
@@ -522,7 +526,8 @@ std::vector<std::string> ImportedModules(HMODULE module) {
     std::vector<std::string> out;
     for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
         std::string name(reinterpret_cast<const char*>(base + d->Name));
-        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return static_cast<char>(std::tolower(c)); });
         out.push_back(name);
     }
     return out;

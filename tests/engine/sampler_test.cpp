@@ -14,6 +14,7 @@
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
 #include "tests/support/child_process.h"
+#include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
 
 using testsupport::SimBoards;
@@ -238,7 +239,15 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
     s.Stop();
     const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 20000);
     ASSERT_GE(cycles.size(), 2u);
-    for (const auto& c : cycles) EXPECT_EQ(5, c.DataReads(kData));
+    // The board re-arms when it is left alone for 10 ms, which a preempted sampler can cause
+    // within one cycle; still, no cycle gets all 16 bytes.
+    int exactlyFive = 0;
+    for (const auto& c : cycles) {
+        EXPECT_LT(c.DataReads(kData), 16);
+        EXPECT_EQ(0, c.DataReads(kData) % 5);
+        exactlyFive += c.DataReads(kData) == 5;
+    }
+    EXPECT_GE(exactlyFive, 1);
     EXPECT_EQ(-32767, s.GetChnlValue(0));
 }
 
@@ -362,14 +371,13 @@ TEST(SamplerLifecycle, ThousandStartStopCyclesLeakNoHandles) {
     CChannelSampler s;
     ASSERT_TRUE(s.Start());  // first use may allocate lasting things
     s.Stop();
-    DWORD before = 0, after = 0;
-    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
+    const DWORD before = testsupport::CountOpenHandles();
+    ASSERT_GT(before, 0u);
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(s.Start()) << i;
         s.Stop();
     }
-    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
-    EXPECT_LE(after, before + 2);
+    EXPECT_LE(testsupport::CountOpenHandles(), before + 2);
 }
 
 // --- several samplers at one board ---------------------------------------------------------------

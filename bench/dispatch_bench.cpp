@@ -1,0 +1,106 @@
+// Automation figures of the control: what one late-bound call costs through IDispatch::Invoke, as a
+// host's timer makes it for every channel. The control comes from the built Vandrel.ocx beside the
+// program, through its class factory.
+#include <windows.h>
+#include <ocidl.h>
+
+#include <string>
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/variant.h"
+#include "bench/bench.h"
+#include "directport/directport.h"
+
+namespace {
+
+// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
+constexpr CLSID kCtrlClsid = {0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
+constexpr DISPID kInterval = 1;
+constexpr DISPID kGetChnlValue = 3;
+constexpr DISPID kStart = 4;
+constexpr DISPID kStop = 5;
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+base::ComPtr<IDispatch> CreateControl(HMODULE ocx) {
+    auto get = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(ocx, "DllGetClassObject")));
+    base::ComPtr<IClassFactory> factory;
+    base::ComPtr<IDispatch> ctrl;
+    if (get && SUCCEEDED(get(kCtrlClsid, IID_IClassFactory, factory.put_void()))) {
+        factory->CreateInstance(nullptr, IID_IDispatch, ctrl.put_void());
+    }
+    return ctrl;
+}
+
+// Median over rounds of the mean time per call of fn.
+template <class Fn>
+double NsPerCall(Fn fn, int calls = 200'000, int rounds = 7) {
+    std::vector<double> samples;
+    for (int r = 0; r < rounds; ++r) {
+        const double t0 = bench::NowNs();
+        for (int i = 0; i < calls; ++i) fn(i);
+        samples.push_back((bench::NowNs() - t0) / calls);
+    }
+    return bench::Median(samples);
+}
+
+}  // namespace
+
+BENCH_GROUP(Dispatch) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Vandrel.ocx";
+    HMODULE ocx = ::LoadLibraryW(path.c_str());
+    auto ctrl = ocx ? CreateControl(ocx) : base::ComPtr<IDispatch>();
+    if (!ctrl) {
+        rows.push_back({"Vandrel.ocx not loaded", 0, "", "build vandrel_ocx first"});
+        return;
+    }
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    VARIANT index;
+    index.vt = VT_I4;
+    DISPPARAMS oneArg = {&index, nullptr, 1, 0};
+    VARIANT result;
+    ::VariantInit(&result);
+
+    auto getChnlValue = [&](int i) {
+        index.lVal = i & 7;
+        ctrl->Invoke(kGetChnlValue, IID_NULL, 0, DISPATCH_METHOD, &oneArg, &result, nullptr, nullptr);
+    };
+    auto getInterval = [&](int) {
+        ctrl->Invoke(kInterval, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    };
+    rows.push_back({"Invoke GetChnlValue (DISPID 3), idle control", NsPerCall(getChnlValue), "ns", "per call"});
+    rows.push_back({"Invoke Interval get (DISPID 1)", NsPerCall(getInterval), "ns", "per call"});
+
+    VARIANT current;
+    current.vt = VT_I4;
+    current.lVal = 2160;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS put = {&current, &named, 1, 1};
+    auto putInterval = [&](int) {
+        ctrl->Invoke(kInterval, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr);
+    };
+    rows.push_back({"Invoke Interval put of the current value", NsPerCall(putInterval), "ns", "per call, no restart"});
+
+    // Script engines look the name up before every call.
+    LPOLESTR name = const_cast<LPOLESTR>(L"GetChnlValue");
+    DISPID id = 0;
+    auto lookup = [&](int) { ctrl->GetIDsOfNames(IID_NULL, &name, 1, 0, &id); };
+    rows.push_back({"GetIDsOfNames(\"GetChnlValue\")", NsPerCall(lookup, 50'000), "ns", "per call, type library"});
+
+    DPSIM_Reset();
+    DPSIM_Configure("356:wave");
+    ctrl->Invoke(kStart, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    ::Sleep(50);
+    rows.push_back({"Invoke GetChnlValue (DISPID 3), sampling control", NsPerCall(getChnlValue), "ns",
+                    "per call, Interval 2160"});
+    ctrl->Invoke(kStop, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    DPSIM_Reset();
+    ctrl.reset();
+    ::CoUninitialize();
+}

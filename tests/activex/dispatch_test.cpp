@@ -1,0 +1,219 @@
+// Dispatch by table, on a small object of the test's own: the automation rules every control of the
+// framework gets (flags, argument counts, named and by-reference arguments, coercion, result types),
+// and that a refused call runs none of the object's code.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+#include <vector>
+
+#include "activex/dispatch.h"
+#include "base/variant.h"
+
+using activex::DispatchEntry;
+
+namespace {
+
+class Gadget {
+public:
+    static const DispatchEntry<Gadget> kDispatchMap[5];
+
+    LONG level = 10;
+    int changes = 0;
+    std::vector<std::pair<LONG, LONG>> calls;
+
+    void OnLevelChanged() noexcept { ++changes; }
+    LONG Mix(LONG a, LONG b) noexcept {
+        calls.emplace_back(a, b);
+        return a * 100 + b;
+    }
+    SHORT Small(LONG a) noexcept { return static_cast<SHORT>(a); }
+    BOOL Test(LONG a) noexcept { return a; }
+    void Poke() noexcept { calls.emplace_back(-1, -1); }
+};
+
+const DispatchEntry<Gadget> Gadget::kDispatchMap[5] = {
+    activex::DispProperty(1, L"Level", L"the level", &Gadget::level, &Gadget::OnLevelChanged),
+    activex::DispMethod<&Gadget::Mix, VT_I4>(2, L"Mix", L"two parameters"),
+    activex::DispMethod<&Gadget::Small, VT_I2>(3, L"Small", L"a short result"),
+    activex::DispMethod<&Gadget::Test, VT_BOOL>(4, L"Test", L"a boolean result"),
+    activex::DispMethod<&Gadget::Poke, VT_EMPTY>(5, L"Poke", L"no result"),
+};
+
+VARIANT I4(LONG v) {
+    VARIANT x;
+    x.vt = VT_I4;
+    x.lVal = v;
+    return x;
+}
+
+VARIANT Missing() {
+    VARIANT x;
+    x.vt = VT_ERROR;
+    x.scode = DISP_E_PARAMNOTFOUND;
+    return x;
+}
+
+struct Call {
+    WORD flags;
+    std::vector<VARIANT> rgvarg;  // as Invoke gets them: named first, positional in reverse
+    std::vector<DISPID> named;
+};
+
+HRESULT Invoke(Gadget& g, DISPID id, Call c, VARIANT* result = nullptr, UINT* argErr = nullptr) {
+    DISPPARAMS params = {c.rgvarg.data(), c.named.data(), static_cast<UINT>(c.rgvarg.size()),
+                         static_cast<UINT>(c.named.size())};
+    return activex::InvokeFromTable(g, Gadget::kDispatchMap, id, c.flags, &params, result, argErr);
+}
+
+}  // namespace
+
+TEST(DispatchTable, PropertyGetAndPut) {
+    Gadget g;
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYGET, {}, {}}, v.ptr()));
+    EXPECT_EQ(VT_I4, v.vt());
+    EXPECT_EQ(10, v.get().lVal);
+    // Some languages read a property as a method call without arguments.
+    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_METHOD, {}, {}}, v.put()));
+    EXPECT_EQ(10, v.get().lVal);
+
+    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {I4(42)}, {DISPID_PROPERTYPUT}}));
+    EXPECT_EQ(42, g.level);
+    EXPECT_EQ(1, g.changes);
+}
+
+TEST(DispatchTable, MethodParametersArriveInDeclarationOrder) {
+    Gadget g;
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(2), I4(1)}, {}}, v.ptr()));
+    EXPECT_EQ(102, v.get().lVal);
+    // By name: parameter 1 named, parameter 0 positional.
+    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(7), I4(3)}, {1}}, v.put()));
+    EXPECT_EQ(307, v.get().lVal);
+    // Both by name, in any order.
+    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(5), I4(6)}, {0, 1}}, v.put()));
+    EXPECT_EQ(506, v.get().lVal);
+}
+
+TEST(DispatchTable, ResultsAreWrappedByTheirType) {
+    Gadget g;
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(g, 3, {DISPATCH_METHOD | DISPATCH_PROPERTYGET, {I4(-5)}, {}}, v.ptr()));
+    EXPECT_EQ(VT_I2, v.vt());
+    EXPECT_EQ(-5, v.get().iVal);
+    EXPECT_EQ(S_OK, Invoke(g, 4, {DISPATCH_METHOD, {I4(3)}, {}}, v.put()));
+    EXPECT_EQ(VT_BOOL, v.vt());
+    EXPECT_EQ(VARIANT_TRUE, v.get().boolVal);
+    EXPECT_EQ(S_OK, Invoke(g, 4, {DISPATCH_METHOD, {I4(0)}, {}}, v.put()));
+    EXPECT_EQ(VARIANT_FALSE, v.get().boolVal);
+    v.ptr()->vt = VT_I4;  // a sentinel the call must clear
+    EXPECT_EQ(S_OK, Invoke(g, 5, {DISPATCH_METHOD, {}, {}}, v.ptr()));
+    EXPECT_EQ(VT_EMPTY, v.vt());
+    EXPECT_EQ(S_OK, Invoke(g, 3, {DISPATCH_METHOD, {I4(1)}, {}}, nullptr)) << "the result may be unwanted";
+}
+
+TEST(DispatchTable, ArgumentsAreCoercedAndFollowedByReference) {
+    Gadget g;
+    base::Variant text(L"12");
+    VARIANT inner = I4(34);
+    VARIANT byRef;
+    byRef.vt = VT_BYREF | VT_VARIANT;
+    byRef.pvarVal = &inner;
+    VARIANT byRefToRef;
+    byRefToRef.vt = VT_BYREF | VT_VARIANT;
+    byRefToRef.pvarVal = &byRef;
+    SHORT shortValue = 9;
+    VARIANT byRefShort;
+    byRefShort.vt = VT_BYREF | VT_I2;
+    byRefShort.piVal = &shortValue;
+    base::Variant v;
+    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {byRefToRef, text.get()}, {}}, v.ptr()));
+    EXPECT_EQ(1234, v.get().lVal);
+    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {byRefShort}, {DISPID_PROPERTYPUT}}));
+    EXPECT_EQ(9, g.level);
+    VARIANT empty;
+    ::VariantInit(&empty);
+    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {empty}, {DISPID_PROPERTYPUT}}));
+    EXPECT_EQ(0, g.level) << "Empty converts to 0";
+}
+
+struct Refusal {
+    const char* what;
+    DISPID dispid;
+    Call call;
+    HRESULT expected;
+    UINT argErr;  // expected index, or 99 when none is reported
+};
+
+class DispatchRefusal : public testing::TestWithParam<Refusal> {};
+
+TEST_P(DispatchRefusal, RunsNoneOfTheObjectsCode) {
+    const Refusal& r = GetParam();
+    Gadget g;
+    VARIANT result = I4(0x5E5E);
+    UINT argErr = 99;
+    EXPECT_EQ(r.expected, Invoke(g, r.dispid, r.call, &result, &argErr)) << r.what;
+    EXPECT_EQ(r.argErr, argErr) << r.what;
+    EXPECT_EQ(VT_EMPTY, result.vt) << r.what;
+    EXPECT_EQ(10, g.level) << r.what;
+    EXPECT_EQ(0, g.changes) << r.what;
+    EXPECT_TRUE(g.calls.empty()) << r.what;
+}
+
+VARIANT Text(const wchar_t* s) {
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = ::SysAllocString(s);
+    return v;
+}
+
+VARIANT Real(double d) {
+    VARIANT v;
+    v.vt = VT_R8;
+    v.dblVal = d;
+    return v;
+}
+
+VARIANT Null() {
+    VARIANT v;
+    v.vt = VT_NULL;
+    return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Standard, DispatchRefusal,
+    testing::Values(
+        Refusal{"unknown DISPID", 9, {DISPATCH_METHOD, {}, {}}, DISP_E_MEMBERNOTFOUND, 99},
+        Refusal{"no flags", 1, {0, {}, {}}, DISP_E_MEMBERNOTFOUND, 99},
+        Refusal{"method read as a property", 5, {DISPATCH_PROPERTYGET, {}, {}}, DISP_E_MEMBERNOTFOUND, 99},
+        Refusal{"put by reference", 1, {DISPATCH_PROPERTYPUTREF, {I4(1)}, {DISPID_PROPERTYPUT}},
+                DISP_E_MEMBERNOTFOUND, 99},
+        Refusal{"put without a value", 1, {DISPATCH_PROPERTYPUT, {}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        Refusal{"put without its name", 1, {DISPATCH_PROPERTYPUT, {I4(1)}, {}}, DISP_E_PARAMNOTOPTIONAL, 99},
+        Refusal{"put of a missing value", 1, {DISPATCH_PROPERTYPUT, {Missing()}, {DISPID_PROPERTYPUT}},
+                DISP_E_PARAMNOTOPTIONAL, 0},
+        Refusal{"get with a named argument", 1, {DISPATCH_PROPERTYGET, {I4(1)}, {0}}, DISP_E_NONAMEDARGS, 99},
+        Refusal{"too few arguments", 2, {DISPATCH_METHOD, {I4(1)}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        Refusal{"too many arguments", 2, {DISPATCH_METHOD, {I4(1), I4(2), I4(3)}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        Refusal{"missing argument", 2, {DISPATCH_METHOD, {I4(1), Missing()}, {}}, DISP_E_PARAMNOTOPTIONAL, 1},
+        Refusal{"second parameter not a number", 2, {DISPATCH_METHOD, {Text(L"x"), I4(1)}, {}}, DISP_E_TYPEMISMATCH,
+                0},
+        Refusal{"first parameter too large", 2, {DISPATCH_METHOD, {I4(1), Real(3e9)}, {}}, DISP_E_OVERFLOW, 1},
+        Refusal{"Null", 3, {DISPATCH_METHOD, {Null()}, {}}, DISP_E_TYPEMISMATCH, 0},
+        Refusal{"unknown parameter name", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {5}}, DISP_E_PARAMNOTFOUND, 0},
+        Refusal{"parameter named twice", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {1, 1}}, DISP_E_PARAMNOTFOUND, 1},
+        Refusal{"parameter by position and by name", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {0}}, DISP_E_PARAMNOTFOUND,
+                0},
+        Refusal{"more names than arguments", 2, {DISPATCH_METHOD, {I4(1)}, {0, 1}}, E_INVALIDARG, 99}));
+
+TEST(DispatchTable, MissingParametersStructureIsRefused) {
+    Gadget g;
+    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 1, DISPATCH_PROPERTYGET, nullptr, nullptr,
+                                                     nullptr));
+    DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
+    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 2, DISPATCH_METHOD, &noArray, nullptr,
+                                                     nullptr));
+}

@@ -1,0 +1,296 @@
+// The framework's plain parts on their own: the module's factory list, property exchange in its
+// three directions, and dialog templates.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <ocidl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "activex/dialog_template.h"
+#include "activex/module.h"
+#include "activex/object.h"
+#include "activex/property_exchange.h"
+#include "base/com_ptr.h"
+
+namespace {
+
+// --- a module with classes of the test's own -----------------------------------------------------
+
+const CLSID kFirst = {0x11111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};
+const CLSID kSecond = {0x22222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}};
+
+class Widget final : public activex::ObjectBase, public IPersist {
+public:
+    static const activex::InterfaceEntry<Widget>* Interfaces(size_t* count) noexcept {
+        static const activex::InterfaceEntry<Widget> table[] = {ACTIVEX_INTERFACE(Widget, IPersist)};
+        *count = 1;
+        return table;
+    }
+    ACTIVEX_IUNKNOWN_METHODS(Widget)
+    STDMETHODIMP GetClassID(CLSID* clsid) noexcept override {
+        *clsid = kFirst;
+        return S_OK;
+    }
+};
+
+std::vector<std::string> g_registryCalls;
+bool g_secondFails = false;
+
+BOOL UpdateFirst(HINSTANCE, BOOL add) noexcept {
+    g_registryCalls.push_back(add ? "first+" : "first-");
+    return TRUE;
+}
+
+BOOL UpdateSecond(HINSTANCE, BOOL add) noexcept {
+    g_registryCalls.push_back(add ? "second+" : "second-");
+    return !g_secondFails;
+}
+
+HRESULT CreateWidget(REFIID riid, void** ppv) noexcept { return activex::CreateObject<Widget>(riid, ppv); }
+
+std::vector<int> g_cleanups;
+void CleanupA() noexcept { g_cleanups.push_back(1); }
+void CleanupB() noexcept { g_cleanups.push_back(2); }
+
+}  // namespace
+
+TEST(FrameworkModule, FactoriesServeOnlyWhileTheModuleIsInitialised) {
+    const activex::ClassEntry classes[] = {
+        {&kFirst, L"Test.First.1", &CreateWidget, &UpdateFirst},
+        {&CLSID_NULL, L"Test.Nothing.1", &CreateWidget, nullptr},
+    };
+    activex::Module module(classes);
+    base::ComPtr<IClassFactory> factory;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()))
+        << "not yet initialised";
+    ASSERT_TRUE(module.Init(::GetModuleHandleW(nullptr)));
+    EXPECT_EQ(::GetModuleHandleW(nullptr), activex::Module::Instance());
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(CLSID_NULL, IID_IClassFactory, factory.put_void()));
+    ASSERT_EQ(S_OK, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()));
+
+    base::ComPtr<IPersist> widget;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, widget.put_void()));
+    EXPECT_EQ(1, activex::Module::ObjectCount());
+    EXPECT_EQ(S_FALSE, module.CanUnloadNow());
+    widget.reset();
+    EXPECT_EQ(0, activex::Module::ObjectCount());
+    EXPECT_EQ(S_FALSE, module.CanUnloadNow()) << "the factory is still held";
+    factory.reset();
+    EXPECT_EQ(S_OK, module.CanUnloadNow());
+
+    module.Exit(true);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()))
+        << "revoked";
+}
+
+TEST(FrameworkModule, RegistryUpdatesWalkTheListAndStopAtTheFirstFailure) {
+    const activex::ClassEntry classes[] = {
+        {&kSecond, L"Test.Second.1", &CreateWidget, &UpdateSecond},
+        {&kFirst, L"Test.First.1", &CreateWidget, &UpdateFirst},
+    };
+    activex::Module module(classes);
+    g_registryCalls.clear();
+    g_secondFails = false;
+    EXPECT_TRUE(module.UpdateRegistry(TRUE));
+    EXPECT_TRUE(module.UpdateRegistry(FALSE));
+    EXPECT_EQ((std::vector<std::string>{"second+", "first+", "second-", "first-"}), g_registryCalls);
+    g_registryCalls.clear();
+    g_secondFails = true;
+    EXPECT_FALSE(module.UpdateRegistry(TRUE));
+    EXPECT_EQ((std::vector<std::string>{"second+"}), g_registryCalls);
+}
+
+TEST(FrameworkModule, ExitFromALiveProcessRunsTheCleanupsInReverse) {
+    const activex::ClassEntry classes[] = {{&kFirst, L"Test.First.1", &CreateWidget, nullptr}};
+    activex::Module module(classes);
+    g_cleanups.clear();
+    activex::AtModuleExit(&CleanupA);
+    activex::AtModuleExit(&CleanupB);
+    module.Exit(true);
+    EXPECT_TRUE(g_cleanups.empty()) << "nothing is given back while the process ends";
+    module.Exit(false);
+    EXPECT_EQ((std::vector<int>{2, 1}), g_cleanups);
+    module.Exit(false);
+    EXPECT_EQ(2u, g_cleanups.size()) << "only once";
+}
+
+// --- property exchange ---------------------------------------------------------------------------
+
+TEST(FrameworkExchange, StreamWordsInExchangeOrder) {
+    base::ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    activex::StreamExchange save(activex::PropExchange::Direction::Save, stream.get());
+    LONG a = -2;
+    ULONG b = 0xFFFFFFFFu;
+    EXPECT_EQ(S_OK, save.ExchangeLong(L"a", a, nullptr));
+    EXPECT_EQ(S_OK, save.ExchangeULong(L"b", b, nullptr));
+
+    LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    activex::StreamExchange load(activex::PropExchange::Direction::Load, stream.get());
+    LONG a2 = 0;
+    ULONG b2 = 0, c2 = 7;
+    const ULONG def = 5;
+    EXPECT_EQ(S_OK, load.ExchangeLong(L"a", a2, nullptr));
+    EXPECT_EQ(S_OK, load.ExchangeULong(L"b", b2, nullptr));
+    EXPECT_EQ(STG_E_READFAULT, load.ExchangeULong(L"c", c2, &def)) << "the stream ended";
+    EXPECT_EQ(-2, a2);
+    EXPECT_EQ(0xFFFFFFFFu, b2);
+    EXPECT_EQ(7u, c2) << "unchanged by a failed read";
+}
+
+TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
+    activex::ResetExchange reset;
+    LONG withDefault = 1, without = 2;
+    const LONG def = 9;
+    EXPECT_EQ(S_OK, reset.ExchangeLong(L"x", withDefault, &def));
+    EXPECT_EQ(S_OK, reset.ExchangeLong(L"y", without, nullptr));
+    EXPECT_EQ(9, withDefault);
+    EXPECT_EQ(2, without);
+    activex::SizeExchange size;
+    ULONG unsignedValue = 3;
+    size.ExchangeLong(L"x", withDefault, nullptr);
+    size.ExchangeULong(L"y", unsignedValue, nullptr);
+    EXPECT_EQ(8u, size.bytes());
+}
+
+namespace {
+
+class MapBag final : public IPropertyBag {
+public:
+    std::vector<std::pair<std::wstring, VARIANT>> values;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = riid == IID_IUnknown || riid == IID_IPropertyBag ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
+        for (auto& [n, v] : values) {
+            if (n == name) return ::VariantCopy(var, &v);
+        }
+        return E_INVALIDARG;
+    }
+    STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override {
+        VARIANT copy;
+        ::VariantInit(&copy);
+        ::VariantCopy(&copy, var);
+        values.emplace_back(name, copy);
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
+    MapBag bag;
+    activex::BagExchange save(activex::PropExchange::Direction::Save, &bag, nullptr);
+    LONG x = 1234;
+    EXPECT_EQ(S_OK, save.ExchangeLong(L"x", x, nullptr));
+    ASSERT_EQ(1u, bag.values.size());
+    EXPECT_EQ(VT_I4, bag.values[0].second.vt);
+
+    VARIANT text;
+    text.vt = VT_BSTR;
+    text.bstrVal = ::SysAllocString(L"not a number");
+    bag.values.emplace_back(L"bad", text);
+
+    activex::BagExchange load(activex::PropExchange::Direction::Load, &bag, nullptr);
+    LONG loaded = 0, missing = 5, missingWithDefault = 5, bad = 6;
+    const LONG def = 77;
+    EXPECT_EQ(S_OK, load.ExchangeLong(L"x", loaded, &def));
+    EXPECT_EQ(S_OK, load.ExchangeLong(L"none", missing, nullptr));
+    EXPECT_EQ(S_OK, load.ExchangeLong(L"none", missingWithDefault, &def));
+    EXPECT_EQ(S_OK, load.ExchangeLong(L"bad", bad, nullptr));
+    EXPECT_EQ(1234, loaded);
+    EXPECT_EQ(5, missing);
+    EXPECT_EQ(77, missingWithDefault);
+    EXPECT_EQ(6, bad) << "a value that is no number counts as absent";
+    for (auto& [n, v] : bag.values) ::VariantClear(&v);
+}
+
+// --- dialog templates ----------------------------------------------------------------------------
+
+namespace {
+
+// Builds a template word by word.
+class TemplateWriter {
+public:
+    TemplateWriter& Word(WORD w) {
+        bytes_.push_back(static_cast<BYTE>(w & 0xFF));
+        bytes_.push_back(static_cast<BYTE>(w >> 8));
+        return *this;
+    }
+    TemplateWriter& Dword(DWORD d) { return Word(LOWORD(d)).Word(HIWORD(d)); }
+    TemplateWriter& Text(const wchar_t* s) {
+        for (; *s; ++s) Word(static_cast<WORD>(*s));
+        return Word(0);
+    }
+    TemplateWriter& Bytes(BYTE a, BYTE b) {
+        bytes_.push_back(a);
+        bytes_.push_back(b);
+        return *this;
+    }
+    const std::vector<BYTE>& bytes() const { return bytes_; }
+
+private:
+    std::vector<BYTE> bytes_;
+};
+
+std::vector<BYTE> ExtendedTemplate() {
+    TemplateWriter w;
+    w.Word(1).Word(0xFFFF).Dword(0).Dword(0).Dword(WS_CHILD | DS_SETFONT | DS_FIXEDSYS).Word(0);
+    w.Word(0).Word(0).Word(250).Word(62);
+    w.Word(0).Word(0xFFFF).Word(0x0081).Text(L"");  // no menu, class by ordinal, empty title
+    w.Word(9).Word(400).Bytes(1, 134).Text(L"MS Shell Dlg");
+    return w.bytes();
+}
+
+}  // namespace
+
+TEST(FrameworkDialogTemplate, ReadsExtendedAndClassicTemplates) {
+    const auto ex = ExtendedTemplate();
+    activex::DialogTemplateInfo info;
+    ASSERT_TRUE(activex::ParseDialogTemplate(ex.data(), ex.size(), &info));
+    EXPECT_EQ(static_cast<DWORD>(WS_CHILD | DS_SETFONT | DS_FIXEDSYS), info.style);
+    EXPECT_EQ(250, info.cx);
+    EXPECT_EQ(62, info.cy);
+    EXPECT_EQ(9, info.pointSize);
+    EXPECT_EQ(400, info.weight);
+    EXPECT_EQ(1, info.italic);
+    EXPECT_EQ(134, info.charset);
+    EXPECT_EQ(L"MS Shell Dlg", info.typeface);
+
+    TemplateWriter classic;
+    classic.Dword(WS_POPUP).Dword(0).Word(0).Word(5).Word(6).Word(100).Word(50);
+    classic.Text(L"menu").Word(0).Text(L"Title");
+    activex::DialogTemplateInfo plain;
+    ASSERT_TRUE(activex::ParseDialogTemplate(classic.bytes().data(), classic.bytes().size(), &plain));
+    EXPECT_EQ(static_cast<DWORD>(WS_POPUP), plain.style);
+    EXPECT_EQ(5, plain.x);
+    EXPECT_EQ(100, plain.cx);
+    EXPECT_EQ(0, plain.pointSize) << "no font without DS_SETFONT";
+}
+
+TEST(FrameworkDialogTemplate, RefusesEveryTruncation) {
+    const auto ex = ExtendedTemplate();
+    for (size_t size = 0; size < ex.size(); ++size) {
+        activex::DialogTemplateInfo info;
+        EXPECT_FALSE(activex::ParseDialogTemplate(ex.data(), size, &info)) << size << " bytes";
+    }
+}
+
+TEST(FrameworkDialogTemplate, PixelSizeGrowsWithTheFont) {
+    const auto ex = ExtendedTemplate();
+    activex::DialogTemplateInfo info;
+    ASSERT_TRUE(activex::ParseDialogTemplate(ex.data(), ex.size(), &info));
+    const SIZE small = activex::DialogSizeInPixels(info);
+    info.pointSize = 18;
+    const SIZE large = activex::DialogSizeInPixels(info);
+    EXPECT_GT(small.cx, 250 / 2);
+    EXPECT_GT(large.cx, small.cx);
+    EXPECT_GT(large.cy, small.cy);
+}

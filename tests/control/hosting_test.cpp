@@ -1,0 +1,531 @@
+// The control and its page in containers: a recording site of ours (activation protocol, design and
+// run mode, the properties verb), Wine's ATL host window, which none of us wrote, and the platform's
+// property frame. Classes are registered in-process with CoRegisterClassObject, never in the registry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/unique_handle.h"
+#include "base/variant.h"
+#include "tests/control/fake_site.h"
+#include "tests/control/vandrel_ocx.h"
+#include "tests/support/sim_helpers.h"
+
+using base::ComPtr;
+using testsupport::CreateControl;
+using testsupport::FakeSite;
+using testsupport::GetLong;
+using testsupport::I4;
+using testsupport::kCtrlClsid;
+using testsupport::kPageClsid;
+using testsupport::Put;
+using testsupport::VandrelOcx;
+using namespace testsupport;  // DISPIDs
+
+namespace {
+
+template <class T>
+ComPtr<T> As(IUnknown* unknown) {
+    ComPtr<T> out;
+    EXPECT_EQ(S_OK, unknown->QueryInterface(__uuidof(T), out.put_void()));
+    return out;
+}
+
+ATOM FormClass() {
+    static const ATOM atom = [] {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"VandrelTestForm";
+        wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+        return ::RegisterClassW(&wc);
+    }();
+    return atom;
+}
+
+HWND CreateForm(DWORD style, HWND parent, int width, int height) {
+    return ::CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(FormClass())), L"form",
+                             style | WS_CLIPCHILDREN, 0, 0, width, height, parent, nullptr,
+                             ::GetModuleHandleW(nullptr), nullptr);
+}
+
+// One visible top-level window for the whole program: without a window manager, Wine waits two
+// seconds for every visible top-level window that goes away.
+HWND Desktop() {
+    static const HWND desktop = [] {
+        HWND hwnd = CreateForm(WS_OVERLAPPEDWINDOW, nullptr, 800, 600);
+        ::ShowWindow(hwnd, SW_SHOWNA);
+        return hwnd;
+    }();
+    return desktop;
+}
+
+// A container's form: a visible child of the program's one top-level window.
+class TestWindow {
+public:
+    explicit TestWindow(int width = 400, int height = 300)
+        : hwnd_(CreateForm(WS_CHILD | WS_VISIBLE, Desktop(), width, height)) {}
+    ~TestWindow() {
+        if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
+    }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+    HWND get() const { return hwnd_; }
+
+private:
+    HWND hwnd_ = nullptr;
+};
+
+void PumpMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+// A class of the module made known to COM in this process only.
+class RegisteredClass {
+public:
+    explicit RegisteredClass(REFCLSID clsid) {
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(S_OK, VandrelOcx::Get().GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
+        EXPECT_EQ(S_OK, ::CoRegisterClassObject(clsid, factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                                &cookie_));
+    }
+    ~RegisteredClass() { ::CoRevokeClassObject(cookie_); }
+    RegisteredClass(const RegisteredClass&) = delete;
+    RegisteredClass& operator=(const RegisteredClass&) = delete;
+
+private:
+    DWORD cookie_ = 0;
+};
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(hwnd, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND hwnd) {
+    wchar_t text[256] = {};
+    ::GetWindowTextW(hwnd, text, 256);
+    return text;
+}
+
+// What the closing thread saw of a modal property frame before it cancelled it.
+struct FrameView {
+    bool found = false;
+    std::wstring title;
+    std::vector<std::wstring> tabs;
+    bool pageFound = false;
+    bool pageVisible = false;
+    bool pageHasChildren = true;
+    SIZE pageSize = {};
+    SIZE pageTemplateSize = {};  // 250 x 62 dialog units in the page's own font
+};
+
+// Waits on another thread for a property frame of the calling thread, looks at it and cancels it:
+// the platform's frame is modal and returns only when closed.
+class FrameCloser {
+public:
+    FrameCloser() : owner_(::GetCurrentThreadId()), thread_([this] { Run(); }) {}
+    ~FrameCloser() { Join(); }
+    FrameCloser(const FrameCloser&) = delete;
+    FrameCloser& operator=(const FrameCloser&) = delete;
+
+    const FrameView& Join() {
+        if (thread_.joinable()) thread_.join();
+        return view_;
+    }
+
+private:
+    struct Search {
+        DWORD thread;
+        HWND found;
+    };
+
+    static BOOL CALLBACK FindFrame(HWND hwnd, LPARAM param) {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (::GetWindowThreadProcessId(hwnd, nullptr) == s->thread && ::IsWindowVisible(hwnd) &&
+            ClassOf(hwnd) == L"#32770") {
+            s->found = hwnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    static BOOL CALLBACK Inspect(HWND hwnd, LPARAM param) {
+        auto* view = reinterpret_cast<FrameView*>(param);
+        const std::wstring cls = ClassOf(hwnd);
+        if (cls == WC_TABCONTROLW) {
+            const int count = static_cast<int>(::SendMessageW(hwnd, TCM_GETITEMCOUNT, 0, 0));
+            for (int i = 0; i < count; ++i) {
+                wchar_t text[64] = {};
+                TCITEMW item = {};
+                item.mask = TCIF_TEXT;
+                item.pszText = text;
+                item.cchTextMax = 64;
+                ::SendMessageW(hwnd, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&item));
+                view->tabs.push_back(text);
+            }
+        }
+        // The page's window comes from the module's own dialog template.
+        if (reinterpret_cast<HMODULE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)) == VandrelOcx::Get().module()) {
+            view->pageFound = true;
+            view->pageVisible = ::IsWindowVisible(hwnd);
+            view->pageHasChildren = ::GetWindow(hwnd, GW_CHILD) != nullptr;
+            RECT r;
+            ::GetWindowRect(hwnd, &r);
+            view->pageSize = {r.right - r.left, r.bottom - r.top};
+            RECT units = {0, 0, 250, 62};
+            ::MapDialogRect(hwnd, &units);
+            view->pageTemplateSize = {units.right, units.bottom};
+        }
+        return TRUE;
+    }
+
+    void Run() {
+        Search search = {owner_, nullptr};
+        testsupport::WaitUntil(
+            [&] {
+                ::EnumWindows(&FindFrame, reinterpret_cast<LPARAM>(&search));
+                return search.found != nullptr;
+            },
+            10000);
+        if (!search.found) return;
+        ::Sleep(200);  // lets the frame activate its page
+        view_.found = true;
+        view_.title = TextOf(search.found);
+        ::EnumChildWindows(search.found, &Inspect, reinterpret_cast<LPARAM>(&view_));
+        ::PostMessageW(search.found, WM_COMMAND, IDCANCEL, 0);
+    }
+
+    const DWORD owner_;
+    FrameView view_;
+    std::thread thread_;
+};
+
+struct Activated {
+    ComPtr<IDispatch> ctrl;
+    ComPtr<IOleObject> ole;
+    HWND window = nullptr;
+};
+
+// Creates a control, gives it the site and activates it in place with verb.
+Activated ActivateInSite(FakeSite& site, LONG verb) {
+    Activated a;
+    a.ctrl = CreateControl();
+    a.ole = As<IOleObject>(a.ctrl.get());
+    EXPECT_EQ(S_OK, a.ole->SetClientSite(&site));
+    EXPECT_EQ(S_OK, As<IPersistStreamInit>(a.ctrl.get())->InitNew());
+    EXPECT_EQ(S_OK, a.ole->DoVerb(verb, nullptr, &site, 0, nullptr, &site.posRect));
+    As<IOleInPlaceObject>(a.ctrl.get())->GetWindow(&a.window);
+    return a;
+}
+
+void Deactivate(Activated& a) {
+    a.ole->Close(OLECLOSE_NOSAVE);
+    a.ole->SetClientSite(nullptr);
+}
+
+}  // namespace
+
+// --- our recording site --------------------------------------------------------------------------
+
+TEST(HostingSite, InPlaceActivationAtDesignTimeShowsThePicture) {
+    TestWindow form;
+    FakeSite site(form.get());
+    site.userMode = false;
+    Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
+    EXPECT_TRUE(site.Called("Ambient(-709)")) << "UserMode is read from the site";
+    EXPECT_EQ((std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindowContext"}),
+              site.Protocol());
+    ASSERT_TRUE(a.window);
+    EXPECT_EQ(form.get(), ::GetParent(a.window));
+    EXPECT_TRUE(::IsWindowVisible(a.window));
+    RECT r;
+    ::GetWindowRect(a.window, &r);
+    ::MapWindowPoints(nullptr, form.get(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(site.posRect.left, r.left);
+    EXPECT_EQ(site.posRect.top, r.top);
+    EXPECT_EQ(site.posRect.right, r.right);
+    EXPECT_EQ(site.posRect.bottom, r.bottom);
+
+    // The window paints the picture through Draw: its card's red edge and board show.
+    ::UpdateWindow(a.window);
+    PumpMessages();
+    HDC dc = ::GetDC(a.window);
+    const COLORREF red = ::GetPixel(dc, 1, 5);
+    const COLORREF board = ::GetPixel(dc, 3, 3);
+    ::ReleaseDC(a.window, dc);
+    EXPECT_EQ(RGB(0xFF, 0, 0), red);
+    EXPECT_EQ(RGB(0, 0x80, 0), board);
+
+    site.calls.clear();
+    Deactivate(a);
+    EXPECT_EQ((std::vector<std::string>{"OnInPlaceDeactivate"}), site.Protocol());
+    EXPECT_FALSE(::IsWindow(a.window));
+    a = {};
+    EXPECT_EQ(1u, site.refs) << "the control let go of the site";
+}
+
+TEST(HostingSite, InvisibleWhileTheFormRunsAndFollowsUserModeChanges) {
+    TestWindow form;
+    FakeSite site(form.get());
+    site.userMode = true;
+    Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
+    ASSERT_TRUE(a.window);
+    EXPECT_FALSE(::IsWindowVisible(a.window));
+
+    site.userMode = false;
+    EXPECT_EQ(S_OK, As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE));
+    EXPECT_TRUE(::IsWindowVisible(a.window));
+    site.userMode = true;
+    EXPECT_EQ(S_OK, As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_UNKNOWN));
+    EXPECT_FALSE(::IsWindowVisible(a.window));
+
+    // OLEIVERB_HIDE hides at design time too; OLEIVERB_SHOW brings it back.
+    site.userMode = false;
+    As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE);
+    EXPECT_EQ(S_OK, a.ole->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, nullptr, nullptr));
+    EXPECT_FALSE(::IsWindowVisible(a.window));
+    EXPECT_EQ(S_OK, a.ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, nullptr, nullptr));
+    EXPECT_TRUE(::IsWindowVisible(a.window));
+    Deactivate(a);
+}
+
+TEST(HostingSite, UiActivationAndItsUndoing) {
+    TestWindow form;
+    FakeSite site(form.get());
+    Activated a = ActivateInSite(site, OLEIVERB_UIACTIVATE);
+    EXPECT_EQ((std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindowContext", "OnUIActivate",
+                                        "Frame.SetActiveObject"}),
+              site.Protocol());
+    site.calls.clear();
+    EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->UIDeactivate());
+    EXPECT_EQ((std::vector<std::string>{"Frame.SetActiveObject(null)", "OnUIDeactivate"}), site.Protocol());
+    site.calls.clear();
+    EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->InPlaceDeactivate());
+    EXPECT_EQ((std::vector<std::string>{"OnInPlaceDeactivate"}), site.Protocol());
+    Deactivate(a);
+}
+
+TEST(HostingSite, ObjectRectsMoveAndClipTheWindow) {
+    TestWindow form;
+    FakeSite site(form.get());
+    Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
+    ASSERT_TRUE(a.window);
+    const RECT pos = {30, 40, 90, 80};
+    const RECT clip = {0, 0, 60, 1000};
+    EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->SetObjectRects(&pos, &clip));
+    RECT r;
+    ::GetWindowRect(a.window, &r);
+    ::MapWindowPoints(nullptr, form.get(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(30, r.left);
+    EXPECT_EQ(40, r.top);
+    EXPECT_EQ(60, r.right - r.left);
+    RECT region = {};
+    EXPECT_EQ(SIMPLEREGION, ::GetWindowRgnBox(a.window, &region));
+    EXPECT_EQ(30, region.right) << "clipped at x = 60 of the form";
+    Deactivate(a);
+}
+
+TEST(HostingSite, CloseSavesAModifiedControlOnlyWhenAsked) {
+    TestWindow form;
+    FakeSite site(form.get());
+    Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
+    EXPECT_EQ(S_OK, Put(a.ctrl.get(), kInterval, I4(500)));
+    site.calls.clear();
+    EXPECT_EQ(S_OK, a.ole->Close(OLECLOSE_NOSAVE));
+    EXPECT_FALSE(site.Called("SaveObject"));
+    EXPECT_EQ(S_OK, a.ole->Close(OLECLOSE_SAVEIFDIRTY));
+    EXPECT_TRUE(site.Called("SaveObject"));
+    a.ole->SetClientSite(nullptr);
+}
+
+TEST(HostingSite, PropertiesVerbAsksTheSiteFirst) {
+    TestWindow form;
+    FakeSite site(form.get());
+    site.showPropertyFrame = S_OK;
+    Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
+    site.calls.clear();
+    EXPECT_EQ(S_OK, a.ole->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, form.get(), nullptr));
+    EXPECT_EQ((std::vector<std::string>{"ShowPropertyFrame"}), site.Protocol());
+    Deactivate(a);
+}
+
+TEST(HostingSite, PropertiesVerbOpensThePlatformFrameWhenTheSiteDoesNot) {
+    RegisteredClass pageClass(kPageClsid);
+    TestWindow form;
+    FakeSite site(form.get());
+    Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
+    HRESULT hr;
+    FrameView view;
+    {
+        FrameCloser closer;
+        hr = a.ole->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, form.get(), nullptr);
+        view = closer.Join();
+    }
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_TRUE(site.Called("ShowPropertyFrame"));
+    ASSERT_TRUE(view.found) << "no property frame appeared";
+    EXPECT_NE(std::wstring::npos, view.title.find(L"Vandrel Control"))
+        << "title: " << std::string(view.title.begin(), view.title.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"Simple"}), view.tabs);
+    EXPECT_TRUE(view.pageFound);
+    Deactivate(a);
+}
+
+// --- Wine's ATL host -----------------------------------------------------------------------------
+
+TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
+    HMODULE atl = ::LoadLibraryW(L"atl.dll");
+    ASSERT_TRUE(atl);
+    using InitFn = BOOL(WINAPI*)();
+    using CreateFn = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**);
+    using GetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+    auto init = reinterpret_cast<InitFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxWinInit")));
+    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxCreateControl")));
+    auto getControl =
+        reinterpret_cast<GetControlFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxGetControl")));
+    ASSERT_TRUE(init && create && getControl);
+    ASSERT_TRUE(init());
+
+    HWND inPlace = nullptr;
+    {
+        RegisteredClass ctrlClass(kCtrlClsid);
+        RegisteredClass pageClass(kPageClsid);
+        TestWindow form(320, 240);
+        {
+            ComPtr<IUnknown> container;
+            ASSERT_EQ(S_OK, create(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr, container.put()));
+            ASSERT_TRUE(container);
+            ComPtr<IUnknown> unknown;
+            ASSERT_EQ(S_OK, getControl(form.get(), unknown.put()));
+            auto ctrl = As<IDispatch>(unknown.get());
+            EXPECT_EQ(2160, GetLong(ctrl.get(), kInterval));
+
+            // In place: a child window over the host's client area.
+            EXPECT_EQ(S_OK, As<IOleInPlaceObject>(ctrl.get())->GetWindow(&inPlace));
+            ASSERT_TRUE(inPlace);
+            EXPECT_EQ(form.get(), ::GetParent(inPlace));
+            RECT client, window;
+            ::GetClientRect(form.get(), &client);
+            ::GetWindowRect(inPlace, &window);
+            EXPECT_EQ(client.right, window.right - window.left);
+            EXPECT_EQ(client.bottom, window.bottom - window.top);
+            // The host offers no ambient properties: the control counts as on a running form and
+            // keeps its picture hidden, as an invisible-at-run-time control does.
+            EXPECT_FALSE(::IsWindowVisible(inPlace));
+            SIZEL extent = {};
+            EXPECT_EQ(S_OK, As<IOleObject>(ctrl.get())->GetExtent(DVASPECT_CONTENT, &extent));
+            EXPECT_GT(extent.cx, 0);
+        }
+        EXPECT_EQ(S_FALSE, VandrelOcx::Get().CanUnloadNow());
+        ::DestroyWindow(form.get());  // the host closes and releases the control
+        EXPECT_FALSE(::IsWindow(inPlace));
+    }
+    EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow()) << "the control was not released";
+}
+
+// --- the property page ---------------------------------------------------------------------------
+
+TEST(HostingPage, DescribesItselfAsTheEmptySimplePage) {
+    auto page = VandrelOcx::Get().Create<IPropertyPage>(kPageClsid);
+    ASSERT_TRUE(page);
+    PROPPAGEINFO info = {};
+    ASSERT_EQ(S_OK, page->GetPageInfo(&info));
+    EXPECT_EQ(sizeof info, info.cb);
+    EXPECT_STREQ(L"Simple", info.pszTitle);
+    EXPECT_EQ(nullptr, info.pszDocString);
+    EXPECT_EQ(nullptr, info.pszHelpFile);
+    ::CoTaskMemFree(info.pszTitle);
+
+    TestWindow frame;
+    const RECT rect = {5, 5, 405, 205};
+    ASSERT_EQ(S_OK, page->Activate(frame.get(), &rect, TRUE));
+    HWND window = ::GetWindow(frame.get(), GW_CHILD);
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(::GetWindowLongW(window, GWL_STYLE) & WS_CHILD);
+    EXPECT_FALSE(::IsWindowVisible(window)) << "shown only on request";
+    EXPECT_EQ(nullptr, ::GetWindow(window, GW_CHILD)) << "the page holds no controls";
+    RECT units = {0, 0, 250, 62};
+    ::MapDialogRect(window, &units);
+    EXPECT_EQ(units.right, info.size.cx) << "the template's width in its own font";
+    EXPECT_EQ(units.bottom, info.size.cy);
+
+    EXPECT_EQ(S_OK, page->Show(SW_SHOW));
+    EXPECT_TRUE(::IsWindowVisible(window));
+    const RECT moved = {0, 0, 100, 50};
+    EXPECT_EQ(S_OK, page->Move(&moved));
+    RECT r;
+    ::GetWindowRect(window, &r);
+    EXPECT_EQ(100, r.right - r.left);
+    EXPECT_EQ(E_UNEXPECTED, page->Activate(frame.get(), &rect, TRUE)) << "already active";
+    EXPECT_EQ(S_OK, page->Deactivate());
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(E_UNEXPECTED, page->Show(SW_SHOW));
+}
+
+TEST(HostingPage, ApplyChangesNoneOfTheSettings) {
+    auto ctrl = CreateControl();
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    auto page = VandrelOcx::Get().Create<IPropertyPage>(kPageClsid);
+    IUnknown* objects[] = {ctrl.get()};
+    EXPECT_EQ(S_OK, page->SetObjects(1, objects));
+    EXPECT_EQ(S_FALSE, page->IsPageDirty());
+    EXPECT_EQ(S_OK, page->Apply());
+    EXPECT_EQ(500, GetLong(ctrl.get(), kInterval));
+    EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
+    EXPECT_EQ(4, GetLong(ctrl.get(), kChannelNumber));
+    EXPECT_EQ(S_FALSE, page->IsPageDirty());
+    EXPECT_EQ(E_NOTIMPL, page->Help(nullptr));
+    EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
+    EXPECT_EQ(E_POINTER, page->SetObjects(1, nullptr));
+}
+
+TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
+    RegisteredClass pageClass(kPageClsid);
+    auto ctrl = CreateControl();
+    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    IUnknown* objects[] = {ctrl.get()};
+    CLSID pages[] = {kPageClsid};
+    HRESULT hr;
+    FrameView view;
+    {
+        FrameCloser closer;
+        hr = ::OleCreatePropertyFrame(nullptr, 0, 0, L"Vandrel Control", 1, objects, 1, pages, 0, 0, nullptr);
+        view = closer.Join();
+    }
+    EXPECT_EQ(S_OK, hr);
+    ASSERT_TRUE(view.found);
+    EXPECT_EQ((std::vector<std::wstring>{L"Simple"}), view.tabs);
+    ASSERT_TRUE(view.pageFound) << "the page's window was not in the frame";
+    EXPECT_TRUE(view.pageVisible);
+    EXPECT_FALSE(view.pageHasChildren);
+    EXPECT_EQ(500, GetLong(ctrl.get(), kInterval)) << "closing the frame changes nothing";
+    EXPECT_EQ(356, GetLong(ctrl.get(), kAddress));
+    EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber));
+}
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (FAILED(::OleInitialize(nullptr))) return 2;
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_TAB_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    const int result = RUN_ALL_TESTS();
+    ::OleUninitialize();
+    return result;
+}

@@ -1,0 +1,450 @@
+// The process-wide trace, each scenario in a fresh child process (the trace cannot be closed once
+// open). A child runs one InChild test: it posts and checks the console it got; after it has ended,
+// and so let go of C:\log.log, the parent checks the log.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "engine/channel_sampler.h"
+#include "tests/support/child_process.h"
+#include "tests/support/sim_helpers.h"
+#include "trace/trace.h"
+#include "trace/trace_testing.h"
+
+namespace {
+
+constexpr char kLog[] = "C:\\log.log";
+constexpr char kFlag[] = "C:\\TRUV_Debug.flag";
+constexpr char kBanners[] = "TRUV Debug Out. \nTRUV Vandrel trace, version 1.0.0\n";
+constexpr DWORD kDrainMs = 60000;
+
+// --- parent side ----------------------------------------------------------------------------------
+
+bool FileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadFileText(const char* path) {
+    base::UniqueFile f(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+    std::string text;
+    char chunk[65536];
+    DWORD got = 0;
+    while (f && ::ReadFile(f.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+    return text;
+}
+
+void WriteFileText(const char* path, const std::string& text) {
+    base::UniqueFile f(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Every test starts and ends without the flag file and the log, so no other test program (or the
+// next test) finds the trace switched on or an old log.
+class TraceProcess : public testing::Test {
+protected:
+    void SetUp() override { Clean(); }
+    void TearDown() override { Clean(); }
+    static void Clean() {
+        ::DeleteFileA(kFlag);
+        ::DeleteFileA(kLog);
+    }
+
+    // Runs InChild.<name> in a new process; fails the test when it fails there or did not run.
+    static void RunChild(const char* name) {
+        const testsupport::ChildResult r =
+            testsupport::RunSelf(std::string("--child --gtest_filter=InChild.") + name);
+        EXPECT_EQ(0u, r.exitCode) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
+    }
+};
+
+// --- child side -----------------------------------------------------------------------------------
+
+int ThreadCount() {
+    base::UniqueFile snap(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 te{};
+    te.dwSize = sizeof te;
+    int n = 0;
+    for (BOOL ok = ::Thread32First(snap.get(), &te); ok; ok = ::Thread32Next(snap.get(), &te)) {
+        n += te.th32OwnerProcessID == ::GetCurrentProcessId();
+    }
+    return n;
+}
+
+std::string ConsoleTitle() {
+    char title[256] = {};
+    ::GetConsoleTitleA(title, sizeof title);
+    return title;
+}
+
+// The screen buffer of the process's console as written so far.
+struct Screen {
+    int width = 0;
+    COORD cursor{};
+    WORD attribute = 0;
+    std::string chars;
+    std::vector<WORD> attrs;
+
+    static Screen Read() {
+        Screen s;
+        base::UniqueFile out(::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                           0, nullptr));
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (!::GetConsoleScreenBufferInfo(out.get(), &info)) return s;
+        s.width = info.dwSize.X;
+        s.cursor = info.dwCursorPosition;
+        s.attribute = info.wAttributes;
+        const DWORD cells = static_cast<DWORD>(s.width) * (info.dwCursorPosition.Y + 1);
+        s.chars.resize(cells);
+        s.attrs.resize(cells);
+        DWORD got = 0;
+        ::ReadConsoleOutputCharacterA(out.get(), s.chars.data(), cells, COORD{0, 0}, &got);
+        ::ReadConsoleOutputAttribute(out.get(), s.attrs.data(), cells, COORD{0, 0}, &got);
+        return s;
+    }
+    bool Contains(const std::string& text, WORD attr) const {
+        for (size_t at = chars.find(text); at != std::string::npos; at = chars.find(text, at + 1)) {
+            bool coloured = true;
+            for (size_t i = 0; i < text.size(); ++i) coloured = coloured && attrs[at + i] == attr;
+            if (coloured) return true;
+        }
+        return false;
+    }
+};
+
+// Checks the screen against entries written from its top left corner: each text with its zero
+// character, in its attribute, a line feed moving to the next line; the cursor right after.
+void ExpectScreen(const std::vector<std::pair<std::string, WORD>>& entries) {
+    const Screen s = Screen::Read();
+    ASSERT_GT(s.width, 40);
+    int x = 0, y = 0;
+    for (const auto& [text, attr] : entries) {
+        for (const char c : text + '\0') {
+            if (c == '\n') {
+                x = 0;
+                ++y;
+                continue;
+            }
+            const size_t cell = static_cast<size_t>(y) * s.width + x++;
+            ASSERT_LT(cell, s.chars.size()) << text;
+            EXPECT_EQ(c, s.chars[cell]) << "cell " << x - 1 << "," << y << " of \"" << text << '"';
+            EXPECT_EQ(attr, s.attrs[cell]) << "cell " << x - 1 << "," << y << " of \"" << text << '"';
+        }
+    }
+    EXPECT_EQ(x, s.cursor.X);
+    EXPECT_EQ(y, s.cursor.Y);
+    EXPECT_EQ(15, s.attribute) << "the attribute goes back to bright white after every entry";
+}
+
+const std::pair<std::string, WORD> kBanner1{"TRUV Debug Out. \n", 15};
+const std::pair<std::string, WORD> kBanner2{"TRUV Vandrel trace, version 1.0.0\n", 10};
+
+}  // namespace
+
+// --- closed trace ---------------------------------------------------------------------------------
+
+TEST(InChild, PostsBeforeOpen) {
+    TracePost("early", kTraceWhite);
+    TraceData("%d ", 1);
+    TraceStatus("early status\n");
+    EXPECT_EQ(0u, TraceQueueLength());
+    ASSERT_EQ(1, TraceOpen());
+    TracePost("after", kTraceYellow);
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    EXPECT_EQ(0u, TraceQueueLength());
+    ExpectScreen({kBanner1, kBanner2, {"after", 14}});
+}
+TEST_F(TraceProcess, PostsBeforeOpenAreDiscarded) {
+    RunChild("PostsBeforeOpen");
+    EXPECT_EQ(std::string(kBanners) + "after", ReadFileText(kLog));
+}
+
+TEST(InChild, SamplersWithoutTrace) {
+    const HWND console = ::GetConsoleWindow();
+    const int threads = ThreadCount();
+    {
+        testsupport::SimBoards sim("356:wave");
+        CChannelSampler a, b;
+        a.SetInterval(20);
+        ASSERT_TRUE(a.Start());
+        ::Sleep(200);
+        a.Stop();
+    }
+    EXPECT_EQ(0u, TraceQueueLength());
+    EXPECT_EQ(threads, ThreadCount()) << "no writer thread";
+    EXPECT_EQ(console, ::GetConsoleWindow());
+    EXPECT_NE("Debug Out", ConsoleTitle());
+}
+TEST_F(TraceProcess, NoConsoleWriterOrLogWithoutTheFlagFile) {
+    RunChild("SamplersWithoutTrace");
+    EXPECT_FALSE(FileExists(kLog));
+}
+TEST_F(TraceProcess, AFlagFileHeldOpenElsewhereCountsAsAbsent) {
+    WriteFileText(kFlag, "");
+    base::UniqueFile held(::CreateFileA(kFlag, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    RunChild("SamplersWithoutTrace");
+    EXPECT_FALSE(FileExists(kLog));
+}
+
+// Without a wake event or a writer, TraceOpen reports 0 and posts are discarded instead of piling
+// up for a writer that never comes; the next TraceOpen tries again.
+TEST(InChild, FailedStartIsRetried) {
+    const int threads = ThreadCount();
+    TraceFailStartForTesting(true, false);
+    EXPECT_EQ(0, TraceOpen());
+    TracePost("lost 1", kTraceWhite);
+    TraceFailStartForTesting(false, true);
+    EXPECT_EQ(0, TraceOpen());
+    TracePost("lost 2", kTraceWhite);
+    EXPECT_EQ(0u, TraceQueueLength());
+    EXPECT_EQ(threads, ThreadCount());
+
+    TraceFailStartForTesting(false, false);
+    ASSERT_EQ(1, TraceOpen());
+    EXPECT_EQ(threads + 1, ThreadCount());
+    TraceData("%s", "kept");
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    ExpectScreen({kBanner1, kBanner2, {"kept", 12}});
+}
+TEST_F(TraceProcess, FailedWriterStartLeavesTheTraceClosed) {
+    RunChild("FailedStartIsRetried");
+    EXPECT_EQ(std::string(kBanners) + "kept", ReadFileText(kLog));
+}
+
+// --- output ---------------------------------------------------------------------------------------
+
+TEST(InChild, ColoursAndZeroCharacters) {
+    ASSERT_EQ(1, TraceOpen());
+    EXPECT_EQ("Debug Out", ConsoleTitle());
+    TraceData("%d ", 7);
+    TracePost("", kTraceRed);
+    TraceStatus("Get %s", "TRUV.Vandrel.IOEvent");
+    TraceStatus("success\n");
+    TracePost("odd", 0x100F0);  // only the low 16 bits reach the console
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    ExpectScreen({kBanner1, kBanner2, {"7 ", 12}, {"", 12}, {"Get TRUV.Vandrel.IOEvent", 14},
+                  {"success\n", 14}, {"odd", 0xF0}});
+}
+TEST_F(TraceProcess, ConsoleShowsEachEntryWithItsZeroAndTheLogTheTextAlone) {
+    RunChild("ColoursAndZeroCharacters");
+    EXPECT_EQ(std::string(kBanners) + "7 Get TRUV.Vandrel.IOEventsuccess\nodd", ReadFileText(kLog));
+}
+
+TEST_F(TraceProcess, TheLogIsAppendedToAndNeverTruncated) {
+    const std::string run = std::string(kBanners) + "7 Get TRUV.Vandrel.IOEventsuccess\nodd";
+    WriteFileText(kLog, "earlier content\n");
+    RunChild("ColoursAndZeroCharacters");
+    RunChild("ColoursAndZeroCharacters");
+    EXPECT_EQ("earlier content\n" + run + run, ReadFileText(kLog));
+}
+
+// A second TraceOpen: a new console with both banners, the same writer, and what was queued before
+// it still reaches the log.
+TEST(InChild, SecondOpen) {
+    ASSERT_EQ(1, TraceOpen());
+    const int threads = ThreadCount();
+    for (int i = 0; i < 300; ++i) TraceData("a%d;", i);
+    ASSERT_EQ(1, TraceOpen());
+    EXPECT_EQ(threads, ThreadCount());
+    EXPECT_EQ("Debug Out", ConsoleTitle());
+    TraceStatus("b");
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    const Screen s = Screen::Read();
+    EXPECT_TRUE(s.Contains("TRUV Debug Out. ", 15));
+    EXPECT_TRUE(s.Contains("TRUV Vandrel trace, version 1.0.0", 10));
+    EXPECT_TRUE(s.Contains("b", 14));
+}
+TEST_F(TraceProcess, SecondOpenKeepsOneWriterAndTheQueue) {
+    RunChild("SecondOpen");
+    std::string expected = kBanners;
+    for (int i = 0; i < 300; ++i) expected += "a" + std::to_string(i) + ";";
+    EXPECT_EQ(expected + kBanners + "b", ReadFileText(kLog));
+}
+
+// --- concurrency ----------------------------------------------------------------------------------
+
+constexpr int kPosters = 8;
+constexpr int kPostsEach = 400;  // Wine's console takes about a millisecond per entry
+
+TEST(InChild, ManyPosters) {
+    ASSERT_EQ(1, TraceOpen());
+    base::UniqueEvent go(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kPosters; ++t) {
+        posters.emplace_back([t, &go] {
+            ::WaitForSingleObject(go.get(), INFINITE);
+            for (int i = 0; i < kPostsEach; ++i) TraceData("<%d:%d:%s>", t, i, "payload");
+        });
+    }
+    ::SetEvent(go.get());
+    for (auto& p : posters) p.join();
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+}
+TEST_F(TraceProcess, ManyThreadsPostingKeepEachThreadsOrderAndEveryEntryWhole) {
+    RunChild("ManyPosters");
+    const std::string log = ReadFileText(kLog);
+    ASSERT_EQ(0u, log.find(kBanners));
+    const std::string body = log.substr(std::strlen(kBanners));
+    const std::regex entry("<(\\d+):(\\d+):payload>");
+    std::vector<int> next(kPosters, 0);
+    size_t matched = 0;
+    for (std::sregex_iterator it(body.begin(), body.end(), entry), end; it != end; ++it) {
+        ASSERT_EQ(matched, static_cast<size_t>(it->position())) << "something between entries";
+        matched += it->length();
+        const int t = std::stoi((*it)[1]);
+        ASSERT_EQ(next[t]++, std::stoi((*it)[2])) << "thread " << t;
+    }
+    EXPECT_EQ(body.size(), matched);
+    EXPECT_EQ(std::vector<int>(kPosters, kPostsEach), next);
+}
+
+// A post that lands while the writer has just found the queue empty must still be written without
+// a further post. Each round posts again the moment the writer has taken the queue's last entry
+// out, a little later every round, so the posts sweep over the writer's look at the empty queue.
+TEST(InChild, NoLostWakeUp) {
+    ASSERT_EQ(1, TraceOpen());
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    for (int round = 0; round < 1000; ++round) {
+        TraceData("%d", round);
+        while (TraceQueueLength() != 0) {
+        }
+        for (volatile int spin = 0; spin < round % 400; spin = spin + 1) {
+        }
+        TraceData(";");
+        ASSERT_EQ(1, TraceWaitDrained(2000)) << "round " << round;
+    }
+}
+TEST_F(TraceProcess, APostRacingTheEmptyQueueIsNotLeftWaiting) { RunChild("NoLostWakeUp"); }
+
+// --- log unavailable and overflow -----------------------------------------------------------------
+
+constexpr char kHeldEvent[] = "Local\\VandrelTraceTestDrainedWhileHeld";
+constexpr char kReleasedEvent[] = "Local\\VandrelTraceTestLogReleased";
+
+TEST(InChild, LogHeldElsewhere) {
+    base::UniqueEvent drained(::CreateEventA(nullptr, TRUE, FALSE, kHeldEvent));
+    base::UniqueEvent released(::CreateEventA(nullptr, TRUE, FALSE, kReleasedEvent));
+    ASSERT_EQ(1, TraceOpen());
+    for (int i = 0; i < 100; ++i) TraceData("held%d ", i);
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs)) << "the queue drains to the console without the log";
+    EXPECT_EQ(0u, TraceQueueLength());
+    EXPECT_TRUE(Screen::Read().Contains("held99 ", 12));
+    ::SetEvent(drained.get());
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(released.get(), kDrainMs));
+    TraceStatus("after");
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+}
+TEST_F(TraceProcess, ALogHeldByAnotherProcessDoesNotStopTheWriter) {
+    base::UniqueEvent drained(::CreateEventA(nullptr, TRUE, FALSE, kHeldEvent));
+    base::UniqueEvent released(::CreateEventA(nullptr, TRUE, FALSE, kReleasedEvent));
+    base::UniqueFile held(::CreateFileA(kLog, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(held);
+    std::thread child([] { RunChild("LogHeldElsewhere"); });
+    const bool sawDrain = ::WaitForSingleObject(drained.get(), kDrainMs) == WAIT_OBJECT_0;
+    held.reset();
+    ::SetEvent(released.get());
+    child.join();
+    ASSERT_TRUE(sawDrain);
+    EXPECT_EQ("after", ReadFileText(kLog)) << "retried at the next drain";
+}
+
+constexpr int kBurst = 20000;
+
+TEST(InChild, Overflow) {
+    TraceSetQueueLimitForTesting(32);
+    ASSERT_EQ(1, TraceOpen());
+    for (int i = 0; i < kBurst; ++i) TraceData("<%d>", i);
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    EXPECT_EQ(0u, TraceQueueLength());
+}
+TEST_F(TraceProcess, AnOverflowingQueueDropsAndCountsExactly) {
+    RunChild("Overflow");
+    const std::string log = ReadFileText(kLog);
+    ASSERT_EQ(0u, log.find(kBanners));
+    const std::string body = log.substr(std::strlen(kBanners));
+    // Every message is either in the log, in order, or counted by the drop line at its place.
+    const std::regex token("<(\\d+)>|\n\\*\\*\\* (\\d+) trace messages dropped \\*\\*\\*\n");
+    int expected = 0, dropLines = 0;
+    size_t matched = 0;
+    for (std::sregex_iterator it(body.begin(), body.end(), token), end; it != end; ++it) {
+        ASSERT_EQ(matched, static_cast<size_t>(it->position()));
+        matched += it->length();
+        if ((*it)[1].matched) {
+            ASSERT_EQ(expected, std::stoi((*it)[1]));
+            ++expected;
+        } else {
+            ++dropLines;
+            expected += std::stoi((*it)[2]);
+        }
+    }
+    EXPECT_EQ(body.size(), matched);
+    EXPECT_EQ(kBurst, expected);
+    EXPECT_GT(dropLines, 0);
+}
+
+// --- end to end -----------------------------------------------------------------------------------
+
+// Raw words 0x1234, 0x8001, 0x00FF, 0x7FFE: low byte first.
+constexpr char kFourChannelBoard[] = "356:words=0x1234/0x8001/0x00FF/0x7FFE/0/0/0/0";
+constexpr char kCycle[] = "52 18 1 128 255 0 254 127 4chnl over\n";
+
+TEST(InChild, TracedSampler) {
+    testsupport::SimBoards sim(kFourChannelBoard);
+    ASSERT_TRUE(sim.configured());
+    CChannelSampler sampler;  // finds the flag file and opens the trace
+    sampler.SetChannelNumber(4);
+    sampler.SetInterval(30);
+    ASSERT_TRUE(sampler.Start());
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return sampler.GetChnlValue(0) == 0x1234; }));
+    sampler.Stop();
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    const Screen s = Screen::Read();
+    EXPECT_TRUE(s.Contains("Build TRUV.Vandrel.IOEvent", 14));
+    EXPECT_TRUE(s.Contains("52 ", 12));
+}
+TEST_F(TraceProcess, TheFlagFileTracesEverySamplingCycle) {
+    WriteFileText(kFlag, "");
+    RunChild("TracedSampler");
+    const std::string log = ReadFileText(kLog);
+    const std::string head = std::string(kBanners) + "Build TRUV.Vandrel.IOEvent" + "success\n";
+    ASSERT_EQ(0u, log.find(head)) << log;
+    // Whole cycles, line by line; Stop may have cut the last one short, which then traced the
+    // bytes it read and the line end only.
+    const std::string cycles = log.substr(head.size());
+    ASSERT_FALSE(cycles.empty());
+    ASSERT_EQ('\n', cycles.back()) << log;
+    const std::string whole = kCycle;
+    const std::string bytes = whole.substr(0, whole.find("4chnl"));
+    size_t lines = 0;
+    for (size_t at = 0, end; at < cycles.size(); at = end + 1, ++lines) {
+        end = cycles.find('\n', at);
+        const std::string line = cycles.substr(at, end + 1 - at);
+        if (line == whole) continue;
+        EXPECT_EQ(cycles.size(), end + 1) << "only the last cycle may be cut short: " << log;
+        EXPECT_EQ(0u, bytes.find(line.substr(0, line.size() - 1))) << log;
+    }
+    EXPECT_GE(lines, 1u);
+}
+
+int main(int argc, char** argv) {
+    const bool child = argc > 1 && std::strcmp(argv[1], "--child") == 0;
+    testing::InitGoogleTest(&argc, argv);
+    if (!child) {
+        // The InChild tests run only in the processes that the parent's tests start.
+        std::string filter = GTEST_FLAG_GET(filter);
+        filter += filter.find('-') == std::string::npos ? "-InChild.*" : ":InChild.*";
+        GTEST_FLAG_SET(filter, filter);
+    }
+    return RUN_ALL_TESTS();
+}
