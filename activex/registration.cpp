@@ -1,14 +1,309 @@
-// Placeholder until self-registration is written: every call reports failure.
 #include "activex/registration.h"
 
+#include <oleauto.h>
+#include <olectl.h>
+
+#include <string>
+#include <vector>
+
+#include "activex/registry_table.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+#include "base/unique_handle.h"
+
 namespace activex {
+namespace {
 
-BOOL UpdateControlRegistration(HINSTANCE, const ControlRegistration&, BOOL) noexcept { return FALSE; }
+constexpr int kGuidChars = 39;  // 38 characters in braces and the terminator
 
-BOOL UpdatePageRegistration(HINSTANCE, const PageRegistration&, BOOL) noexcept { return FALSE; }
+// The platform key below a type library's locale key that names this build's file.
+constexpr const wchar_t* kPlatformKey = sizeof(void*) == 8 ? L"win64" : L"win32";
 
-HRESULT RegisterModuleTypeLib(HINSTANCE, REFGUID) noexcept { return E_NOTIMPL; }
+bool FormatGuid(const GUID& guid, wchar_t (&text)[kGuidChars]) noexcept {
+    return ::StringFromGUID2(guid, text, kGuidChars) == kGuidChars;
+}
 
-HRESULT UnregisterModuleTypeLib(REFGUID, WORD, WORD, LCID) noexcept { return E_NOTIMPL; }
+// The module's full file name; empty when it cannot be had whole (a cut path would register a
+// server that does not exist).
+std::wstring ModuleFileName(HINSTANCE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+// The server path written to the registry: the short (8.3) form where there is one.
+std::wstring ServerPath(HINSTANCE module) {
+    const std::wstring full = ModuleFileName(module);
+    if (full.empty()) return full;
+    const DWORD need = ::GetShortPathNameW(full.c_str(), nullptr, 0);
+    if (need == 0) return full;
+    std::wstring shortPath(need, L'\0');
+    const DWORD n = ::GetShortPathNameW(full.c_str(), shortPath.data(), need);
+    if (n == 0 || n >= need) return full;
+    shortPath.resize(n);
+    return shortPath;
+}
+
+// The class's user type name from the module's strings; the CLSID text when it is missing.
+std::wstring TypeName(HINSTANCE module, UINT id, const wchar_t* clsidText) {
+    const wchar_t* text = nullptr;
+    const int n = ::LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+    return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring(clsidText);
+}
+
+bool CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept {
+    return ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                             KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr) == ERROR_SUCCESS;
+}
+
+BOOL RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
+    wchar_t clsid[kGuidChars], libid[kGuidChars];
+    if (!FormatGuid(*reg.clsid, clsid) || !FormatGuid(*reg.libid, libid)) return FALSE;
+    const std::wstring path = ServerPath(module);
+    if (path.empty()) return FALSE;
+    const std::wstring typeName = TypeName(module, reg.typeNameId, clsid);
+    const std::wstring bitmap = path + L", " + std::to_wstring(reg.toolboxBitmapId);
+    const std::wstring misc = std::to_wstring(reg.miscStatus);
+    const std::wstring version =
+        std::to_wstring(reg.versionMajor) + L"." + std::to_wstring(reg.versionMinor);
+
+    base::UniqueHkey classKey, progIdKey;
+    if (!CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey)) return FALSE;
+    if (!CreateClassesKey(reg.progId, progIdKey)) return FALSE;
+
+    const RegistryEntry entries[] = {
+        {progIdKey.get(), L"", typeName.c_str()},
+        {progIdKey.get(), L"CLSID", clsid},
+        {classKey.get(), L"", typeName.c_str()},
+        {classKey.get(), L"ProgID", reg.progId},
+        {classKey.get(), L"InprocServer32", path.c_str()},
+        {classKey.get(), L"ToolboxBitmap32", bitmap.c_str()},
+        {classKey.get(), L"MiscStatus", L"0"},
+        {classKey.get(), L"MiscStatus\\1", misc.c_str()},
+        {classKey.get(), L"Control", L""},
+        {classKey.get(), L"TypeLib", libid},
+        {classKey.get(), L"Version", version.c_str()},
+    };
+    if (KeySetFailed(WriteKeySet(entries))) return FALSE;
+
+    // Only the control declares a threading model; hosts create it in their apartment.
+    base::UniqueHkey server;
+    if (::RegOpenKeyExW(classKey.get(), L"InprocServer32", 0, KEY_SET_VALUE, server.put()) !=
+        ERROR_SUCCESS) {
+        return FALSE;
+    }
+    return SetStringValue(server.get(), L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
+}
+
+BOOL RegisterPage(HINSTANCE module, const PageRegistration& reg) {
+    wchar_t clsid[kGuidChars];
+    if (!FormatGuid(*reg.clsid, clsid)) return FALSE;
+    const std::wstring path = ServerPath(module);
+    if (path.empty()) return FALSE;
+    const std::wstring typeName = TypeName(module, reg.typeNameId, clsid);
+
+    base::UniqueHkey classKey;
+    if (!CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey)) return FALSE;
+    const RegistryEntry entries[] = {
+        {classKey.get(), L"", typeName.c_str()},
+        {classKey.get(), L"InprocServer32", path.c_str()},
+    };
+    return KeySetFailed(WriteKeySet(entries)) ? FALSE : TRUE;
+}
+
+// Removes a class's entries; progId may be null (a class without a ProgID key). A 16-bit server
+// registration of the same class keeps the class key and the ProgID: only the 32-bit server and
+// its toolbox bitmap go.
+BOOL RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
+    wchar_t clsid[kGuidChars];
+    if (!FormatGuid(clsidValue, clsid)) return FALSE;
+    const std::wstring classPath = std::wstring(L"CLSID\\") + clsid;
+    bool ok = true;
+    if (KeyExists(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer").c_str())) {
+        ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer32").c_str()) ==
+              ERROR_SUCCESS;
+        ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\ToolboxBitmap32").c_str()) ==
+              ERROR_SUCCESS;
+    } else {
+        ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, classPath.c_str()) == ERROR_SUCCESS;
+        if (progId && progId[0]) ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, progId) == ERROR_SUCCESS;
+    }
+    return ok ? TRUE : FALSE;
+}
+
+// Names of the direct subkeys of key.
+std::vector<std::wstring> SubkeyNames(HKEY key) {
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        const LONG error = ::RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (error == ERROR_MORE_DATA) continue;  // longer than any key name can be; not ours
+        if (error != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+bool IsLocaleKey(const std::wstring& name) noexcept {
+    return ::_wcsicmp(name.c_str(), L"HELPDIR") != 0 && ::_wcsicmp(name.c_str(), L"FLAGS") != 0;
+}
+
+// Clears HKCR\TypeLib\{LIBID}, every version of it. A locale key that also serves a 16-bit
+// library keeps that registration and loses only this platform's file entry.
+LONG ClearTypeLibKey(const wchar_t* libid) {
+    const std::wstring libPath = std::wstring(L"TypeLib\\") + libid;
+    base::UniqueHkey libKey;
+    LONG error = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, libPath.c_str(), 0, KEY_READ, libKey.put());
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
+    if (error != ERROR_SUCCESS) return error;
+
+    bool anyLocaleStayed = false;
+    for (const std::wstring& version : SubkeyNames(libKey.get())) {
+        base::UniqueHkey versionKey;
+        error = ::RegOpenKeyExW(libKey.get(), version.c_str(), 0, KEY_READ, versionKey.put());
+        if (error != ERROR_SUCCESS) return error;
+        bool localeStayed = false;
+        for (const std::wstring& locale : SubkeyNames(versionKey.get())) {
+            if (!IsLocaleKey(locale)) continue;
+            if (KeyExists(versionKey.get(), (locale + L"\\win16").c_str())) {
+                error = DeleteKeyTree(versionKey.get(), (locale + L"\\" + kPlatformKey).c_str());
+                localeStayed = true;
+            } else {
+                error = DeleteKeyTree(versionKey.get(), locale.c_str());
+            }
+            if (error != ERROR_SUCCESS) return error;
+        }
+        versionKey.reset();
+        if (localeStayed) {
+            anyLocaleStayed = true;
+        } else {
+            error = DeleteKeyTree(libKey.get(), version.c_str());
+            if (error != ERROR_SUCCESS) return error;
+        }
+    }
+    libKey.reset();
+    return anyLocaleStayed ? ERROR_SUCCESS : DeleteKeyTree(HKEY_CLASSES_ROOT, libPath.c_str());
+}
+
+// The IIDs of the dispatch and plain interfaces of a library.
+std::vector<IID> InterfaceIds(ITypeLib* lib) {
+    std::vector<IID> iids;
+    const UINT count = lib->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        base::ComPtr<ITypeInfo> info;
+        if (FAILED(lib->GetTypeInfo(i, info.put()))) continue;
+        TYPEATTR* attr = nullptr;
+        if (FAILED(info->GetTypeAttr(&attr))) continue;
+        if (attr->typekind == TKIND_DISPATCH || attr->typekind == TKIND_INTERFACE) {
+            iids.push_back(attr->guid);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    return iids;
+}
+
+// Removes HKCR\\Interface\\{IID} of each interface, in this build's registry view and in the other
+// one: registering a type library writes the interface keys into both views of a 64-bit system.
+LONG RemoveInterfaceKeys(const std::vector<IID>& interfaces) {
+    constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    for (const REGSAM view : {REGSAM{0}, kOtherView}) {
+        base::UniqueHkey parent;
+        const LONG error = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0,
+                                           KEY_READ | KEY_WRITE | view, parent.put());
+        if (error == ERROR_FILE_NOT_FOUND) continue;
+        if (error != ERROR_SUCCESS) return error;
+        for (const IID& iid : interfaces) {
+            wchar_t text[kGuidChars];
+            if (!FormatGuid(iid, text)) continue;
+            const LONG deleted = DeleteKeyTree(parent.get(), text);
+            if (deleted != ERROR_SUCCESS) return deleted;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+bool CanLoadRegistered(REFGUID libid, WORD major, WORD minor, LCID lcid) noexcept {
+    base::ComPtr<ITypeLib> lib;
+    return SUCCEEDED(::LoadRegTypeLib(libid, major, minor, lcid, lib.put()));
+}
+
+HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid) {
+    wchar_t libid[kGuidChars];
+    RETURN_HR_IF(SELFREG_E_TYPELIB, !FormatGuid(libidValue, libid));
+
+    bool wasLoaded = false;
+    std::vector<IID> interfaces;
+    {
+        base::ComPtr<ITypeLib> lib;
+        if (SUCCEEDED(::LoadRegTypeLib(libidValue, major, minor, lcid, lib.put()))) {
+            wasLoaded = true;
+            interfaces = InterfaceIds(lib.get());
+        }
+    }
+
+    RETURN_HR_IF(SELFREG_E_TYPELIB, ClearTypeLibKey(libid) != ERROR_SUCCESS);
+
+    // Interfaces belong to the library only while no other registration of it remains loadable.
+    if (wasLoaded && !CanLoadRegistered(libidValue, major, minor, lcid)) {
+        RETURN_HR_IF(SELFREG_E_TYPELIB, RemoveInterfaceKeys(interfaces) != ERROR_SUCCESS);
+    }
+    return S_OK;
+}
+
+HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
+    const std::wstring path = ModuleFileName(module);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
+    base::ComPtr<ITypeLib> lib;
+    RETURN_IF_FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()));
+    TLIBATTR* attr = nullptr;
+    RETURN_IF_FAILED(lib->GetLibAttr(&attr));
+    const bool ours = ::IsEqualGUID(attr->guid, libid) != FALSE;
+    lib->ReleaseTLibAttr(attr);
+    RETURN_HR_IF(SELFREG_E_TYPELIB, !ours);
+    return ::RegisterTypeLib(lib.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
+}
+
+}  // namespace
+
+BOOL UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept {
+    try {
+        return add ? RegisterControl(module, reg) : RemoveClass(*reg.clsid, reg.progId);
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+BOOL UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept {
+    try {
+        return add ? RegisterPage(module, reg) : RemoveClass(*reg.clsid, nullptr);
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept {
+    try {
+        return RegisterTypeLibFromModule(module, libid);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept {
+    try {
+        return UnregisterTypeLib(libid, versionMajor, versionMinor, lcid);
+    } catch (...) {
+        return SELFREG_E_TYPELIB;
+    }
+}
 
 }  // namespace activex

@@ -1,0 +1,252 @@
+// Self-registration against the registry of the test prefix, through a stand-in module that carries
+// the control's type library and type names. HKEY_CLASSES_ROOT is read back whole, compared with
+// what must and must not be there, and put back after every test.
+#include <gtest/gtest.h>
+#include <olectl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "activex/registration.h"
+#include "base/unique_handle.h"
+#include "tests/activex/expected_registration.h"
+#include "tests/activex/registry_snapshot.h"
+#include "vandrel_h.h"
+
+using namespace testsupport;
+
+namespace {
+
+const GUID kForeignLibid = {0x5b0f2d11, 0x6a3c, 0x4e0f, {0x9d, 0x51, 0x0c, 0x7e, 0x22, 0x41, 0x90, 0x3a}};
+constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
+
+const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId, 1, 1, 0x20591,
+                                               &LIBID_VandrelLib, 1, 0};
+const activex::PageRegistration kPage = {&kPageClsid, 2};
+
+std::wstring BesideThisProgram(const wchar_t* name) {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+Set Without(const Set& lines, const Set& gone) { return Minus(lines, gone); }
+
+class Registration : public testing::Test {
+protected:
+    void SetUp() override {
+        fullPath_ = BesideThisProgram(L"RegistrationTestModule.dll");
+        module_.reset(::LoadLibraryW(fullPath_.c_str()));
+        ASSERT_TRUE(module_);
+        shortPath_ = ShortPath(fullPath_);
+        clsid_ = keys_.control;
+        page_ = keys_.page;
+        typeLib_ = keys_.typeLib;
+        locale_ = keys_.locale;
+        restorer_ = std::make_unique<ClassesRootRestorer>(keys_.Touched());
+        restorer_->Clear();
+    }
+
+    void TearDown() override {
+        module_.reset();
+        restorer_.reset();
+    }
+
+    HINSTANCE module() const { return static_cast<HINSTANCE>(module_.get()); }
+
+    // What DllRegisterServer does: the type library, then the page and the control.
+    void RegisterAll() {
+        ASSERT_EQ(S_OK, activex::RegisterModuleTypeLib(module(), LIBID_VandrelLib));
+        ASSERT_TRUE(activex::UpdatePageRegistration(module(), kPage, TRUE));
+        ASSERT_TRUE(activex::UpdateControlRegistration(module(), kControl, TRUE));
+    }
+    void UnregisterAll() {
+        ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+        ASSERT_TRUE(activex::UpdatePageRegistration(module(), kPage, FALSE));
+        ASSERT_TRUE(activex::UpdateControlRegistration(module(), kControl, FALSE));
+    }
+
+    static Set Now() { return ClassesRoot(); }
+    Set Interfaces() const { return keys_.InterfaceLines(); }
+    Set ClassLines(const std::wstring& path) const { return keys_.ClassLines(path); }
+
+    RegistrationKeys keys_;
+    std::unique_ptr<ClassesRootRestorer> restorer_;
+    base::UniqueModule module_;
+    std::wstring fullPath_, shortPath_;
+    std::wstring clsid_, page_, typeLib_, locale_;
+};
+
+TEST_F(Registration, WritesExactlyTheClassTableAndTheTypeLibrary) {
+    ASSERT_NE(Lower(fullPath_), Lower(shortPath_)) << "the module's folder should have a long name";
+    const Set before = Now();
+    RegisterAll();
+    const Set now = Now();
+    EXPECT_EQ(Set{}, Minus(before, now)) << "nothing may be removed";
+    keys_.ExpectRegistered(Minus(now, before), shortPath_, fullPath_);
+}
+
+TEST_F(Registration, RegisteringTwiceEqualsOnce) {
+    RegisterAll();
+    const Set once = Now();
+    RegisterAll();
+    EXPECT_EQ(once, Now());
+}
+
+TEST_F(Registration, RegisteringReplacesStaleValues) {
+    SetKey(L"VANDREL.VandrelCtrl.1\\CLSID", L"{00000000-0000-0000-0000-000000000000}");
+    SetKey(L"CLSID\\" + GuidText(CLSID_Vandrel) + L"\\InprocServer32", L"C:\\old\\Vandrel.ocx");
+    RegisterAll();
+    Set now = At(clsid_);
+    const Set progId = At(L"vandrel.vandrelctrl.1");
+    now.insert(progId.begin(), progId.end());
+    EXPECT_TRUE(Minus(Below(ClassLines(shortPath_), clsid_), now).empty());
+    EXPECT_FALSE(now.count(clsid_ + L"\\inprocserver32 = C:\\old\\Vandrel.ocx"));
+    EXPECT_FALSE(now.count(L"vandrel.vandrelctrl.1\\clsid = {00000000-0000-0000-0000-000000000000}"));
+}
+
+TEST_F(Registration, UnregisteringLeavesNothingBehind) {
+    const Set before = Now();
+    RegisterAll();
+    UnregisterAll();
+    const Set now = Now();
+    EXPECT_EQ(Set{}, Minus(now, before)) << Show(Minus(now, before));
+    EXPECT_EQ(Set{}, Minus(before, now)) << Show(Minus(before, now));
+}
+
+TEST_F(Registration, UnregisteringWhatWasNeverRegisteredSucceeds) {
+    const Set before = Now();
+    UnregisterAll();
+    UnregisterAll();
+    EXPECT_EQ(before, Now());
+}
+
+TEST_F(Registration, MissingTypeNamesFallBackToTheClsidText) {
+    const activex::ControlRegistration control = {&CLSID_Vandrel, kControlProgId, 77, 1, 0x20591,
+                                                  &LIBID_VandrelLib, 1, 0};
+    const activex::PageRegistration page = {&kPageClsid, 78};
+    ASSERT_TRUE(activex::UpdateControlRegistration(module(), control, TRUE));
+    ASSERT_TRUE(activex::UpdatePageRegistration(module(), page, TRUE));
+    EXPECT_TRUE(At(clsid_).count(clsid_ + L" = " + GuidText(CLSID_Vandrel)));
+    EXPECT_TRUE(At(L"vandrel.vandrelctrl.1").count(L"vandrel.vandrelctrl.1 = " + GuidText(CLSID_Vandrel)));
+    EXPECT_TRUE(At(page_).count(page_ + L" = " + GuidText(kPageClsid)));
+}
+
+// With a 16-bit server registered for the class, removal takes only the 32-bit server and the
+// toolbox bitmap; the class key, its other entries and the ProgID stay.
+struct SixteenBitCase {
+    const char* name;
+    bool control;
+};
+class SixteenBit : public Registration, public testing::WithParamInterface<SixteenBitCase> {};
+
+TEST_P(SixteenBit, RemovalKeepsAllButTheWin32Server) {
+    RegisterAll();
+    const std::wstring key = GetParam().control ? clsid_ : page_;
+    SetKey(key + L"\\InprocServer", L"VANDREL.OCX");
+    const auto classAndProgId = [&] {
+        Set lines = At(key);
+        const Set progId = At(L"vandrel.vandrelctrl.1");
+        lines.insert(progId.begin(), progId.end());
+        return lines;
+    };
+    const Set before = classAndProgId();
+    ASSERT_TRUE(GetParam().control ? activex::UpdateControlRegistration(module(), kControl, FALSE)
+                                   : activex::UpdatePageRegistration(module(), kPage, FALSE));
+    const Set now = classAndProgId();
+    const Set gone = Minus(before, now);
+    Set expected = Below(before, key + L"\\inprocserver32");
+    const Set bitmap = Below(before, key + L"\\toolboxbitmap32");
+    expected.insert(bitmap.begin(), bitmap.end());
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(expected, gone) << Show(gone);
+    EXPECT_TRUE(Minus(now, before).empty());
+    if (GetParam().control) {
+        EXPECT_TRUE(now.count(L"vandrel.vandrelctrl.1\\clsid"));
+    }
+    EXPECT_TRUE(now.count(key + L"\\inprocserver = VANDREL.OCX"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, SixteenBit,
+                         testing::Values(SixteenBitCase{"control", true}, SixteenBitCase{"page", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Registration, TypeLibraryFromAModuleWithoutOneIsRefused) {
+    const Set before = Now();
+    EXPECT_TRUE(FAILED(activex::RegisterModuleTypeLib(::GetModuleHandleW(nullptr), LIBID_VandrelLib)));
+    EXPECT_EQ(SELFREG_E_TYPELIB, activex::RegisterModuleTypeLib(module(), kForeignLibid));
+    EXPECT_EQ(before, Now());
+}
+
+// --- type library removal --------------------------------------------------------------------
+
+TEST_F(Registration, Win16LocaleKeepsOnlyItsWin16Entry) {
+    RegisterAll();
+    SetKey(typeLib_ + L"\\1.0\\409\\win16", L"C:\\VANDREL.TLB");
+    SetKey(typeLib_ + L"\\1.0\\409\\" + kPlatformKey, fullPath_.c_str());
+    SetKey(typeLib_ + L"\\2.0\\0\\" + kPlatformKey, fullPath_.c_str());
+    SetKey(typeLib_ + L"\\2.0\\FLAGS", L"2");
+    const Set before = At(typeLib_);
+
+    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    Set expected = Without(before, Below(before, locale_));
+    expected = Without(expected, Below(before, typeLib_ + L"\\1.0\\409\\" + kPlatformKey));
+    expected = Without(expected, Below(before, typeLib_ + L"\\2.0"));
+    const Set after = At(typeLib_);
+    EXPECT_EQ(expected, after) << Show(after);
+    EXPECT_TRUE(after.count(typeLib_ + L"\\1.0\\409\\win16 = C:\\VANDREL.TLB"));
+    // Version 1.0 keeps what describes it; the library can no longer be loaded here.
+    EXPECT_FALSE(Below(after, typeLib_ + L"\\1.0\\flags").empty());
+    EXPECT_EQ(Set{}, Interfaces());
+}
+
+TEST_F(Registration, EveryVersionIsRemovedWithTheLibraryKey) {
+    RegisterAll();
+    SetKey(typeLib_ + L"\\2.0\\0\\" + kPlatformKey, fullPath_.c_str());
+    SetKey(typeLib_ + L"\\2.0\\HELPDIR", L"C:\\");
+    SetKey(typeLib_ + L"\\1.5\\9\\win32", L"C:\\VANDREL.OCX");
+    // FLAGS and HELPDIR are no locale keys, even with a "win16" below them.
+    SetKey(typeLib_ + L"\\1.0\\FLAGS\\win16", L"x");
+    SetKey(typeLib_ + L"\\3.0\\HELPDIR\\win16", L"x");
+    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    EXPECT_EQ(Set{}, At(typeLib_)) << Show(At(typeLib_));
+    EXPECT_EQ(Set{}, Interfaces());
+}
+
+TEST_F(Registration, InterfacesStayWhileTheLibraryCanStillBeLoaded) {
+    if (!kIs64Bit) GTEST_SKIP() << "a 32-bit build has no other platform's entry to load";
+    RegisterAll();
+    // A 16-bit registration of locale 0 that also names a 32-bit file: the 64-bit entry goes, the
+    // 32-bit one stays and still loads the library.
+    SetKey(locale_ + L"\\win16", L"C:\\VANDREL.TLB");
+    SetKey(locale_ + L"\\win32", fullPath_.c_str());
+    const Set interfacesBefore = Interfaces();
+    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    EXPECT_EQ(Set{}, At(locale_ + L"\\" + kPlatformKey));
+    EXPECT_NE(Set{}, At(locale_ + L"\\win32"));
+    EXPECT_NE(Set{}, interfacesBefore);
+    EXPECT_EQ(interfacesBefore, Interfaces());
+}
+
+TEST_F(Registration, InterfacesOfALibraryThatWasNotLoadableStay) {
+    RegisterAll();
+    // The registered file is gone: the library cannot be loaded before the removal either, so its
+    // interfaces are not known and not touched.
+    SetKey(locale_ + L"\\" + kPlatformKey, L"C:\\nowhere\\Vandrel.ocx");
+    const Set interfacesBefore = Interfaces();
+    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    EXPECT_EQ(Set{}, At(typeLib_));
+    EXPECT_EQ(interfacesBefore, Interfaces());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::CoInitialize(nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    ::CoUninitialize();
+    return result;
+}

@@ -1,0 +1,423 @@
+// The real Vandrel.ocx with clients that none of us wrote: regsvr32 registers and unregisters it,
+// cscript runs a VBScript and a JScript client, two cscript processes sample one board at once.
+// Also its exports called directly, a C++ client that calls by DISPID only (as the test tool
+// does), and vandrel-monitor against it. HKEY_CLASSES_ROOT is put back after every test.
+#include <gtest/gtest.h>
+#include <olectl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/unique_handle.h"
+#include "base/variant.h"
+#include "tests/activex/expected_registration.h"
+#include "tests/activex/registry_snapshot.h"
+#include "tests/clients/board_log.h"
+#include "tests/clients/run_process.h"
+#include "tests/support/sim_helpers.h"
+#include "vandrel_h.h"
+
+using namespace testsupport;
+
+namespace {
+
+// Channel words at port 356 decode to 4660, -1, 32766, -32767, 0, 0, 0, 0; at port 370 to 5, -5,
+// 0, 0 (a negative zero), 1, -1, 16384, -16384.
+constexpr wchar_t kBoards[] =
+    L"356:words=0x1234/0x8001/0x7FFE/0xFFFF/0/0/0/0;"
+    L"370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000";
+constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+
+std::wstring OcxPath() { return BinFolder() + L"Vandrel.ocx"; }
+
+std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+ProcessResult Regsvr32(const std::wstring& flags) {
+    return RunProcess(L"regsvr32.exe " + flags + L" " + Quoted(OcxPath()), 60000);
+}
+
+ProcessResult Cscript(const std::wstring& script, const std::wstring& args = L"") {
+    return RunProcess(L"cscript.exe //nologo " + Quoted(BinFolder() + L"scripts\\" + script) + L" " + args,
+                      60000, {{L"DIRECTPORT_SIM", kBoards}});
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const auto& l : lines) s += l + "\n";
+    return s;
+}
+
+// The control module loaded by this process, with its four exports.
+struct ControlModule {
+    base::UniqueModule module{::LoadLibraryW(OcxPath().c_str())};
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using NoArgumentFn = HRESULT(STDAPICALLTYPE*)();
+    GetClassObjectFn getClassObject = Export<GetClassObjectFn>("DllGetClassObject");
+    NoArgumentFn canUnloadNow = Export<NoArgumentFn>("DllCanUnloadNow");
+    NoArgumentFn registerServer = Export<NoArgumentFn>("DllRegisterServer");
+    NoArgumentFn unregisterServer = Export<NoArgumentFn>("DllUnregisterServer");
+
+    template <typename Fn>
+    Fn Export(const char* name) const {
+        return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module.get(), name)))
+                      : nullptr;
+    }
+    bool ok() const { return getClassObject && canUnloadNow && registerServer && unregisterServer; }
+};
+
+// Every test starts with nothing registered and leaves the registry as it found it.
+class Clients : public testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<std::wstring> touched = keys_.Touched();
+        touched.push_back(kBoardLogClassKey);
+        touched.push_back(kBoardLogProgId);
+        restorer_ = std::make_unique<ClassesRootRestorer>(touched);
+        restorer_->Clear();
+    }
+    void TearDown() override {
+        if (registered_) Regsvr32(L"/u /s");
+        restorer_.reset();
+    }
+    void Register() {
+        const ProcessResult r = Regsvr32(L"/s");
+        ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
+        registered_ = true;
+    }
+
+    RegistrationKeys keys_;
+    std::unique_ptr<ClassesRootRestorer> restorer_;
+    bool registered_ = false;
+};
+
+// --- registration by regsvr32 -------------------------------------------------------------------
+
+TEST_F(Clients, Regsvr32WritesExactlyTheTableAndRemovesAllOfIt) {
+    const Set before = ClassesRoot();
+    Register();
+    const Set once = ClassesRoot();
+    EXPECT_EQ(Set{}, Minus(before, once));
+    keys_.ExpectRegistered(Minus(once, before), ShortPath(OcxPath()), OcxPath());
+
+    Register();
+    EXPECT_EQ(once, ClassesRoot()) << "registering twice must equal registering once";
+
+    const ProcessResult r = Regsvr32(L"/u /s");
+    EXPECT_EQ(0u, r.exitCode) << r.out << r.err;
+    registered_ = false;
+    const Set after = ClassesRoot();
+    EXPECT_EQ(Set{}, Minus(after, before)) << Show(Minus(after, before));
+    EXPECT_EQ(Set{}, Minus(before, after)) << Show(Minus(before, after));
+}
+
+TEST_F(Clients, UnregisteringANeverRegisteredModuleSucceeds) {
+    const Set before = ClassesRoot();
+    const ProcessResult r = Regsvr32(L"/u /s");
+    EXPECT_EQ(0u, r.exitCode) << r.out << r.err;
+    ControlModule m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(S_OK, m.unregisterServer());
+    EXPECT_EQ(before, ClassesRoot());
+}
+
+TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
+    Register();
+    SetKey(keys_.control + L"\\InprocServer", L"VANDREL.OCX");
+    const Set before = ClassesRoot();
+    ControlModule m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(S_OK, m.unregisterServer());
+    registered_ = false;
+    const Set now = ClassesRoot();
+    EXPECT_EQ(Set{}, Minus(now, before));
+    Set expectedGone = keys_.PlatformLines(before);
+    for (const wchar_t* key : {L"\\inprocserver32", L"\\toolboxbitmap32"}) {
+        const Set below = Below(before, keys_.control + key);
+        expectedGone.insert(below.begin(), below.end());
+    }
+    const Set page = Below(before, keys_.page);
+    expectedGone.insert(page.begin(), page.end());
+    EXPECT_EQ(expectedGone, Minus(before, now)) << Show(Minus(before, now));
+    EXPECT_TRUE(now.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+}
+
+// --- the exports ----------------------------------------------------------------------------------
+
+TEST_F(Clients, DllGetClassObjectServesBothClassesAndNoOther) {
+    ControlModule m;
+    ASSERT_TRUE(m.ok());
+    const struct {
+        const CLSID* clsid;
+        const IID* product;
+    } classes[] = {{&CLSID_Vandrel, &IID_IDispatch}, {&kPageClsid, &IID_IPropertyPage}};
+    for (const auto& c : classes) {
+        base::ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, m.getClassObject(*c.clsid, IID_IClassFactory, factory.put_void()));
+        ASSERT_TRUE(factory);
+        base::ComPtr<IUnknown> object;
+        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, *c.product, object.put_void()));
+        EXPECT_TRUE(object);
+    }
+    const CLSID foreign = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    void* out = reinterpret_cast<void*>(0xDEADBEEF);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, m.getClassObject(foreign, IID_IClassFactory, &out));
+    EXPECT_EQ(nullptr, out);
+    out = reinterpret_cast<void*>(0xDEADBEEF);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, m.getClassObject(LIBID_VandrelLib, IID_IClassFactory, &out));
+    EXPECT_EQ(nullptr, out);
+}
+
+TEST_F(Clients, DllCanUnloadNowWhileAnythingLivesOrIsLocked) {
+    ControlModule m;
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(S_OK, m.canUnloadNow());
+    base::ComPtr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, m.getClassObject(CLSID_Vandrel, IID_IClassFactory, factory.put_void()));
+    EXPECT_EQ(S_FALSE, m.canUnloadNow()) << "a factory held from outside";
+    base::ComPtr<IDispatch> control;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, control.put_void()));
+    factory.reset();
+    EXPECT_EQ(S_FALSE, m.canUnloadNow()) << "a control alive";
+    control.reset();
+    EXPECT_EQ(S_OK, m.canUnloadNow());
+    ASSERT_EQ(S_OK, m.getClassObject(kPageClsid, IID_IClassFactory, factory.put_void()));
+    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
+    factory.reset();
+    EXPECT_EQ(S_FALSE, m.canUnloadNow()) << "the module locked";
+    ASSERT_EQ(S_OK, m.getClassObject(kPageClsid, IID_IClassFactory, factory.put_void()));
+    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
+    factory.reset();
+    EXPECT_EQ(S_OK, m.canUnloadNow());
+}
+
+// --- a C++ client by DISPID ---------------------------------------------------------------------
+
+// Calls a member by DISPID; result may be null.
+HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<base::Variant>* args, VARIANT* result) {
+    std::vector<VARIANT> raw;
+    if (args) {
+        for (auto it = args->rbegin(); it != args->rend(); ++it) raw.push_back(*it->ptr());
+    }
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{raw.data(), flags == DISPATCH_PROPERTYPUT ? &named : nullptr,
+                      static_cast<UINT>(raw.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+}
+
+TEST_F(Clients, CppClientByDispidOnly) {
+    Register();
+    SimBoards boards("356:words=0x1234/0x8001/0x7FFE/0xFFFF/0/0/0/0;"
+                     "370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000");
+    ASSERT_TRUE(boards.configured());
+    CLSID clsid;
+    ASSERT_EQ(S_OK, ::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
+    EXPECT_TRUE(::IsEqualCLSID(clsid, CLSID_Vandrel));
+    base::ComPtr<IDispatch> d;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.put_void()));
+
+    // Puts with VT_I2 arguments, as the test tool's text boxes give them.
+    for (const auto& [id, value] : {std::pair<DISPID, SHORT>{6, 4}, {1, 40}, {2, 370}}) {
+        std::vector<base::Variant> args;
+        args.emplace_back(value);
+        EXPECT_EQ(S_OK, Call(d.get(), id, DISPATCH_PROPERTYPUT, &args, nullptr)) << id;
+        base::Variant got;
+        ASSERT_EQ(S_OK, Call(d.get(), id, DISPATCH_PROPERTYGET, nullptr, got.ptr())) << id;
+        EXPECT_EQ(VT_I4, got.vt());
+        EXPECT_EQ(value, got.get().lVal);
+    }
+
+    base::Variant started;
+    ASSERT_EQ(S_OK, Call(d.get(), 4, DISPATCH_METHOD, nullptr, started.ptr()));
+    EXPECT_EQ(VT_BOOL, started.vt());
+    EXPECT_EQ(VARIANT_TRUE, started.get().boolVal);
+    ASSERT_EQ(S_OK, Call(d.get(), 4, DISPATCH_METHOD, nullptr, started.put()));
+    EXPECT_EQ(VARIANT_FALSE, started.get().boolVal) << "Start on a running control";
+
+    const auto channel = [&](LONG index) {
+        std::vector<base::Variant> args;
+        args.emplace_back(index);
+        base::Variant value;
+        EXPECT_EQ(S_OK, Call(d.get(), 3, DISPATCH_METHOD, &args, value.ptr()));
+        EXPECT_EQ(VT_I2, value.vt());
+        return value.get().iVal;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return channel(0) != 32767; }));
+    EXPECT_EQ(5, channel(0));
+    EXPECT_EQ(-5, channel(1));
+    EXPECT_EQ(0, channel(2));
+    EXPECT_EQ(0, channel(3));
+    EXPECT_EQ(32767, channel(4)) << "only 4 channels";
+    EXPECT_EQ(32767, channel(-1));
+
+    base::Variant none;
+    EXPECT_EQ(S_OK, Call(d.get(), 5, DISPATCH_METHOD, nullptr, none.ptr()));
+    EXPECT_EQ(VT_EMPTY, none.vt());
+}
+
+// --- script clients ------------------------------------------------------------------------------
+
+struct ScriptCase {
+    const char* name;
+    const wchar_t* file;
+    std::vector<std::string> lines;
+};
+class ScriptClients : public Clients, public testing::WithParamInterface<ScriptCase> {};
+
+TEST_P(ScriptClients, RunToTheirEnd) {
+    Register();
+    const ProcessResult r = Cscript(GetParam().file);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_EQ(Join(GetParam().lines), Join(SplitLines(r.out))) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cscript, ScriptClients,
+    testing::Values(ScriptCase{"VBScript", L"vandrel_client.vbs",
+                               {"defaults 2160 356 8", "settings 50 356 4", "start True",
+                                "start again False", "values 4660 -1 32766 -32767", "outside 32767 32767",
+                                "stopped True False", "END"}},
+                    ScriptCase{"JScript", L"vandrel_client.js",
+                               {"defaults 2160 356 8", "settings 40 370 8", "start true",
+                                "start again false", "values 5 -5 0 0 1 -1 16384 -16384",
+                                "outside 32767 32767", "stopped", "END"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- two processes at one board ------------------------------------------------------------------
+
+// The clock of the simulated board's log: microseconds of the performance counter.
+LONGLONG NowUs() {
+    LARGE_INTEGER f, now;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart / f.QuadPart * 1000000 + now.QuadPart % f.QuadPart * 1000000 / f.QuadPart;
+}
+
+std::vector<DPSIM_ACCESS> ReadLogFile(const std::wstring& path) {
+    std::vector<DPSIM_ACCESS> log;
+    std::ifstream in(path.c_str());
+    DPSIM_ACCESS a{};
+    unsigned long thread = 0;
+    while (in >> thread >> a.timeUs >> a.port >> a.value) {
+        a.threadId = thread;
+        log.push_back(a);
+    }
+    return log;
+}
+
+struct Window {
+    LONGLONG from, to;
+};
+
+TEST_F(Clients, TwoScriptProcessesTakeTurnsAtTheBoard) {
+    Register();
+    wchar_t wineTemp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, wineTemp);
+    const std::wstring logs[2] = {std::wstring(wineTemp) + L"vandrel_turns_0.txt",
+                                  std::wstring(wineTemp) + L"vandrel_turns_1.txt"};
+    ASSERT_TRUE(RegisterBoardLog(BinFolder() + L"BoardLog.dll"));
+
+    // A third party at the lock: this process takes the port lock for 30 ms out of every 45,
+    // always shorter than the samplers' 300 ms waits. A sampler that reads while it holds the lock
+    // ignores the lock.
+    base::UniqueEvent lock(::CreateEventA(nullptr, FALSE, TRUE, kPortLockName));
+    ASSERT_TRUE(lock);
+    std::atomic<bool> done{false};
+    std::vector<Window> holds;
+    std::thread holder([&] {
+        while (!done) {
+            if (::WaitForSingleObject(lock.get(), 500) != WAIT_OBJECT_0) continue;
+            const LONGLONG from = NowUs();
+            ::Sleep(30);
+            holds.push_back({from, NowUs()});
+            ::SetEvent(lock.get());
+            ::Sleep(15);
+        }
+    });
+    ProcessResult results[2];
+    std::thread first([&] { results[0] = Cscript(L"take_turns.vbs", Quoted(logs[0]) + L" 5"); });
+    std::thread second([&] { results[1] = Cscript(L"take_turns.vbs", Quoted(logs[1]) + L" 5"); });
+    first.join();
+    second.join();
+    done = true;
+    holder.join();
+
+    std::vector<BoardCycle> cycles[2];
+    LONGLONG settled = 0;  // after every thread's first cycle, which only tries the lock
+    for (int p = 0; p < 2; ++p) {
+        ASSERT_EQ("start True\nsaved True\nEND\n", Join(SplitLines(results[p].out)))
+            << "process " << p << ", exit code " << results[p].exitCode << ": " << results[p].err;
+        cycles[p] = SplitCycles(ReadLogFile(logs[p]), 10000);
+        ::DeleteFileW(logs[p].c_str());
+        ASSERT_FALSE(cycles[p].empty());
+        settled = std::max(settled, cycles[p].front().lastUs);
+    }
+    settled += 300000;
+    for (auto& c : cycles) {
+        c.erase(std::remove_if(c.begin(), c.end(), [&](const BoardCycle& b) { return b.firstUs < settled; }),
+                c.end());
+        EXPECT_GE(c.size(), 4u) << "each process samples on";
+    }
+    EXPECT_GE(holds.size(), 40u);
+    for (int p = 0; p < 2; ++p) {
+        for (const BoardCycle& c : cycles[p]) {
+            EXPECT_EQ(16, c.DataReads(358)) << "complete cycles only";
+            for (const BoardCycle& other : cycles[1 - p]) {
+                EXPECT_TRUE(c.lastUs < other.firstUs || other.lastUs < c.firstUs)
+                    << "cycles of both processes overlap at " << c.firstUs;
+            }
+            for (const Window& h : holds) {
+                EXPECT_TRUE(c.lastUs < h.from || h.to < c.firstUs)
+                    << "process " << p << " read while the lock was held elsewhere, at " << c.firstUs;
+            }
+        }
+    }
+}
+
+// --- vandrel-monitor against the control ---------------------------------------------------------
+
+ProcessResult Monitor(const std::wstring& args) {
+    return RunProcess(Quoted(BinFolder() + L"vandrel-monitor.exe") + L" " + args, 60000,
+                      {{L"DIRECTPORT_SIM", kBoards}});
+}
+
+TEST_F(Clients, MonitorPrintsTheBoardsValues) {
+    Register();
+    const ProcessResult r = Monitor(L"--address 0x172 --interval 200 --channels 4 --duration 1.2 --csv");
+    EXPECT_EQ(0u, r.exitCode) << r.err;
+    EXPECT_EQ("", r.err);
+    const auto lines = SplitLines(r.out);
+    // The header and rows at 0.1, 0.3, ... 1.1 s; a process held up for long skips a row.
+    ASSERT_GE(lines.size(), 5u) << r.out;
+    ASSERT_LE(lines.size(), 7u) << r.out;
+    EXPECT_EQ("time_s,ch0,ch1,ch2,ch3", lines[0]);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_EQ(",5,-5,0,0", lines[i].substr(lines[i].find(','))) << lines[i];
+    }
+}
+
+TEST_F(Clients, MonitorReportsABoardThatNeverAnswers) {
+    Register();
+    const ProcessResult r = Monitor(L"--address 0x300 --interval 50");
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_EQ("vandrel-monitor: no answer from the board at port 768 (0x300) for 5 intervals; is there "
+              "a board at that address?\n",
+              Join(SplitLines(r.err)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    ::CoUninitialize();
+    return result;
+}

@@ -1,0 +1,390 @@
+// vandrel-monitor: its argument parsing and lines as plain functions, its sampling loop against a
+// fake control that records every dispatch call, and the program itself for what needs no control.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "tests/activex/registry_snapshot.h"
+#include "tests/clients/run_process.h"
+#include "tools/monitor/monitor.h"
+
+using monitor::Control;
+using monitor::Options;
+
+namespace {
+
+// --- arguments -------------------------------------------------------------------------------
+
+std::vector<std::wstring> Split(const std::wstring& line) {
+    std::vector<std::wstring> args;
+    size_t start = 0;
+    while (start < line.size()) {
+        size_t end = line.find(L' ', start);
+        if (end == std::wstring::npos) end = line.size();
+        if (end > start) args.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return args;
+}
+
+struct GoodArgs {
+    const wchar_t* line;
+    LONG address, interval, channels;  // -1: not given
+    ULONGLONG durationMs;
+    bool csv;
+};
+class MonitorArguments : public testing::TestWithParam<GoodArgs> {};
+
+TEST_P(MonitorArguments, Accepted) {
+    Options o;
+    std::string error = "untouched";
+    ASSERT_TRUE(monitor::ParseArguments(Split(GetParam().line), &o, &error)) << error;
+    EXPECT_EQ(GetParam().address, o.address.value_or(-1));
+    EXPECT_EQ(GetParam().interval, o.interval.value_or(-1));
+    EXPECT_EQ(GetParam().channels, o.channels.value_or(-1));
+    EXPECT_EQ(GetParam().durationMs, o.durationMs);
+    EXPECT_EQ(GetParam().csv, o.csv);
+    EXPECT_FALSE(o.help);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MonitorArguments,
+    testing::Values(GoodArgs{L"", -1, -1, -1, 0, false},
+                    GoodArgs{L"--address 370 --interval 500 --channels 4 --duration 10 --csv", 370,
+                             500, 4, 10000, true},
+                    GoodArgs{L"--address=0x164 --interval=1 --channels=1 --duration=2.5", 356, 1, 1,
+                             2500, false},
+                    GoodArgs{L"--address 0XFFFF --channels 8 --duration .25", 0xFFFF, -1, 8, 250, false},
+                    GoodArgs{L"--interval 100 --interval 3600000", -1, 3600000, -1, 0, false},
+                    GoodArgs{L"--address 0", 0, -1, -1, 0, false}));
+
+struct BadArgs {
+    const wchar_t* line;
+    const char* message;  // part of the one-line message
+};
+class MonitorBadArguments : public testing::TestWithParam<BadArgs> {};
+
+TEST_P(MonitorBadArguments, RefusedWithOneLine) {
+    Options o;
+    std::string error;
+    EXPECT_FALSE(monitor::ParseArguments(Split(GetParam().line), &o, &error));
+    EXPECT_NE(std::string::npos, error.find(GetParam().message)) << error;
+    EXPECT_EQ(std::string::npos, error.find('\n'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MonitorBadArguments,
+    testing::Values(BadArgs{L"--channels 3", "--channels must be 1, 4 or 8, not '3'"},
+                    BadArgs{L"--channels four", "not 'four'"},
+                    BadArgs{L"--interval 0", "--interval needs"},
+                    BadArgs{L"--interval -5", "not '-5'"},
+                    BadArgs{L"--interval 3600001", "from 1 to 3600000"},
+                    BadArgs{L"--interval 12ms", "not '12ms'"},
+                    BadArgs{L"--address 65536", "--address needs"},
+                    BadArgs{L"--address 0x", "not '0x'"},
+                    BadArgs{L"--address -1", "not '-1'"},
+                    BadArgs{L"--address 99999999999999999999", "--address needs"},
+                    BadArgs{L"--duration 0", "--duration needs a positive"},
+                    BadArgs{L"--duration -1", "not '-1'"},
+                    BadArgs{L"--duration nan", "not 'nan'"},
+                    BadArgs{L"--duration 1e99", "not '1e99'"},
+                    BadArgs{L"--interval", "--interval needs a value"},
+                    BadArgs{L"--csv=yes", "--csv takes no value"},
+                    BadArgs{L"--rate 5", "unknown option '--rate'"},
+                    BadArgs{L"356", "unexpected argument '356'"}));
+
+TEST(MonitorArgumentsHelp, AskedForInAnyOfItsForms) {
+    for (const wchar_t* form : {L"--help", L"-h", L"/?"}) {
+        Options o;
+        std::string error;
+        ASSERT_TRUE(monitor::ParseArguments({form}, &o, &error));
+        EXPECT_TRUE(o.help);
+    }
+}
+
+// --- lines -----------------------------------------------------------------------------------
+
+TEST(MonitorLines, TextColumnsLineUpWithTheHeader) {
+    EXPECT_EQ("   time/s     ch0     ch1     ch2     ch3\n", monitor::FormatHeader(4, false));
+    EXPECT_EQ("    2.160       0  -32767   32766   stale\n",
+              monitor::FormatRow(2160, {0, -32767, 32766, 32767}, false));
+    EXPECT_EQ(monitor::FormatHeader(4, false).size(),
+              monitor::FormatRow(0, {1, 2, 3, 4}, false).size());
+    EXPECT_EQ("12345.007      -1\n", monitor::FormatRow(12345007, {-1}, false));
+}
+
+TEST(MonitorLines, CsvHasAHeaderRowAndBareFields) {
+    EXPECT_EQ("time_s,ch0\n", monitor::FormatHeader(1, true));
+    EXPECT_EQ("time_s,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", monitor::FormatHeader(8, true));
+    EXPECT_EQ("0.050,-4660,stale,4660\n", monitor::FormatRow(50, {-4660, 32767, 4660}, true));
+}
+
+TEST(MonitorLines, BannerNamesTheSettingsInEffect) {
+    EXPECT_EQ("Vandrel control at port 356 (0x164), 8 channels, every 2160 ms; Ctrl+C stops.\n",
+              monitor::FormatBanner({356, 2160, 8}));
+    EXPECT_EQ("Vandrel control at port 370 (0x172), 1 channel, every 50 ms; Ctrl+C stops.\n",
+              monitor::FormatBanner({370, 50, 1}));
+}
+
+TEST(MonitorLines, FailureNamesTheStepAndTheCode) {
+    const std::string line = monitor::DescribeFailure("setting Interval", DISP_E_OVERFLOW);
+    EXPECT_EQ(0u, line.find("vandrel-monitor: setting Interval failed (0x8002000A"));
+    EXPECT_EQ(std::string::npos, line.find('\n'));
+}
+
+// --- the loop, against a fake control ----------------------------------------------------------
+
+// A control's dispatch interface that records each call as text, answers with the DISPIDs of the
+// real control, and refuses what the real dispatch layer refuses.
+class FakeControl : public IDispatch {
+public:
+    std::vector<std::string> calls;
+    LONG interval = 2160, address = 356, channels = 8;
+    bool startResult = true;
+    HRESULT putResult = S_OK;
+    std::function<SHORT(LONG index, int readNumber)> value = [](LONG k, int) { return SHORT(k * 100 - 50); };
+    int reads = 0;
+    const wchar_t* missingName = nullptr;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
+        *n = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        static const std::pair<const wchar_t*, DISPID> table[] = {
+            {L"Interval", 1}, {L"Address", 2}, {L"GetChnlValue", 3},
+            {L"Start", 4},    {L"Stop", 5},    {L"ChannelNumber", 6}};
+        if (count != 1) return E_INVALIDARG;
+        for (const auto& [name, id] : table) {
+            if (_wcsicmp(name, names[0]) == 0 && !(missingName && _wcsicmp(name, missingName) == 0)) {
+                ids[0] = id;
+                return S_OK;
+            }
+        }
+        ids[0] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override {
+        LONG* property = id == 1 ? &interval : id == 2 ? &address : id == 6 ? &channels : nullptr;
+        const char* name = id == 1 ? "Interval" : id == 2 ? "Address" : id == 6 ? "ChannelNumber" : "";
+        if (property && flags == DISPATCH_PROPERTYPUT) {
+            if (p->cArgs != 1 || p->cNamedArgs != 1 || p->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
+                return DISP_E_PARAMNOTFOUND;
+            }
+            if (p->rgvarg[0].vt != VT_I4) return DISP_E_TYPEMISMATCH;
+            calls.push_back(std::string("put ") + name + " " + std::to_string(p->rgvarg[0].lVal));
+            if (FAILED(putResult)) return putResult;
+            *property = p->rgvarg[0].lVal;
+            return S_OK;
+        }
+        if (property && (flags & DISPATCH_PROPERTYGET)) {
+            calls.push_back(std::string("get ") + name);
+            result->vt = VT_I4;
+            result->lVal = *property;
+            return S_OK;
+        }
+        if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
+        if (id == 4 && p->cArgs == 0) {
+            calls.push_back("Start");
+            result->vt = VT_BOOL;
+            result->boolVal = startResult ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        }
+        if (id == 5 && p->cArgs == 0) {
+            calls.push_back("Stop");
+            return S_OK;
+        }
+        if (id == 3 && p->cArgs == 1 && p->rgvarg[0].vt == VT_I4) {
+            result->vt = VT_I2;
+            result->iVal = value(p->rgvarg[0].lVal, reads++);
+            return S_OK;
+        }
+        return DISP_E_BADPARAMCOUNT;
+    }
+
+private:
+    ULONG refs_ = 1;
+};
+
+class MonitorLoop : public testing::Test {
+protected:
+    int Run(const Options& o, HANDLE stop = nullptr) {
+        Control control;
+        const HRESULT hr = control.Bind(&fake);
+        EXPECT_EQ(S_OK, hr);
+        if (FAILED(hr)) return -1;
+        return monitor::Run(
+            control, o, stop, [this](const std::string& s) { out += s; },
+            [this](const std::string& s) { err.push_back(s); });
+    }
+    FakeControl fake;  // records every call but GetChnlValue, which it counts in reads
+    std::string out;
+    std::vector<std::string> err;
+};
+
+TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
+    Options o;
+    o.interval = 20;
+    o.address = 0x170;
+    o.channels = 4;
+    o.durationMs = 100;
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    EXPECT_EQ((std::vector<std::string>{"put Interval 20", "put Address 368", "put ChannelNumber 4",
+                                        "get Address", "get Interval", "get ChannelNumber", "Start",
+                                        "Stop"}),
+              fake.calls);
+    EXPECT_TRUE(err.empty());
+    const auto lines = testsupport::SplitLines(out);
+    ASSERT_EQ(7u, lines.size()) << out;  // banner, header, rows at 10, 30, 50, 70 and 90 ms
+    EXPECT_EQ("Vandrel control at port 368 (0x170), 4 channels, every 20 ms; Ctrl+C stops.", lines[0]);
+    EXPECT_EQ(monitor::FormatHeader(4, false), lines[1] + "\n");
+    for (size_t i = 2; i < lines.size(); ++i) {
+        EXPECT_NE(std::string::npos, lines[i].find("     -50      50     150     250")) << lines[i];
+    }
+    EXPECT_EQ(20, fake.reads);
+}
+
+TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
+    Options o;
+    o.durationMs = 1;  // shorter than half the control's 2160 ms: no row
+    o.csv = true;
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start",
+                                        "Stop"}),
+              fake.calls);
+    EXPECT_EQ("time_s,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
+}
+
+TEST_F(MonitorLoop, StopEventEndsTheRunAndStopsTheControl) {
+    base::UniqueEvent stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Options o;
+    o.interval = 10;
+    o.channels = 1;
+    // The stop arrives while the third row is being read, as Ctrl+C would.
+    fake.value = [&](LONG, int read) {
+        if (read == 2) ::SetEvent(stop.get());
+        return SHORT(7);
+    };
+    const ULONGLONG begin = ::GetTickCount64();
+    EXPECT_EQ(monitor::kExitOk, Run(o, stop.get()));
+    EXPECT_LT(::GetTickCount64() - begin, 2000u);
+    EXPECT_EQ("Stop", fake.calls.back());
+    EXPECT_EQ(3, fake.reads);
+    EXPECT_TRUE(err.empty());
+}
+
+TEST_F(MonitorLoop, ABoardThatNeverAnswersIsReportedAfterAFewIntervals) {
+    Options o;
+    o.interval = 10;
+    fake.value = [](LONG, int) { return SHORT(32767); };
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    ASSERT_EQ(1u, err.size());
+    EXPECT_EQ("vandrel-monitor: no answer from the board at port 356 (0x164) for 5 intervals; is "
+              "there a board at that address?",
+              err[0]);
+    EXPECT_EQ(monitor::kNoAnswerIntervals * 8, fake.reads);
+    EXPECT_EQ("Stop", fake.calls.back());
+}
+
+TEST_F(MonitorLoop, OneFreshChannelKeepsItGoing) {
+    Options o;
+    o.interval = 10;
+    o.durationMs = 120;
+    o.channels = 4;
+    fake.value = [](LONG k, int) { return SHORT(k == 3 ? -3 : 32767); };
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    EXPECT_TRUE(err.empty());
+    EXPECT_NE(std::string::npos, out.find("   stale   stale   stale      -3\n"));
+}
+
+TEST_F(MonitorLoop, AStartThatFailsIsReportedAndNothingSampled) {
+    fake.startResult = false;
+    EXPECT_EQ(monitor::kExitFailed, Run(Options{}));
+    ASSERT_EQ(1u, err.size());
+    EXPECT_EQ("vandrel-monitor: the control did not start sampling (Start returned False)", err[0]);
+    EXPECT_EQ(0, fake.reads);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(MonitorLoop, ARefusedPutIsReportedBeforeStarting) {
+    fake.putResult = DISP_E_OVERFLOW;
+    Options o;
+    o.interval = 5;
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    EXPECT_EQ((std::vector<std::string>{"put Interval 5"}), fake.calls);
+    ASSERT_EQ(1u, err.size());
+    EXPECT_EQ(0u, err[0].find("vandrel-monitor: setting Interval failed (0x8002000A"));
+}
+
+TEST_F(MonitorLoop, BindingNeedsEveryMember) {
+    fake.missingName = L"GetChnlValue";
+    Control control;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, control.Bind(&fake));
+}
+
+// --- the program -----------------------------------------------------------------------------
+
+std::wstring MonitorCommand(const std::wstring& args) {
+    return L"\"" + testsupport::BinFolder() + L"vandrel-monitor.exe\" " + args;
+}
+
+struct ProgramCase {
+    const char* name;
+    const wchar_t* args;
+    DWORD exitCode;
+    const char* text;  // in stdout for exit code 0, else the whole of stderr starts with it
+};
+class MonitorProgram : public testing::TestWithParam<ProgramCase> {};
+
+TEST_P(MonitorProgram, AnswersInOneLine) {
+    // Nothing registered, whatever the prefix held before; put back afterwards.
+    const testsupport::ClassesRootRestorer restorer(
+        {L"VANDREL.VandrelCtrl.1", L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"});
+    restorer.Clear();
+    const auto r = testsupport::RunProcess(MonitorCommand(GetParam().args), 30000);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(GetParam().exitCode, r.exitCode) << r.out << r.err;
+    if (GetParam().exitCode == 0) {
+        EXPECT_NE(std::string::npos, r.out.find(GetParam().text)) << r.out;
+    } else {
+        EXPECT_EQ(0u, r.err.find(GetParam().text)) << r.err;
+        EXPECT_EQ(1u, testsupport::SplitLines(r.err).size()) << r.err;
+        EXPECT_EQ("", r.out);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, MonitorProgram,
+    testing::Values(
+        ProgramCase{"Help", L"--help", 0, "Usage: vandrel-monitor"},
+        ProgramCase{"BadArgument", L"--channels 5", 2,
+                    "vandrel-monitor: --channels must be 1, 4 or 8, not '5' (see --help)"},
+        ProgramCase{"NotRegistered", L"--duration 1", 1,
+                    "vandrel-monitor: the Vandrel control is not registered"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    ::CoUninitialize();
+    return result;
+}

@@ -1,0 +1,124 @@
+// Runs another program of the build (or a Windows tool) as a child process and collects what it
+// writes to stdout and stderr, separately.
+#pragma once
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "base/unique_handle.h"
+
+namespace testsupport {
+
+struct ProcessResult {
+    DWORD exitCode = 0xFFFFFFFF;  // also when the program did not end in time
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// The folder of this test program, with a trailing backslash: the build's bin folder.
+inline std::wstring BinFolder() {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// This process's environment with the given variables replaced or added, as a block for
+// CreateProcess. Built anew for each child, so that children started from several threads at
+// once never see each other's variables.
+inline std::vector<wchar_t> EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& env) {
+    std::vector<wchar_t> block;
+    const auto overridden = [&](const wchar_t* entry) {
+        for (const auto& [name, value] : env) {
+            if (::_wcsnicmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == L'=') return true;
+        }
+        return false;
+    };
+    if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = strings; *entry; entry += std::wcslen(entry) + 1) {
+            if (!overridden(entry)) block.insert(block.end(), entry, entry + std::wcslen(entry) + 1);
+        }
+        ::FreeEnvironmentStringsW(strings);
+    }
+    for (const auto& [name, value] : env) {
+        const std::wstring entry = name + L"=" + value;
+        block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    }
+    block.push_back(L'\0');
+    return block;
+}
+
+// Runs commandLine with extra environment variables (name, value) set for the child only.
+inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000,
+                                const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
+    ProcessResult result;
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    base::UniqueFile outRead, outWrite, errRead, errWrite;
+    HANDLE r = nullptr, w = nullptr;
+    if (!::CreatePipe(&r, &w, &sa, 0)) return result;
+    outRead.reset(r);
+    outWrite.reset(w);
+    if (!::CreatePipe(&r, &w, &sa, 0)) return result;
+    errRead.reset(r);
+    errWrite.reset(w);
+    ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = outWrite.get();
+    si.hStdError = errWrite.get();
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = commandLine;
+    std::vector<wchar_t> block = EnvironmentWith(env);
+    const BOOL created = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE,
+                                          CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &si, &pi);
+    outWrite.reset();
+    errWrite.reset();
+    if (!created) return result;
+    base::UniqueProcess process(pi.hProcess);
+    base::UniqueThread thread(pi.hThread);
+
+    // Reads until every write end is closed (ReadFile then fails with a broken pipe); a read of
+    // zero bytes is a zero-length write of the child, not the end.
+    const auto drain = [](HANDLE pipe, std::string* text) {
+        char chunk[4096];
+        DWORD got = 0;
+        while (::ReadFile(pipe, chunk, sizeof chunk, &got, nullptr)) text->append(chunk, got);
+    };
+    std::thread outReader(drain, outRead.get(), &result.out);
+    std::thread errReader(drain, errRead.get(), &result.err);
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
+        ::GetExitCodeProcess(process.get(), &result.exitCode);
+    } else {
+        result.timedOut = true;
+        ::TerminateProcess(process.get(), 0xFFFFFFFF);
+    }
+    outReader.join();
+    errReader.join();
+    return result;
+}
+
+// Splits text into lines, dropping the line ends (LF or CRLF).
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,357 @@
+#include "tools/monitor/monitor.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+
+#include "base/hresult.h"
+#include "base/variant.h"
+
+namespace monitor {
+namespace {
+
+constexpr LONG kMaxPort = 0xFFFF;
+constexpr LONG kMaxIntervalMs = 3600000;
+constexpr double kMaxDurationSeconds = 366.0 * 24 * 3600;
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// A whole number, decimal or with "0x" hexadecimal, within [low, high].
+bool ParseWhole(const std::wstring& text, LONG low, LONG high, LONG* value) {
+    if (text.empty()) return false;
+    const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
+    const wchar_t* begin = text.c_str() + (hex ? 2 : 0);
+    if (!std::iswxdigit(*begin) && *begin != L'-') return false;
+    wchar_t* end = nullptr;
+    errno = 0;
+    const long long parsed = std::wcstoll(begin, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != L'\0' || parsed < low || parsed > high) return false;
+    *value = static_cast<LONG>(parsed);
+    return true;
+}
+
+bool ParseSeconds(const std::wstring& text, ULONGLONG* ms) {
+    if (text.empty() || !(std::iswdigit(text[0]) || text[0] == L'.')) return false;
+    wchar_t* end = nullptr;
+    const double seconds = std::wcstod(text.c_str(), &end);
+    if (*end != L'\0' || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxDurationSeconds) {
+        return false;
+    }
+    *ms = static_cast<ULONGLONG>(std::llround(seconds * 1000.0));
+    return *ms > 0;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// Waits until the tick count reaches deadline, handling the thread's window messages meanwhile
+// (the control lives in this thread's apartment). True when stop was signalled first.
+bool WaitUntil(ULONGLONG deadline, HANDLE stop) noexcept {
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) return false;
+        const DWORD wait = static_cast<DWORD>(deadline - now);
+        const DWORD r = ::MsgWaitForMultipleObjects(stop ? 1 : 0, stop ? &stop : nullptr, FALSE, wait,
+                                                    QS_ALLINPUT);
+        if (stop && r == WAIT_OBJECT_0) return true;
+        if (r == WAIT_FAILED) return true;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+const wchar_t* const kMemberNames[Control::kMemberCount] = {
+    L"Interval", L"Address", L"ChannelNumber", L"GetChnlValue", L"Start", L"Stop"};
+
+}  // namespace
+
+bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std::string* error) {
+    *options = Options{};
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::wstring name = args[i];
+        std::optional<std::wstring> value;
+        const size_t equals = name.find(L'=');
+        if (name.rfind(L"--", 0) == 0 && equals != std::wstring::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        if (name == L"--help" || name == L"-h" || name == L"/?") {
+            options->help = true;
+            continue;
+        }
+        if (name == L"--csv") {
+            if (value) {
+                *error = "--csv takes no value";
+                return false;
+            }
+            options->csv = true;
+            continue;
+        }
+        if (name != L"--address" && name != L"--interval" && name != L"--channels" &&
+            name != L"--duration") {
+            *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + Narrow(name) + "'"
+                                              : "unexpected argument '" + Narrow(name) + "'";
+            return false;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                *error = Narrow(name) + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        LONG number = 0;
+        if (name == L"--address") {
+            if (!ParseWhole(*value, 0, kMaxPort, &number)) {
+                *error = "--address needs an I/O port number from 0 to 65535 (or 0x0 to 0xFFFF), not '" +
+                         Narrow(*value) + "'";
+                return false;
+            }
+            options->address = number;
+        } else if (name == L"--interval") {
+            if (!ParseWhole(*value, 1, kMaxIntervalMs, &number)) {
+                *error = "--interval needs a whole number of milliseconds from 1 to 3600000, not '" +
+                         Narrow(*value) + "'";
+                return false;
+            }
+            options->interval = number;
+        } else if (name == L"--channels") {
+            if (!ParseWhole(*value, 1, 8, &number) || (number != 1 && number != 4 && number != 8)) {
+                *error = "--channels must be 1, 4 or 8, not '" + Narrow(*value) + "'";
+                return false;
+            }
+            options->channels = number;
+        } else {
+            if (!ParseSeconds(*value, &options->durationMs)) {
+                *error = "--duration needs a positive number of seconds, not '" + Narrow(*value) + "'";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string UsageText() {
+    return "Usage: vandrel-monitor [--address PORT] [--interval MS] [--channels 1|4|8]\n"
+           "                       [--duration SECONDS] [--csv]\n"
+           "Samples a board through the registered Vandrel control (VANDREL.VandrelCtrl.1) and\n"
+           "prints the channel values once per interval until the duration ends or Ctrl+C.\n"
+           "  --address PORT      the board's status port, decimal or 0x hex (control default 356)\n"
+           "  --interval MS       sampling interval in milliseconds (control default 2160)\n"
+           "  --channels N        channels to read: 1, 4 or 8 (control default 8)\n"
+           "  --duration SECONDS  stop after this time (default: run until Ctrl+C)\n"
+           "  --csv               comma-separated output with a header row\n"
+           "A reading that is not fresh shows as 'stale'. Exit status: 0 done, 1 failure, 2 bad\n"
+           "arguments.\n";
+}
+
+std::string FormatBanner(const Settings& s) {
+    return Format("Vandrel control at port %ld (0x%lX), %ld channel%s, every %ld ms; Ctrl+C stops.\n",
+                  static_cast<long>(s.address), static_cast<unsigned long>(s.address),
+                  static_cast<long>(s.channels), s.channels == 1 ? "" : "s",
+                  static_cast<long>(s.interval));
+}
+
+std::string FormatHeader(LONG channels, bool csv) {
+    std::string line = csv ? "time_s" : Format("%9s", "time/s");
+    for (LONG k = 0; k < channels; ++k) {
+        line += csv ? Format(",ch%ld", static_cast<long>(k)) : Format("%8s", Format("ch%ld", static_cast<long>(k)).c_str());
+    }
+    return line + "\n";
+}
+
+std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, bool csv) {
+    const std::string time = Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000);
+    std::string line = csv ? time : Format("%9s", time.c_str());
+    for (SHORT v : values) {
+        const std::string text = v == kNoValue ? std::string("stale") : Format("%d", v);
+        line += csv ? "," + text : Format("%8s", text.c_str());
+    }
+    return line + "\n";
+}
+
+std::string DescribeFailure(const char* what, HRESULT hr) {
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string reason = n > 0 && text ? std::string(text, n) : std::string();
+    if (text) ::LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
+                               reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return Format("vandrel-monitor: %s failed (0x%08lX%s%s)", what, static_cast<unsigned long>(hr),
+                  reason.empty() ? "" : ": ", reason.c_str());
+}
+
+HRESULT Control::Bind(IDispatch* dispatch) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, dispatch);
+    for (int m = 0; m < kMemberCount; ++m) {
+        LPOLESTR name = const_cast<LPOLESTR>(kMemberNames[m]);
+        RETURN_IF_FAILED(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &ids_[m]));
+    }
+    dispatch_ = base::ComPtr<IDispatch>(dispatch);
+    return S_OK;
+}
+
+HRESULT Control::Call(Member member, WORD flags, VARIANT* args, UINT argCount, VARIANT* result) noexcept {
+    RETURN_HR_IF(E_UNEXPECTED, !dispatch_);
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{args, flags == DISPATCH_PROPERTYPUT ? &named : nullptr, argCount,
+                      flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    return dispatch_->Invoke(ids_[member], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
+                             nullptr, nullptr);
+}
+
+HRESULT Control::Put(Member property, LONG value) noexcept {
+    base::Variant arg(value);
+    return Call(property, DISPATCH_PROPERTYPUT, arg.ptr(), 1, nullptr);
+}
+
+HRESULT Control::Get(Member property, LONG* value) noexcept {
+    base::Variant result;
+    RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
+    RETURN_IF_FAILED(result.ChangeType(VT_I4));
+    *value = result.get().lVal;
+    return S_OK;
+}
+
+HRESULT Control::Start(bool* started) noexcept {
+    base::Variant result;
+    RETURN_IF_FAILED(Call(kStart, DISPATCH_METHOD, nullptr, 0, result.ptr()));
+    RETURN_IF_FAILED(result.ChangeType(VT_BOOL));
+    *started = result.get().boolVal != VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT Control::Stop() noexcept { return Call(kStop, DISPATCH_METHOD, nullptr, 0, nullptr); }
+
+HRESULT Control::GetChnlValue(LONG index, SHORT* value) noexcept {
+    base::Variant arg(index);
+    base::Variant result;
+    RETURN_IF_FAILED(Call(kGetChnlValue, DISPATCH_METHOD, arg.ptr(), 1, result.ptr()));
+    RETURN_IF_FAILED(result.ChangeType(VT_I2));
+    *value = result.get().iVal;
+    return S_OK;
+}
+
+namespace {
+
+int Sample(Control& control, const Options& options, const Settings& settings, HANDLE stop,
+           const Writer& out, const Writer& err) {
+    if (!options.csv) out(FormatBanner(settings));
+    out(FormatHeader(settings.channels, options.csv));
+    const ULONGLONG interval = static_cast<ULONGLONG>(settings.interval > 0 ? settings.interval : 1);
+    const ULONGLONG begin = ::GetTickCount64();
+    // The sampler publishes at Start and then about once per interval: reading half an interval
+    // after each publication keeps the rows clear of the moment the values change, where a row
+    // would show a set twice or miss one.
+    ULONGLONG due = interval / 2;
+    int silent = 0;
+    for (;; due += interval) {
+        // After a long stall (a suspended process), carry on from now instead of catching up.
+        const ULONGLONG elapsed = ::GetTickCount64() - begin;
+        if (elapsed > due + interval) due = elapsed;
+        if (options.durationMs && due > options.durationMs) return kExitOk;
+        if (WaitUntil(begin + due, stop)) return kExitOk;
+
+        std::vector<SHORT> values(static_cast<size_t>(settings.channels));
+        bool fresh = false;
+        for (LONG k = 0; k < settings.channels; ++k) {
+            const HRESULT hr = control.GetChnlValue(k, &values[k]);
+            if (FAILED(hr)) {
+                err(DescribeFailure("reading a channel", hr));
+                return kExitFailed;
+            }
+            fresh |= values[k] != kNoValue;
+        }
+        out(FormatRow(::GetTickCount64() - begin, values, options.csv));
+        silent = fresh ? 0 : silent + 1;
+        if (silent >= kNoAnswerIntervals) {
+            err(Format("vandrel-monitor: no answer from the board at port %ld (0x%lX) for %d "
+                       "intervals; is there a board at that address?",
+                       static_cast<long>(settings.address), static_cast<unsigned long>(settings.address),
+                       kNoAnswerIntervals));
+            return kExitFailed;
+        }
+    }
+}
+
+}  // namespace
+
+int Run(Control& control, const Options& options, HANDLE stop, const Writer& out,
+        const Writer& err) noexcept {
+    try {
+        const struct {
+            const std::optional<LONG>& value;
+            Control::Member member;
+            const char* what;
+        } puts[] = {{options.interval, Control::kInterval, "setting Interval"},
+                    {options.address, Control::kAddress, "setting Address"},
+                    {options.channels, Control::kChannelNumber, "setting ChannelNumber"}};
+        for (const auto& p : puts) {
+            if (!p.value) continue;
+            const HRESULT hr = control.Put(p.member, *p.value);
+            if (FAILED(hr)) {
+                err(DescribeFailure(p.what, hr));
+                return kExitFailed;
+            }
+        }
+        Settings settings;
+        HRESULT hr = control.Get(Control::kAddress, &settings.address);
+        if (SUCCEEDED(hr)) hr = control.Get(Control::kInterval, &settings.interval);
+        if (SUCCEEDED(hr)) hr = control.Get(Control::kChannelNumber, &settings.channels);
+        if (FAILED(hr)) {
+            err(DescribeFailure("reading the settings", hr));
+            return kExitFailed;
+        }
+        if (settings.channels < 1 || settings.channels > 8) {
+            err(Format("vandrel-monitor: the control reports %ld channels", static_cast<long>(settings.channels)));
+            return kExitFailed;
+        }
+        bool started = false;
+        hr = control.Start(&started);
+        if (FAILED(hr)) {
+            err(DescribeFailure("Start", hr));
+            return kExitFailed;
+        }
+        if (!started) {
+            err("vandrel-monitor: the control did not start sampling (Start returned False)");
+            return kExitFailed;
+        }
+        int result;
+        try {
+            result = Sample(control, options, settings, stop, out, err);
+        } catch (...) {
+            result = kExitFailed;
+        }
+        hr = control.Stop();
+        if (FAILED(hr) && result == kExitOk) {
+            err(DescribeFailure("Stop", hr));
+            result = kExitFailed;
+        }
+        return result;
+    } catch (...) {
+        return kExitFailed;
+    }
+}
+
+}  // namespace monitor
