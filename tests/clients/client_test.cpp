@@ -20,7 +20,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/clients/board_log.h"
-#include "tests/clients/run_process.h"
+#include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 #include "vandrel_h.h"
 

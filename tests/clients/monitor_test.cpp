@@ -8,7 +8,7 @@
 
 #include "base/unique_handle.h"
 #include "tests/activex/registry_snapshot.h"
-#include "tests/clients/run_process.h"
+#include "tests/support/run_process.h"
 #include "tools/monitor/monitor.h"
 
 using monitor::Control;
