@@ -413,11 +413,3 @@ TEST_F(Clients, MonitorReportsABoardThatNeverAnswers) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    ::CoUninitialize();
-    return result;
-}
