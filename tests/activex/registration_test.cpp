@@ -242,11 +242,3 @@ TEST_F(Registration, InterfacesOfALibraryThatWasNotLoadableStay) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::CoInitialize(nullptr);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    ::CoUninitialize();
-    return result;
-}

@@ -20,7 +20,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/clients/board_log.h"
-#include "tests/clients/run_process.h"
+#include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 #include "vandrel_h.h"
 
@@ -413,11 +413,3 @@ TEST_F(Clients, MonitorReportsABoardThatNeverAnswers) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    ::CoUninitialize();
-    return result;
-}

@@ -8,7 +8,7 @@
 
 #include "base/unique_handle.h"
 #include "tests/activex/registry_snapshot.h"
-#include "tests/clients/run_process.h"
+#include "tests/support/run_process.h"
 #include "tools/monitor/monitor.h"
 
 using monitor::Control;
@@ -380,11 +380,3 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    ::CoUninitialize();
-    return result;
-}

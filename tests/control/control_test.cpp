@@ -598,11 +598,3 @@ TEST(ControlLifetime, NoLeakOverAThousandCreateStartDestroyCycles) {
         << "committed bytes " << before.committed << " -> " << after.committed;
     EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
 }
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (FAILED(::OleInitialize(nullptr))) return 2;
-    const int result = RUN_ALL_TESTS();
-    ::OleUninitialize();
-    return result;
-}

@@ -1,78 +1,34 @@
 // Runs this test program again as a child process (for what needs a second process: environment
-// read at load, two processes at one board) and collects its output.
+// read at load, two processes at one board, a console of its own) and collects its output.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
-#include <thread>
 
-#include "base/unique_handle.h"
+#include "tests/support/run_process.h"
 
 namespace testsupport {
 
 struct ChildResult {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out;  // stdout and stderr together
+    DWORD exitCode = 0xFFFFFFFF;  // also when the child did not end in time
+    std::string out;              // stdout, then stderr
 };
 
-// Starts "<this program> <args>"; envName/envValue, when given, are set for the child only.
-// Waits up to timeoutMs; a child that does not end by then is reported with exit code 0xFFFFFFFF.
+// Starts "<this program> <args>" (args in ASCII); envName/envValue, when given, are set for the
+// child only.
 inline ChildResult RunSelf(const std::string& args, const char* envName = nullptr,
                            const char* envValue = nullptr, DWORD timeoutMs = 60000) {
-    ChildResult result;
-    char self[MAX_PATH];
-    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string cmd = std::string("\"") + self + "\" " + args;
-
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    base::UniqueFile readEnd, writeEnd;
-    HANDLE r = nullptr, w = nullptr;
-    if (!::CreatePipe(&r, &w, &sa, 0)) return result;
-    readEnd.reset(r);
-    writeEnd.reset(w);
-    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-
-    // The child inherits the environment block; set the variable around CreateProcess only.
-    std::string saved;
-    bool hadSaved = false;
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring command = L"\"" + std::wstring(self) + L"\" " + std::wstring(args.begin(), args.end());
+    std::vector<std::pair<std::wstring, std::wstring>> env;
     if (envName) {
-        char buf[4096];
-        const DWORD n = ::GetEnvironmentVariableA(envName, buf, sizeof buf);
-        hadSaved = n > 0 && n < sizeof buf;
-        if (hadSaved) saved.assign(buf, n);
-        ::SetEnvironmentVariableA(envName, envValue);
+        const std::string name = envName, value = envValue ? envValue : "";
+        env.emplace_back(std::wstring(name.begin(), name.end()), std::wstring(value.begin(), value.end()));
     }
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nullptr;
-    si.hStdOutput = writeEnd.get();
-    si.hStdError = writeEnd.get();
-    PROCESS_INFORMATION pi{};
-    const BOOL created = ::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                          nullptr, &si, &pi);
-    if (envName) ::SetEnvironmentVariableA(envName, hadSaved ? saved.c_str() : nullptr);
-    writeEnd.reset();
-    if (!created) return result;
-    base::UniqueProcess process(pi.hProcess);
-    base::UniqueThread thread(pi.hThread);
-
-    std::thread reader([&] {
-        char chunk[4096];
-        DWORD got = 0;
-        while (::ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
-            result.out.append(chunk, got);
-        }
-    });
-    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
-        ::GetExitCodeProcess(process.get(), &result.exitCode);
-    } else {
-        ::TerminateProcess(process.get(), 0xFFFFFFFF);
-        result.exitCode = 0xFFFFFFFF;
-    }
-    reader.join();
-    return result;
+    const ProcessResult run = RunProcess(command, timeoutMs, env);
+    return {run.exitCode, run.out + run.err};
 }
 
 }  // namespace testsupport
