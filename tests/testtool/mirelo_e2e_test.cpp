@@ -10,6 +10,7 @@
 
 #include "base/unique_handle.h"
 #include "testtool/remote.h"
+#include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
@@ -22,27 +23,6 @@ namespace remote = mirelo::remote;
 constexpr wchar_t kBoards[] = L"370:words=0/1/1023/0x8005/12345/0xFFFF/100/0x8064;380:words=11/22/33/44/55/66/77/88";
 const std::vector<std::wstring> kBoard370 = {L"0", L"1", L"1023", L"-5", L"12345", L"-32767", L"100", L"-100"};
 const std::vector<std::wstring> kBoard380 = {L"11", L"22", L"33", L"44", L"55", L"66", L"77", L"88"};
-
-std::wstring BinDir() {
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p = path;
-    return p.substr(0, p.find_last_of(L'\\') + 1);
-}
-
-DWORD RunAndWait(std::wstring command, DWORD timeoutMs = 60000) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return 0xFFFFFFFF;
-    }
-    base::UniqueProcess process(pi.hProcess);
-    base::UniqueThread thread(pi.hThread);
-    DWORD code = 0xFFFFFFFF;
-    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) ::GetExitCodeProcess(process.get(), &code);
-    return code;
-}
 
 bool VandrelRegistered() {
     base::UniqueHkey key;
@@ -85,21 +65,22 @@ class MireloEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         wasRegistered_ = VandrelRegistered();
-        registerCode_ = RunAndWait(L"regsvr32 /s \"" + BinDir() + L"Vandrel.ocx\"");
+        registerCode_ = testsupport::RunProcess(L"regsvr32 /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"").exitCode;
     }
     static void TearDownTestSuite() {
         // Leave the prefix's registry as it was found.
-        if (!wasRegistered_) RunAndWait(L"regsvr32 /u /s \"" + BinDir() + L"Vandrel.ocx\"");
+        if (!wasRegistered_) testsupport::RunProcess(L"regsvr32 /u /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"");
     }
 
     void SetUp() override {
         ASSERT_EQ(registerCode_, 0u) << "regsvr32 Vandrel.ocx";
-        ::SetEnvironmentVariableW(L"DIRECTPORT_SIM", kBoards);
-        std::wstring command = L"\"" + BinDir() + L"Mirelo.exe\"";
+        std::wstring command = L"\"" + testsupport::BinFolder() + L"Mirelo.exe\"";
+        std::vector<wchar_t> environment = testsupport::EnvironmentWith({{L"DIRECTPORT_SIM", kBoards}});
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                                     environment.data(), nullptr, &si, &pi));
         process_.reset(pi.hProcess);
         base::UniqueThread thread(pi.hThread);
         form_ = remote::WaitForForm(pi.dwProcessId, 30000);
@@ -242,8 +223,9 @@ TEST_F(MireloEndToEnd, BothBlocksRunAtOnceAtTheSameAddress) {
     EXPECT_EQ(Values(0), kBoard370);
     EXPECT_EQ(Values(1), kBoard370);
 
-    CreateDirectoryW((BinDir() + L"..\\test-artifacts").c_str(), nullptr);
-    EXPECT_TRUE(SaveScreenshot(form_, BinDir() + L"..\\test-artifacts\\mirelo-running.bmp"));
+    const std::wstring artifacts = testsupport::BinFolder() + L"..\\test-artifacts";
+    ::CreateDirectoryW(artifacts.c_str(), nullptr);
+    EXPECT_TRUE(SaveScreenshot(form_, artifacts + L"\\mirelo-running.bmp"));
 }
 
 TEST_F(MireloEndToEnd, AddressAndIntervalEntriesReachTheRunningInstance) {
