@@ -3,10 +3,10 @@
 namespace mirelo {
 namespace {
 
-std::vector<ControlSpec> BuildControls() {
+std::vector<ControlLayout> BuildControls() {
     using A = ControlArray;
     using K = ControlKind;
-    std::vector<ControlSpec> controls = {
+    std::vector<ControlLayout> controls = {
         {A::Label1, 0, K::Label, L"通讯块一", 1080, 60, 735, 255, 0, true},
         {A::Label1, 1, K::Label, L"通讯块二", 4080, 60, 735, 255, 1, true},
         {A::DataInterval, 0, K::TextBox, L"2160", 120, 480, 735, 375, 2, true},
@@ -40,8 +40,8 @@ std::vector<ControlSpec> BuildControls() {
 
 }  // namespace
 
-const std::vector<ControlSpec>& FormControls() {
-    static const std::vector<ControlSpec> controls = BuildControls();
+const std::vector<ControlLayout>& FormControls() {
+    static const std::vector<ControlLayout> controls = BuildControls();
     return controls;
 }
 

@@ -22,7 +22,7 @@ inline constexpr int kTwipsPerInch = 1440;
 enum class ControlArray { Label1, Label2, Label3, DataInterval, ReadInterval, DataNum, ReadNum, Start, Stop, DataValue };
 enum class ControlKind { Label, TextBox, Button };
 
-struct ControlSpec {
+struct ControlLayout {
     ControlArray array;
     int index;
     ControlKind kind;
@@ -32,15 +32,15 @@ struct ControlSpec {
     bool enabled;
 };
 
-struct LineSpec {
+struct LineLayout {
     const wchar_t* name;
     int x1, y1, x2, y2;  // twips
 };
 
 // Every control of the form, in tab-index order.
-const std::vector<ControlSpec>& FormControls();
+const std::vector<ControlLayout>& FormControls();
 
-inline constexpr LineSpec kFormLines[] = {
+inline constexpr LineLayout kFormLines[] = {
     {L"Line1", 3000, -120, 3000, 3840},  // divider between the blocks, from past the top edge
     {L"Line2", 0, 360, 6000, 360},       // rule under the block headings
     {L"Line3", 0, 1800, 6000, 1800},     // rule between the buttons and the channel grid

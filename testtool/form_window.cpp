@@ -111,7 +111,7 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
 
     try {
         // Created in tab-index order: the z-order of child windows is the keyboard tab order.
-        for (const ControlSpec& c : FormControls()) {
+        for (const ControlLayout& c : FormControls()) {
             const wchar_t* cls = L"STATIC";
             DWORD style = WS_CHILD | WS_VISIBLE;
             DWORD exStyle = 0;
@@ -195,7 +195,7 @@ void FormWindow::Paint() noexcept {
     if (!dc) return;
     base::UniqueGdiObject pen(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_WINDOWTEXT)));
     HGDIOBJ old = ::SelectObject(dc, pen ? pen.get() : ::GetStockObject(BLACK_PEN));
-    for (const LineSpec& line : kFormLines) {
+    for (const LineLayout& line : kFormLines) {
         ::MoveToEx(dc, TwipsToPixels(line.x1, dpiX_), TwipsToPixels(line.y1, dpiY_), nullptr);
         ::LineTo(dc, TwipsToPixels(line.x2, dpiX_), TwipsToPixels(line.y2, dpiY_));
     }
