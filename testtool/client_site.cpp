@@ -1,0 +1,73 @@
+#include "testtool/client_site.h"
+
+#include <olectl.h>
+
+namespace mirelo {
+
+STDMETHODIMP ClientSite::GetMoniker(DWORD, DWORD, IMoniker** moniker) noexcept {
+    if (!moniker) return E_POINTER;
+    *moniker = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP ClientSite::GetContainer(IOleContainer** container) noexcept {
+    if (!container) return E_POINTER;
+    *container = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP ClientSite::GetTypeInfoCount(UINT* count) noexcept {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP ClientSite::GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP ClientSite::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) noexcept {
+    if (!ids) return E_POINTER;
+    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
+}
+
+STDMETHODIMP ClientSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                VARIANT* result, EXCEPINFO*, UINT*) noexcept {
+    // Ambients are read-only properties without arguments.
+    if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
+    VARIANT value;
+    ::VariantInit(&value);
+    switch (id) {
+        case DISPID_AMBIENT_USERMODE:
+            value.vt = VT_BOOL;
+            value.boolVal = VARIANT_TRUE;
+            break;
+        case DISPID_AMBIENT_LOCALEID:
+            value.vt = VT_I4;
+            value.lVal = static_cast<LONG>(::GetUserDefaultLCID());
+            break;
+        case DISPID_AMBIENT_DISPLAYNAME:
+            value.bstrVal = ::SysAllocStringLen(displayName_.data(), static_cast<UINT>(displayName_.size()));
+            if (!value.bstrVal) return E_OUTOFMEMORY;
+            value.vt = VT_BSTR;
+            break;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+    if (params && (params->cArgs != 0 || params->cNamedArgs != 0)) {
+        ::VariantClear(&value);
+        return DISP_E_BADPARAMCOUNT;
+    }
+    if (!result) {
+        ::VariantClear(&value);
+        return S_OK;
+    }
+    ::VariantInit(result);
+    *result = value;
+    return S_OK;
+}
+
+}  // namespace mirelo

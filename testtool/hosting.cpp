@@ -1,0 +1,70 @@
+#include "testtool/hosting.h"
+
+#include <ocidl.h>
+
+#include <utility>
+
+#include "base/hresult.h"
+#include "testtool/client_site.h"
+#include "testtool/vandrel_ids.h"
+
+namespace mirelo {
+
+HostedControl& HostedControl::operator=(HostedControl&& other) noexcept {
+    if (this != &other) {
+        Release();
+        object_ = std::move(other.object_);
+        dispatch_ = std::move(other.dispatch_);
+    }
+    return *this;
+}
+
+HRESULT HostedControl::Host(IUnknown* control, IOleClientSite* site) noexcept {
+    Release();
+    RETURN_HR_IF_NULL(E_POINTER, control);
+    RETURN_IF_FAILED(control->QueryInterface(IID_IOleObject, object_.put_void()));
+    HRESULT hr = object_->SetClientSite(site);
+    base::ComPtr<IPersistStreamInit> persist;
+    base::ComPtr<IStream> state;
+    if (SUCCEEDED(hr)) hr = control->QueryInterface(IID_IPersistStreamInit, persist.put_void());
+    if (SUCCEEDED(hr)) hr = CreateStoredStateStream(state.put());
+    if (SUCCEEDED(hr)) hr = persist->Load(state.get());
+    if (SUCCEEDED(hr)) hr = control->QueryInterface(IID_IDispatch, dispatch_.put_void());
+    if (FAILED(hr)) Release();
+    return hr;
+}
+
+void HostedControl::Release() noexcept {
+    dispatch_.reset();
+    if (object_) {
+        object_->Close(OLECLOSE_NOSAVE);
+        object_->SetClientSite(nullptr);
+        object_.reset();
+    }
+}
+
+HRESULT CreateStoredStateStream(IStream** stream) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, stream);
+    *stream = nullptr;
+    base::ComPtr<IStream> s;
+    RETURN_IF_FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, s.put()));
+    ULONG written = 0;
+    RETURN_IF_FAILED(s->Write(kStoredState, sizeof kStoredState, &written));
+    RETURN_HR_IF(STG_E_MEDIUMFULL, written != sizeof kStoredState);
+    const LARGE_INTEGER start{};
+    RETURN_IF_FAILED(s->Seek(start, STREAM_SEEK_SET, nullptr));
+    *stream = s.Detach();
+    return S_OK;
+}
+
+HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, out);
+    base::ComPtr<IOleClientSite> site = base::ComPtr<IOleClientSite>::Attach(ClientSite::Make(name ? name : L""));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, site.get());
+    base::ComPtr<IUnknown> control;
+    RETURN_IF_FAILED(::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                        control.put_void()));
+    return out->Host(control.get(), site.get());
+}
+
+}  // namespace mirelo

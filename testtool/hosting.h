@@ -1,0 +1,44 @@
+// The form's hold on one control instance. The instance is created in the calling thread (the
+// form's single-threaded apartment), given its client site before anything else, then loaded
+// from the state the form stores for it; the handlers reach it only through its IDispatch.
+// The instances are invisible at run time, so they are never activated or shown.
+#pragma once
+
+#include <oleidl.h>
+
+#include "base/com_ptr.h"
+
+namespace mirelo {
+
+class HostedControl {
+public:
+    HostedControl() noexcept = default;
+    HostedControl(HostedControl&&) noexcept = default;
+    HostedControl& operator=(HostedControl&& other) noexcept;
+    HostedControl(const HostedControl&) = delete;
+    HostedControl& operator=(const HostedControl&) = delete;
+    ~HostedControl() { Release(); }
+
+    // Hosts control: SetClientSite(site), then IPersistStreamInit::Load of the stored state, then
+    // takes its IDispatch. On failure the control is disconnected from the site again.
+    HRESULT Host(IUnknown* control, IOleClientSite* site) noexcept;
+
+    // Closes the instance without saving and takes its site away; the control's last reference
+    // then goes with this object's (a running control stops its sampling when destroyed).
+    void Release() noexcept;
+
+    IDispatch* dispatch() const noexcept { return dispatch_.get(); }
+
+private:
+    base::ComPtr<IOleObject> object_;
+    base::ComPtr<IDispatch> dispatch_;
+};
+
+// A stream holding the form's stored state of an instance (16 bytes), positioned at its start.
+HRESULT CreateStoredStateStream(IStream** stream) noexcept;
+
+// Creates an instance of VandrelLib.Vandrel by its class in the calling thread and hosts it with
+// a new client site whose ambient DisplayName is name.
+HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept;
+
+}  // namespace mirelo

@@ -1,0 +1,86 @@
+// Mirelo: the form read_timer with two Vandrel control instances side by side. One thread, a
+// single-threaded apartment: it creates the form and the instances, runs the load handler, shows
+// the form and then serves clicks and ticks until the form is closed.
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "testtool/form_window.h"
+#include "testtool/handlers.h"
+#include "testtool/hosting.h"
+#include "testtool/resource.h"
+
+namespace {
+
+class OleApartment {
+public:
+    OleApartment() noexcept : hr_(::OleInitialize(nullptr)) {}
+    ~OleApartment() {
+        if (SUCCEEDED(hr_)) ::OleUninitialize();
+    }
+    HRESULT result() const noexcept { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+// Like any program whose form holds a control that cannot be created: say so and end.
+void ReportMissingControl(const wchar_t* name, HRESULT hr) {
+    wchar_t* system = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&system), 0, nullptr);
+    wchar_t code[16];
+    std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring text = std::wstring(L"The control ") + name +
+                        L" (VandrelLib.Vandrel, Vandrel.ocx) could not be created: " + code;
+    if (system) {
+        text += L" ";
+        text += system;
+        ::LocalFree(system);
+    }
+    text += L"\nRegister Vandrel.ocx with regsvr32 and start Mirelo again.";
+    ::MessageBoxW(nullptr, text.c_str(), mirelo::kFormCaption, MB_OK | MB_ICONERROR);
+}
+
+int RunMirelo(HINSTANCE instance, int cmdShow) {
+    OleApartment apartment;
+    if (FAILED(apartment.result())) return 1;
+
+    std::unique_ptr<mirelo::FormWindow> form;
+    if (FAILED(mirelo::FormWindow::Create(instance, IDI_MIRELO, true, &form))) return 1;
+
+    mirelo::HostedControl vandrel1, vandrel2;
+    static constexpr const wchar_t* kNames[2] = {L"Vandrel1", L"Vandrel2"};
+    mirelo::HostedControl* hosted[2] = {&vandrel1, &vandrel2};
+    for (int i = 0; i < 2; ++i) {
+        const HRESULT hr = mirelo::CreateVandrelInstance(kNames[i], hosted[i]);
+        if (FAILED(hr)) {
+            ReportMissingControl(kNames[i], hr);
+            return 1;
+        }
+    }
+
+    mirelo::FormHandlers handlers(*form, vandrel1.dispatch(), vandrel2.dispatch());
+    handlers.Load();
+    form->SetEvents(&handlers);
+    form->Show(cmdShow);
+    const int code = mirelo::RunMessageLoop(form->hwnd());
+    // The window is gone; the instances go before the apartment does.
+    form->SetEvents(nullptr);
+    vandrel2.Release();
+    vandrel1.Release();
+    return code;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int cmdShow) {
+    try {
+        return RunMirelo(instance, cmdShow);
+    } catch (...) {
+        return 1;
+    }
+}

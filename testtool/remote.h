@@ -1,0 +1,35 @@
+// Driving a running Mirelo from another process through window messages only, as an operator's
+// clicks would: find its form, click buttons, read and type into boxes. Used by the end-to-end
+// test and by mirelo-drive. Any thread; every call is a cross-process SendMessage.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "testtool/form_layout.h"
+
+namespace mirelo::remote {
+
+// The form window of process processId (0: of any process), or null.
+HWND FindForm(DWORD processId = 0) noexcept;
+
+// Waits up to timeoutMs for FindForm to find a visible form.
+HWND WaitForForm(DWORD processId, DWORD timeoutMs) noexcept;
+
+// The child window of an array element, or null.
+HWND Element(HWND form, ControlArray array, int index) noexcept;
+
+// A click as the button itself makes it (BM_CLICK); FALSE when there is no such element.
+bool Click(HWND form, ControlArray array, int index) noexcept;
+
+// The element's text (WM_GETTEXT).
+std::wstring Text(HWND form, ControlArray array, int index);
+
+// Replaces the element's text (WM_SETTEXT).
+bool SetText(HWND form, ControlArray array, int index, const std::wstring& text) noexcept;
+
+// The form's client area in screen coordinates.
+RECT ClientRectOnScreen(HWND form) noexcept;
+
+}  // namespace mirelo::remote

@@ -1,0 +1,4 @@
+// Resource identifiers of Mirelo.exe.
+#pragma once
+
+#define IDI_MIRELO 1
