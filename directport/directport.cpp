@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/locks.h"
 #include "directport/sim_config.h"
 
 namespace {
@@ -37,14 +38,6 @@ std::vector<DPSIM_ACCESS> g_log;
 size_t g_logCapacity = 0;
 LONGLONG g_readCount = 0;
 LARGE_INTEGER g_qpcFrequency;
-
-class ExclusiveLock {
-public:
-    ExclusiveLock() noexcept { ::AcquireSRWLockExclusive(&g_lock); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&g_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-};
 
 uint64_t NowUs() noexcept {
     LARGE_INTEGER now;
@@ -154,7 +147,7 @@ BYTE Answer(uint32_t port, uint64_t nowUs, DWORD reader) noexcept {
 
 INT WINAPI DP_InpB(INT nPort) {
     const DWORD reader = ::GetCurrentThreadId();
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     const uint64_t nowUs = NowUs();
     const BYTE value = Answer(static_cast<uint32_t>(nPort), nowUs, reader);
     ++g_readCount;
@@ -165,7 +158,7 @@ INT WINAPI DP_InpB(INT nPort) {
 }
 
 void DPSIM_Reset(void) {
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     UseBoards(g_loadConfig);
     g_log.clear();
     g_log.shrink_to_fit();
@@ -177,14 +170,14 @@ int DPSIM_Configure(const char* config) {
     if (!config) return 0;
     const auto parsed = directport::ParseConfig(config);
     if (!parsed) return 0;
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     UseBoards(*parsed);
     return 1;
 }
 
 int DPSIM_ScriptStatus(LONG address, const BYTE* bytes, int count) {
     if (count < 0 || (count > 0 && !bytes)) return 0;
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     for (Board& b : g_boards) {
         if (b.config.address == static_cast<uint32_t>(address)) {
             b.script.insert(b.script.end(), bytes, bytes + count);
@@ -195,14 +188,14 @@ int DPSIM_ScriptStatus(LONG address, const BYTE* bytes, int count) {
 }
 
 void DPSIM_StartLog(int capacity) {
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     g_log.clear();
     g_logCapacity = capacity > 0 ? static_cast<size_t>(capacity) : 0;
     g_log.reserve(g_logCapacity);
 }
 
 int DPSIM_ReadLog(DPSIM_ACCESS* out, int max) {
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     if (!out) return static_cast<int>(g_log.size());
     if (max <= 0) return 0;
     const size_t n = g_log.size() < static_cast<size_t>(max) ? g_log.size() : static_cast<size_t>(max);
@@ -211,7 +204,7 @@ int DPSIM_ReadLog(DPSIM_ACCESS* out, int max) {
 }
 
 LONGLONG DPSIM_ReadCount(void) {
-    ExclusiveLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     return g_readCount;
 }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <utility>
 
+#include "base/locks.h"
 #include "base/unique_handle.h"
 #include "trace/trace_queue.h"
 #include "trace/trace_testing.h"
@@ -41,17 +42,6 @@ std::atomic<uint64_t> g_writtenSeq{0};
 size_t g_queueLimit = kQueueLimit;
 bool g_failEvent = false;
 bool g_failThread = false;
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 HANDLE ConsoleHandle() noexcept {
     return reinterpret_cast<HANDLE>(g_console.load(std::memory_order_acquire));
@@ -212,7 +202,7 @@ bool EnsureWriter() noexcept {
 }  // namespace
 
 int TraceOpen() noexcept {
-    ExclusiveLock hold(g_openLock);
+    base::SrwExclusiveLock hold(g_openLock);
     ::FreeConsole();
     if (!::AllocConsole()) return 0;
     base::UniqueFile own;
@@ -275,13 +265,13 @@ size_t TraceQueueLength() noexcept {
 }
 
 void TraceSetQueueLimitForTesting(size_t limit) noexcept {
-    ExclusiveLock hold(g_openLock);
+    base::SrwExclusiveLock hold(g_openLock);
     g_queueLimit = limit;
     if (trace::Queue* queue = g_queue.load(std::memory_order_relaxed)) queue->SetLimit(limit);
 }
 
 void TraceFailStartForTesting(bool failEvent, bool failThread) noexcept {
-    ExclusiveLock hold(g_openLock);
+    base::SrwExclusiveLock hold(g_openLock);
     g_failEvent = failEvent;
     g_failThread = failThread;
 }

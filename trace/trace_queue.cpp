@@ -4,21 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/locks.h"
+
 namespace trace {
-namespace {
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& cs) noexcept : cs_(cs) { ::EnterCriticalSection(&cs_); }
-    ~Locked() { ::LeaveCriticalSection(&cs_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
-
-}  // namespace
 
 Entry* AllocEntry(size_t length, int attribute) noexcept {
     if (length >= MAXDWORD - sizeof(Entry)) return nullptr;
@@ -55,7 +43,7 @@ Queue::~Queue() {
 
 bool Queue::Push(Entry* entry) noexcept {
     {
-        Locked hold(lock_);
+        base::CriticalSectionLock hold(lock_);
         if (size_ < limit_) {
             const bool wasEmpty = size_ == 0;
             // The drop line goes in first, where the messages are missing.
@@ -70,7 +58,7 @@ bool Queue::Push(Entry* entry) noexcept {
 }
 
 void Queue::QueuePendingDrops() noexcept {
-    Locked hold(lock_);
+    base::CriticalSectionLock hold(lock_);
     AppendDropLine();
 }
 
@@ -104,14 +92,14 @@ void Queue::Append(Entry* entry) noexcept {
 }
 
 Entry* Queue::Front() noexcept {
-    Locked hold(lock_);
+    base::CriticalSectionLock hold(lock_);
     return head_;
 }
 
 void Queue::PopFront() noexcept {
     Entry* front;
     {
-        Locked hold(lock_);
+        base::CriticalSectionLock hold(lock_);
         front = head_;
         if (!front) return;
         head_ = front->next;
@@ -122,17 +110,17 @@ void Queue::PopFront() noexcept {
 }
 
 size_t Queue::Size() noexcept {
-    Locked hold(lock_);
+    base::CriticalSectionLock hold(lock_);
     return size_;
 }
 
 uint64_t Queue::LastSeq() noexcept {
-    Locked hold(lock_);
+    base::CriticalSectionLock hold(lock_);
     return lastSeq_;
 }
 
 void Queue::SetLimit(size_t limit) noexcept {
-    Locked hold(lock_);
+    base::CriticalSectionLock hold(lock_);
     limit_ = limit;
 }
 

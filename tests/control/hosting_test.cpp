@@ -19,6 +19,7 @@
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/sim_helpers.h"
+#include "tests/support/window_text.h"
 
 using base::ComPtr;
 using testsupport::CreateControl;
@@ -32,6 +33,9 @@ using testsupport::VandrelOcx;
 using namespace testsupport;  // DISPIDs
 
 namespace {
+
+using testsupport::ClassOf;
+using testsupport::TextOf;
 
 template <class T>
 ComPtr<T> As(IUnknown* unknown) {
@@ -110,17 +114,7 @@ private:
     DWORD cookie_ = 0;
 };
 
-std::wstring ClassOf(HWND hwnd) {
-    wchar_t name[64] = {};
-    ::GetClassNameW(hwnd, name, 64);
-    return name;
-}
 
-std::wstring TextOf(HWND hwnd) {
-    wchar_t text[256] = {};
-    ::GetWindowTextW(hwnd, text, 256);
-    return text;
-}
 
 // What the closing thread saw of a modal property frame before it cancelled it.
 struct FrameView {

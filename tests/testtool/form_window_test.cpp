@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "testtool/form_window.h"
+#include "tests/support/window_text.h"
 
 namespace {
+
+using testsupport::ClassOf;
+using testsupport::TextOf;
 
 using mirelo::ButtonArray;
 using mirelo::ControlArray;
@@ -34,16 +38,6 @@ int DpiY() {
 int X(int twips) { return ::MulDiv(twips, DpiX(), 1440); }
 int Y(int twips) { return ::MulDiv(twips, DpiY(), 1440); }
 
-std::wstring ClassOf(HWND hwnd) {
-    wchar_t name[64] = {};
-    ::GetClassNameW(hwnd, name, 64);
-    return name;
-}
-std::wstring TextOf(HWND hwnd) {
-    wchar_t text[256] = {};
-    ::GetWindowTextW(hwnd, text, 256);
-    return text;
-}
 
 void Pump(DWORD ms) {
     const ULONGLONG end = ::GetTickCount64() + ms;
