@@ -1,6 +1,7 @@
 #include "activex/module.h"
 
 #include "activex/object.h"
+#include "base/hresult.h"
 
 namespace activex {
 namespace {
@@ -115,12 +116,12 @@ HRESULT Module::CanUnloadNow() noexcept {
     return S_OK;
 }
 
-BOOL Module::UpdateRegistry(BOOL add) noexcept {
+HRESULT Module::UpdateRegistry(BOOL add) noexcept {
     ModuleLock lock;
     for (auto& f : factories_) {
-        if (f->entry().updateRegistry && !f->entry().updateRegistry(g_instance, add)) return FALSE;
+        if (f->entry().updateRegistry) RETURN_IF_FAILED(f->entry().updateRegistry(g_instance, add));
     }
-    return TRUE;
+    return S_OK;
 }
 
 HINSTANCE Module::Instance() noexcept { return g_instance; }

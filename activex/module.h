@@ -15,8 +15,8 @@
 namespace activex {
 
 using CreateFunction = HRESULT (*)(REFIID riid, void** ppv) noexcept;
-// Writes (add TRUE) or removes (add FALSE) a class's registry entries; TRUE on success.
-using UpdateRegistryFunction = BOOL (*)(HINSTANCE module, BOOL add) noexcept;
+// Writes (add TRUE) or removes (add FALSE) a class's registry entries; S_OK or the error met.
+using UpdateRegistryFunction = HRESULT (*)(HINSTANCE module, BOOL add) noexcept;
 
 struct ClassEntry {
     const CLSID* clsid;
@@ -67,8 +67,9 @@ public:
 
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
     HRESULT CanUnloadNow() noexcept;
-    // Calls every factory's registry function in list order; FALSE at the first that fails.
-    BOOL UpdateRegistry(BOOL add) noexcept;
+    // Calls every factory's registry function in list order; stops at the first that fails and
+    // returns its error.
+    HRESULT UpdateRegistry(BOOL add) noexcept;
 
     // The module's instance handle (resources, window classes, file name).
     static HINSTANCE Instance() noexcept;

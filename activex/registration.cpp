@@ -16,8 +16,13 @@ namespace {
 
 constexpr int kGuidChars = 39;  // 38 characters in braces and the terminator
 
-// The platform key below a type library's locale key that names this build's file.
+// The platform key below a type library's locale key that names this build's file, and the one
+// the other bitness writes beside it.
 constexpr const wchar_t* kPlatformKey = sizeof(void*) == 8 ? L"win64" : L"win32";
+constexpr const wchar_t* kOtherPlatformKey = sizeof(void*) == 8 ? L"win32" : L"win64";
+// The registry view of the other bitness. On 32-bit Windows the flag is ignored and names this
+// view, which removal has emptied by the time it looks.
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
 bool FormatGuid(const GUID& guid, wchar_t (&text)[kGuidChars]) noexcept {
     return ::StringFromGUID2(guid, text, kGuidChars) == kGuidChars;
@@ -59,16 +64,16 @@ std::wstring TypeName(HINSTANCE module, UINT id, const wchar_t* clsidText) {
     return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring(clsidText);
 }
 
-bool CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept {
+LONG CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept {
     return ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                             KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr) == ERROR_SUCCESS;
+                             KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
 }
 
-BOOL RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
+HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
     wchar_t clsid[kGuidChars], libid[kGuidChars];
-    if (!FormatGuid(*reg.clsid, clsid) || !FormatGuid(*reg.libid, libid)) return FALSE;
+    RETURN_HR_IF(E_INVALIDARG, !FormatGuid(*reg.clsid, clsid) || !FormatGuid(*reg.libid, libid));
     const std::wstring path = ServerPath(module);
-    if (path.empty()) return FALSE;
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     const std::wstring typeName = TypeName(module, reg.typeNameId, clsid);
     const std::wstring bitmap = path + L", " + std::to_wstring(reg.toolboxBitmapId);
     const std::wstring misc = std::to_wstring(reg.miscStatus);
@@ -76,8 +81,8 @@ BOOL RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
         std::to_wstring(reg.versionMajor) + L"." + std::to_wstring(reg.versionMinor);
 
     base::UniqueHkey classKey, progIdKey;
-    if (!CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey)) return FALSE;
-    if (!CreateClassesKey(reg.progId, progIdKey)) return FALSE;
+    RETURN_IF_WIN32_ERROR(CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey));
+    RETURN_IF_WIN32_ERROR(CreateClassesKey(reg.progId, progIdKey));
 
     const RegistryEntry entries[] = {
         {progIdKey.get(), L"", typeName.c_str()},
@@ -92,51 +97,54 @@ BOOL RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
         {classKey.get(), L"TypeLib", libid},
         {classKey.get(), L"Version", version.c_str()},
     };
-    if (KeySetFailed(WriteKeySet(entries))) return FALSE;
+    // Every failure fails the registration, a refused write too: a registration that reports
+    // success must have written its table.
+    RETURN_IF_WIN32_ERROR(WriteKeySet(entries));
 
     // Only the control declares a threading model; hosts create it in their apartment.
     base::UniqueHkey server;
-    if (::RegOpenKeyExW(classKey.get(), L"InprocServer32", 0, KEY_SET_VALUE, server.put()) !=
-        ERROR_SUCCESS) {
-        return FALSE;
-    }
-    return SetStringValue(server.get(), L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
+    RETURN_IF_WIN32_ERROR(::RegOpenKeyExW(classKey.get(), L"InprocServer32", 0, KEY_SET_VALUE, server.put()));
+    RETURN_IF_WIN32_ERROR(SetStringValue(server.get(), L"ThreadingModel", L"Apartment"));
+    return S_OK;
 }
 
-BOOL RegisterPage(HINSTANCE module, const PageRegistration& reg) {
+HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
     wchar_t clsid[kGuidChars];
-    if (!FormatGuid(*reg.clsid, clsid)) return FALSE;
+    RETURN_HR_IF(E_INVALIDARG, !FormatGuid(*reg.clsid, clsid));
     const std::wstring path = ServerPath(module);
-    if (path.empty()) return FALSE;
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     const std::wstring typeName = TypeName(module, reg.typeNameId, clsid);
 
     base::UniqueHkey classKey;
-    if (!CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey)) return FALSE;
+    RETURN_IF_WIN32_ERROR(CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey));
     const RegistryEntry entries[] = {
         {classKey.get(), L"", typeName.c_str()},
         {classKey.get(), L"InprocServer32", path.c_str()},
     };
-    return KeySetFailed(WriteKeySet(entries)) ? FALSE : TRUE;
+    RETURN_IF_WIN32_ERROR(WriteKeySet(entries));
+    return S_OK;
 }
 
 // Removes a class's entries; progId may be null (a class without a ProgID key). A 16-bit server
 // registration of the same class keeps the class key and the ProgID: only the 32-bit server and
-// its toolbox bitmap go.
-BOOL RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
+// its toolbox bitmap go. The ProgID key, which both registry views share, stays while the other
+// view still registers the class.
+HRESULT RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
     wchar_t clsid[kGuidChars];
-    if (!FormatGuid(clsidValue, clsid)) return FALSE;
+    RETURN_HR_IF(E_INVALIDARG, !FormatGuid(clsidValue, clsid));
     const std::wstring classPath = std::wstring(L"CLSID\\") + clsid;
-    bool ok = true;
     if (KeyExists(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer").c_str())) {
-        ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer32").c_str()) ==
-              ERROR_SUCCESS;
-        ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\ToolboxBitmap32").c_str()) ==
-              ERROR_SUCCESS;
-    } else {
-        ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, classPath.c_str()) == ERROR_SUCCESS;
-        if (progId && progId[0]) ok &= DeleteKeyTree(HKEY_CLASSES_ROOT, progId) == ERROR_SUCCESS;
+        const LONG server = DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer32").c_str());
+        const LONG bitmap = DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\ToolboxBitmap32").c_str());
+        RETURN_IF_WIN32_ERROR(server);
+        RETURN_IF_WIN32_ERROR(bitmap);
+        return S_OK;
     }
-    return ok ? TRUE : FALSE;
+    RETURN_IF_WIN32_ERROR(DeleteKeyTree(HKEY_CLASSES_ROOT, classPath.c_str()));
+    if (progId && progId[0] && !KeyExists(HKEY_CLASSES_ROOT, classPath.c_str(), kOtherView)) {
+        RETURN_IF_WIN32_ERROR(DeleteKeyTree(HKEY_CLASSES_ROOT, progId));
+    }
+    return S_OK;
 }
 
 // Names of the direct subkeys of key.
@@ -157,41 +165,57 @@ bool IsLocaleKey(const std::wstring& name) noexcept {
     return ::_wcsicmp(name.c_str(), L"HELPDIR") != 0 && ::_wcsicmp(name.c_str(), L"FLAGS") != 0;
 }
 
-// Clears HKCR\TypeLib\{LIBID}, every version of it. A locale key that also serves a 16-bit
-// library keeps that registration and loses only this platform's file entry.
-LONG ClearTypeLibKey(const wchar_t* libid) {
+// What clearing a type library's key left behind.
+struct ClearedTypeLib {
+    LONG error = ERROR_SUCCESS;
+    bool otherBitnessStayed = false;  // a locale key still names the other bitness's file
+};
+
+// Clears this platform's entries from HKCR\TypeLib\{LIBID}, every version of it. A locale key that
+// also serves a 16-bit library or the other bitness keeps those and loses only this platform's file
+// entry; both bitnesses of a control share the key on 64-bit Windows.
+ClearedTypeLib ClearTypeLibKey(const wchar_t* libid) {
+    ClearedTypeLib result;
     const std::wstring libPath = std::wstring(L"TypeLib\\") + libid;
     base::UniqueHkey libKey;
-    LONG error = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, libPath.c_str(), 0, KEY_READ, libKey.put());
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ERROR_SUCCESS;
-    if (error != ERROR_SUCCESS) return error;
+    LONG& error = result.error;
+    error = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, libPath.c_str(), 0, KEY_READ, libKey.put());
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        error = ERROR_SUCCESS;
+        return result;
+    }
+    if (error != ERROR_SUCCESS) return result;
 
     bool anyLocaleStayed = false;
     for (const std::wstring& version : SubkeyNames(libKey.get())) {
         base::UniqueHkey versionKey;
         error = ::RegOpenKeyExW(libKey.get(), version.c_str(), 0, KEY_READ, versionKey.put());
-        if (error != ERROR_SUCCESS) return error;
+        if (error != ERROR_SUCCESS) return result;
         bool localeStayed = false;
         for (const std::wstring& locale : SubkeyNames(versionKey.get())) {
             if (!IsLocaleKey(locale)) continue;
-            if (KeyExists(versionKey.get(), (locale + L"\\win16").c_str())) {
+            const bool win16 = KeyExists(versionKey.get(), (locale + L"\\win16").c_str());
+            const bool other = KeyExists(versionKey.get(), (locale + L"\\" + kOtherPlatformKey).c_str());
+            if (win16 || other) {
                 error = DeleteKeyTree(versionKey.get(), (locale + L"\\" + kPlatformKey).c_str());
                 localeStayed = true;
+                result.otherBitnessStayed |= other;
             } else {
                 error = DeleteKeyTree(versionKey.get(), locale.c_str());
             }
-            if (error != ERROR_SUCCESS) return error;
+            if (error != ERROR_SUCCESS) return result;
         }
         versionKey.reset();
         if (localeStayed) {
             anyLocaleStayed = true;
         } else {
             error = DeleteKeyTree(libKey.get(), version.c_str());
-            if (error != ERROR_SUCCESS) return error;
+            if (error != ERROR_SUCCESS) return result;
         }
     }
     libKey.reset();
-    return anyLocaleStayed ? ERROR_SUCCESS : DeleteKeyTree(HKEY_CLASSES_ROOT, libPath.c_str());
+    if (!anyLocaleStayed) error = DeleteKeyTree(HKEY_CLASSES_ROOT, libPath.c_str());
+    return result;
 }
 
 // The IIDs of the dispatch and plain interfaces of a library.
@@ -250,10 +274,12 @@ HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid)
         }
     }
 
-    RETURN_HR_IF(SELFREG_E_TYPELIB, ClearTypeLibKey(libid) != ERROR_SUCCESS);
+    const ClearedTypeLib cleared = ClearTypeLibKey(libid);
+    RETURN_HR_IF(SELFREG_E_TYPELIB, cleared.error != ERROR_SUCCESS);
 
-    // Interfaces belong to the library only while no other registration of it remains loadable.
-    if (wasLoaded && !CanLoadRegistered(libidValue, major, minor, lcid)) {
+    // Interfaces belong to the library only while no other registration of it remains loadable,
+    // the other bitness's included: its marshaling needs them.
+    if (wasLoaded && !cleared.otherBitnessStayed && !CanLoadRegistered(libidValue, major, minor, lcid)) {
         RETURN_HR_IF(SELFREG_E_TYPELIB, RemoveInterfaceKeys(interfaces) != ERROR_SUCCESS);
     }
     return S_OK;
@@ -274,19 +300,19 @@ HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
 
 }  // namespace
 
-BOOL UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept {
+HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept {
     try {
         return add ? RegisterControl(module, reg) : RemoveClass(*reg.clsid, reg.progId);
     } catch (...) {
-        return FALSE;
+        return E_OUTOFMEMORY;
     }
 }
 
-BOOL UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept {
+HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept {
     try {
         return add ? RegisterPage(module, reg) : RemoveClass(*reg.clsid, nullptr);
     } catch (...) {
-        return FALSE;
+        return E_OUTOFMEMORY;
     }
 }
 

@@ -24,19 +24,27 @@ struct PageRegistration {
     UINT typeNameId;
 };
 
-// Writes (add TRUE) or removes (add FALSE) a class's entries; TRUE on success.
-BOOL UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept;
-BOOL UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept;
+// Writes (add TRUE) or removes (add FALSE) a class's entries: S_OK, or the error of the registry
+// call that failed (E_ACCESSDENIED, when the caller may not write there).
+//
+// On 64-bit Windows each bitness registers its class key in its own registry view, while the ProgID
+// key is shared by both views. Removal therefore leaves the ProgID key in place while the other
+// view still holds the class: the other bitness's registration keeps working until it leaves too.
+HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept;
+HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept;
 
 // Registers the type library of module (TYPELIB resource 1) with the module's full path and no
 // help directory, provided its LIBID is libid. S_OK, or the error of the step that failed
 // (SELFREG_E_TYPELIB for a library with another LIBID); nothing is registered on failure.
 HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept;
 
-// Removes the registration of type library libid (every registered version; a locale key that
-// also holds a "win16" entry keeps it) and, once the library can no longer be loaded as version
-// versionMajor.versionMinor for lcid, the keys of its interfaces. Keys already absent count as
-// removed. S_OK, or SELFREG_E_TYPELIB when a key could not be removed.
+// Removes this build's registration of type library libid: from every registered version, the
+// locale keys' entry for this platform ("win32" or "win64"). A locale key that still holds another
+// platform's entry ("win16", or the other bitness's) keeps it; one left empty goes, and so do
+// emptied versions and, last, the library key. The keys of its interfaces go once the library can
+// no longer be loaded as version versionMajor.versionMinor for lcid and no 32- or 64-bit entry
+// of it stays. Keys already absent count as removed. S_OK, or SELFREG_E_TYPELIB when a key could
+// not be removed.
 HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept;
 
 }  // namespace activex

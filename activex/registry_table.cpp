@@ -34,9 +34,9 @@ LONG DeleteKeyTree(HKEY key, const wchar_t* subkey) noexcept {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
-bool KeyExists(HKEY key, const wchar_t* subkey) noexcept {
+bool KeyExists(HKEY key, const wchar_t* subkey, REGSAM view) noexcept {
     base::UniqueHkey opened;
-    return ::RegOpenKeyExW(key, subkey, 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+    return ::RegOpenKeyExW(key, subkey, 0, KEY_READ | view, opened.put()) == ERROR_SUCCESS;
 }
 
 }  // namespace activex

@@ -25,11 +25,6 @@ LONG WriteKeySet(const RegistryEntry (&entries)[N]) noexcept {
     return WriteKeySet(entries, N);
 }
 
-// Whether a key set's result fails the registration: lack of access ends a set without failing it.
-inline bool KeySetFailed(LONG error) noexcept {
-    return error != ERROR_SUCCESS && error != ERROR_ACCESS_DENIED;
-}
-
 // Sets the named string value (stored with its terminator).
 LONG SetStringValue(HKEY key, const wchar_t* name, const wchar_t* value) noexcept;
 
@@ -38,7 +33,8 @@ LONG SetStringValue(HKEY key, const wchar_t* name, const wchar_t* value) noexcep
 // wipe all that lies below it.
 LONG DeleteKeyTree(HKEY key, const wchar_t* subkey) noexcept;
 
-// Whether subkey of key exists (can be opened for reading).
-bool KeyExists(HKEY key, const wchar_t* subkey) noexcept;
+// Whether subkey of key exists (can be opened for reading); view may name a registry view
+// (KEY_WOW64_32KEY, KEY_WOW64_64KEY).
+bool KeyExists(HKEY key, const wchar_t* subkey, REGSAM view = 0) noexcept;
 
 }  // namespace activex

@@ -33,3 +33,10 @@ inline HRESULT HResultFromLastError() noexcept {
     do {                                                           \
         if (cond) return ::base::HResultFromLastError();           \
     } while (0)
+
+// A Win32 error code (LONG or DWORD, as the registry functions return them) as an HRESULT.
+#define RETURN_IF_WIN32_ERROR(expr)                                            \
+    do {                                                                       \
+        const LONG err_macro_ = static_cast<LONG>(expr);                       \
+        if (err_macro_ != ERROR_SUCCESS) return HRESULT_FROM_WIN32(err_macro_); \
+    } while (0)

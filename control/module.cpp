@@ -16,7 +16,7 @@ constexpr WORD kLibMajor = 1;
 constexpr WORD kLibMinor = 0;
 constexpr LCID kLibLocale = 0;
 
-BOOL UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
+HRESULT UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
     const activex::ControlRegistration reg = {
         &CLSID_Vandrel, L"VANDREL.VandrelCtrl.1", IDS_VANDREL, IDB_TOOLBOX, CVandrelCtrl::kMiscStatus,
         &LIBID_VandrelLib, kLibMajor, kLibMinor,
@@ -24,7 +24,7 @@ BOOL UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
     return activex::UpdateControlRegistration(module, reg, add);
 }
 
-BOOL UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
+HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
     const activex::PageRegistration reg = {&CLSID_VandrelPropPage, IDS_VANDREL_PPG};
     return activex::UpdatePageRegistration(module, reg, add);
 }
@@ -41,6 +41,13 @@ public:
 };
 
 CVandrelApp theApp;
+
+// The exports' answer for the class entries: SELFREG_E_CLASS for a failure, except a refused
+// write, which keeps its own code so that the installer or person sees why (no rights).
+HRESULT ClassRegistrationResult(HRESULT hr) noexcept {
+    if (SUCCEEDED(hr)) return S_OK;
+    return hr == E_ACCESSDENIED ? hr : SELFREG_E_CLASS;
+}
 
 }  // namespace
 
@@ -73,14 +80,12 @@ STDAPI DllRegisterServer() {
     if (FAILED(activex::RegisterModuleTypeLib(activex::Module::Instance(), LIBID_VandrelLib))) {
         return SELFREG_E_TYPELIB;
     }
-    if (!theApp.UpdateRegistry(TRUE)) return SELFREG_E_CLASS;
-    return S_OK;
+    return ClassRegistrationResult(theApp.UpdateRegistry(TRUE));
 }
 
 STDAPI DllUnregisterServer() {
     if (FAILED(activex::UnregisterModuleTypeLib(LIBID_VandrelLib, kLibMajor, kLibMinor, kLibLocale))) {
         return SELFREG_E_TYPELIB;
     }
-    if (!theApp.UpdateRegistry(FALSE)) return SELFREG_E_CLASS;
-    return S_OK;
+    return ClassRegistrationResult(theApp.UpdateRegistry(FALSE));
 }

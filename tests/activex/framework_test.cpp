@@ -39,14 +39,14 @@ public:
 std::vector<std::string> g_registryCalls;
 bool g_secondFails = false;
 
-BOOL UpdateFirst(HINSTANCE, BOOL add) noexcept {
+HRESULT UpdateFirst(HINSTANCE, BOOL add) noexcept {
     g_registryCalls.push_back(add ? "first+" : "first-");
-    return TRUE;
+    return S_OK;
 }
 
-BOOL UpdateSecond(HINSTANCE, BOOL add) noexcept {
+HRESULT UpdateSecond(HINSTANCE, BOOL add) noexcept {
     g_registryCalls.push_back(add ? "second+" : "second-");
-    return !g_secondFails;
+    return g_secondFails ? E_ACCESSDENIED : S_OK;
 }
 
 HRESULT CreateWidget(REFIID riid, void** ppv) noexcept { return activex::CreateObject<Widget>(riid, ppv); }
@@ -94,12 +94,12 @@ TEST(FrameworkModule, RegistryUpdatesWalkTheListAndStopAtTheFirstFailure) {
     activex::Module module(classes);
     g_registryCalls.clear();
     g_secondFails = false;
-    EXPECT_TRUE(module.UpdateRegistry(TRUE));
-    EXPECT_TRUE(module.UpdateRegistry(FALSE));
+    EXPECT_EQ(S_OK, module.UpdateRegistry(TRUE));
+    EXPECT_EQ(S_OK, module.UpdateRegistry(FALSE));
     EXPECT_EQ((std::vector<std::string>{"second+", "first+", "second-", "first-"}), g_registryCalls);
     g_registryCalls.clear();
     g_secondFails = true;
-    EXPECT_FALSE(module.UpdateRegistry(TRUE));
+    EXPECT_EQ(E_ACCESSDENIED, module.UpdateRegistry(TRUE)) << "the first failure's own error";
     EXPECT_EQ((std::vector<std::string>{"second+"}), g_registryCalls);
 }
 

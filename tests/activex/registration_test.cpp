@@ -59,13 +59,13 @@ protected:
     // What DllRegisterServer does: the type library, then the page and the control.
     void RegisterAll() {
         ASSERT_EQ(S_OK, activex::RegisterModuleTypeLib(module(), LIBID_VandrelLib));
-        ASSERT_TRUE(activex::UpdatePageRegistration(module(), kPage, TRUE));
-        ASSERT_TRUE(activex::UpdateControlRegistration(module(), kControl, TRUE));
+        ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), kPage, TRUE));
+        ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), kControl, TRUE));
     }
     void UnregisterAll() {
         ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
-        ASSERT_TRUE(activex::UpdatePageRegistration(module(), kPage, FALSE));
-        ASSERT_TRUE(activex::UpdateControlRegistration(module(), kControl, FALSE));
+        ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), kPage, FALSE));
+        ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), kControl, FALSE));
     }
 
     static Set Now() { return ClassesRoot(); }
@@ -127,11 +127,105 @@ TEST_F(Registration, MissingTypeNamesFallBackToTheClsidText) {
     const activex::ControlRegistration control = {&CLSID_Vandrel, kControlProgId, 77, 1, 0x20591,
                                                   &LIBID_VandrelLib, 1, 0};
     const activex::PageRegistration page = {&kPageClsid, 78};
-    ASSERT_TRUE(activex::UpdateControlRegistration(module(), control, TRUE));
-    ASSERT_TRUE(activex::UpdatePageRegistration(module(), page, TRUE));
+    ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), control, TRUE));
+    ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), page, TRUE));
     EXPECT_TRUE(At(clsid_).count(clsid_ + L" = " + GuidText(CLSID_Vandrel)));
     EXPECT_TRUE(At(L"vandrel.vandrelctrl.1").count(L"vandrel.vandrelctrl.1 = " + GuidText(CLSID_Vandrel)));
     EXPECT_TRUE(At(page_).count(page_ + L" = " + GuidText(kPageClsid)));
+}
+
+TEST_F(Registration, ARefusedRegistryCallFailsWithItsOwnError) {
+    // HKEY_CLASSES_ROOT redirected, for this process only, to a volatile key, below which no lasting
+    // key can be made. (Wine does not refuse a writer for lack of rights, which is what a
+    // registration without administrator rights meets; that error takes the same road.)
+    const std::wstring sandbox = L"VandrelTest.VolatileClasses";
+    base::UniqueHkey root;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, sandbox.c_str(), 0, nullptr,
+                                               REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, root.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CLASSES_ROOT, root.get()));
+    const HRESULT control = activex::UpdateControlRegistration(module(), kControl, TRUE);
+    const HRESULT page = activex::UpdatePageRegistration(module(), kPage, TRUE);
+    ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    const HRESULT refused = HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE);
+    EXPECT_EQ(refused, control);
+    EXPECT_EQ(refused, page);
+    EXPECT_EQ(Set{Lower(sandbox)}, At(Lower(sandbox))) << "nothing written";
+    root.reset();
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, sandbox.c_str());
+}
+
+// Both bitnesses of the control registered on one 64-bit Windows: the class keys live in each
+// registry view, the ProgID key and the type library key are shared. Removing this build leaves the
+// other one working, with its ProgID, its type library entry and the interface keys.
+class SideBySide : public Registration {
+protected:
+    void SetUp() override {
+        BOOL wow64 = FALSE;
+        ::IsWow64Process(::GetCurrentProcess(), &wow64);
+        if (!kIs64Bit && !wow64) GTEST_SKIP() << "32-bit Windows has a single registry view";
+        Registration::SetUp();
+    }
+    void TearDown() override {
+        RemoveOtherBitness();
+        Registration::TearDown();
+    }
+    static void RemoveOtherBitness() {
+        base::UniqueHkey clsid;
+        if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | kOtherView, clsid.put()) ==
+            ERROR_SUCCESS) {
+            ::RegDeleteTreeW(clsid.get(), GuidText(CLSID_Vandrel).c_str());
+        }
+        const std::wstring locale = RegistrationKeys().locale;
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (locale + L"\\" + (kIs64Bit ? L"win32" : L"win64")).c_str());
+    }
+    // What the other bitness's registration wrote that this one does not: its class key in its
+    // view and its file below the shared type library key.
+    void RegisterOtherBitness() {
+        base::UniqueHkey key;
+        const std::wstring server = L"CLSID\\" + GuidText(CLSID_Vandrel) + L"\\InprocServer32";
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0,
+                                                   KEY_ALL_ACCESS | kOtherView, nullptr, key.put(), nullptr));
+        SetKey(locale_ + L"\\" + kOtherPlatformKey, L"C:\\Other\\Vandrel.ocx");
+    }
+    static bool OtherViewHasTheClass() {
+        base::UniqueHkey key;
+        return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(CLSID_Vandrel)).c_str(), 0,
+                               KEY_READ | kOtherView, key.put()) == ERROR_SUCCESS;
+    }
+
+    static constexpr REGSAM kOtherView = kIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const wchar_t* const kOtherPlatformKey = kIs64Bit ? L"win32" : L"win64";
+};
+
+TEST_F(SideBySide, RemovingOneBitnessKeepsTheSharedKeysOfTheOther) {
+    RegisterAll();
+    RegisterOtherBitness();
+    const Set progIdBefore = At(L"vandrel.vandrelctrl.1");
+    const Set interfacesBefore = Interfaces();
+    ASSERT_NE(Set{}, progIdBefore);
+
+    UnregisterAll();
+    EXPECT_EQ(Set{}, At(clsid_)) << "this view's class key goes";
+    EXPECT_EQ(Set{}, At(page_));
+    EXPECT_TRUE(OtherViewHasTheClass());
+    EXPECT_EQ(progIdBefore, At(L"vandrel.vandrelctrl.1")) << "the shared ProgID stays for the other";
+    const Set typeLib = At(typeLib_);
+    EXPECT_TRUE(typeLib.count(locale_ + L"\\" + Lower(kOtherPlatformKey) + L" = C:\\Other\\Vandrel.ocx"))
+        << Show(typeLib);
+    EXPECT_EQ(Set{}, At(locale_ + L"\\" + kPlatformKey));
+    EXPECT_TRUE(typeLib.count(typeLib_ + L"\\1.0 = Vandrel ActiveX")) << Show(typeLib);
+    EXPECT_EQ(interfacesBefore, Interfaces());
+}
+
+TEST_F(SideBySide, TheLastBitnessToLeaveTakesTheSharedKeys) {
+    RegisterOtherBitness();
+    RegisterAll();
+    // The other bitness leaves first: its class key and its type library entry go.
+    RemoveOtherBitness();
+    UnregisterAll();
+    EXPECT_EQ(Set{}, At(L"vandrel.vandrelctrl.1"));
+    EXPECT_EQ(Set{}, At(typeLib_));
+    EXPECT_EQ(Set{}, Interfaces());
 }
 
 // With a 16-bit server registered for the class, removal takes only the 32-bit server and the
@@ -153,8 +247,8 @@ TEST_P(SixteenBit, RemovalKeepsAllButTheWin32Server) {
         return lines;
     };
     const Set before = classAndProgId();
-    ASSERT_TRUE(GetParam().control ? activex::UpdateControlRegistration(module(), kControl, FALSE)
-                                   : activex::UpdatePageRegistration(module(), kPage, FALSE));
+    ASSERT_EQ(S_OK, GetParam().control ? activex::UpdateControlRegistration(module(), kControl, FALSE)
+                                       : activex::UpdatePageRegistration(module(), kPage, FALSE));
     const Set now = classAndProgId();
     const Set gone = Minus(before, now);
     Set expected = Below(before, key + L"\\inprocserver32");
@@ -206,7 +300,7 @@ TEST_F(Registration, EveryVersionIsRemovedWithTheLibraryKey) {
     RegisterAll();
     SetKey(typeLib_ + L"\\2.0\\0\\" + kPlatformKey, fullPath_.c_str());
     SetKey(typeLib_ + L"\\2.0\\HELPDIR", L"C:\\");
-    SetKey(typeLib_ + L"\\1.5\\9\\win32", L"C:\\VANDREL.OCX");
+    SetKey(typeLib_ + L"\\1.5\\9\\" + kPlatformKey, L"C:\\VANDREL.OCX");
     // FLAGS and HELPDIR are no locale keys, even with a "win16" below them.
     SetKey(typeLib_ + L"\\1.0\\FLAGS\\win16", L"x");
     SetKey(typeLib_ + L"\\3.0\\HELPDIR\\win16", L"x");
