@@ -2,6 +2,7 @@
 
 #include <ocidl.h>
 
+#include <cwchar>
 #include <utility>
 
 #include "base/hresult.h"
@@ -65,6 +66,23 @@ HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept 
     RETURN_IF_FAILED(::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                         control.put_void()));
     return out->Host(control.get(), site.get());
+}
+
+std::wstring MissingControlText(const wchar_t* name, HRESULT hr, const std::wstring& systemText,
+                                bool otherBitnessOnly) {
+    const int own = sizeof(void*) == 8 ? 64 : 32, other = 96 - own;
+    const std::wstring head = std::wstring(L"The control ") + name + L" (VandrelLib.Vandrel, Vandrel.ocx)";
+    if (otherBitnessOnly) {
+        return head + L" is registered for " + std::to_wstring(other) + L"-bit programs only, and this Mirelo is " +
+               std::to_wstring(own) + L"-bit.\nRun the " + std::to_wstring(other) +
+               L"-bit Mirelo.exe that comes with that Vandrel.ocx, or register the " + std::to_wstring(own) +
+               L"-bit Vandrel.ocx with regsvr32.";
+    }
+    wchar_t code[16];
+    std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring text = head + L" could not be created: " + code;
+    if (!systemText.empty()) text += L" " + systemText;
+    return text + L"\nRegister Vandrel.ocx with regsvr32 and start Mirelo again.";
 }
 
 }  // namespace mirelo

@@ -6,6 +6,8 @@
 
 #include <oleidl.h>
 
+#include <string>
+
 #include "base/com_ptr.h"
 
 namespace mirelo {
@@ -40,5 +42,11 @@ HRESULT CreateStoredStateStream(IStream** stream) noexcept;
 // Creates an instance of VandrelLib.Vandrel by its class in the calling thread and hosts it with
 // a new client site whose ambient DisplayName is name.
 HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept;
+
+// What the error dialog says when instance name could not be created with hr. systemText is the
+// system's description of hr (may be empty); otherBitnessOnly tells that the control is registered
+// only for programs of the other bitness, which an in-process server must match.
+std::wstring MissingControlText(const wchar_t* name, HRESULT hr, const std::wstring& systemText,
+                                bool otherBitnessOnly);
 
 }  // namespace mirelo

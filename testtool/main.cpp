@@ -8,10 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "base/registry_view.h"
 #include "testtool/form_window.h"
 #include "testtool/handlers.h"
 #include "testtool/hosting.h"
 #include "testtool/resource.h"
+#include "testtool/vandrel_ids.h"
 
 namespace {
 
@@ -32,16 +34,14 @@ void ReportMissingControl(const wchar_t* name, HRESULT hr) {
     wchar_t* system = nullptr;
     ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&system), 0, nullptr);
-    wchar_t code[16];
-    std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    std::wstring text = std::wstring(L"The control ") + name +
-                        L" (VandrelLib.Vandrel, Vandrel.ocx) could not be created: " + code;
+    std::wstring systemText;
     if (system) {
-        text += L" ";
-        text += system;
+        systemText = system;
         ::LocalFree(system);
     }
-    text += L"\nRegister Vandrel.ocx with regsvr32 and start Mirelo again.";
+    const bool otherBitnessOnly =
+        hr == REGDB_E_CLASSNOTREG && base::RegisteredForOtherBitnessOnly(mirelo::kClsidVandrel);
+    const std::wstring text = mirelo::MissingControlText(name, hr, systemText, otherBitnessOnly);
     ::MessageBoxW(nullptr, text.c_str(), mirelo::kFormCaption, MB_OK | MB_ICONERROR);
 }
 

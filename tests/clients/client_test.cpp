@@ -40,11 +40,11 @@ std::wstring OcxPath() { return BinFolder() + L"Vandrel.ocx"; }
 std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 ProcessResult Regsvr32(const std::wstring& flags) {
-    return RunProcess(L"regsvr32.exe " + flags + L" " + Quoted(OcxPath()), 60000);
+    return RunProcess(SystemTool(L"regsvr32.exe") + L" " + flags + L" " + Quoted(OcxPath()), 60000);
 }
 
 ProcessResult Cscript(const std::wstring& script, const std::wstring& args = L"") {
-    return RunProcess(L"cscript.exe //nologo " + Quoted(BinFolder() + L"scripts\\" + script) + L" " + args,
+    return RunProcess(SystemTool(L"cscript.exe") + L" //nologo " + Quoted(BinFolder() + L"scripts\\" + script) + L" " + args,
                       60000, {{L"DIRECTPORT_SIM", kBoards}});
 }
 
@@ -146,6 +146,103 @@ TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
     expectedGone.insert(page.begin(), page.end());
     EXPECT_EQ(expectedGone, Minus(before, now)) << Show(Minus(before, now));
     EXPECT_TRUE(now.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+}
+
+// --- one 64-bit Windows, both bitnesses ---------------------------------------------------------
+
+// Whether the key exists in the given registry view of HKEY_CLASSES_ROOT.
+bool ClassesKeyIn(REGSAM view, const std::wstring& path) {
+    base::UniqueHkey key;
+    return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+}
+
+// The 64-bit build beside this 32-bit one (scripts/build makes both presets).
+std::wstring Ocx64Path() { return BinFolder() + L"..\\..\\win64\\bin\\Vandrel.ocx"; }
+
+class Wow64Clients : public Clients {
+protected:
+    void SetUp() override {
+        if (!IsWow64()) GTEST_SKIP() << "for a 32-bit control on 64-bit Windows (the wow64 configuration)";
+        Clients::SetUp();
+    }
+    void TearDown() override {
+        if (registered64_) Regsvr32Native64(L"/u /s", Ocx64Path());
+        Clients::TearDown();
+    }
+    static ProcessResult Regsvr32Native64(const std::wstring& flags, const std::wstring& ocx) {
+        return RunNative64Tool(L"regsvr32.exe", flags + L" " + Quoted(ocx));
+    }
+    std::vector<std::wstring> OurKeys() const {
+        std::vector<std::wstring> keys = {keys_.control, keys_.page, keys_.progId, keys_.typeLib};
+        for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) keys.push_back(L"interface\\" + GuidText(*iid));
+        return keys;
+    }
+    bool registered64_ = false;
+};
+
+TEST_F(Wow64Clients, TheClassKeysStayInThe32BitView) {
+    Register();
+    EXPECT_TRUE(ClassesKeyIn(KEY_WOW64_32KEY, keys_.control));
+    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control))
+        << "a 64-bit host would try to load the 32-bit control";
+    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.page));
+}
+
+TEST_F(Wow64Clients, The64BitRegsvr32RegistersThe32BitControlAsThe32BitOneDoes) {
+    const Set before = ClassesRoot();
+    Register();
+    const Set by32 = ClassesRoot();
+    ASSERT_EQ(0u, Regsvr32(L"/u /s").exitCode);
+    registered_ = false;
+    ASSERT_EQ(before, ClassesRoot());
+
+    const ProcessResult r = Regsvr32Native64(L"/s", OcxPath());
+    ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
+    registered_ = true;
+    EXPECT_EQ(by32, ClassesRoot()) << "unexpected:\n" << Show(Minus(ClassesRoot(), by32))
+                                   << "missing:\n" << Show(Minus(by32, ClassesRoot()));
+    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control));
+}
+
+TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) {
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Ocx64Path().c_str()))
+        << "the 64-bit build is needed beside this one: " << Narrow(Ocx64Path());
+    const auto script32 = [&] { return Cscript(L"vandrel_client.vbs"); };
+    const auto script64 = [&] {
+        return RunNative64Tool(L"cscript.exe", L"//nologo " + Quoted(BinFolder() + L"scripts\\vandrel_client.vbs"),
+                               60000, {{L"DIRECTPORT_SIM", kBoards}});
+    };
+    const auto ranToTheEnd = [](const ProcessResult& r) {
+        const auto lines = SplitLines(r.out);
+        return !lines.empty() && lines.back() == "END";
+    };
+
+    Register();
+    ASSERT_EQ(0u, Regsvr32Native64(L"/s", Ocx64Path()).exitCode);
+    registered64_ = true;
+    ProcessResult r = script32();
+    EXPECT_TRUE(ranToTheEnd(r)) << r.out << r.err;
+    r = script64();
+    EXPECT_TRUE(ranToTheEnd(r)) << r.out << r.err;
+
+    ASSERT_EQ(0u, Regsvr32Native64(L"/u /s", Ocx64Path()).exitCode);
+    registered64_ = false;
+    r = script32();
+    EXPECT_TRUE(ranToTheEnd(r)) << "32-bit client after the 64-bit control left:\n" << r.out << r.err;
+
+    ASSERT_EQ(0u, Regsvr32Native64(L"/s", Ocx64Path()).exitCode);
+    registered64_ = true;
+    ASSERT_EQ(0u, Regsvr32(L"/u /s").exitCode);
+    registered_ = false;
+    r = script64();
+    EXPECT_TRUE(ranToTheEnd(r)) << "64-bit client after the 32-bit control left:\n" << r.out << r.err;
+
+    ASSERT_EQ(0u, Regsvr32Native64(L"/u /s", Ocx64Path()).exitCode);
+    registered64_ = false;
+    for (const std::wstring& key : OurKeys()) {
+        EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_32KEY, key)) << Narrow(key);
+        EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, key)) << Narrow(key);
+    }
 }
 
 // --- the exports ----------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/registry_view.h"
 #include "base/unique_handle.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/run_process.h"
@@ -378,5 +379,39 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{"NotRegistered", L"--duration 1", 1,
                     "vandrel-monitor: the Vandrel control is not registered"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
+    const REGSAM other = base::OtherRegistryView();
+    if (other == 0) GTEST_SKIP() << "32-bit Windows has one registry view";
+    const std::wstring classKey = L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}";
+    const testsupport::ClassesRootRestorer restorer({L"VANDREL.VandrelCtrl.1", classKey});
+    restorer.Clear();
+    // What the other bitness's registration leaves: the shared ProgID and its class in its own view.
+    base::UniqueHkey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, L"VANDREL.VandrelCtrl.1\\CLSID", 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    const wchar_t clsid[] = L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid),
+                                              sizeof clsid));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), 0,
+                                               nullptr, 0, KEY_ALL_ACCESS | other, nullptr, key.put(), nullptr));
+    const auto r = testsupport::RunProcess(MonitorCommand(L"--duration 1"), 30000);
+    base::UniqueHkey classes;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | other, classes.put()) == ERROR_SUCCESS) {
+        ::RegDeleteTreeW(classes.get(), clsid);
+    }
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(1u, r.exitCode) << r.out << r.err;
+    EXPECT_EQ(std::vector<std::string>{monitor::WrongBitnessText(base::OwnBitness(), base::OtherBitness())},
+              testsupport::SplitLines(r.err));
+    EXPECT_EQ("", r.out);
+}
+
+TEST(MonitorLines, WrongBitnessNamesBothBitnessesAndTheWayOut) {
+    EXPECT_EQ("vandrel-monitor: the Vandrel control is registered for 32-bit programs only, and this "
+              "vandrel-monitor is 64-bit; run the 32-bit vandrel-monitor.exe that comes with that "
+              "Vandrel.ocx, or register the 64-bit Vandrel.ocx with regsvr32",
+              monitor::WrongBitnessText(64, 32));
+}
 
 }  // namespace

@@ -280,4 +280,21 @@ TEST_F(HostingTest, MovingAHostedControlKeepsOneHold) {
     EXPECT_EQ(log, (Log{"Close(NOSAVE)", "SetClientSite(null)"}));
 }
 
+TEST(MissingControl, TheDialogNamesTheInstanceTheCodeAndWhatToDo) {
+    const std::wstring text = mirelo::MissingControlText(L"Vandrel2", REGDB_E_CLASSNOTREG, L"Class not registered", false);
+    EXPECT_EQ(L"The control Vandrel2 (VandrelLib.Vandrel, Vandrel.ocx) could not be created: 0x80040154 "
+              L"Class not registered\nRegister Vandrel.ocx with regsvr32 and start Mirelo again.",
+              text);
+}
+
+TEST(MissingControl, AControlOfTheOtherBitnessNamesTheMireloToRun) {
+    const std::wstring text = mirelo::MissingControlText(L"Vandrel1", REGDB_E_CLASSNOTREG, L"", true);
+    const std::wstring own = sizeof(void*) == 8 ? L"64" : L"32", other = sizeof(void*) == 8 ? L"32" : L"64";
+    EXPECT_EQ(L"The control Vandrel1 (VandrelLib.Vandrel, Vandrel.ocx) is registered for " + other +
+                  L"-bit programs only, and this Mirelo is " + own + L"-bit.\nRun the " + other +
+                  L"-bit Mirelo.exe that comes with that Vandrel.ocx, or register the " + own +
+                  L"-bit Vandrel.ocx with regsvr32.",
+              text);
+}
+
 }  // namespace

@@ -65,11 +65,11 @@ class MireloEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         wasRegistered_ = VandrelRegistered();
-        registerCode_ = testsupport::RunProcess(L"regsvr32 /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"").exitCode;
+        registerCode_ = testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"").exitCode;
     }
     static void TearDownTestSuite() {
         // Leave the prefix's registry as it was found.
-        if (!wasRegistered_) testsupport::RunProcess(L"regsvr32 /u /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"");
+        if (!wasRegistered_) testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /u /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"");
     }
 
     void SetUp() override {

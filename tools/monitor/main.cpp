@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/registry_view.h"
 #include "base/unique_handle.h"
 #include "tools/monitor/monitor.h"
 
@@ -72,6 +73,14 @@ int Monitor(const monitor::Options& options) {
         hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch.put_void());
     }
     if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_READREGDB) {
+        // The ProgID key is shared by both registry views; the class key is not.
+        const REGSAM other = base::OtherRegistryView();
+        if (other != 0 && (SUCCEEDED(::CLSIDFromProgID(monitor::kProgId, &clsid)) ||
+                           base::ClsidOfProgId(monitor::kProgId, other, &clsid)) &&
+            base::RegisteredForOtherBitnessOnly(clsid)) {
+            WriteLine(stderr, monitor::WrongBitnessText(base::OwnBitness(), base::OtherBitness()));
+            return monitor::kExitFailed;
+        }
         WriteLine(stderr, "vandrel-monitor: the Vandrel control is not registered (no class for "
                           "VANDREL.VandrelCtrl.1); register it with: regsvr32 Vandrel.ocx");
         return monitor::kExitFailed;

@@ -148,6 +148,14 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
     return true;
 }
 
+std::string WrongBitnessText(int ownBits, int controlBits) {
+    const std::string own = std::to_string(ownBits), control = std::to_string(controlBits);
+    return "vandrel-monitor: the Vandrel control is registered for " + control +
+           "-bit programs only, and this vandrel-monitor is " + own + "-bit; run the " + control +
+           "-bit vandrel-monitor.exe that comes with that Vandrel.ocx, or register the " + own +
+           "-bit Vandrel.ocx with regsvr32";
+}
+
 std::string UsageText() {
     return "Usage: vandrel-monitor [--address PORT] [--interval MS] [--channels 1|4|8]\n"
            "                       [--duration SECONDS] [--csv]\n"

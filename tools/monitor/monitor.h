@@ -40,6 +40,10 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
 
 std::string UsageText();
 
+// The one line for a control registered only for the other bitness (32 or 64): a process loads only
+// an in-process server of its own bitness.
+std::string WrongBitnessText(int ownBits, int controlBits);
+
 // The settings in effect, read back from the control.
 struct Settings {
     LONG address = 0;
