@@ -1,5 +1,5 @@
-// The module's version block, compiled into the registration test module and read back the way
-// Explorer and installers read it.
+// The version block of the real Vandrel.ocx of both presets, read back the way Explorer and
+// installers read it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <winver.h>
@@ -7,17 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/activex/registry_snapshot.h"
+#include "tests/support/deliverables.h"
+
 namespace {
 
-std::wstring TestModulePath() {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1) + L"RegistrationTestModule.dll";
-}
+using testsupport::Preset;
 
-std::vector<BYTE> VersionBlock() {
-    const std::wstring path = TestModulePath();
+std::vector<BYTE> VersionBlockOf(const std::wstring& path) {
     DWORD handle = 0;
     std::vector<BYTE> block(::GetFileVersionInfoSizeW(path.c_str(), &handle));
     if (block.empty() ||
@@ -27,9 +24,15 @@ std::vector<BYTE> VersionBlock() {
     return block;
 }
 
-TEST(VersionBlock, FixedPart) {
-    std::vector<BYTE> block = VersionBlock();
-    ASSERT_FALSE(block.empty());
+class VersionBlock : public testing::TestWithParam<Preset> {
+protected:
+    std::wstring Path() const { return testsupport::DeliverablePath(GetParam(), L"Vandrel.ocx"); }
+    std::vector<BYTE> Block() const { return VersionBlockOf(Path()); }
+};
+
+TEST_P(VersionBlock, FixedPart) {
+    std::vector<BYTE> block = Block();
+    ASSERT_FALSE(block.empty()) << testsupport::Narrow(Path());
     VS_FIXEDFILEINFO* info = nullptr;
     UINT size = 0;
     ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &size));
@@ -46,9 +49,9 @@ TEST(VersionBlock, FixedPart) {
     EXPECT_EQ(0u, info->dwFileSubtype);
 }
 
-TEST(VersionBlock, OneLanguageNeutralTranslation) {
-    std::vector<BYTE> block = VersionBlock();
-    ASSERT_FALSE(block.empty());
+TEST_P(VersionBlock, OneLanguageNeutralTranslation) {
+    std::vector<BYTE> block = Block();
+    ASSERT_FALSE(block.empty()) << testsupport::Narrow(Path());
     WORD* translation = nullptr;
     UINT size = 0;
     ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
@@ -58,48 +61,43 @@ TEST(VersionBlock, OneLanguageNeutralTranslation) {
     EXPECT_EQ(0x04B0, translation[1]);
 }
 
-TEST(VersionBlock, ResourceIsTaggedChinesePrc) {
-    HMODULE module = ::LoadLibraryExW(TestModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+TEST_P(VersionBlock, ResourceIsTaggedChinesePrc) {
+    HMODULE module = ::LoadLibraryExW(Path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(module);
     EXPECT_TRUE(::FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1),
                                   MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)));
     ::FreeLibrary(module);
 }
 
-struct StringCase {
-    const wchar_t* name;
-    const wchar_t* value;  // null: present, any text
-};
-class VersionStrings : public testing::TestWithParam<StringCase> {};
-
-TEST_P(VersionStrings, InTheNeutralTable) {
-    std::vector<BYTE> block = VersionBlock();
-    ASSERT_FALSE(block.empty());
-    const std::wstring query = std::wstring(L"\\StringFileInfo\\000004b0\\") + GetParam().name;
-    wchar_t* text = nullptr;
-    UINT size = 0;
-    ASSERT_TRUE(::VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &size));
-    if (GetParam().value) {
-        EXPECT_EQ(std::wstring(GetParam().value), std::wstring(text));
-    } else {
-        EXPECT_GT(size, 1u);
+TEST_P(VersionBlock, StringsInTheNeutralTable) {
+    std::vector<BYTE> block = Block();
+    ASSERT_FALSE(block.empty()) << testsupport::Narrow(Path());
+    const struct {
+        const wchar_t* name;
+        const wchar_t* value;  // null: present, any text
+    } entries[] = {
+        {L"CompanyName", L"TRUV"},       {L"FileDescription", L"Vandrel ActiveX"},
+        {L"FileVersion", L"1.0.0.27"},   {L"InternalName", L"Vandrel.ocx"},
+        {L"LegalCopyright", nullptr},    {L"OriginalFilename", L"Vandrel.ocx"},
+        {L"ProductName", L"Vandrel ActiveX"}, {L"ProductVersion", L"1.0.0.27"},
+    };
+    for (const auto& e : entries) {
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\000004b0\\") + e.name;
+        wchar_t* text = nullptr;
+        UINT size = 0;
+        if (!::VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &size)) {
+            ADD_FAILURE() << "no " << testsupport::Narrow(e.name);
+            continue;
+        }
+        if (e.value) {
+            EXPECT_EQ(std::wstring(e.value), std::wstring(text)) << testsupport::Narrow(e.name);
+        } else {
+            EXPECT_GT(size, 1u) << testsupport::Narrow(e.name);
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, VersionStrings,
-    testing::Values(StringCase{L"CompanyName", L"TRUV"},
-                    StringCase{L"FileDescription", L"Vandrel ActiveX"},
-                    StringCase{L"FileVersion", L"1.0.0.27"},
-                    StringCase{L"InternalName", L"Vandrel.ocx"},
-                    StringCase{L"LegalCopyright", nullptr},
-                    StringCase{L"OriginalFilename", L"Vandrel.ocx"},
-                    StringCase{L"ProductName", L"Vandrel ActiveX"},
-                    StringCase{L"ProductVersion", L"1.0.0.27"}),
-    [](const auto& info) {
-        std::string n;
-        for (const wchar_t* p = info.param.name; *p; ++p) n += static_cast<char>(*p);
-        return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Presets, VersionBlock, testing::Values(Preset::kThisBuild, Preset::kOtherBuild),
+                         [](const auto& info) { return std::string(testsupport::PresetName(info.param)); });
 
 }  // namespace

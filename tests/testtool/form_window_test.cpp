@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/deliverables.h"
 #include "testtool/form_window.h"
 #include "tests/support/window_text.h"
 
@@ -338,11 +339,14 @@ std::wstring MireloPath() {
     return p.substr(0, p.find_last_of(L'\\') + 1) + L"Mirelo.exe";
 }
 
-TEST(MireloFile, VersionBlock) {
-    const std::wstring path = MireloPath();
+// Mirelo.exe of both presets.
+class MireloFileOf : public testing::TestWithParam<testsupport::Preset> {};
+
+TEST_P(MireloFileOf, VersionBlock) {
+    const std::wstring path = testsupport::DeliverablePath(GetParam(), L"Mirelo.exe");
     DWORD handle = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
-    ASSERT_GT(size, 0u);
+    ASSERT_GT(size, 0u) << "no version block in build/" << testsupport::PresetName(GetParam()) << "/bin/Mirelo.exe";
     std::vector<BYTE> block(size);
     ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
 
@@ -374,6 +378,10 @@ TEST(MireloFile, VersionBlock) {
     EXPECT_EQ(value(L"OriginalFilename"), L"Mirelo测试小工具V1.0.8.exe");
     EXPECT_EQ(value(L"ProductName"), L"Mirelo");
 }
+
+INSTANTIATE_TEST_SUITE_P(Presets, MireloFileOf,
+                         testing::Values(testsupport::Preset::kThisBuild, testsupport::Preset::kOtherBuild),
+                         [](const auto& info) { return std::string(testsupport::PresetName(info.param)); });
 
 #pragma pack(push, 2)
 struct IconDirEntry {
