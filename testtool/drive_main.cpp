@@ -1,6 +1,7 @@
 // mirelo-drive: operates a running Mirelo from the command line through window messages, for
 // scripts that run it without an operator (scripts/mirelo on a private display).
-//   mirelo-drive wait [ms]           waits for the form; prints its client area as WxH+X+Y
+//   mirelo-drive wait [ms]           waits for the form; prints its window, frame and title bar
+//                                    included, as WxH+X+Y
 //   mirelo-drive click ARRAY INDEX   clicks a button, e.g. "click cmd_Start 0"
 //   mirelo-drive read                prints both blocks' boxes
 //   mirelo-drive close               closes the form and waits for it to go
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "mirelo-drive: no Mirelo window appeared\n");
             return 1;
         }
-        const RECT r = mirelo::remote::ClientRectOnScreen(form);
+        RECT r{};
+        ::GetWindowRect(form, &r);
         std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
         return 0;
     }
