@@ -42,6 +42,7 @@ std::atomic<uint64_t> g_writtenSeq{0};
 size_t g_queueLimit = kQueueLimit;
 bool g_failEvent = false;
 bool g_failThread = false;
+std::atomic<bool> g_holdWriter{false};
 
 HANDLE ConsoleHandle() noexcept {
     return reinterpret_cast<HANDLE>(g_console.load(std::memory_order_acquire));
@@ -140,6 +141,7 @@ void WriteToLog(base::UniqueFile& log, const trace::Entry& entry) noexcept {
 // written; posters append meanwhile without waiting for the output.
 void Drain(trace::Queue& queue, HANDLE wake, base::UniqueFile& log) noexcept {
     for (;;) {
+        while (g_holdWriter.load(std::memory_order_acquire)) ::Sleep(1);
         trace::Entry* entry = queue.Front();
         if (!entry) {
             queue.QueuePendingDrops();
@@ -275,3 +277,5 @@ void TraceFailStartForTesting(bool failEvent, bool failThread) noexcept {
     g_failEvent = failEvent;
     g_failThread = failThread;
 }
+
+void TraceHoldWriterForTesting(bool hold) noexcept { g_holdWriter.store(hold, std::memory_order_release); }
