@@ -37,7 +37,8 @@ std::atomic<uintptr_t> g_console{kClosed};
 std::atomic<trace::Queue*> g_queue{nullptr};
 std::atomic<HANDLE> g_wake{nullptr};  // manual-reset; set by posters, reset by the writer
 HANDLE g_writer = nullptr;            // never closed
-HANDLE g_ownConsole = nullptr;        // the console output that TraceOpen opened itself, if any
+// The console output that TraceOpen opened itself; kClosed, the file owner's empty value, when none.
+uintptr_t g_ownConsole = kClosed;
 std::atomic<uint64_t> g_writtenSeq{0};
 size_t g_queueLimit = kQueueLimit;
 bool g_failEvent = false;
@@ -53,8 +54,8 @@ bool IsOpen() noexcept { return g_console.load(std::memory_order_acquire) != kCl
 // g_openLock held.
 void StoreConsole(HANDLE h, base::UniqueFile own = {}) noexcept {
     g_console.store(reinterpret_cast<uintptr_t>(h), std::memory_order_release);
-    const base::UniqueFile previous(g_ownConsole);
-    g_ownConsole = own.release();
+    const base::UniqueFile previous(reinterpret_cast<HANDLE>(g_ownConsole));
+    g_ownConsole = reinterpret_cast<uintptr_t>(own.release());
 }
 
 // The new console's output. The standard output handle is that only when the process's standard

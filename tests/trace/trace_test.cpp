@@ -223,6 +223,16 @@ TEST_F(TraceProcess, FailedWriterStartLeavesTheTraceClosed) {
     EXPECT_EQ(std::string(kBanners) + "kept", ReadFileText(kLog));
 }
 
+// The first TraceOpen has no console output of its own to give up: it must close nothing. Closing
+// a handle that was never opened fails with ERROR_INVALID_HANDLE (and raises an exception where
+// strict handle checking is on), so the error code is what a stray close leaves behind.
+TEST(InChild, FirstOpenClosesNoHandle) {
+    ::SetLastError(ERROR_SUCCESS);
+    ASSERT_EQ(1, TraceOpen());
+    EXPECT_NE(static_cast<DWORD>(ERROR_INVALID_HANDLE), ::GetLastError());
+}
+TEST_F(TraceProcess, TheFirstOpenClosesNoHandle) { RunChild("FirstOpenClosesNoHandle"); }
+
 // --- output ---------------------------------------------------------------------------------------
 
 TEST(InChild, ColoursAndZeroCharacters) {
