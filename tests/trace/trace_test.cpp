@@ -546,8 +546,10 @@ std::vector<Shown> Script(bool post) {
     put("white ", kTraceWhite);
     put("on blue", 0x1E);
     put("odd", 0x100F0);
+    put("red before a long one ", kTraceRed);
     put(LongText(20000, 1), kTraceRed);
     put(LongText(8191, 2), kTraceRed);  // with its zero: exactly one piece
+    put(" short", kTraceRed);
     put(LongText(8192, 3), kTraceYellow);
     put("\n", kTraceRed);
     if (post) TraceHoldWriterForTesting(false);
