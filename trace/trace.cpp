@@ -35,13 +35,15 @@ constexpr uintptr_t kClosed = ~uintptr_t{0};  // INVALID_HANDLE_VALUE as a const
 SRWLOCK g_openLock = SRWLOCK_INIT;
 std::atomic<uintptr_t> g_console{kClosed};
 std::atomic<trace::Queue*> g_queue{nullptr};
-std::atomic<HANDLE> g_wake{nullptr};  // manual-reset; set by posters, reset by the writer
+std::atomic<HANDLE> g_wake{nullptr};  // auto-reset; set by the post that finds the writer parked
 HANDLE g_writer = nullptr;            // never closed
-HANDLE g_ownConsole = nullptr;        // the console output that TraceOpen opened itself, if any
+// The console output that TraceOpen opened itself; kClosed, the file owner's empty value, when none.
+uintptr_t g_ownConsole = kClosed;
 std::atomic<uint64_t> g_writtenSeq{0};
 size_t g_queueLimit = kQueueLimit;
 bool g_failEvent = false;
 bool g_failThread = false;
+std::atomic<bool> g_holdWriter{false};
 
 HANDLE ConsoleHandle() noexcept {
     return reinterpret_cast<HANDLE>(g_console.load(std::memory_order_acquire));
@@ -52,8 +54,8 @@ bool IsOpen() noexcept { return g_console.load(std::memory_order_acquire) != kCl
 // g_openLock held.
 void StoreConsole(HANDLE h, base::UniqueFile own = {}) noexcept {
     g_console.store(reinterpret_cast<uintptr_t>(h), std::memory_order_release);
-    const base::UniqueFile previous(g_ownConsole);
-    g_ownConsole = own.release();
+    const base::UniqueFile previous(reinterpret_cast<HANDLE>(g_ownConsole));
+    g_ownConsole = reinterpret_cast<uintptr_t>(own.release());
 }
 
 // The new console's output. The standard output handle is that only when the process's standard
@@ -68,33 +70,42 @@ HANDLE NewConsoleOutput(base::UniqueFile& own) noexcept {
     return own.get();
 }
 
-// Takes an entry that a poster made (or null when its allocation failed) into the queue. The wake
-// event is signalled only when the writer may be waiting: under Wine every signal is a round trip
-// to the server, which would cost more than the rest of the post.
-void Enqueue(trace::Entry* entry) noexcept {
-    trace::Queue* queue = g_queue.load(std::memory_order_acquire);
-    bool wake = true;
-    if (entry) {
-        wake = queue->Push(entry);
-    } else {
-        queue->CountDrop();
-    }
-    if (wake) ::SetEvent(g_wake.load(std::memory_order_acquire));
+// Posts whose text is shorter than this are formatted on the poster's stack and copied into the
+// queue; longer ones are formatted again, straight into an entry of their own.
+constexpr size_t kShortText = 256;
+
+// The wake event is signalled only when the writer is parked: under Wine every signal is a round
+// trip to the server, which would cost more than the rest of the post.
+void Wake(bool parked) noexcept {
+    if (parked) ::SetEvent(g_wake.load(std::memory_order_acquire));
 }
 
 void PostFormatted(int attribute, const char* format, va_list args) noexcept {
     if (!format || !IsOpen()) return;
-    va_list measure;
-    va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
+    trace::Queue* queue = g_queue.load(std::memory_order_acquire);
+    char text[kShortText];
+    va_list first;
+    va_copy(first, args);
+    const int length = std::vsnprintf(text, sizeof text, format, first);
+    va_end(first);
     if (length < 0) return;
-    trace::Entry* entry = trace::AllocEntry(static_cast<size_t>(length), attribute);
-    if (entry) std::vsnprintf(entry->text, static_cast<size_t>(length) + 1, format, args);
-    Enqueue(entry);
+    if (static_cast<size_t>(length) < sizeof text) {
+        Wake(queue->Push(text, static_cast<size_t>(length), attribute));
+        return;
+    }
+    trace::LongEntry entry = trace::Queue::NewLongEntry(static_cast<size_t>(length), attribute);
+    if (entry.text) std::vsnprintf(entry.text, static_cast<size_t>(length) + 1, format, args);
+    Wake(queue->PushLong(entry));
 }
 
 // --- writer ----------------------------------------------------------------------------------------
+
+// After the queue runs empty the writer looks again about every millisecond for this long before
+// it parks: a sampler at a short Interval then never pays for a wake-up signal, and the writer
+// takes each burst of posts as one batch.
+constexpr ULONGLONG kLingerMs = 50;
+// The log's text is gathered up to this many bytes per WriteFile.
+constexpr size_t kLogBuffer = 64 * 1024;
 
 // The log is opened without sharing and only ever appended to. A log that cannot be opened or
 // positioned at its end counts as unavailable for this drain.
@@ -105,55 +116,144 @@ base::UniqueFile OpenLog() noexcept {
     return log;
 }
 
-// The text with its terminating zero, in the entry's colour; the colour goes back to white after.
-// Failures are ignored: the console may have been replaced by a TraceOpen a moment ago.
-void WriteToConsole(const trace::Entry& entry) noexcept {
-    const HANDLE console = ConsoleHandle();
-    if (console == INVALID_HANDLE_VALUE) return;
-    ::SetConsoleTextAttribute(console, static_cast<WORD>(entry.attribute & 0xFFFF));
-    const char* text = entry.text;
-    DWORD left = entry.length + 1;
-    while (left > 0) {
+// The writer's output of one batch. On the console a run of entries of one colour becomes one
+// attribute change, the texts each with its terminating zero in as few writes as fit in pieces of
+// kConsoleChunk characters (an entry longer than that in pieces from its start, as on its own),
+// and attribute 15 at the run's end: the same screen as an attribute change, a write and
+// attribute 15 for every entry. The log gets the texts alone, gathered into few writes. Used by
+// the writer thread only.
+class BatchOutput {
+public:
+    explicit BatchOutput(base::UniqueFile& log) noexcept : log_(log) {}
+    BatchOutput(const BatchOutput&) = delete;
+    BatchOutput& operator=(const BatchOutput&) = delete;
+
+    void Add(const trace::Record& r) noexcept {
+        const WORD attribute = static_cast<WORD>(r.attribute & 0xFFFF);
+        if (inRun_ && attribute != runAttribute_) EndRun();
+        if (!inRun_) {
+            inRun_ = true;
+            runAttribute_ = attribute;
+            console_ = ConsoleHandle();
+            if (console_ != INVALID_HANDLE_VALUE) ::SetConsoleTextAttribute(console_, runAttribute_);
+        }
+        const size_t bytes = size_t{r.length} + 1;
+        if (bytes > kConsoleChunk) {
+            FlushConsole();
+            WriteConsolePieces(r.text(), bytes);
+        } else {
+            if (pieceUsed_ + bytes > kConsoleChunk) FlushConsole();
+            std::memcpy(piece_ + pieceUsed_, r.text(), bytes);
+            pieceUsed_ += bytes;
+        }
+        AddToLog(r.text(), r.length);
+    }
+
+    // Ends the colour run and writes what is gathered.
+    void Finish() noexcept {
+        EndRun();
+        FlushLog();
+    }
+
+private:
+    void EndRun() noexcept {
+        if (!inRun_) return;
+        FlushConsole();
+        if (console_ != INVALID_HANDLE_VALUE) ::SetConsoleTextAttribute(console_, static_cast<WORD>(kTraceWhite));
+        inRun_ = false;
+    }
+
+    void FlushConsole() noexcept {
+        WriteConsolePieces(piece_, pieceUsed_);
+        pieceUsed_ = 0;
+    }
+
+    // Failures are ignored: the console may have been replaced by a TraceOpen a moment ago. A run
+    // that outlives its console goes on in the new one, in its colour.
+    void WriteConsolePieces(const char* text, size_t left) noexcept {
+        if (left == 0) return;
+        const HANDLE now = ConsoleHandle();
+        if (now != console_) {
+            console_ = now;
+            if (console_ != INVALID_HANDLE_VALUE) ::SetConsoleTextAttribute(console_, runAttribute_);
+        }
+        if (console_ == INVALID_HANDLE_VALUE) return;
+        while (left > 0) {
+            const DWORD chunk = left < kConsoleChunk ? static_cast<DWORD>(left) : kConsoleChunk;
+            DWORD written = 0;
+            if (!::WriteConsoleA(console_, text, chunk, &written, nullptr) || written == 0) break;
+            text += written;
+            left -= written;
+        }
+    }
+
+    void AddToLog(const char* text, size_t length) noexcept {
+        if (!log_ || length == 0) return;
+        if (logUsed_ + length > kLogBuffer) FlushLog();
+        if (length > kLogBuffer) {
+            WriteLog(text, length);
+            return;
+        }
+        std::memcpy(logBuffer_ + logUsed_, text, length);
+        logUsed_ += length;
+    }
+
+    void FlushLog() noexcept {
+        WriteLog(logBuffer_, logUsed_);
+        logUsed_ = 0;
+    }
+
+    // After a failed write the log is given up until the next drain.
+    void WriteLog(const char* text, size_t length) noexcept {
+        if (!log_ || length == 0) return;
         DWORD written = 0;
-        if (!::WriteConsoleA(console, text, left < kConsoleChunk ? left : kConsoleChunk, &written,
-                             nullptr) ||
-            written == 0) {
-            break;
+        if (!::WriteFile(log_.get(), text, static_cast<DWORD>(length), &written, nullptr) || written != length) {
+            log_.reset();
         }
-        text += written;
-        left -= written;
     }
-    ::SetConsoleTextAttribute(console, static_cast<WORD>(kTraceWhite));
-}
 
-// The text alone, nothing added. After a failed write the log is given up until the next drain.
-void WriteToLog(base::UniqueFile& log, const trace::Entry& entry) noexcept {
-    if (!log || entry.length == 0) return;
-    DWORD written = 0;
-    if (!::WriteFile(log.get(), entry.text, entry.length, &written, nullptr) ||
-        written != entry.length) {
-        log.reset();
-    }
-}
+    base::UniqueFile& log_;
+    HANDLE console_ = INVALID_HANDLE_VALUE;
+    bool inRun_ = false;
+    WORD runAttribute_ = 0;
+    size_t pieceUsed_ = 0;
+    size_t logUsed_ = 0;
+    char piece_[kConsoleChunk];
+    char logBuffer_[kLogBuffer];
+};
 
-// Outputs entries oldest first until the queue is empty. Each entry stays queued while it is
-// written; posters append meanwhile without waiting for the output.
-void Drain(trace::Queue& queue, HANDLE wake, base::UniqueFile& log) noexcept {
+// Outputs batches, oldest first, until the queue is empty. Posters append meanwhile without
+// waiting for the output.
+void Drain(trace::Queue& queue, base::UniqueFile& log) noexcept {
     for (;;) {
-        trace::Entry* entry = queue.Front();
-        if (!entry) {
+        while (g_holdWriter.load(std::memory_order_acquire)) ::Sleep(1);
+        trace::Batch batch = queue.Take();
+        if (batch.empty()) {
             queue.QueuePendingDrops();
-            ::ResetEvent(wake);
-            // A post that landed between the look above and this reset had set the event, which
-            // the reset has just cleared: look again, or that post would wait for the next one.
-            entry = queue.Front();
-            if (!entry) return;
+            batch = queue.Take();
+            if (batch.empty()) return;
         }
-        WriteToConsole(*entry);
-        WriteToLog(log, *entry);
-        const uint64_t seq = entry->seq;
-        queue.PopFront();
+        {
+            BatchOutput out(log);
+            batch.Visit([&out](const trace::Record& r) { out.Add(r); });
+            out.Finish();
+        }
+        const uint64_t seq = batch.lastSeq;
+        queue.Release(batch);
         g_writtenSeq.store(seq, std::memory_order_release);
+    }
+}
+
+// Returns when there is something to write: at once, within a millisecond while the writer
+// lingers, or when a post wakes the parked writer.
+void WaitForPosts(trace::Queue& queue, HANDLE wake) noexcept {
+    const ULONGLONG until = ::GetTickCount64() + kLingerMs;
+    while (queue.Idle()) {
+        if (::GetTickCount64() >= until) {
+            if (queue.Park()) ::WaitForSingleObject(wake, INFINITE);
+            return;
+        }
+        ::Sleep(1);
     }
 }
 
@@ -165,9 +265,9 @@ DWORD WINAPI TraceWriterThread(LPVOID) noexcept {
     const HANDLE wake = g_wake.load(std::memory_order_acquire);
     for (;;) {
         base::UniqueFile log = OpenLog();
-        ::WaitForSingleObject(wake, INFINITE);
+        WaitForPosts(queue, wake);
         if (!log) log = OpenLog();
-        Drain(queue, wake, log);
+        Drain(queue, log);
     }
 }
 
@@ -180,7 +280,7 @@ bool EnsureWriter() noexcept {
         g_queue.store(queue, std::memory_order_release);
     }
     if (!g_wake.load(std::memory_order_relaxed)) {
-        const HANDLE wake = g_failEvent ? nullptr : ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        const HANDLE wake = g_failEvent ? nullptr : ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
         if (!wake) return false;
         g_wake.store(wake, std::memory_order_release);
     }
@@ -225,10 +325,7 @@ int TraceOpen() noexcept {
 
 void TracePost(const char* text, int attribute) noexcept {
     if (!text || !IsOpen()) return;
-    const size_t length = std::strlen(text);
-    trace::Entry* entry = trace::AllocEntry(length, attribute);
-    if (entry) std::memcpy(entry->text, text, length);
-    Enqueue(entry);
+    Wake(g_queue.load(std::memory_order_acquire)->Push(text, std::strlen(text), attribute));
 }
 
 void TraceData(const char* format, ...) noexcept {
@@ -275,3 +372,5 @@ void TraceFailStartForTesting(bool failEvent, bool failThread) noexcept {
     g_failEvent = failEvent;
     g_failThread = failThread;
 }
+
+void TraceHoldWriterForTesting(bool hold) noexcept { g_holdWriter.store(hold, std::memory_order_release); }

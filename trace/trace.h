@@ -5,8 +5,8 @@
 // State lives for the whole process: one console, one bounded queue with its lock, one wake event
 // and one writer thread, whichever caller opened the trace. The writer runs until the process ends;
 // when it starts, the module that holds this code is pinned so that it can never be unloaded under
-// the writer. Posting only queues the message and wakes the writer: no post does console or file
-// output or waits for it.
+// the writer. Posting only queues the message, and wakes the writer when it is parked: no post
+// does console or file output or waits for it, and none allocates unless its text is long.
 #pragma once
 
 #include <cstddef>

@@ -9,3 +9,7 @@ void TraceSetQueueLimitForTesting(size_t limit) noexcept;
 
 // Makes the next creations of the wake event and of the writer thread fail while set.
 void TraceFailStartForTesting(bool failEvent, bool failThread) noexcept;
+
+// While set, the writer takes nothing more out of the queue (an entry it is writing is finished), so
+// a test can fill the queue, overflow it and raise the bound at points it chooses.
+void TraceHoldWriterForTesting(bool hold) noexcept;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <regex>
@@ -222,6 +223,16 @@ TEST_F(TraceProcess, FailedWriterStartLeavesTheTraceClosed) {
     EXPECT_EQ(std::string(kBanners) + "kept", ReadFileText(kLog));
 }
 
+// The first TraceOpen has no console output of its own to give up: it must close nothing. Closing
+// a handle that was never opened fails with ERROR_INVALID_HANDLE (and raises an exception where
+// strict handle checking is on), so the error code is what a stray close leaves behind.
+TEST(InChild, FirstOpenClosesNoHandle) {
+    ::SetLastError(ERROR_SUCCESS);
+    ASSERT_EQ(1, TraceOpen());
+    EXPECT_NE(static_cast<DWORD>(ERROR_INVALID_HANDLE), ::GetLastError());
+}
+TEST_F(TraceProcess, TheFirstOpenClosesNoHandle) { RunChild("FirstOpenClosesNoHandle"); }
+
 // --- output ---------------------------------------------------------------------------------------
 
 TEST(InChild, ColoursAndZeroCharacters) {
@@ -270,6 +281,26 @@ TEST_F(TraceProcess, SecondOpenKeepsOneWriterAndTheQueue) {
     std::string expected = kBanners;
     for (int i = 0; i < 300; ++i) expected += "a" + std::to_string(i) + ";";
     EXPECT_EQ(expected + kBanners + "b", ReadFileText(kLog));
+}
+
+// Mirelo's way: a GUI program started without redirected standard handles, inheriting none, opens
+// the trace, and its console shows the posts in their colour.
+TEST_F(TraceProcess, AGuiProgramWithoutRedirectedHandlesGetsAWorkingConsole) {
+    std::wstring command = L"\"" + testsupport::BinFolder() + L"trace_gui_child.exe\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    const base::UniqueProcess process(pi.hProcess);
+    const base::UniqueThread thread(pi.hThread);
+    if (::WaitForSingleObject(process.get(), kDrainMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 99);
+        FAIL() << "the GUI program did not end";
+    }
+    DWORD code = 0xFFFFFFFF;
+    ::GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(0u, code) << "1: TraceOpen failed, 2: no console window, 3: not drained, 4: text missing";
+    EXPECT_EQ(std::string(kBanners) + "from a GUI program\n", ReadFileText(kLog));
 }
 
 // --- concurrency ----------------------------------------------------------------------------------
@@ -391,6 +422,194 @@ TEST_F(TraceProcess, AnOverflowingQueueDropsAndCountsExactly) {
     EXPECT_EQ(body.size(), matched);
     EXPECT_EQ(kBurst, expected);
     EXPECT_GT(dropLines, 0);
+}
+
+// --- output identity ------------------------------------------------------------------------------
+
+namespace {
+
+// A whole screen buffer: its size, cursor, current attribute and every cell.
+struct Buffer {
+    COORD size{};
+    COORD cursor{};
+    WORD attribute = 0;
+    std::vector<CHAR_INFO> cells;
+
+    static Buffer Read(HANDLE h) {
+        Buffer b;
+        CONSOLE_SCREEN_BUFFER_INFO info{};
+        if (!::GetConsoleScreenBufferInfo(h, &info)) return b;
+        b.size = info.dwSize;
+        b.cursor = info.dwCursorPosition;
+        b.attribute = info.wAttributes;
+        b.cells.resize(static_cast<size_t>(b.size.X) * b.size.Y);
+        // A few rows a call: the console copies each request through one message.
+        for (SHORT top = 0; top < b.size.Y; top += 50) {
+            const SHORT rows = std::min<SHORT>(50, b.size.Y - top);
+            SMALL_RECT rect{0, top, static_cast<SHORT>(b.size.X - 1), static_cast<SHORT>(top + rows - 1)};
+            if (!::ReadConsoleOutputW(h, &b.cells[static_cast<size_t>(top) * b.size.X], COORD{b.size.X, rows},
+                                      COORD{0, 0}, &rect)) {
+                b.cells.clear();
+                return b;
+            }
+        }
+        return b;
+    }
+    bool Write(HANDLE h) const {
+        if (!::SetConsoleScreenBufferSize(h, size)) return false;
+        for (SHORT top = 0; top < size.Y; top += 50) {
+            const SHORT rows = std::min<SHORT>(50, size.Y - top);
+            SMALL_RECT rect{0, top, static_cast<SHORT>(size.X - 1), static_cast<SHORT>(top + rows - 1)};
+            if (!::WriteConsoleOutputW(h, &cells[static_cast<size_t>(top) * size.X], COORD{size.X, rows},
+                                       COORD{0, 0}, &rect)) {
+                return false;
+            }
+        }
+        return ::SetConsoleCursorPosition(h, cursor) && ::SetConsoleTextAttribute(h, attribute);
+    }
+};
+
+void ExpectSameBuffer(const Buffer& expected, const Buffer& actual) {
+    ASSERT_FALSE(expected.cells.empty());
+    ASSERT_EQ(expected.cells.size(), actual.cells.size());
+    EXPECT_EQ(expected.cursor.X, actual.cursor.X);
+    EXPECT_EQ(expected.cursor.Y, actual.cursor.Y);
+    EXPECT_EQ(expected.attribute, actual.attribute);
+    int mismatches = 0;
+    for (size_t i = 0; i < expected.cells.size() && mismatches < 10; ++i) {
+        const CHAR_INFO& e = expected.cells[i];
+        const CHAR_INFO& a = actual.cells[i];
+        if (e.Char.UnicodeChar != a.Char.UnicodeChar || e.Attributes != a.Attributes) {
+            ++mismatches;
+            ADD_FAILURE() << "cell " << i % expected.size.X << "," << i / expected.size.X << ": expected U+"
+                          << std::hex << e.Char.UnicodeChar << " in " << e.Attributes << ", got U+"
+                          << a.Char.UnicodeChar << " in " << a.Attributes;
+        }
+    }
+}
+
+// What the writer has always done with one entry: its colour, the text with its zero character in
+// pieces of 8192, bright white again. Replayed on a second screen buffer, it is the reference.
+void WriteEntryTheOriginalWay(HANDLE h, const std::string& text, int attribute) {
+    ::SetConsoleTextAttribute(h, static_cast<WORD>(attribute & 0xFFFF));
+    const char* p = text.c_str();
+    DWORD left = static_cast<DWORD>(text.size()) + 1;
+    while (left > 0) {
+        DWORD written = 0;
+        if (!::WriteConsoleA(h, p, std::min<DWORD>(left, 8192), &written, nullptr) || written == 0) break;
+        p += written;
+        left -= written;
+    }
+    ::SetConsoleTextAttribute(h, kTraceWhite);
+}
+
+std::string LongText(size_t length, int seed) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+        text += i % 997 == 996 ? '\n' : static_cast<char>('A' + (i * 7 + seed) % 26);
+    }
+    return text;
+}
+
+std::string DropLineText(int count) {
+    return "\n*** " + std::to_string(count) + " trace messages dropped ***\n";
+}
+
+struct Shown {
+    std::string text;
+    int attribute;
+};
+
+// The scripted sequence: colours one after another and in runs, texts with control characters,
+// entries longer than one console piece, and two gaps, one reported by the next post that finds
+// room and one by the writer when the queue runs empty. With post set, it posts (in the child);
+// either way it returns the entries that must come out, banners first.
+std::vector<Shown> Script(bool post) {
+    std::vector<Shown> out{{"TRUV Debug Out. \n", kTraceWhite}, {"TRUV Vandrel trace, version 1.0.0\n", kTraceGreen}};
+    auto put = [&](const std::string& text, int attribute, bool kept = true) {
+        if (post) TracePost(text.c_str(), attribute);
+        if (kept) out.push_back({text, attribute});
+    };
+    auto wait = [&] {
+        if (post) {
+            EXPECT_EQ(1, TraceWaitDrained(kDrainMs));
+        }
+    };
+    // Held since before TraceOpen, with room for 20: the banners and 18 posts fill the queue.
+    for (int i = 0; i < 18; ++i) put(std::to_string(i) + " ", i % 5 == 4 ? kTraceYellow : kTraceRed);
+    for (int i = 0; i < 5; ++i) put("lost ", kTraceRed, false);
+    if (post) TraceSetQueueLimitForTesting(1000);
+    out.push_back({DropLineText(5), 14});
+    put("after the gap\n", kTraceYellow);
+    put("", kTraceRed);
+    put("tab\there\rCR\bBS ", kTraceRed);
+    put("white ", kTraceWhite);
+    put("on blue", 0x1E);
+    put("odd", 0x100F0);
+    put("red before a long one ", kTraceRed);
+    put(LongText(20000, 1), kTraceRed);
+    put(LongText(8191, 2), kTraceRed);  // with its zero: exactly one piece
+    put(" short", kTraceRed);
+    put(LongText(8192, 3), kTraceYellow);
+    put("\n", kTraceRed);
+    if (post) TraceHoldWriterForTesting(false);
+    wait();
+    for (int i = 0; i < 40; ++i) put(std::to_string(i * 37 % 256) + " ", kTraceRed);
+    put("4chnl over", kTraceRed);
+    put("\n", kTraceRed);
+    wait();
+    // Full again, and nothing posted after the gap: the writer reports it itself.
+    if (post) {
+        TraceHoldWriterForTesting(true);
+        TraceSetQueueLimitForTesting(3);
+    }
+    put("a ", kTraceRed);
+    put("b ", kTraceYellow);
+    put("c ", kTraceRed);
+    put("d ", kTraceRed, false);
+    put("e ", kTraceRed, false);
+    out.push_back({DropLineText(2), 14});
+    if (post) TraceHoldWriterForTesting(false);
+    wait();
+    if (post) TraceSetQueueLimitForTesting(1000);
+    put("end\n", kTraceYellow);
+    wait();
+    return out;
+}
+
+constexpr COORD kScreenSize{100, 900};
+
+}  // namespace
+
+TEST(InChild, OutputIdentity) {
+    TraceSetQueueLimitForTesting(20);
+    TraceHoldWriterForTesting(true);
+    ASSERT_EQ(1, TraceOpen());
+    base::UniqueFile screen(::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                          nullptr));
+    ASSERT_TRUE(screen);
+    ASSERT_TRUE(::SetConsoleScreenBufferSize(screen.get(), kScreenSize));
+    base::UniqueFile reference(::CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE,
+                                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                           CONSOLE_TEXTMODE_BUFFER, nullptr));
+    ASSERT_TRUE(reference);
+    // Nothing is written yet: the reference starts as a copy of the untouched screen.
+    ASSERT_TRUE(Buffer::Read(screen.get()).Write(reference.get()));
+
+    const std::vector<Shown> expected = Script(true);
+    for (const Shown& e : expected) WriteEntryTheOriginalWay(reference.get(), e.text, e.attribute);
+    const Buffer want = Buffer::Read(reference.get());
+    ASSERT_LT(want.cursor.Y, kScreenSize.Y - 1) << "the script must not scroll the screen";
+    ExpectSameBuffer(want, Buffer::Read(screen.get()));
+}
+TEST_F(TraceProcess, ConsoleAndLogShowTheScriptedSequenceAsTheyAlwaysHave) {
+    RunChild("OutputIdentity");
+    std::string expected;
+    for (const Shown& e : Script(false)) expected += e.text;
+    const std::string log = ReadFileText(kLog);
+    EXPECT_EQ(expected.size(), log.size());
+    EXPECT_TRUE(expected == log) << "the log differs from the scripted sequence";
 }
 
 // --- end to end -----------------------------------------------------------------------------------
