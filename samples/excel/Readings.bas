@@ -7,7 +7,8 @@ Attribute VB_Name = "Readings"
 ' x64 one (File > Account > About Excel says which).
 '
 ' Late bound, so no reference is needed. With Tools > References > "Vandrel ActiveX" checked,
-' "Dim vandrel As VandrelLib.Vandrel" with "Set vandrel = New VandrelLib.Vandrel" works as well.
+' "Dim vandrel As VandrelLib.Vandrel" binds early (names checked when compiling, IntelliSense);
+' keep CreateObject to create it.
 Option Explicit
 
 Private Const BoardAddress As Long = 356   ' status port of the board (0x164)
