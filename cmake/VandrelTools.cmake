@@ -14,3 +14,7 @@ endif()
 # stdole2.tlb is the same file for both architectures; only the x86_64 copy is installed here.
 set(VANDREL_WIDL_FLAGS ${VANDREL_WIDL_ARCH} -I /usr/include/wine/wine/windows
     -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+
+# Host python3 (part of every Debian system) runs the build steps that edit generated files.
+find_program(VANDREL_PYTHON NAMES python3 REQUIRED)
+set(VANDREL_ADD_PROPERTY_HELP ${CMAKE_SOURCE_DIR}/tools/typelib/add_property_help.py)

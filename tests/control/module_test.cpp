@@ -455,8 +455,8 @@ TEST(ControlTypeInfo, TypeLibraryCarriesTheIdentitiesAndFlags) {
     }
 }
 
-// The dispatch table and the type library describe the same members under the same DISPIDs. The
-// type library has help strings for the methods only (its compiler attaches none to properties).
+// The dispatch table and the type library describe the same members under the same DISPIDs, with
+// the same help strings.
 TEST(ControlTypeInfo, DispatchTableMatchesTheTypeLibrary) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
@@ -493,10 +493,48 @@ TEST(ControlTypeInfo, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.kind, m.kind) << entry.dispid;
         EXPECT_EQ(entry.type, m.type) << entry.dispid;
         EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
-        if (m.kind == activex::MemberKind::Method) {
-            EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
-        }
+        EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
     }
+}
+
+// The property help strings are added to the compiler's library by a build step: they read back
+// for each property, which stays a dispatch property (a VARDESC) with its name, and the library's
+// other strings are where they were.
+TEST(ControlTypeInfo, PropertiesCarryTheirHelpStrings) {
+    auto lib = LoadModuleTypeLib();
+    ASSERT_TRUE(lib);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
+    struct Property {
+        MEMBERID id;
+        const wchar_t* name;
+        const wchar_t* help;
+    };
+    std::map<MEMBERID, UINT> indexOf;
+    for (UINT i = 0; i < 3; ++i) {
+        VARDESC* var = nullptr;
+        ASSERT_EQ(S_OK, info->GetVarDesc(i, &var));
+        EXPECT_EQ(VAR_DISPATCH, var->varkind);
+        EXPECT_EQ(VT_I4, var->elemdescVar.tdesc.vt);
+        indexOf[var->memid] = i;
+        info->ReleaseVarDesc(var);
+    }
+    for (const Property& p : {Property{1, L"Interval", L"Time Interval"}, Property{2, L"Address", L"Status Address"},
+                              Property{6, L"ChannelNumber", L"Chanel Count"}}) {
+        ASSERT_EQ(1u, indexOf.count(p.id)) << p.name;
+        Bstr name, doc, helpFile;
+        DWORD context = 12345;
+        ASSERT_EQ(S_OK, info->GetDocumentation(p.id, name.put(), doc.put(), &context, helpFile.put())) << p.name;
+        EXPECT_STREQ(p.name, name.get());
+        EXPECT_STREQ(p.help, doc.get());
+        EXPECT_EQ(0u, context) << p.name;
+        EXPECT_STREQ(L"Vandrel.hlp", helpFile.get()) << p.name;
+    }
+    EXPECT_EQ(L"Read Data", Doc(info.get(), 3));
+    EXPECT_EQ(L"Stop working", Doc(info.get(), 5));
+    Bstr libDoc;
+    ASSERT_EQ(S_OK, lib->GetDocumentation(-1, nullptr, libDoc.put(), nullptr, nullptr));
+    EXPECT_STREQ(L"Vandrel ActiveX", libDoc.get());
 }
 
 // --- the module file -----------------------------------------------------------------------------

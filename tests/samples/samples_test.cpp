@@ -1,0 +1,222 @@
+// The samples of samples/ run as a user runs them, against Vandrel.ocx registered by regsvr32: the
+// VBScript and JScript programs under cscript, the C++ client as built. Each runs with the system
+// tools and the build of each bitness whose programs start on this machine (the 32-bit side needs
+// SysWOW64 and the win32 build); a side that cannot run is skipped with the reason. Also what the
+// C++ client reports when the control cannot be created, the cases of the user guide's
+// troubleshooting table. HKEY_CLASSES_ROOT is put back after every test.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "tests/activex/expected_registration.h"
+#include "tests/activex/registry_snapshot.h"
+#include "tests/support/run_process.h"
+#include "vandrel_h.h"
+
+using namespace testsupport;
+
+namespace {
+
+// Fixed words at the samples' port 356, every channel 0x8A8A (-2698). One word with two equal
+// bytes for all: the simulated board begins a new frame when a sampler leaves it alone for 10 ms,
+// which a busy machine can cause in the middle of a cycle; with these words such a cycle still
+// reads what the others do.
+constexpr wchar_t kBoards[] = L"356:words=0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A";
+
+const std::vector<std::string> kExpectedOutput = {
+    "Vandrel at port 356, 4 channels, every 250 ms",
+    "reading 1: -2698 -2698 -2698 -2698",
+    "reading 2: -2698 -2698 -2698 -2698",
+    "reading 3: -2698 -2698 -2698 -2698",
+    "reading 4: -2698 -2698 -2698 -2698",
+    "reading 5: -2698 -2698 -2698 -2698",
+    "done",
+};
+
+std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The system tools and the build of one bitness, seen from this process.
+struct Side {
+    int bits = 0;
+    std::wstring system;  // folder of regsvr32.exe and cscript.exe, with a trailing backslash
+    std::wstring bin;     // the build's bin folder of that bitness
+    std::string skip;     // why this side cannot run here; empty when it can
+
+    std::wstring Ocx() const { return bin + L"Vandrel.ocx"; }
+};
+
+constexpr int kOwnBits = sizeof(void*) * 8;
+
+Side SideOf(int bits) {
+    Side side;
+    side.bits = bits;
+    wchar_t folder[MAX_PATH] = {};
+    if (bits == kOwnBits) {
+        ::GetSystemDirectoryW(folder, MAX_PATH);
+        side.bin = BinFolder();
+    } else if (bits == 32) {
+        if (!::GetSystemWow64DirectoryW(folder, MAX_PATH)) {
+            side.skip = "this system has no 32-bit side (no SysWOW64)";
+            return side;
+        }
+        side.bin = BinFolder() + L"..\\..\\win32\\bin\\";
+    } else {
+        side.skip = "a 32-bit process cannot reach the 64-bit system folder under Wine (no Sysnative)";
+        return side;
+    }
+    side.system = std::wstring(folder) + L"\\";
+    if (!Exists(side.system + L"cscript.exe")) {
+        side.skip = "no cscript.exe in the " + std::to_string(bits) + "-bit system folder";
+    } else if (!Exists(side.Ocx())) {
+        side.skip = "no " + std::to_string(bits) + "-bit build beside this one (build/win32)";
+    } else if (RunProcess(Quoted(side.system + L"cmd.exe") + L" /c exit 7", 30000).exitCode != 7) {
+        side.skip = std::to_string(bits) + "-bit programs do not start on this machine";
+    }
+    return side;
+}
+
+std::wstring ScriptCommand(const Side& side, const wchar_t* file) {
+    return Quoted(side.system + L"cscript.exe") + L" //nologo " + Quoted(side.bin + L"samples\\" + file);
+}
+
+ProcessResult RunSample(const std::wstring& command) {
+    return RunProcess(command, 60000, {{L"DIRECTPORT_SIM", kBoards}});
+}
+
+// Registration by regsvr32 of the given side; HKEY_CLASSES_ROOT as it was comes back at the end.
+class Samples : public testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<std::wstring> touched = keys_.Touched();
+        if (kIs64Bit) {
+            touched.push_back(L"wow6432node\\" + keys_.control);
+            touched.push_back(L"wow6432node\\" + keys_.page);
+        }
+        restorer_ = std::make_unique<ClassesRootRestorer>(touched);
+        restorer_->Clear();
+    }
+    void TearDown() override {
+        if (registered_) RunProcess(Quoted(registeredWith_ + L"regsvr32.exe") + L" /u /s " + Quoted(registeredOcx_));
+        restorer_.reset();
+    }
+    void Register(const std::wstring& system, const std::wstring& ocx) {
+        const ProcessResult r = RunProcess(Quoted(system + L"regsvr32.exe") + L" /s " + Quoted(ocx));
+        ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
+        registered_ = true;
+        registeredWith_ = system;
+        registeredOcx_ = ocx;
+    }
+
+    RegistrationKeys keys_;
+    std::unique_ptr<ClassesRootRestorer> restorer_;
+    bool registered_ = false;
+    std::wstring registeredWith_, registeredOcx_;
+};
+
+// --- the samples, each under each bitness -------------------------------------------------------
+
+struct SampleCase {
+    const char* name;
+    int bits;
+};
+
+class SampleRun : public Samples, public testing::WithParamInterface<SampleCase> {};
+
+TEST_P(SampleRun, SetsStartsPrintsFiveReadingsAndStops) {
+    const SampleCase& c = GetParam();
+    const Side side = SideOf(c.bits);
+    if (!side.skip.empty()) GTEST_SKIP() << c.bits << "-bit run skipped: " << side.skip;
+    Register(side.system, side.Ocx());
+
+    const std::string name = c.name;
+    const std::wstring command = name == "vbscript"  ? ScriptCommand(side, L"readings.vbs")
+                                 : name == "jscript" ? ScriptCommand(side, L"readings.js")
+                                                     : Quoted(side.bin + L"vandrel-readings.exe");
+    const ProcessResult r = RunSample(command);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(0u, r.exitCode) << r.err;
+    EXPECT_EQ(kExpectedOutput, SplitLines(r.out)) << r.out << r.err;
+    EXPECT_EQ("", r.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bitnesses, SampleRun,
+                         testing::Values(SampleCase{"vbscript", 64}, SampleCase{"jscript", 64},
+                                         SampleCase{"cpp", 64}, SampleCase{"vbscript", 32},
+                                         SampleCase{"jscript", 32}, SampleCase{"cpp", 32}),
+                         [](const testing::TestParamInfo<SampleCase>& info) {
+                             return std::string(info.param.name) + std::to_string(info.param.bits);
+                         });
+
+// --- when the control cannot be created -----------------------------------------------------------
+
+// Nothing registered: the ProgID is unknown. A script stops at CreateObject (error 429 on Windows;
+// Wine's cscript ends without a message), so it never prints its last line.
+TEST_F(Samples, NothingRegisteredIsAnUnknownProgId) {
+    const Side side = SideOf(kOwnBits);
+    const ProcessResult cpp = RunSample(Quoted(side.bin + L"vandrel-readings.exe"));
+    EXPECT_EQ(1u, cpp.exitCode);
+    EXPECT_EQ("", cpp.out);
+    EXPECT_EQ(std::vector<std::string>{"Vandrel: failed with 0x800401F3"}, SplitLines(cpp.err));
+    for (const wchar_t* script : {L"readings.vbs", L"readings.js"}) {
+        const ProcessResult r = RunSample(ScriptCommand(side, script));
+        EXPECT_EQ(std::string::npos, r.out.find("done")) << r.out;
+    }
+}
+
+// Only the other bitness registered: the ProgID (shared by both registry views) names the class,
+// but this view has no class key. That is what a host of the wrong bitness meets.
+TEST_F(Samples, ProgIdWithoutClassOfThisBitnessIsClassNotRegistered) {
+    SetKey(keys_.progId, L"Vandrel Control");
+    SetKey(keys_.progId + L"\\CLSID", GuidText(CLSID_Vandrel).c_str());
+    const ProcessResult cpp = RunSample(Quoted(SideOf(kOwnBits).bin + L"vandrel-readings.exe"));
+    EXPECT_EQ(1u, cpp.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"Vandrel: failed with 0x80040154"}, SplitLines(cpp.err));
+}
+
+// Registered, but DirectPort.dll is neither beside the control nor anywhere else on the search
+// path: the module cannot load.
+TEST_F(Samples, MissingDirectPortIsModuleNotFound) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"vandrel-samples-test\\";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* file : {L"Vandrel.ocx", L"DirectPort.dll", L"vandrel-readings.exe"}) {
+        ASSERT_TRUE(::CopyFileW((BinFolder() + file).c_str(), (folder + file).c_str(), FALSE)) << file;
+    }
+    wchar_t system[MAX_PATH] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    Register(std::wstring(system) + L"\\", folder + L"Vandrel.ocx");
+    registered_ = false;  // unregistering needs DirectPort.dll too; the restorer puts the keys back
+    ASSERT_TRUE(::DeleteFileW((folder + L"DirectPort.dll").c_str()));
+
+    // The module itself reports "module not found". COM hands that on to the client on Windows
+    // (0x8007007E); Wine's COM answers "access denied" (0x80070005) for any in-process server that
+    // does not load.
+    {
+        base::UniqueModule module(
+            ::LoadLibraryExW((folder + L"Vandrel.ocx").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        const DWORD error = ::GetLastError();
+        EXPECT_FALSE(module);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), error);
+    }
+    const ProcessResult cpp = RunSample(Quoted(folder + L"vandrel-readings.exe"));
+    EXPECT_EQ(1u, cpp.exitCode);
+    const std::vector<std::string> err = SplitLines(cpp.err);
+    EXPECT_TRUE(err == std::vector<std::string>{"Vandrel: failed with 0x8007007E"} ||
+                err == std::vector<std::string>{"Vandrel: failed with 0x80070005"})
+        << cpp.err;
+
+    // regsvr32 meets the same failure when it loads the module.
+    const ProcessResult again = RunProcess(L"regsvr32.exe /s " + Quoted(folder + L"Vandrel.ocx"));
+    EXPECT_NE(0u, again.exitCode);
+
+    for (const wchar_t* file : {L"Vandrel.ocx", L"vandrel-readings.exe"}) ::DeleteFileW((folder + file).c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
