@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/locks.h"
+#include "base/runtime.h"
 #include "directport/sim_config.h"
 
 namespace {
@@ -208,7 +209,7 @@ LONGLONG DPSIM_ReadCount(void) {
     return g_readCount;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         ::QueryPerformanceFrequency(&g_qpcFrequency);
         try {
@@ -217,5 +218,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
             return FALSE;
         }
     }
+    // reserved is null when the library is freed from a live process.
+    if (reason == DLL_PROCESS_DETACH && !reserved) base::ReleaseRuntimeReserve();
     return TRUE;
 }
