@@ -63,6 +63,16 @@ void Complain(const std::string& text) noexcept {
     ::OutputDebugStringA((text + "\n").c_str());
 }
 
+// The value as one line of a message: control characters (a line break would start what looks like
+// a message of its own) shown as '?'.
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    }
+    return out;
+}
+
 // Reads DIRECTPORT_SIM once, at load; a malformed value is reported and the defaults apply.
 void LoadEnvironmentConfig() {
     char buffer[4096];
@@ -76,7 +86,7 @@ void LoadEnvironmentConfig() {
     }
     auto parsed = directport::ParseConfig(text);
     if (!parsed) {
-        Complain("DirectPort: malformed DIRECTPORT_SIM \"" + std::string(text) + "\"; using \"" +
+        Complain("DirectPort: malformed DIRECTPORT_SIM \"" + Printable(text) + "\"; using \"" +
                  std::string(directport::kDefaultConfig) + "\"");
         parsed = directport::ParseConfig(directport::kDefaultConfig);
     }
