@@ -115,17 +115,16 @@ bool ModuleLoaded() { return ::GetModuleHandleW(kModuleName) != nullptr; }
 
 // Runs fn on a new thread of the multithreaded apartment while this STA thread serves calls, after
 // running busy (when given) on this thread.
+DWORD WINAPI MtaThread(LPVOID param) noexcept {
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+    (*static_cast<const std::function<void()>*>(param))();
+    ::CoUninitialize();
+    return 0;
+}
+
 void RunInMta(const std::function<void()>& fn, const std::function<void()>& busy = {}) {
-    struct Context {
-        std::function<void()> fn;
-    } context{fn};
-    auto entry = [](LPVOID p) noexcept -> DWORD {
-        if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
-        static_cast<Context*>(p)->fn();
-        ::CoUninitialize();
-        return 0;
-    };
-    base::UniqueThread thread(::CreateThread(nullptr, 0, entry, &context, 0, nullptr));
+    base::UniqueThread thread(
+        ::CreateThread(nullptr, 0, MtaThread, const_cast<std::function<void()>*>(&fn), 0, nullptr));
     ASSERT_TRUE(thread);
     if (busy) busy();
     ASSERT_TRUE(PumpUntil(thread.get(), 60000)) << "the client thread did not finish";
