@@ -165,8 +165,20 @@ void ControlBase::ResetState() noexcept {
     InvalidateControl();
 }
 
+// A load that fails part-way (a truncated or failing stream) puts back the values it had already
+// taken, so that the control is left as it was instead of half loaded.
 HRESULT ControlBase::LoadFrom(PropExchange& px) noexcept {
-    RETURN_IF_FAILED(ExchangeProperties(px));
+    std::vector<LONG> kept;
+    ValuesExchange keep(PropExchange::Direction::Save, &kept);
+    RETURN_IF_FAILED(ExchangeProperties(keep));
+    const ULONG keptVersion = loadedVersion_;
+    const HRESULT hr = ExchangeProperties(px);
+    if (FAILED(hr)) {
+        ValuesExchange restore(PropExchange::Direction::Load, &kept);
+        ExchangeProperties(restore);
+        loadedVersion_ = keptVersion;
+        return hr;
+    }
     modified_ = false;
     InvalidateControl();
     return S_OK;

@@ -9,11 +9,24 @@ void SetArgErr(UINT* argErr, UINT index) noexcept {
     if (argErr) *argErr = index;
 }
 
+// Longest chain of VT_BYREF | VT_VARIANT references followed; a longer one is taken for a cycle.
+constexpr int kMaxReferenceDepth = 8;
+
+// The variant that v refers to through VT_BYREF | VT_VARIANT references, or null when a reference
+// is null or the chain does not end (a caller's variant may refer to itself).
+const VARIANT* Dereference(const VARIANT& v) noexcept {
+    const VARIANT* p = &v;
+    for (int depth = 0; p->vt == (VT_BYREF | VT_VARIANT); ++depth) {
+        if (!p->pvarVal || depth == kMaxReferenceDepth) return nullptr;
+        p = p->pvarVal;
+    }
+    return p;
+}
+
 // A VT_ERROR DISP_E_PARAMNOTFOUND stands for an argument the caller left out.
 bool IsMissing(const VARIANT& v) noexcept {
-    const VARIANT* p = &v;
-    while (p->vt == (VT_BYREF | VT_VARIANT) && p->pvarVal) p = p->pvarVal;
-    return p->vt == VT_ERROR && p->scode == DISP_E_PARAMNOTFOUND;
+    const VARIANT* p = Dereference(v);
+    return p && p->vt == VT_ERROR && p->scode == DISP_E_PARAMNOTFOUND;
 }
 
 HRESULT PreparePut(WORD flags, const DISPPARAMS& params, LONG* args, UINT* argErr) noexcept {
@@ -72,11 +85,9 @@ HRESULT PrepareMethod(UINT paramCount, const DISPPARAMS& params, LONG* args, UIN
 }  // namespace
 
 HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept {
-    const VARIANT* v = &arg;
-    while (v->vt == (VT_BYREF | VT_VARIANT)) {
-        if (!v->pvarVal) return DISP_E_TYPEMISMATCH;
-        v = v->pvarVal;
-    }
+    const VARIANT* v = Dereference(arg);
+    // The coercion would read through a null reference of any type.
+    if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
     if (v->vt == VT_I4) {
         *out = v->lVal;
         return S_OK;

@@ -8,6 +8,11 @@
 // nothing. The names and help strings of a table document it and are checked against the type
 // library by a test; the type library stays the source for GetIDsOfNames.
 //
+// Answers: S_OK; E_INVALIDARG for inconsistent DISPPARAMS (or none); DISP_E_MEMBERNOTFOUND for an
+// unknown DISPID or flags the member does not take; DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTOPTIONAL,
+// DISP_E_PARAMNOTFOUND and DISP_E_NONAMEDARGS for the argument list; and the coercion's errors
+// (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, DISP_E_BADVARTYPE, E_OUTOFMEMORY) for an argument.
+//
 // Called on the object's apartment thread.
 #pragma once
 
@@ -38,7 +43,9 @@ struct MemberShape {
 HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
                     CallKind* kind, UINT* argErr) noexcept;
 
-// Coerces one argument to VT_I4; by-reference variants are followed first.
+// Coerces one argument to VT_I4; by-reference variants are followed first. A null reference, or a
+// chain of VT_VARIANT references that does not end (a variant referring to itself), is a
+// DISP_E_TYPEMISMATCH.
 HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
 
 // Wraps a method's LONG result as the automation type vt (VT_EMPTY: no value).

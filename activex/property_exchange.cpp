@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include <cstring>
+#include <new>
 
 #include "activex/dispatch.h"
 #include "base/variant.h"
@@ -27,6 +28,20 @@ HRESULT StreamExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) n
     if (FAILED(hr)) return hr;
     if (got != sizeof read) return STG_E_READFAULT;
     value = read;
+    return S_OK;
+}
+
+HRESULT ValuesExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) noexcept {
+    if (!loading()) {
+        try {
+            values_->push_back(value);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    }
+    if (next_ >= values_->size()) return E_UNEXPECTED;
+    value = (*values_)[next_++];
     return S_OK;
 }
 

@@ -8,6 +8,8 @@
 
 #include <ocidl.h>
 
+#include <vector>
+
 namespace activex {
 
 class PropExchange {
@@ -66,6 +68,19 @@ public:
 private:
     IPropertyBag* const bag_;
     IErrorLog* const log_;
+};
+
+// The values of one exchange kept in memory, in exchange order: a save appends to values, a load
+// takes them back in the same order. Puts a control's state aside and back around a load.
+class ValuesExchange final : public PropExchange {
+public:
+    ValuesExchange(Direction direction, std::vector<LONG>* values) noexcept
+        : PropExchange(direction), values_(values) {}
+    HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
+
+private:
+    std::vector<LONG>* const values_;
+    size_t next_ = 0;
 };
 
 class ResetExchange final : public PropExchange {

@@ -5,6 +5,7 @@
 
 #include "activex/module.h"
 #include "activex/registration.h"
+#include "base/runtime.h"
 #include "control/resource.h"
 #include "control/vandrel_ctrl.h"
 #include "control/vandrel_prop_page.h"
@@ -63,6 +64,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         case DLL_PROCESS_DETACH:
             // reserved is set when the process ends, null when the module is freed.
             theApp.Exit(reserved != nullptr);
+            if (!reserved) base::ReleaseRuntimeReserve();
             break;
         default:
             break;

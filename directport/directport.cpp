@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/locks.h"
+#include "base/runtime.h"
 #include "directport/sim_config.h"
 
 namespace {
@@ -62,6 +63,16 @@ void Complain(const std::string& text) noexcept {
     ::OutputDebugStringA((text + "\n").c_str());
 }
 
+// The value as one line of a message: control characters (a line break would start what looks like
+// a message of its own) shown as '?'.
+std::string Printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+    }
+    return out;
+}
+
 // Reads DIRECTPORT_SIM once, at load; a malformed value is reported and the defaults apply.
 void LoadEnvironmentConfig() {
     char buffer[4096];
@@ -75,7 +86,7 @@ void LoadEnvironmentConfig() {
     }
     auto parsed = directport::ParseConfig(text);
     if (!parsed) {
-        Complain("DirectPort: malformed DIRECTPORT_SIM \"" + std::string(text) + "\"; using \"" +
+        Complain("DirectPort: malformed DIRECTPORT_SIM \"" + Printable(text) + "\"; using \"" +
                  std::string(directport::kDefaultConfig) + "\"");
         parsed = directport::ParseConfig(directport::kDefaultConfig);
     }
@@ -208,7 +219,7 @@ LONGLONG DPSIM_ReadCount(void) {
     return g_readCount;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         ::QueryPerformanceFrequency(&g_qpcFrequency);
         try {
@@ -217,5 +228,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
             return FALSE;
         }
     }
+    // reserved is null when the library is freed from a live process.
+    if (reason == DLL_PROCESS_DETACH && !reserved) base::ReleaseRuntimeReserve();
     return TRUE;
 }
