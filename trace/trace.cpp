@@ -12,6 +12,7 @@
 
 #include "base/locks.h"
 #include "base/unique_handle.h"
+#include "trace/trace_format.h"
 #include "trace/trace_queue.h"
 #include "trace/trace_testing.h"
 
@@ -86,8 +87,13 @@ void PostFormatted(int attribute, const char* format, va_list args) noexcept {
     char text[kShortText];
     va_list first;
     va_copy(first, args);
-    const int length = std::vsnprintf(text, sizeof text, format, first);
+    int length = trace::FormatPlainInts(text, sizeof text, format, first);
     va_end(first);
+    if (length < 0) {
+        va_copy(first, args);
+        length = std::vsnprintf(text, sizeof text, format, first);
+        va_end(first);
+    }
     if (length < 0) return;
     if (static_cast<size_t>(length) < sizeof text) {
         Wake(queue->Push(text, static_cast<size_t>(length), attribute));
