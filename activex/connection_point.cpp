@@ -1,6 +1,7 @@
 #include "activex/connection_point.h"
 
 #include "activex/enumerator.h"
+#include "base/hresult.h"
 
 namespace activex {
 namespace {
@@ -54,20 +55,17 @@ STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContai
     return S_OK;
 }
 
-STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept {
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept try {
     if (!cookie) return E_POINTER;
     *cookie = 0;
     if (!sink) return E_POINTER;
     base::ComPtr<IUnknown> typed;
     if (FAILED(sink->QueryInterface(iid_, typed.put_void()))) return CONNECT_E_CANNOTCONNECT;
-    try {
-        sinks_.push_back({nextCookie_, std::move(typed)});
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    sinks_.push_back({nextCookie_, std::move(typed)});
     *cookie = nextCookie_++;
     return S_OK;
 }
+CATCH_RETURN()
 
 STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) noexcept {
     for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
@@ -81,29 +79,23 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) noexcept {
     return CONNECT_E_NOCONNECTION;
 }
 
-STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) noexcept {
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) noexcept try {
     if (!out) return E_POINTER;
     *out = nullptr;
-    try {
-        std::vector<ConnectionItem> items;
-        for (const Sink& s : sinks_) items.push_back({s.cookie, s.unknown});
-        return ConnectionEnumerator::Create(std::move(items), 0, out);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    std::vector<ConnectionItem> items;
+    for (const Sink& s : sinks_) items.push_back({s.cookie, s.unknown});
+    return ConnectionEnumerator::Create(std::move(items), 0, out);
 }
+CATCH_RETURN()
 
 HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
-                                  IEnumConnectionPoints** out) noexcept {
+                                  IEnumConnectionPoints** out) noexcept try {
     if (!out) return E_POINTER;
     *out = nullptr;
-    try {
-        std::vector<PointItem> items;
-        for (size_t i = 0; i < count; ++i) items.push_back({base::ComPtr<IConnectionPoint>(points[i])});
-        return PointEnumerator::Create(std::move(items), 0, out);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    std::vector<PointItem> items;
+    for (size_t i = 0; i < count; ++i) items.push_back({base::ComPtr<IConnectionPoint>(points[i])});
+    return PointEnumerator::Create(std::move(items), 0, out);
 }
+CATCH_RETURN()
 
 }  // namespace activex

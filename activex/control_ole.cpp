@@ -198,24 +198,21 @@ STDMETHODIMP ControlBase::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, H
     return OLEOBJ_S_INVALIDVERB;
 }
 
-STDMETHODIMP ControlBase::EnumVerbs(IEnumOLEVERB** out) noexcept {
+STDMETHODIMP ControlBase::EnumVerbs(IEnumOLEVERB** out) noexcept try {
     if (!out) return E_POINTER;
     *out = nullptr;
     ULONG count = 0;
     const Verb* verbs = Verbs(&count);
     if (count == 0) return OLEOBJ_E_NOVERBS;
-    try {
-        std::vector<VerbItem> items;
-        for (ULONG i = 0; i < count; ++i) {
-            std::wstring name;
-            if (!LoadModuleString(verbs[i].nameId, &name)) name = kUnknownVerbName;
-            items.push_back({verbs[i].id, std::move(name), verbs[i].attributes});
-        }
-        return VerbEnumerator::Create(std::move(items), 0, out);
-    } catch (...) {
-        return E_OUTOFMEMORY;
+    std::vector<VerbItem> items;
+    for (ULONG i = 0; i < count; ++i) {
+        std::wstring name;
+        if (!LoadModuleString(verbs[i].nameId, &name)) name = kUnknownVerbName;
+        items.push_back({verbs[i].id, std::move(name), verbs[i].attributes});
     }
+    return VerbEnumerator::Create(std::move(items), 0, out);
 }
+CATCH_RETURN()
 
 STDMETHODIMP ControlBase::Update() noexcept { return S_OK; }
 STDMETHODIMP ControlBase::IsUpToDate() noexcept { return S_OK; }

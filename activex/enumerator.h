@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "activex/object.h"
+#include "base/hresult.h"
 
 namespace activex {
 
@@ -59,15 +60,12 @@ public:
         return S_OK;
     }
 
-    STDMETHODIMP Clone(IEnum** out) noexcept override {
+    STDMETHODIMP Clone(IEnum** out) noexcept override try {
         if (!out) return E_POINTER;
         *out = nullptr;
-        try {
-            return Create(items_, position_, out);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+        return Create(items_, position_, out);
     }
+    CATCH_RETURN()
 
     static HRESULT Create(std::vector<Item> items, size_t position, IEnum** out) noexcept {
         return CreateObject<Enumerator>(__uuidof(IEnum), reinterpret_cast<void**>(out), std::move(items),

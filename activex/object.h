@@ -4,7 +4,8 @@
 // An object class derives from ObjectBase and from its interfaces, lists the interfaces in a static
 // table of InterfaceEntry rows (the first row answers IUnknown, so identity is kept) and implements
 // IUnknown once with ACTIVEX_IUNKNOWN_METHODS. Objects are created only through CreateObject, which
-// hands the first reference to the caller through QueryInterface. Reference counting is thread-safe;
+// runs the class's FinalConstruct (the set-up that can fail) before the first QueryInterface and
+// hands the first reference to the caller through it. Reference counting is thread-safe;
 // everything else follows the apartment of the object's creator.
 #pragma once
 
@@ -59,6 +60,10 @@ public:
     ObjectBase(const ObjectBase&) = delete;
     ObjectBase& operator=(const ObjectBase&) = delete;
 
+    // Set-up that can fail, run by CreateObject once the object is built; a class with such set-up
+    // hides this one. A failure frees the object and is what the creator gets back.
+    HRESULT FinalConstruct() noexcept { return S_OK; }
+
     ULONG AddRefImpl() noexcept { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
     ULONG ReleaseImpl() noexcept {
         const LONG left = ::InterlockedDecrement(&refs_);
@@ -93,7 +98,8 @@ private:
     STDMETHODIMP_(ULONG) AddRef() noexcept override { return AddRefImpl(); }                    \
     STDMETHODIMP_(ULONG) Release() noexcept override { return ReleaseImpl(); }
 
-// Creates a T and returns its riid interface; the object goes away again when that fails.
+// Creates a T, runs its FinalConstruct and returns its riid interface; the object goes away again
+// when either fails.
 template <class T, class... Args>
 HRESULT CreateObject(REFIID riid, void** ppv, Args&&... args) noexcept {
     if (!ppv) return E_POINTER;
@@ -101,7 +107,8 @@ HRESULT CreateObject(REFIID riid, void** ppv, Args&&... args) noexcept {
     T* object = new (std::nothrow) T(static_cast<Args&&>(args)...);
     if (!object) return E_OUTOFMEMORY;
     object->AddRefImpl();
-    const HRESULT hr = object->QueryInterface(riid, ppv);
+    HRESULT hr = object->FinalConstruct();
+    if (SUCCEEDED(hr)) hr = object->QueryInterface(riid, ppv);
     object->ReleaseImpl();
     return hr;
 }

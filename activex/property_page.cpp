@@ -68,18 +68,15 @@ STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept {
     return S_OK;
 }
 
-STDMETHODIMP PropertyPageBase::SetObjects(ULONG count, IUnknown** objects) noexcept {
+STDMETHODIMP PropertyPageBase::SetObjects(ULONG count, IUnknown** objects) noexcept try {
     if (count && !objects) return E_POINTER;
-    try {
-        std::vector<base::ComPtr<IUnknown>> list;
-        list.reserve(count);
-        for (ULONG i = 0; i < count; ++i) list.emplace_back(objects[i]);
-        objects_.swap(list);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    std::vector<base::ComPtr<IUnknown>> list;
+    list.reserve(count);
+    for (ULONG i = 0; i < count; ++i) list.emplace_back(objects[i]);
+    objects_.swap(list);
     return S_OK;
 }
+CATCH_RETURN()
 
 STDMETHODIMP PropertyPageBase::Show(UINT cmdShow) noexcept {
     if (!window_) return E_UNEXPECTED;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 namespace base {
 
 // The calling thread's last Win32 error as an HRESULT; E_FAIL when the API set none.
@@ -11,7 +13,26 @@ inline HRESULT HResultFromLastError() noexcept {
     return err == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(err);
 }
 
+// The HRESULT for the exception being handled: E_OUTOFMEMORY for std::bad_alloc, E_UNEXPECTED for
+// anything else. Call it only inside a catch block; CATCH_RETURN is the usual way.
+inline HRESULT HResultFromCaughtException() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 }  // namespace base
+
+// Ends a function-try-block at a COM boundary, so that no exception leaves it:
+//   STDMETHODIMP X::M(T* out) noexcept try { ...; return S_OK; } CATCH_RETURN()
+#define CATCH_RETURN()                                   \
+    catch (...) {                                        \
+        return ::base::HResultFromCaughtException();     \
+    }
 
 #define RETURN_IF_FAILED(expr)                  \
     do {                                        \

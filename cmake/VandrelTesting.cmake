@@ -24,6 +24,8 @@ set(VANDREL_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 # vandrel_add_test(<target> [LOCKS lock...] [TIMEOUT s])
 # One CTest test per test program. LOCKS names machine-wide state that the program touches
 # (the port lock event, files in C:\, the registry) so that ctest -j serialises those programs.
+# TIMEOUT is about twice the program's normal run on a busy machine, so that a hang shows soon;
+# the 300 s fallback is for programs that have not measured theirs.
 function(vandrel_add_test target)
   cmake_parse_arguments(ARG "" "TIMEOUT" "LOCKS" ${ARGN})
   if(NOT ARG_TIMEOUT)

@@ -1,5 +1,7 @@
 #include "control/vandrel_ctrl.h"
 
+#include <algorithm>
+
 #include "activex/module.h"
 #include "base/hresult.h"
 #include "control/resource.h"
@@ -35,10 +37,11 @@ HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
     return activex::CreateObject<CVandrelCtrl>(riid, ppv);
 }
 
-CVandrelCtrl::CVandrelCtrl() noexcept
+CVandrelCtrl::CVandrelCtrl(CChannelSampler::EventCreator createEvent) noexcept
     : Control(DIID__DVandrel, DIID__DVandrelEvents),
       m_Interval(0),
       m_Address(0),
+      m_Sampler(::GetTickCount, createEvent),
       m_ChannelNumber(0) {
     // The load is not checked: without the bitmap, Draw paints nothing.
     m_Bitmap.reset(::LoadBitmapW(activex::Module::Instance(), MAKEINTRESOURCEW(IDB_VANDREL)));
@@ -110,14 +113,20 @@ HRESULT CVandrelCtrl::ExchangeProperties(activex::PropExchange& px) noexcept {
     return ControlBase::ExchangeProperties(px);
 }
 
-void CVandrelCtrl::Draw(HDC dc, const RECT&, const RECT&) noexcept {
+// The picture at its own size, at the top left corner of the bounds (a container that prints or
+// snapshots the control passes where the control sits) and cut off at their edges.
+void CVandrelCtrl::Draw(HDC dc, const RECT& bounds, const RECT&) noexcept {
     if (!dc || !m_Bitmap) return;
+    BITMAP info;
+    if (::GetObjectW(m_Bitmap.get(), sizeof info, &info) != sizeof info) return;
+    // In 64 bits: a host's bounds may span more than a LONG holds.
+    const LONGLONG width = std::min<LONGLONG>(info.bmWidth, LONGLONG{bounds.right} - bounds.left);
+    const LONGLONG height = std::min<LONGLONG>(info.bmHeight, LONGLONG{bounds.bottom} - bounds.top);
+    if (width <= 0 || height <= 0) return;
     base::UniqueMemoryDc memory(::CreateCompatibleDC(dc));
     if (!memory) return;
     HGDIOBJ old = ::SelectObject(memory.get(), m_Bitmap.get());
-    BITMAP info;
-    if (::GetObjectW(m_Bitmap.get(), sizeof info, &info) == sizeof info) {
-        ::BitBlt(dc, 0, 0, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
-    }
+    ::BitBlt(dc, bounds.left, bounds.top, static_cast<int>(width), static_cast<int>(height), memory.get(), 0, 0,
+             SRCCOPY);
     ::SelectObject(memory.get(), old);
 }

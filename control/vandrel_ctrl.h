@@ -8,7 +8,8 @@
 //
 // The control owns its sampler and its picture. It lives in the single-threaded apartment of the
 // host thread that created it; the sampler's own thread is the only other thread involved, and the
-// control never touches it directly. Destruction stops the sampler's thread first.
+// control never touches it directly. Destruction stops the sampler's thread first. A sampler that
+// could not be set up fails the control's creation (FinalConstruct) with the sampler's error.
 #pragma once
 
 #include "activex/control.h"
@@ -28,8 +29,12 @@ public:
     static const DWORD kMiscStatus = 0x20591;
     static const ULONG kVersion = 0x00010000;  // the type library's 1.0
 
-    CVandrelCtrl() noexcept;
+    // createEvent makes the sampler's stop event; tests substitute one that fails.
+    explicit CVandrelCtrl(CChannelSampler::EventCreator createEvent = ::CreateEventA) noexcept;
     ~CVandrelCtrl() override;
+
+    // Run by CreateObject before the first QueryInterface.
+    HRESULT FinalConstruct() noexcept { return m_Sampler.SetupResult(); }
 
 protected:
     const CLSID& ClassId() const noexcept override;

@@ -10,7 +10,8 @@
 //
 // The sampler owns its thread, its stop event and its handle to the machine-wide port lock event.
 // Its thread is never ended forcibly: every place where it can block or spin also watches the stop
-// request, so Stop returns as soon as the thread has closed its cycle.
+// request, so Stop returns as soon as the thread has closed its cycle. A sampler whose stop event
+// could not be created reports it through SetupResult and never starts; its owner should not keep it.
 #pragma once
 
 #include <windows.h>
@@ -24,8 +25,11 @@ class CChannelSampler {
 public:
     // Source of the millisecond tick counter; tests substitute their own clock.
     using TickSource = DWORD(WINAPI*)();
+    // Creates the stop event (CreateEventA's contract); tests substitute one that fails.
+    using EventCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
 
-    explicit CChannelSampler(TickSource tickSource = ::GetTickCount) noexcept;
+    explicit CChannelSampler(TickSource tickSource = ::GetTickCount,
+                             EventCreator createEvent = ::CreateEventA) noexcept;
     virtual ~CChannelSampler();
 
     CChannelSampler(const CChannelSampler&) = delete;
@@ -42,7 +46,11 @@ public:
     // TRUE while a thread handle is held, also when the thread has already ended on its own.
     BOOL IsRunning() const noexcept { return ThreadHandle.valid() ? TRUE : FALSE; }
 
-    // Opens the port lock and creates the sampling thread; FALSE when running or on failure.
+    // S_OK, or the error that kept the constructor from creating the stop event.
+    HRESULT SetupResult() const noexcept { return setupResult_; }
+
+    // Opens the port lock and creates the sampling thread; FALSE when running, when the set-up
+    // failed, or on failure.
     BOOL Start() noexcept;
     // Ends the sampling thread and gives up the port lock handle; a no-op on an idle sampler apart
     // from closing a port lock handle that a failed Start left open.
@@ -74,6 +82,7 @@ private:
     base::UniqueEvent PortLockEvent;
 
     const TickSource tick_;
+    HRESULT setupResult_ = S_OK;
     // Set by Stop before it signals StopEvent; lets the status poll see the request without a
     // kernel call per poll.
     std::atomic<bool> stopRequested_{false};

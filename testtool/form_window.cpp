@@ -152,7 +152,7 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
         }
         for (int t = 0; t < 2; ++t) timers_[t] = std::make_unique<WindowTimer>(hwnd, kTimerIds[t]);
     } catch (...) {
-        return E_OUTOFMEMORY;
+        return base::HResultFromCaughtException();
     }
     return S_OK;
 }

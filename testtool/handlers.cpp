@@ -12,13 +12,10 @@ namespace {
 
 // The catch-all every handler runs under.
 template <typename Body>
-HRESULT RunHandler(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+HRESULT RunHandler(Body&& body) noexcept try {
+    return body();
 }
+CATCH_RETURN()
 
 }  // namespace
 

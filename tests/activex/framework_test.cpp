@@ -6,6 +6,7 @@
 #include <ocidl.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "activex/object.h"
 #include "activex/property_exchange.h"
 #include "base/com_ptr.h"
+#include "base/hresult.h"
 
 namespace {
 
@@ -115,6 +117,93 @@ TEST(FrameworkModule, ExitFromALiveProcessRunsTheCleanupsInReverse) {
     EXPECT_EQ((std::vector<int>{2, 1}), g_cleanups);
     module.Exit(false);
     EXPECT_EQ(2u, g_cleanups.size()) << "only once";
+}
+
+// --- creation with a set-up that can fail --------------------------------------------------------
+
+namespace {
+
+std::vector<std::string> g_gadgetCalls;
+
+// Records its set-up, its first QueryInterface and its destruction; its set-up gives what it is told.
+class Gadget final : public activex::ObjectBase, public IPersist {
+public:
+    explicit Gadget(HRESULT setup) noexcept : setup_(setup) {}
+    ~Gadget() override { g_gadgetCalls.push_back("destroyed"); }
+    static const activex::InterfaceEntry<Gadget>* Interfaces(size_t* count) noexcept {
+        static const activex::InterfaceEntry<Gadget> table[] = {ACTIVEX_INTERFACE(Gadget, IPersist)};
+        *count = 1;
+        return table;
+    }
+    HRESULT FinalConstruct() noexcept {
+        g_gadgetCalls.push_back("FinalConstruct");
+        return setup_;
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        g_gadgetCalls.push_back("QueryInterface");
+        size_t count = 0;
+        const activex::InterfaceEntry<Gadget>* table = Interfaces(&count);
+        return activex::QueryFromTable<Gadget>(this, table, count, riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return ReleaseImpl(); }
+    STDMETHODIMP GetClassID(CLSID* clsid) noexcept override {
+        *clsid = kSecond;
+        return S_OK;
+    }
+
+private:
+    const HRESULT setup_;
+};
+
+void* const kUntouched = reinterpret_cast<void*>(0x1234);
+
+}  // namespace
+
+TEST(FrameworkCreation, SetUpRunsBeforeTheFirstQueryInterface) {
+    g_gadgetCalls.clear();
+    void* out = kUntouched;
+    ASSERT_EQ(S_OK, activex::CreateObject<Gadget>(IID_IPersist, &out, S_OK));
+    ASSERT_NE(nullptr, out);
+    EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "QueryInterface"}), g_gadgetCalls);
+    EXPECT_EQ(1, activex::Module::ObjectCount());
+    static_cast<IPersist*>(out)->Release();
+    EXPECT_EQ(0, activex::Module::ObjectCount());
+}
+
+TEST(FrameworkCreation, FailedSetUpIsTheCreatorsErrorAndFreesTheObject) {
+    for (HRESULT failure : {E_OUTOFMEMORY, HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), E_ACCESSDENIED}) {
+        g_gadgetCalls.clear();
+        void* out = kUntouched;
+        EXPECT_EQ(failure, activex::CreateObject<Gadget>(IID_IPersist, &out, failure));
+        EXPECT_EQ(nullptr, out);
+        EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "destroyed"}), g_gadgetCalls)
+            << "no interface is handed out of an object that failed its set-up";
+        EXPECT_EQ(0, activex::Module::ObjectCount());
+    }
+    g_gadgetCalls.clear();
+    void* out = kUntouched;
+    EXPECT_EQ(E_NOINTERFACE, activex::CreateObject<Gadget>(IID_IStream, &out, S_OK));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "QueryInterface", "destroyed"}), g_gadgetCalls);
+}
+
+namespace {
+
+template <class Throw>
+HRESULT Guarded(Throw&& body) noexcept try {
+    body();
+    return S_OK;
+}
+CATCH_RETURN()
+
+}  // namespace
+
+TEST(FrameworkCreation, CaughtExceptionsMapToOneHresultEach) {
+    EXPECT_EQ(S_OK, Guarded([] {}));
+    EXPECT_EQ(E_OUTOFMEMORY, Guarded([] { throw std::bad_alloc(); }));
+    EXPECT_EQ(E_UNEXPECTED, Guarded([] { throw std::length_error("too long"); }));
+    EXPECT_EQ(E_UNEXPECTED, Guarded([] { throw 42; }));
 }
 
 // --- property exchange ---------------------------------------------------------------------------

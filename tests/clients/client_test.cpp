@@ -20,6 +20,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/clients/board_log.h"
+#include "tests/support/fail_fast.h"
 #include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 #include "vandrel_h.h"
@@ -34,6 +35,8 @@ constexpr wchar_t kBoards[] =
     L"356:words=0x1234/0x8001/0x7FFE/0xFFFF/0/0/0/0;"
     L"370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000";
 constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+// Longer than any test here takes on a loaded machine (each child process has a shorter bound).
+const bool kWatched = WatchEveryTest(90000);
 
 std::wstring OcxPath() { return BinFolder() + L"Vandrel.ocx"; }
 
@@ -43,9 +46,12 @@ ProcessResult Regsvr32(const std::wstring& flags) {
     return RunProcess(SystemTool(L"regsvr32.exe") + L" " + flags + L" " + Quoted(OcxPath()), 60000);
 }
 
-ProcessResult Cscript(const std::wstring& script, const std::wstring& args = L"") {
-    return RunProcess(SystemTool(L"cscript.exe") + L" //nologo " + Quoted(BinFolder() + L"scripts\\" + script) + L" " + args,
-                      60000, {{L"DIRECTPORT_SIM", kBoards}});
+// Script clients stop the control before they end: a stop that never returns shows as a time-out
+// of its own here, well before the test program's.
+ProcessResult Cscript(const std::wstring& script, const std::wstring& args = L"", DWORD timeoutMs = 20000) {
+    return RunProcess(SystemTool(L"cscript.exe") + L" //nologo " + Quoted(BinFolder() + L"scripts\\" + script) +
+                          L" " + args,
+                      timeoutMs, {{L"DIRECTPORT_SIM", kBoards}});
 }
 
 std::string Join(const std::vector<std::string>& lines) {
@@ -354,7 +360,7 @@ TEST_F(Clients, CppClientByDispidOnly) {
     EXPECT_EQ(32767, channel(-1));
 
     base::Variant none;
-    EXPECT_EQ(S_OK, Call(d.get(), 5, DISPATCH_METHOD, nullptr, none.ptr()));
+    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_EQ(S_OK, Call(d.get(), 5, DISPATCH_METHOD, nullptr, none.ptr())); });
     EXPECT_EQ(VT_EMPTY, none.vt());
 }
 
@@ -439,8 +445,8 @@ TEST_F(Clients, TwoScriptProcessesTakeTurnsAtTheBoard) {
         }
     });
     ProcessResult results[2];
-    std::thread first([&] { results[0] = Cscript(L"take_turns.vbs", Quoted(logs[0]) + L" 5"); });
-    std::thread second([&] { results[1] = Cscript(L"take_turns.vbs", Quoted(logs[1]) + L" 5"); });
+    std::thread first([&] { results[0] = Cscript(L"take_turns.vbs", Quoted(logs[0]) + L" 5", 30000); });
+    std::thread second([&] { results[1] = Cscript(L"take_turns.vbs", Quoted(logs[1]) + L" 5", 30000); });
     first.join();
     second.join();
     done = true;
@@ -481,7 +487,7 @@ TEST_F(Clients, TwoScriptProcessesTakeTurnsAtTheBoard) {
 // --- vandrel-monitor against the control ---------------------------------------------------------
 
 ProcessResult Monitor(const std::wstring& args) {
-    return RunProcess(Quoted(BinFolder() + L"vandrel-monitor.exe") + L" " + args, 60000,
+    return RunProcess(Quoted(BinFolder() + L"vandrel-monitor.exe") + L" " + args, 20000,
                       {{L"DIRECTPORT_SIM", kBoards}});
 }
 

@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "activex/module.h"
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "control/vandrel_ctrl.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
@@ -37,6 +39,8 @@ namespace {
 constexpr char kWordsBoard[] = "356:words=0x0000/0x7FFE/0x7FFF/0x8000/0x8001/0xFFFF/0x1234/0x9234";
 constexpr SHORT kWordsValues[8] = {0, 32766, 32767, 0, -1, -32767, 4660, -4660};
 constexpr int kLog = 200000;
+// Longer than any test of this program takes on a loaded machine; a test that runs longer is hung.
+const bool kWatched = testsupport::WatchEveryTest(60000);
 
 // Threads that read the board, in the order of their first read.
 std::vector<DWORD> ReadingThreads() {
@@ -55,10 +59,13 @@ void ExpectSettings(IDispatch* ctrl, LONG interval, LONG address, LONG channels)
     EXPECT_EQ(channels, GetLong(ctrl, kChannelNumber));
 }
 
+// Another interface of the control; the test ends when it has none, since the next step uses it.
 template <class T>
 ComPtr<T> As(IUnknown* unknown) {
     ComPtr<T> out;
-    EXPECT_EQ(S_OK, unknown->QueryInterface(__uuidof(T), out.put_void()));
+    if (!unknown) testsupport::EndTest("no object to ask for an interface");
+    const HRESULT hr = unknown->QueryInterface(__uuidof(T), out.put_void());
+    if (hr != S_OK || !out) testsupport::EndTest("QueryInterface for a control interface failed");
     return out;
 }
 
@@ -292,7 +299,7 @@ namespace {
 
 ComPtr<IStream> NewStream() {
     ComPtr<IStream> stream;
-    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()))) testsupport::EndTest("no memory stream");
     return stream;
 }
 
@@ -340,6 +347,10 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
+        if (!name || !var) {
+            ADD_FAILURE() << "IPropertyBag::Read without a name or a value";
+            return E_POINTER;
+        }
         for (const Entry& e : readable) {
             if (e.name != name) continue;
             ::VariantClear(var);
@@ -355,6 +366,10 @@ public:
         return E_INVALIDARG;
     }
     STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override {
+        if (!name || !var) {
+            ADD_FAILURE() << "IPropertyBag::Write without a name or a value";
+            return E_POINTER;
+        }
         written.push_back({name, var->vt, var->vt == VT_I4 ? var->lVal : 0, {}});
         return S_OK;
     }
@@ -374,7 +389,7 @@ TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
     EXPECT_EQ(S_OK, persist->GetSizeMax(&max));
     EXPECT_EQ(16u, max.QuadPart);
     auto stream = NewStream();
-    EXPECT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+    ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
     const std::vector<BYTE> expected = {0x00, 0x00, 0x01, 0x00, 0xD2, 0x04, 0x00, 0x00,
                                         0x37, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(expected, StreamBytes(stream.get()));
@@ -396,7 +411,7 @@ TEST(ControlPersistence, LoadKeepsTheSettingsOfARunningControlAndInitNewToo) {
     EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     auto stream = NewStream();
-    EXPECT_EQ(S_OK, As<IPersistStreamInit>(CreateControl().get())->Save(stream.get(), TRUE));
+    ASSERT_EQ(S_OK, As<IPersistStreamInit>(CreateControl().get())->Save(stream.get(), TRUE));
     Rewind(stream.get());
     EXPECT_EQ(S_OK, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
     EXPECT_EQ(S_OK, As<IPersistStreamInit>(ctrl.get())->InitNew());
@@ -419,7 +434,7 @@ TEST(ControlPersistence, PropertyBagRoundTrip) {
     SIZEL size = {2000, 1000};
     As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
     FakeBag bag;
-    EXPECT_EQ(S_OK, As<IPersistPropertyBag>(ctrl.get())->Save(&bag, TRUE, TRUE));
+    ASSERT_EQ(S_OK, As<IPersistPropertyBag>(ctrl.get())->Save(&bag, TRUE, TRUE));
     ASSERT_EQ(4u, bag.written.size());
     const wchar_t* names[] = {L"_Version", L"_ExtentX", L"_ExtentY", L"_StockProps"};
     const LONG values[] = {0x10000, 2000, 1000, 0};
@@ -454,7 +469,7 @@ TEST(ControlPersistence, StorageRoundTrip) {
     SIZEL size = {777, 333};
     As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
     auto persist = As<IPersistStorage>(ctrl.get());
-    EXPECT_EQ(S_OK, persist->Save(storage.get(), TRUE));
+    ASSERT_EQ(S_OK, persist->Save(storage.get(), TRUE));
     EXPECT_EQ(S_OK, persist->SaveCompleted(nullptr));
 
     auto loaded = CreateControl();
@@ -501,48 +516,75 @@ constexpr DWORD Rgb(BYTE r, BYTE g, BYTE b) { return (r << 16) | (g << 8) | b; }
 
 }  // namespace
 
-TEST(ControlDrawing, PaintsThePictureAtTheOriginWhateverTheBounds) {
+// Where a container asks for the picture: the bounds in the DC's logical units, and the DC's own
+// viewport origin (a snapshot of a whole form moves it). Where the picture lands on the canvas.
+struct DrawCase {
+    const char* what;
+    RECTL bounds;
+    POINT viewportOrigin;
+    RECT expected;  // canvas pixels painted
+};
+
+class ControlDrawing : public testing::TestWithParam<DrawCase> {};
+
+TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
+    const DrawCase& c = GetParam();
     auto ctrl = CreateControl();
     auto view = As<IViewObject2>(ctrl.get());
+    ASSERT_TRUE(view);
     Canvas canvas;
-    const RECTL bounds = {50, 50, 150, 150};
-    EXPECT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds, nullptr,
+    ::SetViewportOrgEx(canvas.dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
+    ASSERT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds, nullptr,
                                nullptr, 0));
 
-    // The reference: bitmap 201 of the module, copied at its own size.
+    // The reference: bitmap 201 of the module, copied at its own size to where it belongs.
     base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(201)));
     ASSERT_TRUE(picture);
     BITMAP info = {};
     ::GetObjectW(picture.get(), sizeof info, &info);
-    EXPECT_EQ(32, info.bmWidth);
-    EXPECT_EQ(21, info.bmHeight);
+    ASSERT_EQ(32, info.bmWidth);
+    ASSERT_EQ(21, info.bmHeight);
     Canvas expected;
     base::UniqueMemoryDc source(::CreateCompatibleDC(nullptr));
     ::SelectObject(source.get(), picture.get());
-    ::BitBlt(expected.dc(), 0, 0, 32, 21, source.get(), 0, 0, SRCCOPY);
+    const RECT& e = c.expected;
+    ::BitBlt(expected.dc(), e.left, e.top, e.right - e.left, e.bottom - e.top, source.get(), 0, 0, SRCCOPY);
 
     int differing = 0;
     for (int y = 0; y < Canvas::kSize; ++y) {
         for (int x = 0; x < Canvas::kSize; ++x) {
-            const bool inside = x < 32 && y < 21;
-            if (canvas.At(x, y) != expected.At(x, y)) ++differing;
+            const bool inside = x >= e.left && x < e.right && y >= e.top && y < e.bottom;
+            if (inside && canvas.At(x, y) != expected.At(x, y)) ++differing;
             if (!inside) {
-                ASSERT_EQ(Canvas::kSentinel, canvas.At(x, y)) << x << "," << y << " painted";
+                ASSERT_EQ(Canvas::kSentinel, canvas.At(x, y)) << c.what << ": " << x << "," << y << " painted";
             }
         }
     }
-    EXPECT_EQ(0, differing);
-    // A few pixels of the card: board, red edge, bright green top, yellow connector, bracket.
-    EXPECT_EQ(Rgb(0x00, 0x80, 0x00), canvas.At(3, 3));
-    EXPECT_EQ(Rgb(0xFF, 0x00, 0x00), canvas.At(1, 5));
-    EXPECT_EQ(Rgb(0x00, 0xFF, 0x00), canvas.At(10, 2));
-    EXPECT_EQ(Rgb(0xFF, 0xFF, 0x00), canvas.At(5, 16));
-    EXPECT_EQ(Rgb(0x00, 0x00, 0x00), canvas.At(8, 16));
-    EXPECT_EQ(Rgb(0x80, 0x80, 0x80), canvas.At(29, 10));
-    EXPECT_EQ(Rgb(0xC0, 0xC0, 0xC0), canvas.At(31, 20));
+    EXPECT_EQ(0, differing) << c.what;
+    // A few pixels of the card, relative to its corner: board, red edge, bright green top.
+    if (e.right - e.left == 32 && e.bottom - e.top == 21) {
+        EXPECT_EQ(Rgb(0x00, 0x80, 0x00), canvas.At(e.left + 3, e.top + 3)) << c.what;
+        EXPECT_EQ(Rgb(0xFF, 0x00, 0x00), canvas.At(e.left + 1, e.top + 5)) << c.what;
+        EXPECT_EQ(Rgb(0x00, 0xFF, 0x00), canvas.At(e.left + 10, e.top + 2)) << c.what;
+        EXPECT_EQ(Rgb(0xFF, 0xFF, 0x00), canvas.At(e.left + 5, e.top + 16)) << c.what;
+        EXPECT_EQ(Rgb(0x00, 0x00, 0x00), canvas.At(e.left + 8, e.top + 16)) << c.what;
+        EXPECT_EQ(Rgb(0x80, 0x80, 0x80), canvas.At(e.left + 29, e.top + 10)) << c.what;
+        EXPECT_EQ(Rgb(0xC0, 0xC0, 0xC0), canvas.At(e.left + 31, e.top + 20)) << c.what;
+    }
 }
 
-TEST(ControlDrawing, RefusesWhatItCannotDraw) {
+INSTANTIATE_TEST_SUITE_P(
+    Control, ControlDrawing,
+    testing::Values(
+        DrawCase{"its own window", {0, 0, 100, 100}, {0, 0}, {0, 0, 32, 21}},
+        DrawCase{"a form snapshot", {50, 50, 150, 150}, {0, 0}, {50, 50, 82, 71}},
+        DrawCase{"exactly its size", {17, 40, 49, 61}, {0, 0}, {17, 40, 49, 61}},
+        DrawCase{"a printed page whose origin moved", {30, 30, 130, 130}, {-10, 5}, {20, 35, 52, 56}},
+        DrawCase{"bounds smaller than the picture", {10, 60, 26, 70}, {0, 0}, {10, 60, 26, 70}},
+        DrawCase{"empty bounds", {40, 40, 40, 90}, {0, 0}, {0, 0, 0, 0}},
+        DrawCase{"inverted bounds", {60, 60, 20, 20}, {0, 0}, {0, 0, 0, 0}}));
+
+TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
     auto ctrl = CreateControl();
     auto view = As<IViewObject2>(ctrl.get());
     Canvas canvas;
@@ -558,6 +600,29 @@ TEST(ControlDrawing, RefusesWhatItCannotDraw) {
 
 // --- lifetime ------------------------------------------------------------------------------------
 
+namespace {
+
+HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+    ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return nullptr;
+}
+
+}  // namespace
+
+// The control class itself, linked into this program: its sampler's set-up can be made to fail.
+TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
+    const LONG before = activex::Module::ObjectCount();
+    void* out = reinterpret_cast<void*>(0x1234);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
+              activex::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, &NoEventLeft));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(before, activex::Module::ObjectCount()) << "the failed control was freed";
+
+    ComPtr<IDispatch> ctrl;
+    ASSERT_EQ(S_OK, activex::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
+    EXPECT_EQ(before + 1, activex::Module::ObjectCount());
+}
+
 TEST(ControlLifetime, DestroyingARunningControlEndsItsThreadFirst) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
@@ -566,7 +631,7 @@ TEST(ControlLifetime, DestroyingARunningControlEndsItsThreadFirst) {
     const DWORD tid = ReadingThreads()[0];
     base::UniqueThread thread(::OpenThread(SYNCHRONIZE, FALSE, tid));
     ASSERT_TRUE(thread);
-    ctrl.reset();  // the last reference
+    testsupport::WithinMs(testsupport::kStopLimitMs, "releasing a running control", [&] { ctrl.reset(); });
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 0)) << "thread still running after release";
     EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
 }

@@ -7,6 +7,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 #include "base/com_ptr.h"
 #include "base/variant.h"
+#include "tests/support/fail_fast.h"
 
 namespace testsupport {
 
@@ -55,13 +57,18 @@ public:
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const { return getClassObject_(clsid, riid, ppv); }
     HRESULT CanUnloadNow() const { return canUnloadNow_(); }
 
+    // A new object; the test ends when there is none, since everything after would use it.
     template <class T>
     base::ComPtr<T> Create(REFCLSID clsid) const {
         base::ComPtr<IClassFactory> factory;
         base::ComPtr<T> object;
-        EXPECT_EQ(S_OK, GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
-        if (factory) {
-            EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(T), object.put_void()));
+        HRESULT hr = GetClassObject(clsid, IID_IClassFactory, factory.put_void());
+        if (SUCCEEDED(hr)) hr = factory->CreateInstance(nullptr, __uuidof(T), object.put_void());
+        if (FAILED(hr) || !object) {
+            char text[64];
+            std::snprintf(text, sizeof text, "creating an object of Vandrel.ocx failed, hr 0x%08lX",
+                          static_cast<unsigned long>(hr));
+            EndTest(text);
         }
         return object;
     }
@@ -140,9 +147,10 @@ inline VARIANT_BOOL Start(IDispatch* d) {
     return v.get().boolVal;
 }
 
+// Under a watchdog: a stop request that never reaches the sampler ends the program in seconds.
 inline void Stop(IDispatch* d) {
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(d, kStop, DISPATCH_METHOD, {}, v.ptr()));
+    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_EQ(S_OK, Invoke(d, kStop, DISPATCH_METHOD, {}, v.ptr())); });
     EXPECT_EQ(VT_EMPTY, v.vt());
 }
 

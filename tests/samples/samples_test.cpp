@@ -212,7 +212,7 @@ TEST_F(Samples, MissingDirectPortIsModuleNotFound) {
         << cpp.err;
 
     // regsvr32 meets the same failure when it loads the module.
-    const ProcessResult again = RunProcess(L"regsvr32.exe /s " + Quoted(folder + L"Vandrel.ocx"));
+    const ProcessResult again = RunProcess(SystemTool(L"regsvr32.exe") + L" /s " + Quoted(folder + L"Vandrel.ocx"));
     EXPECT_NE(0u, again.exitCode);
 
     for (const wchar_t* file : {L"Vandrel.ocx", L"vandrel-readings.exe"}) ::DeleteFileW((folder + file).c_str());
