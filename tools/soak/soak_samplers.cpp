@@ -147,6 +147,7 @@ int RunSamplers(double minutes) {
     }
     std::sort(cycles.begin(), cycles.end(), [](const Cycle& x, const Cycle& y) { return x.firstUs < y.firstUs; });
 
+    const LONGLONG startUs = cycles.empty() ? 0 : cycles.front().firstUs;
     int overlaps = 0, timedOut = 0;
     LONGLONG reach = -1, reachFirst = -1;
     int reachSampler = -1;
@@ -156,11 +157,16 @@ int RunSamplers(double minutes) {
     for (const Cycle& c : cycles) {
         if (reachSampler >= 0 && reachSampler != c.sampler && c.firstUs <= reach) {
             // The later sampler had waited at most its interval before it began.
-            if (c.firstUs - reachFirst >= samplers[static_cast<size_t>(c.sampler)].interval * 1000LL) {
+            const bool late = c.firstUs - reachFirst >= samplers[static_cast<size_t>(c.sampler)].interval * 1000LL;
+            if (late) {
                 ++timedOut;
             } else {
                 ++overlaps;
             }
+            // The details for whoever looks into a failed row (scripts/soak keeps only stdout).
+            std::fprintf(stderr, "overlap at +%.3f s: sampler %d (cycle %d, %.2f ms) began during sampler %d's cycle%s\n",
+                         (c.firstUs - startUs) / 1e6, c.sampler, perSampler[static_cast<size_t>(c.sampler)] + 1,
+                         (c.lastUs - c.firstUs) / 1000.0, reachSampler, late ? " after its time-out" : "");
         }
         if (c.lastUs > reach) {
             reach = c.lastUs;
