@@ -1,66 +1,17 @@
 // The trace under a sampler at Interval 1, the fastest a host can set, with the log file held
 // open by another process: the writer cannot open the log and drains to the console alone. The
-// queue must stay within its bound, every post must be written or counted as dropped, and the
+// queue must stay within its bound, the writer must catch up once the sampler stops, and the
 // memory must stay flat once the queue is full.
-//
-// The trace's queue is watched through two link-time wrappers (--wrap in CMakeLists.txt) around
-// the calls the trace makes to it: Push counts posts, PopFront counts written entries and adds up
-// the counts of the drop lines. Push runs on the posting threads, PopFront on the writer.
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
 #include "trace/trace.h"
-#include "trace/trace_queue.h"
 #include "tools/soak/soak.h"
-
-namespace {
-
-// The queue's members are thiscall functions on i686; the wrappers must take this the same way.
-#if defined(__i386__)
-#define SOAK_THISCALL __attribute__((thiscall))
-#else
-#define SOAK_THISCALL
-#endif
-
-std::atomic<uint64_t> g_pushes{0};
-std::atomic<uint64_t> g_written{0};
-std::atomic<uint64_t> g_dropLines{0};
-std::atomic<uint64_t> g_droppedReported{0};
-
-}  // namespace
-
-// The definitions the linker puts in place of the queue's members; the __real_ names are the
-// members themselves.
-extern "C" {
-bool SOAK_THISCALL __real__ZN5trace5Queue4PushEPNS_5EntryE(trace::Queue* queue, trace::Entry* entry) noexcept;
-void SOAK_THISCALL __real__ZN5trace5Queue8PopFrontEv(trace::Queue* queue) noexcept;
-
-bool SOAK_THISCALL __wrap__ZN5trace5Queue4PushEPNS_5EntryE(trace::Queue* queue, trace::Entry* entry) noexcept {
-    g_pushes.fetch_add(1, std::memory_order_relaxed);
-    return __real__ZN5trace5Queue4PushEPNS_5EntryE(queue, entry);
-}
-
-void SOAK_THISCALL __wrap__ZN5trace5Queue8PopFrontEv(trace::Queue* queue) noexcept {
-    if (const trace::Entry* front = queue->Front()) {
-        unsigned long long dropped = 0;
-        if (front->attribute == trace::Queue::kDropLineAttribute &&
-            std::sscanf(front->text, "\n*** %llu trace messages dropped ***", &dropped) == 1) {
-            g_dropLines.fetch_add(1, std::memory_order_relaxed);
-            g_droppedReported.fetch_add(dropped, std::memory_order_relaxed);
-        } else {
-            g_written.fetch_add(1, std::memory_order_relaxed);
-        }
-    }
-    __real__ZN5trace5Queue8PopFrontEv(queue);
-}
-}
 
 namespace soak {
 namespace {
@@ -146,25 +97,15 @@ int RunTrace(double minutes) {
         const Usage end = MeasureUsage();
         peak.privateBytes = std::max(peak.privateBytes, end.privateBytes);
 
-        const uint64_t posts = g_pushes.load();
-        const uint64_t written = g_written.load();
-        const uint64_t dropped = g_droppedReported.load();
         const int64_t growth = static_cast<int64_t>(peak.privateBytes) - static_cast<int64_t>(settled.privateBytes);
         // The full queue's entries, a few dozen bytes each, and room for the heap's own growth.
         const int64_t memoryLimit = 16 * 1024 * 1024;
         const std::string span = std::to_string(static_cast<int>(minutes * 60)) + " s";
-        const double rate = static_cast<double>(written) / ((static_cast<double>(totalMs) / 1000) + drainSeconds);
-        char rateText[32];
-        std::snprintf(rateText, sizeof rateText, "%.0f", rate);
         const Row rows[] = {
             {"Interval 1 with trace, log held: sampler started, log held", started && held ? "yes" : "no", "yes",
              started && held},
             {"Interval 1 with trace: longest trace queue in " + span, Number(longest),
              "<= " + Number(kQueueBound + 1), longest <= kQueueBound + 1},
-            {"Interval 1 with trace: posts " + Number(posts) + ", written " + Number(written),
-             Number(dropped) + " dropped", "posts - written", drained && posts > 0 && written + dropped == posts},
-            {"Interval 1 with trace: drop lines; writer " + std::string(rateText) + " messages/s",
-             Number(g_dropLines.load()), "some, if dropped", (dropped == 0) == (g_dropLines.load() == 0)},
             {"Interval 1 with trace: queue drained after Stop", drained ? std::to_string(drainSeconds) + " s" : "no",
              "<= 30 min", drained},
             {"Interval 1 with trace: private bytes, peak after the first tenth", Bytes(growth), "<= +16.0 MiB",
