@@ -213,6 +213,15 @@ void FormWindow::KeepFocusAfterClick(HWND clicked) noexcept {
     if (HWND next = ::GetNextDlgTabItem(hwnd_, clicked, FALSE)) ::SetFocus(next);
 }
 
+int FormWindow::FocusedButtonId() const noexcept {
+    HWND focus = ::GetFocus();
+    if (!focus || ::GetParent(focus) != hwnd_ || !::IsWindowEnabled(focus)) return 0;
+    const int id = ::GetDlgCtrlID(focus);
+    ButtonArray array;
+    int index = 0;
+    return ButtonFromId(id, &array, &index) ? id : 0;
+}
+
 // Keeps the keyboard focus on the form's controls across deactivation, as dialogs do.
 void FormWindow::OnActivate(bool active) noexcept {
     if (!active) {
@@ -248,6 +257,12 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
             }
             break;
         }
+        case DM_GETDEFID:
+            // The dialog keys of the message loop ask this when Enter is pressed: the focused
+            // button is the default one, as a dialog makes it, so Enter presses it. Without one
+            // (the focus in a box) Enter presses nothing.
+            if (const int id = FocusedButtonId()) return MAKELRESULT(id, DC_HASDEFID);
+            return 0;
         case WM_TIMER:
             for (int t = 0; t < 2; ++t) {
                 if (wParam == kTimerIds[t]) {

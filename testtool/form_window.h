@@ -80,6 +80,8 @@ private:
     void Paint() noexcept;
     void OnActivate(bool active) noexcept;
     void KeepFocusAfterClick(HWND clicked) noexcept;
+    // The child-window identifier of the enabled button that has the focus, or 0.
+    int FocusedButtonId() const noexcept;
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
@@ -96,8 +98,8 @@ private:
     std::unique_ptr<WindowTimer> timers_[2];
 };
 
-// Runs the message loop until WM_QUIT, with Tab and Shift+Tab moving between the controls of
-// form; returns WM_QUIT's exit code.
+// Runs the message loop until WM_QUIT, with the dialog keys on form: Tab and Shift+Tab move
+// between its controls, Space and Enter press the focused button. Returns WM_QUIT's exit code.
 int RunMessageLoop(HWND form) noexcept;
 
 }  // namespace mirelo

@@ -71,4 +71,20 @@ RECT ClientRectOnScreen(HWND form) noexcept {
     return r;
 }
 
+HWND FocusedWindow(HWND form) noexcept {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(form, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool PressKey(HWND form, UINT virtualKey) noexcept {
+    HWND focus = FocusedWindow(form);
+    if (!focus || (focus != form && !::IsChild(form, focus))) return false;
+    const UINT scan = ::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    const LPARAM down = 1 | static_cast<LPARAM>(scan) << 16;
+    const LPARAM up = down | static_cast<LPARAM>(0xC0000000u);
+    return ::PostMessageW(focus, WM_KEYDOWN, virtualKey, down) && ::PostMessageW(focus, WM_KEYUP, virtualKey, up);
+}
+
 }  // namespace mirelo::remote

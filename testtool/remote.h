@@ -32,4 +32,12 @@ bool SetText(HWND form, ControlArray array, int index, const std::wstring& text)
 // The form's client area in screen coordinates.
 RECT ClientRectOnScreen(HWND form) noexcept;
 
+// The window that has the keyboard focus on the form's thread, or null.
+HWND FocusedWindow(HWND form) noexcept;
+
+// A key pressed and released on the focused window, as the keyboard delivers it: WM_KEYDOWN and
+// WM_KEYUP posted to that window's queue, so that they pass through the form's message loop (its
+// dialog keys, TranslateMessage) like typed keys. False when no window of the form has the focus.
+bool PressKey(HWND form, UINT virtualKey) noexcept;
+
 }  // namespace mirelo::remote

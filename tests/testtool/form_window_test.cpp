@@ -1,11 +1,14 @@
 // The form's window as Mirelo shows it: window, controls, texts, positions and sizes by the
 // screen's DPI, states, font, lines and tab order; the form operations the handlers use; clicks
 // and ticks reaching the handlers. Also the program file's version block and icon. Needs a
-// display (scripts/test runs a private Xvfb).
+// display (scripts/test runs a private Xvfb). The checks that depend on the DPI run again in a
+// child process at 120 and 144 DPI (FormAtScreenDpi): at 96 DPI twips convert to whole pixels
+// almost everywhere, so no rounding or scaling fault would show.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,7 +16,9 @@
 
 #include "tests/support/deliverables.h"
 #include "testtool/form_window.h"
+#include "tests/support/child_process.h"
 #include "tests/support/window_text.h"
+#include "tests/testtool/screen_dpi.h"
 
 namespace {
 
@@ -37,6 +42,13 @@ int DpiY() {
     return dpi;
 }
 int X(int twips) { return ::MulDiv(twips, DpiX(), 1440); }
+
+// Set in a child process that FormAtScreenDpi started at another DPI: the DPI it must run at.
+constexpr char kExpectedDpiVariable[] = "MIRELO_EXPECTED_DPI";
+int ExpectedDpi() {
+    const char* value = std::getenv(kExpectedDpiVariable);
+    return value ? std::atoi(value) : 0;
+}
 int Y(int twips) { return ::MulDiv(twips, DpiY(), 1440); }
 
 
@@ -64,6 +76,10 @@ protected:
     void SetUp() override {
         ASSERT_EQ(mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, false, &form), S_OK);
         form->SetEvents(&events);
+        if (const int dpi = ExpectedDpi()) {
+            ASSERT_EQ(form->dpiX(), dpi) << "the child did not start at the DPI its parent set";
+            ASSERT_EQ(form->dpiY(), dpi);
+        }
     }
     HWND Child(ControlArray a, int i) { return ::GetDlgItem(form->hwnd(), mirelo::ControlId(a, i)); }
     RECT RectInClient(HWND child) {
@@ -174,6 +190,84 @@ TEST_F(FormWindowTest, EveryControlWithItsTextPlaceSizeAndState) {
     EXPECT_EQ(lf.lfHeight, -::MulDiv(9, DpiY(), 72));
 }
 
+// The text a control must show whole, measured with the control's own font: every caption, the
+// boxes' first entries, and the widest reading a value box shows.
+std::wstring WidestText(HWND control) {
+    if (ClassOf(control) == L"Edit" && TextOf(control).empty()) return L"-32767";
+    return TextOf(control);
+}
+
+TEST_F(FormWindowTest, CaptionsAndReadingsFitTheirControls) {
+    const int edge = ::GetSystemMetrics(SM_CXEDGE);
+    for (HWND c = ::GetWindow(form->hwnd(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+        const std::wstring text = WidestText(c);
+        SCOPED_TRACE(ClassOf(c) + L" " + text);
+        HDC dc = ::GetDC(c);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(c, WM_GETFONT, 0, 0)));
+        SIZE size{};
+        ASSERT_TRUE(::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size));
+        ::SelectObject(dc, old);
+        ::ReleaseDC(c, dc);
+
+        RECT client;
+        ::GetClientRect(c, &client);
+        int room = client.right;
+        if (ClassOf(c) == L"Button") {
+            room -= 2 * (edge + 1);  // the raised edge and the focus rectangle inside it
+        } else if (ClassOf(c) == L"Edit") {
+            const LRESULT margins = ::SendMessageW(c, EM_GETMARGINS, 0, 0);
+            room -= LOWORD(margins) + HIWORD(margins);
+        }
+        EXPECT_LE(size.cx, room) << "text " << size.cx << " px wide, room for " << room;
+        EXPECT_LE(size.cy, client.bottom) << "text " << size.cy << " px high";
+    }
+}
+
+// A face the font mapper cannot serve draws boxes instead of characters: every character the form
+// shows must be a glyph of the font its controls use.
+TEST_F(FormWindowTest, EveryCharacterShownExistsInTheFormFont) {
+    HWND first = ::GetWindow(form->hwnd(), GW_CHILD);
+    ASSERT_NE(first, nullptr);
+    HDC dc = ::GetDC(form->hwnd());
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(first, WM_GETFONT, 0, 0)));
+    std::vector<std::wstring> texts = {TextOf(form->hwnd()), L"-0123456789"};
+    for (HWND c = first; c; c = ::GetWindow(c, GW_HWNDNEXT)) texts.push_back(TextOf(c));
+    for (const std::wstring& text : texts) {
+        std::vector<WORD> glyphs(text.size() + 1, 0);
+        ASSERT_EQ(::GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                                     GGI_MARK_NONEXISTING_GLYPHS),
+                  static_cast<DWORD>(text.size()));
+        for (size_t k = 0; k < text.size(); ++k) {
+            EXPECT_NE(glyphs[k], 0xFFFF) << "U+" << std::hex << static_cast<unsigned>(text[k]) << " of \""
+                                         << testing::PrintToString(text) << "\" has no glyph";
+        }
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(form->hwnd(), dc);
+}
+
+// The checks above and the places in twips, again in a child process started at a higher DPI,
+// where twips no longer convert to whole pixels and fonts grow: each place rounded once from its
+// twips, each caption still inside its control.
+class FormAtScreenDpi : public ::testing::TestWithParam<int> {};
+
+TEST_P(FormAtScreenDpi, KeepsPlacesInTwipsAndCaptionsFit) {
+    const std::string dpi = std::to_string(GetParam());
+    testsupport::ChildResult child;
+    {
+        testsupport::ScopedScreenDpi screen(static_cast<DWORD>(GetParam()));
+        ASSERT_TRUE(screen.set());
+        child = testsupport::RunSelf(
+            "--gtest_filter=FormWindowTest.WindowCaption*:FormWindowTest.EveryControl*:FormWindowTest.Captions*:"
+            "FormWindowTest.EveryCharacter*:FormWindowTest.LinesAre*",
+            kExpectedDpiVariable, dpi.c_str());
+    }
+    EXPECT_EQ(child.exitCode, 0u) << child.out;
+    EXPECT_NE(child.out.find("[  PASSED  ] 5 tests."), std::string::npos) << child.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(HigherDpi, FormAtScreenDpi, ::testing::Values(120, 144));
+
 TEST_F(FormWindowTest, TabOrderPassesOverDisabledButtons) {
     using A = ControlArray;
     std::vector<HWND> expected = {Child(A::DataInterval, 0), Child(A::ReadInterval, 0), Child(A::DataInterval, 1),
@@ -245,6 +339,24 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
         return;
     }
     FAIL() << "the form never stayed the active window";
+}
+
+// Enter as the keyboard delivers it, through the program's message loop: it presses the focused
+// button, and nothing when a box has the focus.
+TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
+    form->Show(SW_SHOW);
+    const auto enterOn = [&](HWND target) {
+        ::SetFocus(target);
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001u));
+        ::PostQuitMessage(0);
+        return mirelo::RunMessageLoop(form->hwnd());
+    };
+    EXPECT_EQ(enterOn(Child(ControlArray::ReadNum, 1)), 0);
+    EXPECT_EQ(enterOn(Child(ControlArray::DataNum, 1)), 0);
+    ASSERT_EQ(::GetFocus(), Child(ControlArray::DataNum, 1)) << "the form lost the focus";
+    ASSERT_EQ(events.clicks.size(), 1u);
+    EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::ReadNum, 1));
 }
 
 TEST_F(FormWindowTest, ElementsByArrayAndIndex) {

@@ -6,12 +6,14 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
 #include "testtool/remote.h"
 #include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
+#include "tests/testtool/screen_dpi.h"
 
 namespace {
 
@@ -72,7 +74,9 @@ protected:
         if (!wasRegistered_) testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /u /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"");
     }
 
-    void SetUp() override {
+    void SetUp() override { StartMirelo(); }
+
+    void StartMirelo() {
         ASSERT_EQ(registerCode_, 0u) << "regsvr32 Vandrel.ocx";
         std::wstring command = L"\"" + testsupport::BinFolder() + L"Mirelo.exe\"";
         std::vector<wchar_t> environment = testsupport::EnvironmentWith({{L"DIRECTPORT_SIM", kBoards}});
@@ -251,5 +255,85 @@ TEST_F(MireloEndToEnd, AddressAndIntervalEntriesReachTheRunningInstance) {
     EXPECT_TRUE(Enabled(ControlArray::Stop, 1));
     EXPECT_EQ(Values(0), std::vector<std::wstring>(8));
 }
+
+// The operator's keyboard, through Mirelo's own message loop: Tab walks the tab order from the
+// first box, Space and Enter press the focused button, and the focus goes on from a button that
+// disables itself.
+TEST_F(MireloEndToEnd, TabWalksTheFormAndSpaceAndEnterPressTheFocusedButton) {
+    using A = ControlArray;
+    const auto element = [&](A a, int i) { return remote::Element(form_, a, i); };
+    const auto focusBecomes = [&](HWND expected) {
+        return testsupport::WaitUntil([&] { return remote::FocusedWindow(form_) == expected; }, 3000);
+    };
+    const auto press = [&](UINT key) { return remote::PressKey(form_, key); };
+    ASSERT_TRUE(focusBecomes(element(A::DataInterval, 0))) << "a new form's focus is on its first box";
+
+    const std::pair<A, int> walk[] = {{A::ReadInterval, 0}, {A::DataInterval, 1}, {A::ReadInterval, 1},
+                                      {A::DataNum, 0},      {A::ReadNum, 0},      {A::DataNum, 1},
+                                      {A::ReadNum, 1},      {A::Start, 0}};
+    for (const auto& [a, i] : walk) {
+        ASSERT_TRUE(press(VK_TAB));
+        ASSERT_TRUE(focusBecomes(element(a, i))) << "Tab to " << mirelo::ArrayName(a) << i;
+    }
+
+    ASSERT_TRUE(press(VK_SPACE));
+    EXPECT_TRUE(ShowsWithin(0, kBoard370)) << "Space pressed Start";
+    EXPECT_FALSE(Enabled(A::Start, 0));
+    EXPECT_TRUE(focusBecomes(element(A::Stop, 0))) << "from Start on to its Stop";
+
+    ASSERT_TRUE(press(VK_RETURN));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return Enabled(A::Start, 0); }, 3000)) << "Enter pressed Stop";
+    EXPECT_FALSE(Enabled(A::Stop, 0));
+    EXPECT_TRUE(focusBecomes(element(A::Start, 1)));
+
+    ASSERT_TRUE(press(VK_RETURN));
+    EXPECT_TRUE(ShowsWithin(1, kBoard370)) << "Enter pressed the second Start";
+    EXPECT_TRUE(focusBecomes(element(A::Stop, 1)));
+    ASSERT_TRUE(press(VK_SPACE));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return Enabled(A::Start, 1); }, 3000)) << "Space pressed Stop";
+
+    // Enter in a box presses nothing: no button has the focus.
+    ASSERT_TRUE(focusBecomes(element(A::DataValue, 0)));
+    ASSERT_TRUE(press(VK_RETURN));
+    ::Sleep(300);
+    EXPECT_TRUE(Enabled(A::Start, 0));
+    EXPECT_TRUE(Enabled(A::Start, 1));
+    EXPECT_FALSE(Enabled(A::Stop, 0));
+    EXPECT_FALSE(Enabled(A::Stop, 1));
+}
+
+// Mirelo started at a higher screen DPI: the form and every control keep their places and sizes
+// in twips, each rounded once to the screen's pixels. The twips come from the layout table, whose
+// values the form's own test checks; the DPI of the prefix goes back once the form is up.
+class MireloAtScreenDpi : public MireloEndToEnd, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        testsupport::ScopedScreenDpi screen(static_cast<DWORD>(GetParam()));
+        ASSERT_TRUE(screen.set());
+        StartMirelo();
+    }
+    int Pixels(int twips) const { return ::MulDiv(twips, GetParam(), 1440); }
+};
+
+TEST_P(MireloAtScreenDpi, EveryControlKeepsItsPlaceInTwips) {
+    RECT client;
+    ::GetClientRect(form_, &client);
+    EXPECT_EQ(client.right, Pixels(6585));
+    EXPECT_EQ(client.bottom, Pixels(3840));
+    for (const mirelo::ControlLayout& c : mirelo::FormControls()) {
+        SCOPED_TRACE(std::wstring(mirelo::ArrayName(c.array)) + L"(" + std::to_wstring(c.index) + L")");
+        HWND element = remote::Element(form_, c.array, c.index);
+        ASSERT_NE(element, nullptr);
+        RECT r;
+        ::GetWindowRect(element, &r);
+        ::MapWindowPoints(nullptr, form_, reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(r.left, Pixels(c.left));
+        EXPECT_EQ(r.top, Pixels(c.top));
+        EXPECT_EQ(r.right - r.left, Pixels(c.width));
+        EXPECT_EQ(r.bottom - r.top, Pixels(c.height));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HigherDpi, MireloAtScreenDpi, ::testing::Values(120, 144));
 
 }  // namespace
