@@ -81,17 +81,28 @@ Set WithoutPaths(const Set& lines, const std::wstring& ocx) {
     return out;
 }
 
+// A key line without a value: "path".
+bool BareKey(const std::wstring& line) { return line.find(L" = ") == std::wstring::npos; }
+
+// Keys above ours ("wow6432node\\interface"): registration creates them where they are missing
+// and removal may take them when they are left empty; neither is ours.
+bool AboveOurs(const std::wstring& line) {
+    static const RegistrationKeys keys;
+    std::vector<std::wstring> ours = keys.Touched();
+    for (const auto& key : keys.Touched()) ours.push_back(L"wow6432node\\" + key);
+    return BareKey(line) && std::any_of(ours.begin(), ours.end(), [&](const std::wstring& key) {
+               return key.rfind(line + L"\\", 0) == 0;
+           });
+}
+
 // What changed in HKEY_CLASSES_ROOT since before, apart from the installer's own bookkeeping.
 Set Added(const Set& before) {
     Set out;
     for (const auto& l : Minus(ClassesRoot(), before)) {
-        if (l.rfind(L"installer", 0) != 0) out.insert(l);
+        if (l.rfind(L"installer", 0) != 0 && !AboveOurs(l)) out.insert(l);
     }
     return out;
 }
-
-// A key line without a value: "path".
-bool BareKey(const std::wstring& line) { return line.find(L" = ") == std::wstring::npos; }
 
 // The installer's empty folders of its bookkeeping ("installer\\products"), which it creates on
 // first use and keeps; what lies below them names a product.
@@ -156,7 +167,7 @@ protected:
         // Removal also takes empty keys above ours (this prefix's empty 32-bit CLSID and Interface
         // keys): put them back.
         for (const auto& line : Minus(before_, ClassesRoot())) {
-            if (BareKey(line)) SetKey(line, nullptr);
+            if (AboveOurs(line)) SetKey(line, nullptr);
         }
     }
 
@@ -165,12 +176,12 @@ protected:
     void ExpectNothingLeft(const std::wstring& tolerated = L"") {
         Set left;
         for (const auto& l : Minus(ClassesRoot(), before_)) {
-            if (!InstallerFolder(l) && (tolerated.empty() || Below(Set{l}, tolerated).empty())) left.insert(l);
+            if (!InstallerFolder(l) && !AboveOurs(l) && (tolerated.empty() || Below(Set{l}, tolerated).empty())) left.insert(l);
         }
         EXPECT_EQ(Set{}, left) << "left behind:\n" << Show(left);
         Set removed;
         for (const auto& l : Minus(before_, ClassesRoot())) {
-            if (!BareKey(l)) removed.insert(l);
+            if (!AboveOurs(l)) removed.insert(l);
         }
         EXPECT_EQ(Set{}, removed) << "removed:\n" << Show(removed);
         EXPECT_FALSE(Exists(x64Dir_));
