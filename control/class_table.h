@@ -1,5 +1,5 @@
 // The identities Vandrel.ocx registers its two classes with: read by the module's registration
-// (control/module.cpp) and by the installer generator (tools/wxsgen), which turn them into the
+// (control/module.cpp) and by the installer generator (control/wxsgen), which turn them into the
 // same registry rows (activex/class_rows.h). Constant data; any thread.
 #pragma once
 

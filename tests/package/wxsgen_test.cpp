@@ -10,7 +10,7 @@
 #include "activex/class_rows.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/run_process.h"
-#include "tools/wxsgen/wxsgen.h"
+#include "control/wxsgen/wxsgen.h"
 #include "vandrel_h.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/wxsgen/wxsgen.h"
+#include "control/wxsgen/wxsgen.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/wxsgen/wxsgen.h"
+#include "control/wxsgen/wxsgen.h"
 
 #include <oleauto.h>
 
