@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "activex/class_rows.h"
 #include "activex/registry_table.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
@@ -57,11 +58,12 @@ std::wstring ServerPath(HINSTANCE module) {
     return shortPath;
 }
 
-// The class's user type name from the module's strings; the CLSID text when it is missing.
-std::wstring TypeName(HINSTANCE module, UINT id, const wchar_t* clsidText) {
+// The class's user type name from the module's strings; empty when it is missing (the rows then
+// carry the CLSID text).
+std::wstring TypeName(HINSTANCE module, UINT id) {
     const wchar_t* text = nullptr;
     const int n = ::LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring(clsidText);
+    return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring();
 }
 
 LONG CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept {
@@ -69,60 +71,53 @@ LONG CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept 
                              KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
 }
 
-HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
-    wchar_t clsid[kGuidChars], libid[kGuidChars];
-    RETURN_HR_IF(E_INVALIDARG, !FormatGuid(*reg.clsid, clsid) || !FormatGuid(*reg.libid, libid));
-    const std::wstring path = ServerPath(module);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
-    const std::wstring typeName = TypeName(module, reg.typeNameId, clsid);
-    const std::wstring bitmap = path + L", " + std::to_wstring(reg.toolboxBitmapId);
-    const std::wstring misc = std::to_wstring(reg.miscStatus);
-    const std::wstring version =
-        std::to_wstring(reg.versionMajor) + L"." + std::to_wstring(reg.versionMinor);
-
+// Writes a class's rows (class_rows.h, which the installer packages are made from too): creates
+// its class key and, when a row lies below it, its ProgID key; writes the default values as one
+// key set, then the named values (the control's threading model).
+template <size_t N>
+HRESULT WriteClassRows(const ClassRow (&rows)[N], const ClassTexts& texts) {
     base::UniqueHkey classKey, progIdKey;
-    RETURN_IF_WIN32_ERROR(CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey));
-    RETURN_IF_WIN32_ERROR(CreateClassesKey(reg.progId, progIdKey));
-
-    const RegistryEntry entries[] = {
-        {progIdKey.get(), L"", typeName.c_str()},
-        {progIdKey.get(), L"CLSID", clsid},
-        {classKey.get(), L"", typeName.c_str()},
-        {classKey.get(), L"ProgID", reg.progId},
-        {classKey.get(), L"InprocServer32", path.c_str()},
-        {classKey.get(), L"ToolboxBitmap32", bitmap.c_str()},
-        {classKey.get(), L"MiscStatus", L"0"},
-        {classKey.get(), L"MiscStatus\\1", misc.c_str()},
-        {classKey.get(), L"Control", L""},
-        {classKey.get(), L"TypeLib", libid},
-        {classKey.get(), L"Version", version.c_str()},
+    RETURN_IF_WIN32_ERROR(CreateClassesKey(RowBaseKey(RowBase::kClass, texts), classKey));
+    for (const ClassRow& row : rows) {
+        if (row.base == RowBase::kProgId && !progIdKey) {
+            RETURN_IF_WIN32_ERROR(CreateClassesKey(RowBaseKey(RowBase::kProgId, texts), progIdKey));
+        }
+    }
+    const auto baseKey = [&](const ClassRow& row) {
+        return row.base == RowBase::kProgId ? progIdKey.get() : classKey.get();
     };
+
+    std::vector<RegistryEntry> entries;
+    for (const ClassRow& row : rows) {
+        if (!row.name) entries.push_back({baseKey(row), row.subkey, RowText(row.value, texts).c_str()});
+    }
     // Every failure fails the registration, a refused write too: a registration that reports
     // success must have written its table.
-    RETURN_IF_WIN32_ERROR(WriteKeySet(entries));
+    RETURN_IF_WIN32_ERROR(WriteKeySet(entries.data(), entries.size()));
 
-    // Only the control declares a threading model; hosts create it in their apartment.
-    base::UniqueHkey server;
-    RETURN_IF_WIN32_ERROR(::RegOpenKeyExW(classKey.get(), L"InprocServer32", 0, KEY_SET_VALUE, server.put()));
-    RETURN_IF_WIN32_ERROR(SetStringValue(server.get(), L"ThreadingModel", L"Apartment"));
+    for (const ClassRow& row : rows) {
+        if (!row.name) continue;
+        base::UniqueHkey key;
+        RETURN_IF_WIN32_ERROR(::RegOpenKeyExW(baseKey(row), row.subkey, 0, KEY_SET_VALUE, key.put()));
+        RETURN_IF_WIN32_ERROR(SetStringValue(key.get(), row.name, RowText(row.value, texts).c_str()));
+    }
     return S_OK;
 }
 
-HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
-    wchar_t clsid[kGuidChars];
-    RETURN_HR_IF(E_INVALIDARG, !FormatGuid(*reg.clsid, clsid));
+HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
     const std::wstring path = ServerPath(module);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
-    const std::wstring typeName = TypeName(module, reg.typeNameId, clsid);
+    ClassTexts texts;
+    RETURN_HR_IF(E_INVALIDARG, !ControlTexts(reg, path, TypeName(module, reg.typeNameId), &texts));
+    return WriteClassRows(kControlRows, texts);
+}
 
-    base::UniqueHkey classKey;
-    RETURN_IF_WIN32_ERROR(CreateClassesKey(std::wstring(L"CLSID\\") + clsid, classKey));
-    const RegistryEntry entries[] = {
-        {classKey.get(), L"", typeName.c_str()},
-        {classKey.get(), L"InprocServer32", path.c_str()},
-    };
-    RETURN_IF_WIN32_ERROR(WriteKeySet(entries));
-    return S_OK;
+HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
+    const std::wstring path = ServerPath(module);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
+    ClassTexts texts;
+    RETURN_HR_IF(E_INVALIDARG, !PageTexts(reg, path, TypeName(module, reg.typeNameId), &texts));
+    return WriteClassRows(kPageRows, texts);
 }
 
 // Removes a class's entries; progId may be null (a class without a ProgID key). A 16-bit server

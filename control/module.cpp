@@ -6,6 +6,7 @@
 #include "activex/module.h"
 #include "activex/registration.h"
 #include "base/runtime.h"
+#include "control/class_table.h"
 #include "control/resource.h"
 #include "control/vandrel_ctrl.h"
 #include "control/vandrel_prop_page.h"
@@ -13,21 +14,12 @@
 
 namespace {
 
-constexpr WORD kLibMajor = 1;
-constexpr WORD kLibMinor = 0;
-constexpr LCID kLibLocale = 0;
-
 HRESULT UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
-    const activex::ControlRegistration reg = {
-        &CLSID_Vandrel, L"VANDREL.VandrelCtrl.1", IDS_VANDREL, IDB_TOOLBOX, CVandrelCtrl::kMiscStatus,
-        &LIBID_VandrelLib, kLibMajor, kLibMinor,
-    };
-    return activex::UpdateControlRegistration(module, reg, add);
+    return activex::UpdateControlRegistration(module, vandrel::kControlRegistration, add);
 }
 
 HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
-    const activex::PageRegistration reg = {&CLSID_VandrelPropPage, IDS_VANDREL_PPG};
-    return activex::UpdatePageRegistration(module, reg, add);
+    return activex::UpdatePageRegistration(module, vandrel::kPageRegistration, add);
 }
 
 // The factory list in the order every walk visits it: the page, then the control.
@@ -86,7 +78,8 @@ STDAPI DllRegisterServer() {
 }
 
 STDAPI DllUnregisterServer() {
-    if (FAILED(activex::UnregisterModuleTypeLib(LIBID_VandrelLib, kLibMajor, kLibMinor, kLibLocale))) {
+    if (FAILED(activex::UnregisterModuleTypeLib(LIBID_VandrelLib, vandrel::kLibMajor, vandrel::kLibMinor,
+                                                vandrel::kLibLocale))) {
         return SELFREG_E_TYPELIB;
     }
     return ClassRegistrationResult(theApp.UpdateRegistry(FALSE));

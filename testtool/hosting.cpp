@@ -78,6 +78,11 @@ std::wstring MissingControlText(const wchar_t* name, HRESULT hr, const std::wstr
                L"-bit Mirelo.exe that comes with that Vandrel.ocx, or register the " + std::to_wstring(own) +
                L"-bit Vandrel.ocx with regsvr32.";
     }
+    if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)) {
+        return L"Vandrel.ocx could not be loaded because DirectPort.dll, the board's port-input library, "
+               L"was not found: install the board's DirectPort.dll (or the installer's Simulated board "
+               L"feature) and start Mirelo again.";
+    }
     wchar_t code[16];
     std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
     std::wstring text = head + L" could not be created: " + code;

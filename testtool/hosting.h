@@ -45,7 +45,9 @@ HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept;
 
 // What the error dialog says when instance name could not be created with hr. systemText is the
 // system's description of hr (may be empty); otherBitnessOnly tells that the control is registered
-// only for programs of the other bitness, which an in-process server must match.
+// only for programs of the other bitness, which an in-process server must match. A module that
+// cannot be loaded for want of DirectPort.dll (the board's port-input library, imported by
+// Vandrel.ocx; hr ERROR_MOD_NOT_FOUND) is named in one sentence of its own.
 std::wstring MissingControlText(const wchar_t* name, HRESULT hr, const std::wstring& systemText,
                                 bool otherBitnessOnly);
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/inproc_server.h"
 #include "base/registry_view.h"
 #include "testtool/form_window.h"
 #include "testtool/handlers.h"
@@ -58,7 +59,9 @@ int RunMirelo(HINSTANCE instance, int cmdShow) {
     for (int i = 0; i < 2; ++i) {
         const HRESULT hr = mirelo::CreateVandrelInstance(kNames[i], hosted[i]);
         if (FAILED(hr)) {
-            ReportMissingControl(kNames[i], hr);
+            // Without registration the control is the Vandrel.ocx beside Mirelo (the portable folder).
+            ReportMissingControl(kNames[i], base::ExplainCreateFailure(mirelo::kClsidVandrel, hr,
+                                                                       base::BesideProgram(L"Vandrel.ocx")));
             return 1;
         }
     }

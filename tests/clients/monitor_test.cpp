@@ -136,6 +136,19 @@ TEST(MonitorLines, FailureNamesTheStepAndTheCode) {
     EXPECT_EQ(std::string::npos, line.find('\n'));
 }
 
+TEST(MonitorLines, CreateFailureSaysWhatIsMissingInOneLine) {
+    struct Case {
+        HRESULT hr;
+        const char* part;
+    } cases[] = {{HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), "because DirectPort.dll, the board's port-input library, was not found"},
+                 {E_ACCESSDENIED, "creating the Vandrel control failed (0x80070005"}};
+    for (const auto& c : cases) {
+        const std::string line = monitor::DescribeCreateFailure(c.hr);
+        EXPECT_NE(std::string::npos, line.find(c.part)) << line;
+        EXPECT_EQ(std::string::npos, line.find('\n')) << line;
+    }
+}
+
 // --- the loop, against a fake control ----------------------------------------------------------
 
 // A control's dispatch interface that records each call as text, answers with the DISPIDs of the

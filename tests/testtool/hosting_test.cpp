@@ -297,4 +297,13 @@ TEST(MissingControl, AControlOfTheOtherBitnessNamesTheMireloToRun) {
               text);
 }
 
+TEST(MissingControl, AMissingDirectPortIsOneSentenceNamingIt) {
+    const std::wstring text =
+        mirelo::MissingControlText(L"Vandrel1", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), L"The module was not found.", false);
+    EXPECT_EQ(0u, text.find(L"Vandrel.ocx could not be loaded because DirectPort.dll"));
+    EXPECT_EQ(std::wstring::npos, text.find(L'\n'));
+    EXPECT_EQ(std::wstring::npos, text.find(L". "));  // one sentence
+    EXPECT_EQ(text.size() - 1, text.rfind(L'.'));
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/inproc_server.h"
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
 #include "tools/monitor/monitor.h"
@@ -86,7 +87,9 @@ int Monitor(const monitor::Options& options) {
         return monitor::kExitFailed;
     }
     if (FAILED(hr)) {
-        WriteLine(stderr, monitor::DescribeFailure("creating the Vandrel control", hr));
+        // Without registration the control is the Vandrel.ocx beside us (the portable folder).
+        hr = base::ExplainCreateFailure(clsid, hr, base::BesideProgram(L"Vandrel.ocx"));
+        WriteLine(stderr, monitor::DescribeCreateFailure(hr));
         return monitor::kExitFailed;
     }
     monitor::Control control;

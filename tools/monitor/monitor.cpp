@@ -210,6 +210,15 @@ std::string DescribeFailure(const char* what, HRESULT hr) {
                   reason.empty() ? "" : ": ", reason.c_str());
 }
 
+std::string DescribeCreateFailure(HRESULT hr) {
+    if (hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)) {
+        return "vandrel-monitor: Vandrel.ocx could not be loaded because DirectPort.dll, the board's "
+               "port-input library, was not found; install the board's DirectPort.dll (or the "
+               "installer's Simulated board feature)";
+    }
+    return DescribeFailure("creating the Vandrel control", hr);
+}
+
 HRESULT Control::Bind(IDispatch* dispatch) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, dispatch);
     for (int m = 0; m < kMemberCount; ++m) {

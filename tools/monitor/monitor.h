@@ -89,4 +89,8 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
 // One line for a failed COM call: what failed, the HRESULT and the system's text for it.
 std::string DescribeFailure(const char* what, HRESULT hr);
 
+// One line for a control that could be found but not created: DirectPort.dll (the board's
+// port-input library that Vandrel.ocx imports) not found, or any other failure as DescribeFailure.
+std::string DescribeCreateFailure(HRESULT hr);
+
 }  // namespace monitor

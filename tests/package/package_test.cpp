@@ -1,0 +1,387 @@
+// The release packages in the test prefix: the x64 installer against self-registration (the same
+// registry rows, paths aside), its features, repair and removal; both installers side by side; and
+// the portable folder with nothing registered. The packages come from scripts/package, run by the
+// wrapper (tests/package/run) that also unzips the portable folder; it names them in VANDREL_DIST
+// and VANDREL_PORTABLE. Every test leaves HKEY_CLASSES_ROOT and C:\ as it found them.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <msi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "tests/activex/expected_registration.h"
+#include "tests/activex/registry_snapshot.h"
+#include "tests/support/run_process.h"
+#include "testtool/form_layout.h"
+#include "testtool/remote.h"
+
+using namespace testsupport;
+
+namespace {
+
+namespace remote = mirelo::remote;
+using mirelo::ControlArray;
+
+constexpr wchar_t kVersion[] = L"1.0.0.27";
+constexpr wchar_t kX64Product[] = L"{3B7E9C41-6D0A-4E55-8F1B-1C2A9D7E0641}";
+constexpr wchar_t kX86Product[] = L"{3B7E9C41-6D0A-4E55-8F1B-1C2A9D7E0321}";
+
+std::wstring Env(const wchar_t* name) {
+    wchar_t value[MAX_PATH];
+    const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(value, n) : std::wstring();
+}
+
+std::wstring Folder(int csidl) {
+    wchar_t path[MAX_PATH];
+    return SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"";
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring Msi(const wchar_t* arch) { return Env(L"VANDREL_DIST") + L"\\Vandrel-" + kVersion + L"-" + arch + L".msi"; }
+
+DWORD Msiexec(const std::wstring& args) {
+    return RunProcess(L"C:\\windows\\system32\\msiexec.exe " + args + L" /qn", 300000).exitCode;
+}
+
+// Replaces every occurrence of from (any case) in text.
+std::wstring ReplaceNoCase(std::wstring text, const std::wstring& from, const std::wstring& to) {
+    if (from.empty()) return text;
+    const std::wstring lowerFrom = Lower(from);
+    for (size_t at = 0;;) {
+        at = Lower(text).find(lowerFrom, at);
+        if (at == std::wstring::npos) return text;
+        text.replace(at, from.size(), to);
+        at += to.size();
+    }
+}
+
+// Lines with the module's path and folder (long and short forms, a folder with or without its
+// trailing backslash) written as <ocx> and <dir>.
+Set WithoutPaths(const Set& lines, const std::wstring& ocx) {
+    const std::wstring dir = ocx.substr(0, ocx.find_last_of(L'\\'));
+    const std::wstring shortOcx = ShortPath(ocx);
+    const std::wstring shortDir = shortOcx.substr(0, shortOcx.find_last_of(L'\\'));
+    Set out;
+    for (std::wstring l : lines) {
+        for (const auto& [from, to] : {std::pair{ocx, L"<ocx>"}, {shortOcx, L"<ocx>"}, {dir + L"\\", L"<dir>"},
+                                       {shortDir + L"\\", L"<dir>"}, {dir, L"<dir>"}, {shortDir, L"<dir>"}}) {
+            l = ReplaceNoCase(l, from, to);
+        }
+        out.insert(l);
+    }
+    return out;
+}
+
+// A key line without a value: "path".
+bool BareKey(const std::wstring& line) { return line.find(L" = ") == std::wstring::npos; }
+
+// Keys above ours ("wow6432node\\interface"): registration creates them where they are missing
+// and removal may take them when they are left empty; neither is ours.
+bool AboveOurs(const std::wstring& line) {
+    static const RegistrationKeys keys;
+    std::vector<std::wstring> ours = keys.Touched();
+    for (const auto& key : keys.Touched()) ours.push_back(L"wow6432node\\" + key);
+    return BareKey(line) && std::any_of(ours.begin(), ours.end(), [&](const std::wstring& key) {
+               return key.rfind(line + L"\\", 0) == 0;
+           });
+}
+
+// What changed in HKEY_CLASSES_ROOT since before, apart from the installer's own bookkeeping.
+Set Added(const Set& before) {
+    Set out;
+    for (const auto& l : Minus(ClassesRoot(), before)) {
+        if (l.rfind(L"installer", 0) != 0 && !AboveOurs(l)) out.insert(l);
+    }
+    return out;
+}
+
+// The installer's empty folders of its bookkeeping ("installer\\products"), which it creates on
+// first use and keeps; what lies below them names a product.
+bool InstallerFolder(const std::wstring& line) {
+    return line.rfind(L"installer", 0) == 0 && std::count(line.begin(), line.end(), L'\\') <= 1 && BareKey(line);
+}
+
+void Uninstall(const wchar_t* product, const wchar_t* arch) {
+    if (::MsiQueryProductStateW(product) == INSTALLSTATE_DEFAULT) Msiexec(L"/x \"" + Msi(arch) + L"\"");
+}
+
+bool ProgIdResolves() {
+    CLSID clsid;
+    return SUCCEEDED(::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
+}
+
+// vandrel-monitor of folder sampling the default simulated board for about a second.
+ProcessResult Monitor(const std::wstring& folder) {
+    return RunProcess(L"\"" + folder + L"\\vandrel-monitor.exe\" --interval 200 --channels 4 --duration 1.2",
+                      60000);
+}
+
+// The monitor printed rows with at least one fresh value.
+::testing::AssertionResult PrintedValues(const ProcessResult& r) {
+    if (r.exitCode != 0) {
+        return ::testing::AssertionFailure() << "exit " << r.exitCode << "\n" << r.out << r.err;
+    }
+    for (const auto& line : SplitLines(r.out)) {
+        if (line.find('.') != std::string::npos && line.find("time") == std::string::npos &&
+            line.find("Vandrel") == std::string::npos && line.find("stale") == std::string::npos) {
+            return ::testing::AssertionSuccess();
+        }
+    }
+    return ::testing::AssertionFailure() << "no row of fresh values:\n" << r.out << r.err;
+}
+
+class Packages : public ::testing::Test {
+protected:
+
+    void SetUp() override {
+        if (Env(L"VANDREL_DIST").empty()) GTEST_SKIP() << "run through tests/package/run (VANDREL_DIST unset)";
+        ASSERT_TRUE(Exists(Msi(L"x64"))) << "no x64 package in VANDREL_DIST";
+        RegistrationKeys keys;
+        std::vector<std::wstring> touched = keys.Touched();
+        for (const auto& key : {keys.control, keys.page, keys.progId, keys.typeLib}) {
+            touched.push_back(L"wow6432node\\" + key);
+        }
+        restorer_ = std::make_unique<ClassesRootRestorer>(touched);
+        restorer_->Clear();
+        before_ = ClassesRoot();
+        x64Dir_ = Folder(CSIDL_PROGRAM_FILES) + L"\\Vandrel";
+        x86Dir_ = Folder(CSIDL_PROGRAM_FILESX86) + L"\\Vandrel";
+        // A per-machine shortcut belongs in the common Start menu; Wine's installer puts it in the
+        // user's. Either counts; neither may stay after removal.
+        menus_ = {Folder(CSIDL_COMMON_PROGRAMS) + L"\\Vandrel", Folder(CSIDL_PROGRAMS) + L"\\Vandrel"};
+    }
+
+    void TearDown() override {
+        Uninstall(kX64Product, L"x64");
+        Uninstall(kX86Product, L"x86");
+        restorer_.reset();
+        // Removal also takes empty keys above ours (this prefix's empty 32-bit CLSID and Interface
+        // keys): put them back.
+        for (const auto& line : Minus(before_, ClassesRoot())) {
+            if (AboveOurs(line)) SetKey(line, nullptr);
+        }
+    }
+
+    // Removal leaves nothing of ours: no key, no file or folder, no shortcut. tolerated: lines
+    // that may stay for a known reason (below tolerated key).
+    void ExpectNothingLeft(const std::wstring& tolerated = L"") {
+        Set left;
+        for (const auto& l : Minus(ClassesRoot(), before_)) {
+            if (!InstallerFolder(l) && !AboveOurs(l) && (tolerated.empty() || Below(Set{l}, tolerated).empty())) left.insert(l);
+        }
+        EXPECT_EQ(Set{}, left) << "left behind:\n" << Show(left);
+        Set removed;
+        for (const auto& l : Minus(before_, ClassesRoot())) {
+            if (!AboveOurs(l)) removed.insert(l);
+        }
+        EXPECT_EQ(Set{}, removed) << "removed:\n" << Show(removed);
+        EXPECT_FALSE(Exists(x64Dir_));
+        EXPECT_FALSE(Exists(x86Dir_));
+        for (const auto& menu : menus_) EXPECT_FALSE(Exists(menu)) << Narrow(menu);
+    }
+
+    RegistrationKeys keys_;
+    std::unique_ptr<ClassesRootRestorer> restorer_;
+    Set before_;
+    std::wstring x64Dir_, x86Dir_;
+    std::vector<std::wstring> menus_;
+};
+
+TEST_F(Packages, InstalledRegistryEqualsSelfRegistrationAndRemovalLeavesNothing) {
+    const std::wstring built = BinFolder() + L"Vandrel.ocx";
+    ASSERT_EQ(0u, RunProcess(L"C:\\windows\\system32\\regsvr32.exe /s \"" + built + L"\"").exitCode);
+    const Set selfRegistered = WithoutPaths(Added(before_), built);
+    ASSERT_EQ(0u, RunProcess(L"C:\\windows\\system32\\regsvr32.exe /u /s \"" + built + L"\"").exitCode);
+    restorer_->Clear();
+    ASSERT_EQ(Set{}, Added(before_)) << "regsvr32 /u left:\n" << Show(Added(before_));
+
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\""));
+    const Set installed = WithoutPaths(Added(before_), x64Dir_ + L"\\Vandrel.ocx");
+    EXPECT_EQ(selfRegistered, installed) << "only installed:\n" << Show(Minus(installed, selfRegistered))
+                                         << "only self-registered:\n" << Show(Minus(selfRegistered, installed));
+    EXPECT_TRUE(installed.count(keys_.control + L"\\inprocserver32 = <ocx>"));
+
+    // Control and Tools by default, with the shortcut; the simulated board only when asked for.
+    for (const wchar_t* file : {L"Vandrel.ocx", L"Mirelo.exe", L"vandrel-monitor.exe"}) {
+        EXPECT_TRUE(Exists(x64Dir_ + L"\\" + file)) << testsupport::Narrow(file);
+    }
+    EXPECT_FALSE(Exists(x64Dir_ + L"\\DirectPort.dll"));
+    EXPECT_TRUE(Exists(menus_[0] + L"\\Mirelo.lnk") || Exists(menus_[1] + L"\\Mirelo.lnk"));
+
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
+    ExpectNothingLeft();
+}
+
+TEST_F(Packages, WithoutDirectPortBothToolsSayWhatIsMissing) {
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\""));
+
+    const ProcessResult monitor = Monitor(x64Dir_);
+    EXPECT_EQ(1u, monitor.exitCode);
+    const auto lines = SplitLines(monitor.err);
+    ASSERT_EQ(1u, lines.size()) << monitor.err;
+    EXPECT_NE(std::string::npos, lines[0].find("because DirectPort.dll")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find("was not found")) << lines[0];
+
+    // Mirelo says it in its error box before any form is shown.
+    std::wstring command = L"\"" + x64Dir_ + L"\\Mirelo.exe\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    base::UniqueProcess process(pi.hProcess);
+    base::UniqueThread thread(pi.hThread);
+    HWND box = nullptr;
+    for (int i = 0; i < 300 && !box; ++i) {
+        box = ::FindWindowW(L"#32770", mirelo::kFormCaption);
+        if (!box) ::Sleep(100);
+    }
+    ASSERT_NE(nullptr, box) << "Mirelo showed no error box";
+    std::wstring text;
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t buffer[1024];
+        ::GetWindowTextW(child, buffer, 1024);
+        text += buffer;
+    }
+    EXPECT_NE(std::wstring::npos, text.find(L"because DirectPort.dll")) << Narrow(text);
+    EXPECT_NE(std::wstring::npos, text.find(L"was not found")) << Narrow(text);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 20000));
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(1u, code);
+}
+
+TEST_F(Packages, SimulatedBoardOnRequestAndRepairRestoresTheControl) {
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\" ADDLOCAL=Control,Tools,SimulatedBoard"));
+    ASSERT_TRUE(Exists(x64Dir_ + L"\\DirectPort.dll"));
+    EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
+
+    ASSERT_TRUE(::DeleteFileW((x64Dir_ + L"\\Vandrel.ocx").c_str()));
+    EXPECT_NE(0u, Monitor(x64Dir_).exitCode);
+    // What msiexec /f does, spelled as properties: Wine 8's msiexec fails /f (exit 1 or 69)
+    // without repairing anything.
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\" REINSTALL=ALL REINSTALLMODE=omus"));
+    ASSERT_TRUE(Exists(x64Dir_ + L"\\Vandrel.ocx"));
+    EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
+
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
+    ExpectNothingLeft();
+}
+
+// The x86 package's programs cannot run on this machine; its files and its rows in the 32-bit view
+// can be checked, and what it shares with the x64 package must outlive either one.
+TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
+    if (!Exists(Msi(L"x86"))) GTEST_SKIP() << "no x86 package (the win32 build is missing)";
+    const std::wstring wow = L"wow6432node\\";
+    const std::wstring win32Entry = keys_.locale + L"\\win32 = <ocx>";
+
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\" ADDLOCAL=ALL"));
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x86") + L"\" ADDLOCAL=ALL"));
+    EXPECT_TRUE(Exists(x86Dir_ + L"\\Vandrel.ocx"));
+    EXPECT_TRUE(Exists(x86Dir_ + L"\\DirectPort.dll"));
+    const Set both = ClassesRoot();
+    const Set x86Rows = WithoutPaths(Below(both, wow + keys_.control), x86Dir_ + L"\\Vandrel.ocx");
+    EXPECT_TRUE(x86Rows.count(wow + keys_.control + L"\\inprocserver32 = <ocx>")) << Show(x86Rows);
+    EXPECT_TRUE(x86Rows.count(wow + keys_.control + L"\\inprocserver32 @ThreadingModel = Apartment"));
+    EXPECT_TRUE(WithoutPaths(both, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
+    EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
+
+    // The x86 package goes: its own rows go, the shared ones and the x64 control stay.
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x86") + L"\""));
+    EXPECT_FALSE(Exists(x86Dir_));
+    const Set x64Only = ClassesRoot();
+    EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.control));
+    EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.page));
+    EXPECT_FALSE(WithoutPaths(x64Only, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
+    EXPECT_TRUE(x64Only.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+    EXPECT_TRUE(x64Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));
+    EXPECT_TRUE(ProgIdResolves());
+    EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
+
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
+    // Wine keeps a ProgID key per registry view where Windows shares one: the x86 package's copy
+    // in the 32-bit view stays with the shared component, whose last client was the x64 package.
+    ExpectNothingLeft(wow + keys_.progId);
+
+    // The other order: removing the x64 package keeps the x86 one's registration whole.
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x86") + L"\""));
+    ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\""));
+    ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
+    EXPECT_FALSE(Exists(x64Dir_));
+    const Set x86Only = ClassesRoot();
+    EXPECT_EQ(Set{}, Below(x86Only, keys_.control));
+    EXPECT_EQ(x86Rows, WithoutPaths(Below(x86Only, wow + keys_.control), x86Dir_ + L"\\Vandrel.ocx"));
+    EXPECT_TRUE(x86Only.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+    EXPECT_TRUE(WithoutPaths(x86Only, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
+    EXPECT_TRUE(x86Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));
+}
+
+// The unzipped portable folder in a prefix where nothing of ours is registered.
+class Portable : public Packages {
+protected:
+    void SetUp() override {
+        Packages::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        folder_ = Env(L"VANDREL_PORTABLE");
+        ASSERT_TRUE(Exists(folder_ + L"\\TRUV.Vandrel.manifest")) << "VANDREL_PORTABLE";
+        ASSERT_FALSE(ProgIdResolves());
+        board_ = folder_ + L"\\DirectPort.dll";
+        ::DeleteFileW(board_.c_str());
+    }
+    void TearDown() override {
+        ::DeleteFileW(board_.c_str());
+        Packages::TearDown();
+    }
+    void AddSimulatedBoard() {
+        ASSERT_TRUE(::CopyFileW((folder_ + L"\\SimulatedBoard\\DirectPort.dll").c_str(), board_.c_str(), FALSE));
+    }
+
+    std::wstring folder_, board_;
+};
+
+TEST_F(Portable, MonitorPrintsValuesWithNothingRegistered) {
+    const ProcessResult missing = Monitor(folder_);
+    EXPECT_EQ(1u, missing.exitCode);
+    EXPECT_NE(std::string::npos, missing.err.find("because DirectPort.dll")) << missing.err;
+
+    AddSimulatedBoard();
+    EXPECT_TRUE(PrintedValues(Monitor(folder_)));
+    EXPECT_EQ(Set{}, Minus(ClassesRoot(), before_)) << "the folder registered something";
+}
+
+TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
+    AddSimulatedBoard();
+    std::wstring command = L"\"" + folder_ + L"\\Mirelo.exe\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    base::UniqueProcess process(pi.hProcess);
+    base::UniqueThread thread(pi.hThread);
+    const HWND form = remote::WaitForForm(pi.dwProcessId, 30000);
+    ASSERT_NE(nullptr, form) << "Mirelo showed no form";
+    ASSERT_TRUE(remote::Click(form, ControlArray::Start, 0));
+    std::wstring value;
+    // The first reading arrives within two of the control's default intervals (2160 ms).
+    for (int i = 0; i < 150; ++i) {
+        value = remote::Text(form, ControlArray::DataValue, 0);
+        if (!value.empty() && value != L"32767") break;
+        ::Sleep(100);
+    }
+    EXPECT_FALSE(value.empty());
+    EXPECT_NE(L"32767", value);
+    ::PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 20000));
+    EXPECT_EQ(Set{}, Minus(ClassesRoot(), before_)) << "the folder registered something";
+}
+
+}  // namespace
