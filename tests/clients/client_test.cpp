@@ -6,6 +6,7 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <fstream>
 #include <memory>
@@ -445,10 +446,20 @@ TEST_F(Clients, TwoScriptProcessesTakeTurnsAtTheBoard) {
         }
     });
     ProcessResult results[2];
-    std::thread first([&] { results[0] = Cscript(L"take_turns.vbs", Quoted(logs[0]) + L" 5", 30000); });
-    std::thread second([&] { results[1] = Cscript(L"take_turns.vbs", Quoted(logs[1]) + L" 5", 30000); });
-    first.join();
-    second.join();
+    const auto runPair = [&] {
+        std::thread first([&] { results[0] = Cscript(L"take_turns.vbs", Quoted(logs[0]) + L" 5", 30000); });
+        std::thread second([&] { results[1] = Cscript(L"take_turns.vbs", Quoted(logs[1]) + L" 5", 30000); });
+        first.join();
+        second.join();
+    };
+    runPair();
+    // Wine's cscript now and then ends at once with status 0 and without running the script at all
+    // (seen about once in twenty runs, on either process); the script itself reports every failing
+    // step on a line of its own. Such a pair runs once more.
+    if ((results[0].out.empty() && results[0].exitCode == 0) || (results[1].out.empty() && results[1].exitCode == 0)) {
+        std::printf("cscript ended without running the script; the pair runs again\n");
+        runPair();
+    }
     done = true;
     holder.join();
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/com_ptr.h"
-#include "tools/soak/soak.h"
-#include "tools/soak/soak_control.h"
+#include "bench/soak/soak.h"
+#include "bench/soak/soak_control.h"
 
 namespace soak {
 namespace {

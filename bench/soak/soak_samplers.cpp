@@ -19,7 +19,7 @@
 #include "directport/directport.h"
 #include "engine/channel_sampler.h"
 #include "engine/sample_math.h"
-#include "tools/soak/soak.h"
+#include "bench/soak/soak.h"
 
 namespace soak {
 namespace {

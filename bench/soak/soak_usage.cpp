@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "tests/support/process_usage.h"
-#include "tools/soak/soak.h"
+#include "bench/soak/soak.h"
 
 namespace soak {
 namespace {

@@ -11,7 +11,7 @@
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
 #include "trace/trace.h"
-#include "tools/soak/soak.h"
+#include "bench/soak/soak.h"
 
 namespace soak {
 namespace {

@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <string>
 
-#include "tools/soak/soak.h"
+#include "bench/soak/soak.h"
 
 namespace {
 
