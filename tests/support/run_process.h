@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -86,12 +87,31 @@ inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs
     base::UniqueProcess process(pi.hProcess);
     base::UniqueThread thread(pi.hThread);
 
-    // Reads until every write end is closed (ReadFile then fails with a broken pipe); a read of
-    // zero bytes is a zero-length write of the child, not the end.
-    const auto drain = [](HANDLE pipe, std::string* text) {
+    // Reads until every write end is closed (the pipe then reports itself broken). A program that
+    // Wine starts on the child's behalf (its desktop process, the first time a program of the
+    // prefix needs one) inherits the child's output handles and keeps them open long after the
+    // child is gone: once the child has ended, the readers stop when nothing more has come for
+    // half a second. The child's own output is in the pipe by then, whole.
+    std::atomic<bool> ended{false};
+    const auto drain = [&ended](HANDLE pipe, std::string* text) {
         char chunk[4096];
-        DWORD got = 0;
-        while (::ReadFile(pipe, chunk, sizeof chunk, &got, nullptr)) text->append(chunk, got);
+        DWORD quietSince = 0;
+        for (;;) {
+            DWORD available = 0;
+            if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;
+            if (available > 0) {
+                DWORD got = 0;
+                if (!::ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got, nullptr)) break;
+                text->append(chunk, got);
+                quietSince = 0;
+                continue;
+            }
+            if (ended) {
+                if (quietSince == 0) quietSince = ::GetTickCount();
+                if (::GetTickCount() - quietSince >= 500) break;
+            }
+            ::Sleep(2);
+        }
     };
     std::thread outReader(drain, outRead.get(), &result.out);
     std::thread errReader(drain, errRead.get(), &result.err);
@@ -101,6 +121,7 @@ inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs
         result.timedOut = true;
         ::TerminateProcess(process.get(), 0xFFFFFFFF);
     }
+    ended = true;
     outReader.join();
     errReader.join();
     return result;
