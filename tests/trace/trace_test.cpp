@@ -17,6 +17,7 @@
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
 #include "tests/support/child_process.h"
+#include "tests/support/child_tests.h"
 #include "tests/support/sim_helpers.h"
 #include "trace/trace.h"
 #include "trace/trace_testing.h"
@@ -657,13 +658,6 @@ TEST_F(TraceProcess, TheFlagFileTracesEverySamplingCycle) {
 }
 
 int main(int argc, char** argv) {
-    const bool child = argc > 1 && std::strcmp(argv[1], "--child") == 0;
-    testing::InitGoogleTest(&argc, argv);
-    if (!child) {
-        // The InChild tests run only in the processes that the parent's tests start.
-        std::string filter = GTEST_FLAG_GET(filter);
-        filter += filter.find('-') == std::string::npos ? "-InChild.*" : ":InChild.*";
-        GTEST_FLAG_SET(filter, filter);
-    }
+    testsupport::InitGoogleTestWithChildren(&argc, argv);
     return RUN_ALL_TESTS();
 }
