@@ -63,8 +63,8 @@ inline constexpr ClassRow kPageRows[] = {
 
 // The texts a class's rows are made of. Built once per registration.
 struct ClassTexts {
-    std::wstring clsid;     // "{...}", 38 characters
-    std::wstring progId;    // empty for a page
+    std::wstring clsid;   // "{...}", 38 characters
+    std::wstring progId;  // empty for a page
     std::wstring typeName;
     std::wstring path;
     std::wstring toolboxBitmap;

@@ -79,7 +79,8 @@ STDMETHODIMP ControlBase::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) no
     return TypeLib().GetTypeInfo(dispatchIid_, lcid, out);
 }
 
-STDMETHODIMP ControlBase::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
+STDMETHODIMP ControlBase::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                        DISPID* ids) noexcept {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids) return E_POINTER;
     base::ComPtr<ITypeInfo> info;
@@ -136,7 +137,7 @@ STDMETHODIMP ControlBase::FindConnectionPoint(REFIID riid, IConnectionPoint** ou
     *out = nullptr;
     ConnectionPoint* point = IsEqualIID(riid, eventIid_)                 ? &eventPoint_
                              : IsEqualIID(riid, IID_IPropertyNotifySink) ? &notifyPoint_
-                                                                          : nullptr;
+                                                                         : nullptr;
     if (!point) return CONNECT_E_NOCONNECTION;
     point->AddRef();
     *out = point;
@@ -232,16 +233,16 @@ STDMETHODIMP ControlBase::InitNew(IStorage* storage) noexcept {
 STDMETHODIMP ControlBase::Load(IStorage* storage) noexcept {
     if (!storage) return E_POINTER;
     base::ComPtr<IStream> stream;
-    RETURN_IF_FAILED(storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                         stream.put()));
+    RETURN_IF_FAILED(
+        storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put()));
     return Load(stream.get());
 }
 
 STDMETHODIMP ControlBase::Save(IStorage* storage, BOOL) noexcept {
     if (!storage) return E_POINTER;
     base::ComPtr<IStream> stream;
-    RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                           stream.put()));
+    RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE,
+                                           0, 0, stream.put()));
     return Save(stream.get(), TRUE);
 }
 

@@ -60,9 +60,10 @@ public:
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
     STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) noexcept override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept override;
-    STDMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                               DISPID* ids) noexcept override;
+    STDMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
 
     // IOleObject
     STDMETHODIMP SetClientSite(IOleClientSite* site) noexcept override;
@@ -104,7 +105,8 @@ public:
     STDMETHODIMP TranslateAccelerator(LPMSG msg) noexcept override;
     STDMETHODIMP OnFrameWindowActivate(BOOL activate) noexcept override;
     STDMETHODIMP OnDocWindowActivate(BOOL activate) noexcept override;
-    STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frameWindow) noexcept override;
+    STDMETHODIMP ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window,
+                              BOOL frameWindow) noexcept override;
     STDMETHODIMP EnableModeless(BOOL enable) noexcept override;
 
     // IViewObject, IViewObject2

@@ -75,11 +75,8 @@ LRESULT CALLBACK ControlWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) no
                 return 0;
             }
             break;
-        case WM_NCDESTROY:
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            break;
-        default:
-            break;
+        case WM_NCDESTROY: ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0); break;
+        default: break;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
@@ -118,14 +115,15 @@ HRESULT ControlBase::GetAmbientProperty(DISPID dispid, VARIANT* value) const noe
     base::ComPtr<IDispatch> ambients;
     RETURN_IF_FAILED(clientSite_.As(&ambients));
     DISPPARAMS none = {};
-    return ambients->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr,
-                            nullptr);
+    return ambients->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value,
+                            nullptr, nullptr);
 }
 
 void ControlBase::ReadAmbients() noexcept {
     base::Variant mode;
     userMode_ = true;
-    if (SUCCEEDED(GetAmbientProperty(DISPID_AMBIENT_USERMODE, mode.put())) && SUCCEEDED(mode.ChangeType(VT_BOOL))) {
+    if (SUCCEEDED(GetAmbientProperty(DISPID_AMBIENT_USERMODE, mode.put())) &&
+        SUCCEEDED(mode.ChangeType(VT_BOOL))) {
         userMode_ = mode.get().boolVal != VARIANT_FALSE;
     }
     UpdateWindowVisibility();
@@ -149,7 +147,8 @@ STDMETHODIMP ControlBase::SetHostNames(LPCOLESTR, LPCOLESTR) noexcept { return S
 
 STDMETHODIMP ControlBase::Close(DWORD saveOption) noexcept {
     InPlaceDeactivate();
-    if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && modified_ && clientSite_) {
+    if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && modified_ &&
+        clientSite_) {
         clientSite_->SaveObject();
     }
     if (adviseHolder_) adviseHolder_->SendOnClose();
@@ -172,24 +171,21 @@ STDMETHODIMP ControlBase::GetClipboardData(DWORD, IDataObject** data) noexcept {
     return E_NOTIMPL;
 }
 
-STDMETHODIMP ControlBase::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent, LPCRECT) noexcept {
+STDMETHODIMP ControlBase::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
+                                 LPCRECT) noexcept {
     switch (verb) {
         case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
         case OLEIVERB_OPEN:
         case OLEIVERB_INPLACEACTIVATE:
-        case OLEIVERB_UIACTIVATE:
-            hidden_ = false;
-            return InPlaceActivate(verb, site);
+        case OLEIVERB_UIACTIVATE: hidden_ = false; return InPlaceActivate(verb, site);
         case OLEIVERB_HIDE:
             UIDeactivate();
             hidden_ = true;
             UpdateWindowVisibility();
             return S_OK;
-        case OLEIVERB_PROPERTIES:
-            return ShowProperties(parent);
-        default:
-            break;
+        case OLEIVERB_PROPERTIES: return ShowProperties(parent);
+        default: break;
     }
     if (verb < 0) return E_NOTIMPL;
     // An unknown positive verb does what the primary verb does.
@@ -329,9 +325,9 @@ void ControlBase::ApplyObjectRects() noexcept {
 
 HRESULT ControlBase::CreateControlWindow(HWND parent) noexcept {
     if (!EnsureWindowClass()) return base::HResultFromLastError();
-    window_ = ::CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, posRect_.left,
-                                posRect_.top, posRect_.right - posRect_.left, posRect_.bottom - posRect_.top, parent,
-                                nullptr, Module::Instance(), this);
+    window_ = ::CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                posRect_.left, posRect_.top, posRect_.right - posRect_.left,
+                                posRect_.bottom - posRect_.top, parent, nullptr, Module::Instance(), this);
     RETURN_LAST_ERROR_IF(!window_);
     ApplyObjectRects();
     return S_OK;
@@ -353,7 +349,8 @@ HRESULT ControlBase::InPlaceActivate(LONG verb, IOleClientSite* activeSite) noex
         frameInfo.cb = sizeof frameInfo;
         HRESULT hr = inPlaceSite_->GetWindow(&parent);
         if (SUCCEEDED(hr)) {
-            hr = inPlaceSite_->GetWindowContext(frame_.put(), uiWindow_.put(), &posRect_, &clipRect_, &frameInfo);
+            hr = inPlaceSite_->GetWindowContext(frame_.put(), uiWindow_.put(), &posRect_, &clipRect_,
+                                                &frameInfo);
         }
         if (SUCCEEDED(hr)) hr = CreateControlWindow(parent);
         if (FAILED(hr)) {
@@ -434,7 +431,8 @@ STDMETHODIMP ControlBase::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*,
     return S_OK;
 }
 
-STDMETHODIMP ControlBase::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) noexcept {
+STDMETHODIMP ControlBase::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
+                                      LOGPALETTE** colors) noexcept {
     if (!colors) return E_POINTER;
     *colors = nullptr;
     return S_FALSE;
@@ -478,7 +476,8 @@ HRESULT ControlBase::ShowProperties(HWND parent) noexcept {
     if (!owner && inPlaceSite_) inPlaceSite_->GetWindow(&owner);
     LCID lcid = ::GetUserDefaultLCID();
     base::Variant locale;
-    if (SUCCEEDED(GetAmbientProperty(DISPID_AMBIENT_LOCALEID, locale.put())) && SUCCEEDED(locale.ChangeType(VT_I4))) {
+    if (SUCCEEDED(GetAmbientProperty(DISPID_AMBIENT_LOCALEID, locale.put())) &&
+        SUCCEEDED(locale.ChangeType(VT_I4))) {
         lcid = static_cast<LCID>(locale.get().lVal);
     }
     LPOLESTR caption = nullptr;
@@ -486,8 +485,8 @@ HRESULT ControlBase::ShowProperties(HWND parent) noexcept {
     ULONG count = 0;
     const CLSID* pages = PropertyPages(&count);
     IUnknown* self = static_cast<IOleObject*>(this);
-    const HRESULT hr = ::OleCreatePropertyFrame(owner, 0, 0, caption, 1, &self, count, const_cast<CLSID*>(pages),
-                                                lcid, 0, nullptr);
+    const HRESULT hr = ::OleCreatePropertyFrame(owner, 0, 0, caption, 1, &self, count,
+                                                const_cast<CLSID*>(pages), lcid, 0, nullptr);
     ::CoTaskMemFree(caption);
     return hr;
 }

@@ -68,10 +68,12 @@ bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo* info
             !r.Short(&info->cy)) {
             return false;
         }
-        if (!r.StringOrOrdinal() || !r.StringOrOrdinal() || !r.String(nullptr)) return false;  // menu, class, title
+        if (!r.StringOrOrdinal() || !r.StringOrOrdinal() || !r.String(nullptr))
+            return false;  // menu, class, title
         if (!(info->style & DS_SETFONT)) return true;
         if (!r.Word(&info->pointSize)) return false;
-        if (extended && (!r.Word(&info->weight) || !r.Byte(&info->italic) || !r.Byte(&info->charset))) return false;
+        if (extended && (!r.Word(&info->weight) || !r.Byte(&info->italic) || !r.Byte(&info->charset)))
+            return false;
         info->typeface.clear();
         return r.String(&info->typeface);
     } catch (...) {
@@ -86,9 +88,10 @@ SIZE DialogSizeInPixels(const DialogTemplateInfo& info) noexcept {
     LONG baseY = HIWORD(::GetDialogBaseUnits());
     HDC screen = ::GetDC(nullptr);
     if (screen && (info.style & DS_SETFONT)) {
-        base::UniqueGdiObject font(::CreateFontW(-::MulDiv(info.pointSize, ::GetDeviceCaps(screen, LOGPIXELSY), 72), 0,
-                                                 0, 0, info.weight, info.italic, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                                                 PROOF_QUALITY, FF_DONTCARE, info.typeface.c_str()));
+        base::UniqueGdiObject font(
+            ::CreateFontW(-::MulDiv(info.pointSize, ::GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0,
+                          info.weight, info.italic, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY,
+                          FF_DONTCARE, info.typeface.c_str()));
         if (font) {
             HGDIOBJ old = ::SelectObject(screen, font.get());
             static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";

@@ -13,7 +13,7 @@ struct DialogTemplateInfo {
     DWORD style = 0;
     WORD items = 0;
     short x = 0, y = 0, cx = 0, cy = 0;  // dialog units
-    WORD pointSize = 0;                   // font, when style has DS_SETFONT
+    WORD pointSize = 0;                  // font, when style has DS_SETFONT
     WORD weight = 0;
     BYTE italic = 0;
     BYTE charset = 0;

@@ -114,8 +114,7 @@ void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept {
             result->vt = VT_I4;
             result->lVal = value;
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

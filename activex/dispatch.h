@@ -109,8 +109,8 @@ constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* hel
     static_assert(std::is_void_v<typename Thunk::Result> == (ResultType == VT_EMPTY),
                   "void methods and only they return VT_EMPTY");
     static_assert(Thunk::kParams <= kMaxParams);
-    return DispatchEntry<C>{dispid, name, help, MemberKind::Method, ResultType, Thunk::kParams,
-                            nullptr, nullptr, &Thunk::Call};
+    return DispatchEntry<C>{dispid,         name,    help,    MemberKind::Method, ResultType,
+                            Thunk::kParams, nullptr, nullptr, &Thunk::Call};
 }
 
 template <class C, size_t N>

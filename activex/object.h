@@ -89,13 +89,13 @@ private:
 };
 
 // Implements IUnknown for a class with a static member function Interfaces(size_t* count).
-#define ACTIVEX_IUNKNOWN_METHODS(C)                                                             \
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {                    \
-        size_t count = 0;                                                                       \
-        const ::activex::InterfaceEntry<C>* table = C::Interfaces(&count);                      \
-        return ::activex::QueryFromTable<C>(this, table, count, riid, ppv);                     \
-    }                                                                                           \
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return AddRefImpl(); }                    \
+#define ACTIVEX_IUNKNOWN_METHODS(C)                                          \
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override { \
+        size_t count = 0;                                                    \
+        const ::activex::InterfaceEntry<C>* table = C::Interfaces(&count);   \
+        return ::activex::QueryFromTable<C>(this, table, count, riid, ppv);  \
+    }                                                                        \
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return AddRefImpl(); } \
     STDMETHODIMP_(ULONG) Release() noexcept override { return ReleaseImpl(); }
 
 // Creates a T, runs its FinalConstruct and returns its riid interface; the object goes away again

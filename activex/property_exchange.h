@@ -36,7 +36,8 @@ private:
 // Sequential words in a stream. A stream that ends early fails the load with STG_E_READFAULT.
 class StreamExchange final : public PropExchange {
 public:
-    StreamExchange(Direction direction, IStream* stream) noexcept : PropExchange(direction), stream_(stream) {}
+    StreamExchange(Direction direction, IStream* stream) noexcept
+        : PropExchange(direction), stream_(stream) {}
     HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
 
 private:

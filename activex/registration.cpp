@@ -236,8 +236,8 @@ LONG RemoveInterfaceKeys(const std::vector<IID>& interfaces) {
     constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     for (const REGSAM view : {REGSAM{0}, kOtherView}) {
         base::UniqueHkey parent;
-        const LONG error = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0,
-                                           KEY_READ | KEY_WRITE | view, parent.put());
+        const LONG error =
+            ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0, KEY_READ | KEY_WRITE | view, parent.put());
         if (error == ERROR_FILE_NOT_FOUND) continue;
         if (error != ERROR_SUCCESS) return error;
         for (const IID& iid : interfaces) {

@@ -19,8 +19,8 @@ LONG WriteKeySet(const RegistryEntry* entries, size_t count) noexcept {
             error = SetStringValue(e.key, nullptr, e.value);
         } else {
             base::UniqueHkey sub;
-            error = ::RegCreateKeyExW(e.key, e.subkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_SET_VALUE, nullptr, sub.put(), nullptr);
+            error = ::RegCreateKeyExW(e.key, e.subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                      nullptr, sub.put(), nullptr);
             if (error == ERROR_SUCCESS) error = SetStringValue(sub.get(), nullptr, e.value);
         }
         if (error != ERROR_SUCCESS) return error;

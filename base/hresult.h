@@ -29,35 +29,35 @@ inline HRESULT HResultFromCaughtException() noexcept {
 
 // Ends a function-try-block at a COM boundary, so that no exception leaves it:
 //   STDMETHODIMP X::M(T* out) noexcept try { ...; return S_OK; } CATCH_RETURN()
-#define CATCH_RETURN()                                   \
-    catch (...) {                                        \
-        return ::base::HResultFromCaughtException();     \
+#define CATCH_RETURN()                               \
+    catch (...) {                                    \
+        return ::base::HResultFromCaughtException(); \
     }
 
-#define RETURN_IF_FAILED(expr)                  \
-    do {                                        \
-        const HRESULT hr_macro_ = (expr);       \
+#define RETURN_IF_FAILED(expr)                   \
+    do {                                         \
+        const HRESULT hr_macro_ = (expr);        \
         if (FAILED(hr_macro_)) return hr_macro_; \
     } while (0)
 
-#define RETURN_HR_IF(hr, cond)        \
-    do {                              \
-        if (cond) return (hr);        \
+#define RETURN_HR_IF(hr, cond) \
+    do {                       \
+        if (cond) return (hr); \
     } while (0)
 
-#define RETURN_HR_IF_NULL(hr, ptr)      \
-    do {                                \
+#define RETURN_HR_IF_NULL(hr, ptr)         \
+    do {                                   \
         if ((ptr) == nullptr) return (hr); \
     } while (0)
 
-#define RETURN_LAST_ERROR_IF(cond)                                 \
-    do {                                                           \
-        if (cond) return ::base::HResultFromLastError();           \
+#define RETURN_LAST_ERROR_IF(cond)                       \
+    do {                                                 \
+        if (cond) return ::base::HResultFromLastError(); \
     } while (0)
 
 // A Win32 error code (LONG or DWORD, as the registry functions return them) as an HRESULT.
-#define RETURN_IF_WIN32_ERROR(expr)                                            \
-    do {                                                                       \
-        const LONG err_macro_ = static_cast<LONG>(expr);                       \
+#define RETURN_IF_WIN32_ERROR(expr)                                             \
+    do {                                                                        \
+        const LONG err_macro_ = static_cast<LONG>(expr);                        \
         if (err_macro_ != ERROR_SUCCESS) return HRESULT_FROM_WIN32(err_macro_); \
     } while (0)

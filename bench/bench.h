@@ -28,7 +28,7 @@ double Median(std::vector<double>& samples);
 
 }  // namespace bench
 
-#define BENCH_GROUP(name)                                          \
-    static void name(std::vector<bench::Row>& rows);               \
-    static const bench::Registrar name##_registrar(#name, name);   \
+#define BENCH_GROUP(name)                                        \
+    static void name(std::vector<bench::Row>& rows);             \
+    static const bench::Registrar name##_registrar(#name, name); \
     static void name(std::vector<bench::Row>& rows)

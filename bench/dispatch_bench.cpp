@@ -74,7 +74,8 @@ BENCH_GROUP(Dispatch) {
     auto getInterval = [&](int) {
         ctrl->Invoke(kInterval, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
     };
-    rows.push_back({"Invoke GetChnlValue (DISPID 3), idle control", NsPerCall(getChnlValue), "ns", "per call"});
+    rows.push_back(
+        {"Invoke GetChnlValue (DISPID 3), idle control", NsPerCall(getChnlValue), "ns", "per call"});
     rows.push_back({"Invoke Interval get (DISPID 1)", NsPerCall(getInterval), "ns", "per call"});
 
     VARIANT current;
@@ -85,13 +86,15 @@ BENCH_GROUP(Dispatch) {
     auto putInterval = [&](int) {
         ctrl->Invoke(kInterval, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr);
     };
-    rows.push_back({"Invoke Interval put of the current value", NsPerCall(putInterval), "ns", "per call, no restart"});
+    rows.push_back(
+        {"Invoke Interval put of the current value", NsPerCall(putInterval), "ns", "per call, no restart"});
 
     // Script engines look the name up before every call.
     LPOLESTR name = const_cast<LPOLESTR>(L"GetChnlValue");
     DISPID id = 0;
     auto lookup = [&](int) { ctrl->GetIDsOfNames(IID_NULL, &name, 1, 0, &id); };
-    rows.push_back({"GetIDsOfNames(\"GetChnlValue\")", NsPerCall(lookup, 50'000), "ns", "per call, type library"});
+    rows.push_back(
+        {"GetIDsOfNames(\"GetChnlValue\")", NsPerCall(lookup, 50'000), "ns", "per call, type library"});
 
     DPSIM_Reset();
     DPSIM_Configure("356:wave");

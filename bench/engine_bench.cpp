@@ -143,6 +143,7 @@ BENCH_GROUP(IntervalZero) {
     const double cyclesPerSecond = (reads1 - reads0) / 17.0 / (wallMs / 1000);
     rows.push_back({"Interval 0: sampling thread CPU", cpu0 < 0 ? -1 : (cpu1 - cpu0) * 100 / wallMs, "%",
                     "of one core, target under 5; over " + std::to_string(kRunMs) + " ms"});
-    rows.push_back({"Interval 0: cycles", cyclesPerSecond, "1/s", "a pause of at least 10 ms between cycles"});
+    rows.push_back(
+        {"Interval 0: cycles", cyclesPerSecond, "1/s", "a pause of at least 10 ms between cycles"});
     DPSIM_Reset();
 }

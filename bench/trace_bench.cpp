@@ -103,8 +103,8 @@ void MeasureWithTheTraceOpen() {
 
     // The writer's two outputs on their own, per entry: the console's three calls, one file write.
     base::UniqueFile console(::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                           nullptr));
     constexpr int kWrites = 1000;
     DWORD written = 0;
     double t = bench::NowNs();
@@ -124,8 +124,8 @@ void MeasureWithTheTraceOpen() {
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         t = bench::NowNs();
         for (int i = 0; i < kWrites * 10; ++i) ::WriteFile(f.get(), "12 ", 3, &written, nullptr);
-        Row("log output of one entry (one unbuffered WriteFile)", (bench::NowNs() - t) / (kWrites * 10) / 1000,
-            "us", "");
+        Row("log output of one entry (one unbuffered WriteFile)",
+            (bench::NowNs() - t) / (kWrites * 10) / 1000, "us", "");
     }
     ::DeleteFileA(path.c_str());
 }

@@ -18,8 +18,14 @@ inline constexpr WORD kLibMinor = 0;
 inline constexpr LCID kLibLocale = 0;
 
 inline const activex::ControlRegistration kControlRegistration = {
-    &CLSID_Vandrel, L"VANDREL.VandrelCtrl.1", IDS_VANDREL, IDB_TOOLBOX, CVandrelCtrl::kMiscStatus,
-    &LIBID_VandrelLib, kLibMajor, kLibMinor,
+    &CLSID_Vandrel,
+    L"VANDREL.VandrelCtrl.1",
+    IDS_VANDREL,
+    IDB_TOOLBOX,
+    CVandrelCtrl::kMiscStatus,
+    &LIBID_VandrelLib,
+    kLibMajor,
+    kLibMinor,
 };
 
 inline const activex::PageRegistration kPageRegistration = {&CLSID_VandrelPropPage, IDS_VANDREL_PPG};

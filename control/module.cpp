@@ -24,7 +24,8 @@ HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
 
 // The factory list in the order every walk visits it: the page, then the control.
 const activex::ClassEntry kClasses[] = {
-    {&CLSID_VandrelPropPage, L"VANDREL.VandrelPropPage.1", &CVandrelPropPage::CreateInstance, &UpdatePageRegistry},
+    {&CLSID_VandrelPropPage, L"VANDREL.VandrelPropPage.1", &CVandrelPropPage::CreateInstance,
+     &UpdatePageRegistry},
     {&CLSID_Vandrel, L"VANDREL.VandrelCtrl.1", &CVandrelCtrl::CreateInstance, &UpdateControlRegistry},
 };
 
@@ -58,8 +59,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             theApp.Exit(reserved != nullptr);
             if (!reserved) base::ReleaseRuntimeReserve();
             break;
-        default:
-            break;
+        default: break;
     }
     return TRUE;
 }

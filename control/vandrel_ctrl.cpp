@@ -126,7 +126,7 @@ void CVandrelCtrl::Draw(HDC dc, const RECT& bounds, const RECT&) noexcept {
     base::UniqueMemoryDc memory(::CreateCompatibleDC(dc));
     if (!memory) return;
     HGDIOBJ old = ::SelectObject(memory.get(), m_Bitmap.get());
-    ::BitBlt(dc, bounds.left, bounds.top, static_cast<int>(width), static_cast<int>(height), memory.get(), 0, 0,
-             SRCCOPY);
+    ::BitBlt(dc, bounds.left, bounds.top, static_cast<int>(width), static_cast<int>(height), memory.get(), 0,
+             0, SRCCOPY);
     ::SelectObject(memory.get(), old);
 }

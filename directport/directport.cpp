@@ -17,7 +17,7 @@ namespace {
 using directport::BoardConfig;
 using directport::BoardMode;
 
-constexpr BYTE kReady = 0xFE;     // bit 0 clear; the other bits set to show they are not looked at
+constexpr BYTE kReady = 0xFE;  // bit 0 clear; the other bits set to show they are not looked at
 constexpr BYTE kBusy = 0x01;
 constexpr BYTE kFloating = 0xFF;  // no board: the bus floats high
 constexpr int kFrameBytes = 16;
@@ -28,7 +28,7 @@ struct Board {
     std::deque<BYTE> script;  // status bytes queued by a test
     BYTE frame[kFrameBytes] = {};
     int position = kFrameBytes;  // next byte of frame; kFrameBytes: a new frame begins
-    uint64_t lastAccessUs = 0;  // last read of either port
+    uint64_t lastAccessUs = 0;   // last read of either port
     DWORD lastReader = 0;
 };
 
@@ -104,9 +104,8 @@ bool StartsNewFrame(const Board& b, uint64_t nowUs, DWORD reader) noexcept {
 
 void FillFrame(Board& b, uint64_t nowUs) noexcept {
     for (int k = 0; k < 8; ++k) {
-        const uint16_t word = b.config.mode == BoardMode::Wave
-                                  ? directport::WaveWord(k, nowUs / 1000)
-                                  : b.config.words[k];
+        const uint16_t word =
+            b.config.mode == BoardMode::Wave ? directport::WaveWord(k, nowUs / 1000) : b.config.words[k];
         b.frame[2 * k] = static_cast<BYTE>(word & 0xFF);
         b.frame[2 * k + 1] = static_cast<BYTE>(word >> 8);
     }

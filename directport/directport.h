@@ -21,11 +21,11 @@ DIRECTPORT_API INT WINAPI DP_InpB(INT nPort);
 
 // One recorded port read.
 struct DPSIM_ACCESS {
-    DWORD threadId;    // reading thread
-    DWORD tick;        // GetTickCount at the read
-    LONGLONG timeUs;   // monotonic microseconds, comparable between processes of one machine
-    LONG port;         // port number read
-    LONG value;        // byte returned
+    DWORD threadId;   // reading thread
+    DWORD tick;       // GetTickCount at the read
+    LONGLONG timeUs;  // monotonic microseconds, comparable between processes of one machine
+    LONG port;        // port number read
+    LONG value;       // byte returned
 };
 
 // Back to the boards of DIRECTPORT_SIM (or the built-in default), no scripts, log off and empty.

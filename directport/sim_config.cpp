@@ -25,10 +25,14 @@ std::optional<uint32_t> ParseNumber(std::string_view s, uint32_t max) {
     uint64_t v = 0;
     for (char c : s) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return std::nullopt;
         v = v * base + d;
         if (v > max) return std::nullopt;
     }
@@ -45,9 +49,7 @@ std::vector<std::string_view> Split(std::string_view s, char sep) {
     }
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.substr(0, prefix.size()) == prefix;
-}
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 std::optional<BoardConfig> ParseBoard(std::string_view text) {
     const size_t colon = text.find(':');
@@ -111,10 +113,10 @@ uint16_t WaveWord(int channel, uint64_t ms) {
     const double phase = std::fmod(static_cast<double>(ms) / period + channel / 8.0, 1.0);
     double unit;  // -1 .. 1
     switch (channel % 4) {
-    case 0: unit = std::sin(2 * kPi * phase); break;
-    case 1: unit = phase < 0.5 ? 4 * phase - 1 : 3 - 4 * phase; break;  // triangle
-    case 2: unit = 2 * phase - 1; break;                               // sawtooth
-    default: unit = std::sin(2 * kPi * phase) * std::cos(6 * kPi * phase); break;
+        case 0: unit = std::sin(2 * kPi * phase); break;
+        case 1: unit = phase < 0.5 ? 4 * phase - 1 : 3 - 4 * phase; break;  // triangle
+        case 2: unit = 2 * phase - 1; break;                                // sawtooth
+        default: unit = std::sin(2 * kPi * phase) * std::cos(6 * kPi * phase); break;
     }
     return EncodeSignMagnitude(static_cast<int>(std::lround(unit * 32767.0)));
 }

@@ -25,8 +25,8 @@ bool IsReady(INT status) noexcept { return (status & 1) == 0; }
 // opened exclusively, so a file that another process holds open counts as absent. Nothing here
 // throws (the trace's entry points are noexcept), so there is nothing to catch.
 void ActivateTraceIfFlagged() noexcept {
-    base::UniqueFile flag(::CreateFileA(kFlagFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::UniqueFile flag(
+        ::CreateFileA(kFlagFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (flag) TraceOpen();
 }
 

@@ -34,8 +34,8 @@ STDMETHODIMP ClientSite::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISP
     return DISP_E_UNKNOWNNAME;
 }
 
-STDMETHODIMP ClientSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                VARIANT* result, EXCEPINFO*, UINT*) noexcept {
+STDMETHODIMP ClientSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                EXCEPINFO*, UINT*) noexcept {
     // Ambients are read-only properties without arguments.
     if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
     VARIANT value;
@@ -54,8 +54,7 @@ STDMETHODIMP ClientSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*
             if (!value.bstrVal) return E_OUTOFMEMORY;
             value.vt = VT_BSTR;
             break;
-        default:
-            return DISP_E_MEMBERNOTFOUND;
+        default: return DISP_E_MEMBERNOTFOUND;
     }
     if (params && (params->cArgs != 0 || params->cNamedArgs != 0)) {
         ::VariantClear(&value);

@@ -30,8 +30,8 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept override;
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) noexcept override;
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO*, UINT*) noexcept override;
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                        UINT*) noexcept override;
 
 private:
     std::wstring displayName_;

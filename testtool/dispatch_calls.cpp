@@ -12,7 +12,8 @@ HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, DISPPARAMS* params,
     RETURN_HR_IF_NULL(E_POINTER, target);
     EXCEPINFO info{};
     UINT argError = 0;
-    const HRESULT hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, result, &info, &argError);
+    const HRESULT hr =
+        target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, params, result, &info, &argError);
     ::SysFreeString(info.bstrSource);
     ::SysFreeString(info.bstrDescription);
     ::SysFreeString(info.bstrHelpFile);

@@ -19,7 +19,18 @@ inline constexpr int kClientHeightTwips = 3840;
 inline constexpr int kTwipsPerInch = 1440;
 
 // The form's control arrays, each element one child window.
-enum class ControlArray { Label1, Label2, Label3, DataInterval, ReadInterval, DataNum, ReadNum, Start, Stop, DataValue };
+enum class ControlArray {
+    Label1,
+    Label2,
+    Label3,
+    DataInterval,
+    ReadInterval,
+    DataNum,
+    ReadNum,
+    Start,
+    Stop,
+    DataValue
+};
 enum class ControlKind { Label, TextBox, Button };
 
 struct ControlLayout {

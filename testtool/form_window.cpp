@@ -27,8 +27,9 @@ HRESULT RegisterFormClass(HINSTANCE module, UINT iconId, WNDPROC proc) noexcept 
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = kFormClassName;
     if (iconId != 0) {
-        wc.hIcon = static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
+        wc.hIcon =
+            static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                            ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
         wc.hIconSm = static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
                                                      ::GetSystemMetrics(SM_CXSMICON),
                                                      ::GetSystemMetrics(SM_CYSMICON), 0));
@@ -69,7 +70,8 @@ void FormWindow::WindowTimer::Apply() noexcept {
     }
 }
 
-HRESULT FormWindow::Create(HINSTANCE module, UINT iconId, bool quitWhenDestroyed, std::unique_ptr<FormWindow>* out) {
+HRESULT FormWindow::Create(HINSTANCE module, UINT iconId, bool quitWhenDestroyed,
+                           std::unique_ptr<FormWindow>* out) {
     RETURN_HR_IF_NULL(E_POINTER, out);
     out->reset();
     std::unique_ptr<FormWindow> form(new FormWindow());
@@ -116,9 +118,7 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
             DWORD style = WS_CHILD | WS_VISIBLE;
             DWORD exStyle = 0;
             switch (c.kind) {
-                case ControlKind::Label:
-                    style |= SS_LEFT | SS_NOPREFIX;
-                    break;
+                case ControlKind::Label: style |= SS_LEFT | SS_NOPREFIX; break;
                 case ControlKind::TextBox:
                     cls = L"EDIT";
                     style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
@@ -132,22 +132,17 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
             if (!c.enabled) style |= WS_DISABLED;
             const int id = ControlId(c.array, c.index);
             HWND child = ::CreateWindowExW(
-                exStyle, cls, c.text.c_str(), style, TwipsToPixels(c.left, dpiX_), TwipsToPixels(c.top, dpiY_),
-                TwipsToPixels(c.width, dpiX_), TwipsToPixels(c.height, dpiY_), hwnd,
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
+                exStyle, cls, c.text.c_str(), style, TwipsToPixels(c.left, dpiX_),
+                TwipsToPixels(c.top, dpiY_), TwipsToPixels(c.width, dpiX_), TwipsToPixels(c.height, dpiY_),
+                hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
             RETURN_LAST_ERROR_IF(!child);
             if (font_) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
             // The boxes have no length limit of their own: 0 lifts the edit control's default.
             if (c.kind == ControlKind::TextBox) ::SendMessageW(child, EM_LIMITTEXT, 0, 0);
             switch (c.kind) {
-                case ControlKind::TextBox:
-                    boxes_[c.array].emplace(c.index, WindowBox(child));
-                    break;
-                case ControlKind::Button:
-                    buttons_[c.array].emplace(c.index, WindowButton(child));
-                    break;
-                case ControlKind::Label:
-                    break;
+                case ControlKind::TextBox: boxes_[c.array].emplace(c.index, WindowBox(child)); break;
+                case ControlKind::Button: buttons_[c.array].emplace(c.index, WindowButton(child)); break;
+                case ControlKind::Label: break;
             }
         }
         for (int t = 0; t < 2; ++t) timers_[t] = std::make_unique<WindowTimer>(hwnd, kTimerIds[t]);
@@ -229,7 +224,8 @@ void FormWindow::OnActivate(bool active) noexcept {
         if (focus && ::IsChild(hwnd_, focus)) lastFocus_ = focus;
         return;
     }
-    HWND target = lastFocus_ && ::IsWindowEnabled(lastFocus_) ? lastFocus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    HWND target =
+        lastFocus_ && ::IsWindowEnabled(lastFocus_) ? lastFocus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
     if (target) ::SetFocus(target);
 }
 
@@ -271,19 +267,14 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
                 }
             }
             break;
-        case WM_PAINT:
-            Paint();
-            return 0;
-        case WM_ACTIVATE:
-            OnActivate(LOWORD(wParam) != WA_INACTIVE);
-            return 0;
+        case WM_PAINT: Paint(); return 0;
+        case WM_ACTIVATE: OnActivate(LOWORD(wParam) != WA_INACTIVE); return 0;
         case WM_DESTROY:
             ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
             hwnd_ = nullptr;
             if (quitWhenDestroyed_) ::PostQuitMessage(0);
             return 0;
-        default:
-            break;
+        default: break;
     }
     return ::DefWindowProcW(hwnd_, message, wParam, lParam);
 }

@@ -20,7 +20,8 @@ public:
     // Creates the window and every control, hidden. With quitWhenDestroyed the window posts
     // WM_QUIT when it is destroyed (closing the form ends the program). iconId, when not 0, is
     // the icon resource of module for the window.
-    static HRESULT Create(HINSTANCE module, UINT iconId, bool quitWhenDestroyed, std::unique_ptr<FormWindow>* out);
+    static HRESULT Create(HINSTANCE module, UINT iconId, bool quitWhenDestroyed,
+                          std::unique_ptr<FormWindow>* out);
     ~FormWindow();
     FormWindow(const FormWindow&) = delete;
     FormWindow& operator=(const FormWindow&) = delete;

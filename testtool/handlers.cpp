@@ -19,14 +19,24 @@ CATCH_RETURN()
 
 }  // namespace
 
-HRESULT FormHandlers::Load() noexcept { return RunHandler([&] { return DoLoad(); }); }
+HRESULT FormHandlers::Load() noexcept {
+    return RunHandler([&] { return DoLoad(); });
+}
 HRESULT FormHandlers::ReadIntervalClick(int k) noexcept {
     return RunHandler([&] { return DoReadIntervalClick(k); });
 }
-HRESULT FormHandlers::ReadNumClick(int k) noexcept { return RunHandler([&] { return DoReadNumClick(k); }); }
-HRESULT FormHandlers::StartClick(int k) noexcept { return RunHandler([&] { return DoStartClick(k); }); }
-HRESULT FormHandlers::StopClick(int k) noexcept { return RunHandler([&] { return DoStopClick(k); }); }
-HRESULT FormHandlers::Tick(TimerName timer) noexcept { return RunHandler([&] { return DoTick(timer); }); }
+HRESULT FormHandlers::ReadNumClick(int k) noexcept {
+    return RunHandler([&] { return DoReadNumClick(k); });
+}
+HRESULT FormHandlers::StartClick(int k) noexcept {
+    return RunHandler([&] { return DoStartClick(k); });
+}
+HRESULT FormHandlers::StopClick(int k) noexcept {
+    return RunHandler([&] { return DoStopClick(k); });
+}
+HRESULT FormHandlers::Tick(TimerName timer) noexcept {
+    return RunHandler([&] { return DoTick(timer); });
+}
 
 void FormHandlers::OnClick(ButtonArray array, int index) noexcept {
     switch (array) {

@@ -60,11 +60,12 @@ HRESULT CreateStoredStateStream(IStream** stream) noexcept {
 
 HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
-    base::ComPtr<IOleClientSite> site = base::ComPtr<IOleClientSite>::Attach(ClientSite::Make(name ? name : L""));
+    base::ComPtr<IOleClientSite> site =
+        base::ComPtr<IOleClientSite>::Attach(ClientSite::Make(name ? name : L""));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, site.get());
     base::ComPtr<IUnknown> control;
-    RETURN_IF_FAILED(::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                        control.put_void()));
+    RETURN_IF_FAILED(
+        ::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, control.put_void()));
     return out->Host(control.get(), site.get());
 }
 
@@ -73,8 +74,9 @@ std::wstring MissingControlText(const wchar_t* name, HRESULT hr, const std::wstr
     const int own = sizeof(void*) == 8 ? 64 : 32, other = 96 - own;
     const std::wstring head = std::wstring(L"The control ") + name + L" (VandrelLib.Vandrel, Vandrel.ocx)";
     if (otherBitnessOnly) {
-        return head + L" is registered for " + std::to_wstring(other) + L"-bit programs only, and this Mirelo is " +
-               std::to_wstring(own) + L"-bit.\nRun the " + std::to_wstring(other) +
+        return head + L" is registered for " + std::to_wstring(other) +
+               L"-bit programs only, and this Mirelo is " + std::to_wstring(own) + L"-bit.\nRun the " +
+               std::to_wstring(other) +
                L"-bit Mirelo.exe that comes with that Vandrel.ocx, or register the " + std::to_wstring(own) +
                L"-bit Vandrel.ocx with regsvr32.";
     }

@@ -54,7 +54,8 @@ std::wstring Text(HWND form, ControlArray array, int index) {
     if (!element) return {};
     const LRESULT length = ::SendMessageW(element, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT got = ::SendMessageW(element, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT got =
+        ::SendMessageW(element, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(got));
     return text;
 }
@@ -84,7 +85,8 @@ bool PressKey(HWND form, UINT virtualKey) noexcept {
     const UINT scan = ::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
     const LPARAM down = 1 | static_cast<LPARAM>(scan) << 16;
     const LPARAM up = down | static_cast<LPARAM>(0xC0000000u);
-    return ::PostMessageW(focus, WM_KEYDOWN, virtualKey, down) && ::PostMessageW(focus, WM_KEYUP, virtualKey, up);
+    return ::PostMessageW(focus, WM_KEYDOWN, virtualKey, down) &&
+           ::PostMessageW(focus, WM_KEYUP, virtualKey, up);
 }
 
 }  // namespace mirelo::remote

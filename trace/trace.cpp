@@ -116,8 +116,8 @@ constexpr size_t kLogBuffer = 64 * 1024;
 // The log is opened without sharing and only ever appended to. A log that cannot be opened or
 // positioned at its end counts as unavailable for this drain.
 base::UniqueFile OpenLog() noexcept {
-    base::UniqueFile log(::CreateFileA(kLogFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::UniqueFile log(
+        ::CreateFileA(kLogFile, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (log && !::SetFilePointerEx(log.get(), LARGE_INTEGER{}, nullptr, FILE_END)) log.reset();
     return log;
 }
@@ -165,7 +165,8 @@ private:
     void EndRun() noexcept {
         if (!inRun_) return;
         FlushConsole();
-        if (console_ != INVALID_HANDLE_VALUE) ::SetConsoleTextAttribute(console_, static_cast<WORD>(kTraceWhite));
+        if (console_ != INVALID_HANDLE_VALUE)
+            ::SetConsoleTextAttribute(console_, static_cast<WORD>(kTraceWhite));
         inRun_ = false;
     }
 
@@ -213,7 +214,8 @@ private:
     void WriteLog(const char* text, size_t length) noexcept {
         if (!log_ || length == 0) return;
         DWORD written = 0;
-        if (!::WriteFile(log_.get(), text, static_cast<DWORD>(length), &written, nullptr) || written != length) {
+        if (!::WriteFile(log_.get(), text, static_cast<DWORD>(length), &written, nullptr) ||
+            written != length) {
             log_.reset();
         }
     }
@@ -293,13 +295,12 @@ bool EnsureWriter() noexcept {
     if (!g_writer) {
         // The writer never ends, so its code must stay mapped: pin the module that holds it.
         HMODULE self = nullptr;
-        if (!::GetModuleHandleExW(
-                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                reinterpret_cast<LPCWSTR>(&TraceWriterThread), &self)) {
+        if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCWSTR>(&TraceWriterThread), &self)) {
             return false;
         }
-        g_writer = g_failThread ? nullptr
-                                : ::CreateThread(nullptr, 0, TraceWriterThread, nullptr, 0, nullptr);
+        g_writer =
+            g_failThread ? nullptr : ::CreateThread(nullptr, 0, TraceWriterThread, nullptr, 0, nullptr);
         if (!g_writer) return false;
     }
     return true;
@@ -354,8 +355,7 @@ int TraceWaitDrained(unsigned long timeoutMs) noexcept {
     const ULONGLONG end = ::GetTickCount64() + timeoutMs;
     // Pending drops count as unwritten: the writer turns them into a line when it finds the queue
     // empty.
-    while (g_writtenSeq.load(std::memory_order_acquire) < queue->LastSeq() ||
-           queue->PendingDrops() > 0) {
+    while (g_writtenSeq.load(std::memory_order_acquire) < queue->LastSeq() || queue->PendingDrops() > 0) {
         if (::GetTickCount64() >= end) return 0;
         ::Sleep(1);
     }

@@ -49,9 +49,7 @@ int FormatDropLine(char* buffer, size_t size, uint64_t count) noexcept {
 }
 
 // The lock is held for a short copy and a few pointer moves: spinning briefly beats a kernel wait.
-Queue::Queue(size_t limit) noexcept : limit_(limit) {
-    ::InitializeCriticalSectionAndSpinCount(&lock_, 4000);
-}
+Queue::Queue(size_t limit) noexcept : limit_(limit) { ::InitializeCriticalSectionAndSpinCount(&lock_, 4000); }
 
 Queue::~Queue() {
     FreeBlocks(head_);

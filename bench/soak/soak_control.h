@@ -8,7 +8,8 @@
 namespace soak {
 
 // {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
-inline constexpr CLSID kVandrelClsid = {0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
+inline constexpr CLSID kVandrelClsid = {
+    0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
 inline constexpr DISPID kDispInterval = 1;
 inline constexpr DISPID kDispStart = 4;
 inline constexpr DISPID kDispStop = 5;
@@ -18,7 +19,8 @@ inline bool InvokeStart(IDispatch* control) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     VARIANT result;
     ::VariantInit(&result);
-    const HRESULT hr = control->Invoke(kDispStart, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    const HRESULT hr =
+        control->Invoke(kDispStart, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
     const bool started = SUCCEEDED(hr) && result.vt == VT_BOOL && result.boolVal == VARIANT_TRUE;
     ::VariantClear(&result);
     return started;

@@ -63,9 +63,11 @@ int RunCycles(int cycles) {
     const Row rows[] = {
         {"Start/Stop cycles: " + n + " in " + std::to_string(ms / 1000) + " s, failed calls",
          std::to_string(failed), "0", failed == 0},
-        {"Start/Stop cycles: handles " + std::to_string(before.handles) + " -> " + std::to_string(after.handles),
+        {"Start/Stop cycles: handles " + std::to_string(before.handles) + " -> " +
+             std::to_string(after.handles),
          (handleGrowth >= 0 ? "+" : "") + std::to_string(handleGrowth), "<= +10", handleGrowth <= 10},
-        {"Start/Stop cycles: private bytes " + Bytes(static_cast<int64_t>(before.privateBytes)).substr(1) + " ->",
+        {"Start/Stop cycles: private bytes " + Bytes(static_cast<int64_t>(before.privateBytes)).substr(1) +
+             " ->",
          Bytes(memoryGrowth), "<= +1.0 MiB", memoryGrowth <= memoryLimit},
     };
     bool pass = true;

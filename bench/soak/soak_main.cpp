@@ -16,7 +16,8 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: vandrel-soak cycles N | trace MINUTES | samplers MINUTES | modules ROUNDS\n");
+    std::fprintf(stderr,
+                 "usage: vandrel-soak cycles N | trace MINUTES | samplers MINUTES | modules ROUNDS\n");
     return 2;
 }
 

@@ -57,7 +57,8 @@ int RunModules(int rounds) {
     ::CoUninitialize();
 
     char error[32] = "";
-    if (failed) std::snprintf(error, sizeof error, " (first 0x%08lX)", static_cast<unsigned long>(firstError));
+    if (failed)
+        std::snprintf(error, sizeof error, " (first 0x%08lX)", static_cast<unsigned long>(firstError));
     const int64_t handleGrowth = static_cast<int64_t>(after.handles) - static_cast<int64_t>(before.handles);
     const int64_t memoryGrowth =
         static_cast<int64_t>(after.privateBytes) - static_cast<int64_t>(before.privateBytes);

@@ -89,12 +89,13 @@ int RunSamplers(double minutes) {
     for (int p = 0; p < 2; ++p) {
         logs[p] = std::wstring(temp) + L"vandrel-soak-board" + std::to_wstring(p) + L".bin";
         std::wstring command = L"\"" + self + L"\" sampler-pair " + std::to_wstring(minutes) + L" " +
-                               std::to_wstring(kIntervals[p][0]) + L" " + std::to_wstring(kIntervals[p][1]) + L" \"" +
-                               logs[p] + L"\"";
+                               std::to_wstring(kIntervals[p][0]) + L" " + std::to_wstring(kIntervals[p][1]) +
+                               L" \"" + logs[p] + L"\"";
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                              &pi)) {
             PrintRow({"four samplers: child process", "not started", "started", false});
             return 1;
         }
@@ -103,7 +104,8 @@ int RunSamplers(double minutes) {
     }
     DWORD codes[2] = {1, 1};
     for (int p = 0; p < 2; ++p) {
-        if (::WaitForSingleObject(children[p].get(), static_cast<DWORD>(minutes * 60000) + 120000) != WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(children[p].get(), static_cast<DWORD>(minutes * 60000) + 120000) !=
+            WAIT_OBJECT_0) {
             ::TerminateProcess(children[p].get(), 1);
         }
         ::GetExitCodeProcess(children[p].get(), &codes[p]);
@@ -145,7 +147,8 @@ int RunSamplers(double minutes) {
         cycles[static_cast<size_t>(c)].lastUs = r.timeUs;
         if (r.port == dataPort) ++cycles[static_cast<size_t>(c)].dataReads;
     }
-    std::sort(cycles.begin(), cycles.end(), [](const Cycle& x, const Cycle& y) { return x.firstUs < y.firstUs; });
+    std::sort(cycles.begin(), cycles.end(),
+              [](const Cycle& x, const Cycle& y) { return x.firstUs < y.firstUs; });
 
     const LONGLONG startUs = cycles.empty() ? 0 : cycles.front().firstUs;
     int overlaps = 0, timedOut = 0;
@@ -157,16 +160,19 @@ int RunSamplers(double minutes) {
     for (const Cycle& c : cycles) {
         if (reachSampler >= 0 && reachSampler != c.sampler && c.firstUs <= reach) {
             // The later sampler had waited at most its interval before it began.
-            const bool late = c.firstUs - reachFirst >= samplers[static_cast<size_t>(c.sampler)].interval * 1000LL;
+            const bool late =
+                c.firstUs - reachFirst >= samplers[static_cast<size_t>(c.sampler)].interval * 1000LL;
             if (late) {
                 ++timedOut;
             } else {
                 ++overlaps;
             }
             // The details for whoever looks into a failed row (scripts/soak keeps only stdout).
-            std::fprintf(stderr, "overlap at +%.3f s: sampler %d (cycle %d, %.2f ms) began during sampler %d's cycle%s\n",
-                         (c.firstUs - startUs) / 1e6, c.sampler, perSampler[static_cast<size_t>(c.sampler)] + 1,
-                         (c.lastUs - c.firstUs) / 1000.0, reachSampler, late ? " after its time-out" : "");
+            std::fprintf(
+                stderr,
+                "overlap at +%.3f s: sampler %d (cycle %d, %.2f ms) began during sampler %d's cycle%s\n",
+                (c.firstUs - startUs) / 1e6, c.sampler, perSampler[static_cast<size_t>(c.sampler)] + 1,
+                (c.lastUs - c.firstUs) / 1000.0, reachSampler, late ? " after its time-out" : "");
         }
         if (c.lastUs > reach) {
             reach = c.lastUs;
@@ -175,7 +181,8 @@ int RunSamplers(double minutes) {
         }
         const LONGLONG us = c.lastUs - c.firstUs;
         longestUs = std::max(longestUs, us);
-        worstShare = std::max(worstShare, static_cast<double>(us) / (samplers[static_cast<size_t>(c.sampler)].interval * 1000.0));
+        worstShare = std::max(worstShare, static_cast<double>(us) /
+                                              (samplers[static_cast<size_t>(c.sampler)].interval * 1000.0));
         ++perSampler[static_cast<size_t>(c.sampler)];
     }
     // Turns: each sampler's cycles against what its interval allows in the time (a cycle every

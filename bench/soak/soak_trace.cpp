@@ -43,8 +43,8 @@ bool LogHeldElsewhere() {
 
 int HoldFile(const wchar_t* path) {
     // As a log viewer holds a file: open for reading, others may read and write, not delete.
-    base::UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                        0, nullptr));
+    base::UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_ALWAYS, 0, nullptr));
     if (!file) return 1;
     ::Sleep(INFINITE);
     return 0;
@@ -97,19 +97,20 @@ int RunTrace(double minutes) {
         const Usage end = MeasureUsage();
         peak.privateBytes = std::max(peak.privateBytes, end.privateBytes);
 
-        const int64_t growth = static_cast<int64_t>(peak.privateBytes) - static_cast<int64_t>(settled.privateBytes);
+        const int64_t growth =
+            static_cast<int64_t>(peak.privateBytes) - static_cast<int64_t>(settled.privateBytes);
         // The full queue's entries, a few dozen bytes each, and room for the heap's own growth.
         const int64_t memoryLimit = 16 * 1024 * 1024;
         const std::string span = std::to_string(static_cast<int>(minutes * 60)) + " s";
         const Row rows[] = {
-            {"Interval 1 with trace, log held: sampler started, log held", started && held ? "yes" : "no", "yes",
-             started && held},
+            {"Interval 1 with trace, log held: sampler started, log held", started && held ? "yes" : "no",
+             "yes", started && held},
             {"Interval 1 with trace: longest trace queue in " + span, Number(longest),
              "<= " + Number(kQueueBound + 1), longest <= kQueueBound + 1},
-            {"Interval 1 with trace: queue drained after Stop", drained ? std::to_string(drainSeconds) + " s" : "no",
-             "<= 30 min", drained},
-            {"Interval 1 with trace: private bytes, peak after the first tenth", Bytes(growth), "<= +16.0 MiB",
-             settledTaken && growth <= memoryLimit},
+            {"Interval 1 with trace: queue drained after Stop",
+             drained ? std::to_string(drainSeconds) + " s" : "no", "<= 30 min", drained},
+            {"Interval 1 with trace: private bytes, peak after the first tenth", Bytes(growth),
+             "<= +16.0 MiB", settledTaken && growth <= memoryLimit},
         };
         for (const Row& r : rows) {
             PrintRow(r);

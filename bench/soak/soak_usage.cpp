@@ -59,7 +59,8 @@ std::string Bytes(int64_t bytes) {
 
 std::string Number(uint64_t n) {
     std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), ",");
     return digits;
 }
 

@@ -28,9 +28,12 @@ int Generate(int argc, wchar_t** argv) {
     std::wstring arch, ocx, out;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring name = argv[i];
-        if (name == L"--arch") arch = argv[i + 1];
-        else if (name == L"--ocx") ocx = argv[i + 1];
-        else if (name == L"--out") out = argv[i + 1];
+        if (name == L"--arch")
+            arch = argv[i + 1];
+        else if (name == L"--ocx")
+            ocx = argv[i + 1];
+        else if (name == L"--out")
+            out = argv[i + 1];
     }
     if ((arch != L"x86" && arch != L"x64") || ocx.empty() || out.empty()) {
         std::fputs("usage: vandrel-wxsgen --arch x86|x64 --ocx PATH --out DIR\n", stderr);

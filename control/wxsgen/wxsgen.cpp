@@ -58,7 +58,8 @@ void AddClassRows(const activex::ClassRow* rows, size_t count, const activex::Cl
 }
 
 // The interface rows the platform's type library registration writes, in one registry view.
-std::vector<Row> InterfaceRows(const ModuleInfo& info, const std::wstring& libid, const std::wstring& version) {
+std::vector<Row> InterfaceRows(const ModuleInfo& info, const std::wstring& libid,
+                               const std::wstring& version) {
     std::vector<Row> rows;
     for (const auto& itf : info.interfaces) {
         const std::wstring key = L"Interface\\" + GuidText(itf.iid);
@@ -167,7 +168,8 @@ HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
         RETURN_IF_FAILED(lib->GetTypeInfo(i, type.put()));
         TYPEATTR* typeAttr = nullptr;
         RETURN_IF_FAILED(type->GetTypeAttr(&typeAttr));
-        const bool isInterface = typeAttr->typekind == TKIND_DISPATCH || typeAttr->typekind == TKIND_INTERFACE;
+        const bool isInterface =
+            typeAttr->typekind == TKIND_DISPATCH || typeAttr->typekind == TKIND_INTERFACE;
         const IID iid = typeAttr->guid;
         type->ReleaseTypeAttr(typeAttr);
         if (!isInterface) continue;
@@ -206,25 +208,26 @@ bool RegistryComponents(Arch arch, const ModuleInfo& info, std::vector<Component
     typeLib.rows.push_back({versionKey + L"\\FLAGS", L"", std::to_wstring(info.libraryFlags)});
     // The help folder is the module's own, so it goes with this bitness's file entry.
     Component typeLibFile{L"RegTypeLibFile", kTypeLibFileGuid[a], x64, false, {}};
-    typeLibFile.rows.push_back({versionKey + L"\\" + std::to_wstring(vandrel::kLibLocale) +
-                                    (x64 ? L"\\win64" : L"\\win32"),
-                                L"", kOcxFileRef});
+    typeLibFile.rows.push_back(
+        {versionKey + L"\\" + std::to_wstring(vandrel::kLibLocale) + (x64 ? L"\\win64" : L"\\win32"), L"",
+         kOcxFileRef});
     typeLibFile.rows.push_back({versionKey + L"\\HELPDIR", L"", kFolderRef});
     Component interfaces32{L"RegInterfaces32", kInterfaces32Guid, false, true,
                            InterfaceRows(info, libid, version)};
 
     *components = {progId, classes, typeLib, typeLibFile, interfaces32};
     if (x64) {
-        components->push_back({L"RegInterfaces64", kInterfaces64Guid, true, false,
-                               InterfaceRows(info, libid, version)});
+        components->push_back(
+            {L"RegInterfaces64", kInterfaces64Guid, true, false, InterfaceRows(info, libid, version)});
     }
     return true;
 }
 
 std::string WixComponents(const std::vector<Component>& components) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                      "<!-- Written by vandrel-wxsgen from the module's class table; do not edit. -->\n"
-                      "<Include>\n";
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<!-- Written by vandrel-wxsgen from the module's class table; do not edit. -->\n"
+        "<Include>\n";
     for (const Component& c : components) {
         out += "  <Component Id=\"" + XmlText(c.id) + "\" Guid=\"" + XmlText(c.guid) + "\" Win64=\"" +
                (c.win64 ? "yes" : "no") + "\">\n";
@@ -252,7 +255,8 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
     const auto& control = vandrel::kControlRegistration;
     const auto& page = vandrel::kPageRegistration;
     const std::string libid = XmlText(GuidText(*control.libid));
-    const std::string version = std::to_string(control.versionMajor) + "." + std::to_string(control.versionMinor);
+    const std::string version =
+        std::to_string(control.versionMajor) + "." + std::to_string(control.versionMinor);
     std::string flags;
     if (info.libraryFlags & LIBFLAG_FRESTRICTED) flags += "RESTRICTED,";
     if (info.libraryFlags & LIBFLAG_FCONTROL) flags += "CONTROL,";
@@ -265,16 +269,23 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
         "<!-- Vandrel.ocx without registration: programs that depend on this assembly create the\n"
         "     control and its property page from the file beside them. -->\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
-        "  <assemblyIdentity type=\"win32\" name=\"TRUV.Vandrel\" version=\"1.0.0.27\" processorArchitecture=\"" +
-        std::string(arch == Arch::kX64 ? "amd64" : "x86") + "\"/>\n"
-        "  <file name=\"Vandrel.ocx\">\n"
-        "    <comClass clsid=\"" + XmlText(GuidText(*control.clsid)) + "\" progid=\"" + XmlText(control.progId) +
-        "\" threadingModel=\"" + XmlText(ThreadingModel()) + "\" tlbid=\"" + libid + "\" description=\"" +
-        XmlText(info.controlTypeName) + "\" miscStatusContent=\"" + XmlText(MiscStatusNames(control.miscStatus)) +
+        "  <assemblyIdentity type=\"win32\" name=\"TRUV.Vandrel\" version=\"1.0.0.27\" "
+        "processorArchitecture=\"" +
+        std::string(arch == Arch::kX64 ? "amd64" : "x86") +
         "\"/>\n"
-        "    <comClass clsid=\"" + XmlText(GuidText(*page.clsid)) + "\" description=\"" +
-        XmlText(info.pageTypeName) + "\"/>\n"
-        "    <typelib tlbid=\"" + libid + "\" version=\"" + version + "\" helpdir=\"\" flags=\"" + flags + "\"/>\n"
+        "  <file name=\"Vandrel.ocx\">\n"
+        "    <comClass clsid=\"" +
+        XmlText(GuidText(*control.clsid)) + "\" progid=\"" + XmlText(control.progId) +
+        "\" threadingModel=\"" + XmlText(ThreadingModel()) + "\" tlbid=\"" + libid + "\" description=\"" +
+        XmlText(info.controlTypeName) + "\" miscStatusContent=\"" +
+        XmlText(MiscStatusNames(control.miscStatus)) +
+        "\"/>\n"
+        "    <comClass clsid=\"" +
+        XmlText(GuidText(*page.clsid)) + "\" description=\"" + XmlText(info.pageTypeName) +
+        "\"/>\n"
+        "    <typelib tlbid=\"" +
+        libid + "\" version=\"" + version + "\" helpdir=\"\" flags=\"" + flags +
+        "\"/>\n"
         "  </file>\n"
         "</assembly>\n";
     return out;

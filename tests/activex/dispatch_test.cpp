@@ -189,31 +189,46 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"unknown DISPID", 9, {DISPATCH_METHOD, {}, {}}, DISP_E_MEMBERNOTFOUND, 99},
         Refusal{"no flags", 1, {0, {}, {}}, DISP_E_MEMBERNOTFOUND, 99},
         Refusal{"method read as a property", 5, {DISPATCH_PROPERTYGET, {}, {}}, DISP_E_MEMBERNOTFOUND, 99},
-        Refusal{"put by reference", 1, {DISPATCH_PROPERTYPUTREF, {I4(1)}, {DISPID_PROPERTYPUT}},
-                DISP_E_MEMBERNOTFOUND, 99},
+        Refusal{"put by reference",
+                1,
+                {DISPATCH_PROPERTYPUTREF, {I4(1)}, {DISPID_PROPERTYPUT}},
+                DISP_E_MEMBERNOTFOUND,
+                99},
         Refusal{"put without a value", 1, {DISPATCH_PROPERTYPUT, {}, {}}, DISP_E_BADPARAMCOUNT, 99},
         Refusal{"put without its name", 1, {DISPATCH_PROPERTYPUT, {I4(1)}, {}}, DISP_E_PARAMNOTOPTIONAL, 99},
-        Refusal{"put of a missing value", 1, {DISPATCH_PROPERTYPUT, {Missing()}, {DISPID_PROPERTYPUT}},
-                DISP_E_PARAMNOTOPTIONAL, 0},
+        Refusal{"put of a missing value",
+                1,
+                {DISPATCH_PROPERTYPUT, {Missing()}, {DISPID_PROPERTYPUT}},
+                DISP_E_PARAMNOTOPTIONAL,
+                0},
         Refusal{"get with a named argument", 1, {DISPATCH_PROPERTYGET, {I4(1)}, {0}}, DISP_E_NONAMEDARGS, 99},
         Refusal{"too few arguments", 2, {DISPATCH_METHOD, {I4(1)}, {}}, DISP_E_BADPARAMCOUNT, 99},
-        Refusal{"too many arguments", 2, {DISPATCH_METHOD, {I4(1), I4(2), I4(3)}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        Refusal{
+            "too many arguments", 2, {DISPATCH_METHOD, {I4(1), I4(2), I4(3)}, {}}, DISP_E_BADPARAMCOUNT, 99},
         Refusal{"missing argument", 2, {DISPATCH_METHOD, {I4(1), Missing()}, {}}, DISP_E_PARAMNOTOPTIONAL, 1},
-        Refusal{"second parameter not a number", 2, {DISPATCH_METHOD, {Text(L"x"), I4(1)}, {}}, DISP_E_TYPEMISMATCH,
+        Refusal{"second parameter not a number",
+                2,
+                {DISPATCH_METHOD, {Text(L"x"), I4(1)}, {}},
+                DISP_E_TYPEMISMATCH,
                 0},
-        Refusal{"first parameter too large", 2, {DISPATCH_METHOD, {I4(1), Real(3e9)}, {}}, DISP_E_OVERFLOW, 1},
+        Refusal{
+            "first parameter too large", 2, {DISPATCH_METHOD, {I4(1), Real(3e9)}, {}}, DISP_E_OVERFLOW, 1},
         Refusal{"Null", 3, {DISPATCH_METHOD, {Null()}, {}}, DISP_E_TYPEMISMATCH, 0},
         Refusal{"unknown parameter name", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {5}}, DISP_E_PARAMNOTFOUND, 0},
-        Refusal{"parameter named twice", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {1, 1}}, DISP_E_PARAMNOTFOUND, 1},
-        Refusal{"parameter by position and by name", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {0}}, DISP_E_PARAMNOTFOUND,
+        Refusal{
+            "parameter named twice", 2, {DISPATCH_METHOD, {I4(1), I4(2)}, {1, 1}}, DISP_E_PARAMNOTFOUND, 1},
+        Refusal{"parameter by position and by name",
+                2,
+                {DISPATCH_METHOD, {I4(1), I4(2)}, {0}},
+                DISP_E_PARAMNOTFOUND,
                 0},
         Refusal{"more names than arguments", 2, {DISPATCH_METHOD, {I4(1)}, {0, 1}}, E_INVALIDARG, 99}));
 
 TEST(DispatchTable, MissingParametersStructureIsRefused) {
     Gadget g;
-    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 1, DISPATCH_PROPERTYGET, nullptr, nullptr,
-                                                     nullptr));
+    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 1, DISPATCH_PROPERTYGET,
+                                                     nullptr, nullptr, nullptr));
     DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
-    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 2, DISPATCH_METHOD, &noArray, nullptr,
-                                                     nullptr));
+    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 2, DISPATCH_METHOD, &noArray,
+                                                     nullptr, nullptr));
 }

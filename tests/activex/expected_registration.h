@@ -16,7 +16,8 @@ namespace testsupport {
 
 using Set = std::set<std::wstring>;
 
-inline const CLSID kPageClsid = {0x8728c7cb, 0x895d, 0x442f, {0x86, 0x47, 0x74, 0xf1, 0x36, 0x6c, 0xdd, 0xe4}};
+inline const CLSID kPageClsid = {
+    0x8728c7cb, 0x895d, 0x442f, {0x86, 0x47, 0x74, 0xf1, 0x36, 0x6c, 0xdd, 0xe4}};
 inline constexpr bool kIs64Bit = sizeof(void*) == 8;
 // The key below a type library's locale key that names this build's file.
 inline const wchar_t* const kPlatformKey = kIs64Bit ? L"win64" : L"win32";
@@ -65,8 +66,8 @@ inline Set ClassesRoot() { return Lines(ReadTree(HKEY_CLASSES_ROOT)); }
 // Creates a key of HKEY_CLASSES_ROOT with a default value (none when value is null).
 inline void SetKey(const std::wstring& path, const wchar_t* value) {
     base::UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                               nullptr, key.put(), nullptr));
     if (value) {
         ASSERT_EQ(ERROR_SUCCESS,
                   ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
@@ -170,8 +171,9 @@ struct RegistrationKeys {
         EXPECT_TRUE(platform.count(typeLib + L"\\1.0 = Vandrel ActiveX")) << Show(platform);
         const Set classes = Minus(added, platform);
         EXPECT_EQ(ClassLines(serverPath), classes)
-            << "unexpected:\n" << Show(Minus(classes, ClassLines(serverPath)))
-            << "missing:\n" << Show(Minus(ClassLines(serverPath), classes));
+            << "unexpected:\n"
+            << Show(Minus(classes, ClassLines(serverPath))) << "missing:\n"
+            << Show(Minus(ClassLines(serverPath), classes));
         // What must not be there, spelled out: the page has neither a ProgID nor a threading model.
         EXPECT_EQ(Set{}, Below(added, pageProgId));
         EXPECT_EQ(Set{}, Below(added, page + L"\\progid"));

@@ -70,7 +70,8 @@ TEST(FrameworkModule, FactoriesServeOnlyWhileTheModuleIsInitialised) {
         << "not yet initialised";
     ASSERT_TRUE(module.Init(::GetModuleHandleW(nullptr)));
     EXPECT_EQ(::GetModuleHandleW(nullptr), activex::Module::Instance());
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(CLSID_NULL, IID_IClassFactory, factory.put_void()));
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              module.GetClassObject(CLSID_NULL, IID_IClassFactory, factory.put_void()));
     ASSERT_EQ(S_OK, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()));
 
     base::ComPtr<IPersist> widget;

@@ -21,8 +21,8 @@ namespace {
 const GUID kForeignLibid = {0x5b0f2d11, 0x6a3c, 0x4e0f, {0x9d, 0x51, 0x0c, 0x7e, 0x22, 0x41, 0x90, 0x3a}};
 constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
 
-const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId, 1, 1, 0x20591,
-                                               &LIBID_VandrelLib, 1, 0};
+const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId,    1, 1,
+                                               0x20591,        &LIBID_VandrelLib, 1, 0};
 const activex::PageRegistration kPage = {&kPageClsid, 2};
 
 std::wstring BesideThisProgram(const wchar_t* name) {
@@ -124,8 +124,8 @@ TEST_F(Registration, UnregisteringWhatWasNeverRegisteredSucceeds) {
 }
 
 TEST_F(Registration, MissingTypeNamesFallBackToTheClsidText) {
-    const activex::ControlRegistration control = {&CLSID_Vandrel, kControlProgId, 77, 1, 0x20591,
-                                                  &LIBID_VandrelLib, 1, 0};
+    const activex::ControlRegistration control = {&CLSID_Vandrel, kControlProgId,    77, 1,
+                                                  0x20591,        &LIBID_VandrelLib, 1,  0};
     const activex::PageRegistration page = {&kPageClsid, 78};
     ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), control, TRUE));
     ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), page, TRUE));
@@ -140,8 +140,9 @@ TEST_F(Registration, ARefusedRegistryCallFailsWithItsOwnError) {
     // registration without administrator rights meets; that error takes the same road.)
     const std::wstring sandbox = L"VandrelTest.VolatileClasses";
     base::UniqueHkey root;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, sandbox.c_str(), 0, nullptr,
-                                               REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, root.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(HKEY_CLASSES_ROOT, sandbox.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, root.put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CLASSES_ROOT, root.get()));
     const HRESULT control = activex::UpdateControlRegistration(module(), kControl, TRUE);
     const HRESULT page = activex::UpdatePageRegistration(module(), kPage, TRUE);

@@ -31,8 +31,8 @@ inline void ReadKeyInto(HKEY key, const std::wstring& path, RegTree& tree) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD type = 0;
         DWORD size = static_cast<DWORD>(data.size());
-        const LONG error = ::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type,
-                                           data.data(), &size);
+        const LONG error =
+            ::RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &size);
         if (error != ERROR_SUCCESS) break;
         values[std::wstring(name.data(), nameLength)] = {type, {data.begin(), data.begin() + size}};
     }

@@ -20,8 +20,8 @@ class RegistryTable : public testing::Test {
 protected:
     void SetUp() override {
         ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0,
-                                                   KEY_ALL_ACCESS, nullptr, key_.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                   nullptr, key_.put(), nullptr));
     }
     void TearDown() override {
         key_.reset();
@@ -55,8 +55,8 @@ TEST_P(KeySetFailure, EndsTheSet) {
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key_.get(), L"v", 0, nullptr, REG_OPTION_VOLATILE,
                                                    KEY_ALL_ACCESS, nullptr, target.put(), nullptr));
     } else {
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key_.get(), L"v", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                   nullptr, target.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(key_.get(), L"v", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                   target.put(), nullptr));
         ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(key_.get(), L"v", 0, KEY_READ, target.put()));
     }
     // A read-only handle refuses its own value; a volatile key refuses a lasting subkey.
@@ -69,11 +69,10 @@ TEST_P(KeySetFailure, EndsTheSet) {
     EXPECT_FALSE(Tree().count(L"after"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Writes, KeySetFailure,
-    testing::Values(FailureCase{"AccessDenied", false, ERROR_ACCESS_DENIED},
-                    FailureCase{"OtherError", true, ERROR_CHILD_MUST_BE_VOLATILE}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Writes, KeySetFailure,
+                         testing::Values(FailureCase{"AccessDenied", false, ERROR_ACCESS_DENIED},
+                                         FailureCase{"OtherError", true, ERROR_CHILD_MUST_BE_VOLATILE}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RegistryTable, DeleteKeyTreeRemovesEverythingBelowAndTakesAbsentKeysAsRemoved) {
     const RegistryEntry entries[] = {{key_.get(), L"a\\b\\c", L"x"}, {key_.get(), L"keep", L"y"}};

@@ -76,10 +76,14 @@ TEST_P(VersionBlock, StringsInTheNeutralTable) {
         const wchar_t* name;
         const wchar_t* value;  // null: present, any text
     } entries[] = {
-        {L"CompanyName", L"TRUV"},       {L"FileDescription", L"Vandrel ActiveX"},
-        {L"FileVersion", L"1.0.0.27"},   {L"InternalName", L"Vandrel.ocx"},
-        {L"LegalCopyright", nullptr},    {L"OriginalFilename", L"Vandrel.ocx"},
-        {L"ProductName", L"Vandrel ActiveX"}, {L"ProductVersion", L"1.0.0.27"},
+        {L"CompanyName", L"TRUV"},
+        {L"FileDescription", L"Vandrel ActiveX"},
+        {L"FileVersion", L"1.0.0.27"},
+        {L"InternalName", L"Vandrel.ocx"},
+        {L"LegalCopyright", nullptr},
+        {L"OriginalFilename", L"Vandrel.ocx"},
+        {L"ProductName", L"Vandrel ActiveX"},
+        {L"ProductVersion", L"1.0.0.27"},
     };
     for (const auto& e : entries) {
         const std::wstring query = std::wstring(L"\\StringFileInfo\\000004b0\\") + e.name;

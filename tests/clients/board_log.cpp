@@ -120,8 +120,7 @@ public:
                 ::Sleep(static_cast<DWORD>(arg.get().lVal));
                 return S_OK;
             }
-            default:
-                return DISP_E_MEMBERNOTFOUND;
+            default: return DISP_E_MEMBERNOTFOUND;
         }
     }
 

@@ -11,7 +11,8 @@
 namespace testsupport {
 
 // {5D3C8E21-7F4B-4C19-A0D6-3B2E91C4F7A8}
-inline constexpr CLSID CLSID_BoardLog = {0x5d3c8e21, 0x7f4b, 0x4c19, {0xa0, 0xd6, 0x3b, 0x2e, 0x91, 0xc4, 0xf7, 0xa8}};
+inline constexpr CLSID CLSID_BoardLog = {
+    0x5d3c8e21, 0x7f4b, 0x4c19, {0xa0, 0xd6, 0x3b, 0x2e, 0x91, 0xc4, 0xf7, 0xa8}};
 inline constexpr wchar_t kBoardLogProgId[] = L"Vandrel.BoardLog";
 inline constexpr wchar_t kBoardLogClassKey[] = L"CLSID\\{5D3C8E21-7F4B-4C19-A0D6-3B2E91C4F7A8}";
 

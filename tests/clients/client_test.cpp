@@ -50,8 +50,8 @@ ProcessResult Regsvr32(const std::wstring& flags) {
 // Script clients stop the control before they end: a stop that never returns shows as a time-out
 // of its own here, well before the test program's.
 ProcessResult Cscript(const std::wstring& script, const std::wstring& args = L"", DWORD timeoutMs = 20000) {
-    return RunProcess(SystemTool(L"cscript.exe") + L" //nologo " + Quoted(BinFolder() + L"scripts\\" + script) +
-                          L" " + args,
+    return RunProcess(SystemTool(L"cscript.exe") + L" //nologo " +
+                          Quoted(BinFolder() + L"scripts\\" + script) + L" " + args,
                       timeoutMs, {{L"DIRECTPORT_SIM", kBoards}});
 }
 
@@ -181,7 +181,8 @@ protected:
     }
     std::vector<std::wstring> OurKeys() const {
         std::vector<std::wstring> keys = {keys_.control, keys_.page, keys_.progId, keys_.typeLib};
-        for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) keys.push_back(L"interface\\" + GuidText(*iid));
+        for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents})
+            keys.push_back(L"interface\\" + GuidText(*iid));
         return keys;
     }
     bool registered64_ = false;
@@ -206,8 +207,9 @@ TEST_F(Wow64Clients, The64BitRegsvr32RegistersThe32BitControlAsThe32BitOneDoes) 
     const ProcessResult r = Regsvr32Native64(L"/s", OcxPath());
     ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
     registered_ = true;
-    EXPECT_EQ(by32, ClassesRoot()) << "unexpected:\n" << Show(Minus(ClassesRoot(), by32))
-                                   << "missing:\n" << Show(Minus(by32, ClassesRoot()));
+    EXPECT_EQ(by32, ClassesRoot()) << "unexpected:\n"
+                                   << Show(Minus(ClassesRoot(), by32)) << "missing:\n"
+                                   << Show(Minus(by32, ClassesRoot()));
     EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control));
 }
 
@@ -216,8 +218,9 @@ TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) 
         << "the 64-bit build is needed beside this one: " << Narrow(Ocx64Path());
     const auto script32 = [&] { return Cscript(L"vandrel_client.vbs"); };
     const auto script64 = [&] {
-        return RunNative64Tool(L"cscript.exe", L"//nologo " + Quoted(BinFolder() + L"scripts\\vandrel_client.vbs"),
-                               60000, {{L"DIRECTPORT_SIM", kBoards}});
+        return RunNative64Tool(L"cscript.exe",
+                               L"//nologo " + Quoted(BinFolder() + L"scripts\\vandrel_client.vbs"), 60000,
+                               {{L"DIRECTPORT_SIM", kBoards}});
     };
     const auto ranToTheEnd = [](const ProcessResult& r) {
         const auto lines = SplitLines(r.out);
@@ -317,8 +320,9 @@ HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<base::Variant>* ar
 
 TEST_F(Clients, CppClientByDispidOnly) {
     Register();
-    SimBoards boards("356:words=0x1234/0x8001/0x7FFE/0xFFFF/0/0/0/0;"
-                     "370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000");
+    SimBoards boards(
+        "356:words=0x1234/0x8001/0x7FFE/0xFFFF/0/0/0/0;"
+        "370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000");
     ASSERT_TRUE(boards.configured());
     CLSID clsid;
     ASSERT_EQ(S_OK, ::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
@@ -361,7 +365,8 @@ TEST_F(Clients, CppClientByDispidOnly) {
     EXPECT_EQ(32767, channel(-1));
 
     base::Variant none;
-    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_EQ(S_OK, Call(d.get(), 5, DISPATCH_METHOD, nullptr, none.ptr())); });
+    WithinMs(kStopLimitMs, "Stop",
+             [&] { EXPECT_EQ(S_OK, Call(d.get(), 5, DISPATCH_METHOD, nullptr, none.ptr())); });
     EXPECT_EQ(VT_EMPTY, none.vt());
 }
 
@@ -382,17 +387,18 @@ TEST_P(ScriptClients, RunToTheirEnd) {
     EXPECT_EQ(Join(GetParam().lines), Join(SplitLines(r.out))) << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cscript, ScriptClients,
-    testing::Values(ScriptCase{"VBScript", L"vandrel_client.vbs",
-                               {"defaults 2160 356 8", "settings 50 356 4", "start True",
-                                "start again False", "values 4660 -1 32766 -32767", "outside 32767 32767",
-                                "stopped True False", "END"}},
-                    ScriptCase{"JScript", L"vandrel_client.js",
-                               {"defaults 2160 356 8", "settings 40 370 8", "start true",
-                                "start again false", "values 5 -5 0 0 1 -1 16384 -16384",
-                                "outside 32767 32767", "stopped", "END"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cscript, ScriptClients,
+                         testing::Values(ScriptCase{"VBScript",
+                                                    L"vandrel_client.vbs",
+                                                    {"defaults 2160 356 8", "settings 50 356 4", "start True",
+                                                     "start again False", "values 4660 -1 32766 -32767",
+                                                     "outside 32767 32767", "stopped True False", "END"}},
+                                         ScriptCase{"JScript",
+                                                    L"vandrel_client.js",
+                                                    {"defaults 2160 356 8", "settings 40 370 8", "start true",
+                                                     "start again false", "values 5 -5 0 0 1 -1 16384 -16384",
+                                                     "outside 32767 32767", "stopped", "END"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- two processes at one board ------------------------------------------------------------------
 
@@ -456,7 +462,8 @@ TEST_F(Clients, TwoScriptProcessesTakeTurnsAtTheBoard) {
     // Wine's cscript now and then ends at once with status 0 and without running the script at all
     // (seen about once in twenty runs, on either process); the script itself reports every failing
     // step on a line of its own. Such a pair runs once more.
-    if ((results[0].out.empty() && results[0].exitCode == 0) || (results[1].out.empty() && results[1].exitCode == 0)) {
+    if ((results[0].out.empty() && results[0].exitCode == 0) ||
+        (results[1].out.empty() && results[1].exitCode == 0)) {
         std::printf("cscript ended without running the script; the pair runs again\n");
         runPair();
     }
@@ -521,9 +528,10 @@ TEST_F(Clients, MonitorReportsABoardThatNeverAnswers) {
     Register();
     const ProcessResult r = Monitor(L"--address 0x300 --interval 50");
     EXPECT_EQ(1u, r.exitCode);
-    EXPECT_EQ("vandrel-monitor: no answer from the board at port 768 (0x300) for 5 intervals; is there "
-              "a board at that address?\n",
-              Join(SplitLines(r.err)));
+    EXPECT_EQ(
+        "vandrel-monitor: no answer from the board at port 768 (0x300) for 5 intervals; is there "
+        "a board at that address?\n",
+        Join(SplitLines(r.err)));
 }
 
 }  // namespace

@@ -20,20 +20,22 @@ struct Value {
     std::optional<LONG> number;  // nullopt: the option must refuse it
 };
 
-const Value kAddresses[] = {{L"356", 356},     {L"0x164", 356},  {L"0X170", 368}, {L"0", 0},
-                            {L"65535", 65535}, {L"0xFFFF", 65535}, {L"65536", {}}, {L"0x10000", {}},
-                            {L"-1", {}},       {L"abc", {}},     {L"", {}},       {L"3.5", {}},
-                            {L" 356", {}},     {L"356 ", {}},    {L"+356", {}},   {L"99999999999999999999", {}},
-                            {L"0x", {}},       {L"1e3", {}},     {L"356\x0001", {}}};
-const Value kIntervals[] = {{L"1", 1},       {L"2160", 2160}, {L"3600000", 3600000}, {L"0x10", 16},
-                            {L"0", {}},      {L"3600001", {}}, {L"-5", {}},         {L"10ms", {}},
-                            {L"1.0", {}},    {L"", {}},       {L"\x00E9", {}}};
-const Value kChannels[] = {{L"1", 1},   {L"4", 4},   {L"8", 8},  {L"0x8", 8}, {L"2", {}},
-                           {L"0", {}},  {L"16", {}}, {L"-8", {}}, {L"eight", {}}};
+const Value kAddresses[] = {
+    {L"356", 356},     {L"0x164", 356},    {L"0X170", 368},   {L"0", 0},
+    {L"65535", 65535}, {L"0xFFFF", 65535}, {L"65536", {}},    {L"0x10000", {}},
+    {L"-1", {}},       {L"abc", {}},       {L"", {}},         {L"3.5", {}},
+    {L" 356", {}},     {L"356 ", {}},      {L"+356", {}},     {L"99999999999999999999", {}},
+    {L"0x", {}},       {L"1e3", {}},       {L"356\x0001", {}}};
+const Value kIntervals[] = {{L"1", 1},    {L"2160", 2160},  {L"3600000", 3600000}, {L"0x10", 16},
+                            {L"0", {}},   {L"3600001", {}}, {L"-5", {}},           {L"10ms", {}},
+                            {L"1.0", {}}, {L"", {}},        {L"\x00E9", {}}};
+const Value kChannels[] = {{L"1", 1},  {L"4", 4},   {L"8", 8},   {L"0x8", 8},   {L"2", {}},
+                           {L"0", {}}, {L"16", {}}, {L"-8", {}}, {L"eight", {}}};
 // Durations in milliseconds.
-const Value kDurations[] = {{L"1", 1000},   {L"0.5", 500},  {L".25", 250}, {L"2.25", 2250}, {L"1e3", 1000000},
-                            {L"0", {}},     {L"-1", {}},    {L"0.0001", {}}, {L"inf", {}},  {L"nan", {}},
-                            {L"1s", {}},    {L"", {}},      {L"99999999", {}}, {L" 1", {}}};
+const Value kDurations[] = {{L"1", 1000},      {L"0.5", 500}, {L".25", 250}, {L"2.25", 2250},
+                            {L"1e3", 1000000}, {L"0", {}},    {L"-1", {}},   {L"0.0001", {}},
+                            {L"inf", {}},      {L"nan", {}},  {L"1s", {}},   {L"", {}},
+                            {L"99999999", {}}, {L" 1", {}}};
 
 struct Line {
     std::vector<std::wstring> args;
@@ -41,7 +43,8 @@ struct Line {
     monitor::Options expected;
 };
 
-void AddOption(FuzzRandom& r, Line* line, const wchar_t* name, const Value& value, std::optional<LONG>* field) {
+void AddOption(FuzzRandom& r, Line* line, const wchar_t* name, const Value& value,
+               std::optional<LONG>* field) {
     if (r.OneIn(2)) {
         line->args.push_back(std::wstring(name) + L"=" + value.text);
     } else {
@@ -57,16 +60,10 @@ Line WriteLine(FuzzRandom& r) {
     for (UINT i = 0, n = r.Below(6); i < n; ++i) {
         switch (r.Below(11)) {
             case 0:
-            case 1:
-                AddOption(r, &line, L"--address", r.Pick(kAddresses), &line.expected.address);
-                break;
+            case 1: AddOption(r, &line, L"--address", r.Pick(kAddresses), &line.expected.address); break;
             case 2:
-            case 3:
-                AddOption(r, &line, L"--interval", r.Pick(kIntervals), &line.expected.interval);
-                break;
-            case 4:
-                AddOption(r, &line, L"--channels", r.Pick(kChannels), &line.expected.channels);
-                break;
+            case 3: AddOption(r, &line, L"--interval", r.Pick(kIntervals), &line.expected.interval); break;
+            case 4: AddOption(r, &line, L"--channels", r.Pick(kChannels), &line.expected.channels); break;
             case 5: {
                 std::optional<LONG> ms;
                 AddOption(r, &line, L"--duration", r.Pick(kDurations), &ms);
@@ -86,14 +83,23 @@ Line WriteLine(FuzzRandom& r) {
             }
             case 8: {
                 // A value-taking option left without its value at the end of the line.
-                static const wchar_t* const kNames[] = {L"--address", L"--interval", L"--channels", L"--duration"};
+                static const wchar_t* const kNames[] = {L"--address", L"--interval", L"--channels",
+                                                        L"--duration"};
                 line.args.push_back(r.Pick(kNames));
                 line.valid = false;
                 return line;
             }
             default: {
-                static const wchar_t* const kStrays[] = {L"--Address=5", L"-address", L"--speed", L"356", L"",
-                                                         L"--", L"-", L"\xFF0D\xFF0D" L"csv", L"--csv\n",
+                static const wchar_t* const kStrays[] = {L"--Address=5",
+                                                         L"-address",
+                                                         L"--speed",
+                                                         L"356",
+                                                         L"",
+                                                         L"--",
+                                                         L"-",
+                                                         L"\xFF0D\xFF0D"
+                                                         L"csv",
+                                                         L"--csv\n",
                                                          L"\x4E2D\x6587"};
                 line.args.push_back(r.Pick(kStrays));
                 line.valid = false;
@@ -142,7 +148,8 @@ TEST(MonitorArgumentsFuzz, ValidLinesGiveTheirOptionsAndOthersOneLineOfError) {
                           << ", expected " << (line.valid ? "accepted" : "refused");
         }
     }
-    std::printf("Monitor arguments: seed %llu, %llu lines, %llu accepted\n", static_cast<unsigned long long>(seed),
-                static_cast<unsigned long long>(count), static_cast<unsigned long long>(accepted));
+    std::printf("Monitor arguments: seed %llu, %llu lines, %llu accepted\n",
+                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(count),
+                static_cast<unsigned long long>(accepted));
     EXPECT_GT(accepted, count / 10);
 }

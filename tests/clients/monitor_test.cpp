@@ -53,14 +53,13 @@ TEST_P(MonitorArguments, Accepted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, MonitorArguments,
-    testing::Values(GoodArgs{L"", -1, -1, -1, 0, false},
-                    GoodArgs{L"--address 370 --interval 500 --channels 4 --duration 10 --csv", 370,
-                             500, 4, 10000, true},
-                    GoodArgs{L"--address=0x164 --interval=1 --channels=1 --duration=2.5", 356, 1, 1,
-                             2500, false},
-                    GoodArgs{L"--address 0XFFFF --channels 8 --duration .25", 0xFFFF, -1, 8, 250, false},
-                    GoodArgs{L"--interval 100 --interval 3600000", -1, 3600000, -1, 0, false},
-                    GoodArgs{L"--address 0", 0, -1, -1, 0, false}));
+    testing::Values(
+        GoodArgs{L"", -1, -1, -1, 0, false},
+        GoodArgs{L"--address 370 --interval 500 --channels 4 --duration 10 --csv", 370, 500, 4, 10000, true},
+        GoodArgs{L"--address=0x164 --interval=1 --channels=1 --duration=2.5", 356, 1, 1, 2500, false},
+        GoodArgs{L"--address 0XFFFF --channels 8 --duration .25", 0xFFFF, -1, 8, 250, false},
+        GoodArgs{L"--interval 100 --interval 3600000", -1, 3600000, -1, 0, false},
+        GoodArgs{L"--address 0", 0, -1, -1, 0, false}));
 
 struct BadArgs {
     const wchar_t* line;
@@ -78,24 +77,17 @@ TEST_P(MonitorBadArguments, RefusedWithOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, MonitorBadArguments,
-    testing::Values(BadArgs{L"--channels 3", "--channels must be 1, 4 or 8, not '3'"},
-                    BadArgs{L"--channels four", "not 'four'"},
-                    BadArgs{L"--interval 0", "--interval needs"},
-                    BadArgs{L"--interval -5", "not '-5'"},
-                    BadArgs{L"--interval 3600001", "from 1 to 3600000"},
-                    BadArgs{L"--interval 12ms", "not '12ms'"},
-                    BadArgs{L"--address 65536", "--address needs"},
-                    BadArgs{L"--address 0x", "not '0x'"},
-                    BadArgs{L"--address -1", "not '-1'"},
-                    BadArgs{L"--address 99999999999999999999", "--address needs"},
-                    BadArgs{L"--duration 0", "--duration needs a positive"},
-                    BadArgs{L"--duration -1", "not '-1'"},
-                    BadArgs{L"--duration nan", "not 'nan'"},
-                    BadArgs{L"--duration 1e99", "not '1e99'"},
-                    BadArgs{L"--interval", "--interval needs a value"},
-                    BadArgs{L"--csv=yes", "--csv takes no value"},
-                    BadArgs{L"--rate 5", "unknown option '--rate'"},
-                    BadArgs{L"356", "unexpected argument '356'"}));
+    testing::Values(
+        BadArgs{L"--channels 3", "--channels must be 1, 4 or 8, not '3'"},
+        BadArgs{L"--channels four", "not 'four'"}, BadArgs{L"--interval 0", "--interval needs"},
+        BadArgs{L"--interval -5", "not '-5'"}, BadArgs{L"--interval 3600001", "from 1 to 3600000"},
+        BadArgs{L"--interval 12ms", "not '12ms'"}, BadArgs{L"--address 65536", "--address needs"},
+        BadArgs{L"--address 0x", "not '0x'"}, BadArgs{L"--address -1", "not '-1'"},
+        BadArgs{L"--address 99999999999999999999", "--address needs"},
+        BadArgs{L"--duration 0", "--duration needs a positive"}, BadArgs{L"--duration -1", "not '-1'"},
+        BadArgs{L"--duration nan", "not 'nan'"}, BadArgs{L"--duration 1e99", "not '1e99'"},
+        BadArgs{L"--interval", "--interval needs a value"}, BadArgs{L"--csv=yes", "--csv takes no value"},
+        BadArgs{L"--rate 5", "unknown option '--rate'"}, BadArgs{L"356", "unexpected argument '356'"}));
 
 TEST(MonitorArgumentsHelp, AskedForInAnyOfItsForms) {
     for (const wchar_t* form : {L"--help", L"-h", L"/?"}) {
@@ -112,8 +104,7 @@ TEST(MonitorLines, TextColumnsLineUpWithTheHeader) {
     EXPECT_EQ("   time/s     ch0     ch1     ch2     ch3\n", monitor::FormatHeader(4, false));
     EXPECT_EQ("    2.160       0  -32767   32766   stale\n",
               monitor::FormatRow(2160, {0, -32767, 32766, 32767}, false));
-    EXPECT_EQ(monitor::FormatHeader(4, false).size(),
-              monitor::FormatRow(0, {1, 2, 3, 4}, false).size());
+    EXPECT_EQ(monitor::FormatHeader(4, false).size(), monitor::FormatRow(0, {1, 2, 3, 4}, false).size());
     EXPECT_EQ("12345.007      -1\n", monitor::FormatRow(12345007, {-1}, false));
 }
 
@@ -140,7 +131,8 @@ TEST(MonitorLines, CreateFailureSaysWhatIsMissingInOneLine) {
     struct Case {
         HRESULT hr;
         const char* part;
-    } cases[] = {{HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), "because DirectPort.dll, the board's port-input library, was not found"},
+    } cases[] = {{HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
+                  "because DirectPort.dll, the board's port-input library, was not found"},
                  {E_ACCESSDENIED, "creating the Vandrel control failed (0x80070005"}};
     for (const auto& c : cases) {
         const std::string line = monitor::DescribeCreateFailure(c.hr);
@@ -178,8 +170,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) override {
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
             {L"Interval", 1}, {L"Address", 2}, {L"GetChnlValue", 3},
             {L"Start", 4},    {L"Stop", 5},    {L"ChannelNumber", 6}};
@@ -260,8 +251,7 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
     o.durationMs = 100;
     EXPECT_EQ(monitor::kExitOk, Run(o));
     EXPECT_EQ((std::vector<std::string>{"put Interval 20", "put Address 368", "put ChannelNumber 4",
-                                        "get Address", "get Interval", "get ChannelNumber", "Start",
-                                        "Stop"}),
+                                        "get Address", "get Interval", "get ChannelNumber", "Start", "Stop"}),
               fake.calls);
     EXPECT_TRUE(err.empty());
     const auto lines = testsupport::SplitLines(out);
@@ -279,8 +269,7 @@ TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     o.durationMs = 1;  // shorter than half the control's 2160 ms: no row
     o.csv = true;
     EXPECT_EQ(monitor::kExitOk, Run(o));
-    EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start",
-                                        "Stop"}),
+    EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start", "Stop"}),
               fake.calls);
     EXPECT_EQ("time_s,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
 }
@@ -309,9 +298,10 @@ TEST_F(MonitorLoop, ABoardThatNeverAnswersIsReportedAfterAFewIntervals) {
     fake.value = [](LONG, int) { return SHORT(32767); };
     EXPECT_EQ(monitor::kExitFailed, Run(o));
     ASSERT_EQ(1u, err.size());
-    EXPECT_EQ("vandrel-monitor: no answer from the board at port 356 (0x164) for 5 intervals; is "
-              "there a board at that address?",
-              err[0]);
+    EXPECT_EQ(
+        "vandrel-monitor: no answer from the board at port 356 (0x164) for 5 intervals; is "
+        "there a board at that address?",
+        err[0]);
     EXPECT_EQ(monitor::kNoAnswerIntervals * 8, fake.reads);
     EXPECT_EQ("Stop", fake.calls.back());
 }
@@ -385,12 +375,11 @@ TEST_P(MonitorProgram, AnswersInOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, MonitorProgram,
-    testing::Values(
-        ProgramCase{"Help", L"--help", 0, "Usage: vandrel-monitor"},
-        ProgramCase{"BadArgument", L"--channels 5", 2,
-                    "vandrel-monitor: --channels must be 1, 4 or 8, not '5' (see --help)"},
-        ProgramCase{"NotRegistered", L"--duration 1", 1,
-                    "vandrel-monitor: the Vandrel control is not registered"}),
+    testing::Values(ProgramCase{"Help", L"--help", 0, "Usage: vandrel-monitor"},
+                    ProgramCase{"BadArgument", L"--channels 5", 2,
+                                "vandrel-monitor: --channels must be 1, 4 or 8, not '5' (see --help)"},
+                    ProgramCase{"NotRegistered", L"--duration 1", 1,
+                                "vandrel-monitor: the Vandrel control is not registered"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
@@ -401,16 +390,18 @@ TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
     restorer.Clear();
     // What the other bitness's registration leaves: the shared ProgID and its class in its own view.
     base::UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, L"VANDREL.VandrelCtrl.1\\CLSID", 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, L"VANDREL.VandrelCtrl.1\\CLSID", 0, nullptr,
+                                               0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr));
     const wchar_t clsid[] = L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}";
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid),
-                                              sizeof clsid));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), 0,
-                                               nullptr, 0, KEY_ALL_ACCESS | other, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ,
+                                              reinterpret_cast<const BYTE*>(clsid), sizeof clsid));
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | other, nullptr, key.put(), nullptr));
     const auto r = testsupport::RunProcess(MonitorCommand(L"--duration 1"), 30000);
     base::UniqueHkey classes;
-    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | other, classes.put()) == ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | other, classes.put()) ==
+        ERROR_SUCCESS) {
         ::RegDeleteTreeW(classes.get(), clsid);
     }
     ASSERT_FALSE(r.timedOut);
@@ -421,10 +412,11 @@ TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
 }
 
 TEST(MonitorLines, WrongBitnessNamesBothBitnessesAndTheWayOut) {
-    EXPECT_EQ("vandrel-monitor: the Vandrel control is registered for 32-bit programs only, and this "
-              "vandrel-monitor is 64-bit; run the 32-bit vandrel-monitor.exe that comes with that "
-              "Vandrel.ocx, or register the 64-bit Vandrel.ocx with regsvr32",
-              monitor::WrongBitnessText(64, 32));
+    EXPECT_EQ(
+        "vandrel-monitor: the Vandrel control is registered for 32-bit programs only, and this "
+        "vandrel-monitor is 64-bit; run the 32-bit vandrel-monitor.exe that comes with that "
+        "Vandrel.ocx, or register the 64-bit Vandrel.ocx with regsvr32",
+        monitor::WrongBitnessText(64, 32));
 }
 
 }  // namespace

@@ -77,7 +77,8 @@ bool PumpUntil(HANDLE handle, DWORD timeoutMs) {
     for (;;) {
         const ULONGLONG now = ::GetTickCount64();
         if (now >= end) return false;
-        const DWORD r = ::MsgWaitForMultipleObjects(1, &handle, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        const DWORD r =
+            ::MsgWaitForMultipleObjects(1, &handle, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) return true;
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -148,7 +149,8 @@ public:
     STDMETHODIMP GetTypeInfo(UINT i, LCID lcid, ITypeInfo** out) noexcept override {
         return inner_->GetTypeInfo(i, lcid, out);
     }
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT n, LCID lcid, DISPID* ids) noexcept override {
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT n, LCID lcid,
+                               DISPID* ids) noexcept override {
         threads.push_back(::GetCurrentThreadId());
         return inner_->GetIDsOfNames(riid, names, n, lcid, ids);
     }
@@ -184,7 +186,8 @@ protected:
         base::UniqueModule module(::LoadLibraryW(OcxPath().c_str()));
         if (!module) return HRESULT_FROM_WIN32(::GetLastError());
         using Fn = HRESULT(STDAPICALLTYPE*)();
-        const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module.get(), name)));
+        const auto fn =
+            reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module.get(), name)));
         return fn ? fn() : E_NOINTERFACE;
     }
 
@@ -346,8 +349,8 @@ TEST_F(ModuleLife, ModuleUnloadsAfterItsLastObjectAndServesAgainAfterReloading) 
     ASSERT_TRUE(ModuleLoaded());
     EXPECT_EQ(S_OK, [] {
         using Fn = HRESULT(STDAPICALLTYPE*)();
-        const auto fn = reinterpret_cast<Fn>(
-            reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(kModuleName), "DllCanUnloadNow")));
+        const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(::GetModuleHandleW(kModuleName), "DllCanUnloadNow")));
         return fn ? fn() : E_FAIL;
     }());
     ::CoFreeUnusedLibrariesEx(0, 0);

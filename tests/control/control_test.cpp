@@ -46,7 +46,8 @@ const bool kWatched = testsupport::WatchEveryTest(60000);
 std::vector<DWORD> ReadingThreads() {
     std::vector<DWORD> threads;
     for (const auto& r : testsupport::ReadAccessLog()) {
-        if (std::find(threads.begin(), threads.end(), r.threadId) == threads.end()) threads.push_back(r.threadId);
+        if (std::find(threads.begin(), threads.end(), r.threadId) == threads.end())
+            threads.push_back(r.threadId);
     }
     return threads;
 }
@@ -239,7 +240,8 @@ TEST_P(ControlRefusedCall, FailsWithTheStandardErrorAndChangesNothing) {
     VARIANT result;
     result.vt = VT_I4;
     result.lVal = 0x5E5E;
-    EXPECT_EQ(c.expected, ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, &result, nullptr, nullptr)) << c.what;
+    EXPECT_EQ(c.expected, ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, &result, nullptr, nullptr))
+        << c.what;
     EXPECT_EQ(VT_EMPTY, result.vt) << c.what;
     ExpectSettings(ctrl.get(), 2160, 356, 8);
     EXPECT_FALSE(IsDirty(ctrl.get())) << c.what;
@@ -252,14 +254,26 @@ INSTANTIATE_TEST_SUITE_P(
     Dispatch, ControlRefusedCall,
     testing::Values(
         RefusedCall{"unknown DISPID 7", 7, DISPATCH_PROPERTYGET, {}, false, DISP_E_MEMBERNOTFOUND},
-        RefusedCall{"put with two values", kInterval, DISPATCH_PROPERTYPUT, {I4(1), I4(2)}, true,
+        RefusedCall{"put with two values",
+                    kInterval,
+                    DISPATCH_PROPERTYPUT,
+                    {I4(1), I4(2)},
+                    true,
                     DISP_E_BADPARAMCOUNT},
-        RefusedCall{"GetChnlValue without index", kGetChnlValue, DISPATCH_METHOD, {}, false,
-                    DISP_E_BADPARAMCOUNT},
-        RefusedCall{"\"abc\" for Interval", kInterval, DISPATCH_PROPERTYPUT, {Bstr(L"abc")}, true,
+        RefusedCall{
+            "GetChnlValue without index", kGetChnlValue, DISPATCH_METHOD, {}, false, DISP_E_BADPARAMCOUNT},
+        RefusedCall{"\"abc\" for Interval",
+                    kInterval,
+                    DISPATCH_PROPERTYPUT,
+                    {Bstr(L"abc")},
+                    true,
                     DISP_E_TYPEMISMATCH},
         RefusedCall{"1e12 for Address", kAddress, DISPATCH_PROPERTYPUT, {R8(1e12)}, true, DISP_E_OVERFLOW},
-        RefusedCall{"-1e12 for ChannelNumber", kChannelNumber, DISPATCH_PROPERTYPUT, {R8(-1e12)}, true,
+        RefusedCall{"-1e12 for ChannelNumber",
+                    kChannelNumber,
+                    DISPATCH_PROPERTYPUT,
+                    {R8(-1e12)},
+                    true,
                     DISP_E_OVERFLOW}));
 
 // --- methods -------------------------------------------------------------------------------------
@@ -299,7 +313,8 @@ namespace {
 
 ComPtr<IStream> NewStream() {
     ComPtr<IStream> stream;
-    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()))) testsupport::EndTest("no memory stream");
+    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put())))
+        testsupport::EndTest("no memory stream");
     return stream;
 }
 
@@ -463,8 +478,8 @@ TEST(ControlPersistence, StorageRoundTrip) {
     ComPtr<ILockBytes> bytes;
     ASSERT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
     ComPtr<IStorage> storage;
-    ASSERT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                                   0, storage.put()));
+    ASSERT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(
+                        bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, storage.put()));
     auto ctrl = CreateControl();
     SIZEL size = {777, 333};
     As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
@@ -496,7 +511,8 @@ public:
         bi.bmiHeader.biPlanes = 1;
         bi.bmiHeader.biBitCount = 32;
         dc_.reset(::CreateCompatibleDC(nullptr));
-        bitmap_.reset(::CreateDIBSection(dc_.get(), &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
+        bitmap_.reset(
+            ::CreateDIBSection(dc_.get(), &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
         ::SelectObject(dc_.get(), bitmap_.get());
         for (int i = 0; i < kSize * kSize; ++i) bits_[i] = kSentinel;
     }
@@ -534,8 +550,8 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
     ASSERT_TRUE(view);
     Canvas canvas;
     ::SetViewportOrgEx(canvas.dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
-    ASSERT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds, nullptr,
-                               nullptr, 0));
+    ASSERT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds,
+                               nullptr, nullptr, 0));
 
     // The reference: bitmap 201 of the module, copied at its own size to where it belongs.
     base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(201)));
@@ -556,7 +572,8 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
             const bool inside = x >= e.left && x < e.right && y >= e.top && y < e.bottom;
             if (inside && canvas.At(x, y) != expected.At(x, y)) ++differing;
             if (!inside) {
-                ASSERT_EQ(Canvas::kSentinel, canvas.At(x, y)) << c.what << ": " << x << "," << y << " painted";
+                ASSERT_EQ(Canvas::kSentinel, canvas.At(x, y))
+                    << c.what << ": " << x << "," << y << " painted";
             }
         }
     }
@@ -575,26 +592,26 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Control, ControlDrawing,
-    testing::Values(
-        DrawCase{"its own window", {0, 0, 100, 100}, {0, 0}, {0, 0, 32, 21}},
-        DrawCase{"a form snapshot", {50, 50, 150, 150}, {0, 0}, {50, 50, 82, 71}},
-        DrawCase{"exactly its size", {17, 40, 49, 61}, {0, 0}, {17, 40, 49, 61}},
-        DrawCase{"a printed page whose origin moved", {30, 30, 130, 130}, {-10, 5}, {20, 35, 52, 56}},
-        DrawCase{"bounds smaller than the picture", {10, 60, 26, 70}, {0, 0}, {10, 60, 26, 70}},
-        DrawCase{"empty bounds", {40, 40, 40, 90}, {0, 0}, {0, 0, 0, 0}},
-        DrawCase{"inverted bounds", {60, 60, 20, 20}, {0, 0}, {0, 0, 0, 0}}));
+    testing::Values(DrawCase{"its own window", {0, 0, 100, 100}, {0, 0}, {0, 0, 32, 21}},
+                    DrawCase{"a form snapshot", {50, 50, 150, 150}, {0, 0}, {50, 50, 82, 71}},
+                    DrawCase{"exactly its size", {17, 40, 49, 61}, {0, 0}, {17, 40, 49, 61}},
+                    DrawCase{
+                        "a printed page whose origin moved", {30, 30, 130, 130}, {-10, 5}, {20, 35, 52, 56}},
+                    DrawCase{"bounds smaller than the picture", {10, 60, 26, 70}, {0, 0}, {10, 60, 26, 70}},
+                    DrawCase{"empty bounds", {40, 40, 40, 90}, {0, 0}, {0, 0, 0, 0}},
+                    DrawCase{"inverted bounds", {60, 60, 20, 20}, {0, 0}, {0, 0, 0, 0}}));
 
 TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
     auto ctrl = CreateControl();
     auto view = As<IViewObject2>(ctrl.get());
     Canvas canvas;
     const RECTL bounds = {0, 0, 10, 10};
-    EXPECT_EQ(DV_E_DVASPECT,
-              view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds, nullptr, nullptr, 0));
-    EXPECT_EQ(E_INVALIDARG,
-              view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr, nullptr, 0));
-    EXPECT_EQ(E_INVALIDARG,
-              view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds,
+                                        nullptr, nullptr, 0));
+    EXPECT_EQ(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds,
+                                       nullptr, nullptr, 0));
+    EXPECT_EQ(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr,
+                                       nullptr, nullptr, 0));
     EXPECT_EQ(Canvas::kSentinel, canvas.At(0, 0));
 }
 

@@ -48,10 +48,8 @@ bool IsDocumentedInvokeResult(HRESULT hr) {
         case DISP_E_NONAMEDARGS:
         case DISP_E_TYPEMISMATCH:
         case DISP_E_OVERFLOW:
-        case DISP_E_BADVARTYPE:
-            return true;
-        default:
-            return false;
+        case DISP_E_BADVARTYPE: return true;
+        default: return false;
     }
 }
 
@@ -67,8 +65,12 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return static_cast<ULONG>(::InterlockedDecrement(&refs_)); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override {
+        return static_cast<ULONG>(::InterlockedIncrement(&refs_));
+    }
+    STDMETHODIMP_(ULONG) Release() noexcept override {
+        return static_cast<ULONG>(::InterlockedDecrement(&refs_));
+    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
         if (count) *count = 0;
         return S_OK;
@@ -159,20 +161,38 @@ const std::wstring& LongLetters() {
 
 BSTR RandomString(FuzzRandom& r) {
     static const wchar_t* const kTexts[] = {
-        L"abc", L"", L" 42 ", L"8", L"-1", L"2160", L"0x10", L"&H100", L"1e3", L"1e300", L"NaN", L"inf",
-        L"\xFF11\xFF12", L"4\x0000" L"2", L"  ", L"+", L"--5", L"2147483648", L"-2147483649", L"1,5",
+        L"abc",
+        L"",
+        L" 42 ",
+        L"8",
+        L"-1",
+        L"2160",
+        L"0x10",
+        L"&H100",
+        L"1e3",
+        L"1e300",
+        L"NaN",
+        L"inf",
+        L"\xFF11\xFF12",
+        L"4\x0000"
+        L"2",
+        L"  ",
+        L"+",
+        L"--5",
+        L"2147483648",
+        L"-2147483649",
+        L"1,5",
     };
     switch (r.Below(24)) {
-        case 0:
-            return nullptr;  // a null BSTR is the empty string
-        case 1:
-            return ::SysAllocStringLen(LongDigits().data(), static_cast<UINT>(LongDigits().size()));
-        case 2:
-            return ::SysAllocStringLen(LongLetters().data(), static_cast<UINT>(LongLetters().size()));
+        case 0: return nullptr;  // a null BSTR is the empty string
+        case 1: return ::SysAllocStringLen(LongDigits().data(), static_cast<UINT>(LongDigits().size()));
+        case 2: return ::SysAllocStringLen(LongLetters().data(), static_cast<UINT>(LongLetters().size()));
         case 3:
-            return ::SysAllocStringLen(L"4\0" L"2", 3);  // an embedded zero
-        default:
-            return ::SysAllocString(r.Pick(kTexts));
+            return ::SysAllocStringLen(
+                L"4\0"
+                L"2",
+                3);  // an embedded zero
+        default: return ::SysAllocString(r.Pick(kTexts));
     }
 }
 
@@ -187,9 +207,19 @@ DECIMAL RandomDecimal(FuzzRandom& r) {
 
 double RandomDouble(FuzzRandom& r) {
     const double kValues[] = {
-        std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-        -std::numeric_limits<double>::infinity(), 1e300, -1e300, 0.5, 2.5, -0.0, 1000.0, 4.0,
-        std::numeric_limits<double>::denorm_min(), 2147483647.5, -2147483648.5,
+        std::numeric_limits<double>::quiet_NaN(),
+        std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(),
+        1e300,
+        -1e300,
+        0.5,
+        2.5,
+        -0.0,
+        1000.0,
+        4.0,
+        std::numeric_limits<double>::denorm_min(),
+        2147483647.5,
+        -2147483648.5,
     };
     return r.Pick(kValues);
 }
@@ -202,22 +232,16 @@ LONG RandomLong(FuzzRandom& r) {
 void RandomArg(FuzzRandom& r, ArgArena& arena, VARIANT* v, int depth);
 
 void RandomByRef(FuzzRandom& r, ArgArena& arena, VARIANT* v, int depth) {
-    const VARTYPE kTargets[] = {VT_I4, VT_I2, VT_R8, VT_BSTR, VT_DECIMAL, VT_DISPATCH, VT_VARIANT, VT_BOOL,
-                                VT_UNKNOWN, VT_CY, VT_DATE, VT_UI1, VT_ERROR};
+    const VARTYPE kTargets[] = {VT_I4,   VT_I2,      VT_R8, VT_BSTR, VT_DECIMAL, VT_DISPATCH, VT_VARIANT,
+                                VT_BOOL, VT_UNKNOWN, VT_CY, VT_DATE, VT_UI1,     VT_ERROR};
     const VARTYPE target = r.Pick(kTargets);
     v->vt = static_cast<VARTYPE>(VT_BYREF | target);
     v->byref = nullptr;
     if (r.OneIn(3)) return;  // a null reference
     switch (target) {
-        case VT_I4:
-            v->plVal = arena.NewLong(RandomLong(r));
-            break;
-        case VT_DECIMAL:
-            v->pdecVal = arena.NewDecimal(RandomDecimal(r));
-            break;
-        case VT_BSTR:
-            v->pbstrVal = arena.NewString(RandomString(r));
-            break;
+        case VT_I4: v->plVal = arena.NewLong(RandomLong(r)); break;
+        case VT_DECIMAL: v->pdecVal = arena.NewDecimal(RandomDecimal(r)); break;
+        case VT_BSTR: v->pbstrVal = arena.NewString(RandomString(r)); break;
         case VT_VARIANT:
             if (r.OneIn(6)) {
                 v->pvarVal = v;  // a reference to itself
@@ -241,11 +265,8 @@ void RandomByRef(FuzzRandom& r, ArgArena& arena, VARIANT* v, int depth) {
 void RandomArg(FuzzRandom& r, ArgArena& arena, VARIANT* v, int depth) {
     ::VariantInit(v);
     switch (r.Below(depth < 3 ? 20 : 16)) {
-        case 0:
-            break;  // VT_EMPTY
-        case 1:
-            v->vt = VT_NULL;
-            break;
+        case 0: break;  // VT_EMPTY
+        case 1: v->vt = VT_NULL; break;
         case 2:
         case 3:
             v->vt = VT_I4;
@@ -303,15 +324,13 @@ void RandomArg(FuzzRandom& r, ArgArena& arena, VARIANT* v, int depth) {
         }
         case 15: {
             // Types no argument may have.
-            const VARTYPE kIllegal[] = {VT_VARIANT, 0x7FFF, VT_RECORD, VT_BYREF, VT_VECTOR | VT_I4, 0xFFFF,
-                                        VT_VOID, VT_PTR, VT_LPWSTR, VT_BLOB};
+            const VARTYPE kIllegal[] = {VT_VARIANT, 0x7FFF,  VT_RECORD, VT_BYREF,  VT_VECTOR | VT_I4,
+                                        0xFFFF,     VT_VOID, VT_PTR,    VT_LPWSTR, VT_BLOB};
             v->vt = r.Pick(kIllegal);
             v->byref = nullptr;
             break;
         }
-        default:
-            RandomByRef(r, arena, v, depth);
-            break;
+        default: RandomByRef(r, arena, v, depth); break;
     }
 }
 
@@ -363,7 +382,8 @@ public:
     }
 
     void Run(uint64_t calls) {
-        for (uint64_t i = 0; i < calls && !::testing::Test::HasFatalFailure() && failures_ < 20; ++i) OneCall();
+        for (uint64_t i = 0; i < calls && !::testing::Test::HasFatalFailure() && failures_ < 20; ++i)
+            OneCall();
     }
 
     // Leaves the control stopped, as a leak count needs it.
@@ -376,9 +396,21 @@ public:
 
 private:
     DISPID RandomDispid() {
-        const DISPID kSpecial[] = {DISPID_VALUE, DISPID_UNKNOWN, DISPID_PROPERTYPUT, DISPID_NEWENUM,
-                                   DISPID_EVALUATE, DISPID_CONSTRUCTOR, DISPID_DESTRUCTOR, DISPID_COLLECT,
-                                   7, 8, 100, 0x7FFFFFFF, static_cast<DISPID>(0x80000000), -600, -701};
+        const DISPID kSpecial[] = {DISPID_VALUE,
+                                   DISPID_UNKNOWN,
+                                   DISPID_PROPERTYPUT,
+                                   DISPID_NEWENUM,
+                                   DISPID_EVALUATE,
+                                   DISPID_CONSTRUCTOR,
+                                   DISPID_DESTRUCTOR,
+                                   DISPID_COLLECT,
+                                   7,
+                                   8,
+                                   100,
+                                   0x7FFFFFFF,
+                                   static_cast<DISPID>(0x80000000),
+                                   -600,
+                                   -701};
         if (r_.OneIn(3)) return r_.OneIn(4) ? static_cast<DISPID>(r_.Next()) : r_.Pick(kSpecial);
         return static_cast<DISPID>(1 + r_.Below(6));
     }
@@ -396,8 +428,9 @@ private:
         WORD flags = static_cast<WORD>(r_.Below(16));
         if (r_.OneIn(50)) flags = static_cast<WORD>(r_.Next());  // undefined bits too
         const bool wellFormed = r_.OneIn(3);
-        if (wellFormed) flags = static_cast<WORD>(flags | (IsProperty(dispid) && r_.OneIn(2) ? DISPATCH_PROPERTYPUT
-                                                                                          : DISPATCH_METHOD));
+        if (wellFormed)
+            flags = static_cast<WORD>(
+                flags | (IsProperty(dispid) && r_.OneIn(2) ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD));
 
         VARIANT args[4];
         DISPID names[4];
@@ -440,7 +473,8 @@ private:
 
         unsigned char before[sizeof args];
         std::memcpy(before, args, sizeof args);
-        const HRESULT hr = ctrl_->Invoke(dispid, riid, lcid, flags, paramsArg, resultArg, excepArg, argErrArg);
+        const HRESULT hr =
+            ctrl_->Invoke(dispid, riid, lcid, flags, paramsArg, resultArg, excepArg, argErrArg);
 
         ++tally_.calls;
         ++tally_.results[hr];
@@ -492,8 +526,8 @@ private:
 
     static std::string Describe(DISPID dispid, WORD flags, UINT args, UINT named, bool params) {
         char text[128];
-        std::snprintf(text, sizeof text, "dispid %ld flags 0x%X args %u named %u%s", static_cast<long>(dispid),
-                      flags, args, named, params ? "" : " (null DISPPARAMS)");
+        std::snprintf(text, sizeof text, "dispid %ld flags 0x%X args %u named %u%s",
+                      static_cast<long>(dispid), flags, args, named, params ? "" : " (null DISPPARAMS)");
         return text;
     }
 
@@ -519,7 +553,8 @@ void PrintTally(const char* title, uint64_t seed, const InvokeTally& t) {
                 static_cast<unsigned long long>(t.accepted), static_cast<unsigned long long>(t.nullParams),
                 static_cast<unsigned long long>(t.runningProbes));
     for (const auto& [hr, count] : t.results) {
-        std::printf("  0x%08lX  %llu\n", static_cast<unsigned long>(hr), static_cast<unsigned long long>(count));
+        std::printf("  0x%08lX  %llu\n", static_cast<unsigned long>(hr),
+                    static_cast<unsigned long long>(count));
     }
     std::printf("  arguments 0..4:");
     for (uint64_t n : t.argCounts) std::printf(" %llu", static_cast<unsigned long long>(n));
@@ -572,9 +607,9 @@ struct KnownName {
     DISPID id;
 };
 
-const KnownName kMembers[] = {{L"Interval", kInterval}, {L"Address", kAddress},
-                              {L"GetChnlValue", kGetChnlValue}, {L"Start", kStart},
-                              {L"Stop", kStop}, {L"ChannelNumber", kChannelNumber}};
+const KnownName kMembers[] = {
+    {L"Interval", kInterval}, {L"Address", kAddress}, {L"GetChnlValue", kGetChnlValue},
+    {L"Start", kStart},       {L"Stop", kStop},       {L"ChannelNumber", kChannelNumber}};
 
 std::wstring RandomCase(FuzzRandom& r, std::wstring text) {
     for (auto& c : text) {
@@ -612,22 +647,14 @@ TEST(DispatchFuzz, GetIDsOfNamesAnswersEveryNameListAsDocumented) {
         const UINT count = r.Below(5);
         for (UINT i = 0; i < 4; ++i) {
             switch (r.Below(8)) {
-                case 0:
-                    texts[i].clear();
-                    break;
+                case 0: texts[i].clear(); break;
                 case 1:
                     // Long names are few: each costs a comparison with every member name.
                     texts[i] = r.OneIn(8) ? longName : L"Intervall";
                     break;
-                case 2:
-                    texts[i] = L"nChnlIndex";
-                    break;
-                case 3:
-                    texts[i] = L"Interval\xFF10";
-                    break;
-                case 4:
-                    texts[i] = L"Start ";
-                    break;
+                case 2: texts[i] = L"nChnlIndex"; break;
+                case 3: texts[i] = L"Interval\xFF10"; break;
+                case 4: texts[i] = L"Start "; break;
                 default: {
                     const int m = static_cast<int>(r.Below(6));
                     texts[i] = RandomCase(r, kMembers[m].name);
@@ -639,7 +666,8 @@ TEST(DispatchFuzz, GetIDsOfNamesAnswersEveryNameListAsDocumented) {
         }
         if (!names[0]) expected = -1;
         DISPID ids[4] = {0x5A5A, 0x5A5A, 0x5A5A, 0x5A5A};
-        const LCID kLcids[] = {0, LOCALE_USER_DEFAULT, LOCALE_SYSTEM_DEFAULT, 0x409, 0x407, 0x411, 0xFFFFFFFF};
+        const LCID kLcids[] = {0,     LOCALE_USER_DEFAULT, LOCALE_SYSTEM_DEFAULT, 0x409, 0x407,
+                               0x411, 0xFFFFFFFF};
         const LCID lcid = r.OneIn(4) ? r.Next() : r.Pick(kLcids);
         const IID& riid = r.OneIn(50) ? IID_IDispatch : IID_NULL;
         LPOLESTR* namesArg = r.OneIn(50) ? nullptr : names;
@@ -667,10 +695,12 @@ TEST(DispatchFuzz, GetIDsOfNamesAnswersEveryNameListAsDocumented) {
     const DWORD handlesAfter = CountOpenHandles();
     const SIZE_T heapAfter = testsupport::HeapBytesInUse();
 
-    std::printf("GetIDsOfNames: seed %llu, %llu calls, %llu names found\n", static_cast<unsigned long long>(seed),
-                static_cast<unsigned long long>(calls), static_cast<unsigned long long>(found));
+    std::printf("GetIDsOfNames: seed %llu, %llu calls, %llu names found\n",
+                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(calls),
+                static_cast<unsigned long long>(found));
     for (const auto& [hr, count] : results) {
-        std::printf("  0x%08lX  %llu\n", static_cast<unsigned long>(hr), static_cast<unsigned long long>(count));
+        std::printf("  0x%08lX  %llu\n", static_cast<unsigned long>(hr),
+                    static_cast<unsigned long long>(count));
     }
     EXPECT_GT(found, calls / 10);
     EXPECT_EQ(handlesBefore, handlesAfter);

@@ -30,7 +30,9 @@ public:
 
     explicit FakeSite(HWND window) : window_(window) {}
 
-    bool Called(const std::string& name) const { return std::find(calls.begin(), calls.end(), name) != calls.end(); }
+    bool Called(const std::string& name) const {
+        return std::find(calls.begin(), calls.end(), name) != calls.end();
+    }
     // The recorded calls without the ambient reads and window queries, which may come at any time.
     std::vector<std::string> Protocol() const {
         std::vector<std::string> out;
@@ -92,8 +94,8 @@ public:
     STDMETHODIMP CanInPlaceActivate() override { return Record("CanInPlaceActivate", S_OK); }
     STDMETHODIMP OnInPlaceActivate() override { return Record("OnInPlaceActivate", S_OK); }
     STDMETHODIMP OnUIActivate() override { return Record("OnUIActivate", S_OK); }
-    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos, LPRECT clip,
-                                  LPOLEINPLACEFRAMEINFO info) override {
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos,
+                                  LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
         *frame = this;
         AddRef();
         *doc = nullptr;

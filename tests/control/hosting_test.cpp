@@ -103,8 +103,8 @@ public:
     explicit RegisteredClass(REFCLSID clsid) {
         ComPtr<IClassFactory> factory;
         EXPECT_EQ(S_OK, VandrelOcx::Get().GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
-        EXPECT_EQ(S_OK, ::CoRegisterClassObject(clsid, factory.get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                                &cookie_));
+        EXPECT_EQ(S_OK, ::CoRegisterClassObject(clsid, factory.get(), CLSCTX_INPROC_SERVER,
+                                                REGCLS_MULTIPLEUSE, &cookie_));
     }
     ~RegisteredClass() { ::CoRevokeClassObject(cookie_); }
     RegisteredClass(const RegisteredClass&) = delete;
@@ -113,8 +113,6 @@ public:
 private:
     DWORD cookie_ = 0;
 };
-
-
 
 // What the closing thread saw of a modal property frame before it cancelled it.
 struct FrameView {
@@ -174,7 +172,8 @@ private:
             }
         }
         // The page's window comes from the module's own dialog template.
-        if (reinterpret_cast<HMODULE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)) == VandrelOcx::Get().module()) {
+        if (reinterpret_cast<HMODULE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)) ==
+            VandrelOcx::Get().module()) {
             view->pageFound = true;
             view->pageVisible = ::IsWindowVisible(hwnd);
             view->pageHasChildren = ::GetWindow(hwnd, GW_CHILD) != nullptr;
@@ -302,8 +301,8 @@ TEST(HostingSite, UiActivationAndItsUndoing) {
     TestWindow form;
     FakeSite site(form.get());
     Activated a = ActivateInSite(site, OLEIVERB_UIACTIVATE);
-    EXPECT_EQ((std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindowContext", "OnUIActivate",
-                                        "Frame.SetActiveObject"}),
+    EXPECT_EQ((std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindowContext",
+                                        "OnUIActivate", "Frame.SetActiveObject"}),
               site.Protocol());
     site.calls.clear();
     EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->UIDeactivate());
@@ -389,9 +388,10 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
     using CreateFn = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**);
     using GetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
     auto init = reinterpret_cast<InitFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxWinInit")));
-    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxCreateControl")));
-    auto getControl =
-        reinterpret_cast<GetControlFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxGetControl")));
+    auto create =
+        reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxCreateControl")));
+    auto getControl = reinterpret_cast<GetControlFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(atl, "AtlAxGetControl")));
     ASSERT_TRUE(init && create && getControl);
     ASSERT_TRUE(init());
 
@@ -402,7 +402,8 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
         TestWindow form(320, 240);
         {
             ComPtr<IUnknown> container;
-            ASSERT_EQ(S_OK, create(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr, container.put()));
+            ASSERT_EQ(S_OK, create(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
+                                   container.put()));
             ASSERT_TRUE(container);
             ComPtr<IUnknown> unknown;
             ASSERT_EQ(S_OK, getControl(form.get(), unknown.put()));

@@ -49,7 +49,8 @@ public:
     explicit FakeSink(std::vector<IID> iids) : iids_(std::move(iids)) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         *ppv = nullptr;
-        if (riid != IID_IUnknown && std::find(iids_.begin(), iids_.end(), riid) == iids_.end()) return E_NOINTERFACE;
+        if (riid != IID_IUnknown && std::find(iids_.begin(), iids_.end(), riid) == iids_.end())
+            return E_NOINTERFACE;
         *ppv = this;
         AddRef();
         return S_OK;
@@ -139,10 +140,22 @@ TEST(ModuleClassObjects, CanUnloadOnlyWhenNothingOfItIsHeld) {
 TEST(ControlIdentity, AnswersTheContainerInterfacesWithOneIdentity) {
     auto ctrl = CreateControl();
     const auto self = Identity(ctrl.get());
-    const IID answered[] = {IID_IDispatch, kDispIid, IID_IOleObject, IID_IOleControl, IID_IOleWindow,
-                            IID_IOleInPlaceObject, IID_IOleInPlaceActiveObject, IID_IViewObject, IID_IViewObject2,
-                            IID_IPersist, IID_IPersistStreamInit, IID_IPersistStorage, IID_IPersistPropertyBag,
-                            IID_ISpecifyPropertyPages, IID_IConnectionPointContainer, IID_IProvideClassInfo,
+    const IID answered[] = {IID_IDispatch,
+                            kDispIid,
+                            IID_IOleObject,
+                            IID_IOleControl,
+                            IID_IOleWindow,
+                            IID_IOleInPlaceObject,
+                            IID_IOleInPlaceActiveObject,
+                            IID_IViewObject,
+                            IID_IViewObject2,
+                            IID_IPersist,
+                            IID_IPersistStreamInit,
+                            IID_IPersistStorage,
+                            IID_IPersistPropertyBag,
+                            IID_ISpecifyPropertyPages,
+                            IID_IConnectionPointContainer,
+                            IID_IProvideClassInfo,
                             IID_IProvideClassInfo2};
     for (const IID& iid : answered) {
         ComPtr<IUnknown> p;
@@ -351,8 +364,8 @@ TEST(ControlTypeInfo, NamesToDispidsCaseInsensitively) {
         std::vector<DISPID> ids;
     };
     const Case cases[] = {
-        {{L"Interval"}, {1}},      {{L"ADDRESS"}, {2}},       {{L"getchnlvalue", L"nChnlIndex"}, {3, 0}},
-        {{L"Start"}, {4}},         {{L"stop"}, {5}},          {{L"ChannelNumber"}, {6}},
+        {{L"Interval"}, {1}}, {{L"ADDRESS"}, {2}}, {{L"getchnlvalue", L"nChnlIndex"}, {3, 0}},
+        {{L"Start"}, {4}},    {{L"stop"}, {5}},    {{L"ChannelNumber"}, {6}},
     };
     for (const Case& c : cases) {
         std::vector<DISPID> ids(c.names.size(), 12345);
@@ -424,9 +437,10 @@ TEST(ControlTypeInfo, TypeLibraryCarriesTheIdentitiesAndFlags) {
         TYPEKIND kind;
         WORD flags;
     };
-    for (const Type& t : {Type{kDispIid, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-                          Type{kEventsIid, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-                          Type{kCtrlClsid, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
+    for (const Type& t :
+         {Type{kDispIid, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
+          Type{kEventsIid, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
+          Type{kCtrlClsid, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
         ComPtr<ITypeInfo> info;
         ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
         TYPEATTR* attr = nullptr;
@@ -523,12 +537,14 @@ TEST(ControlTypeInfo, PropertiesCarryTheirHelpStrings) {
         indexOf[var->memid] = i;
         info->ReleaseVarDesc(var);
     }
-    for (const Property& p : {Property{1, L"Interval", L"Time Interval"}, Property{2, L"Address", L"Status Address"},
-                              Property{6, L"ChannelNumber", L"Chanel Count"}}) {
+    for (const Property& p :
+         {Property{1, L"Interval", L"Time Interval"}, Property{2, L"Address", L"Status Address"},
+          Property{6, L"ChannelNumber", L"Chanel Count"}}) {
         ASSERT_EQ(1u, indexOf.count(p.id)) << p.name;
         Bstr name, doc, helpFile;
         DWORD context = 12345;
-        ASSERT_EQ(S_OK, info->GetDocumentation(p.id, name.put(), doc.put(), &context, helpFile.put())) << p.name;
+        ASSERT_EQ(S_OK, info->GetDocumentation(p.id, name.put(), doc.put(), &context, helpFile.put()))
+            << p.name;
         EXPECT_STREQ(p.name, name.get());
         EXPECT_STREQ(p.help, doc.get());
         EXPECT_EQ(0u, context) << p.name;
@@ -557,7 +573,8 @@ std::vector<std::string> ExportedNames(HMODULE module) {
     const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
     const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
     std::vector<std::string> out;
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i) out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
     out.push_back("#functions=" + std::to_string(exports->NumberOfFunctions));
     return out;
 }
@@ -566,7 +583,8 @@ std::vector<std::string> ImportedModules(HMODULE module) {
     const auto* base = reinterpret_cast<const BYTE*>(module);
     const auto& dir = NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     std::vector<std::string> out;
-    for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+    for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name;
+         ++d) {
         std::string name(reinterpret_cast<const char*>(base + d->Name));
         std::transform(name.begin(), name.end(), name.begin(),
                        [](char c) { return static_cast<char>(std::tolower(c)); });
@@ -592,7 +610,7 @@ TEST(ModuleFile, ExportsTheFourEntryPointsAndImportsOnlySystemModules) {
     EXPECT_EQ((std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                         "DllUnregisterServer", "#functions=4"}),
               ExportedNames(module));
-    const std::set<std::string> allowed = {"directport.dll", "kernel32.dll", "user32.dll", "gdi32.dll",
+    const std::set<std::string> allowed = {"directport.dll", "kernel32.dll", "user32.dll",   "gdi32.dll",
                                            "ole32.dll",      "oleaut32.dll", "advapi32.dll", "msvcrt.dll"};
     const auto imports = ImportedModules(module);
     for (const auto& name : imports) EXPECT_TRUE(allowed.count(name)) << name;
@@ -603,7 +621,8 @@ TEST(ModuleFile, ResourcesInSimplifiedChinese) {
     DWORD size = 0;
     EXPECT_TRUE(Resource(L"TYPELIB", 1, &size)) << "type library";
     for (UINT id : {1u, 2u, 200u}) {
-        EXPECT_TRUE(Resource(MAKEINTRESOURCEW(6), id / 16 + 1, &size)) << "string " << id;  // RT_STRING blocks
+        EXPECT_TRUE(Resource(MAKEINTRESOURCEW(6), id / 16 + 1, &size))
+            << "string " << id;  // RT_STRING blocks
     }
     HMODULE module = VandrelOcx::Get().module();
     const std::pair<UINT, const wchar_t*> strings[] = {

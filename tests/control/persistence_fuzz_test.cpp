@@ -96,10 +96,8 @@ public:
     STDMETHODIMP Read(LPCOLESTR, VARIANT* value, IErrorLog*) noexcept override {
         ++reads_;
         switch (r_.Below(16)) {
-            case 0:
-                return E_INVALIDARG;
-            case 1:
-                return E_FAIL;
+            case 0: return E_INVALIDARG;
+            case 1: return E_FAIL;
             case 2:
                 // A sloppy bag: fails but leaves a string behind for the caller.
                 value->vt = VT_BSTR;
@@ -107,7 +105,8 @@ public:
                 return E_FAIL;
             case 3:
                 value->vt = VT_BSTR;
-                value->bstrVal = r_.OneIn(4) ? ::SysAllocStringLen(nullptr, 100000) : ::SysAllocString(L"abc");
+                value->bstrVal =
+                    r_.OneIn(4) ? ::SysAllocStringLen(nullptr, 100000) : ::SysAllocString(L"abc");
                 if (value->bstrVal && ::SysStringLen(value->bstrVal) == 100000) {
                     for (UINT i = 0; i < 100000; ++i) value->bstrVal[i] = L'7';
                 }
@@ -128,9 +127,7 @@ public:
                 value->vt = VT_DISPATCH;
                 value->pdispVal = nullptr;
                 return S_OK;
-            case 8:
-                value->vt = VT_EMPTY;
-                return S_OK;
+            case 8: value->vt = VT_EMPTY; return S_OK;
             case 9:
                 value->vt = VT_BYREF | VT_VARIANT;
                 value->pvarVal = value;  // a reference to itself
@@ -139,8 +136,7 @@ public:
                 value->vt = VT_ARRAY | VT_I4;
                 value->parray = nullptr;
                 return S_OK;
-            case 11:
-                return S_OK;  // success, and the VT_I4 asked for left with whatever it held
+            case 11: return S_OK;  // success, and the VT_I4 asked for left with whatever it held
             default:
                 value->vt = VT_I4;
                 value->lVal = static_cast<LONG>(r_.Next());
@@ -264,14 +260,15 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
                     ComPtr<IStorage> file;
                     EXPECT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, lockBytes.put()));
                     EXPECT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(
-                                        lockBytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                                        file.put()));
+                                        lockBytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                        0, file.put()));
                     if (!file) break;
                     if (!r.OneIn(10)) {
                         ComPtr<IStream> contents;
-                        EXPECT_EQ(S_OK, file->CreateStream(r.OneIn(10) ? L"contents " : L"Contents",
-                                                           STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                                           contents.put()));
+                        EXPECT_EQ(S_OK,
+                                  file->CreateStream(r.OneIn(10) ? L"contents " : L"Contents",
+                                                     STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                                     0, contents.put()));
                         if (contents && !bytes.empty()) {
                             contents->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
                         }
@@ -312,7 +309,8 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
     std::printf("Saved state: seed %llu, %llu loads\n", static_cast<unsigned long long>(seed),
                 static_cast<unsigned long long>(loads));
     for (const auto& [hr, count] : results) {
-        std::printf("  0x%08lX  %llu\n", static_cast<unsigned long>(hr), static_cast<unsigned long long>(count));
+        std::printf("  0x%08lX  %llu\n", static_cast<unsigned long>(hr),
+                    static_cast<unsigned long long>(count));
     }
     std::printf("  handles %lu -> %lu, heap bytes in use %llu -> %llu\n", handlesBefore, handlesAfter,
                 static_cast<unsigned long long>(heapBefore), static_cast<unsigned long long>(heapAfter));

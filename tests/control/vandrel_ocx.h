@@ -21,15 +21,19 @@ namespace testsupport {
 
 // The identities the module must carry, written out here rather than taken from its code.
 // {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
-inline constexpr CLSID kCtrlClsid = {0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
+inline constexpr CLSID kCtrlClsid = {
+    0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
 // {8728C7CB-895D-442F-8647-74F1366CDDE4}
-inline constexpr CLSID kPageClsid = {0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
+inline constexpr CLSID kPageClsid = {
+    0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
 // {7AD9A13E-2E6B-4264-89E6-DBC515E57398}
 inline constexpr GUID kLibid = {0x7AD9A13E, 0x2E6B, 0x4264, {0x89, 0xE6, 0xDB, 0xC5, 0x15, 0xE5, 0x73, 0x98}};
 // {BF13AB5C-6996-4363-8236-2075EBB16884}
-inline constexpr IID kDispIid = {0xBF13AB5C, 0x6996, 0x4363, {0x82, 0x36, 0x20, 0x75, 0xEB, 0xB1, 0x68, 0x84}};
+inline constexpr IID kDispIid = {
+    0xBF13AB5C, 0x6996, 0x4363, {0x82, 0x36, 0x20, 0x75, 0xEB, 0xB1, 0x68, 0x84}};
 // {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}
-inline constexpr IID kEventsIid = {0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
+inline constexpr IID kEventsIid = {
+    0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
 
 enum VandrelDispid : DISPID {
     kInterval = 1,
@@ -54,7 +58,9 @@ public:
     HMODULE module() const { return module_; }
     std::wstring path() const { return path_; }
 
-    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const { return getClassObject_(clsid, riid, ppv); }
+    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
+        return getClassObject_(clsid, riid, ppv);
+    }
     HRESULT CanUnloadNow() const { return canUnloadNow_(); }
 
     // A new object; the test ends when there is none, since everything after would use it.

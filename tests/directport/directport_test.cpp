@@ -43,10 +43,9 @@ TEST_P(ConfigRefused, LeavesBoardsAsTheyWere) {
     EXPECT_EQ(0x01, Read(kStatus)) << "the busy board is still there";
 }
 INSTANTIATE_TEST_SUITE_P(DirectPort, ConfigRefused,
-                         testing::Values("356", "356:", "abc:wave", "356:words=1/2/3",
-                                         "356:wave,stall", "356:wave,speed=3", "0x:wave",
-                                         "356:words=1/2/3/4/5/6/7/70000", "356:wave;;370:wave",
-                                         "356:sine", "-5:wave"));
+                         testing::Values("356", "356:", "abc:wave", "356:words=1/2/3", "356:wave,stall",
+                                         "356:wave,speed=3", "0x:wave", "356:words=1/2/3/4/5/6/7/70000",
+                                         "356:wave;;370:wave", "356:sine", "-5:wave"));
 
 TEST(DirectPortConfig, ParsesFieldsOfEachBoard) {
     const auto boards = directport::ParseConfig("0x172:words=1/0x8001/3/4/5/6/7/8,stall=5;356:busy");

@@ -32,7 +32,8 @@ std::string Number(FuzzRandom& r, uint32_t value) {
 
 // A number token that the parser must refuse for a field that holds at most max.
 std::string BadNumber(FuzzRandom& r, uint64_t max) {
-    static const char* const kBad[] = {"", "-5", "0x", "12a", "1 2", "+3", "0x1G", "\xEF\xBC\x91", "1.5", "x10"};
+    static const char* const kBad[] = {"",   "-5",   "0x",           "12a", "1 2",
+                                       "+3", "0x1G", "\xEF\xBC\x91", "1.5", "x10"};
     if (r.OneIn(3)) return std::to_string(max + 1 + r.Below(1000));
     return r.Pick(kBad);
 }
@@ -69,7 +70,8 @@ void WriteBoard(FuzzRandom& r, Written* w) {
             for (int k = 0; k < count; ++k) {
                 board.words[k % 8] = static_cast<uint16_t>(r.Next());
                 if (k) text += "/";
-                text += Blanks(r) + (fault == 4 && k == 5 ? BadNumber(r, 0xFFFF) : Number(r, board.words[k % 8])) +
+                text += Blanks(r) +
+                        (fault == 4 && k == 5 ? BadNumber(r, 0xFFFF) : Number(r, board.words[k % 8])) +
                         Blanks(r);
             }
             break;
@@ -89,7 +91,8 @@ void WriteBoard(FuzzRandom& r, Written* w) {
             static const char* const kOptions[] = {"stall", "stall=", "speed=3", "stall =3", ""};
             text += r.Pick(kOptions);
         } else {
-            text += "stall=" + (fault == 6 ? BadNumber(r, 0x7FFFFFFF) : Number(r, static_cast<uint32_t>(board.stall)));
+            text += "stall=" +
+                    (fault == 6 ? BadNumber(r, 0x7FFFFFFF) : Number(r, static_cast<uint32_t>(board.stall)));
         }
     }
     w->text += text + Blanks(r);
@@ -145,16 +148,17 @@ TEST(SimConfigFuzz, ParsesWhatTheGrammarAllowsAndRefusesTheRest) {
                           << (parsed ? "parsed to " + std::to_string(parsed->size()) + " boards" : "refused");
         }
     }
-    std::printf("Board settings: seed %llu, %llu texts, %llu accepted\n", static_cast<unsigned long long>(seed),
-                static_cast<unsigned long long>(count), static_cast<unsigned long long>(accepted));
+    std::printf("Board settings: seed %llu, %llu texts, %llu accepted\n",
+                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(count),
+                static_cast<unsigned long long>(accepted));
     EXPECT_GT(accepted, count / 4);
     EXPECT_LT(accepted, count - count / 20);
 }
 
 TEST(SimConfigFuzz, MalformedEnvironmentValuesGiveOneLineAndTheDefaults) {
     FuzzRandom r(testsupport::FuzzSetting("SEED", 20261208) + 6);
-    std::vector<std::string> values = {"356:wave\n370:busy", "356:sine\r\nDirectPort: all fine", "\x01\x02\x7F",
-                                       std::string(5000, 'x')};
+    std::vector<std::string> values = {"356:wave\n370:busy", "356:sine\r\nDirectPort: all fine",
+                                       "\x01\x02\x7F", std::string(5000, 'x')};
     while (values.size() < 8) {
         std::string text;
         for (UINT i = 0, n = 1 + r.Below(40); i < n; ++i) text += static_cast<char>(1 + r.Below(255));

@@ -18,7 +18,7 @@ INSTANTIATE_TEST_SUITE_P(Engine, TickDifference,
                          testing::Values(TickCase{0, 0, 0}, TickCase{5, 10, 5},
                                          TickCase{0, 0xFFFFFFFF, 0xFFFFFFFF},
                                          TickCase{0xFFFFFF00, 0x10, 0xFF + 0x10},  // 271
-                                         TickCase{0xFFFFFFFF, 0, 0},  // one less than modular
+                                         TickCase{0xFFFFFFFF, 0, 0},               // one less than modular
                                          TickCase{1, 0, 0xFFFFFFFE}));
 
 TEST(StalenessLimit, ThirtyIntervalsAndFiftyWrappingUnsigned) {
@@ -33,9 +33,7 @@ struct DecodeCase {
     int16_t value;
 };
 class Decoding : public testing::TestWithParam<DecodeCase> {};
-TEST_P(Decoding, SignAndMagnitude) {
-    EXPECT_EQ(GetParam().value, engine::DecodeChannelWord(GetParam().raw));
-}
+TEST_P(Decoding, SignAndMagnitude) { EXPECT_EQ(GetParam().value, engine::DecodeChannelWord(GetParam().raw)); }
 INSTANTIATE_TEST_SUITE_P(Engine, Decoding,
                          testing::Values(DecodeCase{0x0000, 0}, DecodeCase{0x7FFE, 32766},
                                          DecodeCase{0x7FFF, 32767}, DecodeCase{0x8000, 0},

@@ -27,8 +27,7 @@ constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
 constexpr LONG kStatus = 356;
 constexpr LONG kData = 358;
 // Channel words 0..7 decode to 0, 32766, 32767, 0, -1, -32767, 4660, -4660.
-constexpr char kWordsBoard[] =
-    "356:words=0x0000/0x7FFE/0x7FFF/0x8000/0x8001/0xFFFF/0x1234/0x9234";
+constexpr char kWordsBoard[] = "356:words=0x0000/0x7FFE/0x7FFF/0x8000/0x8001/0xFFFF/0x1234/0x9234";
 constexpr SHORT kWordsValues[8] = {0, 32766, 32767, 0, -1, -32767, 4660, -4660};
 // Longer than any test here takes on a loaded machine; a test that runs longer is hung.
 constexpr DWORD kTestLimitMs = 120000;
@@ -219,8 +218,7 @@ TEST_P(StatusSequence, ByteIsTakenAfterTwoSuccessiveReadyReads) {
 }
 INSTANTIATE_TEST_SUITE_P(Engine, StatusSequence,
                          testing::Values(std::vector<BYTE>{0x00, 0x01, 0x00, 0x00},
-                                         std::vector<BYTE>{0xFE, 0xFE},
-                                         std::vector<BYTE>{0xFF, 0xFE, 0xFE},
+                                         std::vector<BYTE>{0xFE, 0xFE}, std::vector<BYTE>{0xFF, 0xFE, 0xFE},
                                          std::vector<BYTE>{0xFE, 0x01, 0xFF, 0xFE, 0xFE}));
 
 TEST_F(SamplerProtocol, BoardThatNeverGetsReadySpendsTheBudgetAndPublishesNothing) {
@@ -255,7 +253,8 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
     for (size_t k = 0; k + 1 < cycles.size(); ++k) {
         const auto& c = cycles[k];
         bool rearmed = false;
-        for (size_t i = 1; i < c.reads.size(); ++i) rearmed |= c.reads[i].timeUs - c.reads[i - 1].timeUs >= 10000;
+        for (size_t i = 1; i < c.reads.size(); ++i)
+            rearmed |= c.reads[i].timeUs - c.reads[i - 1].timeUs >= 10000;
         someRearmed |= rearmed;
         if (rearmed) continue;
         EXPECT_EQ(5, c.DataReads(kData));
@@ -315,8 +314,9 @@ TEST_P(SamplerShortCycle, OnlyACompleteCycleIsPublished) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Engine, SamplerShortCycle,
-                         testing::Values(ShortCycle{8, 15, false}, ShortCycle{4, 7, false}, ShortCycle{1, 1, false},
-                                         ShortCycle{8, 16, true}, ShortCycle{4, 8, true}));
+                         testing::Values(ShortCycle{8, 15, false}, ShortCycle{4, 7, false},
+                                         ShortCycle{1, 1, false}, ShortCycle{8, 16, true},
+                                         ShortCycle{4, 8, true}));
 
 namespace {
 
@@ -436,7 +436,8 @@ TEST_F(SamplerProtocol, StopInTheMiddleOfACycleReleasesTheLock) {
     ASSERT_TRUE(WaitUntil([] { return testsupport::AccessLogSize() > 0; }));
     ASSERT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(lock.get(), 0)) << "the sampler's cycle holds the lock";
     StopSoon(s);
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0)) << "the lock is free as soon as Stop returns";
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0))
+        << "the lock is free as soon as Stop returns";
 }
 
 TEST_F(SamplerProtocol, StartFailsWhenThePortLockCannotBeOpened) {
@@ -571,8 +572,8 @@ void ExpectTurnsAtTheBoard(const std::vector<testsupport::BoardCycle>& cycles, s
             const auto& b = *checked[j];
             if (a.thread == b.thread) continue;
             EXPECT_TRUE(a.lastUs < b.firstUs || b.lastUs < a.firstUs)
-                << "threads " << a.thread << " and " << b.thread << " at the board together: ["
-                << a.firstUs << ", " << a.lastUs << "] and [" << b.firstUs << ", " << b.lastUs << "]";
+                << "threads " << a.thread << " and " << b.thread << " at the board together: [" << a.firstUs
+                << ", " << a.lastUs << "] and [" << b.firstUs << ", " << b.lastUs << "]";
         }
     }
 }

@@ -22,7 +22,8 @@ constexpr char kLog[] = "C:\\log.log";
 constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
 
 std::string ReadLog() {
-    base::UniqueFile f(::CreateFileA(kLog, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    base::UniqueFile f(
+        ::CreateFileA(kLog, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::string text;
     char chunk[4096];
     DWORD got = 0;

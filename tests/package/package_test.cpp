@@ -44,9 +44,13 @@ std::wstring Folder(int csidl) {
     return SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"";
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-std::wstring Msi(const wchar_t* arch) { return Env(L"VANDREL_DIST") + L"\\Vandrel-" + kVersion + L"-" + arch + L".msi"; }
+std::wstring Msi(const wchar_t* arch) {
+    return Env(L"VANDREL_DIST") + L"\\Vandrel-" + kVersion + L"-" + arch + L".msi";
+}
 
 DWORD Msiexec(const std::wstring& args) {
     return RunProcess(L"C:\\windows\\system32\\msiexec.exe " + args + L" /qn", 300000).exitCode;
@@ -72,8 +76,12 @@ Set WithoutPaths(const Set& lines, const std::wstring& ocx) {
     const std::wstring shortDir = shortOcx.substr(0, shortOcx.find_last_of(L'\\'));
     Set out;
     for (std::wstring l : lines) {
-        for (const auto& [from, to] : {std::pair{ocx, L"<ocx>"}, {shortOcx, L"<ocx>"}, {dir + L"\\", L"<dir>"},
-                                       {shortDir + L"\\", L"<dir>"}, {dir, L"<dir>"}, {shortDir, L"<dir>"}}) {
+        for (const auto& [from, to] : {std::pair{ocx, L"<ocx>"},
+                                       {shortOcx, L"<ocx>"},
+                                       {dir + L"\\", L"<dir>"},
+                                       {shortDir + L"\\", L"<dir>"},
+                                       {dir, L"<dir>"},
+                                       {shortDir, L"<dir>"}}) {
             l = ReplaceNoCase(l, from, to);
         }
         out.insert(l);
@@ -107,7 +115,8 @@ Set Added(const Set& before) {
 // The installer's empty folders of its bookkeeping ("installer\\products"), which it creates on
 // first use and keeps; what lies below them names a product.
 bool InstallerFolder(const std::wstring& line) {
-    return line.rfind(L"installer", 0) == 0 && std::count(line.begin(), line.end(), L'\\') <= 1 && BareKey(line);
+    return line.rfind(L"installer", 0) == 0 && std::count(line.begin(), line.end(), L'\\') <= 1 &&
+           BareKey(line);
 }
 
 void Uninstall(const wchar_t* product, const wchar_t* arch) {
@@ -141,9 +150,9 @@ ProcessResult Monitor(const std::wstring& folder) {
 
 class Packages : public ::testing::Test {
 protected:
-
     void SetUp() override {
-        if (Env(L"VANDREL_DIST").empty()) GTEST_SKIP() << "run through tests/package/run (VANDREL_DIST unset)";
+        if (Env(L"VANDREL_DIST").empty())
+            GTEST_SKIP() << "run through tests/package/run (VANDREL_DIST unset)";
         ASSERT_TRUE(Exists(Msi(L"x64"))) << "no x64 package in VANDREL_DIST";
         RegistrationKeys keys;
         std::vector<std::wstring> touched = keys.Touched();
@@ -176,7 +185,9 @@ protected:
     void ExpectNothingLeft(const std::wstring& tolerated = L"") {
         Set left;
         for (const auto& l : Minus(ClassesRoot(), before_)) {
-            if (!InstallerFolder(l) && !AboveOurs(l) && (tolerated.empty() || Below(Set{l}, tolerated).empty())) left.insert(l);
+            if (!InstallerFolder(l) && !AboveOurs(l) &&
+                (tolerated.empty() || Below(Set{l}, tolerated).empty()))
+                left.insert(l);
         }
         EXPECT_EQ(Set{}, left) << "left behind:\n" << Show(left);
         Set removed;
@@ -206,8 +217,10 @@ TEST_F(Packages, InstalledRegistryEqualsSelfRegistrationAndRemovalLeavesNothing)
 
     ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x64") + L"\""));
     const Set installed = WithoutPaths(Added(before_), x64Dir_ + L"\\Vandrel.ocx");
-    EXPECT_EQ(selfRegistered, installed) << "only installed:\n" << Show(Minus(installed, selfRegistered))
-                                         << "only self-registered:\n" << Show(Minus(selfRegistered, installed));
+    EXPECT_EQ(selfRegistered, installed)
+        << "only installed:\n"
+        << Show(Minus(installed, selfRegistered)) << "only self-registered:\n"
+        << Show(Minus(selfRegistered, installed));
     EXPECT_TRUE(installed.count(keys_.control + L"\\inprocserver32 = <ocx>"));
 
     // Control and Tools by default, with the shortcut; the simulated board only when asked for.
@@ -236,7 +249,8 @@ TEST_F(Packages, WithoutDirectPortBothToolsSayWhatIsMissing) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     base::UniqueProcess process(pi.hProcess);
     base::UniqueThread thread(pi.hThread);
     HWND box = nullptr;
@@ -342,7 +356,8 @@ protected:
         Packages::TearDown();
     }
     void AddSimulatedBoard() {
-        ASSERT_TRUE(::CopyFileW((folder_ + L"\\SimulatedBoard\\DirectPort.dll").c_str(), board_.c_str(), FALSE));
+        ASSERT_TRUE(
+            ::CopyFileW((folder_ + L"\\SimulatedBoard\\DirectPort.dll").c_str(), board_.c_str(), FALSE));
     }
 
     std::wstring folder_, board_;
@@ -364,7 +379,8 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     base::UniqueProcess process(pi.hProcess);
     base::UniqueThread thread(pi.hThread);
     const HWND form = remote::WaitForForm(pi.dwProcessId, 30000);

@@ -51,16 +51,21 @@ TEST(WxsgenComponents, EveryClassRowOnceWithTheInstalledFileAsPath) {
         EXPECT_EQ(std::size(activex::kControlRows) + std::size(activex::kPageRows),
                   c[L"RegProgId"].rows.size() + c[L"RegClasses"].rows.size());
         const auto classes = RowTexts(c[L"RegClasses"]);
-        EXPECT_TRUE(classes.count(L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32 @ = [#VandrelOcx]"));
-        EXPECT_TRUE(classes.count(L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\ToolboxBitmap32 @ = [#VandrelOcx], 1"));
+        EXPECT_TRUE(classes.count(
+            L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32 @ = [#VandrelOcx]"));
+        EXPECT_TRUE(classes.count(
+            L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\ToolboxBitmap32 @ = [#VandrelOcx], 1"));
         EXPECT_TRUE(classes.count(
             L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32 @ThreadingModel = Apartment"));
-        EXPECT_TRUE(classes.count(L"CLSID\\{8728C7CB-895D-442F-8647-74F1366CDDE4}\\InprocServer32 @ = [#VandrelOcx]"));
-        EXPECT_TRUE(RowTexts(c[L"RegProgId"]).count(L"VANDREL.VandrelCtrl.1\\CLSID @ = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+        EXPECT_TRUE(classes.count(
+            L"CLSID\\{8728C7CB-895D-442F-8647-74F1366CDDE4}\\InprocServer32 @ = [#VandrelOcx]"));
+        EXPECT_TRUE(RowTexts(c[L"RegProgId"])
+                        .count(L"VANDREL.VandrelCtrl.1\\CLSID @ = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
         const std::wstring file = std::wstring(L"TypeLib\\{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\\1.0\\0\\") +
                                   (arch == Arch::kX64 ? L"win64" : L"win32") + L" @ = [#VandrelOcx]";
         EXPECT_TRUE(RowTexts(c[L"RegTypeLibFile"]).count(file));
-        EXPECT_TRUE(RowTexts(c[L"RegTypeLib"]).count(L"TypeLib\\{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\\1.0\\FLAGS @ = 10"));
+        EXPECT_TRUE(RowTexts(c[L"RegTypeLib"])
+                        .count(L"TypeLib\\{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\\1.0\\FLAGS @ = 10"));
     }
 }
 
@@ -72,7 +77,8 @@ TEST(WxsgenComponents, SharedComponentsAreTheSameInBothPackagesAndTheRestDiffer)
         EXPECT_TRUE(guids86.insert(c.guid).second) << "a GUID twice in the x86 package";
         EXPECT_FALSE(c.win64) << testsupport::Narrow(id);
     }
-    for (const auto& [id, c] : x64) EXPECT_TRUE(guids64.insert(c.guid).second) << "a GUID twice in the x64 package";
+    for (const auto& [id, c] : x64)
+        EXPECT_TRUE(guids64.insert(c.guid).second) << "a GUID twice in the x64 package";
     for (const auto& [id, c] : x64) {
         if (c.shared) {
             ASSERT_EQ(1u, x86.count(id)) << testsupport::Narrow(id);
@@ -101,26 +107,31 @@ TEST(WxsgenText, WixMarksTheFirstRowAsKeyPathAndEscapes) {
     Component c{L"C", L"G", true, false, {{L"K", L"", L"a<b & \"c\""}, {L"K\\S", L"N", L""}}};
     const std::string wix = wxsgen::WixComponents({c});
     EXPECT_NE(std::string::npos, wix.find("<Component Id=\"C\" Guid=\"G\" Win64=\"yes\">"));
+    EXPECT_NE(std::string::npos, wix.find("<RegistryValue Root=\"HKCR\" Key=\"K\" Value=\"a&lt;b &amp; "
+                                          "&quot;c&quot;\" Type=\"string\" KeyPath=\"yes\"/>"));
     EXPECT_NE(std::string::npos,
-              wix.find("<RegistryValue Root=\"HKCR\" Key=\"K\" Value=\"a&lt;b &amp; &quot;c&quot;\" Type=\"string\" KeyPath=\"yes\"/>"));
-    EXPECT_NE(std::string::npos, wix.find("<RegistryValue Root=\"HKCR\" Key=\"K\\S\" Name=\"N\" Value=\"\" Type=\"string\"/>"));
+              wix.find("<RegistryValue Root=\"HKCR\" Key=\"K\\S\" Name=\"N\" Value=\"\" Type=\"string\"/>"));
     EXPECT_NE(std::string::npos, wxsgen::WixComponentRefs({c}).find("<ComponentRef Id=\"C\"/>"));
     EXPECT_EQ("\xE6\xB5\x8B&gt;", wxsgen::XmlText(L"\x6D4B>"));
 }
 
 TEST(WxsgenText, AssemblyManifestNamesTheClassesAsTheRegistryDoes) {
     const std::string x64 = wxsgen::AssemblyManifest(Arch::kX64, Info(SYS_WIN64));
-    EXPECT_NE(std::string::npos, x64.find("name=\"TRUV.Vandrel\" version=\"1.0.0.27\" processorArchitecture=\"amd64\""));
+    EXPECT_NE(std::string::npos,
+              x64.find("name=\"TRUV.Vandrel\" version=\"1.0.0.27\" processorArchitecture=\"amd64\""));
     EXPECT_NE(std::string::npos, x64.find("<file name=\"Vandrel.ocx\">"));
-    EXPECT_NE(std::string::npos,
-              x64.find("<comClass clsid=\"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\" progid=\"VANDREL.VandrelCtrl.1\" "
-                       "threadingModel=\"Apartment\" tlbid=\"{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\" "
-                       "description=\"Vandrel Control\" miscStatusContent=\"recomposeonresize,cantlinkinside,"
-                       "insideout,activatewhenvisible,invisibleatruntime,setclientsitefirst\"/>"));
-    EXPECT_NE(std::string::npos,
-              x64.find("<comClass clsid=\"{8728C7CB-895D-442F-8647-74F1366CDDE4}\" description=\"Vandrel Property Page\"/>"));
+    EXPECT_NE(
+        std::string::npos,
+        x64.find(
+            "<comClass clsid=\"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\" progid=\"VANDREL.VandrelCtrl.1\" "
+            "threadingModel=\"Apartment\" tlbid=\"{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\" "
+            "description=\"Vandrel Control\" miscStatusContent=\"recomposeonresize,cantlinkinside,"
+            "insideout,activatewhenvisible,invisibleatruntime,setclientsitefirst\"/>"));
+    EXPECT_NE(std::string::npos, x64.find("<comClass clsid=\"{8728C7CB-895D-442F-8647-74F1366CDDE4}\" "
+                                          "description=\"Vandrel Property Page\"/>"));
     EXPECT_NE(std::string::npos, x64.find("version=\"1.0\" helpdir=\"\" flags=\"CONTROL,HASDISKIMAGE\""));
-    EXPECT_NE(std::string::npos, wxsgen::AssemblyManifest(Arch::kX86, Info(SYS_WIN32)).find("processorArchitecture=\"x86\""));
+    EXPECT_NE(std::string::npos,
+              wxsgen::AssemblyManifest(Arch::kX86, Info(SYS_WIN32)).find("processorArchitecture=\"x86\""));
 }
 
 TEST(WxsgenModule, ReadsTheBuiltControlAsData) {

@@ -38,7 +38,9 @@ const std::vector<std::string> kExpectedOutput = {
 
 std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // The system tools and the build of one bitness, seen from this process.
 struct Side {
@@ -101,7 +103,8 @@ protected:
         restorer_->Clear();
     }
     void TearDown() override {
-        if (registered_) RunProcess(Quoted(registeredWith_ + L"regsvr32.exe") + L" /u /s " + Quoted(registeredOcx_));
+        if (registered_)
+            RunProcess(Quoted(registeredWith_ + L"regsvr32.exe") + L" /u /s " + Quoted(registeredOcx_));
         restorer_.reset();
     }
     void Register(const std::wstring& system, const std::wstring& ocx) {
@@ -212,10 +215,12 @@ TEST_F(Samples, MissingDirectPortIsModuleNotFound) {
         << cpp.err;
 
     // regsvr32 meets the same failure when it loads the module.
-    const ProcessResult again = RunProcess(SystemTool(L"regsvr32.exe") + L" /s " + Quoted(folder + L"Vandrel.ocx"));
+    const ProcessResult again =
+        RunProcess(SystemTool(L"regsvr32.exe") + L" /s " + Quoted(folder + L"Vandrel.ocx"));
     EXPECT_NE(0u, again.exitCode);
 
-    for (const wchar_t* file : {L"Vandrel.ocx", L"vandrel-readings.exe"}) ::DeleteFileW((folder + file).c_str());
+    for (const wchar_t* file : {L"Vandrel.ocx", L"vandrel-readings.exe"})
+        ::DeleteFileW((folder + file).c_str());
     ::RemoveDirectoryW(folder.c_str());
 }
 

@@ -101,7 +101,9 @@ inline ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs
             if (!::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) break;
             if (available > 0) {
                 DWORD got = 0;
-                if (!::ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got, nullptr)) break;
+                if (!::ReadFile(pipe, chunk, available < sizeof chunk ? available : sizeof chunk, &got,
+                                nullptr))
+                    break;
                 text->append(chunk, got);
                 quietSince = 0;
                 continue;
@@ -145,14 +147,16 @@ inline std::wstring SystemTool(const wchar_t* exe) {
 
 // Runs a 64-bit Windows tool from a 32-bit process on 64-bit Windows: the system folder seen
 // without file-system redirection holds the 64-bit tools.
-inline ProcessResult RunNative64Tool(const wchar_t* exe, const std::wstring& arguments, DWORD timeoutMs = 60000,
+inline ProcessResult RunNative64Tool(const wchar_t* exe, const std::wstring& arguments,
+                                     DWORD timeoutMs = 60000,
                                      const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
     wchar_t dir[MAX_PATH];
     UINT n = ::GetSystemDirectoryW(dir, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) n = 0;
     PVOID redirection = nullptr;
     const bool disabled = IsWow64() && ::Wow64DisableWow64FsRedirection(&redirection);
-    ProcessResult r = RunProcess(L"\"" + std::wstring(dir, n) + L"\\" + exe + L"\" " + arguments, timeoutMs, env);
+    ProcessResult r =
+        RunProcess(L"\"" + std::wstring(dir, n) + L"\\" + exe + L"\" " + arguments, timeoutMs, env);
     if (disabled) ::Wow64RevertWow64FsRedirection(redirection);
     return r;
 }

@@ -16,7 +16,7 @@ namespace {
 
 struct Decimal {
     bool negative = false;
-    std::string digits;  // significant digits, no leading zeros; empty for zero
+    std::string digits;     // significant digits, no leading zeros; empty for zero
     long long pointAt = 0;  // the value is 0.digits * 10^pointAt
 };
 
@@ -126,29 +126,50 @@ std::wstring RandomDigits(testsupport::FuzzRandom& r, size_t count) {
 // Pieces that random entries are made of.
 std::wstring RandomPiece(testsupport::FuzzRandom& r) {
     static const wchar_t* const kPieces[] = {
-        L" ", L"  ", L"\t", L"-", L"+", L".", L"e", L"E", L"e-", L"e+", L"0", L"5", L"9", L"32767", L"32768",
-        L"-32768", L".5", L"2.5", L"3.5", L"0.5", L"1e4", L"3.2767e4", L"x", L",", L"\xFF11\xFF12",  // full-width
+        L" ",
+        L"  ",
+        L"\t",
+        L"-",
+        L"+",
+        L".",
+        L"e",
+        L"E",
+        L"e-",
+        L"e+",
+        L"0",
+        L"5",
+        L"9",
+        L"32767",
+        L"32768",
+        L"-32768",
+        L".5",
+        L"2.5",
+        L"3.5",
+        L"0.5",
+        L"1e4",
+        L"3.2767e4",
+        L"x",
+        L",",
+        L"\xFF11\xFF12",  // full-width
         L"\x0661\x0662",  // Arabic-Indic digits
         L"\x096A",        // a Devanagari digit
         L"\x00B2",        // superscript two
-        L"\xFF0E", L"\xFF0D", L"\x2212",  // full-width point and minus, the minus sign
-        L"\x00A0", L"\x3000",             // no-break and ideographic spaces
+        L"\xFF0E",
+        L"\xFF0D",
+        L"\x2212",  // full-width point and minus, the minus sign
+        L"\x00A0",
+        L"\x3000",  // no-break and ideographic spaces
     };
     switch (r.Below(12)) {
-        case 0:
-            return RandomDigits(r, 400);
-        case 1:
-            return std::wstring(400, L'0');
-        case 2:
-            return std::wstring(1, L'\0');  // an embedded zero
-        case 3:
-            return RandomDigits(r, 1 + r.Below(8));
+        case 0: return RandomDigits(r, 400);
+        case 1: return std::wstring(400, L'0');
+        case 2: return std::wstring(1, L'\0');  // an embedded zero
+        case 3: return RandomDigits(r, 1 + r.Below(8));
         case 4:
             // Close to a half, beyond a double's precision.
-            return L"." + std::wstring(1, r.OneIn(2) ? L'5' : L'4') + std::wstring(r.Below(30), r.OneIn(2) ? L'0' : L'9') +
-                   (r.OneIn(2) ? L"1" : L"");
-        default:
-            return r.Pick(kPieces);
+            return L"." + std::wstring(1, r.OneIn(2) ? L'5' : L'4') +
+                   std::wstring(r.Below(30), r.OneIn(2) ? L'0' : L'9') + (r.OneIn(2) ? L"1" : L"");
+        default: return r.Pick(kPieces);
     }
 }
 
@@ -186,14 +207,16 @@ TEST(EntryFuzz, ConversionMatchesTheReferenceOnRandomText) {
         const auto expected = ReferenceConvert(text);
         SHORT value = 0x5A5A;
         const HRESULT hr = mirelo::ConvertEntry(text, &value);
-        const bool ok = expected ? hr == S_OK && value == *expected : hr == DISP_E_OVERFLOW && value == 0x5A5A;
+        const bool ok =
+            expected ? hr == S_OK && value == *expected : hr == DISP_E_OVERFLOW && value == 0x5A5A;
         (expected ? converted : overflowed)++;
         if (!ok) {
             ++failures;
             std::string shown;
             for (wchar_t c : text) shown += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
-            ADD_FAILURE() << "entry \"" << shown.substr(0, 120) << "\" (" << text.size() << " characters): hr 0x"
-                          << std::hex << hr << std::dec << " value " << value << ", expected "
+            ADD_FAILURE() << "entry \"" << shown.substr(0, 120) << "\" (" << text.size()
+                          << " characters): hr 0x" << std::hex << hr << std::dec << " value " << value
+                          << ", expected "
                           << (expected ? std::to_string(*expected) : std::string("overflow"));
         }
     }

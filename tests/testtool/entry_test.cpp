@@ -37,13 +37,13 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{L"32768", DISP_E_OVERFLOW, 0}, EntryCase{L"-0.4", S_OK, 0},
         EntryCase{L"99999999999999999999999", DISP_E_OVERFLOW, 0},
         // What the lenient reading takes and where it stops.
-        EntryCase{L"+7", S_OK, 7}, EntryCase{L".5", S_OK, 0}, EntryCase{L".6", S_OK, 1}, EntryCase{L"5.", S_OK, 5},
-        EntryCase{L"-", S_OK, 0}, EntryCase{L"-.", S_OK, 0}, EntryCase{L"1e3", S_OK, 1000},
-        EntryCase{L"1E+2x", S_OK, 100}, EntryCase{L"25e-1", S_OK, 2}, EntryCase{L"12e", S_OK, 12},
-        EntryCase{L"12e+", S_OK, 12}, EntryCase{L"1e999", DISP_E_OVERFLOW, 0}, EntryCase{L"1e-999", S_OK, 0},
-        EntryCase{L"0x1F", S_OK, 0}, EntryCase{L"1 2", S_OK, 1}, EntryCase{L"--1", S_OK, 0},
-        EntryCase{L"   ", S_OK, 0}, EntryCase{L"\t5", S_OK, 0}, EntryCase{L"007", S_OK, 7},
-        EntryCase{L"inf", S_OK, 0}, EntryCase{L"nan", S_OK, 0},
+        EntryCase{L"+7", S_OK, 7}, EntryCase{L".5", S_OK, 0}, EntryCase{L".6", S_OK, 1},
+        EntryCase{L"5.", S_OK, 5}, EntryCase{L"-", S_OK, 0}, EntryCase{L"-.", S_OK, 0},
+        EntryCase{L"1e3", S_OK, 1000}, EntryCase{L"1E+2x", S_OK, 100}, EntryCase{L"25e-1", S_OK, 2},
+        EntryCase{L"12e", S_OK, 12}, EntryCase{L"12e+", S_OK, 12}, EntryCase{L"1e999", DISP_E_OVERFLOW, 0},
+        EntryCase{L"1e-999", S_OK, 0}, EntryCase{L"0x1F", S_OK, 0}, EntryCase{L"1 2", S_OK, 1},
+        EntryCase{L"--1", S_OK, 0}, EntryCase{L"   ", S_OK, 0}, EntryCase{L"\t5", S_OK, 0},
+        EntryCase{L"007", S_OK, 7}, EntryCase{L"inf", S_OK, 0}, EntryCase{L"nan", S_OK, 0},
         EntryCase{L"\xFF15", S_OK, 0}));  // a full-width digit is not a digit
 
 TEST(EntryConversion, NullOutputIsRefused) { EXPECT_EQ(mirelo::ConvertEntry(L"1", nullptr), E_POINTER); }

@@ -45,7 +45,8 @@ class FakeForm final : public mirelo::Form {
 public:
     class FakeBox final : public mirelo::TextBox {
     public:
-        FakeBox(Log* log, std::string name, std::wstring text) : log_(log), name_(std::move(name)), text_(std::move(text)) {}
+        FakeBox(Log* log, std::string name, std::wstring text)
+            : log_(log), name_(std::move(name)), text_(std::move(text)) {}
         std::wstring Text() const override {
             if (throws) throw std::runtime_error("text unavailable");
             return text_;
@@ -65,7 +66,8 @@ public:
 
     class FakeButton final : public mirelo::Button {
     public:
-        FakeButton(Log* log, std::string name, bool enabled) : log_(log), name_(std::move(name)), enabled(enabled) {}
+        FakeButton(Log* log, std::string name, bool enabled)
+            : log_(log), name_(std::move(name)), enabled(enabled) {}
         void SetEnabled(bool on) override {
             enabled = on;
             log_->push_back(name_ + (on ? " enabled" : " disabled"));
@@ -144,10 +146,12 @@ public:
 
 private:
     void AddBox(Log* log, mirelo::BoxArray a, int i, const wchar_t* text) {
-        boxes_.emplace(std::make_pair(a, i), FakeBox(log, BoxName(a) + ("(" + std::to_string(i) + ")"), text));
+        boxes_.emplace(std::make_pair(a, i),
+                       FakeBox(log, BoxName(a) + ("(" + std::to_string(i) + ")"), text));
     }
     void AddButton(Log* log, mirelo::ButtonArray a, int i, bool enabled) {
-        buttons_.emplace(std::make_pair(a, i), FakeButton(log, ButtonName(a) + ("(" + std::to_string(i) + ")"), enabled));
+        buttons_.emplace(std::make_pair(a, i),
+                         FakeButton(log, ButtonName(a) + ("(" + std::to_string(i) + ")"), enabled));
     }
 
     std::map<std::pair<mirelo::BoxArray, int>, FakeBox> boxes_;
@@ -186,7 +190,7 @@ public:
 
     LONG interval = 2160, address = 356, channelNumber = 8;
     VARTYPE channelNumberType = VT_I4;  // the type a get of ChannelNumber answers with
-    std::map<LONG, LONG> values;       // GetChnlValue answers, as VT_I2 unless wider
+    std::map<LONG, LONG> values;        // GetChnlValue answers, as VT_I2 unless wider
     VARIANT_BOOL startResult = VARIANT_TRUE;
     int calls = 0;
     int failAt = 0;
@@ -276,8 +280,7 @@ private:
                     result->boolVal = startResult;
                 }
                 return S_OK;
-            case mirelo::kDispidStop:
-                return S_OK;
+            case mirelo::kDispidStop: return S_OK;
         }
         return DISP_E_MEMBERNOTFOUND;
     }

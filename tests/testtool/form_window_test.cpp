@@ -51,7 +51,6 @@ int ExpectedDpi() {
 }
 int Y(int twips) { return ::MulDiv(twips, DpiY(), 1440); }
 
-
 void Pump(DWORD ms) {
     const ULONGLONG end = ::GetTickCount64() + ms;
     do {
@@ -141,13 +140,13 @@ std::vector<Expected> ExpectedControls() {
                                          L"通道4", L"通道5", L"通道6", L"通道7"};
     for (int i = 0; i < 16; ++i) {
         const int b = i / 8, c = i % 8;
-        e.push_back({A::Label3, i, L"Static", kChannels[c], 120 + 1440 * (c % 2) + 3000 * b, 2040 + 480 * (c / 2),
-                     495, 255, true});
+        e.push_back({A::Label3, i, L"Static", kChannels[c], 120 + 1440 * (c % 2) + 3000 * b,
+                     2040 + 480 * (c / 2), 495, 255, true});
     }
     for (int i = 0; i < 16; ++i) {
         const int b = i / 8, c = i % 8;
-        e.push_back({A::DataValue, i, L"Edit", L"", 720 + 1440 * (c % 2) + 3000 * b, 1920 + 480 * (c / 2), 735,
-                     390, true});
+        e.push_back({A::DataValue, i, L"Edit", L"", 720 + 1440 * (c % 2) + 3000 * b, 1920 + 480 * (c / 2),
+                     735, 390, true});
     }
     return e;
 }
@@ -181,7 +180,8 @@ TEST_F(FormWindowTest, EveryControlWithItsTextPlaceSizeAndState) {
             const LONG style = ::GetWindowLongW(c, GWL_STYLE);
             EXPECT_FALSE(style & ES_MULTILINE);
             EXPECT_FALSE(style & ES_READONLY);
-            EXPECT_GE(static_cast<DWORD>(::SendMessageW(c, EM_GETLIMITTEXT, 0, 0)), 0x7FFFFFFEu) << "no length limit";
+            EXPECT_GE(static_cast<DWORD>(::SendMessageW(c, EM_GETLIMITTEXT, 0, 0)), 0x7FFFFFFEu)
+                << "no length limit";
         }
     }
     LOGFONTW lf{};
@@ -258,7 +258,8 @@ TEST_P(FormAtScreenDpi, KeepsPlacesInTwipsAndCaptionsFit) {
         testsupport::ScopedScreenDpi screen(static_cast<DWORD>(GetParam()));
         ASSERT_TRUE(screen.set());
         child = testsupport::RunSelf(
-            "--gtest_filter=FormWindowTest.WindowCaption*:FormWindowTest.EveryControl*:FormWindowTest.Captions*:"
+            "--gtest_filter=FormWindowTest.WindowCaption*:FormWindowTest.EveryControl*:FormWindowTest."
+            "Captions*:"
             "FormWindowTest.EveryCharacter*:FormWindowTest.LinesAre*",
             kExpectedDpiVariable, dpi.c_str());
     }
@@ -270,10 +271,11 @@ INSTANTIATE_TEST_SUITE_P(HigherDpi, FormAtScreenDpi, ::testing::Values(120, 144)
 
 TEST_F(FormWindowTest, TabOrderPassesOverDisabledButtons) {
     using A = ControlArray;
-    std::vector<HWND> expected = {Child(A::DataInterval, 0), Child(A::ReadInterval, 0), Child(A::DataInterval, 1),
-                                  Child(A::ReadInterval, 1), Child(A::DataNum, 0),      Child(A::ReadNum, 0),
-                                  Child(A::DataNum, 1),      Child(A::ReadNum, 1),      Child(A::Start, 0),
-                                  Child(A::Start, 1)};
+    std::vector<HWND> expected = {Child(A::DataInterval, 0), Child(A::ReadInterval, 0),
+                                  Child(A::DataInterval, 1), Child(A::ReadInterval, 1),
+                                  Child(A::DataNum, 0),      Child(A::ReadNum, 0),
+                                  Child(A::DataNum, 1),      Child(A::ReadNum, 1),
+                                  Child(A::Start, 0),        Child(A::Start, 1)};
     for (int i = 0; i < 16; ++i) expected.push_back(Child(A::DataValue, i));
 
     auto walk = [&] {
@@ -322,7 +324,9 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
         shown->Show(SW_SHOW);
         Pump(50);
         if (::GetActiveWindow() != shown->hwnd()) continue;
-        auto child = [&](ControlArray a, int i) { return ::GetDlgItem(shown->hwnd(), mirelo::ControlId(a, i)); };
+        auto child = [&](ControlArray a, int i) {
+            return ::GetDlgItem(shown->hwnd(), mirelo::ControlId(a, i));
+        };
 
         const HWND afterShow = ::GetFocus();
         ::SetFocus(child(ControlArray::Start, 0));
@@ -458,7 +462,8 @@ TEST_P(MireloFileOf, VersionBlock) {
     const std::wstring path = testsupport::DeliverablePath(GetParam(), L"Mirelo.exe");
     DWORD handle = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &handle);
-    ASSERT_GT(size, 0u) << "no version block in build/" << testsupport::PresetName(GetParam()) << "/bin/Mirelo.exe";
+    ASSERT_GT(size, 0u) << "no version block in build/" << testsupport::PresetName(GetParam())
+                        << "/bin/Mirelo.exe";
     std::vector<BYTE> block(size);
     ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
 
@@ -472,7 +477,8 @@ TEST_P(MireloFileOf, VersionBlock) {
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &len));
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                                 reinterpret_cast<void**>(&translation), &len));
     ASSERT_EQ(len, 4u);
     EXPECT_EQ(translation[0], 0x0804);
     EXPECT_EQ(translation[1], 1200);
@@ -481,7 +487,8 @@ TEST_P(MireloFileOf, VersionBlock) {
         wchar_t* text = nullptr;
         UINT n = 0;
         const std::wstring key = std::wstring(L"\\StringFileInfo\\080404b0\\") + name;
-        if (!::VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &n) || !text) return std::wstring(L"<none>");
+        if (!::VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &n) || !text)
+            return std::wstring(L"<none>");
         return std::wstring(text);
     };
     EXPECT_EQ(value(L"FileVersion"), L"1.00");
@@ -509,7 +516,8 @@ struct IconDir {
 #pragma pack(pop)
 
 TEST(MireloFile, OneApplicationIconWithThreeImages) {
-    HMODULE file = ::LoadLibraryExW(MireloPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE file = ::LoadLibraryExW(MireloPath().c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(file, nullptr);
     HRSRC group = ::FindResourceW(file, MAKEINTRESOURCEW(1), reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
     ASSERT_NE(group, nullptr);
@@ -520,7 +528,9 @@ TEST(MireloFile, OneApplicationIconWithThreeImages) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(dir->entries[i].width, sizes[i]);
         EXPECT_EQ(dir->entries[i].bitCount, 32);
-        EXPECT_NE(::FindResourceW(file, MAKEINTRESOURCEW(dir->entries[i].id), reinterpret_cast<LPCWSTR>(RT_ICON)), nullptr);
+        EXPECT_NE(
+            ::FindResourceW(file, MAKEINTRESOURCEW(dir->entries[i].id), reinterpret_cast<LPCWSTR>(RT_ICON)),
+            nullptr);
     }
     ::FreeLibrary(file);
 }

@@ -20,8 +20,10 @@ class HandlersTest : public ::testing::Test {
 protected:
     Log log;
     FakeForm form{&log};
-    base::ComPtr<RecordingVandrel> v1 = base::ComPtr<RecordingVandrel>::Attach(RecordingVandrel::Make(&log, "V1"));
-    base::ComPtr<RecordingVandrel> v2 = base::ComPtr<RecordingVandrel>::Attach(RecordingVandrel::Make(&log, "V2"));
+    base::ComPtr<RecordingVandrel> v1 =
+        base::ComPtr<RecordingVandrel>::Attach(RecordingVandrel::Make(&log, "V1"));
+    base::ComPtr<RecordingVandrel> v2 =
+        base::ComPtr<RecordingVandrel>::Attach(RecordingVandrel::Make(&log, "V2"));
     mirelo::FormHandlers handlers{form, v1.get(), v2.get()};
 
     std::wstring Text(BoxArray a, int i) { return form.box(a, i).text(); }
@@ -87,20 +89,16 @@ TEST_P(IntervalEntryTest, BothBlocks) {
     EXPECT_EQ(v1->interval, v2->interval);
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, IntervalEntryTest,
-                         ::testing::Values(IntervalCase{L" 500 ", true, 500, L" 500 "},
-                                           IntervalCase{L"-1", true, 2160, L"2160"},
-                                           IntervalCase{L"-32768", true, 2160, L"2160"},
-                                           IntervalCase{L"-0.4", true, 0, L"-0.4"},
-                                           IntervalCase{L"abc", true, 0, L"abc"},
-                                           IntervalCase{L"", true, 0, L""},
-                                           IntervalCase{L"0", true, 0, L"0"},
-                                           IntervalCase{L"2.5", true, 2, L"2.5"},
-                                           IntervalCase{L"3.5", true, 4, L"3.5"},
-                                           IntervalCase{L"32767", true, 32767, L"32767"},
-                                           IntervalCase{L"40000", false, 0, L"40000"},
-                                           IntervalCase{L"32767.5", false, 0, L"32767.5"},
-                                           IntervalCase{L"-40000", false, 0, L"-40000"}));
+INSTANTIATE_TEST_SUITE_P(
+    Entries, IntervalEntryTest,
+    ::testing::Values(IntervalCase{L" 500 ", true, 500, L" 500 "}, IntervalCase{L"-1", true, 2160, L"2160"},
+                      IntervalCase{L"-32768", true, 2160, L"2160"}, IntervalCase{L"-0.4", true, 0, L"-0.4"},
+                      IntervalCase{L"abc", true, 0, L"abc"}, IntervalCase{L"", true, 0, L""},
+                      IntervalCase{L"0", true, 0, L"0"}, IntervalCase{L"2.5", true, 2, L"2.5"},
+                      IntervalCase{L"3.5", true, 4, L"3.5"}, IntervalCase{L"32767", true, 32767, L"32767"},
+                      IntervalCase{L"40000", false, 0, L"40000"},
+                      IntervalCase{L"32767.5", false, 0, L"32767.5"},
+                      IntervalCase{L"-40000", false, 0, L"-40000"}));
 
 TEST_F(HandlersTest, IntervalRewrittenBeforeAFailingPutStaysRewritten) {
     Type(BoxArray::DataInterval, 0, L"-7");
@@ -115,12 +113,9 @@ TEST_F(HandlersTest, AddressEntries) {
         HRESULT hr;
         const char* call;
     } cases[] = {
-        {L"-5", S_OK, "V2 put Address I2 0"},
-        {L"12abc", S_OK, "V2 put Address I2 12"},
-        {L" 0x170", S_OK, "V2 put Address I2 0"},
-        {L"888.5", S_OK, "V2 put Address I2 888"},
-        {L"1e3", S_OK, "V2 put Address I2 1000"},
-        {L"99999", DISP_E_OVERFLOW, nullptr},
+        {L"-5", S_OK, "V2 put Address I2 0"},     {L"12abc", S_OK, "V2 put Address I2 12"},
+        {L" 0x170", S_OK, "V2 put Address I2 0"}, {L"888.5", S_OK, "V2 put Address I2 888"},
+        {L"1e3", S_OK, "V2 put Address I2 1000"}, {L"99999", DISP_E_OVERFLOW, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testtool::Narrow(c.typed));
@@ -135,18 +130,21 @@ TEST_F(HandlersTest, AddressEntries) {
 TEST_F(HandlersTest, StartCallsTheInstanceBeforeItRunsTheTimer) {
     v1->startResult = VARIANT_FALSE;  // a Start that reports failure does not hold the block back
     EXPECT_EQ(handlers.StartClick(0), S_OK);
-    EXPECT_EQ(log, (Log{"V1 call Start", "read_timer1 enabled", "cmd_Start(0) disabled", "cmd_Stop(0) enabled"}));
+    EXPECT_EQ(log,
+              (Log{"V1 call Start", "read_timer1 enabled", "cmd_Start(0) disabled", "cmd_Stop(0) enabled"}));
 
     log.clear();
     EXPECT_EQ(handlers.StartClick(1), S_OK);
-    EXPECT_EQ(log, (Log{"V2 call Start", "read_timer2 enabled", "cmd_Start(1) disabled", "cmd_Stop(1) enabled"}));
+    EXPECT_EQ(log,
+              (Log{"V2 call Start", "read_timer2 enabled", "cmd_Start(1) disabled", "cmd_Stop(1) enabled"}));
 }
 
 TEST_F(HandlersTest, StopStopsTheTimerBeforeItCallsTheInstance) {
     ASSERT_EQ(handlers.StartClick(1), S_OK);
     log.clear();
     EXPECT_EQ(handlers.StopClick(1), S_OK);
-    EXPECT_EQ(log, (Log{"read_timer2 disabled", "V2 call Stop", "cmd_Stop(1) disabled", "cmd_Start(1) enabled"}));
+    EXPECT_EQ(log,
+              (Log{"read_timer2 disabled", "V2 call Stop", "cmd_Stop(1) disabled", "cmd_Start(1) enabled"}));
     EXPECT_TRUE(form.button(ButtonArray::Start, 1).enabled);
     EXPECT_FALSE(form.button(ButtonArray::Stop, 1).enabled);
 }

@@ -48,7 +48,8 @@ TEST(ClientSite, AnswersTheAmbientsOfARunningForm) {
     EXPECT_EQ(v.boolVal, VARIANT_TRUE);
 
     v = Sentinel();
-    ASSERT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK);
+    ASSERT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_METHOD | DISPATCH_PROPERTYGET),
+              S_OK);
     EXPECT_EQ(v.boolVal, VARIANT_TRUE);
 
     v = Sentinel();
@@ -70,13 +71,15 @@ TEST(ClientSite, RefusesWhatItDoesNotHave) {
         EXPECT_EQ(v.lVal, 0x5EED) << "result untouched";
     }
     VARIANT v = Sentinel();
-    EXPECT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_PROPERTYPUT), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_PROPERTYPUT),
+              DISP_E_MEMBERNOTFOUND);
 
     base::ComPtr<IDispatch> ambients;
     ASSERT_EQ(site.As(&ambients), S_OK);
     base::Variant arg(static_cast<LONG>(1));
     DISPPARAMS one{arg.ptr(), nullptr, 1, 0};
-    EXPECT_EQ(ambients->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, &one, &v, nullptr, nullptr),
+    EXPECT_EQ(ambients->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, &one, &v, nullptr,
+                               nullptr),
               DISP_E_BADPARAMCOUNT);
 
     DISPID ids[2] = {7, 7};
@@ -151,10 +154,18 @@ public:
         return Note(option == OLECLOSE_NOSAVE ? "Close(NOSAVE)" : "Close(other)");
     }
     STDMETHODIMP SetMoniker(DWORD, IMoniker*) noexcept override { return Note("SetMoniker", E_NOTIMPL); }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) noexcept override { return Note("GetMoniker", E_NOTIMPL); }
-    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) noexcept override { return Note("InitFromData", E_NOTIMPL); }
-    STDMETHODIMP GetClipboardData(DWORD, IDataObject**) noexcept override { return Note("GetClipboardData", E_NOTIMPL); }
-    STDMETHODIMP DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) noexcept override { return Note("DoVerb"); }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) noexcept override {
+        return Note("GetMoniker", E_NOTIMPL);
+    }
+    STDMETHODIMP InitFromData(IDataObject*, BOOL, DWORD) noexcept override {
+        return Note("InitFromData", E_NOTIMPL);
+    }
+    STDMETHODIMP GetClipboardData(DWORD, IDataObject**) noexcept override {
+        return Note("GetClipboardData", E_NOTIMPL);
+    }
+    STDMETHODIMP DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) noexcept override {
+        return Note("DoVerb");
+    }
     STDMETHODIMP EnumVerbs(IEnumOLEVERB**) noexcept override { return Note("EnumVerbs", E_NOTIMPL); }
     STDMETHODIMP Update() noexcept override { return Note("Update"); }
     STDMETHODIMP IsUpToDate() noexcept override { return Note("IsUpToDate"); }
@@ -182,15 +193,16 @@ public:
             ::VariantInit(&v);
             DISPPARAMS none{nullptr, nullptr, 0, 0};
             if (SUCCEEDED(site->QueryInterface(IID_IDispatch, ambients.put_void())) &&
-                SUCCEEDED(ambients->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &v,
-                                           nullptr, nullptr)) &&
+                SUCCEEDED(ambients->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, &none,
+                                           &v, nullptr, nullptr)) &&
                 v.vt == VT_BOOL && v.boolVal == VARIANT_TRUE) {
                 entry += " in user mode";
             }
         }
         unsigned char chunk[64];
         ULONG got = 0;
-        while (SUCCEEDED(stream->Read(chunk, sizeof chunk, &got)) && got > 0) loaded.insert(loaded.end(), chunk, chunk + got);
+        while (SUCCEEDED(stream->Read(chunk, sizeof chunk, &got)) && got > 0)
+            loaded.insert(loaded.end(), chunk, chunk + got);
         return Note(entry.c_str(), loadResult);
     }
     STDMETHODIMP Save(LPSTREAM, BOOL) noexcept override { return Note("Save"); }
@@ -199,11 +211,14 @@ public:
 
     // IDispatch: never called by the hosting itself.
     STDMETHODIMP GetTypeInfoCount(UINT*) noexcept override { return Note("GetTypeInfoCount", E_NOTIMPL); }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return Note("GetTypeInfo", E_NOTIMPL); }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override {
+        return Note("GetTypeInfo", E_NOTIMPL);
+    }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override {
         return Note("GetIDsOfNames", E_NOTIMPL);
     }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override {
         return Note("Invoke", E_NOTIMPL);
     }
 
@@ -239,7 +254,8 @@ TEST_F(HostingTest, SiteFirstThenStoredStateThenDispatchOnly) {
     {
         mirelo::HostedControl hosted;
         ASSERT_EQ(hosted.Host(static_cast<IOleObject*>(control.get()), site.get()), S_OK);
-        EXPECT_EQ(log, (Log{"SetClientSite(site)", "Load in user mode"})) << "no activation, no extent, no verbs";
+        EXPECT_EQ(log, (Log{"SetClientSite(site)", "Load in user mode"}))
+            << "no activation, no extent, no verbs";
         EXPECT_EQ(control->site, site.get());
         const std::vector<unsigned char> expected = {0x00, 0x00, 0x01, 0x00, 0x69, 0x03, 0x00, 0x00,
                                                      0x95, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -281,10 +297,12 @@ TEST_F(HostingTest, MovingAHostedControlKeepsOneHold) {
 }
 
 TEST(MissingControl, TheDialogNamesTheInstanceTheCodeAndWhatToDo) {
-    const std::wstring text = mirelo::MissingControlText(L"Vandrel2", REGDB_E_CLASSNOTREG, L"Class not registered", false);
-    EXPECT_EQ(L"The control Vandrel2 (VandrelLib.Vandrel, Vandrel.ocx) could not be created: 0x80040154 "
-              L"Class not registered\nRegister Vandrel.ocx with regsvr32 and start Mirelo again.",
-              text);
+    const std::wstring text =
+        mirelo::MissingControlText(L"Vandrel2", REGDB_E_CLASSNOTREG, L"Class not registered", false);
+    EXPECT_EQ(
+        L"The control Vandrel2 (VandrelLib.Vandrel, Vandrel.ocx) could not be created: 0x80040154 "
+        L"Class not registered\nRegister Vandrel.ocx with regsvr32 and start Mirelo again.",
+        text);
 }
 
 TEST(MissingControl, AControlOfTheOtherBitnessNamesTheMireloToRun) {
@@ -298,8 +316,8 @@ TEST(MissingControl, AControlOfTheOtherBitnessNamesTheMireloToRun) {
 }
 
 TEST(MissingControl, AMissingDirectPortIsOneSentenceNamingIt) {
-    const std::wstring text =
-        mirelo::MissingControlText(L"Vandrel1", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), L"The module was not found.", false);
+    const std::wstring text = mirelo::MissingControlText(L"Vandrel1", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
+                                                         L"The module was not found.", false);
     EXPECT_EQ(0u, text.find(L"Vandrel.ocx could not be loaded because DirectPort.dll"));
     EXPECT_EQ(std::wstring::npos, text.find(L'\n'));
     EXPECT_EQ(std::wstring::npos, text.find(L". "));  // one sentence

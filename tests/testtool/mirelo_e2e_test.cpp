@@ -22,14 +22,17 @@ namespace remote = mirelo::remote;
 
 // Two boards with fixed words, so every value the tool shows can be checked exactly:
 // 370 (what the form sets at load) and 380.
-constexpr wchar_t kBoards[] = L"370:words=0/1/1023/0x8005/12345/0xFFFF/100/0x8064;380:words=11/22/33/44/55/66/77/88";
-const std::vector<std::wstring> kBoard370 = {L"0", L"1", L"1023", L"-5", L"12345", L"-32767", L"100", L"-100"};
+constexpr wchar_t kBoards[] =
+    L"370:words=0/1/1023/0x8005/12345/0xFFFF/100/0x8064;380:words=11/22/33/44/55/66/77/88";
+const std::vector<std::wstring> kBoard370 = {L"0",     L"1",      L"1023", L"-5",
+                                             L"12345", L"-32767", L"100",  L"-100"};
 const std::vector<std::wstring> kBoard380 = {L"11", L"22", L"33", L"44", L"55", L"66", L"77", L"88"};
 
 bool VandrelRegistered() {
     base::UniqueHkey key;
-    return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32", 0,
-                           KEY_READ, key.put()) == ERROR_SUCCESS;
+    return ::RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                           L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32", 0, KEY_READ,
+                           key.put()) == ERROR_SUCCESS;
 }
 
 // The pixels of the form's client area, as a 24-bit BMP file.
@@ -53,8 +56,9 @@ bool SaveScreenshot(HWND form, const std::wstring& path) {
     if (!ok) return false;
     const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
     const DWORD imageSize = stride * static_cast<DWORD>(h);
-    BITMAPFILEHEADER file{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize), 0,
-                          0, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER))};
+    BITMAPFILEHEADER file{0x4D42,
+                          static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize),
+                          0, 0, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER))};
     info.bmiHeader.biSizeImage = imageSize;
     base::UniqueFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
@@ -67,11 +71,15 @@ class MireloEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         wasRegistered_ = VandrelRegistered();
-        registerCode_ = testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"").exitCode;
+        registerCode_ = testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /s \"" +
+                                                testsupport::BinFolder() + L"Vandrel.ocx\"")
+                            .exitCode;
     }
     static void TearDownTestSuite() {
         // Leave the prefix's registry as it was found.
-        if (!wasRegistered_) testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /u /s \"" + testsupport::BinFolder() + L"Vandrel.ocx\"");
+        if (!wasRegistered_)
+            testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /u /s \"" +
+                                    testsupport::BinFolder() + L"Vandrel.ocx\"");
     }
 
     void SetUp() override { StartMirelo(); }
@@ -83,8 +91,8 @@ protected:
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                                     environment.data(), nullptr, &si, &pi));
+        ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                                     CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &si, &pi));
         process_.reset(pi.hProcess);
         base::UniqueThread thread(pi.hThread);
         form_ = remote::WaitForForm(pi.dwProcessId, 30000);
@@ -163,8 +171,10 @@ TEST_F(MireloEndToEnd, FreshToolShowsItsFormAsLaidOut) {
     struct Place {
         ControlArray array;
         int index, left, top, width, height;
-    } places[] = {{ControlArray::Label1, 1, 4080, 60, 735, 255},   {ControlArray::DataNum, 0, 1800, 480, 855, 375},
-                  {ControlArray::DataNum, 1, 4800, 480, 975, 375}, {ControlArray::Stop, 1, 4800, 1320, 1095, 375},
+    } places[] = {{ControlArray::Label1, 1, 4080, 60, 735, 255},
+                  {ControlArray::DataNum, 0, 1800, 480, 855, 375},
+                  {ControlArray::DataNum, 1, 4800, 480, 975, 375},
+                  {ControlArray::Stop, 1, 4800, 1320, 1095, 375},
                   {ControlArray::Label3, 13, 3000 + 1560, 2040 + 960, 495, 255},
                   {ControlArray::DataValue, 15, 3000 + 2160, 1920 + 1440, 735, 390}};
     for (const Place& p : places) {
@@ -180,9 +190,16 @@ TEST_F(MireloEndToEnd, FreshToolShowsItsFormAsLaidOut) {
     // The keyboard's way through the form; the disabled Stop buttons are passed over.
     using A = ControlArray;
     std::vector<HWND> expected;
-    for (auto [a, i] : std::vector<std::pair<A, int>>{{A::DataInterval, 0}, {A::ReadInterval, 0}, {A::DataInterval, 1},
-                                                      {A::ReadInterval, 1}, {A::DataNum, 0}, {A::ReadNum, 0},
-                                                      {A::DataNum, 1}, {A::ReadNum, 1}, {A::Start, 0}, {A::Start, 1}}) {
+    for (auto [a, i] : std::vector<std::pair<A, int>>{{A::DataInterval, 0},
+                                                      {A::ReadInterval, 0},
+                                                      {A::DataInterval, 1},
+                                                      {A::ReadInterval, 1},
+                                                      {A::DataNum, 0},
+                                                      {A::ReadNum, 0},
+                                                      {A::DataNum, 1},
+                                                      {A::ReadNum, 1},
+                                                      {A::Start, 0},
+                                                      {A::Start, 1}}) {
         expected.push_back(remote::Element(form_, a, i));
     }
     for (int i = 0; i < 16; ++i) expected.push_back(remote::Element(form_, A::DataValue, i));

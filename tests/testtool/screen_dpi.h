@@ -17,15 +17,16 @@ class ScopedScreenDpi {
 public:
     explicit ScopedScreenDpi(DWORD dpi) {
         if (::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
-                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key_.put(), nullptr) != ERROR_SUCCESS) {
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key_.put(),
+                              nullptr) != ERROR_SUCCESS) {
             return;
         }
         DWORD type = 0, size = sizeof previous_;
-        hadValue_ = ::RegQueryValueExW(key_.get(), kValue, nullptr, &type, reinterpret_cast<BYTE*>(&previous_),
-                                       &size) == ERROR_SUCCESS &&
+        hadValue_ = ::RegQueryValueExW(key_.get(), kValue, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(&previous_), &size) == ERROR_SUCCESS &&
                     type == REG_DWORD;
-        set_ = ::RegSetValueExW(key_.get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) ==
-               ERROR_SUCCESS;
+        set_ = ::RegSetValueExW(key_.get(), kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                                sizeof dpi) == ERROR_SUCCESS;
     }
     ~ScopedScreenDpi() {
         if (!set_) return;

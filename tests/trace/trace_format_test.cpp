@@ -56,7 +56,8 @@ TEST(TraceFormat, PlainIntegerFormatsMatchVsnprintf) {
 }
 
 TEST(TraceFormat, AnythingElseIsLeftToVsnprintf) {
-    for (const char* format : {"%s", "%5d", "%ld", "%x", "%u", "%c", "%-d", "%.2d", "%f", "ends in %", "%d %s"}) {
+    for (const char* format :
+         {"%s", "%5d", "%ld", "%x", "%u", "%c", "%-d", "%.2d", "%f", "ends in %", "%d %s"}) {
         EXPECT_EQ(-1, Plain(64, format, 1, 2).length) << format;
     }
 }

@@ -18,8 +18,9 @@ int Run() {
     TraceStatus("from a %s program\n", "GUI");
     if (TraceWaitDrained(60000) != 1) return kNotDrained;
 
-    base::UniqueFile out(::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    base::UniqueFile out(::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (!::GetConsoleScreenBufferInfo(out.get(), &info)) return kTextMissing;
     const DWORD cells = static_cast<DWORD>(info.dwSize.X) * (info.dwCursorPosition.Y + 1);

@@ -75,14 +75,16 @@ TEST(TraceQueue, ShortAndLongTextsKeepTheirOrderAcrossBlocks) {
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 20000; ++i) {
             std::string text = std::to_string(i) + " ";
-            if (i % 5000 == 17) text = std::string(trace::Queue::kLongText + 1 + i % 3, static_cast<char>('a' + i % 26));
+            if (i % 5000 == 17)
+                text = std::string(trace::Queue::kLongText + 1 + i % 3, static_cast<char>('a' + i % 26));
             if (i % 7000 == 3) text = std::string(trace::Queue::kLongText, 'x');
             Push(q, text, i % 3);
             posted.push_back(text);
         }
         const Taken taken = TakeAll(q);
         EXPECT_TRUE(taken.texts == posted) << "round " << round;
-        for (size_t i = 0; i < taken.attributes.size(); ++i) ASSERT_EQ(static_cast<int>(i % 3), taken.attributes[i]);
+        for (size_t i = 0; i < taken.attributes.size(); ++i)
+            ASSERT_EQ(static_cast<int>(i % 3), taken.attributes[i]);
         posted.clear();
     }
 }

@@ -34,8 +34,8 @@ constexpr DWORD kDrainMs = 60000;
 bool FileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ReadFileText(const char* path) {
-    base::UniqueFile f(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
+    base::UniqueFile f(
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::string text;
     char chunk[65536];
     DWORD got = 0;
@@ -99,8 +99,8 @@ struct Screen {
     static Screen Read() {
         Screen s;
         base::UniqueFile out(::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                           0, nullptr));
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                           nullptr));
         CONSOLE_SCREEN_BUFFER_INFO info{};
         if (!::GetConsoleScreenBufferInfo(out.get(), &info)) return s;
         s.width = info.dwSize.X;
@@ -245,8 +245,13 @@ TEST(InChild, ColoursAndZeroCharacters) {
     TraceStatus("success\n");
     TracePost("odd", 0x100F0);  // only the low 16 bits reach the console
     ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
-    ExpectScreen({kBanner1, kBanner2, {"7 ", 12}, {"", 12}, {"Get TRUV.Vandrel.IOEvent", 14},
-                  {"success\n", 14}, {"odd", 0xF0}});
+    ExpectScreen({kBanner1,
+                  kBanner2,
+                  {"7 ", 12},
+                  {"", 12},
+                  {"Get TRUV.Vandrel.IOEvent", 14},
+                  {"success\n", 14},
+                  {"odd", 0xF0}});
 }
 TEST_F(TraceProcess, ConsoleShowsEachEntryWithItsZeroAndTheLogTheTextAlone) {
     RunChild("ColoursAndZeroCharacters");
@@ -291,7 +296,8 @@ TEST_F(TraceProcess, AGuiProgramWithoutRedirectedHandlesGetsAWorkingConsole) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     const base::UniqueProcess process(pi.hProcess);
     const base::UniqueThread thread(pi.hThread);
     if (::WaitForSingleObject(process.get(), kDrainMs) != WAIT_OBJECT_0) {
@@ -349,10 +355,8 @@ TEST(InChild, NoLostWakeUp) {
     ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
     for (int round = 0; round < 1000; ++round) {
         TraceData("%d", round);
-        while (TraceQueueLength() != 0) {
-        }
-        for (volatile int spin = 0; spin < round % 400; spin = spin + 1) {
-        }
+        while (TraceQueueLength() != 0) {}
+        for (volatile int spin = 0; spin < round % 400; spin = spin + 1) {}
         TraceData(";");
         ASSERT_EQ(1, TraceWaitDrained(2000)) << "round " << round;
     }
@@ -526,7 +530,8 @@ struct Shown {
 // room and one by the writer when the queue runs empty. With post set, it posts (in the child);
 // either way it returns the entries that must come out, banners first.
 std::vector<Shown> Script(bool post) {
-    std::vector<Shown> out{{"TRUV Debug Out. \n", kTraceWhite}, {"TRUV Vandrel trace, version 1.0.0\n", kTraceGreen}};
+    std::vector<Shown> out{{"TRUV Debug Out. \n", kTraceWhite},
+                           {"TRUV Vandrel trace, version 1.0.0\n", kTraceGreen}};
     auto put = [&](const std::string& text, int attribute, bool kept = true) {
         if (post) TracePost(text.c_str(), attribute);
         if (kept) out.push_back({text, attribute});

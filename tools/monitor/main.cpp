@@ -76,14 +76,16 @@ int Monitor(const monitor::Options& options) {
     if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_READREGDB) {
         // The ProgID key is shared by both registry views; the class key is not.
         const REGSAM other = base::OtherRegistryView();
-        if (other != 0 && (SUCCEEDED(::CLSIDFromProgID(monitor::kProgId, &clsid)) ||
-                           base::ClsidOfProgId(monitor::kProgId, other, &clsid)) &&
+        if (other != 0 &&
+            (SUCCEEDED(::CLSIDFromProgID(monitor::kProgId, &clsid)) ||
+             base::ClsidOfProgId(monitor::kProgId, other, &clsid)) &&
             base::RegisteredForOtherBitnessOnly(clsid)) {
             WriteLine(stderr, monitor::WrongBitnessText(base::OwnBitness(), base::OtherBitness()));
             return monitor::kExitFailed;
         }
-        WriteLine(stderr, "vandrel-monitor: the Vandrel control is not registered (no class for "
-                          "VANDREL.VandrelCtrl.1); register it with: regsvr32 Vandrel.ocx");
+        WriteLine(stderr,
+                  "vandrel-monitor: the Vandrel control is not registered (no class for "
+                  "VANDREL.VandrelCtrl.1); register it with: regsvr32 Vandrel.ocx");
         return monitor::kExitFailed;
     }
     if (FAILED(hr)) {
@@ -95,9 +97,10 @@ int Monitor(const monitor::Options& options) {
     monitor::Control control;
     hr = control.Bind(dispatch.get());
     if (FAILED(hr)) {
-        WriteLine(stderr, monitor::DescribeFailure(
-                              "finding the Vandrel members (Interval, Address, ChannelNumber, "
-                              "GetChnlValue, Start, Stop)", hr));
+        WriteLine(stderr,
+                  monitor::DescribeFailure("finding the Vandrel members (Interval, Address, ChannelNumber, "
+                                           "GetChnlValue, Start, Stop)",
+                                           hr));
         return monitor::kExitFailed;
     }
     return monitor::Run(

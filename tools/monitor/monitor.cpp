@@ -65,8 +65,8 @@ bool WaitUntil(ULONGLONG deadline, HANDLE stop) noexcept {
         const ULONGLONG now = ::GetTickCount64();
         if (now >= deadline) return false;
         const DWORD wait = static_cast<DWORD>(deadline - now);
-        const DWORD r = ::MsgWaitForMultipleObjects(stop ? 1 : 0, stop ? &stop : nullptr, FALSE, wait,
-                                                    QS_ALLINPUT);
+        const DWORD r =
+            ::MsgWaitForMultipleObjects(stop ? 1 : 0, stop ? &stop : nullptr, FALSE, wait, QS_ALLINPUT);
         if (stop && r == WAIT_OBJECT_0) return true;
         if (r == WAIT_FAILED) return true;
         MSG msg;
@@ -77,8 +77,8 @@ bool WaitUntil(ULONGLONG deadline, HANDLE stop) noexcept {
     }
 }
 
-const wchar_t* const kMemberNames[Control::kMemberCount] = {
-    L"Interval", L"Address", L"ChannelNumber", L"GetChnlValue", L"Start", L"Stop"};
+const wchar_t* const kMemberNames[Control::kMemberCount] = {L"Interval",     L"Address", L"ChannelNumber",
+                                                            L"GetChnlValue", L"Start",   L"Stop"};
 
 }  // namespace
 
@@ -104,8 +104,7 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             options->csv = true;
             continue;
         }
-        if (name != L"--address" && name != L"--interval" && name != L"--channels" &&
-            name != L"--duration") {
+        if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration") {
             *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + Narrow(name) + "'"
                                               : "unexpected argument '" + Narrow(name) + "'";
             return false;
@@ -173,14 +172,14 @@ std::string UsageText() {
 std::string FormatBanner(const Settings& s) {
     return Format("Vandrel control at port %ld (0x%lX), %ld channel%s, every %ld ms; Ctrl+C stops.\n",
                   static_cast<long>(s.address), static_cast<unsigned long>(s.address),
-                  static_cast<long>(s.channels), s.channels == 1 ? "" : "s",
-                  static_cast<long>(s.interval));
+                  static_cast<long>(s.channels), s.channels == 1 ? "" : "s", static_cast<long>(s.interval));
 }
 
 std::string FormatHeader(LONG channels, bool csv) {
     std::string line = csv ? "time_s" : Format("%9s", "time/s");
     for (LONG k = 0; k < channels; ++k) {
-        line += csv ? Format(",ch%ld", static_cast<long>(k)) : Format("%8s", Format("ch%ld", static_cast<long>(k)).c_str());
+        line += csv ? Format(",ch%ld", static_cast<long>(k))
+                    : Format("%8s", Format("ch%ld", static_cast<long>(k)).c_str());
     }
     return line + "\n";
 }
@@ -198,12 +197,12 @@ std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, boo
 std::string DescribeFailure(const char* what, HRESULT hr) {
     char* text = nullptr;
     const DWORD n = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string reason = n > 0 && text ? std::string(text, n) : std::string();
     if (text) ::LocalFree(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
-                               reason.back() == '.')) {
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.')) {
         reason.pop_back();
     }
     return Format("vandrel-monitor: %s failed (0x%08lX%s%s)", what, static_cast<unsigned long>(hr),
@@ -234,8 +233,8 @@ HRESULT Control::Call(Member member, WORD flags, VARIANT* args, UINT argCount, V
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{args, flags == DISPATCH_PROPERTYPUT ? &named : nullptr, argCount,
                       flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    return dispatch_->Invoke(ids_[member], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result,
-                             nullptr, nullptr);
+    return dispatch_->Invoke(ids_[member], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
+                             nullptr);
 }
 
 HRESULT Control::Put(Member property, LONG value) noexcept {
@@ -272,8 +271,8 @@ HRESULT Control::GetChnlValue(LONG index, SHORT* value) noexcept {
 
 namespace {
 
-int Sample(Control& control, const Options& options, const Settings& settings, HANDLE stop,
-           const Writer& out, const Writer& err) {
+int Sample(Control& control, const Options& options, const Settings& settings, HANDLE stop, const Writer& out,
+           const Writer& err) {
     if (!options.csv) out(FormatBanner(settings));
     out(FormatHeader(settings.channels, options.csv));
     const ULONGLONG interval = static_cast<ULONGLONG>(settings.interval > 0 ? settings.interval : 1);
@@ -303,7 +302,8 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
         out(FormatRow(::GetTickCount64() - begin, values, options.csv));
         silent = fresh ? 0 : silent + 1;
         if (silent >= kNoAnswerIntervals) {
-            err(Format("vandrel-monitor: no answer from the board at port %ld (0x%lX) for %d "
+            err(
+                Format("vandrel-monitor: no answer from the board at port %ld (0x%lX) for %d "
                        "intervals; is there a board at that address?",
                        static_cast<long>(settings.address), static_cast<unsigned long>(settings.address),
                        kNoAnswerIntervals));
@@ -341,7 +341,8 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
             return kExitFailed;
         }
         if (settings.channels < 1 || settings.channels > 8) {
-            err(Format("vandrel-monitor: the control reports %ld channels", static_cast<long>(settings.channels)));
+            err(Format("vandrel-monitor: the control reports %ld channels",
+                       static_cast<long>(settings.channels)));
             return kExitFailed;
         }
         bool started = false;

@@ -81,10 +81,9 @@ using Writer = std::function<void(const std::string&)>;
 
 // Applies the options, starts sampling and writes the banner, the header and a row per interval
 // (the first after half an interval) until the duration ends, stop is signalled, or no fresh value
-// came for kNoAnswerIntervals intervals. A started control is stopped in every case. Errors go to err as one line each.
-// Returns the process exit code.
-int Run(Control& control, const Options& options, HANDLE stop, const Writer& out,
-        const Writer& err) noexcept;
+// came for kNoAnswerIntervals intervals. A started control is stopped in every case. Errors go to err as one
+// line each. Returns the process exit code.
+int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err) noexcept;
 
 // One line for a failed COM call: what failed, the HRESULT and the system's text for it.
 std::string DescribeFailure(const char* what, HRESULT hr);
