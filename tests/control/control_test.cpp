@@ -610,15 +610,6 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
 
 // --- lifetime ------------------------------------------------------------------------------------
 
-namespace {
-
-HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
-    ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
-    return nullptr;
-}
-
-}  // namespace
-
 // The control class itself, linked into this program: its sampler's set-up can be made to fail.
 TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
     const LONG before = activex::Module::ObjectCount();
