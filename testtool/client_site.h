@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "testtool/com_object.h"
+#include "base/com_object.h"
 
 namespace mirelo {
 
-class ClientSite final : public ComObject<ClientSite, IOleClientSite, IDispatch> {
+class ClientSite final : public base::ComObject<ClientSite, base::Lifetime::Heap, IOleClientSite, IDispatch> {
 public:
     // displayName is the instance's name on the form ("Vandrel1"), the ambient DisplayName.
     explicit ClientSite(std::wstring displayName) noexcept : displayName_(std::move(displayName)) {}

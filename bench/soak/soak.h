@@ -20,6 +20,8 @@ struct Row {
 
 // One table row on stdout, as scripts/soak collects it.
 void PrintRow(const Row& row);
+// Prints every row; the phase's exit code, 0 when every row passed.
+int PrintRows(const std::vector<Row>& rows);
 
 // What the process holds. Under Wine GetProcessHandleCount and PrivateUsage report 0: handles are
 // counted by probing every handle value, and private memory is the process's anonymous resident
@@ -29,6 +31,9 @@ struct Usage {
     uint64_t privateBytes = 0;
 };
 Usage MeasureUsage();
+// The rows of what a phase may not leak between two measurements, headed by phase ("module
+// rounds"): at most 10 handles and 1 MiB of private memory more.
+std::vector<Row> GrowthRows(const std::string& phase, const Usage& before, const Usage& after);
 
 std::string Bytes(int64_t bytes);  // "+1.5 MiB", "-12 KiB"
 std::string Number(uint64_t n);    // "10,000"

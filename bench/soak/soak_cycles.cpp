@@ -4,6 +4,8 @@
 #include <ole2.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/com_ptr.h"
 #include "bench/soak/soak.h"
@@ -54,30 +56,15 @@ int RunCycles(int cycles) {
     const DWORD ms = ::GetTickCount() - t0;
     const Usage after = MeasureUsage();
 
-    const int64_t handleGrowth = static_cast<int64_t>(after.handles) - static_cast<int64_t>(before.handles);
-    const int64_t memoryGrowth =
-        static_cast<int64_t>(after.privateBytes) - static_cast<int64_t>(before.privateBytes);
-    // A leak of one handle per cycle would show thousands; of 100 bytes per cycle, a megabyte.
-    const int64_t memoryLimit = 1024 * 1024;
     const std::string n = Number(static_cast<uint64_t>(cycles));
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"Start/Stop cycles: " + n + " in " + std::to_string(ms / 1000) + " s, failed calls",
-         std::to_string(failed), "0", failed == 0},
-        {"Start/Stop cycles: handles " + std::to_string(before.handles) + " -> " +
-             std::to_string(after.handles),
-         (handleGrowth >= 0 ? "+" : "") + std::to_string(handleGrowth), "<= +10", handleGrowth <= 10},
-        {"Start/Stop cycles: private bytes " + Bytes(static_cast<int64_t>(before.privateBytes)).substr(1) +
-             " ->",
-         Bytes(memoryGrowth), "<= +1.0 MiB", memoryGrowth <= memoryLimit},
-    };
-    bool pass = true;
-    for (const Row& r : rows) {
-        PrintRow(r);
-        pass = pass && r.pass;
-    }
+         std::to_string(failed), "0", failed == 0}};
+    for (Row& r : GrowthRows("Start/Stop cycles", before, after)) rows.push_back(std::move(r));
+    const int code = PrintRows(rows);
     control.reset();
     ::CoUninitialize();
-    return pass ? 0 : 1;
+    return code;
 }
 
 }  // namespace soak

@@ -199,7 +199,7 @@ int RunSamplers(double minutes) {
     std::snprintf(longest, sizeof longest, "%.2f ms", longestUs / 1000.0);
     const bool logsComplete = codes[0] == 0 && codes[1] == 0 && samplers.size() == 4;
     const std::string span = std::to_string(static_cast<int>(minutes * 60)) + " s";
-    const Row rows[] = {
+    return PrintRows({
         {"four samplers, two processes, " + span + ": complete access logs",
          logsComplete ? Number(reads.size()) + " reads" : "incomplete", "complete", logsComplete},
         {"four samplers: cycles overlapping one that held the lock (of " + Number(cycles.size()) + ")",
@@ -210,13 +210,7 @@ int RunSamplers(double minutes) {
          "< 100 % of interval", logsComplete && worstShare < 1.0},
         {"four samplers: fewest cycles of one sampler, of its intervals", turns, ">= 50 %",
          logsComplete && leastTurns >= 0.5},
-    };
-    int code = 0;
-    for (const Row& r : rows) {
-        PrintRow(r);
-        if (!r.pass) code = 1;
-    }
-    return code;
+    });
 }
 
 }  // namespace soak

@@ -102,7 +102,7 @@ int RunTrace(double minutes) {
         // The full queue's entries, a few dozen bytes each, and room for the heap's own growth.
         const int64_t memoryLimit = 16 * 1024 * 1024;
         const std::string span = std::to_string(static_cast<int>(minutes * 60)) + " s";
-        const Row rows[] = {
+        code = PrintRows({
             {"Interval 1 with trace, log held: sampler started, log held", started && held ? "yes" : "no",
              "yes", started && held},
             {"Interval 1 with trace: longest trace queue in " + span, Number(longest),
@@ -111,11 +111,7 @@ int RunTrace(double minutes) {
              drained ? std::to_string(drainSeconds) + " s" : "no", "<= 30 min", drained},
             {"Interval 1 with trace: private bytes, peak after the first tenth", Bytes(growth),
              "<= +16.0 MiB", settledTaken && growth <= memoryLimit},
-        };
-        for (const Row& r : rows) {
-            PrintRow(r);
-            if (!r.pass) code = 1;
-        }
+        });
     }
     if (holder) {
         ::TerminateProcess(holder.get(), 0);

@@ -35,6 +35,29 @@ void PrintRow(const Row& row) {
     std::fflush(stdout);
 }
 
+int PrintRows(const std::vector<Row>& rows) {
+    int code = 0;
+    for (const Row& r : rows) {
+        PrintRow(r);
+        if (!r.pass) code = 1;
+    }
+    return code;
+}
+
+std::vector<Row> GrowthRows(const std::string& phase, const Usage& before, const Usage& after) {
+    const int64_t handleGrowth = static_cast<int64_t>(after.handles) - static_cast<int64_t>(before.handles);
+    const int64_t memoryGrowth =
+        static_cast<int64_t>(after.privateBytes) - static_cast<int64_t>(before.privateBytes);
+    // A leak of one handle per round would show thousands; of 100 bytes per round, a megabyte.
+    const int64_t memoryLimit = 1024 * 1024;
+    return {
+        {phase + ": handles " + std::to_string(before.handles) + " -> " + std::to_string(after.handles),
+         (handleGrowth >= 0 ? "+" : "") + std::to_string(handleGrowth), "<= +10", handleGrowth <= 10},
+        {phase + ": private bytes " + Bytes(static_cast<int64_t>(before.privateBytes)).substr(1) + " ->",
+         Bytes(memoryGrowth), "<= +1.0 MiB", memoryGrowth <= memoryLimit},
+    };
+}
+
 Usage MeasureUsage() {
     static const char* const kPrivate[] = {"RssAnon", "VmSwap"};
     Usage u;

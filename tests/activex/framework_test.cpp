@@ -14,6 +14,7 @@
 #include "activex/module.h"
 #include "activex/object.h"
 #include "activex/property_exchange.h"
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 
@@ -249,15 +250,9 @@ TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
 
 namespace {
 
-class MapBag final : public IPropertyBag {
+class MapBag final : public base::ComObject<MapBag, base::Lifetime::Scoped, IPropertyBag> {
 public:
     std::vector<std::pair<std::wstring, VARIANT>> values;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = riid == IID_IUnknown || riid == IID_IPropertyBag ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
         for (auto& [n, v] : values) {
             if (n == name) return ::VariantCopy(var, &v);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/variant.h"
 #include "directport/directport.h"
 #include "tests/clients/board_log.h"
@@ -49,25 +50,11 @@ HRESULT SaveLog(const wchar_t* path, LONG* count) {
     return written ? S_OK : E_FAIL;
 }
 
-class BoardLog final : public IDispatch {
+class BoardLog final : public base::ComObject<BoardLog, base::Lifetime::Heap, IDispatch> {
 public:
     BoardLog() noexcept { ++g_objects; }
-    ~BoardLog() { --g_objects; }
+    ~BoardLog() override { --g_objects; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
         if (!count) return E_POINTER;
         *count = 0;
@@ -123,27 +110,16 @@ public:
             default: return DISP_E_MEMBERNOTFOUND;
         }
     }
-
-private:
-    std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
+// Static: the module's lifetime, not its count of objects.
+class Factory final : public base::ComObject<Factory, base::Lifetime::Scoped, IClassFactory> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() noexcept override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) noexcept override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        BoardLog* log = new (std::nothrow) BoardLog;
+        BoardLog* log = BoardLog::Make();
         if (!log) return E_OUTOFMEMORY;
         const HRESULT hr = log->QueryInterface(iid, ppv);
         log->Release();

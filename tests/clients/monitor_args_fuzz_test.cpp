@@ -3,7 +3,6 @@
 // written, any other line one printable line of error (the program then exits with its usage code).
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -118,13 +117,10 @@ bool SameOptions(const monitor::Options& a, const monitor::Options& b) {
 }  // namespace
 
 TEST(MonitorArgumentsFuzz, ValidLinesGiveTheirOptionsAndOthersOneLineOfError) {
-    const uint64_t seed = testsupport::FuzzSetting("SEED", 20261208) + 7;
-    const uint64_t count = testsupport::FuzzSetting("LINES", 50000);
-    FuzzRandom r(seed);
+    testsupport::FuzzRun run(7, "LINES", 50000);
     uint64_t accepted = 0;
-    int failures = 0;
-    for (uint64_t n = 0; n < count && failures < 20; ++n) {
-        const Line line = WriteLine(r);
+    for (uint64_t n = 0; run.More(n); ++n) {
+        const Line line = WriteLine(run.random);
         monitor::Options options;
         options.csv = true;  // stale values the parser must reset
         std::string error = "stale";
@@ -137,19 +133,13 @@ TEST(MonitorArgumentsFuzz, ValidLinesGiveTheirOptionsAndOthersOneLineOfError) {
         }
         accepted += parsed;
         if (!ok) {
-            ++failures;
+            run.Failed();
             std::string shown;
-            for (const auto& a : line.args) {
-                shown += " [";
-                for (wchar_t c : a) shown += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
-                shown += "]";
-            }
+            for (const auto& a : line.args) shown += " [" + testsupport::Printable(a) + "]";
             ADD_FAILURE() << "line" << shown << ": " << (parsed ? "accepted" : "refused with '" + error + "'")
                           << ", expected " << (line.valid ? "accepted" : "refused");
         }
     }
-    std::printf("Monitor arguments: seed %llu, %llu lines, %llu accepted\n",
-                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(count),
-                static_cast<unsigned long long>(accepted));
-    EXPECT_GT(accepted, count / 10);
+    run.Summary("Monitor arguments", "lines", {{"accepted", accepted}});
+    EXPECT_GT(accepted, run.count / 10);
 }

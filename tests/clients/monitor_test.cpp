@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
 #include "tests/activex/registry_snapshot.h"
@@ -145,7 +146,7 @@ TEST(MonitorLines, CreateFailureSaysWhatIsMissingInOneLine) {
 
 // A control's dispatch interface that records each call as text, answers with the DISPIDs of the
 // real control, and refuses what the real dispatch layer refuses.
-class FakeControl : public IDispatch {
+class FakeControl final : public base::ComObject<FakeControl, base::Lifetime::Scoped, IDispatch> {
 public:
     std::vector<std::string> calls;
     LONG interval = 2160, address = 356, channels = 8;
@@ -155,16 +156,6 @@ public:
     int reads = 0;
     const wchar_t* missingName = nullptr;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
         *n = 0;
         return S_OK;
@@ -222,9 +213,6 @@ public:
         }
         return DISP_E_BADPARAMCOUNT;
     }
-
-private:
-    ULONG refs_ = 1;
 };
 
 class MonitorLoop : public testing::Test {

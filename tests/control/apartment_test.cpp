@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
@@ -132,19 +133,9 @@ void RunInMta(const std::function<void()>& fn, const std::function<void()>& busy
 }
 
 // Forwards to the control and notes the thread each call arrives on.
-class ThreadRecorder final : public IDispatch {
+class ThreadRecorder final : public base::ComObject<ThreadRecorder, base::Lifetime::Scoped, IDispatch> {
 public:
     explicit ThreadRecorder(IDispatch* inner) : inner_(inner) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(++refs_); }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return static_cast<ULONG>(--refs_); }
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override { return inner_->GetTypeInfoCount(count); }
     STDMETHODIMP GetTypeInfo(UINT i, LCID lcid, ITypeInfo** out) noexcept override {
         return inner_->GetTypeInfo(i, lcid, out);
@@ -160,11 +151,9 @@ public:
         return inner_->Invoke(id, riid, lcid, flags, params, result, excep, argErr);
     }
     std::vector<DWORD> threads;
-    LONG refs() const { return refs_; }
 
 private:
     IDispatch* const inner_;
-    std::atomic<LONG> refs_{1};
 };
 
 // Each test registers the module as regsvr32 would and leaves the registry as it found it.
@@ -337,7 +326,7 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
 
     EXPECT_EQ(S_OK, git->RevokeInterfaceFromGlobal(ctrlCookie));
     EXPECT_EQ(S_OK, git->RevokeInterfaceFromGlobal(recorderCookie));
-    EXPECT_EQ(1, recorder.refs());
+    EXPECT_EQ(1u, recorder.RefCount());
 }
 
 // --- module life ---------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "activex/module.h"
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
@@ -342,7 +343,7 @@ SIZEL Extent(IUnknown* ctrl) {
 }
 
 // Records what is written, in order, and answers reads from given values.
-class FakeBag final : public IPropertyBag {
+class FakeBag final : public base::ComObject<FakeBag, base::Lifetime::Scoped, IPropertyBag> {
 public:
     struct Entry {
         std::wstring name;
@@ -353,14 +354,6 @@ public:
     std::vector<Entry> written;
     std::vector<Entry> readable;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IPropertyBag) return E_NOINTERFACE;
-        *ppv = this;
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
         if (!name || !var) {
             ADD_FAILURE() << "IPropertyBag::Read without a name or a value";
@@ -616,15 +609,6 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
 }
 
 // --- lifetime ------------------------------------------------------------------------------------
-
-namespace {
-
-HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
-    ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
-    return nullptr;
-}
-
-}  // namespace
 
 // The control class itself, linked into this program: its sampler's set-up can be made to fail.
 TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {

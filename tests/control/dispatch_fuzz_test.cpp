@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "tests/support/fuzz_support.h"
@@ -54,23 +55,9 @@ bool IsDocumentedInvokeResult(HRESULT hr) {
 }
 
 // An object whose default value a coercion asks for: answers with a number, or fails.
-class ValueObject final : public IDispatch {
+class ValueObject final : public base::ComObject<ValueObject, base::Lifetime::Scoped, IDispatch> {
 public:
     explicit ValueObject(HRESULT answer) : answer_(answer) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch)) return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override {
-        return static_cast<ULONG>(::InterlockedIncrement(&refs_));
-    }
-    STDMETHODIMP_(ULONG) Release() noexcept override {
-        return static_cast<ULONG>(::InterlockedDecrement(&refs_));
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
         if (count) *count = 0;
         return S_OK;
@@ -86,11 +73,9 @@ public:
         }
         return S_OK;
     }
-    LONG refs() const { return refs_; }
 
 private:
     const HRESULT answer_;
-    volatile LONG refs_ = 1;
 };
 
 ValueObject g_answering(S_OK);
@@ -594,8 +579,8 @@ TEST(DispatchFuzz, InvokeAnswersEveryHostileCallAsDocumentedAndLeaksNothing) {
     EXPECT_EQ(handlesBefore, handlesAfter);
     // A leak of one small block per call would show as at least calls * 16 bytes.
     EXPECT_LT(heapAfter, heapBefore + 64 * 1024);
-    EXPECT_EQ(1, g_answering.refs());
-    EXPECT_EQ(1, g_failing.refs());
+    EXPECT_EQ(1u, g_answering.RefCount());
+    EXPECT_EQ(1u, g_failing.RefCount());
 }
 
 // --- GetIDsOfNames -------------------------------------------------------------------------------

@@ -11,13 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
+
 namespace testsupport {
 
-class FakeSite final : public IOleClientSite,
-                       public IOleInPlaceSite,
-                       public IOleInPlaceFrame,
-                       public IOleControlSite,
-                       public IDispatch {
+// Owned by the test, on its stack; the control's references to it must all be back (a count of 1)
+// before it goes.
+class FakeSite final : public base::ComObject<FakeSite, base::Lifetime::Scoped, IOleClientSite,
+                                              IOleInPlaceSite, IOleInPlaceFrame, IOleControlSite, IDispatch,
+                                              base::Via<IOleWindow, IOleInPlaceSite>,
+                                              base::Via<IOleInPlaceUIWindow, IOleInPlaceFrame>> {
 public:
     // Ambients: offered only when hasAmbients; UserMode FALSE means the form is being designed.
     bool hasAmbients = true;
@@ -42,34 +45,14 @@ public:
         return out;
     }
 
-    // IUnknown: a fake of static lifetime, owned by the test.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        const struct {
-            const IID& iid;
-            IUnknown* itf;
-        } table[] = {
-            {IID_IUnknown, static_cast<IOleClientSite*>(this)},
-            {IID_IOleClientSite, static_cast<IOleClientSite*>(this)},
-            {IID_IOleWindow, static_cast<IOleInPlaceSite*>(this)},
-            {IID_IOleInPlaceSite, static_cast<IOleInPlaceSite*>(this)},
-            {IID_IOleInPlaceUIWindow, static_cast<IOleInPlaceFrame*>(this)},
-            {IID_IOleInPlaceFrame, static_cast<IOleInPlaceFrame*>(this)},
-            {IID_IOleControlSite, static_cast<IOleControlSite*>(this)},
-            {IID_IDispatch, hasAmbients ? static_cast<IDispatch*>(this) : nullptr},
-        };
-        *ppv = nullptr;
-        for (const auto& row : table) {
-            if (IsEqualIID(riid, row.iid) && row.itf) {
-                *ppv = row.itf;
-                row.itf->AddRef();
-                return S_OK;
-            }
+    // The ambients' IDispatch only when the container offers ambients.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (!hasAmbients && IsEqualIID(riid, IID_IDispatch)) {
+            if (ppv) *ppv = nullptr;
+            return E_NOINTERFACE;
         }
-        return E_NOINTERFACE;
+        return ComObject::QueryInterface(riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    ULONG refs = 1;
 
     // IOleClientSite
     STDMETHODIMP SaveObject() override { return Record("SaveObject", S_OK); }

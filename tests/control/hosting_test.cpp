@@ -269,7 +269,7 @@ TEST(HostingSite, InPlaceActivationAtDesignTimeShowsThePicture) {
     EXPECT_EQ((std::vector<std::string>{"OnInPlaceDeactivate"}), site.Protocol());
     EXPECT_FALSE(::IsWindow(a.window));
     a = {};
-    EXPECT_EQ(1u, site.refs) << "the control let go of the site";
+    EXPECT_EQ(1u, site.RefCount()) << "the control let go of the site";
 }
 
 TEST(HostingSite, InvisibleWhileTheFormRunsAndFollowsUserModeChanges) {

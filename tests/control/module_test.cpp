@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "activex/dialog_template.h"
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "control/vandrel_ctrl.h"
@@ -44,20 +45,17 @@ ComPtr<IUnknown> Identity(IUnknown* p) {
 }
 
 // A sink that answers the interfaces it is told and counts its references.
-class FakeSink final : public IUnknown {
+class FakeSink final : public base::ComObject<FakeSink, base::Lifetime::Scoped, IUnknown> {
 public:
     explicit FakeSink(std::vector<IID> iids) : iids_(std::move(iids)) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && std::find(iids_.begin(), iids_.end(), riid) == iids_.end())
-            return E_NOINTERFACE;
-        *ppv = this;
-        AddRef();
-        return S_OK;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (ppv && std::find(iids_.begin(), iids_.end(), riid) != iids_.end()) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return ComObject::QueryInterface(riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    ULONG refs = 1;
 
 private:
     std::vector<IID> iids_;
@@ -289,12 +287,12 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
         DWORD cookie = 77;
         EXPECT_EQ(CONNECT_E_CANNOTCONNECT, cp->Advise(&wrong, &cookie));
         EXPECT_EQ(0u, cookie);
-        EXPECT_EQ(1u, wrong.refs);
+        EXPECT_EQ(1u, wrong.RefCount());
 
         FakeSink sink({iid});
         ASSERT_EQ(S_OK, cp->Advise(&sink, &cookie));
         EXPECT_NE(0u, cookie);
-        EXPECT_GT(sink.refs, 1u) << "the connection holds the sink";
+        EXPECT_GT(sink.RefCount(), 1u) << "the connection holds the sink";
         ComPtr<IEnumConnections> connections;
         ASSERT_EQ(S_OK, cp->EnumConnections(connections.put()));
         CONNECTDATA data[2] = {};
@@ -305,7 +303,7 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
         data[0].pUnk->Release();
         connections.reset();
         EXPECT_EQ(S_OK, cp->Unadvise(cookie));
-        EXPECT_EQ(1u, sink.refs);
+        EXPECT_EQ(1u, sink.RefCount());
         EXPECT_EQ(CONNECT_E_NOCONNECTION, cp->Unadvise(cookie));
     }
 }
@@ -321,7 +319,7 @@ TEST(ControlIdentity, SinksAreLetGoWithTheControl) {
         DWORD cookie = 0;
         ASSERT_EQ(S_OK, cp->Advise(&sink, &cookie));
     }
-    EXPECT_EQ(1u, sink.refs);
+    EXPECT_EQ(1u, sink.RefCount());
     EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
 }
 

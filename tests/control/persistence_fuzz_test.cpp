@@ -14,6 +14,7 @@
 #include <map>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "tests/control/vandrel_ocx.h"
@@ -29,24 +30,12 @@ using namespace testsupport;  // DISPIDs
 namespace {
 
 // A read-only stream over bytes that can fail with a chosen error once failAt bytes are read.
-class ByteStream final : public IStream {
+class ByteStream final : public base::ComObject<ByteStream, base::Lifetime::Scoped, IStream,
+                                                base::Via<ISequentialStream, IStream>> {
 public:
     ByteStream(std::vector<BYTE> bytes, size_t failAt, HRESULT failure)
         : bytes_(std::move(bytes)), failAt_(failAt), failure_(failure) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISequentialStream) &&
-            !IsEqualIID(riid, IID_IStream)) {
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IStream*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return --refs_; }
     STDMETHODIMP Read(void* buffer, ULONG size, ULONG* read) noexcept override {
         if (read) *read = 0;
         if (pos_ >= failAt_) return failure_;
@@ -69,30 +58,17 @@ public:
     STDMETHODIMP Stat(STATSTG*, DWORD) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP Clone(IStream**) noexcept override { return E_NOTIMPL; }
 
-    ULONG refs() const { return refs_; }
-
 private:
     std::vector<BYTE> bytes_;
     size_t pos_ = 0;
     const size_t failAt_;
     const HRESULT failure_;
-    ULONG refs_ = 1;
 };
 
 // A property bag that answers each read its own way: a failure, a number, or another type.
-class HostileBag final : public IPropertyBag {
+class HostileBag final : public base::ComObject<HostileBag, base::Lifetime::Scoped, IPropertyBag> {
 public:
     explicit HostileBag(FuzzRandom& r) : r_(r) {}
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IPropertyBag)) return E_NOINTERFACE;
-        *ppv = static_cast<IPropertyBag*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return --refs_; }
     STDMETHODIMP Read(LPCOLESTR, VARIANT* value, IErrorLog*) noexcept override {
         ++reads_;
         switch (r_.Below(16)) {
@@ -144,12 +120,10 @@ public:
         }
     }
     STDMETHODIMP Write(LPCOLESTR, VARIANT*) noexcept override { return E_NOTIMPL; }
-    ULONG refs() const { return refs_; }
     ULONG reads() const { return reads_; }
 
 private:
     FuzzRandom& r_;
-    ULONG refs_ = 1;
     ULONG reads_ = 0;
 };
 
@@ -251,7 +225,7 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
                     injected = fails ? r.Pick(kErrors) : S_OK;
                     ByteStream stream(bytes, fails ? r.Below(20) : SIZE_MAX, injected);
                     hr = streamInit->Load(r.OneIn(100) ? nullptr : &stream);
-                    check(stream.refs() == 1, n, "the stream was kept", hr);
+                    check(stream.RefCount() == 1, n, "the stream was kept", hr);
                     break;
                 }
                 case 1: {
@@ -279,7 +253,7 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
                 default: {
                     HostileBag bag(r);
                     hr = bagInit->Load(r.OneIn(100) ? nullptr : &bag, nullptr);
-                    check(bag.refs() == 1, n, "the bag was kept", hr);
+                    check(bag.RefCount() == 1, n, "the bag was kept", hr);
                     check(hr == S_OK || hr == E_POINTER, n, "a bag load must take what it can", hr);
                     break;
                 }

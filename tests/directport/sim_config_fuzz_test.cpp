@@ -132,27 +132,22 @@ bool SameBoards(const std::vector<BoardConfig>& a, const std::vector<BoardConfig
 }  // namespace
 
 TEST(SimConfigFuzz, ParsesWhatTheGrammarAllowsAndRefusesTheRest) {
-    const uint64_t seed = testsupport::FuzzSetting("SEED", 20261208) + 5;
-    const uint64_t count = testsupport::FuzzSetting("CONFIGS", 50000);
-    FuzzRandom r(seed);
+    testsupport::FuzzRun run(5, "CONFIGS", 50000);
     uint64_t accepted = 0;
-    int failures = 0;
-    for (uint64_t n = 0; n < count && failures < 20; ++n) {
-        const Written w = WriteConfig(r);
+    for (uint64_t n = 0; run.More(n); ++n) {
+        const Written w = WriteConfig(run.random);
         const auto parsed = directport::ParseConfig(w.text);
         const bool ok = w.valid ? parsed && SameBoards(*parsed, w.boards) : !parsed;
         accepted += parsed.has_value();
         if (!ok) {
-            ++failures;
+            run.Failed();
             ADD_FAILURE() << "\"" << w.text << "\": written as " << (w.valid ? "valid" : "invalid") << ", "
                           << (parsed ? "parsed to " + std::to_string(parsed->size()) + " boards" : "refused");
         }
     }
-    std::printf("Board settings: seed %llu, %llu texts, %llu accepted\n",
-                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(count),
-                static_cast<unsigned long long>(accepted));
-    EXPECT_GT(accepted, count / 4);
-    EXPECT_LT(accepted, count - count / 20);
+    run.Summary("Board settings", "texts", {{"accepted", accepted}});
+    EXPECT_GT(accepted, run.count / 4);
+    EXPECT_LT(accepted, run.count - run.count / 20);
 }
 
 TEST(SimConfigFuzz, MalformedEnvironmentValuesGiveOneLineAndTheDefaults) {

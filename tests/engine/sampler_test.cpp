@@ -18,6 +18,7 @@
 #include "tests/support/sim_helpers.h"
 #include "tests/support/fail_fast.h"
 
+using testsupport::NoEventLeft;
 using testsupport::SimBoards;
 using testsupport::WaitUntil;
 
@@ -456,15 +457,6 @@ TEST_F(SamplerProtocol, StartFailsWhenThePortLockCannotBeOpened) {
 }
 
 // --- start, stop and lifetime ---------------------------------------------------------------------
-
-namespace {
-
-HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
-    ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
-    return nullptr;
-}
-
-}  // namespace
 
 TEST(SamplerLifecycle, WithoutAStopEventTheSetUpFailsAndNothingStarts) {
     SimBoards sim(kWordsBoard, 64);

@@ -134,6 +134,40 @@ ProcessResult Monitor(const std::wstring& folder) {
                       60000);
 }
 
+// Mirelo.exe of folder, started and left running; a test that stops early (a failed assertion)
+// ends it by force, so that its window does not stand in the way of the next test.
+class StartedMirelo {
+public:
+    explicit StartedMirelo(const std::wstring& folder) {
+        std::wstring command = L"\"" + folder + L"\\Mirelo.exe\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                              &pi))
+            return;
+        process_.reset(pi.hProcess);
+        base::UniqueThread thread(pi.hThread);
+        id_ = pi.dwProcessId;
+    }
+    ~StartedMirelo() {
+        if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process_.get(), 1);
+            ::WaitForSingleObject(process_.get(), 5000);
+        }
+    }
+    StartedMirelo(const StartedMirelo&) = delete;
+    StartedMirelo& operator=(const StartedMirelo&) = delete;
+
+    explicit operator bool() const { return static_cast<bool>(process_); }
+    HANDLE handle() const { return process_.get(); }
+    DWORD id() const { return id_; }
+
+private:
+    base::UniqueProcess process_;
+    DWORD id_ = 0;
+};
+
 // The monitor printed rows with at least one fresh value.
 ::testing::AssertionResult PrintedValues(const ProcessResult& r) {
     if (r.exitCode != 0) {
@@ -245,14 +279,8 @@ TEST_F(Packages, WithoutDirectPortBothToolsSayWhatIsMissing) {
     EXPECT_NE(std::string::npos, lines[0].find("was not found")) << lines[0];
 
     // Mirelo says it in its error box before any form is shown.
-    std::wstring command = L"\"" + x64Dir_ + L"\\Mirelo.exe\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(
-        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    base::UniqueProcess process(pi.hProcess);
-    base::UniqueThread thread(pi.hThread);
+    const StartedMirelo mirelo(x64Dir_);
+    ASSERT_TRUE(mirelo);
     HWND box = nullptr;
     for (int i = 0; i < 300 && !box; ++i) {
         box = ::FindWindowW(L"#32770", mirelo::kFormCaption);
@@ -268,9 +296,9 @@ TEST_F(Packages, WithoutDirectPortBothToolsSayWhatIsMissing) {
     EXPECT_NE(std::wstring::npos, text.find(L"because DirectPort.dll")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L"was not found")) << Narrow(text);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 20000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.handle(), 20000));
     DWORD code = 0;
-    ::GetExitCodeProcess(process.get(), &code);
+    ::GetExitCodeProcess(mirelo.handle(), &code);
     EXPECT_EQ(1u, code);
 }
 
@@ -375,15 +403,9 @@ TEST_F(Portable, MonitorPrintsValuesWithNothingRegistered) {
 
 TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     AddSimulatedBoard();
-    std::wstring command = L"\"" + folder_ + L"\\Mirelo.exe\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(
-        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    base::UniqueProcess process(pi.hProcess);
-    base::UniqueThread thread(pi.hThread);
-    const HWND form = remote::WaitForForm(pi.dwProcessId, 30000);
+    const StartedMirelo mirelo(folder_);
+    ASSERT_TRUE(mirelo);
+    const HWND form = remote::WaitForForm(mirelo.id(), 30000);
     ASSERT_NE(nullptr, form) << "Mirelo showed no form";
     ASSERT_TRUE(remote::Click(form, ControlArray::Start, 0));
     std::wstring value;
@@ -396,7 +418,7 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     EXPECT_FALSE(value.empty());
     EXPECT_NE(L"32767", value);
     ::PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 20000));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.handle(), 20000));
     EXPECT_EQ(Set{}, Minus(ClassesRoot(), before_)) << "the folder registered something";
 }
 

@@ -1,13 +1,17 @@
 // Shared pieces of the bulk tests with hostile input: a seeded generator, the call count taken from
-// the environment (a soak run asks for millions), and the process heap in use, for leak checks.
+// the environment (a soak run asks for millions), a run of generated cases that stops reporting
+// after a few failures, and the process heap in use, for leak checks.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace testsupport {
 
@@ -36,6 +40,44 @@ public:
 private:
     std::mt19937_64 engine_;
 };
+
+// One bulk run of generated cases: the seed (VANDREL_FUZZ_SEED, offset per test so that tests
+// draw different cases), the count (VANDREL_FUZZ_<countName>) and the failures so far. A broken
+// parser fails thousands of cases; the run ends after the first 20, each reported by the caller.
+class FuzzRun {
+public:
+    FuzzRun(uint64_t seedOffset, const char* countName, uint64_t countFallback)
+        : seed(FuzzSetting("SEED", 20261208) + seedOffset),
+          count(FuzzSetting(countName, countFallback)),
+          random(seed) {}
+
+    bool More(uint64_t n) const { return n < count && failures_ < 20; }
+    void Failed() { ++failures_; }
+    // "<what>: seed <seed>, <count> <noun>, <n> <tally>..." on stdout, so that a soak run can be
+    // repeated from its log.
+    void Summary(const char* what, const char* noun,
+                 std::initializer_list<std::pair<const char*, uint64_t>> tallies) const {
+        std::printf("%s: seed %llu, %llu %s", what, static_cast<unsigned long long>(seed),
+                    static_cast<unsigned long long>(count), noun);
+        for (const auto& [name, n] : tallies)
+            std::printf(", %llu %s", static_cast<unsigned long long>(n), name);
+        std::printf("\n");
+    }
+
+    const uint64_t seed;
+    const uint64_t count;
+    FuzzRandom random;
+
+private:
+    int failures_ = 0;
+};
+
+// Text for a failure message: anything outside printable ASCII shown as '?'.
+inline std::string Printable(const std::wstring& text) {
+    std::string shown;
+    for (wchar_t c : text) shown += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
+    return shown;
+}
 
 // Bytes in busy blocks of every heap of the process; callers make sure no other thread allocates.
 inline SIZE_T HeapBytesInUse() {

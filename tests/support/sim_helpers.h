@@ -1,4 +1,4 @@
-// Test helpers around the simulated boards of DirectPort.dll.
+// Test helpers around the simulated boards of DirectPort.dll and the samplers that read them.
 #pragma once
 
 #include <windows.h>
@@ -65,6 +65,12 @@ inline std::vector<BoardCycle> SplitCycles(const std::vector<DPSIM_ACCESS>& log,
         c.reads.push_back(r);
     }
     return cycles;
+}
+
+// Stands in for CreateEventA in a sampler's set-up: fails as a system out of resources does.
+inline HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+    ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return nullptr;
 }
 
 // Polls pred every millisecond for up to timeoutMs.

@@ -5,7 +5,6 @@
 // rounds that double to an integer, halves to even.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -195,15 +194,12 @@ TEST(EntryFuzz, ReferenceAgreesOnItsOwnCases) {
 }
 
 TEST(EntryFuzz, ConversionMatchesTheReferenceOnRandomText) {
-    const uint64_t seed = testsupport::FuzzSetting("SEED", 20261208) + 3;
-    const uint64_t count = testsupport::FuzzSetting("ENTRIES", 100000);
-    testsupport::FuzzRandom r(seed);
+    testsupport::FuzzRun run(3, "ENTRIES", 100000);
     uint64_t converted = 0, overflowed = 0;
-    int failures = 0;
-    for (uint64_t n = 0; n < count && failures < 20; ++n) {
+    for (uint64_t n = 0; run.More(n); ++n) {
         std::wstring text;
-        const UINT pieces = r.Below(7);
-        for (UINT p = 0; p < pieces; ++p) text += RandomPiece(r);
+        const UINT pieces = run.random.Below(7);
+        for (UINT p = 0; p < pieces; ++p) text += RandomPiece(run.random);
         const auto expected = ReferenceConvert(text);
         SHORT value = 0x5A5A;
         const HRESULT hr = mirelo::ConvertEntry(text, &value);
@@ -211,18 +207,14 @@ TEST(EntryFuzz, ConversionMatchesTheReferenceOnRandomText) {
             expected ? hr == S_OK && value == *expected : hr == DISP_E_OVERFLOW && value == 0x5A5A;
         (expected ? converted : overflowed)++;
         if (!ok) {
-            ++failures;
-            std::string shown;
-            for (wchar_t c : text) shown += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
-            ADD_FAILURE() << "entry \"" << shown.substr(0, 120) << "\" (" << text.size()
-                          << " characters): hr 0x" << std::hex << hr << std::dec << " value " << value
-                          << ", expected "
+            run.Failed();
+            ADD_FAILURE() << "entry \"" << testsupport::Printable(text).substr(0, 120) << "\" ("
+                          << text.size() << " characters): hr 0x" << std::hex << hr << std::dec << " value "
+                          << value << ", expected "
                           << (expected ? std::to_string(*expected) : std::string("overflow"));
         }
     }
-    std::printf("Entry conversion: seed %llu, %llu entries, %llu converted, %llu overflowed\n",
-                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(count),
-                static_cast<unsigned long long>(converted), static_cast<unsigned long long>(overflowed));
-    EXPECT_GT(overflowed, count / 50);
-    EXPECT_GT(converted, count / 2);
+    run.Summary("Entry conversion", "entries", {{"converted", converted}, {"overflowed", overflowed}});
+    EXPECT_GT(overflowed, run.count / 50);
+    EXPECT_GT(converted, run.count / 2);
 }

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "testtool/com_object.h"
+#include "base/com_object.h"
 #include "testtool/form.h"
 #include "testtool/vandrel_ids.h"
 
@@ -184,7 +184,7 @@ inline const char* TypeName(VARTYPE vt) {
 // A _DVandrel that logs every call as "<name> <put|get|call> <member> [<argument type> <value>]"
 // and answers from its fields. failAt makes the n-th call (counted from 1 across all members)
 // fail with failure.
-class RecordingVandrel final : public mirelo::ComObject<RecordingVandrel, IDispatch> {
+class RecordingVandrel final : public base::ComObject<RecordingVandrel, base::Lifetime::Heap, IDispatch> {
 public:
     RecordingVandrel(Log* log, std::string name) : log_(log), name_(std::move(name)) {}
 

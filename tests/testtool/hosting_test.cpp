@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "testtool/client_site.h"
-#include "testtool/com_object.h"
 #include "testtool/hosting.h"
 
 namespace {
@@ -128,7 +128,8 @@ TEST(StoredState, IsTheSixteenBytesOfVersionExtentAndStockMask) {
 
 // A control that records what its container does to it. Within Load it looks at its site the
 // way a control does that needs UserMode while it loads.
-class FakeControl final : public mirelo::ComObject<FakeControl, IOleObject, IPersistStreamInit, IDispatch> {
+class FakeControl final
+    : public base::ComObject<FakeControl, base::Lifetime::Heap, IOleObject, IPersistStreamInit, IDispatch> {
 public:
     explicit FakeControl(Log* log) : log_(log) {}
     HRESULT loadResult = S_OK;
@@ -230,11 +231,6 @@ public:
         return ComObject::QueryInterface(riid, ppv);
     }
 
-    ULONG Refs() {
-        AddRef();
-        return Release();
-    }
-
 private:
     HRESULT Note(const char* what, HRESULT hr = S_OK) noexcept {
         log_->push_back(what);
@@ -264,7 +260,7 @@ TEST_F(HostingTest, SiteFirstThenStoredStateThenDispatchOnly) {
         log.clear();
     }
     EXPECT_EQ(log, (Log{"Close(NOSAVE)", "SetClientSite(null)"}));
-    EXPECT_EQ(control->Refs(), 1u) << "the form keeps no reference once the instance is released";
+    EXPECT_EQ(control->RefCount(), 1u) << "the form keeps no reference once the instance is released";
 }
 
 TEST_F(HostingTest, AFailedLoadDisconnectsTheSiteAgain) {
@@ -273,7 +269,7 @@ TEST_F(HostingTest, AFailedLoadDisconnectsTheSiteAgain) {
     EXPECT_EQ(hosted.Host(static_cast<IOleObject*>(control.get()), site.get()), E_UNEXPECTED);
     EXPECT_EQ(log, (Log{"SetClientSite(site)", "Load in user mode", "Close(NOSAVE)", "SetClientSite(null)"}));
     EXPECT_EQ(hosted.dispatch(), nullptr);
-    EXPECT_EQ(control->Refs(), 1u);
+    EXPECT_EQ(control->RefCount(), 1u);
 }
 
 TEST_F(HostingTest, AControlThatCannotLoadStateIsRefused) {
