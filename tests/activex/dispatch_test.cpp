@@ -11,6 +11,7 @@
 
 #include "activex/dispatch.h"
 #include "base/variant.h"
+#include "tests/support/hresult_matchers.h"
 
 using activex::DispatchEntry;
 
@@ -155,7 +156,7 @@ TEST_P(DispatchRefusal, RunsNoneOfTheObjectsCode) {
     Gadget g;
     VARIANT result = I4(0x5E5E);
     UINT argErr = 99;
-    EXPECT_EQ(r.expected, Invoke(g, r.dispid, r.call, &result, &argErr)) << r.what;
+    EXPECT_HR(r.expected, Invoke(g, r.dispid, r.call, &result, &argErr)) << r.what;
     EXPECT_EQ(r.argErr, argErr) << r.what;
     EXPECT_EQ(VT_EMPTY, result.vt) << r.what;
     EXPECT_EQ(10, g.level) << r.what;
@@ -195,6 +196,26 @@ INSTANTIATE_TEST_SUITE_P(
                 DISP_E_MEMBERNOTFOUND,
                 99},
         Refusal{"put without a value", 1, {DISPATCH_PROPERTYPUT, {}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        Refusal{"put with two values",
+                1,
+                {DISPATCH_PROPERTYPUT, {I4(1), I4(2)}, {DISPID_PROPERTYPUT}},
+                DISP_E_BADPARAMCOUNT,
+                99},
+        Refusal{"put of text that is no number",
+                1,
+                {DISPATCH_PROPERTYPUT, {Text(L"abc")}, {DISPID_PROPERTYPUT}},
+                DISP_E_TYPEMISMATCH,
+                0},
+        Refusal{"put of a number too large",
+                1,
+                {DISPATCH_PROPERTYPUT, {Real(1e12)}, {DISPID_PROPERTYPUT}},
+                DISP_E_OVERFLOW,
+                0},
+        Refusal{"put of a number too small",
+                1,
+                {DISPATCH_PROPERTYPUT, {Real(-1e12)}, {DISPID_PROPERTYPUT}},
+                DISP_E_OVERFLOW,
+                0},
         Refusal{"put without its name", 1, {DISPATCH_PROPERTYPUT, {I4(1)}, {}}, DISP_E_PARAMNOTOPTIONAL, 99},
         Refusal{"put of a missing value",
                 1,
@@ -203,6 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
                 0},
         Refusal{"get with a named argument", 1, {DISPATCH_PROPERTYGET, {I4(1)}, {0}}, DISP_E_NONAMEDARGS, 99},
         Refusal{"too few arguments", 2, {DISPATCH_METHOD, {I4(1)}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        Refusal{"no arguments", 3, {DISPATCH_METHOD, {}, {}}, DISP_E_BADPARAMCOUNT, 99},
         Refusal{
             "too many arguments", 2, {DISPATCH_METHOD, {I4(1), I4(2), I4(3)}, {}}, DISP_E_BADPARAMCOUNT, 99},
         Refusal{"missing argument", 2, {DISPATCH_METHOD, {I4(1), Missing()}, {}}, DISP_E_PARAMNOTOPTIONAL, 1},

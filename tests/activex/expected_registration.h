@@ -10,6 +10,7 @@
 
 #include "base/unique_handle.h"
 #include "tests/activex/registry_snapshot.h"
+#include "tests/support/call_site.h"
 #include "vandrel_h.h"
 
 namespace testsupport {
@@ -64,7 +65,9 @@ inline Set At(const std::wstring& key) {
 inline Set ClassesRoot() { return Lines(ReadTree(HKEY_CLASSES_ROOT)); }
 
 // Creates a key of HKEY_CLASSES_ROOT with a default value (none when value is null).
-inline void SetKey(const std::wstring& path, const wchar_t* value) {
+inline void SetKey(const std::wstring& path, const wchar_t* value,
+                   testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     base::UniqueHkey key;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                nullptr, key.put(), nullptr));
@@ -160,8 +163,9 @@ struct RegistrationKeys {
 
     // Checks a registration seen as the lines added to HKEY_CLASSES_ROOT: the class table whole and
     // nothing else but the type library's keys, with fullPath registered for the library.
-    void ExpectRegistered(const Set& added, const std::wstring& serverPath,
-                          const std::wstring& fullPath) const {
+    void ExpectRegistered(const Set& added, const std::wstring& serverPath, const std::wstring& fullPath,
+                          testsupport::CallSite caller = testsupport::CallSite::Here()) const {
+        const testsupport::CallerTrace fromCaller(caller);
         const Set platform = PlatformLines(added);
         for (const auto& key : interfaces) {
             EXPECT_TRUE(platform.count(key + L"\\typelib = {7AD9A13E-2E6B-4264-89E6-DBC515E57398}"))

@@ -14,9 +14,11 @@
 #include "activex/module.h"
 #include "activex/object.h"
 #include "activex/property_exchange.h"
-#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "base/variant.h"
+#include "tests/support/hresult_matchers.h"
+#include "tests/support/property_bag.h"
 
 namespace {
 
@@ -177,7 +179,7 @@ TEST(FrameworkCreation, FailedSetUpIsTheCreatorsErrorAndFreesTheObject) {
     for (HRESULT failure : {E_OUTOFMEMORY, HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), E_ACCESSDENIED}) {
         g_gadgetCalls.clear();
         void* out = kUntouched;
-        EXPECT_EQ(failure, activex::CreateObject<Gadget>(IID_IPersist, &out, failure));
+        EXPECT_HR(failure, activex::CreateObject<Gadget>(IID_IPersist, &out, failure));
         EXPECT_EQ(nullptr, out);
         EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "destroyed"}), g_gadgetCalls)
             << "no interface is handed out of an object that failed its set-up";
@@ -248,40 +250,14 @@ TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
     EXPECT_EQ(8u, size.bytes());
 }
 
-namespace {
-
-class MapBag final : public base::ComObject<MapBag, base::Lifetime::Scoped, IPropertyBag> {
-public:
-    std::vector<std::pair<std::wstring, VARIANT>> values;
-    STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
-        for (auto& [n, v] : values) {
-            if (n == name) return ::VariantCopy(var, &v);
-        }
-        return E_INVALIDARG;
-    }
-    STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override {
-        VARIANT copy;
-        ::VariantInit(&copy);
-        ::VariantCopy(&copy, var);
-        values.emplace_back(name, copy);
-        return S_OK;
-    }
-};
-
-}  // namespace
-
 TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
-    MapBag bag;
+    testsupport::FakePropertyBag bag;
     activex::BagExchange save(activex::PropExchange::Direction::Save, &bag, nullptr);
     LONG x = 1234;
     EXPECT_EQ(S_OK, save.ExchangeLong(L"x", x, nullptr));
     ASSERT_EQ(1u, bag.values.size());
-    EXPECT_EQ(VT_I4, bag.values[0].second.vt);
-
-    VARIANT text;
-    text.vt = VT_BSTR;
-    text.bstrVal = ::SysAllocString(L"not a number");
-    bag.values.emplace_back(L"bad", text);
+    EXPECT_EQ(VT_I4, bag.values[0].value.vt());
+    bag.Add(L"bad", base::Variant(L"not a number"));
 
     activex::BagExchange load(activex::PropExchange::Direction::Load, &bag, nullptr);
     LONG loaded = 0, missing = 5, missingWithDefault = 5, bad = 6;
@@ -294,7 +270,6 @@ TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
     EXPECT_EQ(5, missing);
     EXPECT_EQ(77, missingWithDefault);
     EXPECT_EQ(6, bad) << "a value that is no number counts as absent";
-    for (auto& [n, v] : bag.values) ::VariantClear(&v);
 }
 
 // --- dialog templates ----------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "base/unique_handle.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
+#include "tests/support/call_site.h"
 #include "vandrel_h.h"
 
 using namespace testsupport;
@@ -57,12 +58,14 @@ protected:
     HINSTANCE module() const { return static_cast<HINSTANCE>(module_.get()); }
 
     // What DllRegisterServer does: the type library, then the page and the control.
-    void RegisterAll() {
+    void RegisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         ASSERT_EQ(S_OK, activex::RegisterModuleTypeLib(module(), LIBID_VandrelLib));
         ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), kPage, TRUE));
         ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), kControl, TRUE));
     }
-    void UnregisterAll() {
+    void UnregisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
         ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), kPage, FALSE));
         ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), kControl, FALSE));
@@ -181,7 +184,8 @@ protected:
     }
     // What the other bitness's registration wrote that this one does not: its class key in its
     // view and its file below the shared type library key.
-    void RegisterOtherBitness() {
+    void RegisterOtherBitness(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         base::UniqueHkey key;
         const std::wstring server = L"CLSID\\" + GuidText(CLSID_Vandrel) + L"\\InprocServer32";
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0,

@@ -1,7 +1,7 @@
 // The real Vandrel.ocx with clients that none of us wrote: regsvr32 registers and unregisters it,
 // cscript runs a VBScript and a JScript client, two cscript processes sample one board at once.
-// Also its exports called directly, a C++ client that calls by DISPID only (as the test tool
-// does), and vandrel-monitor against it. HKEY_CLASSES_ROOT is put back after every test.
+// Also its registration exports called directly, a C++ client that calls by DISPID only (as the
+// test tool does), and vandrel-monitor against it. HKEY_CLASSES_ROOT is put back after every test.
 #include <gtest/gtest.h>
 #include <olectl.h>
 
@@ -21,6 +21,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/clients/board_log.h"
+#include "tests/support/call_site.h"
 #include "tests/support/fail_fast.h"
 #include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
@@ -93,7 +94,8 @@ protected:
         if (registered_) Regsvr32(L"/u /s");
         restorer_.reset();
     }
-    void Register() {
+    void Register(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         const ProcessResult r = Regsvr32(L"/s");
         ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
         registered_ = true;
@@ -253,55 +255,6 @@ TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) 
         EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_32KEY, key)) << Narrow(key);
         EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, key)) << Narrow(key);
     }
-}
-
-// --- the exports ----------------------------------------------------------------------------------
-
-TEST_F(Clients, DllGetClassObjectServesBothClassesAndNoOther) {
-    ControlModule m;
-    ASSERT_TRUE(m.ok());
-    const struct {
-        const CLSID* clsid;
-        const IID* product;
-    } classes[] = {{&CLSID_Vandrel, &IID_IDispatch}, {&kPageClsid, &IID_IPropertyPage}};
-    for (const auto& c : classes) {
-        base::ComPtr<IClassFactory> factory;
-        ASSERT_EQ(S_OK, m.getClassObject(*c.clsid, IID_IClassFactory, factory.put_void()));
-        ASSERT_TRUE(factory);
-        base::ComPtr<IUnknown> object;
-        EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, *c.product, object.put_void()));
-        EXPECT_TRUE(object);
-    }
-    const CLSID foreign = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
-    void* out = reinterpret_cast<void*>(0xDEADBEEF);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, m.getClassObject(foreign, IID_IClassFactory, &out));
-    EXPECT_EQ(nullptr, out);
-    out = reinterpret_cast<void*>(0xDEADBEEF);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, m.getClassObject(LIBID_VandrelLib, IID_IClassFactory, &out));
-    EXPECT_EQ(nullptr, out);
-}
-
-TEST_F(Clients, DllCanUnloadNowWhileAnythingLivesOrIsLocked) {
-    ControlModule m;
-    ASSERT_TRUE(m.ok());
-    EXPECT_EQ(S_OK, m.canUnloadNow());
-    base::ComPtr<IClassFactory> factory;
-    ASSERT_EQ(S_OK, m.getClassObject(CLSID_Vandrel, IID_IClassFactory, factory.put_void()));
-    EXPECT_EQ(S_FALSE, m.canUnloadNow()) << "a factory held from outside";
-    base::ComPtr<IDispatch> control;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, control.put_void()));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, m.canUnloadNow()) << "a control alive";
-    control.reset();
-    EXPECT_EQ(S_OK, m.canUnloadNow());
-    ASSERT_EQ(S_OK, m.getClassObject(kPageClsid, IID_IClassFactory, factory.put_void()));
-    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
-    factory.reset();
-    EXPECT_EQ(S_FALSE, m.canUnloadNow()) << "the module locked";
-    ASSERT_EQ(S_OK, m.getClassObject(kPageClsid, IID_IClassFactory, factory.put_void()));
-    ASSERT_EQ(S_OK, factory->LockServer(FALSE));
-    factory.reset();
-    EXPECT_EQ(S_OK, m.canUnloadNow());
 }
 
 // --- a C++ client by DISPID ---------------------------------------------------------------------

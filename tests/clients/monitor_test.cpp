@@ -10,6 +10,7 @@
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
 #include "tests/activex/registry_snapshot.h"
+#include "tests/support/call_site.h"
 #include "tests/support/run_process.h"
 #include "tools/monitor/monitor.h"
 
@@ -217,7 +218,9 @@ public:
 
 class MonitorLoop : public testing::Test {
 protected:
-    int Run(const Options& o, HANDLE stop = nullptr) {
+    int Run(const Options& o, HANDLE stop = nullptr,
+            testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         Control control;
         const HRESULT hr = control.Bind(&fake);
         EXPECT_EQ(S_OK, hr);

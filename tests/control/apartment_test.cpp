@@ -27,6 +27,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/control/fake_site.h"
+#include "tests/support/call_site.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fuzz_support.h"
 #include "tests/support/process_usage.h"
@@ -124,7 +125,9 @@ DWORD WINAPI MtaThread(LPVOID param) noexcept {
     return 0;
 }
 
-void RunInMta(const std::function<void()>& fn, const std::function<void()>& busy = {}) {
+void RunInMta(const std::function<void()>& fn, const std::function<void()>& busy = {},
+              testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     base::UniqueThread thread(
         ::CreateThread(nullptr, 0, MtaThread, const_cast<std::function<void()>*>(&fn), 0, nullptr));
     ASSERT_TRUE(thread);
@@ -180,7 +183,8 @@ protected:
         return fn ? fn() : E_NOINTERFACE;
     }
 
-    static ComPtr<IDispatch> Create() {
+    static ComPtr<IDispatch> Create(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         ComPtr<IDispatch> ctrl;
         EXPECT_EQ(S_OK, ::CoCreateInstance(CLSID_Vandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                            ctrl.put_void()));
@@ -202,7 +206,8 @@ struct Form {
 
 // Creates a control, activates it in place (its window class registered by this load of the
 // module), lets it sample and takes it down again.
-void UseOneControl(const char* when) {
+void UseOneControl(const char* when, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     SCOPED_TRACE(when);
     Form form;
     testsupport::FakeSite site(form.hwnd);

@@ -26,6 +26,7 @@
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
+#include "tests/support/call_site.h"
 
 using base::ComPtr;
 using testsupport::FuzzRandom;
@@ -336,7 +337,8 @@ bool IsProperty(DISPID id) { return id == kInterval || id == kAddress || id == k
 
 // The control's idea of running, asked without changing it: Start answers FALSE while running,
 // and a Start that did start is undone at once.
-bool ProbeRunning(IDispatch* ctrl) {
+bool ProbeRunning(IDispatch* ctrl, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     base::Variant v;
     if (Invoke(ctrl, kStart, DISPATCH_METHOD, {}, v.ptr()) != S_OK || v.vt() != VT_BOOL) {
         ADD_FAILURE() << "Start refused while probing";

@@ -18,6 +18,7 @@
 #include "base/variant.h"
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
+#include "tests/support/call_site.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/window_text.h"
 
@@ -38,7 +39,8 @@ using testsupport::ClassOf;
 using testsupport::TextOf;
 
 template <class T>
-ComPtr<T> As(IUnknown* unknown) {
+ComPtr<T> As(IUnknown* unknown, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     ComPtr<T> out;
     EXPECT_EQ(S_OK, unknown->QueryInterface(__uuidof(T), out.put_void()));
     return out;
@@ -100,7 +102,8 @@ void PumpMessages() {
 // A class of the module made known to COM in this process only.
 class RegisteredClass {
 public:
-    explicit RegisteredClass(REFCLSID clsid) {
+    explicit RegisteredClass(REFCLSID clsid, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         ComPtr<IClassFactory> factory;
         EXPECT_EQ(S_OK, VandrelOcx::Get().GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
         EXPECT_EQ(S_OK, ::CoRegisterClassObject(clsid, factory.get(), CLSCTX_INPROC_SERVER,
@@ -215,7 +218,9 @@ struct Activated {
 };
 
 // Creates a control, gives it the site and activates it in place with verb.
-Activated ActivateInSite(FakeSite& site, LONG verb) {
+Activated ActivateInSite(FakeSite& site, LONG verb,
+                         testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     Activated a;
     a.ctrl = CreateControl();
     a.ole = As<IOleObject>(a.ctrl.get());

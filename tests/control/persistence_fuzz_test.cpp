@@ -18,6 +18,7 @@
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "tests/control/vandrel_ocx.h"
+#include "tests/support/call_site.h"
 #include "tests/support/fuzz_support.h"
 #include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
@@ -127,7 +128,8 @@ private:
     ULONG reads_ = 0;
 };
 
-std::vector<BYTE> SavedForm(IUnknown* ctrl) {
+std::vector<BYTE> SavedForm(IUnknown* ctrl, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     ComPtr<IPersistStreamInit> persist;
     ComPtr<IStream> stream;
     EXPECT_EQ(S_OK, ctrl->QueryInterface(IID_IPersistStreamInit, persist.put_void()));
@@ -175,7 +177,9 @@ bool IsDocumentedLoadResult(HRESULT hr, HRESULT injected) {
 }
 
 // The control still answers: a setting can be changed and read back, and a reading comes back.
-void ExpectUsable(IDispatch* ctrl, const char* after) {
+void ExpectUsable(IDispatch* ctrl, const char* after,
+                  testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     const LONG interval = GetLong(ctrl, kInterval);
     EXPECT_EQ(S_OK, Put(ctrl, kInterval, I4(interval + 1))) << after;
     EXPECT_EQ(interval + 1, GetLong(ctrl, kInterval)) << after;

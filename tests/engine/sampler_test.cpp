@@ -17,6 +17,7 @@
 #include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/fail_fast.h"
+#include "tests/support/call_site.h"
 
 using testsupport::NoEventLeft;
 using testsupport::SimBoards;
@@ -102,7 +103,9 @@ protected:
     void TearDown() override { RunClockFrom(::GetTickCount()); }
 
     // Starts s on the words board with the clock frozen at t and waits for a published set.
-    void PublishAt(CChannelSampler& s, DWORD t) {
+    void PublishAt(CChannelSampler& s, DWORD t,
+                   testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         FreezeClock(t);
         ASSERT_TRUE(s.Start());
         ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(1) == 32766; }));
@@ -550,7 +553,9 @@ namespace {
 
 // Cycles of different threads must not overlap at the board. A thread's first cycle only tries the
 // lock (it never waits for it), so it is left out.
-void ExpectTurnsAtTheBoard(const std::vector<testsupport::BoardCycle>& cycles, size_t threads) {
+void ExpectTurnsAtTheBoard(const std::vector<testsupport::BoardCycle>& cycles, size_t threads,
+                           testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     std::vector<const testsupport::BoardCycle*> checked;
     std::map<DWORD, int> perThread;
     for (const auto& c : cycles) {

@@ -18,6 +18,7 @@
 #include "base/unique_handle.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
+#include "tests/support/call_site.h"
 #include "tests/support/run_process.h"
 #include "testtool/form_layout.h"
 #include "testtool/remote.h"
@@ -216,7 +217,9 @@ protected:
 
     // Removal leaves nothing of ours: no key, no file or folder, no shortcut. tolerated: lines
     // that may stay for a known reason (below tolerated key).
-    void ExpectNothingLeft(const std::wstring& tolerated = L"") {
+    void ExpectNothingLeft(const std::wstring& tolerated = L"",
+                           testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         Set left;
         for (const auto& l : Minus(ClassesRoot(), before_)) {
             if (!InstallerFolder(l) && !AboveOurs(l) &&
@@ -383,7 +386,8 @@ protected:
         ::DeleteFileW(board_.c_str());
         Packages::TearDown();
     }
-    void AddSimulatedBoard() {
+    void AddSimulatedBoard(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         ASSERT_TRUE(
             ::CopyFileW((folder_ + L"\\SimulatedBoard\\DirectPort.dll").c_str(), board_.c_str(), FALSE));
     }

@@ -10,6 +10,7 @@
 #include "activex/class_rows.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/run_process.h"
+#include "tests/support/call_site.h"
 #include "control/wxsgen/wxsgen.h"
 #include "vandrel_h.h"
 
@@ -29,7 +30,9 @@ wxsgen::ModuleInfo Info(SYSKIND syskind) {
     return info;
 }
 
-std::map<std::wstring, Component> Components(Arch arch) {
+std::map<std::wstring, Component> Components(Arch arch,
+                                             testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     std::vector<Component> list;
     EXPECT_TRUE(wxsgen::RegistryComponents(arch, Info(arch == Arch::kX64 ? SYS_WIN64 : SYS_WIN32), &list));
     std::map<std::wstring, Component> byId;

@@ -13,6 +13,7 @@
 #include "base/unique_handle.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
+#include "tests/support/call_site.h"
 #include "tests/support/run_process.h"
 #include "vandrel_h.h"
 
@@ -107,7 +108,9 @@ protected:
             RunProcess(Quoted(registeredWith_ + L"regsvr32.exe") + L" /u /s " + Quoted(registeredOcx_));
         restorer_.reset();
     }
-    void Register(const std::wstring& system, const std::wstring& ocx) {
+    void Register(const std::wstring& system, const std::wstring& ocx,
+                  testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         const ProcessResult r = RunProcess(Quoted(system + L"regsvr32.exe") + L" /s " + Quoted(ocx));
         ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
         registered_ = true;

@@ -14,6 +14,7 @@
 #include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/testtool/screen_dpi.h"
+#include "tests/support/call_site.h"
 
 namespace {
 
@@ -84,7 +85,8 @@ protected:
 
     void SetUp() override { StartMirelo(); }
 
-    void StartMirelo() {
+    void StartMirelo(testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         ASSERT_EQ(registerCode_, 0u) << "regsvr32 Vandrel.ocx";
         std::wstring command = L"\"" + testsupport::BinFolder() + L"Mirelo.exe\"";
         std::vector<wchar_t> environment = testsupport::EnvironmentWith({{L"DIRECTPORT_SIM", kBoards}});

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/call_site.h"
 #include "trace/trace_queue.h"
 
 namespace {
@@ -22,7 +23,8 @@ struct Taken {
 };
 
 // Takes everything out of the queue, as the writer would, and gives the memory back.
-Taken TakeAll(trace::Queue& q) {
+Taken TakeAll(trace::Queue& q, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     Taken out;
     trace::Batch batch = q.Take();
     out.lastSeq = batch.lastSeq;

@@ -16,6 +16,7 @@
 
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
+#include "tests/support/call_site.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_tests.h"
 #include "tests/support/sim_helpers.h"
@@ -61,7 +62,8 @@ protected:
     }
 
     // Runs InChild.<name> in a new process; fails the test when it fails there or did not run.
-    static void RunChild(const char* name) {
+    static void RunChild(const char* name, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
         const testsupport::ChildResult r =
             testsupport::RunSelf(std::string("--child --gtest_filter=InChild.") + name);
         EXPECT_EQ(0u, r.exitCode) << r.out;
@@ -126,7 +128,9 @@ struct Screen {
 
 // Checks the screen against entries written from its top left corner: each text with its zero
 // character, in its attribute, a line feed moving to the next line; the cursor right after.
-void ExpectScreen(const std::vector<std::pair<std::string, WORD>>& entries) {
+void ExpectScreen(const std::vector<std::pair<std::string, WORD>>& entries,
+                  testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     const Screen s = Screen::Read();
     ASSERT_GT(s.width, 40);
     int x = 0, y = 0;
@@ -474,7 +478,9 @@ struct Buffer {
     }
 };
 
-void ExpectSameBuffer(const Buffer& expected, const Buffer& actual) {
+void ExpectSameBuffer(const Buffer& expected, const Buffer& actual,
+                      testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     ASSERT_FALSE(expected.cells.empty());
     ASSERT_EQ(expected.cells.size(), actual.cells.size());
     EXPECT_EQ(expected.cursor.X, actual.cursor.X);
@@ -529,7 +535,8 @@ struct Shown {
 // entries longer than one console piece, and two gaps, one reported by the next post that finds
 // room and one by the writer when the queue runs empty. With post set, it posts (in the child);
 // either way it returns the entries that must come out, banners first.
-std::vector<Shown> Script(bool post) {
+std::vector<Shown> Script(bool post, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
     std::vector<Shown> out{{"TRUV Debug Out. \n", kTraceWhite},
                            {"TRUV Vandrel trace, version 1.0.0\n", kTraceGreen}};
     auto put = [&](const std::string& text, int attribute, bool kept = true) {

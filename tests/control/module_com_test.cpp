@@ -1,6 +1,5 @@
-// The module as a COM server and as a file: class objects and unloading, the control's COM identity
-// and OLE answers, its type library, its resources, its exports and imports, and the dispatch table
-// against the type library.
+// The module as a COM server: its class objects and when it may be unloaded, the control's COM
+// identity and OLE answers, and the type information it gives through its interfaces.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,20 +8,13 @@
 #include <olectl.h>
 
 #include <algorithm>
-#include <cctype>
-#include <map>
-#include <set>
-#include <string>
 #include <vector>
 
-#include "activex/dialog_template.h"
 #include "base/com_object.h"
 #include "base/com_ptr.h"
-#include "base/variant.h"
-#include "control/vandrel_ctrl.h"
 #include "tests/control/vandrel_ocx.h"
+#include "tests/support/call_site.h"
 
-using base::Bstr;
 using base::ComPtr;
 using testsupport::CreateControl;
 using testsupport::kCtrlClsid;
@@ -37,7 +29,8 @@ namespace {
 void* const kSentinel = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x5E5E5E5E));
 
 // The object's IUnknown; null for no object (a failure the caller has already reported).
-ComPtr<IUnknown> Identity(IUnknown* p) {
+ComPtr<IUnknown> Identity(IUnknown* p, testsupport::CallSite site = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(site);
     ComPtr<IUnknown> unknown;
     if (!p) return unknown;
     EXPECT_EQ(S_OK, p->QueryInterface(IID_IUnknown, unknown.put_void()));
@@ -379,285 +372,4 @@ TEST(ControlTypeInfo, NamesToDispidsCaseInsensitively) {
     DISPPARAMS none = {};
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
               ctrl->Invoke(1, IID_IDispatch, 0, DISPATCH_PROPERTYGET, &none, nullptr, nullptr, nullptr));
-}
-
-namespace {
-
-ComPtr<ITypeLib> LoadModuleTypeLib() {
-    ComPtr<ITypeLib> lib;
-    if (FAILED(::LoadTypeLibEx(VandrelOcx::Get().path().c_str(), REGKIND_NONE, lib.put())) || !lib) {
-        testsupport::EndTest("the module's type library does not load");
-    }
-    return lib;
-}
-
-std::wstring Doc(ITypeInfo* info, MEMBERID id) {
-    Bstr name, doc;
-    info->GetDocumentation(id, nullptr, doc.put(), nullptr, nullptr);
-    return doc.get() ? doc.get() : L"";
-}
-
-std::wstring Name(ITypeInfo* info, MEMBERID id) {
-    Bstr name;
-    info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr);
-    return name.get() ? name.get() : L"";
-}
-
-struct LibMember {
-    std::wstring name;
-    activex::MemberKind kind;
-    VARTYPE type;  // VT_EMPTY for a void method
-    UINT params;
-    std::wstring help;
-};
-
-}  // namespace
-
-TEST(ControlTypeInfo, TypeLibraryCarriesTheIdentitiesAndFlags) {
-    auto lib = LoadModuleTypeLib();
-    ASSERT_TRUE(lib);
-    TLIBATTR* libAttr = nullptr;
-    ASSERT_EQ(S_OK, lib->GetLibAttr(&libAttr));
-    EXPECT_EQ(kLibid, libAttr->guid);
-    EXPECT_EQ(1, libAttr->wMajorVerNum);
-    EXPECT_EQ(0, libAttr->wMinorVerNum);
-    EXPECT_TRUE(libAttr->wLibFlags & LIBFLAG_FCONTROL);
-    lib->ReleaseTLibAttr(libAttr);
-    Bstr name, doc, helpFile;
-    ASSERT_EQ(S_OK, lib->GetDocumentation(-1, name.put(), doc.put(), nullptr, helpFile.put()));
-    EXPECT_STREQ(L"VandrelLib", name.get());
-    EXPECT_STREQ(L"Vandrel ActiveX", doc.get());
-    EXPECT_STREQ(L"Vandrel.hlp", helpFile.get());
-
-    struct Type {
-        GUID guid;
-        const wchar_t* name;
-        TYPEKIND kind;
-        WORD flags;
-    };
-    for (const Type& t :
-         {Type{kDispIid, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kEventsIid, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kCtrlClsid, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
-        ComPtr<ITypeInfo> info;
-        ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-        EXPECT_EQ(t.kind, attr->typekind) << t.name;
-        EXPECT_EQ(t.flags, attr->wTypeFlags & t.flags) << t.name;
-        if (t.kind == TKIND_COCLASS) {
-            ASSERT_EQ(2, attr->cImplTypes);
-            for (UINT i = 0; i < 2; ++i) {
-                INT implFlags = 0;
-                info->GetImplTypeFlags(i, &implFlags);
-                HREFTYPE ref = 0;
-                info->GetRefTypeOfImplType(i, &ref);
-                ComPtr<ITypeInfo> impl;
-                info->GetRefTypeInfo(ref, impl.put());
-                TYPEATTR* implAttr = nullptr;
-                impl->GetTypeAttr(&implAttr);
-                const bool source = implFlags & IMPLTYPEFLAG_FSOURCE;
-                EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
-                EXPECT_EQ(source ? kEventsIid : kDispIid, implAttr->guid);
-                impl->ReleaseTypeAttr(implAttr);
-            }
-        } else if (t.guid == kEventsIid) {
-            EXPECT_EQ(0, attr->cFuncs);
-            EXPECT_EQ(0, attr->cVars);
-        }
-        info->ReleaseTypeAttr(attr);
-        EXPECT_EQ(L"Vandrel Control", Doc(info.get(), MEMBERID_NIL)) << t.name;
-        EXPECT_EQ(t.name, Name(info.get(), MEMBERID_NIL));
-    }
-}
-
-// The dispatch table and the type library describe the same members under the same DISPIDs, with
-// the same help strings.
-TEST(ControlTypeInfo, DispatchTableMatchesTheTypeLibrary) {
-    auto lib = LoadModuleTypeLib();
-    ASSERT_TRUE(lib);
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
-    std::map<DISPID, LibMember> members;
-    for (UINT i = 0; i < attr->cVars; ++i) {
-        VARDESC* var = nullptr;
-        ASSERT_EQ(S_OK, info->GetVarDesc(i, &var));
-        members[var->memid] = {Name(info.get(), var->memid), activex::MemberKind::Property,
-                               var->elemdescVar.tdesc.vt, 0, Doc(info.get(), var->memid)};
-        info->ReleaseVarDesc(var);
-    }
-    for (UINT i = 0; i < attr->cFuncs; ++i) {
-        FUNCDESC* func = nullptr;
-        ASSERT_EQ(S_OK, info->GetFuncDesc(i, &func));
-        const VARTYPE ret = func->elemdescFunc.tdesc.vt;
-        for (SHORT p = 0; p < func->cParams; ++p) EXPECT_EQ(VT_I4, func->lprgelemdescParam[p].tdesc.vt);
-        members[func->memid] = {Name(info.get(), func->memid), activex::MemberKind::Method,
-                                ret == VT_VOID ? VARTYPE{VT_EMPTY} : ret, static_cast<UINT>(func->cParams),
-                                Doc(info.get(), func->memid)};
-        info->ReleaseFuncDesc(func);
-    }
-    info->ReleaseTypeAttr(attr);
-
-    ASSERT_EQ(std::size(CVandrelCtrl::kDispatchMap), members.size());
-    for (const auto& entry : CVandrelCtrl::kDispatchMap) {
-        const auto found = members.find(entry.dispid);
-        ASSERT_NE(members.end(), found) << "DISPID " << entry.dispid << " is not in the type library";
-        const LibMember& m = found->second;
-        EXPECT_EQ(entry.name, m.name) << entry.dispid;
-        EXPECT_EQ(entry.kind, m.kind) << entry.dispid;
-        EXPECT_EQ(entry.type, m.type) << entry.dispid;
-        EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
-        EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
-    }
-}
-
-// The property help strings are added to the compiler's library by a build step: they read back
-// for each property, which stays a dispatch property (a VARDESC) with its name, and the library's
-// other strings are where they were.
-TEST(ControlTypeInfo, PropertiesCarryTheirHelpStrings) {
-    auto lib = LoadModuleTypeLib();
-    ASSERT_TRUE(lib);
-    ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
-    struct Property {
-        MEMBERID id;
-        const wchar_t* name;
-        const wchar_t* help;
-    };
-    std::map<MEMBERID, UINT> indexOf;
-    for (UINT i = 0; i < 3; ++i) {
-        VARDESC* var = nullptr;
-        ASSERT_EQ(S_OK, info->GetVarDesc(i, &var));
-        EXPECT_EQ(VAR_DISPATCH, var->varkind);
-        EXPECT_EQ(VT_I4, var->elemdescVar.tdesc.vt);
-        indexOf[var->memid] = i;
-        info->ReleaseVarDesc(var);
-    }
-    for (const Property& p :
-         {Property{1, L"Interval", L"Time Interval"}, Property{2, L"Address", L"Status Address"},
-          Property{6, L"ChannelNumber", L"Chanel Count"}}) {
-        ASSERT_EQ(1u, indexOf.count(p.id)) << p.name;
-        Bstr name, doc, helpFile;
-        DWORD context = 12345;
-        ASSERT_EQ(S_OK, info->GetDocumentation(p.id, name.put(), doc.put(), &context, helpFile.put()))
-            << p.name;
-        EXPECT_STREQ(p.name, name.get());
-        EXPECT_STREQ(p.help, doc.get());
-        EXPECT_EQ(0u, context) << p.name;
-        EXPECT_STREQ(L"Vandrel.hlp", helpFile.get()) << p.name;
-    }
-    EXPECT_EQ(L"Read Data", Doc(info.get(), 3));
-    EXPECT_EQ(L"Stop working", Doc(info.get(), 5));
-    Bstr libDoc;
-    ASSERT_EQ(S_OK, lib->GetDocumentation(-1, nullptr, libDoc.put(), nullptr, nullptr));
-    EXPECT_STREQ(L"Vandrel ActiveX", libDoc.get());
-}
-
-// --- the module file -----------------------------------------------------------------------------
-
-namespace {
-
-const IMAGE_NT_HEADERS* NtHeaders(HMODULE module) {
-    const auto* base = reinterpret_cast<const BYTE*>(module);
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    return reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-}
-
-std::vector<std::string> ExportedNames(HMODULE module) {
-    const auto* base = reinterpret_cast<const BYTE*>(module);
-    const auto& dir = NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-    const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-    std::vector<std::string> out;
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-        out.emplace_back(reinterpret_cast<const char*>(base + names[i]));
-    out.push_back("#functions=" + std::to_string(exports->NumberOfFunctions));
-    return out;
-}
-
-std::vector<std::string> ImportedModules(HMODULE module) {
-    const auto* base = reinterpret_cast<const BYTE*>(module);
-    const auto& dir = NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    std::vector<std::string> out;
-    for (const auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name;
-         ++d) {
-        std::string name(reinterpret_cast<const char*>(base + d->Name));
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](char c) { return static_cast<char>(std::tolower(c)); });
-        out.push_back(name);
-    }
-    return out;
-}
-
-constexpr WORD kChineseSimplified = 0x0804;
-
-const void* Resource(const wchar_t* type, UINT id, DWORD* size) {
-    HMODULE module = VandrelOcx::Get().module();
-    HRSRC found = ::FindResourceExW(module, type, MAKEINTRESOURCEW(id), kChineseSimplified);
-    if (!found) return nullptr;
-    *size = ::SizeofResource(module, found);
-    return ::LockResource(::LoadResource(module, found));
-}
-
-}  // namespace
-
-TEST(ModuleFile, ExportsTheFourEntryPointsAndImportsOnlySystemModules) {
-    HMODULE module = VandrelOcx::Get().module();
-    EXPECT_EQ((std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
-                                        "DllUnregisterServer", "#functions=4"}),
-              ExportedNames(module));
-    const std::set<std::string> allowed = {"directport.dll", "kernel32.dll", "user32.dll",   "gdi32.dll",
-                                           "ole32.dll",      "oleaut32.dll", "advapi32.dll", "msvcrt.dll"};
-    const auto imports = ImportedModules(module);
-    for (const auto& name : imports) EXPECT_TRUE(allowed.count(name)) << name;
-    EXPECT_TRUE(std::count(imports.begin(), imports.end(), "directport.dll"));
-}
-
-TEST(ModuleFile, ResourcesInSimplifiedChinese) {
-    DWORD size = 0;
-    EXPECT_TRUE(Resource(L"TYPELIB", 1, &size)) << "type library";
-    for (UINT id : {1u, 2u, 200u}) {
-        EXPECT_TRUE(Resource(MAKEINTRESOURCEW(6), id / 16 + 1, &size))
-            << "string " << id;  // RT_STRING blocks
-    }
-    HMODULE module = VandrelOcx::Get().module();
-    const std::pair<UINT, const wchar_t*> strings[] = {
-        {1, L"Vandrel Control"}, {2, L"Vandrel Property Page"}, {200, L"Simple"}};
-    for (const auto& [id, text] : strings) {
-        wchar_t buffer[64] = {};
-        ::LoadStringW(module, id, buffer, 64);
-        EXPECT_STREQ(text, buffer) << id;
-    }
-    wchar_t none[8] = {};
-    EXPECT_EQ(0, ::LoadStringW(module, 0xFE41, none, 8)) << "the verb keeps the fallback name";
-
-    struct Picture {
-        UINT id;
-        LONG width, height;
-    };
-    for (const Picture& p : {Picture{1, 16, 15}, Picture{201, 32, 21}}) {
-        const auto* header = static_cast<const BITMAPINFOHEADER*>(Resource(MAKEINTRESOURCEW(2), p.id, &size));
-        ASSERT_TRUE(header) << "bitmap " << p.id;
-        EXPECT_EQ(p.width, header->biWidth) << p.id;
-        EXPECT_EQ(p.height, header->biHeight) << p.id;
-        EXPECT_EQ(4, header->biBitCount) << p.id;
-    }
-
-    const void* dialog = Resource(MAKEINTRESOURCEW(5), 200, &size);
-    ASSERT_TRUE(dialog);
-    activex::DialogTemplateInfo info;
-    ASSERT_TRUE(activex::ParseDialogTemplate(dialog, size, &info));
-    EXPECT_EQ(0x40000048u, info.style);
-    EXPECT_EQ(0, info.items);
-    EXPECT_EQ(0, info.x);
-    EXPECT_EQ(0, info.y);
-    EXPECT_EQ(250, info.cx);
-    EXPECT_EQ(62, info.cy);
-    EXPECT_EQ(9, info.pointSize);
-    EXPECT_EQ(0, info.weight);
-    EXPECT_EQ(0, info.italic);
-    EXPECT_EQ(0, info.charset);
-    EXPECT_EQ(L"MS Shell Dlg", info.typeface);
 }
