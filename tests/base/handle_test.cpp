@@ -107,8 +107,8 @@ TEST(UniqueFile, NoneIsInvalidHandleValueNotNull) {
     base::UniqueFile file;
     EXPECT_EQ(INVALID_HANDLE_VALUE, file.get());
     EXPECT_FALSE(file);
-    *file.put() = ::CreateFileW(L"C:\\no such folder\\no such file", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    *file.put() = ::CreateFileW(L"C:\\no such folder\\no such file", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     EXPECT_FALSE(file) << "a failed CreateFile holds nothing";
 
     base::UniqueEvent event;

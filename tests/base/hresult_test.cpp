@@ -119,7 +119,9 @@ TEST_P(Macros, ReturnTheCodeAndReportTheOrigin) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Macros, testing::ValuesIn(kMacroCases),
-                         [](const testing::TestParamInfo<MacroCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<MacroCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 HRESULT Throwing(int what) noexcept try {
     switch (what) {

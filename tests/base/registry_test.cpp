@@ -85,8 +85,9 @@ TEST_F(ClassRegistration, FindsTheServerAndTheProgId) {
 
     // A path with environment strings, as installers often write it, is expanded.
     base::UniqueHkey key;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(clsid_) + L"\\InprocServer32").c_str(),
-                                             0, KEY_SET_VALUE, key.put()));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                                             (L"CLSID\\" + GuidText(clsid_) + L"\\InprocServer32").c_str(), 0,
+                                             KEY_SET_VALUE, key.put()));
     const wchar_t expandable[] = L"%SystemRoot%\\server.dll";
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), nullptr, 0, REG_EXPAND_SZ,
                                               reinterpret_cast<const BYTE*>(expandable), sizeof expandable));
@@ -113,7 +114,8 @@ TEST_F(ClassRegistration, ExplainsOnlyAServerWithAMissingImport) {
     const HRESULT denied = E_ACCESSDENIED;
     const HRESULT modNotFound = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(S_OK, base::ExplainCreateFailure(clsid_, S_OK, L""));
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, base::ExplainCreateFailure(clsid_, REGDB_E_CLASSNOTREG, SystemFile(L"ole32.dll")));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG,
+              base::ExplainCreateFailure(clsid_, REGDB_E_CLASSNOTREG, SystemFile(L"ole32.dll")));
     EXPECT_EQ(denied, base::ExplainCreateFailure(clsid_, denied, L"")) << "no file to look at";
     EXPECT_EQ(denied, base::ExplainCreateFailure(clsid_, denied, L"C:\\no such folder\\x.dll"));
     EXPECT_EQ(denied, base::ExplainCreateFailure(clsid_, denied, SystemFile(L"oleaut32.dll"))) << "loads";
