@@ -18,8 +18,8 @@ public:
     bool Short(short* out) noexcept { return Bytes(out, sizeof *out); }
     bool Byte(BYTE* out) noexcept { return Bytes(out, sizeof *out); }
 
-    // A null-terminated string.
-    bool String(std::wstring* out) noexcept {
+    // A null-terminated string; throws std::bad_alloc when out cannot grow.
+    bool String(std::wstring* out) {
         for (;;) {
             WORD c;
             if (!Word(&c)) return false;
@@ -51,34 +51,30 @@ private:
 
 }  // namespace
 
-bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo* info) noexcept {
-    try {
-        WordReader r(data, size);
-        WORD version = 0, signature = 0;
-        if (!r.Word(&version) || !r.Word(&signature)) return false;
-        const bool extended = version == 1 && signature == 0xFFFF;
-        DWORD exStyle = 0, helpId = 0;
-        if (extended) {
-            if (!r.Dword(&helpId) || !r.Dword(&exStyle) || !r.Dword(&info->style)) return false;
-        } else {
-            info->style = MAKELONG(version, signature);
-            if (!r.Dword(&exStyle)) return false;
-        }
-        if (!r.Word(&info->items) || !r.Short(&info->x) || !r.Short(&info->y) || !r.Short(&info->cx) ||
-            !r.Short(&info->cy)) {
-            return false;
-        }
-        if (!r.StringOrOrdinal() || !r.StringOrOrdinal() || !r.String(nullptr))
-            return false;  // menu, class, title
-        if (!(info->style & DS_SETFONT)) return true;
-        if (!r.Word(&info->pointSize)) return false;
-        if (extended && (!r.Word(&info->weight) || !r.Byte(&info->italic) || !r.Byte(&info->charset)))
-            return false;
-        info->typeface.clear();
-        return r.String(&info->typeface);
-    } catch (...) {
+bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo* info) {
+    WordReader r(data, size);
+    WORD version = 0, signature = 0;
+    if (!r.Word(&version) || !r.Word(&signature)) return false;
+    const bool extended = version == 1 && signature == 0xFFFF;
+    DWORD exStyle = 0, helpId = 0;
+    if (extended) {
+        if (!r.Dword(&helpId) || !r.Dword(&exStyle) || !r.Dword(&info->style)) return false;
+    } else {
+        info->style = MAKELONG(version, signature);
+        if (!r.Dword(&exStyle)) return false;
+    }
+    if (!r.Word(&info->items) || !r.Short(&info->x) || !r.Short(&info->y) || !r.Short(&info->cx) ||
+        !r.Short(&info->cy)) {
         return false;
     }
+    if (!r.StringOrOrdinal() || !r.StringOrOrdinal() || !r.String(nullptr))
+        return false;  // menu, class, title
+    if (!(info->style & DS_SETFONT)) return true;
+    if (!r.Word(&info->pointSize)) return false;
+    if (extended && (!r.Word(&info->weight) || !r.Byte(&info->italic) || !r.Byte(&info->charset)))
+        return false;
+    info->typeface.clear();
+    return r.String(&info->typeface);
 }
 
 SIZE DialogSizeInPixels(const DialogTemplateInfo& info) noexcept {
@@ -108,8 +104,8 @@ SIZE DialogSizeInPixels(const DialogTemplateInfo& info) noexcept {
     return {::MulDiv(info.cx, baseX, 4), ::MulDiv(info.cy, baseY, 8)};
 }
 
-bool LoadDialogTemplate(HINSTANCE module, UINT id, DialogTemplateInfo* info) noexcept {
-    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(5));  // RT_DIALOG
+bool LoadDialogTemplate(HINSTANCE module, UINT id, DialogTemplateInfo* info) {
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), RT_DIALOG);
     if (!found) return false;
     HGLOBAL loaded = ::LoadResource(module, found);
     const void* data = loaded ? ::LockResource(loaded) : nullptr;

@@ -20,13 +20,15 @@ struct DialogTemplateInfo {
     std::wstring typeface;
 };
 
-// Parses a DLGTEMPLATE or DLGTEMPLATEEX of size bytes; false when it is malformed.
-bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo* info) noexcept;
+// Parses a DLGTEMPLATE or DLGTEMPLATEEX of size bytes; false when it is malformed. Throws
+// std::bad_alloc when the typeface cannot be stored.
+bool ParseDialogTemplate(const void* data, size_t size, DialogTemplateInfo* info);
 
 // The template's size in pixels on the screen.
 SIZE DialogSizeInPixels(const DialogTemplateInfo& info) noexcept;
 
-// Finds and parses the module's dialog template id.
-bool LoadDialogTemplate(HINSTANCE module, UINT id, DialogTemplateInfo* info) noexcept;
+// Finds and parses the module's dialog template id; false when there is none or it is malformed.
+// Throws std::bad_alloc as ParseDialogTemplate does.
+bool LoadDialogTemplate(HINSTANCE module, UINT id, DialogTemplateInfo* info);
 
 }  // namespace activex

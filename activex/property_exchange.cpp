@@ -3,9 +3,9 @@
 #include <oleauto.h>
 
 #include <cstring>
-#include <new>
 
 #include "activex/dispatch.h"
+#include "base/hresult.h"
 #include "base/variant.h"
 
 namespace activex {
@@ -31,19 +31,16 @@ HRESULT StreamExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) n
     return S_OK;
 }
 
-HRESULT ValuesExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) noexcept {
+HRESULT ValuesExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) noexcept try {
     if (!loading()) {
-        try {
-            values_->push_back(value);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
+        values_->push_back(value);
         return S_OK;
     }
     if (next_ >= values_->size()) return E_UNEXPECTED;
     value = (*values_)[next_++];
     return S_OK;
 }
+CATCH_RETURN()
 
 HRESULT BagExchange::ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept {
     if (!loading()) {

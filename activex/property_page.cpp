@@ -51,7 +51,7 @@ STDMETHODIMP PropertyPageBase::Deactivate() noexcept {
     return S_OK;
 }
 
-STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept {
+STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept try {
     if (!info) return E_POINTER;
     DialogTemplateInfo dialog;
     if (!LoadDialogTemplate(Module::Instance(), dialogId_, &dialog)) return E_FAIL;
@@ -67,6 +67,7 @@ STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept {
     info->dwHelpContext = 0;
     return S_OK;
 }
+CATCH_RETURN()
 
 STDMETHODIMP PropertyPageBase::SetObjects(ULONG count, IUnknown** objects) noexcept try {
     if (count && !objects) return E_POINTER;

@@ -295,36 +295,24 @@ HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
 
 }  // namespace
 
-HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept {
-    try {
-        return add ? RegisterControl(module, reg) : RemoveClass(*reg.clsid, reg.progId);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept try {
+    return add ? RegisterControl(module, reg) : RemoveClass(*reg.clsid, reg.progId);
 }
+CATCH_RETURN()
 
-HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept {
-    try {
-        return add ? RegisterPage(module, reg) : RemoveClass(*reg.clsid, nullptr);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept try {
+    return add ? RegisterPage(module, reg) : RemoveClass(*reg.clsid, nullptr);
 }
+CATCH_RETURN()
 
-HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept {
-    try {
-        return RegisterTypeLibFromModule(module, libid);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept try {
+    return RegisterTypeLibFromModule(module, libid);
 }
+CATCH_RETURN()
 
-HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept {
-    try {
-        return UnregisterTypeLib(libid, versionMajor, versionMinor, lcid);
-    } catch (...) {
-        return SELFREG_E_TYPELIB;
-    }
+HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept try {
+    return UnregisterTypeLib(libid, versionMajor, versionMinor, lcid);
 }
+CATCH_RETURN()
 
 }  // namespace activex

@@ -44,7 +44,7 @@ HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept;
 // emptied versions and, last, the library key. The keys of its interfaces go once the library can
 // no longer be loaded as version versionMajor.versionMinor for lcid and no 32- or 64-bit entry
 // of it stays. Keys already absent count as removed. S_OK, or SELFREG_E_TYPELIB when a key could
-// not be removed.
+// not be removed (E_OUTOFMEMORY when memory ran out first).
 HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept;
 
 }  // namespace activex

@@ -10,15 +10,18 @@
 
 namespace base {
 
-// The InprocServer32 path registered for clsid in this process's registry view; empty when none.
+// The InprocServer32 path registered for clsid in this process's registry view, with environment
+// strings expanded; empty when none.
 inline std::wstring InprocServerPath(REFCLSID clsid) {
     wchar_t guid[39];
     if (::StringFromGUID2(clsid, guid, 39) != 39) return {};
     const std::wstring key = std::wstring(L"CLSID\\") + guid + L"\\InprocServer32";
     wchar_t path[MAX_PATH];
     DWORD bytes = sizeof path;
-    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
-                       path, &bytes) != ERROR_SUCCESS) {
+    // RRF_RT_REG_SZ takes REG_EXPAND_SZ too, expanded; asking for REG_EXPAND_SZ itself is refused
+    // unless expansion is turned off.
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) !=
+        ERROR_SUCCESS) {
         return {};
     }
     return path;

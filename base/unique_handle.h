@@ -1,6 +1,8 @@
 // Move-only owners of Win32 handles. One template, a traits class per kind of handle: the traits
 // say which value means "none" and how the handle is given back. put() releases what is held
-// before handing out the address, so a handle can never be overwritten while still open.
+// before handing out the address, so a handle can never be overwritten while still open. Closing
+// leaves the thread's last error as it was, so that an owner going out of scope between a failed
+// call and its GetLastError does not change the answer.
 #pragma once
 
 #include <windows.h>
@@ -35,7 +37,11 @@ public:
     void reset(pointer h = Traits::invalid()) noexcept {
         pointer old = h_;
         h_ = h;
-        if (old != Traits::invalid()) Traits::close(old);
+        if (old != Traits::invalid()) {
+            const DWORD lastError = ::GetLastError();
+            Traits::close(old);
+            ::SetLastError(lastError);
+        }
     }
     pointer* put() noexcept {
         reset();

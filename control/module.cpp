@@ -5,6 +5,7 @@
 
 #include "activex/module.h"
 #include "activex/registration.h"
+#include "base/hresult.h"
 #include "base/runtime.h"
 #include "control/class_table.h"
 #include "control/resource.h"
@@ -47,8 +48,11 @@ HRESULT ClassRegistrationResult(HRESULT hr) noexcept {
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept {
     switch (reason) {
-        case DLL_PROCESS_ATTACH:
-            ::DisableThreadLibraryCalls(instance);
+        case DLL_PROCESS_ATTACH: ::DisableThreadLibraryCalls(instance);
+#ifndef NDEBUG
+            // A debug build says where each failure it returns began, in the debugger's output.
+            base::SetFailureOriginHook(&base::DebugOutputFailureOrigin);
+#endif
             if (!theApp.Init(instance)) {
                 theApp.Exit(false);
                 return FALSE;

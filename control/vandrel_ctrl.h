@@ -24,9 +24,11 @@ public:
     // The members of _DVandrel by DISPID, with their help strings.
     static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[6];
 
-    // OLEMISC_RECOMPOSEONRESIZE, CANTLINKINSIDE, INSIDEOUT, ACTIVATEWHENVISIBLE,
-    // INVISIBLEATRUNTIME, SETCLIENTSITEFIRST.
-    static const DWORD kMiscStatus = 0x20591;
+    static constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
+                                         OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
+                                         OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST;
+    // The value that registration writes and that containers have always read.
+    static_assert(kMiscStatus == 0x20591, "MiscStatus of the registered control");
     static const ULONG kVersion = 0x00010000;  // the type library's 1.0
 
     // createEvent makes the sampler's stop event; tests substitute one that fails.

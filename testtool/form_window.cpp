@@ -146,9 +146,8 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
             }
         }
         for (int t = 0; t < 2; ++t) timers_[t] = std::make_unique<WindowTimer>(hwnd, kTimerIds[t]);
-    } catch (...) {
-        return base::HResultFromCaughtException();
     }
+    CATCH_RETURN()
     return S_OK;
 }
 

@@ -64,7 +64,7 @@ TEST_P(VersionBlock, OneLanguageNeutralTranslation) {
 TEST_P(VersionBlock, ResourceIsTaggedChinesePrc) {
     HMODULE module = ::LoadLibraryExW(Path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(module);
-    EXPECT_TRUE(::FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1),
+    EXPECT_TRUE(::FindResourceExW(module, RT_VERSION, MAKEINTRESOURCEW(VS_VERSION_INFO),
                                   MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)));
     ::FreeLibrary(module);
 }

@@ -17,6 +17,7 @@
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "control/resource.h"
 #include "control/vandrel_ctrl.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
@@ -503,7 +504,7 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
                                nullptr, nullptr, 0));
 
     // The reference: bitmap 201 of the module, copied at its own size to where it belongs.
-    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(201)));
+    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(IDB_VANDREL)));
     ASSERT_TRUE(picture);
     BITMAP info = {};
     ::GetObjectW(picture.get(), sizeof info, &info);

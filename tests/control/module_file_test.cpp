@@ -15,6 +15,7 @@
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "control/vandrel_ctrl.h"
+#include "control/resource.h"
 #include "tests/control/vandrel_ocx.h"
 
 using base::Bstr;
@@ -265,8 +266,7 @@ TEST(ModuleFile, ResourcesInSimplifiedChinese) {
     DWORD size = 0;
     EXPECT_TRUE(Resource(L"TYPELIB", 1, &size)) << "type library";
     for (UINT id : {1u, 2u, 200u}) {
-        EXPECT_TRUE(Resource(MAKEINTRESOURCEW(6), id / 16 + 1, &size))
-            << "string " << id;  // RT_STRING blocks
+        EXPECT_TRUE(Resource(RT_STRING, id / 16 + 1, &size)) << "string " << id;  // RT_STRING blocks
     }
     HMODULE module = VandrelOcx::Get().module();
     const std::pair<UINT, const wchar_t*> strings[] = {
@@ -284,14 +284,14 @@ TEST(ModuleFile, ResourcesInSimplifiedChinese) {
         LONG width, height;
     };
     for (const Picture& p : {Picture{1, 16, 15}, Picture{201, 32, 21}}) {
-        const auto* header = static_cast<const BITMAPINFOHEADER*>(Resource(MAKEINTRESOURCEW(2), p.id, &size));
+        const auto* header = static_cast<const BITMAPINFOHEADER*>(Resource(RT_BITMAP, p.id, &size));
         ASSERT_TRUE(header) << "bitmap " << p.id;
         EXPECT_EQ(p.width, header->biWidth) << p.id;
         EXPECT_EQ(p.height, header->biHeight) << p.id;
         EXPECT_EQ(4, header->biBitCount) << p.id;
     }
 
-    const void* dialog = Resource(MAKEINTRESOURCEW(5), 200, &size);
+    const void* dialog = Resource(RT_DIALOG, IDD_PROPPAGE_VANDREL, &size);
     ASSERT_TRUE(dialog);
     activex::DialogTemplateInfo info;
     ASSERT_TRUE(activex::ParseDialogTemplate(dialog, size, &info));

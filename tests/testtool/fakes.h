@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/com_object.h"
+#include "base/hresult.h"
 #include "testtool/form.h"
 #include "testtool/vandrel_ids.h"
 
@@ -211,13 +212,10 @@ public:
         return E_NOTIMPL;
     }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT* result, EXCEPINFO*,
-                        UINT*) noexcept override {
-        try {
-            return Record(id, flags, p, result);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
+                        UINT*) noexcept override try {
+        return Record(id, flags, p, result);
     }
+    CATCH_RETURN()
 
 private:
     HRESULT Record(DISPID id, WORD flags, DISPPARAMS* p, VARIANT* result) {

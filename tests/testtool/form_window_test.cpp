@@ -16,6 +16,7 @@
 
 #include "tests/support/deliverables.h"
 #include "testtool/form_window.h"
+#include "testtool/resource.h"
 #include "tests/support/child_process.h"
 #include "tests/support/window_text.h"
 #include "tests/testtool/screen_dpi.h"
@@ -519,7 +520,7 @@ TEST(MireloFile, OneApplicationIconWithThreeImages) {
     HMODULE file = ::LoadLibraryExW(MireloPath().c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(file, nullptr);
-    HRSRC group = ::FindResourceW(file, MAKEINTRESOURCEW(1), reinterpret_cast<LPCWSTR>(RT_GROUP_ICON));
+    HRSRC group = ::FindResourceW(file, MAKEINTRESOURCEW(IDI_MIRELO), RT_GROUP_ICON);
     ASSERT_NE(group, nullptr);
     const auto* dir = static_cast<const IconDir*>(::LockResource(::LoadResource(file, group)));
     ASSERT_NE(dir, nullptr);

@@ -1,0 +1,224 @@
+// ComPtr, Bstr and Variant: each reference or string is owned by exactly one holder and given
+// back exactly once, also by put() and by a Variant that contains an interface.
+#include <gtest/gtest.h>
+#include <oaidl.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <utility>
+
+#include "base/com_ptr.h"
+#include "base/variant.h"
+
+namespace {
+
+// An object that counts its references and answers IUnknown and IPersist only.
+class Counted final : public IPersist {
+public:
+    ULONG refs = 0;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IPersist) {
+            *ppv = static_cast<IPersist*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return --refs; }
+    STDMETHODIMP GetClassID(CLSID* clsid) noexcept override {
+        *clsid = CLSID_NULL;
+        return S_OK;
+    }
+};
+
+TEST(ComPtr, ConstructionCopyAndMoveCountReferences) {
+    Counted object;
+    {
+        base::ComPtr<IPersist> a(&object);
+        EXPECT_EQ(1u, object.refs);
+        base::ComPtr<IPersist> b(a);
+        EXPECT_EQ(2u, object.refs);
+        base::ComPtr<IPersist> c(std::move(b));
+        EXPECT_EQ(2u, object.refs) << "a move takes no reference";
+        EXPECT_FALSE(b);
+        b = c;
+        EXPECT_EQ(3u, object.refs);
+        b = std::move(c);
+        EXPECT_EQ(2u, object.refs) << "the reference b held goes";
+        base::ComPtr<IPersist>& same = a;
+        a = same;
+        a = std::move(same);
+        EXPECT_EQ(2u, object.refs) << "self-assignment";
+        EXPECT_EQ(&object, a.get());
+    }
+    EXPECT_EQ(0u, object.refs);
+}
+
+TEST(ComPtr, AttachAdoptsAndDetachHandsOver) {
+    Counted object;
+    object.AddRef();
+    {
+        auto p = base::ComPtr<IPersist>::Attach(&object);
+        EXPECT_EQ(1u, object.refs);
+        IPersist* raw = p.Detach();
+        EXPECT_EQ(&object, raw);
+        EXPECT_FALSE(p);
+    }
+    EXPECT_EQ(1u, object.refs);
+}
+
+TEST(ComPtr, PutReleasesBeforeTheCalleeWrites) {
+    Counted first, second;
+    base::ComPtr<IPersist> p(&first);
+    IPersist** slot = p.put();
+    EXPECT_EQ(0u, first.refs);
+    EXPECT_EQ(nullptr, *slot);
+    ASSERT_EQ(S_OK, second.QueryInterface(IID_IPersist, p.put_void()));
+    EXPECT_EQ(0u, first.refs);
+    EXPECT_EQ(1u, second.refs);
+    p.reset();
+    EXPECT_EQ(0u, second.refs);
+}
+
+TEST(ComPtr, AsQueriesIntoAnotherPointer) {
+    Counted object, other;
+    base::ComPtr<IPersist> p(&object);
+    base::ComPtr<IUnknown> unknown(&other);
+    ASSERT_EQ(S_OK, p.As(&unknown));
+    EXPECT_EQ(0u, other.refs) << "what the target held is released";
+    EXPECT_EQ(2u, object.refs);
+
+    base::ComPtr<IDispatch> dispatch;
+    EXPECT_EQ(E_NOINTERFACE, p.As(&dispatch));
+    EXPECT_FALSE(dispatch);
+
+    void* raw = &other;
+    EXPECT_EQ(E_NOINTERFACE, p.As(IID_IDispatch, &raw));
+    EXPECT_EQ(nullptr, raw) << "cleared first";
+    EXPECT_EQ(E_POINTER, p.As(IID_IUnknown, nullptr));
+
+    base::ComPtr<IPersist> empty;
+    raw = &other;
+    EXPECT_EQ(E_POINTER, empty.As(IID_IUnknown, &raw));
+    EXPECT_EQ(nullptr, raw);
+    EXPECT_EQ(E_POINTER, empty.As(&unknown));
+}
+
+TEST(ComPtr, CopyToHandsOutANewReference) {
+    Counted object;
+    base::ComPtr<IPersist> p(&object);
+    IPersist* out = nullptr;
+    ASSERT_EQ(S_OK, p.CopyTo(&out));
+    EXPECT_EQ(&object, out);
+    EXPECT_EQ(2u, object.refs);
+    out->Release();
+    EXPECT_EQ(E_POINTER, p.CopyTo(nullptr));
+    base::ComPtr<IPersist> empty;
+    out = &object;
+    EXPECT_EQ(S_OK, empty.CopyTo(&out));
+    EXPECT_EQ(nullptr, out);
+}
+
+TEST(Bstr, OwnsACopyAndMovesIt) {
+    const wchar_t text[] = L"Vandrel";
+    base::Bstr a(text);
+    ASSERT_TRUE(a.get());
+    EXPECT_NE(text, a.get());
+    EXPECT_STREQ(text, a.get());
+    EXPECT_EQ(7u, a.length());
+    EXPECT_EQ(nullptr, base::Bstr(nullptr).get());
+    EXPECT_EQ(0u, base::Bstr().length());
+
+    const BSTR raw = a.get();
+    base::Bstr b(std::move(a));
+    EXPECT_EQ(raw, b.get());
+    EXPECT_EQ(nullptr, a.get());
+    base::Bstr& same = b;
+    b = std::move(same);
+    EXPECT_EQ(raw, b.get()) << "self-move keeps the string";
+    a = std::move(b);
+    EXPECT_EQ(raw, a.get());
+
+    BSTR given = a.Detach();
+    EXPECT_EQ(nullptr, a.get());
+    a.reset(given);  // adopted again and freed by a
+    EXPECT_EQ(given, a.get());
+}
+
+TEST(Bstr, PutClearsForTheCallee) {
+    base::Bstr s(L"old");
+    BSTR* slot = s.put();
+    EXPECT_EQ(nullptr, *slot);
+    *slot = ::SysAllocString(L"new");
+    EXPECT_STREQ(L"new", s.get());
+}
+
+TEST(Variant, HoldsWhatItWasMadeFrom) {
+    EXPECT_EQ(VT_EMPTY, base::Variant().vt());
+    base::Variant l(LONG{-5});
+    EXPECT_EQ(VT_I4, l.vt());
+    EXPECT_EQ(-5, l.get().lVal);
+    base::Variant s(SHORT{7});
+    EXPECT_EQ(VT_I2, s.vt());
+    EXPECT_EQ(7, s.get().iVal);
+    base::Variant t(L"text");
+    ASSERT_EQ(VT_BSTR, t.vt());
+    EXPECT_STREQ(L"text", t.get().bstrVal);
+}
+
+TEST(Variant, ContainedInterfaceIsReleasedOnceByResetPutAndMoves) {
+    Counted object;
+    {
+        base::Variant v;
+        VARIANT* slot = v.put();
+        slot->vt = VT_UNKNOWN;
+        slot->punkVal = &object;
+        object.AddRef();
+
+        base::Variant moved(std::move(v));
+        EXPECT_EQ(VT_EMPTY, v.vt());
+        EXPECT_EQ(1u, object.refs) << "a move takes no reference";
+        base::Variant& same = moved;
+        moved = std::move(same);
+        EXPECT_EQ(1u, object.refs);
+        ASSERT_EQ(VT_UNKNOWN, moved.vt());
+
+        v = std::move(moved);
+        EXPECT_EQ(1u, object.refs);
+        VARIANT* again = v.put();
+        EXPECT_EQ(0u, object.refs) << "put clears what was held";
+        EXPECT_EQ(VT_EMPTY, again->vt);
+
+        again->vt = VT_UNKNOWN;
+        again->punkVal = &object;
+        object.AddRef();
+        v = base::Variant(LONG{1});
+        EXPECT_EQ(0u, object.refs) << "assignment clears what was held";
+
+        v.ptr()->vt = VT_UNKNOWN;
+        v.ptr()->punkVal = &object;
+        object.AddRef();
+    }
+    EXPECT_EQ(0u, object.refs) << "destruction clears";
+}
+
+TEST(Variant, ChangeTypeConvertsInPlaceOrKeepsTheValue) {
+    base::Variant v(LONG{42});
+    ASSERT_EQ(S_OK, v.ChangeType(VT_BSTR));
+    ASSERT_EQ(VT_BSTR, v.vt());
+    EXPECT_STREQ(L"42", v.get().bstrVal);
+    ASSERT_EQ(S_OK, v.ChangeType(VT_I2));
+    EXPECT_EQ(VT_I2, v.vt());
+    EXPECT_EQ(42, v.get().iVal);
+
+    base::Variant text(L"not a number");
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, text.ChangeType(VT_I4));
+    ASSERT_EQ(VT_BSTR, text.vt());
+    EXPECT_STREQ(L"not a number", text.get().bstrVal);
+}
+
+}  // namespace
