@@ -115,7 +115,9 @@ TEST(ModuleTypeLib, AModuleBeyondMaxPathLoadsItsOwnLibrary) {
     base::ComPtr<ITypeLib> lib;
     std::wstring path;
     EXPECT_EQ(expected, activex::LoadModuleTypeLib(instance, LIBID_VandrelLib, lib.put(), &path));
-    if (SUCCEEDED(expected)) EXPECT_EQ(name, path);
+    if (SUCCEEDED(expected)) {
+        EXPECT_EQ(name, path);
+    }
 }
 
 }  // namespace
