@@ -15,7 +15,8 @@ namespace vandrel {
 inline constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
 
 // {8728C7CB-895D-442F-8647-74F1366CDDE4}
-inline constexpr CLSID kPageClsid = {0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
+inline constexpr CLSID kPageClsid = {
+    0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
 
 // The type library's version(1.0) and the locale it is registered under.
 inline constexpr WORD kLibMajor = 1;

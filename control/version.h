@@ -3,9 +3,9 @@
 // preprocessor definitions, since the resource compiler reads this file too.
 #pragma once
 
-#define VANDREL_VERSION_MAJOR 1
-#define VANDREL_VERSION_MINOR 0
-#define VANDREL_VERSION_BUILD 0
+#define VANDREL_VERSION_MAJOR    1
+#define VANDREL_VERSION_MINOR    0
+#define VANDREL_VERSION_BUILD    0
 #define VANDREL_VERSION_REVISION 27
 // The four numbers above as text; the resource compiler cannot build it from them.
-#define VANDREL_VERSION_TEXT "1.0.0.27"
+#define VANDREL_VERSION_TEXT     "1.0.0.27"

@@ -70,10 +70,9 @@ TEST(Identity, HeaderAgreesWithTheModulesVersionBlock) {
     EXPECT_EQ(ls, fixed->dwProductVersionLS);
 
     const std::string text = vandrel::kFileVersionText;
-    const std::string fromNumbers = std::to_string(vandrel::kFileVersion[0]) + "." +
-                                    std::to_string(vandrel::kFileVersion[1]) + "." +
-                                    std::to_string(vandrel::kFileVersion[2]) + "." +
-                                    std::to_string(vandrel::kFileVersion[3]);
+    const std::string fromNumbers =
+        std::to_string(vandrel::kFileVersion[0]) + "." + std::to_string(vandrel::kFileVersion[1]) + "." +
+        std::to_string(vandrel::kFileVersion[2]) + "." + std::to_string(vandrel::kFileVersion[3]);
     EXPECT_EQ(fromNumbers, text) << "control/version.h states the version twice";
     wchar_t* value = nullptr;
     ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\StringFileInfo\\000004b0\\FileVersion",
@@ -93,8 +92,7 @@ TEST(Identity, ClientCopiesEqualTheControls) {
         const wchar_t* name;
         std::vector<DISPID> copies;
     } members[] = {
-        {L"Interval",
-         {mirelo::kDispidInterval, soak::kDispInterval, testsupport::kInterval}},
+        {L"Interval", {mirelo::kDispidInterval, soak::kDispInterval, testsupport::kInterval}},
         {L"Address", {mirelo::kDispidAddress, testsupport::kAddress}},
         {L"GetChnlValue", {mirelo::kDispidGetChnlValue, soak::kDispGetChnlValue, testsupport::kGetChnlValue}},
         {L"Start", {mirelo::kDispidStart, soak::kDispStart, testsupport::kStart}},
