@@ -20,7 +20,6 @@ using UpdateRegistryFunction = HRESULT (*)(HINSTANCE module, BOOL add) noexcept;
 
 struct ClassEntry {
     const CLSID* clsid;
-    const wchar_t* progId;
     CreateFunction create;
     UpdateRegistryFunction updateRegistry;
 };

@@ -8,8 +8,10 @@
 
 #include "activex/class_rows.h"
 #include "activex/registry_table.h"
+#include "activex/typelib.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "base/module_file.h"
 #include "base/unique_handle.h"
 
 namespace activex {
@@ -29,25 +31,9 @@ bool FormatGuid(const GUID& guid, wchar_t (&text)[kGuidChars]) noexcept {
     return ::StringFromGUID2(guid, text, kGuidChars) == kGuidChars;
 }
 
-// The module's full file name; empty when it cannot be had whole (a cut path would register a
-// server that does not exist).
-std::wstring ModuleFileName(HINSTANCE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-}
-
 // The server path written to the registry: the short (8.3) form where there is one.
 std::wstring ServerPath(HINSTANCE module) {
-    const std::wstring full = ModuleFileName(module);
+    const std::wstring full = base::ModuleFileName(module);
     if (full.empty()) return full;
     const DWORD need = ::GetShortPathNameW(full.c_str(), nullptr, 0);
     if (need == 0) return full;
@@ -281,15 +267,11 @@ HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid)
 }
 
 HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
-    const std::wstring path = ModuleFileName(module);
-    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     base::ComPtr<ITypeLib> lib;
-    RETURN_IF_FAILED(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()));
-    TLIBATTR* attr = nullptr;
-    RETURN_IF_FAILED(lib->GetLibAttr(&attr));
-    const bool ours = ::IsEqualGUID(attr->guid, libid) != FALSE;
-    lib->ReleaseTLibAttr(attr);
-    RETURN_HR_IF(SELFREG_E_TYPELIB, !ours);
+    std::wstring path;
+    const HRESULT hr = LoadModuleTypeLib(module, libid, lib.put(), &path);
+    RETURN_HR_IF(SELFREG_E_TYPELIB, hr == kForeignTypeLib);
+    RETURN_IF_FAILED(hr);
     return ::RegisterTypeLib(lib.get(), const_cast<LPOLESTR>(path.c_str()), nullptr);
 }
 

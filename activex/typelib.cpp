@@ -6,6 +6,7 @@
 
 #include "activex/module.h"
 #include "base/hresult.h"
+#include "base/module_file.h"
 
 namespace activex {
 namespace {
@@ -13,22 +14,33 @@ namespace {
 TypeLibCache* g_loaded = nullptr;  // list of caches holding a library, under the module lock
 bool g_cleanupRegistered = false;
 
-HRESULT LoadFromModule(const GUID& libid, ITypeLib** out) noexcept {
-    wchar_t path[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(Module::Instance(), path, MAX_PATH);
-    RETURN_LAST_ERROR_IF(n == 0 || n >= MAX_PATH);
+}  // namespace
+
+HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, out);
+    *out = nullptr;
+    RETURN_HR_IF_NULL(E_INVALIDARG, path);
     base::ComPtr<ITypeLib> lib;
     RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, lib.put()));
     TLIBATTR* attr = nullptr;
     RETURN_IF_FAILED(lib->GetLibAttr(&attr));
-    const bool match = IsEqualGUID(attr->guid, libid) != 0;
+    const bool ours = ::IsEqualGUID(attr->guid, libid) != FALSE;
     lib->ReleaseTLibAttr(attr);
-    RETURN_HR_IF(TYPE_E_LIBNOTREGISTERED, !match);
+    RETURN_HR_IF(kForeignTypeLib, !ours);
     *out = lib.Detach();
     return S_OK;
 }
 
-}  // namespace
+HRESULT LoadModuleTypeLib(HINSTANCE module, REFGUID libid, ITypeLib** out, std::wstring* path) noexcept try {
+    RETURN_HR_IF_NULL(E_POINTER, out);
+    *out = nullptr;
+    std::wstring file = base::ModuleFileName(module);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), file.empty());
+    RETURN_IF_FAILED(LoadTypeLibFile(file.c_str(), libid, out));
+    if (path) *path = std::move(file);
+    return S_OK;
+}
+CATCH_RETURN()
 
 // Loads outside the module's lock (loading from the module file takes the loader lock, which
 // DllMain holds while it takes the module's lock) and publishes under it; a racing load is dropped.
@@ -39,7 +51,7 @@ HRESULT TypeLibCache::Load(LCID lcid, ITypeLib** out) noexcept {
     }
     base::ComPtr<ITypeLib> lib;
     const HRESULT hr = ::LoadRegTypeLib(libid_, major_, minor_, lcid, lib.put());
-    if (FAILED(hr) && FAILED(LoadFromModule(libid_, lib.put()))) return hr;
+    if (FAILED(hr) && FAILED(LoadModuleTypeLib(Module::Instance(), libid_, lib.put()))) return hr;
     bool first = false;
     {
         ModuleLock lock;

@@ -8,9 +8,25 @@
 
 #include <oaidl.h>
 
+#include <string>
+
 #include "base/com_ptr.h"
 
 namespace activex {
+
+// The answer of the loaders below for a library with another LIBID.
+inline constexpr HRESULT kForeignTypeLib = TYPE_E_LIBNOTREGISTERED;
+
+// Loads the type library in file path (a module's TYPELIB resource 1, or a .tlb file) without
+// registering it, provided its LIBID is libid: S_OK with *out set; kForeignTypeLib for another
+// library; else the loader's error. Any thread.
+HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noexcept;
+
+// The same for the file a loaded module came from, named by its full file name however long (a path
+// cut at MAX_PATH would name another file); *path, if given, gets that name.
+// HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) when the name cannot be had.
+HRESULT LoadModuleTypeLib(HINSTANCE module, REFGUID libid, ITypeLib** out,
+                          std::wstring* path = nullptr) noexcept;
 
 class TypeLibCache {
 public:

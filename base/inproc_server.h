@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "base/module_file.h"
+
 namespace base {
 
 // The InprocServer32 path registered for clsid in this process's registry view, with environment
@@ -27,13 +29,11 @@ inline std::wstring InprocServerPath(REFCLSID clsid) {
     return path;
 }
 
-// The path of a file beside this program.
+// The path of a file beside this program; empty when the program's own cannot be had.
 inline std::wstring BesideProgram(const wchar_t* name) {
-    wchar_t self[MAX_PATH];
-    const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    std::wstring path(self, n);
-    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+    const std::wstring self = ModuleFileName(nullptr);
+    if (self.empty()) return {};
+    return self.substr(0, self.find_last_of(L'\\') + 1) + name;
 }
 
 // hr, or HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) when the failure came from a module the server

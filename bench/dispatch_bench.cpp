@@ -10,16 +10,16 @@
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "bench/bench.h"
+#include "bench/soak/soak_control.h"
 #include "directport/directport.h"
 
 namespace {
 
-// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
-constexpr CLSID kCtrlClsid = {0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
-constexpr DISPID kInterval = 1;
-constexpr DISPID kGetChnlValue = 3;
-constexpr DISPID kStart = 4;
-constexpr DISPID kStop = 5;
+constexpr const CLSID& kCtrlClsid = soak::kVandrelClsid;
+constexpr DISPID kInterval = soak::kDispInterval;
+constexpr DISPID kGetChnlValue = soak::kDispGetChnlValue;
+constexpr DISPID kStart = soak::kDispStart;
+constexpr DISPID kStop = soak::kDispStop;
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 

@@ -1,4 +1,4 @@
-// The identities Vandrel.ocx registers its two classes with: read by the module's registration
+// What Vandrel.ocx registers its two classes with: read by the module's registration
 // (control/module.cpp) and by the installer generator (control/wxsgen), which turn them into the
 // same registry rows (activex/class_rows.h). Constant data; any thread.
 #pragma once
@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "activex/registration.h"
+#include "control/identity.h"
 #include "control/resource.h"
 #include "control/vandrel_ctrl.h"
 #include "control/vandrel_prop_page.h"
@@ -13,21 +14,17 @@
 
 namespace vandrel {
 
-inline constexpr WORD kLibMajor = 1;
-inline constexpr WORD kLibMinor = 0;
-inline constexpr LCID kLibLocale = 0;
-
 inline const activex::ControlRegistration kControlRegistration = {
     &CLSID_Vandrel,
-    L"VANDREL.VandrelCtrl.1",
-    IDS_VANDREL,
-    IDB_TOOLBOX,
-    CVandrelCtrl::kMiscStatus,
+    kControlProgId,
+    IDS_VANDREL,                // type name
+    IDB_TOOLBOX,                // toolbox bitmap
+    CVandrelCtrl::kMiscStatus,  // OLEMISC flags
     &LIBID_VandrelLib,
     kLibMajor,
     kLibMinor,
 };
 
-inline const activex::PageRegistration kPageRegistration = {&CLSID_VandrelPropPage, IDS_VANDREL_PPG};
+inline const activex::PageRegistration kPageRegistration = {&kPageClsid, IDS_VANDREL_PPG};
 
 }  // namespace vandrel

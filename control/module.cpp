@@ -25,9 +25,8 @@ HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
 
 // The factory list in the order every walk visits it: the page, then the control.
 const activex::ClassEntry kClasses[] = {
-    {&CLSID_VandrelPropPage, L"VANDREL.VandrelPropPage.1", &CVandrelPropPage::CreateInstance,
-     &UpdatePageRegistry},
-    {&CLSID_Vandrel, L"VANDREL.VandrelCtrl.1", &CVandrelCtrl::CreateInstance, &UpdateControlRegistry},
+    {&vandrel::kPageClsid, &CVandrelPropPage::CreateInstance, &UpdatePageRegistry},
+    {&CLSID_Vandrel, &CVandrelCtrl::CreateInstance, &UpdateControlRegistry},
 };
 
 class CVandrelApp final : public activex::Module {

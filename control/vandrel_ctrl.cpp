@@ -4,15 +4,16 @@
 
 #include "activex/module.h"
 #include "base/hresult.h"
+#include "control/identity.h"
 #include "control/resource.h"
 #include "control/vandrel_prop_page.h"
 #include "vandrel_h.h"
 
 namespace {
 
-activex::TypeLibCache g_typeLib(LIBID_VandrelLib, 1, 0);
+activex::TypeLibCache g_typeLib(LIBID_VandrelLib, vandrel::kLibMajor, vandrel::kLibMinor);
 
-const CLSID kPropertyPages[] = {CLSID_VandrelPropPage};
+const CLSID kPropertyPages[] = {vandrel::kPageClsid};
 
 // The properties verb, named by the framework's string id; the module carries no such string.
 const activex::Verb kVerbs[] = {

@@ -5,8 +5,6 @@
 
 #include "activex/property_page.h"
 
-extern const CLSID CLSID_VandrelPropPage;
-
 class CVandrelPropPage final : public activex::PropertyPageBase {
 public:
     // The create function of the page's class factory.

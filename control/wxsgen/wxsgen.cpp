@@ -3,6 +3,7 @@
 #include <oleauto.h>
 
 #include "activex/class_rows.h"
+#include "activex/typelib.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "base/unique_handle.h"
@@ -147,14 +148,13 @@ HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
     info->pageTypeName = LoadText(handle, vandrel::kPageRegistration.typeNameId);
 
     base::ComPtr<ITypeLib> lib;
-    RETURN_IF_FAILED(::LoadTypeLibEx(ocxPath.c_str(), REGKIND_NONE, lib.put()));
+    RETURN_IF_FAILED(
+        activex::LoadTypeLibFile(ocxPath.c_str(), *vandrel::kControlRegistration.libid, lib.put()));
     TLIBATTR* attr = nullptr;
     RETURN_IF_FAILED(lib->GetLibAttr(&attr));
-    const bool ours = ::IsEqualGUID(attr->guid, *vandrel::kControlRegistration.libid) != FALSE;
     info->libraryFlags = attr->wLibFlags;
     info->syskind = attr->syskind;
     lib->ReleaseTLibAttr(attr);
-    RETURN_HR_IF(TYPE_E_LIBNOTREGISTERED, !ours);
 
     BSTR doc = nullptr;
     if (SUCCEEDED(lib->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr)) && doc) {
@@ -269,7 +269,9 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
         "<!-- Vandrel.ocx without registration: programs that depend on this assembly create the\n"
         "     control and its property page from the file beside them. -->\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
-        "  <assemblyIdentity type=\"win32\" name=\"TRUV.Vandrel\" version=\"1.0.0.27\" "
+        "  <assemblyIdentity type=\"win32\" name=\"TRUV.Vandrel\" version=\"" +
+        std::string(vandrel::kFileVersionText) +
+        "\" "
         "processorArchitecture=\"" +
         std::string(arch == Arch::kX64 ? "amd64" : "x86") +
         "\"/>\n"

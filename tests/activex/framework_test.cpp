@@ -64,8 +64,8 @@ void CleanupB() noexcept { g_cleanups.push_back(2); }
 
 TEST(FrameworkModule, FactoriesServeOnlyWhileTheModuleIsInitialised) {
     const activex::ClassEntry classes[] = {
-        {&kFirst, L"Test.First.1", &CreateWidget, &UpdateFirst},
-        {&CLSID_NULL, L"Test.Nothing.1", &CreateWidget, nullptr},
+        {&kFirst, &CreateWidget, &UpdateFirst},
+        {&CLSID_NULL, &CreateWidget, nullptr},
     };
     activex::Module module(classes);
     base::ComPtr<IClassFactory> factory;
@@ -94,8 +94,8 @@ TEST(FrameworkModule, FactoriesServeOnlyWhileTheModuleIsInitialised) {
 
 TEST(FrameworkModule, RegistryUpdatesWalkTheListAndStopAtTheFirstFailure) {
     const activex::ClassEntry classes[] = {
-        {&kSecond, L"Test.Second.1", &CreateWidget, &UpdateSecond},
-        {&kFirst, L"Test.First.1", &CreateWidget, &UpdateFirst},
+        {&kSecond, &CreateWidget, &UpdateSecond},
+        {&kFirst, &CreateWidget, &UpdateFirst},
     };
     activex::Module module(classes);
     g_registryCalls.clear();
@@ -110,7 +110,7 @@ TEST(FrameworkModule, RegistryUpdatesWalkTheListAndStopAtTheFirstFailure) {
 }
 
 TEST(FrameworkModule, ExitFromALiveProcessRunsTheCleanupsInReverse) {
-    const activex::ClassEntry classes[] = {{&kFirst, L"Test.First.1", &CreateWidget, nullptr}};
+    const activex::ClassEntry classes[] = {{&kFirst, &CreateWidget, nullptr}};
     activex::Module module(classes);
     g_cleanups.clear();
     activex::AtModuleExit(&CleanupA);

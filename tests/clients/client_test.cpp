@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
 #include "tests/activex/expected_registration.h"
@@ -259,18 +260,6 @@ TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) 
 
 // --- a C++ client by DISPID ---------------------------------------------------------------------
 
-// Calls a member by DISPID; result may be null.
-HRESULT Call(IDispatch* d, DISPID id, WORD flags, std::vector<base::Variant>* args, VARIANT* result) {
-    std::vector<VARIANT> raw;
-    if (args) {
-        for (auto it = args->rbegin(); it != args->rend(); ++it) raw.push_back(*it->ptr());
-    }
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{raw.data(), flags == DISPATCH_PROPERTYPUT ? &named : nullptr,
-                      static_cast<UINT>(raw.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
-}
-
 TEST_F(Clients, CppClientByDispidOnly) {
     Register();
     SimBoards boards(
@@ -285,27 +274,25 @@ TEST_F(Clients, CppClientByDispidOnly) {
 
     // Puts with VT_I2 arguments, as the test tool's text boxes give them.
     for (const auto& [id, value] : {std::pair<DISPID, SHORT>{6, 4}, {1, 40}, {2, 370}}) {
-        std::vector<base::Variant> args;
-        args.emplace_back(value);
-        EXPECT_EQ(S_OK, Call(d.get(), id, DISPATCH_PROPERTYPUT, &args, nullptr)) << id;
+        const base::Variant arg(value);
+        EXPECT_EQ(S_OK, base::PutProperty(d.get(), id, arg.get())) << id;
         base::Variant got;
-        ASSERT_EQ(S_OK, Call(d.get(), id, DISPATCH_PROPERTYGET, nullptr, got.ptr())) << id;
+        ASSERT_EQ(S_OK, base::GetProperty(d.get(), id, got.ptr())) << id;
         EXPECT_EQ(VT_I4, got.vt());
         EXPECT_EQ(value, got.get().lVal);
     }
 
     base::Variant started;
-    ASSERT_EQ(S_OK, Call(d.get(), 4, DISPATCH_METHOD, nullptr, started.ptr()));
+    ASSERT_EQ(S_OK, base::CallMethod(d.get(), 4, {}, started.ptr()));
     EXPECT_EQ(VT_BOOL, started.vt());
     EXPECT_EQ(VARIANT_TRUE, started.get().boolVal);
-    ASSERT_EQ(S_OK, Call(d.get(), 4, DISPATCH_METHOD, nullptr, started.put()));
+    ASSERT_EQ(S_OK, base::CallMethod(d.get(), 4, {}, started.put()));
     EXPECT_EQ(VARIANT_FALSE, started.get().boolVal) << "Start on a running control";
 
     const auto channel = [&](LONG index) {
-        std::vector<base::Variant> args;
-        args.emplace_back(index);
+        const base::Variant arg(index);
         base::Variant value;
-        EXPECT_EQ(S_OK, Call(d.get(), 3, DISPATCH_METHOD, &args, value.ptr()));
+        EXPECT_EQ(S_OK, base::CallMethod(d.get(), 3, {arg.get()}, value.ptr()));
         EXPECT_EQ(VT_I2, value.vt());
         return value.get().iVal;
     };
@@ -318,8 +305,7 @@ TEST_F(Clients, CppClientByDispidOnly) {
     EXPECT_EQ(32767, channel(-1));
 
     base::Variant none;
-    WithinMs(kStopLimitMs, "Stop",
-             [&] { EXPECT_EQ(S_OK, Call(d.get(), 5, DISPATCH_METHOD, nullptr, none.ptr())); });
+    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_EQ(S_OK, base::CallMethod(d.get(), 5, {}, none.ptr())); });
     EXPECT_EQ(VT_EMPTY, none.vt());
 }
 

@@ -22,6 +22,7 @@
 
 #include "base/com_object.h"
 #include "base/com_ptr.h"
+#include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
 #include "tests/activex/expected_registration.h"
@@ -45,14 +46,9 @@ constexpr DISPID kInterval = 1, kAddress = 2, kGetChnlValue = 3, kStart = 4, kSt
 
 std::wstring OcxPath() { return testsupport::BinFolder() + kModuleName; }
 
-HRESULT Call(IDispatch* d, DISPID id, WORD flags, VARIANT* arg, VARIANT* result) {
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {arg, nullptr, arg ? 1u : 0u, 0};
-    if (flags & DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &named;
-        params.cNamedArgs = 1;
-    }
-    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+// A call with at most one argument; result may be null.
+HRESULT Call(IDispatch* d, DISPID id, WORD flags, const VARIANT* arg, VARIANT* result) {
+    return base::InvokeById(d, id, flags, arg, arg ? 1 : 0, result);
 }
 
 HRESULT PutLong(IDispatch* d, DISPID id, LONG value) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "base/com_ptr.h"
+#include "base/late_bound.h"
 #include "base/variant.h"
 #include "tests/support/fail_fast.h"
 
@@ -108,17 +109,10 @@ private:
 
 inline base::ComPtr<IDispatch> CreateControl() { return VandrelOcx::Get().Create<IDispatch>(kCtrlClsid); }
 
-// Late-bound calls the way automation clients make them.
-inline HRESULT Invoke(IDispatch* d, DISPID id, WORD flags, std::vector<VARIANT> argsInOrder, VARIANT* result,
-                      UINT* argErr = nullptr) {
-    std::vector<VARIANT> rgvarg(argsInOrder.rbegin(), argsInOrder.rend());
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {rgvarg.data(), nullptr, static_cast<UINT>(rgvarg.size()), 0};
-    if (flags & DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &named;
-        params.cNamedArgs = 1;
-    }
-    return d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, argErr);
+// Late-bound calls the way automation clients make them, arguments in call order.
+inline HRESULT Invoke(IDispatch* d, DISPID id, WORD flags, const std::vector<VARIANT>& argsInOrder,
+                      VARIANT* result, UINT* argErr = nullptr) {
+    return base::InvokeById(d, id, flags, argsInOrder.data(), argsInOrder.size(), result, argErr);
 }
 
 inline VARIANT I4(LONG v) {
@@ -128,9 +122,7 @@ inline VARIANT I4(LONG v) {
     return x;
 }
 
-inline HRESULT Put(IDispatch* d, DISPID id, VARIANT value) {
-    return Invoke(d, id, DISPATCH_PROPERTYPUT, {value}, nullptr);
-}
+inline HRESULT Put(IDispatch* d, DISPID id, VARIANT value) { return base::PutProperty(d, id, value); }
 
 // A property's value, or a sentinel (-99999) when the get fails or returns another type.
 inline LONG GetLong(IDispatch* d, DISPID id) {

@@ -8,6 +8,7 @@
 #include <cwctype>
 
 #include "base/hresult.h"
+#include "base/late_bound.h"
 #include "base/variant.h"
 
 namespace monitor {
@@ -220,21 +221,16 @@ std::string DescribeCreateFailure(HRESULT hr) {
 
 HRESULT Control::Bind(IDispatch* dispatch) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, dispatch);
-    for (int m = 0; m < kMemberCount; ++m) {
-        LPOLESTR name = const_cast<LPOLESTR>(kMemberNames[m]);
-        RETURN_IF_FAILED(dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &ids_[m]));
-    }
+    for (int m = 0; m < kMemberCount; ++m)
+        RETURN_IF_FAILED(base::GetDispId(dispatch, kMemberNames[m], &ids_[m]));
     dispatch_ = base::ComPtr<IDispatch>(dispatch);
     return S_OK;
 }
 
-HRESULT Control::Call(Member member, WORD flags, VARIANT* args, UINT argCount, VARIANT* result) noexcept {
+HRESULT Control::Call(Member member, WORD flags, const VARIANT* args, UINT argCount,
+                      VARIANT* result) noexcept {
     RETURN_HR_IF(E_UNEXPECTED, !dispatch_);
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{args, flags == DISPATCH_PROPERTYPUT ? &named : nullptr, argCount,
-                      flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-    return dispatch_->Invoke(ids_[member], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
-                             nullptr);
+    return base::InvokeById(dispatch_.get(), ids_[member], flags, args, argCount, result);
 }
 
 HRESULT Control::Put(Member property, LONG value) noexcept {

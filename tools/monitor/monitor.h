@@ -16,6 +16,8 @@
 
 namespace monitor {
 
+// The control's ProgID: a client's own copy, which tests/control/identity_test.cpp holds against the
+// control's.
 inline constexpr wchar_t kProgId[] = L"VANDREL.VandrelCtrl.1";
 // GetChnlValue's answer for an invalid index or readings that are not fresh.
 inline constexpr SHORT kNoValue = 32767;
@@ -71,7 +73,7 @@ public:
     HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
 
 private:
-    HRESULT Call(Member member, WORD flags, VARIANT* args, UINT argCount, VARIANT* result) noexcept;
+    HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result) noexcept;
 
     base::ComPtr<IDispatch> dispatch_;
     DISPID ids_[kMemberCount] = {};

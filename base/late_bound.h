@@ -1,0 +1,77 @@
+// Late-bound calls through IDispatch as an automation client makes them. Arguments are given in
+// call order, first argument first; IDispatch::Invoke wants them last first, and the helpers turn
+// them round. A property put names its value DISPID_PROPERTYPUT. The strings of an exception the
+// target raises (DISP_E_EXCEPTION) are freed: the HRESULT is the answer. The helpers neither take
+// nor keep the arguments (shallow copies are handed on for the call) and run on the caller's
+// thread, in whatever apartment the target belongs to.
+#pragma once
+
+#include <oaidl.h>
+#include <oleauto.h>
+
+#include <cstddef>
+#include <initializer_list>
+#include <iterator>
+#include <new>
+#include <vector>
+
+namespace base {
+
+// Calls member id with flags (DISPATCH_METHOD, _PROPERTYGET, _PROPERTYPUT or _PROPERTYPUTREF, or
+// a combination a client may use) and count arguments in call order; result may be null when the
+// caller does not want it. When the target reports an argument at fault, *argErr (if given) gets
+// its position in call order; otherwise *argErr is left alone. Returns the target's HRESULT.
+inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIANT* args, size_t count,
+                          VARIANT* result, UINT* argErr = nullptr) noexcept {
+    if (!target || (count && !args)) return E_POINTER;
+    try {
+        std::vector<VARIANT> reversed(std::make_reverse_iterator(args + count),
+                                      std::make_reverse_iterator(args));
+        DISPID named = DISPID_PROPERTYPUT;
+        // A put's value, the last argument, is named; the others stay positional (an indexed put).
+        const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0 && count > 0;
+        DISPPARAMS params{reversed.data(), put ? &named : nullptr, static_cast<UINT>(count), put ? 1u : 0u};
+        EXCEPINFO info{};
+        UINT fault = ~0u;
+        const HRESULT hr =
+            target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &fault);
+        ::SysFreeString(info.bstrSource);
+        ::SysFreeString(info.bstrDescription);
+        ::SysFreeString(info.bstrHelpFile);
+        if (argErr && fault < count) *argErr = static_cast<UINT>(count - 1 - fault);
+        return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, std::initializer_list<VARIANT> args,
+                          VARIANT* result, UINT* argErr = nullptr) noexcept {
+    return InvokeById(target, id, flags, args.begin(), args.size(), result, argErr);
+}
+
+// A method call; result may be null.
+inline HRESULT CallMethod(IDispatch* target, DISPID id, std::initializer_list<VARIANT> args,
+                          VARIANT* result) noexcept {
+    return InvokeById(target, id, DISPATCH_METHOD, args, result);
+}
+
+// A property's value into *result, which the caller has initialised (a Variant's ptr()).
+inline HRESULT GetProperty(IDispatch* target, DISPID id, VARIANT* result) noexcept {
+    if (!result) return E_POINTER;
+    return InvokeById(target, id, DISPATCH_PROPERTYGET, nullptr, 0, result);
+}
+
+inline HRESULT PutProperty(IDispatch* target, DISPID id, const VARIANT& value) noexcept {
+    return InvokeById(target, id, DISPATCH_PROPERTYPUT, &value, 1, nullptr);
+}
+
+// The DISPID of the member called name, in the user's locale.
+inline HRESULT GetDispId(IDispatch* target, const wchar_t* name, DISPID* id) noexcept {
+    if (!target || !name || !id) return E_POINTER;
+    *id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    return target->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
+}
+
+}  // namespace base

@@ -1,0 +1,31 @@
+// Who Vandrel.ocx is: the names and numbers its registration, its class factories and the
+// installer generator (control/wxsgen) share. The class and interface identifiers of the control
+// are the type library's (vandrel.idl, declared in vandrel_h.h); the property page, which the
+// library does not describe, has its CLSID here. The library's version stands beside it, and a test
+// holds it against the built library. Constant data; any thread.
+#pragma once
+
+#include <windows.h>
+
+#include "control/version.h"
+#include "vandrel_h.h"
+
+namespace vandrel {
+
+inline constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
+
+// {8728C7CB-895D-442F-8647-74F1366CDDE4}
+inline constexpr CLSID kPageClsid = {
+    0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
+
+// The type library's version(1.0) and the locale it is registered under.
+inline constexpr WORD kLibMajor = 1;
+inline constexpr WORD kLibMinor = 0;
+inline constexpr LCID kLibLocale = 0;
+
+// The module's file and product version.
+inline constexpr WORD kFileVersion[4] = {VANDREL_VERSION_MAJOR, VANDREL_VERSION_MINOR, VANDREL_VERSION_BUILD,
+                                         VANDREL_VERSION_REVISION};
+inline constexpr char kFileVersionText[] = VANDREL_VERSION_TEXT;
+
+}  // namespace vandrel
