@@ -74,14 +74,14 @@ HRESULT Invoke(Gadget& g, DISPID id, Call c, VARIANT* result = nullptr, UINT* ar
 TEST(DispatchTable, PropertyGetAndPut) {
     Gadget g;
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYGET, {}, {}}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYGET, {}, {}}, v.ptr()));
     EXPECT_EQ(VT_I4, v.vt());
     EXPECT_EQ(10, v.get().lVal);
     // Some languages read a property as a method call without arguments.
-    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_METHOD, {}, {}}, v.put()));
+    EXPECT_HR(S_OK, Invoke(g, 1, {DISPATCH_METHOD, {}, {}}, v.put()));
     EXPECT_EQ(10, v.get().lVal);
 
-    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {I4(42)}, {DISPID_PROPERTYPUT}}));
+    EXPECT_HR(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {I4(42)}, {DISPID_PROPERTYPUT}}));
     EXPECT_EQ(42, g.level);
     EXPECT_EQ(1, g.changes);
 }
@@ -89,31 +89,31 @@ TEST(DispatchTable, PropertyGetAndPut) {
 TEST(DispatchTable, MethodParametersArriveInDeclarationOrder) {
     Gadget g;
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(2), I4(1)}, {}}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(2), I4(1)}, {}}, v.ptr()));
     EXPECT_EQ(102, v.get().lVal);
     // By name: parameter 1 named, parameter 0 positional.
-    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(7), I4(3)}, {1}}, v.put()));
+    EXPECT_HR(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(7), I4(3)}, {1}}, v.put()));
     EXPECT_EQ(307, v.get().lVal);
     // Both by name, in any order.
-    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(5), I4(6)}, {0, 1}}, v.put()));
+    EXPECT_HR(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {I4(5), I4(6)}, {0, 1}}, v.put()));
     EXPECT_EQ(506, v.get().lVal);
 }
 
 TEST(DispatchTable, ResultsAreWrappedByTheirType) {
     Gadget g;
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(g, 3, {DISPATCH_METHOD | DISPATCH_PROPERTYGET, {I4(-5)}, {}}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(g, 3, {DISPATCH_METHOD | DISPATCH_PROPERTYGET, {I4(-5)}, {}}, v.ptr()));
     EXPECT_EQ(VT_I2, v.vt());
     EXPECT_EQ(-5, v.get().iVal);
-    EXPECT_EQ(S_OK, Invoke(g, 4, {DISPATCH_METHOD, {I4(3)}, {}}, v.put()));
+    EXPECT_HR(S_OK, Invoke(g, 4, {DISPATCH_METHOD, {I4(3)}, {}}, v.put()));
     EXPECT_EQ(VT_BOOL, v.vt());
     EXPECT_EQ(VARIANT_TRUE, v.get().boolVal);
-    EXPECT_EQ(S_OK, Invoke(g, 4, {DISPATCH_METHOD, {I4(0)}, {}}, v.put()));
+    EXPECT_HR(S_OK, Invoke(g, 4, {DISPATCH_METHOD, {I4(0)}, {}}, v.put()));
     EXPECT_EQ(VARIANT_FALSE, v.get().boolVal);
     v.ptr()->vt = VT_I4;  // a sentinel the call must clear
-    EXPECT_EQ(S_OK, Invoke(g, 5, {DISPATCH_METHOD, {}, {}}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(g, 5, {DISPATCH_METHOD, {}, {}}, v.ptr()));
     EXPECT_EQ(VT_EMPTY, v.vt());
-    EXPECT_EQ(S_OK, Invoke(g, 3, {DISPATCH_METHOD, {I4(1)}, {}}, nullptr)) << "the result may be unwanted";
+    EXPECT_HR(S_OK, Invoke(g, 3, {DISPATCH_METHOD, {I4(1)}, {}}, nullptr)) << "the result may be unwanted";
 }
 
 TEST(DispatchTable, ArgumentsAreCoercedAndFollowedByReference) {
@@ -131,13 +131,13 @@ TEST(DispatchTable, ArgumentsAreCoercedAndFollowedByReference) {
     byRefShort.vt = VT_BYREF | VT_I2;
     byRefShort.piVal = &shortValue;
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {byRefToRef, text.get()}, {}}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(g, 2, {DISPATCH_METHOD, {byRefToRef, text.get()}, {}}, v.ptr()));
     EXPECT_EQ(1234, v.get().lVal);
-    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {byRefShort}, {DISPID_PROPERTYPUT}}));
+    EXPECT_HR(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {byRefShort}, {DISPID_PROPERTYPUT}}));
     EXPECT_EQ(9, g.level);
     VARIANT empty;
     ::VariantInit(&empty);
-    EXPECT_EQ(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {empty}, {DISPID_PROPERTYPUT}}));
+    EXPECT_HR(S_OK, Invoke(g, 1, {DISPATCH_PROPERTYPUT, {empty}, {DISPID_PROPERTYPUT}}));
     EXPECT_EQ(0, g.level) << "Empty converts to 0";
 }
 
@@ -248,9 +248,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DispatchTable, MissingParametersStructureIsRefused) {
     Gadget g;
-    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 1, DISPATCH_PROPERTYGET,
+    EXPECT_HR(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 1, DISPATCH_PROPERTYGET,
                                                      nullptr, nullptr, nullptr));
     DISPPARAMS noArray = {nullptr, nullptr, 1, 0};
-    EXPECT_EQ(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 2, DISPATCH_METHOD, &noArray,
+    EXPECT_HR(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 2, DISPATCH_METHOD, &noArray,
                                                      nullptr, nullptr));
 }

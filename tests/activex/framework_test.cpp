@@ -69,26 +69,26 @@ TEST(FrameworkModule, FactoriesServeOnlyWhileTheModuleIsInitialised) {
     };
     activex::Module module(classes);
     base::ComPtr<IClassFactory> factory;
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()))
+    EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()))
         << "not yet initialised";
     ASSERT_TRUE(module.Init(::GetModuleHandleW(nullptr)));
     EXPECT_EQ(::GetModuleHandleW(nullptr), activex::Module::Instance());
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+    EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE,
               module.GetClassObject(CLSID_NULL, IID_IClassFactory, factory.put_void()));
-    ASSERT_EQ(S_OK, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()));
+    ASSERT_HR(S_OK, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()));
 
     base::ComPtr<IPersist> widget;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPersist, widget.put_void()));
+    ASSERT_HR(S_OK, factory->CreateInstance(nullptr, IID_IPersist, widget.put_void()));
     EXPECT_EQ(1, activex::Module::ObjectCount());
-    EXPECT_EQ(S_FALSE, module.CanUnloadNow());
+    EXPECT_HR(S_FALSE, module.CanUnloadNow());
     widget.reset();
     EXPECT_EQ(0, activex::Module::ObjectCount());
-    EXPECT_EQ(S_FALSE, module.CanUnloadNow()) << "the factory is still held";
+    EXPECT_HR(S_FALSE, module.CanUnloadNow()) << "the factory is still held";
     factory.reset();
-    EXPECT_EQ(S_OK, module.CanUnloadNow());
+    EXPECT_HR(S_OK, module.CanUnloadNow());
 
     module.Exit(true);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()))
+    EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, module.GetClassObject(kFirst, IID_IClassFactory, factory.put_void()))
         << "revoked";
 }
 
@@ -100,12 +100,12 @@ TEST(FrameworkModule, RegistryUpdatesWalkTheListAndStopAtTheFirstFailure) {
     activex::Module module(classes);
     g_registryCalls.clear();
     g_secondFails = false;
-    EXPECT_EQ(S_OK, module.UpdateRegistry(TRUE));
-    EXPECT_EQ(S_OK, module.UpdateRegistry(FALSE));
+    EXPECT_HR(S_OK, module.UpdateRegistry(TRUE));
+    EXPECT_HR(S_OK, module.UpdateRegistry(FALSE));
     EXPECT_EQ((std::vector<std::string>{"second+", "first+", "second-", "first-"}), g_registryCalls);
     g_registryCalls.clear();
     g_secondFails = true;
-    EXPECT_EQ(E_ACCESSDENIED, module.UpdateRegistry(TRUE)) << "the first failure's own error";
+    EXPECT_HR(E_ACCESSDENIED, module.UpdateRegistry(TRUE)) << "the first failure's own error";
     EXPECT_EQ((std::vector<std::string>{"second+"}), g_registryCalls);
 }
 
@@ -167,7 +167,7 @@ void* const kUntouched = reinterpret_cast<void*>(0x1234);
 TEST(FrameworkCreation, SetUpRunsBeforeTheFirstQueryInterface) {
     g_gadgetCalls.clear();
     void* out = kUntouched;
-    ASSERT_EQ(S_OK, activex::CreateObject<Gadget>(IID_IPersist, &out, S_OK));
+    ASSERT_HR(S_OK, activex::CreateObject<Gadget>(IID_IPersist, &out, S_OK));
     ASSERT_NE(nullptr, out);
     EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "QueryInterface"}), g_gadgetCalls);
     EXPECT_EQ(1, activex::Module::ObjectCount());
@@ -187,7 +187,7 @@ TEST(FrameworkCreation, FailedSetUpIsTheCreatorsErrorAndFreesTheObject) {
     }
     g_gadgetCalls.clear();
     void* out = kUntouched;
-    EXPECT_EQ(E_NOINTERFACE, activex::CreateObject<Gadget>(IID_IStream, &out, S_OK));
+    EXPECT_HR(E_NOINTERFACE, activex::CreateObject<Gadget>(IID_IStream, &out, S_OK));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "QueryInterface", "destroyed"}), g_gadgetCalls);
 }
@@ -204,22 +204,22 @@ CATCH_RETURN()
 }  // namespace
 
 TEST(FrameworkCreation, CaughtExceptionsMapToOneHresultEach) {
-    EXPECT_EQ(S_OK, Guarded([] {}));
-    EXPECT_EQ(E_OUTOFMEMORY, Guarded([] { throw std::bad_alloc(); }));
-    EXPECT_EQ(E_UNEXPECTED, Guarded([] { throw std::length_error("too long"); }));
-    EXPECT_EQ(E_UNEXPECTED, Guarded([] { throw 42; }));
+    EXPECT_HR(S_OK, Guarded([] {}));
+    EXPECT_HR(E_OUTOFMEMORY, Guarded([] { throw std::bad_alloc(); }));
+    EXPECT_HR(E_UNEXPECTED, Guarded([] { throw std::length_error("too long"); }));
+    EXPECT_HR(E_UNEXPECTED, Guarded([] { throw 42; }));
 }
 
 // --- property exchange ---------------------------------------------------------------------------
 
 TEST(FrameworkExchange, StreamWordsInExchangeOrder) {
     base::ComPtr<IStream> stream;
-    ASSERT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    ASSERT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
     activex::StreamExchange save(activex::PropExchange::Direction::Save, stream.get());
     LONG a = -2;
     ULONG b = 0xFFFFFFFFu;
-    EXPECT_EQ(S_OK, save.ExchangeLong(L"a", a, nullptr));
-    EXPECT_EQ(S_OK, save.ExchangeULong(L"b", b, nullptr));
+    EXPECT_HR(S_OK, save.ExchangeLong(L"a", a, nullptr));
+    EXPECT_HR(S_OK, save.ExchangeULong(L"b", b, nullptr));
 
     LARGE_INTEGER zero = {};
     stream->Seek(zero, STREAM_SEEK_SET, nullptr);
@@ -227,9 +227,9 @@ TEST(FrameworkExchange, StreamWordsInExchangeOrder) {
     LONG a2 = 0;
     ULONG b2 = 0, c2 = 7;
     const ULONG def = 5;
-    EXPECT_EQ(S_OK, load.ExchangeLong(L"a", a2, nullptr));
-    EXPECT_EQ(S_OK, load.ExchangeULong(L"b", b2, nullptr));
-    EXPECT_EQ(STG_E_READFAULT, load.ExchangeULong(L"c", c2, &def)) << "the stream ended";
+    EXPECT_HR(S_OK, load.ExchangeLong(L"a", a2, nullptr));
+    EXPECT_HR(S_OK, load.ExchangeULong(L"b", b2, nullptr));
+    EXPECT_HR(STG_E_READFAULT, load.ExchangeULong(L"c", c2, &def)) << "the stream ended";
     EXPECT_EQ(-2, a2);
     EXPECT_EQ(0xFFFFFFFFu, b2);
     EXPECT_EQ(7u, c2) << "unchanged by a failed read";
@@ -239,8 +239,8 @@ TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
     activex::ResetExchange reset;
     LONG withDefault = 1, without = 2;
     const LONG def = 9;
-    EXPECT_EQ(S_OK, reset.ExchangeLong(L"x", withDefault, &def));
-    EXPECT_EQ(S_OK, reset.ExchangeLong(L"y", without, nullptr));
+    EXPECT_HR(S_OK, reset.ExchangeLong(L"x", withDefault, &def));
+    EXPECT_HR(S_OK, reset.ExchangeLong(L"y", without, nullptr));
     EXPECT_EQ(9, withDefault);
     EXPECT_EQ(2, without);
     activex::SizeExchange size;
@@ -254,7 +254,7 @@ TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
     testsupport::FakePropertyBag bag;
     activex::BagExchange save(activex::PropExchange::Direction::Save, &bag, nullptr);
     LONG x = 1234;
-    EXPECT_EQ(S_OK, save.ExchangeLong(L"x", x, nullptr));
+    EXPECT_HR(S_OK, save.ExchangeLong(L"x", x, nullptr));
     ASSERT_EQ(1u, bag.values.size());
     EXPECT_EQ(VT_I4, bag.values[0].value.vt());
     bag.Add(L"bad", base::Variant(L"not a number"));
@@ -262,10 +262,10 @@ TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
     activex::BagExchange load(activex::PropExchange::Direction::Load, &bag, nullptr);
     LONG loaded = 0, missing = 5, missingWithDefault = 5, bad = 6;
     const LONG def = 77;
-    EXPECT_EQ(S_OK, load.ExchangeLong(L"x", loaded, &def));
-    EXPECT_EQ(S_OK, load.ExchangeLong(L"none", missing, nullptr));
-    EXPECT_EQ(S_OK, load.ExchangeLong(L"none", missingWithDefault, &def));
-    EXPECT_EQ(S_OK, load.ExchangeLong(L"bad", bad, nullptr));
+    EXPECT_HR(S_OK, load.ExchangeLong(L"x", loaded, &def));
+    EXPECT_HR(S_OK, load.ExchangeLong(L"none", missing, nullptr));
+    EXPECT_HR(S_OK, load.ExchangeLong(L"none", missingWithDefault, &def));
+    EXPECT_HR(S_OK, load.ExchangeLong(L"bad", bad, nullptr));
     EXPECT_EQ(1234, loaded);
     EXPECT_EQ(5, missing);
     EXPECT_EQ(77, missingWithDefault);

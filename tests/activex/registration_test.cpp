@@ -13,6 +13,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
+#include "tests/support/hresult_matchers.h"
 #include "vandrel_h.h"
 
 using namespace testsupport;
@@ -60,15 +61,15 @@ protected:
     // What DllRegisterServer does: the type library, then the page and the control.
     void RegisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
-        ASSERT_EQ(S_OK, activex::RegisterModuleTypeLib(module(), LIBID_VandrelLib));
-        ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), kPage, TRUE));
-        ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), kControl, TRUE));
+        ASSERT_HR(S_OK, activex::RegisterModuleTypeLib(module(), LIBID_VandrelLib));
+        ASSERT_HR(S_OK, activex::UpdatePageRegistration(module(), kPage, TRUE));
+        ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), kControl, TRUE));
     }
     void UnregisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
-        ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
-        ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), kPage, FALSE));
-        ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), kControl, FALSE));
+        ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+        ASSERT_HR(S_OK, activex::UpdatePageRegistration(module(), kPage, FALSE));
+        ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), kControl, FALSE));
     }
 
     static Set Now() { return ClassesRoot(); }
@@ -130,8 +131,8 @@ TEST_F(Registration, MissingTypeNamesFallBackToTheClsidText) {
     const activex::ControlRegistration control = {&CLSID_Vandrel, kControlProgId,    77, 1,
                                                   0x20591,        &LIBID_VandrelLib, 1,  0};
     const activex::PageRegistration page = {&kPageClsid, 78};
-    ASSERT_EQ(S_OK, activex::UpdateControlRegistration(module(), control, TRUE));
-    ASSERT_EQ(S_OK, activex::UpdatePageRegistration(module(), page, TRUE));
+    ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), control, TRUE));
+    ASSERT_HR(S_OK, activex::UpdatePageRegistration(module(), page, TRUE));
     EXPECT_TRUE(At(clsid_).count(clsid_ + L" = " + GuidText(CLSID_Vandrel)));
     EXPECT_TRUE(At(L"vandrel.vandrelctrl.1").count(L"vandrel.vandrelctrl.1 = " + GuidText(CLSID_Vandrel)));
     EXPECT_TRUE(At(page_).count(page_ + L" = " + GuidText(kPageClsid)));
@@ -252,7 +253,7 @@ TEST_P(SixteenBit, RemovalKeepsAllButTheWin32Server) {
         return lines;
     };
     const Set before = classAndProgId();
-    ASSERT_EQ(S_OK, GetParam().control ? activex::UpdateControlRegistration(module(), kControl, FALSE)
+    ASSERT_HR(S_OK, GetParam().control ? activex::UpdateControlRegistration(module(), kControl, FALSE)
                                        : activex::UpdatePageRegistration(module(), kPage, FALSE));
     const Set now = classAndProgId();
     const Set gone = Minus(before, now);
@@ -274,8 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Classes, SixteenBit,
 
 TEST_F(Registration, TypeLibraryFromAModuleWithoutOneIsRefused) {
     const Set before = Now();
-    EXPECT_TRUE(FAILED(activex::RegisterModuleTypeLib(::GetModuleHandleW(nullptr), LIBID_VandrelLib)));
-    EXPECT_EQ(SELFREG_E_TYPELIB, activex::RegisterModuleTypeLib(module(), kForeignLibid));
+    EXPECT_HR_FAILED(activex::RegisterModuleTypeLib(::GetModuleHandleW(nullptr), LIBID_VandrelLib));
+    EXPECT_HR(SELFREG_E_TYPELIB, activex::RegisterModuleTypeLib(module(), kForeignLibid));
     EXPECT_EQ(before, Now());
 }
 
@@ -289,7 +290,7 @@ TEST_F(Registration, Win16LocaleKeepsOnlyItsWin16Entry) {
     SetKey(typeLib_ + L"\\2.0\\FLAGS", L"2");
     const Set before = At(typeLib_);
 
-    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
     Set expected = Without(before, Below(before, locale_));
     expected = Without(expected, Below(before, typeLib_ + L"\\1.0\\409\\" + kPlatformKey));
     expected = Without(expected, Below(before, typeLib_ + L"\\2.0"));
@@ -309,7 +310,7 @@ TEST_F(Registration, EveryVersionIsRemovedWithTheLibraryKey) {
     // FLAGS and HELPDIR are no locale keys, even with a "win16" below them.
     SetKey(typeLib_ + L"\\1.0\\FLAGS\\win16", L"x");
     SetKey(typeLib_ + L"\\3.0\\HELPDIR\\win16", L"x");
-    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
     EXPECT_EQ(Set{}, At(typeLib_)) << Show(At(typeLib_));
     EXPECT_EQ(Set{}, Interfaces());
 }
@@ -322,7 +323,7 @@ TEST_F(Registration, InterfacesStayWhileTheLibraryCanStillBeLoaded) {
     SetKey(locale_ + L"\\win16", L"C:\\VANDREL.TLB");
     SetKey(locale_ + L"\\win32", fullPath_.c_str());
     const Set interfacesBefore = Interfaces();
-    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
     EXPECT_EQ(Set{}, At(locale_ + L"\\" + kPlatformKey));
     EXPECT_NE(Set{}, At(locale_ + L"\\win32"));
     EXPECT_NE(Set{}, interfacesBefore);
@@ -335,7 +336,7 @@ TEST_F(Registration, InterfacesOfALibraryThatWasNotLoadableStay) {
     // interfaces are not known and not touched.
     SetKey(locale_ + L"\\" + kPlatformKey, L"C:\\nowhere\\Vandrel.ocx");
     const Set interfacesBefore = Interfaces();
-    ASSERT_EQ(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
+    ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
     EXPECT_EQ(Set{}, At(typeLib_));
     EXPECT_EQ(interfacesBefore, Interfaces());
 }

@@ -12,6 +12,7 @@
 #include "base/module_file.h"
 #include "base/unique_handle.h"
 #include "vandrel_h.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -64,11 +65,11 @@ TEST(ModuleTypeLib, LoadsTheModulesOwnLibraryByItsLibid) {
 
     base::ComPtr<ITypeLib> lib;
     std::wstring path = L"sentinel";
-    ASSERT_EQ(S_OK, activex::LoadModuleTypeLib(instance, LIBID_VandrelLib, lib.put(), &path));
+    ASSERT_HR(S_OK, activex::LoadModuleTypeLib(instance, LIBID_VandrelLib, lib.put(), &path));
     ASSERT_TRUE(lib);
     EXPECT_EQ(0, ::lstrcmpiW(TestModulePath().c_str(), path.c_str())) << "the file it was loaded from";
     TLIBATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, lib->GetLibAttr(&attr));
+    ASSERT_HR(S_OK, lib->GetLibAttr(&attr));
     EXPECT_EQ(LIBID_VandrelLib, attr->guid);
     lib->ReleaseTLibAttr(attr);
 
@@ -79,21 +80,20 @@ TEST(ModuleTypeLib, LoadsTheModulesOwnLibraryByItsLibid) {
     EXPECT_EQ(L"sentinel", path) << "written only on success";
 
     ITypeLib* none = reinterpret_cast<ITypeLib*>(1);
-    EXPECT_TRUE(FAILED(activex::LoadModuleTypeLib(::GetModuleHandleW(nullptr), LIBID_VandrelLib, &none)))
+    EXPECT_HR_FAILED(activex::LoadModuleTypeLib(::GetModuleHandleW(nullptr), LIBID_VandrelLib, &none))
         << "a module without a library";
     EXPECT_EQ(nullptr, none);
-    EXPECT_EQ(E_POINTER, activex::LoadModuleTypeLib(instance, LIBID_VandrelLib, nullptr));
+    EXPECT_HR(E_POINTER, activex::LoadModuleTypeLib(instance, LIBID_VandrelLib, nullptr));
 }
 
 TEST(ModuleTypeLib, AFileOfTheWrongLibraryIsRefused) {
     base::ComPtr<ITypeLib> lib;
-    EXPECT_EQ(S_OK, activex::LoadTypeLibFile(TestModulePath().c_str(), LIBID_VandrelLib, lib.put()));
+    EXPECT_HR(S_OK, activex::LoadTypeLibFile(TestModulePath().c_str(), LIBID_VandrelLib, lib.put()));
     EXPECT_EQ(activex::kForeignTypeLib,
               activex::LoadTypeLibFile(TestModulePath().c_str(), kOtherLibid, lib.put()));
     EXPECT_FALSE(lib);
-    EXPECT_TRUE(
-        FAILED(activex::LoadTypeLibFile(L"C:\\no such folder\\none.dll", LIBID_VandrelLib, lib.put())));
-    EXPECT_EQ(E_INVALIDARG, activex::LoadTypeLibFile(nullptr, LIBID_VandrelLib, lib.put()));
+    EXPECT_HR_FAILED(activex::LoadTypeLibFile(L"C:\\no such folder\\none.dll", LIBID_VandrelLib, lib.put()));
+    EXPECT_HR(E_INVALIDARG, activex::LoadTypeLibFile(nullptr, LIBID_VandrelLib, lib.put()));
 }
 
 // A name cut at MAX_PATH would name another file, or a folder: the whole name is used.

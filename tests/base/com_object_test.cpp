@@ -14,6 +14,7 @@
 #include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -86,21 +87,21 @@ HRESULT Reach(IUnknown* object, I** out) {
 TEST(ComObjectQuery, EveryInterfaceReachesItsOwnMethodsAndOneIdentity) {
     Site site;
     IUnknown* identity = nullptr;
-    ASSERT_EQ(S_OK, Reach(static_cast<IOleControlSite*>(&site), &identity));
+    ASSERT_HR(S_OK, Reach(static_cast<IOleControlSite*>(&site), &identity));
 
     IOleInPlaceSite* inPlace = nullptr;
     IOleControlSite* control = nullptr;
     IOleWindow* window = nullptr;
-    ASSERT_EQ(S_OK, Reach(identity, &inPlace));
-    ASSERT_EQ(S_OK, Reach(identity, &control));
-    ASSERT_EQ(S_OK, Reach(identity, &window));
+    ASSERT_HR(S_OK, Reach(identity, &inPlace));
+    ASSERT_HR(S_OK, Reach(identity, &control));
+    ASSERT_HR(S_OK, Reach(identity, &window));
     EXPECT_EQ(Site::Says(2), inPlace->CanInPlaceActivate());
     EXPECT_EQ(Site::Says(3), control->OnControlInfoChanged());
     EXPECT_EQ(Site::Says(1), window->GetWindow(nullptr)) << "the base interface through its listed one";
 
     for (IUnknown* itf : std::vector<IUnknown*>{inPlace, control, window}) {
         IUnknown* again = nullptr;
-        ASSERT_EQ(S_OK, Reach(itf, &again));
+        ASSERT_HR(S_OK, Reach(itf, &again));
         EXPECT_EQ(identity, again) << "IUnknown is the same pointer from every interface";
         again->Release();
     }
@@ -113,12 +114,12 @@ TEST(ComObjectQuery, RefusesWhatItDoesNotListAndTakesNoReference) {
     Site site;
     IUnknown* self = static_cast<IOleInPlaceSite*>(&site);
     IDispatch* dispatch = nullptr;
-    EXPECT_EQ(E_NOINTERFACE, Reach(self, &dispatch));
+    EXPECT_HR(E_NOINTERFACE, Reach(self, &dispatch));
     EXPECT_EQ(nullptr, dispatch) << "the out-parameter is cleared";
     IOleInPlaceUIWindow* notInherited = nullptr;
-    EXPECT_EQ(E_NOINTERFACE, Reach(self, &notInherited)) << "only the Via entries answer for a base";
+    EXPECT_HR(E_NOINTERFACE, Reach(self, &notInherited)) << "only the Via entries answer for a base";
     EXPECT_EQ(nullptr, notInherited);
-    EXPECT_EQ(E_POINTER, self->QueryInterface(IID_IOleWindow, nullptr));
+    EXPECT_HR(E_POINTER, self->QueryInterface(IID_IOleWindow, nullptr));
     EXPECT_EQ(1u, site.RefCount());
 }
 
@@ -139,7 +140,7 @@ TEST(ComObjectLifetime, HeapObjectGoesWithItsLastReference) {
     ASSERT_NE(nullptr, object);
     EXPECT_EQ(1u, object->RefCount()) << "Make hands out the first reference";
     base::ComPtr<IPersist> persist;
-    ASSERT_EQ(S_OK, object->QueryInterface(IID_IPersist, persist.put_void()));
+    ASSERT_HR(S_OK, object->QueryInterface(IID_IPersist, persist.put_void()));
     EXPECT_EQ(1u, object->Release());
     EXPECT_EQ(0, destroyed);
     persist.reset();

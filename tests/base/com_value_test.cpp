@@ -9,6 +9,7 @@
 
 #include "base/com_ptr.h"
 #include "base/variant.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST(ComPtr, PutReleasesBeforeTheCalleeWrites) {
     IPersist** slot = p.put();
     EXPECT_EQ(0u, first.refs);
     EXPECT_EQ(nullptr, *slot);
-    ASSERT_EQ(S_OK, second.QueryInterface(IID_IPersist, p.put_void()));
+    ASSERT_HR(S_OK, second.QueryInterface(IID_IPersist, p.put_void()));
     EXPECT_EQ(0u, first.refs);
     EXPECT_EQ(1u, second.refs);
     p.reset();
@@ -88,38 +89,38 @@ TEST(ComPtr, AsQueriesIntoAnotherPointer) {
     Counted object, other;
     base::ComPtr<IPersist> p(&object);
     base::ComPtr<IUnknown> unknown(&other);
-    ASSERT_EQ(S_OK, p.As(&unknown));
+    ASSERT_HR(S_OK, p.As(&unknown));
     EXPECT_EQ(0u, other.refs) << "what the target held is released";
     EXPECT_EQ(2u, object.refs);
 
     base::ComPtr<IDispatch> dispatch;
-    EXPECT_EQ(E_NOINTERFACE, p.As(&dispatch));
+    EXPECT_HR(E_NOINTERFACE, p.As(&dispatch));
     EXPECT_FALSE(dispatch);
 
     void* raw = &other;
-    EXPECT_EQ(E_NOINTERFACE, p.As(IID_IDispatch, &raw));
+    EXPECT_HR(E_NOINTERFACE, p.As(IID_IDispatch, &raw));
     EXPECT_EQ(nullptr, raw) << "cleared first";
-    EXPECT_EQ(E_POINTER, p.As(IID_IUnknown, nullptr));
+    EXPECT_HR(E_POINTER, p.As(IID_IUnknown, nullptr));
 
     base::ComPtr<IPersist> empty;
     raw = &other;
-    EXPECT_EQ(E_POINTER, empty.As(IID_IUnknown, &raw));
+    EXPECT_HR(E_POINTER, empty.As(IID_IUnknown, &raw));
     EXPECT_EQ(nullptr, raw);
-    EXPECT_EQ(E_POINTER, empty.As(&unknown));
+    EXPECT_HR(E_POINTER, empty.As(&unknown));
 }
 
 TEST(ComPtr, CopyToHandsOutANewReference) {
     Counted object;
     base::ComPtr<IPersist> p(&object);
     IPersist* out = nullptr;
-    ASSERT_EQ(S_OK, p.CopyTo(&out));
+    ASSERT_HR(S_OK, p.CopyTo(&out));
     EXPECT_EQ(&object, out);
     EXPECT_EQ(2u, object.refs);
     out->Release();
-    EXPECT_EQ(E_POINTER, p.CopyTo(nullptr));
+    EXPECT_HR(E_POINTER, p.CopyTo(nullptr));
     base::ComPtr<IPersist> empty;
     out = &object;
-    EXPECT_EQ(S_OK, empty.CopyTo(&out));
+    EXPECT_HR(S_OK, empty.CopyTo(&out));
     EXPECT_EQ(nullptr, out);
 }
 
@@ -208,15 +209,15 @@ TEST(Variant, ContainedInterfaceIsReleasedOnceByResetPutAndMoves) {
 
 TEST(Variant, ChangeTypeConvertsInPlaceOrKeepsTheValue) {
     base::Variant v(LONG{42});
-    ASSERT_EQ(S_OK, v.ChangeType(VT_BSTR));
+    ASSERT_HR(S_OK, v.ChangeType(VT_BSTR));
     ASSERT_EQ(VT_BSTR, v.vt());
     EXPECT_STREQ(L"42", v.get().bstrVal);
-    ASSERT_EQ(S_OK, v.ChangeType(VT_I2));
+    ASSERT_HR(S_OK, v.ChangeType(VT_I2));
     EXPECT_EQ(VT_I2, v.vt());
     EXPECT_EQ(42, v.get().iVal);
 
     base::Variant text(L"not a number");
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, text.ChangeType(VT_I4));
+    EXPECT_HR(DISP_E_TYPEMISMATCH, text.ChangeType(VT_I4));
     ASSERT_EQ(VT_BSTR, text.vt());
     EXPECT_STREQ(L"not a number", text.get().bstrVal);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/hresult.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -135,13 +136,13 @@ CATCH_RETURN()
 const int kCatchLine = __LINE__ - 1;
 
 TEST_F(FailureOrigin, CatchReturnMapsExceptionsAndReportsWhere) {
-    EXPECT_EQ(E_OUTOFMEMORY, Throwing(0));
-    EXPECT_EQ(E_UNEXPECTED, Throwing(1));
-    EXPECT_EQ(E_UNEXPECTED, Throwing(2));
-    EXPECT_EQ(S_OK, Throwing(3));
+    EXPECT_HR(E_OUTOFMEMORY, Throwing(0));
+    EXPECT_HR(E_UNEXPECTED, Throwing(1));
+    EXPECT_HR(E_UNEXPECTED, Throwing(2));
+    EXPECT_HR(S_OK, Throwing(3));
     ASSERT_EQ(3u, g_origins.size());
-    EXPECT_EQ(E_OUTOFMEMORY, g_origins[0].hr);
-    EXPECT_EQ(E_UNEXPECTED, g_origins[2].hr);
+    EXPECT_HR(E_OUTOFMEMORY, g_origins[0].hr);
+    EXPECT_HR(E_UNEXPECTED, g_origins[2].hr);
     for (const Origin& o : g_origins) {
         EXPECT_EQ(__FILE__, o.file);
         EXPECT_EQ(kCatchLine, o.line);
@@ -152,8 +153,8 @@ TEST_F(FailureOrigin, CatchReturnMapsExceptionsAndReportsWhere) {
 TEST_F(FailureOrigin, NoHookNoReport) {
     const base::FailureOriginHook ours = base::SetFailureOriginHook(nullptr);
     EXPECT_EQ(&Record, ours);
-    EXPECT_EQ(E_ACCESSDENIED, IfFailed(E_ACCESSDENIED));
-    EXPECT_EQ(E_OUTOFMEMORY, Throwing(0));
+    EXPECT_HR(E_ACCESSDENIED, IfFailed(E_ACCESSDENIED));
+    EXPECT_HR(E_OUTOFMEMORY, Throwing(0));
     EXPECT_TRUE(g_origins.empty());
 }
 

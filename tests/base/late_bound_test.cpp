@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/variant.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ TEST(LateBound, MethodArgumentsReachTheTargetLastFirstAndUnnamed) {
     RecordingDispatch target;
     target.resultValue = 99;
     base::Variant result;
-    EXPECT_EQ(S_OK, base::CallMethod(&target, 3, {I4(1), I4(2), I4(3)}, result.ptr()));
+    EXPECT_HR(S_OK, base::CallMethod(&target, 3, {I4(1), I4(2), I4(3)}, result.ptr()));
     EXPECT_EQ(3, target.id);
     EXPECT_TRUE(target.iidNull);
     EXPECT_EQ(DISPATCH_METHOD, target.flags);
@@ -98,7 +99,7 @@ TEST(LateBound, MethodArgumentsReachTheTargetLastFirstAndUnnamed) {
     EXPECT_EQ(VT_I4, result.vt());
     EXPECT_EQ(99, result.get().lVal);
 
-    EXPECT_EQ(S_OK, base::CallMethod(&target, 4, {}, nullptr));
+    EXPECT_HR(S_OK, base::CallMethod(&target, 4, {}, nullptr));
     EXPECT_TRUE(target.rgvarg.empty());
     EXPECT_FALSE(target.gotResult) << "an unwanted result stays unasked";
 }
@@ -121,7 +122,7 @@ TEST_P(LateBoundPut, NamesTheValueDispidPropertyPut) {
     RecordingDispatch target;
     std::vector<VARIANT> args;
     for (LONG v : c.callOrder) args.push_back(I4(v));
-    EXPECT_EQ(S_OK, base::InvokeById(&target, 1, c.flags, args.data(), args.size(), nullptr));
+    EXPECT_HR(S_OK, base::InvokeById(&target, 1, c.flags, args.data(), args.size(), nullptr));
     EXPECT_EQ(c.flags, target.flags);
     EXPECT_EQ(c.rgvarg, target.rgvarg);
     EXPECT_EQ(c.named, target.named);
@@ -140,14 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LateBound, PropertyHelpersUseTheirFlags) {
     RecordingDispatch target;
-    EXPECT_EQ(S_OK, base::PutProperty(&target, 6, I4(4)));
+    EXPECT_HR(S_OK, base::PutProperty(&target, 6, I4(4)));
     EXPECT_EQ(DISPATCH_PROPERTYPUT, target.flags);
     EXPECT_EQ(std::vector<LONG>{4}, target.rgvarg);
     EXPECT_EQ(std::vector<DISPID>{DISPID_PROPERTYPUT}, target.named);
 
     target.resultValue = 500;
     base::Variant value;
-    EXPECT_EQ(S_OK, base::GetProperty(&target, 1, value.ptr()));
+    EXPECT_HR(S_OK, base::GetProperty(&target, 1, value.ptr()));
     EXPECT_EQ(DISPATCH_PROPERTYGET, target.flags);
     EXPECT_TRUE(target.rgvarg.empty());
     EXPECT_TRUE(target.named.empty());
@@ -159,15 +160,15 @@ TEST(LateBound, TheTargetsFailureComesBackUnchanged) {
     target.answer = DISP_E_EXCEPTION;
     target.raise = true;
     base::Variant result;
-    EXPECT_EQ(DISP_E_EXCEPTION, base::CallMethod(&target, 3, {I4(1)}, result.ptr()));
+    EXPECT_HR(DISP_E_EXCEPTION, base::CallMethod(&target, 3, {I4(1)}, result.ptr()));
     EXPECT_TRUE(target.gotExcepInfo) << "the target gets somewhere to describe its exception";
     EXPECT_EQ(VT_EMPTY, result.vt());
 
     target.raise = false;
     target.answer = DISP_E_TYPEMISMATCH;
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, base::PutProperty(&target, 1, I4(1)));
+    EXPECT_HR(DISP_E_TYPEMISMATCH, base::PutProperty(&target, 1, I4(1)));
     target.answer = DISP_E_MEMBERNOTFOUND;
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, base::GetProperty(&target, 99, result.ptr()));
+    EXPECT_HR(DISP_E_MEMBERNOTFOUND, base::GetProperty(&target, 99, result.ptr()));
 }
 
 // The target reports the argument at fault by its place in the array; the caller gets it in call
@@ -183,24 +184,24 @@ TEST(LateBound, ArgumentAtFaultIsReportedInCallOrder) {
     for (const auto& c : cases) {
         target.faultIndex = c.written;
         UINT argErr = kArgErrSentinel;
-        EXPECT_EQ(DISP_E_TYPEMISMATCH,
+        EXPECT_HR(DISP_E_TYPEMISMATCH,
                   base::InvokeById(&target, 2, DISPATCH_METHOD, args, 3, nullptr, &argErr));
         EXPECT_EQ(c.expected, argErr) << "target wrote " << c.written;
     }
     target.faultIndex = 0;
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, base::InvokeById(&target, 2, DISPATCH_METHOD, args, 3, nullptr));
+    EXPECT_HR(DISP_E_TYPEMISMATCH, base::InvokeById(&target, 2, DISPATCH_METHOD, args, 3, nullptr));
     EXPECT_TRUE(target.gotArgErr) << "the target may always report, even when the caller does not ask";
 }
 
 TEST(LateBound, MissingPointersAreRefusedWithoutACall) {
     RecordingDispatch target;
-    EXPECT_EQ(E_POINTER, base::CallMethod(nullptr, 1, {}, nullptr));
-    EXPECT_EQ(E_POINTER, base::InvokeById(&target, 1, DISPATCH_METHOD, nullptr, 2, nullptr));
-    EXPECT_EQ(E_POINTER, base::GetProperty(&target, 1, nullptr));
+    EXPECT_HR(E_POINTER, base::CallMethod(nullptr, 1, {}, nullptr));
+    EXPECT_HR(E_POINTER, base::InvokeById(&target, 1, DISPATCH_METHOD, nullptr, 2, nullptr));
+    EXPECT_HR(E_POINTER, base::GetProperty(&target, 1, nullptr));
     DISPID id = 5;
-    EXPECT_EQ(E_POINTER, base::GetDispId(&target, nullptr, &id));
-    EXPECT_EQ(E_POINTER, base::GetDispId(&target, L"Known", nullptr));
-    EXPECT_EQ(E_POINTER, base::GetDispId(nullptr, L"Known", &id));
+    EXPECT_HR(E_POINTER, base::GetDispId(&target, nullptr, &id));
+    EXPECT_HR(E_POINTER, base::GetDispId(&target, L"Known", nullptr));
+    EXPECT_HR(E_POINTER, base::GetDispId(nullptr, L"Known", &id));
     EXPECT_EQ(0, target.invokes);
     EXPECT_TRUE(target.names.empty());
 }
@@ -208,10 +209,10 @@ TEST(LateBound, MissingPointersAreRefusedWithoutACall) {
 TEST(LateBound, DispIdIsLookedUpByOneName) {
     RecordingDispatch target;
     DISPID id = 0;
-    EXPECT_EQ(S_OK, base::GetDispId(&target, L"Known", &id));
+    EXPECT_HR(S_OK, base::GetDispId(&target, L"Known", &id));
     EXPECT_EQ(17, id);
     EXPECT_EQ(std::vector<std::wstring>{L"Known"}, target.names);
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, base::GetDispId(&target, L"Other", &id));
+    EXPECT_HR(DISP_E_UNKNOWNNAME, base::GetDispId(&target, L"Other", &id));
     EXPECT_EQ(DISPID_UNKNOWN, id);
 }
 

@@ -10,6 +10,7 @@
 #include "base/inproc_server.h"
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ protected:
     static constexpr const wchar_t* kProgId = L"VandrelBaseTest.Class.1";
 
     void SetUp() override {
-        ASSERT_EQ(S_OK, ::CoCreateGuid(&clsid_));
-        ASSERT_EQ(S_OK, ::CoCreateGuid(&otherOnly_));
+        ASSERT_HR(S_OK, ::CoCreateGuid(&clsid_));
+        ASSERT_HR(S_OK, ::CoCreateGuid(&otherOnly_));
     }
     void TearDown() override {
         for (REGSAM view : {REGSAM{0}, base::OtherRegistryView()}) {
@@ -113,8 +114,8 @@ TEST_F(ClassRegistration, TellsAClassOfTheOtherBitnessOnly) {
 TEST_F(ClassRegistration, ExplainsOnlyAServerWithAMissingImport) {
     const HRESULT denied = E_ACCESSDENIED;
     const HRESULT modNotFound = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-    EXPECT_EQ(S_OK, base::ExplainCreateFailure(clsid_, S_OK, L""));
-    EXPECT_EQ(REGDB_E_CLASSNOTREG,
+    EXPECT_HR(S_OK, base::ExplainCreateFailure(clsid_, S_OK, L""));
+    EXPECT_HR(REGDB_E_CLASSNOTREG,
               base::ExplainCreateFailure(clsid_, REGDB_E_CLASSNOTREG, SystemFile(L"ole32.dll")));
     EXPECT_EQ(denied, base::ExplainCreateFailure(clsid_, denied, L"")) << "no file to look at";
     EXPECT_EQ(denied, base::ExplainCreateFailure(clsid_, denied, L"C:\\no such folder\\x.dll"));

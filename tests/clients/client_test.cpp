@@ -26,6 +26,7 @@
 #include "tests/support/fail_fast.h"
 #include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
+#include "tests/support/hresult_matchers.h"
 #include "vandrel_h.h"
 
 using namespace testsupport;
@@ -133,7 +134,7 @@ TEST_F(Clients, UnregisteringANeverRegisteredModuleSucceeds) {
     EXPECT_EQ(0u, r.exitCode) << r.out << r.err;
     ControlModule m;
     ASSERT_TRUE(m.ok());
-    EXPECT_EQ(S_OK, m.unregisterServer());
+    EXPECT_HR(S_OK, m.unregisterServer());
     EXPECT_EQ(before, ClassesRoot());
 }
 
@@ -143,7 +144,7 @@ TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
     const Set before = ClassesRoot();
     ControlModule m;
     ASSERT_TRUE(m.ok());
-    EXPECT_EQ(S_OK, m.unregisterServer());
+    EXPECT_HR(S_OK, m.unregisterServer());
     registered_ = false;
     const Set now = ClassesRoot();
     EXPECT_EQ(Set{}, Minus(now, before));
@@ -267,32 +268,32 @@ TEST_F(Clients, CppClientByDispidOnly) {
         "370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000");
     ASSERT_TRUE(boards.configured());
     CLSID clsid;
-    ASSERT_EQ(S_OK, ::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
+    ASSERT_HR(S_OK, ::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
     EXPECT_TRUE(::IsEqualCLSID(clsid, CLSID_Vandrel));
     base::ComPtr<IDispatch> d;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.put_void()));
+    ASSERT_HR(S_OK, ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, d.put_void()));
 
     // Puts with VT_I2 arguments, as the test tool's text boxes give them.
     for (const auto& [id, value] : {std::pair<DISPID, SHORT>{6, 4}, {1, 40}, {2, 370}}) {
         const base::Variant arg(value);
-        EXPECT_EQ(S_OK, base::PutProperty(d.get(), id, arg.get())) << id;
+        EXPECT_HR(S_OK, base::PutProperty(d.get(), id, arg.get())) << id;
         base::Variant got;
-        ASSERT_EQ(S_OK, base::GetProperty(d.get(), id, got.ptr())) << id;
+        ASSERT_HR(S_OK, base::GetProperty(d.get(), id, got.ptr())) << id;
         EXPECT_EQ(VT_I4, got.vt());
         EXPECT_EQ(value, got.get().lVal);
     }
 
     base::Variant started;
-    ASSERT_EQ(S_OK, base::CallMethod(d.get(), 4, {}, started.ptr()));
+    ASSERT_HR(S_OK, base::CallMethod(d.get(), 4, {}, started.ptr()));
     EXPECT_EQ(VT_BOOL, started.vt());
     EXPECT_EQ(VARIANT_TRUE, started.get().boolVal);
-    ASSERT_EQ(S_OK, base::CallMethod(d.get(), 4, {}, started.put()));
+    ASSERT_HR(S_OK, base::CallMethod(d.get(), 4, {}, started.put()));
     EXPECT_EQ(VARIANT_FALSE, started.get().boolVal) << "Start on a running control";
 
     const auto channel = [&](LONG index) {
         const base::Variant arg(index);
         base::Variant value;
-        EXPECT_EQ(S_OK, base::CallMethod(d.get(), 3, {arg.get()}, value.ptr()));
+        EXPECT_HR(S_OK, base::CallMethod(d.get(), 3, {arg.get()}, value.ptr()));
         EXPECT_EQ(VT_I2, value.vt());
         return value.get().iVal;
     };
@@ -305,7 +306,7 @@ TEST_F(Clients, CppClientByDispidOnly) {
     EXPECT_EQ(32767, channel(-1));
 
     base::Variant none;
-    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_EQ(S_OK, base::CallMethod(d.get(), 5, {}, none.ptr())); });
+    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_HR(S_OK, base::CallMethod(d.get(), 5, {}, none.ptr())); });
     EXPECT_EQ(VT_EMPTY, none.vt());
 }
 

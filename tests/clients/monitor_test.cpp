@@ -12,6 +12,7 @@
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
 #include "tests/support/run_process.h"
+#include "tests/support/hresult_matchers.h"
 #include "tools/monitor/monitor.h"
 
 using monitor::Control;
@@ -223,7 +224,7 @@ protected:
         const testsupport::CallerTrace fromCaller(caller);
         Control control;
         const HRESULT hr = control.Bind(&fake);
-        EXPECT_EQ(S_OK, hr);
+        EXPECT_HR(S_OK, hr);
         if (FAILED(hr)) return -1;
         return monitor::Run(
             control, o, stop, [this](const std::string& s) { out += s; },
@@ -330,7 +331,7 @@ TEST_F(MonitorLoop, ARefusedPutIsReportedBeforeStarting) {
 TEST_F(MonitorLoop, BindingNeedsEveryMember) {
     fake.missingName = L"GetChnlValue";
     Control control;
-    EXPECT_EQ(DISP_E_UNKNOWNNAME, control.Bind(&fake));
+    EXPECT_HR(DISP_E_UNKNOWNNAME, control.Bind(&fake));
 }
 
 // --- the program -----------------------------------------------------------------------------

@@ -33,6 +33,7 @@
 #include "tests/support/fuzz_support.h"
 #include "tests/support/process_usage.h"
 #include "tests/support/run_process.h"
+#include "tests/support/hresult_matchers.h"
 #include "vandrel_h.h"
 
 using base::ComPtr;
@@ -161,7 +162,7 @@ protected:
     void SetUp() override {
         restorer_ = std::make_unique<testsupport::ClassesRootRestorer>(keys_.Touched());
         restorer_->Clear();
-        ASSERT_EQ(S_OK, CallExport("DllRegisterServer"));
+        ASSERT_HR(S_OK, CallExport("DllRegisterServer"));
         ASSERT_FALSE(ModuleLoaded()) << "registration left the module loaded";
     }
     void TearDown() override {
@@ -182,7 +183,7 @@ protected:
     static ComPtr<IDispatch> Create(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ComPtr<IDispatch> ctrl;
-        EXPECT_EQ(S_OK, ::CoCreateInstance(CLSID_Vandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+        EXPECT_HR(S_OK, ::CoCreateInstance(CLSID_Vandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                            ctrl.put_void()));
         return ctrl;
     }
@@ -209,25 +210,25 @@ void UseOneControl(const char* when, testsupport::CallSite caller = testsupport:
     testsupport::FakeSite site(form.hwnd);
     site.userMode = true;
     ComPtr<IDispatch> ctrl;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_Vandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+    ASSERT_HR(S_OK, ::CoCreateInstance(CLSID_Vandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                        ctrl.put_void()));
     ComPtr<IOleObject> ole;
     ComPtr<IOleInPlaceObject> inPlace;
-    ASSERT_EQ(S_OK, ctrl->QueryInterface(IID_IOleObject, ole.put_void()));
-    ASSERT_EQ(S_OK, ctrl->QueryInterface(IID_IOleInPlaceObject, inPlace.put_void()));
-    EXPECT_EQ(S_OK, ole->SetClientSite(&site));
-    EXPECT_EQ(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, form.hwnd, &site.posRect));
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleObject, ole.put_void()));
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleInPlaceObject, inPlace.put_void()));
+    EXPECT_HR(S_OK, ole->SetClientSite(&site));
+    EXPECT_HR(S_OK, ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, form.hwnd, &site.posRect));
     HWND window = nullptr;
-    EXPECT_EQ(S_OK, inPlace->GetWindow(&window));
+    EXPECT_HR(S_OK, inPlace->GetWindow(&window));
     EXPECT_TRUE(::IsWindow(window));
     ::SendMessageW(window, WM_PAINT, 0, 0);  // runs the window procedure of this load
 
-    EXPECT_EQ(S_OK, PutLong(ctrl.get(), kInterval, 20));
+    EXPECT_HR(S_OK, PutLong(ctrl.get(), kInterval, 20));
     base::Variant started;
-    EXPECT_EQ(S_OK, Call(ctrl.get(), kStart, DISPATCH_METHOD, nullptr, started.ptr()));
+    EXPECT_HR(S_OK, Call(ctrl.get(), kStart, DISPATCH_METHOD, nullptr, started.ptr()));
     EXPECT_EQ(VARIANT_TRUE, started.get().boolVal);
     EXPECT_TRUE(PumpWhile([&] { return ChannelValue(ctrl.get(), 0) == 32767; }, 5000)) << "no fresh reading";
-    EXPECT_EQ(S_OK, Call(ctrl.get(), kStop, DISPATCH_METHOD, nullptr, nullptr));
+    EXPECT_HR(S_OK, Call(ctrl.get(), kStop, DISPATCH_METHOD, nullptr, nullptr));
 
     ole->Close(OLECLOSE_NOSAVE);
     ole->SetClientSite(nullptr);
@@ -242,12 +243,12 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
     ASSERT_TRUE(ctrl);
     ThreadRecorder recorder(ctrl.get());
     ComPtr<IGlobalInterfaceTable> git;
-    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+    ASSERT_HR(S_OK, ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_IGlobalInterfaceTable, git.put_void()));
     DWORD ctrlCookie = 0, recorderCookie = 0;
     // Marshaled as the control's own dispatch interface: the registered type library's marshaler.
-    ASSERT_EQ(S_OK, git->RegisterInterfaceInGlobal(ctrl.get(), DIID__DVandrel, &ctrlCookie));
-    ASSERT_EQ(S_OK, git->RegisterInterfaceInGlobal(&recorder, IID_IDispatch, &recorderCookie));
+    ASSERT_HR(S_OK, git->RegisterInterfaceInGlobal(ctrl.get(), DIID__DVandrel, &ctrlCookie));
+    ASSERT_HR(S_OK, git->RegisterInterfaceInGlobal(&recorder, IID_IDispatch, &recorderCookie));
 
     struct Seen {
         HRESULT unmarshal = E_FAIL;
@@ -282,16 +283,16 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
         seen.stopMs = ::GetTickCount64() - before;
     });
     std::printf("Stop through the marshaled interface returned after %llu ms\n", seen.stopMs);
-    ASSERT_EQ(S_OK, seen.unmarshal) << "the dispatch interface could not be marshaled";
+    ASSERT_HR(S_OK, seen.unmarshal) << "the dispatch interface could not be marshaled";
     EXPECT_EQ(20, seen.interval);
     EXPECT_EQ(356, seen.address);
-    EXPECT_EQ(S_OK, seen.channelsPut);
+    EXPECT_HR(S_OK, seen.channelsPut);
     EXPECT_EQ(8, seen.channels);
-    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, seen.unknownMember);
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, seen.badArgument);
+    EXPECT_HR(DISP_E_MEMBERNOTFOUND, seen.unknownMember);
+    EXPECT_HR(DISP_E_TYPEMISMATCH, seen.badArgument);
     EXPECT_EQ(VARIANT_TRUE, seen.started);
     EXPECT_TRUE(seen.sampled);
-    EXPECT_EQ(S_OK, seen.stop);
+    EXPECT_HR(S_OK, seen.stop);
     EXPECT_LT(seen.stopMs, 10000u) << "Stop waited for the sampler's pause";
     EXPECT_EQ(600000, GetLong(ctrl.get(), kInterval)) << "the calls reached this very control";
 
@@ -325,8 +326,8 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
     ASSERT_FALSE(recorder.threads.empty());
     for (DWORD t : recorder.threads) EXPECT_EQ(self, t);
 
-    EXPECT_EQ(S_OK, git->RevokeInterfaceFromGlobal(ctrlCookie));
-    EXPECT_EQ(S_OK, git->RevokeInterfaceFromGlobal(recorderCookie));
+    EXPECT_HR(S_OK, git->RevokeInterfaceFromGlobal(ctrlCookie));
+    EXPECT_HR(S_OK, git->RevokeInterfaceFromGlobal(recorderCookie));
     EXPECT_EQ(1u, recorder.RefCount());
 }
 
@@ -337,7 +338,7 @@ TEST_F(ModuleLife, ModuleUnloadsAfterItsLastObjectAndServesAgainAfterReloading) 
     // later rounds.
     UseOneControl("first load");
     ASSERT_TRUE(ModuleLoaded());
-    EXPECT_EQ(S_OK, [] {
+    EXPECT_HR(S_OK, [] {
         using Fn = HRESULT(STDAPICALLTYPE*)();
         const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
             ::GetProcAddress(::GetModuleHandleW(kModuleName), "DllCanUnloadNow")));
@@ -372,15 +373,15 @@ TEST_F(ModuleLife, ModuleStaysWhileAnObjectOrAServerLockIsHeld) {
     ctrl.reset();
 
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_Vandrel, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+    ASSERT_HR(S_OK, ::CoGetClassObject(CLSID_Vandrel, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                                        factory.put_void()));
-    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_HR(S_OK, factory->LockServer(TRUE));
     factory.reset();
     ::CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_TRUE(ModuleLoaded()) << "unloaded under a server lock";
-    ASSERT_EQ(S_OK, ::CoGetClassObject(CLSID_Vandrel, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+    ASSERT_HR(S_OK, ::CoGetClassObject(CLSID_Vandrel, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                                        factory.put_void()));
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_HR(S_OK, factory->LockServer(FALSE));
     factory.reset();
     ::CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_FALSE(ModuleLoaded());

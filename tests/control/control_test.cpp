@@ -92,9 +92,9 @@ TEST(ControlSettings, NewControlHasTheSamplerDefaultsAndIsNotModified) {
 TEST(ControlSettings, IdlePutsTakeEffectWithoutStartingTheSampler) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
     ExpectSettings(ctrl.get(), 500, 370, 4);
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index 4 is not below the count 4";
     EXPECT_TRUE(IsDirty(ctrl.get()));
@@ -105,7 +105,7 @@ TEST(ControlSettings, RefusedChannelNumberOnAnIdleControlKeepsTheCount) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
     for (LONG refused : {5L, 0L, -1L, 16L, 2L}) {
-        EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(refused)));
+        EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(refused)));
         EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber)) << refused;
     }
     EXPECT_TRUE(IsDirty(ctrl.get())) << "the modified flag is set also when nothing changed";
@@ -117,7 +117,7 @@ TEST(ControlSettings, RefusedChannelNumberOnARunningControlRestartsOnceAndReadsT
     auto ctrl = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(5)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(5)));
     EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber));
     ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; })) << "no restart";
     ::Sleep(200);
@@ -142,7 +142,7 @@ TEST_P(PutOfCurrentValue, OnARunningControlOnlySetsTheModifiedFlag) {
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
     EXPECT_FALSE(IsDirty(ctrl.get()));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), GetParam().first, I4(GetParam().second)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), GetParam().first, I4(GetParam().second)));
     EXPECT_TRUE(IsDirty(ctrl.get()));
     ExpectSettings(ctrl.get(), 2160, 356, 8);
     ::Sleep(300);
@@ -160,7 +160,7 @@ TEST(ControlSettings, AddressChangeOnARunningControlReadsTheNewPorts) {
     auto ctrl = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
     EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
     ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; }));
     ASSERT_TRUE(WaitUntil([] {
@@ -188,11 +188,11 @@ TEST(ControlDispatch, ArgumentsOfOtherTypesAreCoerced) {
     VARIANT i2;
     i2.vt = VT_I2;
     i2.iVal = 500;
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, i2));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, i2));
     EXPECT_EQ(500, GetLong(ctrl.get(), kInterval));
 
     Variant text(L"500");
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, text.get()));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, text.get()));
     EXPECT_EQ(500, GetLong(ctrl.get(), kAddress));
 
     // Script engines pass their variables by reference.
@@ -200,12 +200,12 @@ TEST(ControlDispatch, ArgumentsOfOtherTypesAreCoerced) {
     VARIANT byRef;
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = &four;
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, byRef));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, byRef));
     EXPECT_EQ(4, GetLong(ctrl.get(), kChannelNumber));
 
     Variant index(L"9");
     Variant result;
-    EXPECT_EQ(S_OK, Invoke(ctrl.get(), kGetChnlValue, DISPATCH_METHOD, {index.get()}, result.ptr()));
+    EXPECT_HR(S_OK, Invoke(ctrl.get(), kGetChnlValue, DISPATCH_METHOD, {index.get()}, result.ptr()));
     EXPECT_EQ(VT_I2, result.vt());
     EXPECT_EQ(32767, result.get().iVal);
 }
@@ -298,7 +298,7 @@ TEST(ControlMethods, GetChnlValueForwardsTheSamplerReadings) {
     for (LONG i = 0; i < 8; ++i) EXPECT_EQ(kWordsValues[i], GetChnlValue(ctrl.get(), i)) << i;
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), -1));
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 8));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index not below the new count";
     EXPECT_EQ(kWordsValues[3], GetChnlValue(ctrl.get(), 3));
     Stop(ctrl.get());
@@ -335,7 +335,7 @@ void Rewind(IStream* stream) {
 SIZEL Extent(IUnknown* ctrl, testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
     SIZEL size = {-1, -1};
-    EXPECT_EQ(S_OK, As<IOleObject>(ctrl)->GetExtent(DVASPECT_CONTENT, &size));
+    EXPECT_HR(S_OK, As<IOleObject>(ctrl)->GetExtent(DVASPECT_CONTENT, &size));
     return size;
 }
 
@@ -343,17 +343,17 @@ SIZEL Extent(IUnknown* ctrl, testsupport::CallSite caller = testsupport::CallSit
 
 TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
     auto ctrl = CreateControl();
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
     SIZEL size = {1234, 567};
-    EXPECT_EQ(S_OK, As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size));
+    EXPECT_HR(S_OK, As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size));
     auto persist = As<IPersistStreamInit>(ctrl.get());
     ULARGE_INTEGER max = {};
-    EXPECT_EQ(S_OK, persist->GetSizeMax(&max));
+    EXPECT_HR(S_OK, persist->GetSizeMax(&max));
     EXPECT_EQ(16u, max.QuadPart);
     auto stream = NewStream();
-    ASSERT_EQ(S_OK, persist->Save(stream.get(), TRUE));
+    ASSERT_HR(S_OK, persist->Save(stream.get(), TRUE));
     const std::vector<BYTE> expected = {0x00, 0x00, 0x01, 0x00, 0xD2, 0x04, 0x00, 0x00,
                                         0x37, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(expected, StreamBytes(stream.get()));
@@ -362,7 +362,7 @@ TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
     // Loading gives the extent back, but the settings stay the sampler's defaults.
     auto loaded = CreateControl();
     Rewind(stream.get());
-    EXPECT_EQ(S_OK, As<IPersistStreamInit>(loaded.get())->Load(stream.get()));
+    EXPECT_HR(S_OK, As<IPersistStreamInit>(loaded.get())->Load(stream.get()));
     ExpectSettings(loaded.get(), 2160, 356, 8);
     EXPECT_EQ(1234, Extent(loaded.get()).cx);
     EXPECT_EQ(567, Extent(loaded.get()).cy);
@@ -372,13 +372,13 @@ TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
 TEST(ControlPersistence, LoadKeepsTheSettingsOfARunningControlAndInitNewToo) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     auto stream = NewStream();
-    ASSERT_EQ(S_OK, As<IPersistStreamInit>(CreateControl().get())->Save(stream.get(), TRUE));
+    ASSERT_HR(S_OK, As<IPersistStreamInit>(CreateControl().get())->Save(stream.get(), TRUE));
     Rewind(stream.get());
-    EXPECT_EQ(S_OK, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
-    EXPECT_EQ(S_OK, As<IPersistStreamInit>(ctrl.get())->InitNew());
+    EXPECT_HR(S_OK, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
+    EXPECT_HR(S_OK, As<IPersistStreamInit>(ctrl.get())->InitNew());
     ExpectSettings(ctrl.get(), 500, 356, 8);
     EXPECT_EQ(VARIANT_FALSE, Start(ctrl.get())) << "still running";
     Stop(ctrl.get());
@@ -390,7 +390,7 @@ TEST(ControlPersistence, TruncatedStreamFailsToLoad) {
     const BYTE eight[8] = {0x00, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00, 0x00};
     stream->Write(eight, sizeof eight, nullptr);
     Rewind(stream.get());
-    EXPECT_EQ(STG_E_READFAULT, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
+    EXPECT_HR(STG_E_READFAULT, As<IPersistStreamInit>(ctrl.get())->Load(stream.get()));
 }
 
 TEST(ControlPersistence, PropertyBagRoundTrip) {
@@ -398,7 +398,7 @@ TEST(ControlPersistence, PropertyBagRoundTrip) {
     SIZEL size = {2000, 1000};
     As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
     testsupport::FakePropertyBag bag;
-    ASSERT_EQ(S_OK, As<IPersistPropertyBag>(ctrl.get())->Save(&bag, TRUE, TRUE));
+    ASSERT_HR(S_OK, As<IPersistPropertyBag>(ctrl.get())->Save(&bag, TRUE, TRUE));
     const std::vector<std::wstring> names = {L"_Version", L"_ExtentX", L"_ExtentY", L"_StockProps"};
     EXPECT_EQ(names, bag.written);
     const LONG values[] = {0x10000, 2000, 1000, 0};
@@ -410,7 +410,7 @@ TEST(ControlPersistence, PropertyBagRoundTrip) {
     }
 
     auto loaded = CreateControl();
-    EXPECT_EQ(S_OK, As<IPersistPropertyBag>(loaded.get())->Load(&bag, nullptr));
+    EXPECT_HR(S_OK, As<IPersistPropertyBag>(loaded.get())->Load(&bag, nullptr));
     EXPECT_EQ(2000, Extent(loaded.get()).cx);
     EXPECT_EQ(1000, Extent(loaded.get()).cy);
     ExpectSettings(loaded.get(), 2160, 356, 8);
@@ -419,26 +419,26 @@ TEST(ControlPersistence, PropertyBagRoundTrip) {
     testsupport::FakePropertyBag text;
     text.Add(L"_ExtentX", Variant(L"300"));
     text.Add(L"_Version", Variant(L"65536"));
-    EXPECT_EQ(S_OK, As<IPersistPropertyBag>(loaded.get())->Load(&text, nullptr));
+    EXPECT_HR(S_OK, As<IPersistPropertyBag>(loaded.get())->Load(&text, nullptr));
     EXPECT_EQ(300, Extent(loaded.get()).cx);
     EXPECT_EQ(1000, Extent(loaded.get()).cy);
 }
 
 TEST(ControlPersistence, StorageRoundTrip) {
     ComPtr<ILockBytes> bytes;
-    ASSERT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
+    ASSERT_HR(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.put()));
     ComPtr<IStorage> storage;
-    ASSERT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(
+    ASSERT_HR(S_OK, ::StgCreateDocfileOnILockBytes(
                         bytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, storage.put()));
     auto ctrl = CreateControl();
     SIZEL size = {777, 333};
     As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size);
     auto persist = As<IPersistStorage>(ctrl.get());
-    ASSERT_EQ(S_OK, persist->Save(storage.get(), TRUE));
-    EXPECT_EQ(S_OK, persist->SaveCompleted(nullptr));
+    ASSERT_HR(S_OK, persist->Save(storage.get(), TRUE));
+    EXPECT_HR(S_OK, persist->SaveCompleted(nullptr));
 
     auto loaded = CreateControl();
-    EXPECT_EQ(S_OK, As<IPersistStorage>(loaded.get())->Load(storage.get()));
+    EXPECT_HR(S_OK, As<IPersistStorage>(loaded.get())->Load(storage.get()));
     EXPECT_EQ(777, Extent(loaded.get()).cx);
     EXPECT_EQ(333, Extent(loaded.get()).cy);
 }
@@ -500,7 +500,7 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
     ASSERT_TRUE(view);
     Canvas canvas;
     ::SetViewportOrgEx(canvas.dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
-    ASSERT_EQ(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds,
+    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds,
                                nullptr, nullptr, 0));
 
     // The reference: bitmap 201 of the module, copied at its own size to where it belongs.
@@ -556,11 +556,11 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
     auto view = As<IViewObject2>(ctrl.get());
     Canvas canvas;
     const RECTL bounds = {0, 0, 10, 10};
-    EXPECT_EQ(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds,
+    EXPECT_HR(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds,
                                         nullptr, nullptr, 0));
-    EXPECT_EQ(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds,
+    EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds,
                                        nullptr, nullptr, 0));
-    EXPECT_EQ(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr,
+    EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr,
                                        nullptr, nullptr, 0));
     EXPECT_EQ(Canvas::kSentinel, canvas.At(0, 0));
 }
@@ -571,13 +571,13 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
 TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
     const LONG before = activex::Module::ObjectCount();
     void* out = reinterpret_cast<void*>(0x1234);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
               activex::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, &NoEventLeft));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(before, activex::Module::ObjectCount()) << "the failed control was freed";
 
     ComPtr<IDispatch> ctrl;
-    ASSERT_EQ(S_OK, activex::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
+    ASSERT_HR(S_OK, activex::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
     EXPECT_EQ(before + 1, activex::Module::ObjectCount());
 }
 
@@ -591,7 +591,7 @@ TEST(ControlLifetime, DestroyingARunningControlEndsItsThreadFirst) {
     ASSERT_TRUE(thread);
     testsupport::WithinMs(testsupport::kStopLimitMs, "releasing a running control", [&] { ctrl.reset(); });
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 0)) << "thread still running after release";
-    EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
+    EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow());
 }
 
 namespace {
@@ -619,5 +619,5 @@ TEST(ControlLifetime, NoLeakOverAThousandCreateStartDestroyCycles) {
     EXPECT_LE(after.handles, before.handles + 5) << "handles " << before.handles << " -> " << after.handles;
     EXPECT_LT(after.committed, before.committed + 1024 * 1024)
         << "committed bytes " << before.committed << " -> " << after.committed;
-    EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow());
+    EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow());
 }

@@ -27,6 +27,7 @@
 #include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/call_site.h"
+#include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
 using testsupport::FuzzRandom;
@@ -622,7 +623,7 @@ TEST(DispatchFuzz, GetIDsOfNamesAnswersEveryNameListAsDocumented) {
         wchar_t name[] = L"Interval";
         LPOLESTR names[] = {name};
         DISPID id = 0;
-        ASSERT_EQ(S_OK, ctrl->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        ASSERT_HR(S_OK, ctrl->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
     }
 
     const DWORD handlesBefore = CountOpenHandles();

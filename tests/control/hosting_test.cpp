@@ -21,6 +21,7 @@
 #include "tests/support/call_site.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/window_text.h"
+#include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
 using testsupport::CreateControl;
@@ -42,7 +43,7 @@ template <class T>
 ComPtr<T> As(IUnknown* unknown, testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
     ComPtr<T> out;
-    EXPECT_EQ(S_OK, unknown->QueryInterface(__uuidof(T), out.put_void()));
+    EXPECT_HR(S_OK, unknown->QueryInterface(__uuidof(T), out.put_void()));
     return out;
 }
 
@@ -105,8 +106,8 @@ public:
     explicit RegisteredClass(REFCLSID clsid, testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(S_OK, VandrelOcx::Get().GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
-        EXPECT_EQ(S_OK, ::CoRegisterClassObject(clsid, factory.get(), CLSCTX_INPROC_SERVER,
+        EXPECT_HR(S_OK, VandrelOcx::Get().GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
+        EXPECT_HR(S_OK, ::CoRegisterClassObject(clsid, factory.get(), CLSCTX_INPROC_SERVER,
                                                 REGCLS_MULTIPLEUSE, &cookie_));
     }
     ~RegisteredClass() { ::CoRevokeClassObject(cookie_); }
@@ -224,9 +225,9 @@ Activated ActivateInSite(FakeSite& site, LONG verb,
     Activated a;
     a.ctrl = CreateControl();
     a.ole = As<IOleObject>(a.ctrl.get());
-    EXPECT_EQ(S_OK, a.ole->SetClientSite(&site));
-    EXPECT_EQ(S_OK, As<IPersistStreamInit>(a.ctrl.get())->InitNew());
-    EXPECT_EQ(S_OK, a.ole->DoVerb(verb, nullptr, &site, 0, nullptr, &site.posRect));
+    EXPECT_HR(S_OK, a.ole->SetClientSite(&site));
+    EXPECT_HR(S_OK, As<IPersistStreamInit>(a.ctrl.get())->InitNew());
+    EXPECT_HR(S_OK, a.ole->DoVerb(verb, nullptr, &site, 0, nullptr, &site.posRect));
     As<IOleInPlaceObject>(a.ctrl.get())->GetWindow(&a.window);
     return a;
 }
@@ -286,18 +287,18 @@ TEST(HostingSite, InvisibleWhileTheFormRunsAndFollowsUserModeChanges) {
     EXPECT_FALSE(::IsWindowVisible(a.window));
 
     site.userMode = false;
-    EXPECT_EQ(S_OK, As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE));
+    EXPECT_HR(S_OK, As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE));
     EXPECT_TRUE(::IsWindowVisible(a.window));
     site.userMode = true;
-    EXPECT_EQ(S_OK, As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_UNKNOWN));
+    EXPECT_HR(S_OK, As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_UNKNOWN));
     EXPECT_FALSE(::IsWindowVisible(a.window));
 
     // OLEIVERB_HIDE hides at design time too; OLEIVERB_SHOW brings it back.
     site.userMode = false;
     As<IOleControl>(a.ctrl.get())->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE);
-    EXPECT_EQ(S_OK, a.ole->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, nullptr, nullptr));
+    EXPECT_HR(S_OK, a.ole->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, nullptr, nullptr));
     EXPECT_FALSE(::IsWindowVisible(a.window));
-    EXPECT_EQ(S_OK, a.ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, nullptr, nullptr));
+    EXPECT_HR(S_OK, a.ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, nullptr, nullptr));
     EXPECT_TRUE(::IsWindowVisible(a.window));
     Deactivate(a);
 }
@@ -310,10 +311,10 @@ TEST(HostingSite, UiActivationAndItsUndoing) {
                                         "OnUIActivate", "Frame.SetActiveObject"}),
               site.Protocol());
     site.calls.clear();
-    EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->UIDeactivate());
+    EXPECT_HR(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->UIDeactivate());
     EXPECT_EQ((std::vector<std::string>{"Frame.SetActiveObject(null)", "OnUIDeactivate"}), site.Protocol());
     site.calls.clear();
-    EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->InPlaceDeactivate());
+    EXPECT_HR(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->InPlaceDeactivate());
     EXPECT_EQ((std::vector<std::string>{"OnInPlaceDeactivate"}), site.Protocol());
     Deactivate(a);
 }
@@ -325,7 +326,7 @@ TEST(HostingSite, ObjectRectsMoveAndClipTheWindow) {
     ASSERT_TRUE(a.window);
     const RECT pos = {30, 40, 90, 80};
     const RECT clip = {0, 0, 60, 1000};
-    EXPECT_EQ(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->SetObjectRects(&pos, &clip));
+    EXPECT_HR(S_OK, As<IOleInPlaceObject>(a.ctrl.get())->SetObjectRects(&pos, &clip));
     RECT r;
     ::GetWindowRect(a.window, &r);
     ::MapWindowPoints(nullptr, form.get(), reinterpret_cast<POINT*>(&r), 2);
@@ -342,11 +343,11 @@ TEST(HostingSite, CloseSavesAModifiedControlOnlyWhenAsked) {
     TestWindow form;
     FakeSite site(form.get());
     Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
-    EXPECT_EQ(S_OK, Put(a.ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(a.ctrl.get(), kInterval, I4(500)));
     site.calls.clear();
-    EXPECT_EQ(S_OK, a.ole->Close(OLECLOSE_NOSAVE));
+    EXPECT_HR(S_OK, a.ole->Close(OLECLOSE_NOSAVE));
     EXPECT_FALSE(site.Called("SaveObject"));
-    EXPECT_EQ(S_OK, a.ole->Close(OLECLOSE_SAVEIFDIRTY));
+    EXPECT_HR(S_OK, a.ole->Close(OLECLOSE_SAVEIFDIRTY));
     EXPECT_TRUE(site.Called("SaveObject"));
     a.ole->SetClientSite(nullptr);
 }
@@ -357,7 +358,7 @@ TEST(HostingSite, PropertiesVerbAsksTheSiteFirst) {
     site.showPropertyFrame = S_OK;
     Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
     site.calls.clear();
-    EXPECT_EQ(S_OK, a.ole->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, form.get(), nullptr));
+    EXPECT_HR(S_OK, a.ole->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, form.get(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"ShowPropertyFrame"}), site.Protocol());
     Deactivate(a);
 }
@@ -374,7 +375,7 @@ TEST(HostingSite, PropertiesVerbOpensThePlatformFrameWhenTheSiteDoesNot) {
         hr = a.ole->DoVerb(OLEIVERB_PROPERTIES, nullptr, &site, 0, form.get(), nullptr);
         view = closer.Join();
     }
-    EXPECT_EQ(S_OK, hr);
+    EXPECT_HR(S_OK, hr);
     EXPECT_TRUE(site.Called("ShowPropertyFrame"));
     ASSERT_TRUE(view.found) << "no property frame appeared";
     EXPECT_NE(std::wstring::npos, view.title.find(L"Vandrel Control"))
@@ -407,16 +408,16 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
         TestWindow form(320, 240);
         {
             ComPtr<IUnknown> container;
-            ASSERT_EQ(S_OK, create(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
+            ASSERT_HR(S_OK, create(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
                                    container.put()));
             ASSERT_TRUE(container);
             ComPtr<IUnknown> unknown;
-            ASSERT_EQ(S_OK, getControl(form.get(), unknown.put()));
+            ASSERT_HR(S_OK, getControl(form.get(), unknown.put()));
             auto ctrl = As<IDispatch>(unknown.get());
             EXPECT_EQ(2160, GetLong(ctrl.get(), kInterval));
 
             // In place: a child window over the host's client area.
-            EXPECT_EQ(S_OK, As<IOleInPlaceObject>(ctrl.get())->GetWindow(&inPlace));
+            EXPECT_HR(S_OK, As<IOleInPlaceObject>(ctrl.get())->GetWindow(&inPlace));
             ASSERT_TRUE(inPlace);
             EXPECT_EQ(form.get(), ::GetParent(inPlace));
             RECT client, window;
@@ -428,14 +429,14 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
             // keeps its picture hidden, as an invisible-at-run-time control does.
             EXPECT_FALSE(::IsWindowVisible(inPlace));
             SIZEL extent = {};
-            EXPECT_EQ(S_OK, As<IOleObject>(ctrl.get())->GetExtent(DVASPECT_CONTENT, &extent));
+            EXPECT_HR(S_OK, As<IOleObject>(ctrl.get())->GetExtent(DVASPECT_CONTENT, &extent));
             EXPECT_GT(extent.cx, 0);
         }
-        EXPECT_EQ(S_FALSE, VandrelOcx::Get().CanUnloadNow());
+        EXPECT_HR(S_FALSE, VandrelOcx::Get().CanUnloadNow());
         ::DestroyWindow(form.get());  // the host closes and releases the control
         EXPECT_FALSE(::IsWindow(inPlace));
     }
-    EXPECT_EQ(S_OK, VandrelOcx::Get().CanUnloadNow()) << "the control was not released";
+    EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow()) << "the control was not released";
 }
 
 // --- the property page ---------------------------------------------------------------------------
@@ -444,7 +445,7 @@ TEST(HostingPage, DescribesItselfAsTheEmptySimplePage) {
     auto page = VandrelOcx::Get().Create<IPropertyPage>(kPageClsid);
     ASSERT_TRUE(page);
     PROPPAGEINFO info = {};
-    ASSERT_EQ(S_OK, page->GetPageInfo(&info));
+    ASSERT_HR(S_OK, page->GetPageInfo(&info));
     EXPECT_EQ(sizeof info, info.cb);
     EXPECT_STREQ(L"Simple", info.pszTitle);
     EXPECT_EQ(nullptr, info.pszDocString);
@@ -453,7 +454,7 @@ TEST(HostingPage, DescribesItselfAsTheEmptySimplePage) {
 
     TestWindow frame;
     const RECT rect = {5, 5, 405, 205};
-    ASSERT_EQ(S_OK, page->Activate(frame.get(), &rect, TRUE));
+    ASSERT_HR(S_OK, page->Activate(frame.get(), &rect, TRUE));
     HWND window = ::GetWindow(frame.get(), GW_CHILD);
     ASSERT_TRUE(window);
     EXPECT_TRUE(::GetWindowLongW(window, GWL_STYLE) & WS_CHILD);
@@ -464,42 +465,42 @@ TEST(HostingPage, DescribesItselfAsTheEmptySimplePage) {
     EXPECT_EQ(units.right, info.size.cx) << "the template's width in its own font";
     EXPECT_EQ(units.bottom, info.size.cy);
 
-    EXPECT_EQ(S_OK, page->Show(SW_SHOW));
+    EXPECT_HR(S_OK, page->Show(SW_SHOW));
     EXPECT_TRUE(::IsWindowVisible(window));
     const RECT moved = {0, 0, 100, 50};
-    EXPECT_EQ(S_OK, page->Move(&moved));
+    EXPECT_HR(S_OK, page->Move(&moved));
     RECT r;
     ::GetWindowRect(window, &r);
     EXPECT_EQ(100, r.right - r.left);
-    EXPECT_EQ(E_UNEXPECTED, page->Activate(frame.get(), &rect, TRUE)) << "already active";
-    EXPECT_EQ(S_OK, page->Deactivate());
+    EXPECT_HR(E_UNEXPECTED, page->Activate(frame.get(), &rect, TRUE)) << "already active";
+    EXPECT_HR(S_OK, page->Deactivate());
     EXPECT_FALSE(::IsWindow(window));
-    EXPECT_EQ(E_UNEXPECTED, page->Show(SW_SHOW));
+    EXPECT_HR(E_UNEXPECTED, page->Show(SW_SHOW));
 }
 
 TEST(HostingPage, ApplyChangesNoneOfTheSettings) {
     auto ctrl = CreateControl();
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kAddress, I4(370)));
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
     auto page = VandrelOcx::Get().Create<IPropertyPage>(kPageClsid);
     IUnknown* objects[] = {ctrl.get()};
-    EXPECT_EQ(S_OK, page->SetObjects(1, objects));
-    EXPECT_EQ(S_FALSE, page->IsPageDirty());
-    EXPECT_EQ(S_OK, page->Apply());
+    EXPECT_HR(S_OK, page->SetObjects(1, objects));
+    EXPECT_HR(S_FALSE, page->IsPageDirty());
+    EXPECT_HR(S_OK, page->Apply());
     EXPECT_EQ(500, GetLong(ctrl.get(), kInterval));
     EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
     EXPECT_EQ(4, GetLong(ctrl.get(), kChannelNumber));
-    EXPECT_EQ(S_FALSE, page->IsPageDirty());
-    EXPECT_EQ(E_NOTIMPL, page->Help(nullptr));
-    EXPECT_EQ(S_OK, page->SetObjects(0, nullptr));
-    EXPECT_EQ(E_POINTER, page->SetObjects(1, nullptr));
+    EXPECT_HR(S_FALSE, page->IsPageDirty());
+    EXPECT_HR(E_NOTIMPL, page->Help(nullptr));
+    EXPECT_HR(S_OK, page->SetObjects(0, nullptr));
+    EXPECT_HR(E_POINTER, page->SetObjects(1, nullptr));
 }
 
 TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
     RegisteredClass pageClass(kPageClsid);
     auto ctrl = CreateControl();
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
     IUnknown* objects[] = {ctrl.get()};
     CLSID pages[] = {kPageClsid};
     HRESULT hr;
@@ -509,7 +510,7 @@ TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
         hr = ::OleCreatePropertyFrame(nullptr, 0, 0, L"Vandrel Control", 1, objects, 1, pages, 0, 0, nullptr);
         view = closer.Join();
     }
-    EXPECT_EQ(S_OK, hr);
+    EXPECT_HR(S_OK, hr);
     ASSERT_TRUE(view.found);
     EXPECT_EQ((std::vector<std::wstring>{L"Simple"}), view.tabs);
     ASSERT_TRUE(view.pageFound) << "the page's window was not in the frame";

@@ -14,6 +14,7 @@
 #include "control/class_table.h"
 #include "control/identity.h"
 #include "tests/control/vandrel_ocx.h"
+#include "tests/support/hresult_matchers.h"
 #include "testtool/vandrel_ids.h"
 #include "tools/monitor/monitor.h"
 
@@ -21,17 +22,17 @@ namespace {
 
 base::ComPtr<ITypeLib> BuiltLibrary() {
     base::ComPtr<ITypeLib> lib;
-    EXPECT_EQ(S_OK, ::LoadTypeLibEx(testsupport::VandrelOcx::Get().path().c_str(), REGKIND_NONE, lib.put()));
+    EXPECT_HR(S_OK, ::LoadTypeLibEx(testsupport::VandrelOcx::Get().path().c_str(), REGKIND_NONE, lib.put()));
     return lib;
 }
 
 DISPID LibraryDispId(ITypeLib* lib, const wchar_t* name) {
     base::ComPtr<ITypeInfo> info;
-    EXPECT_EQ(S_OK, lib->GetTypeInfoOfGuid(DIID__DVandrel, info.put()));
+    EXPECT_HR(S_OK, lib->GetTypeInfoOfGuid(DIID__DVandrel, info.put()));
     if (!info) return DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     MEMBERID id = DISPID_UNKNOWN;
-    EXPECT_EQ(S_OK, info->GetIDsOfNames(names, 1, &id)) << name;
+    EXPECT_HR(S_OK, info->GetIDsOfNames(names, 1, &id)) << name;
     return id;
 }
 
@@ -39,7 +40,7 @@ TEST(Identity, HeaderAgreesWithTheBuiltTypeLibrary) {
     const auto lib = BuiltLibrary();
     ASSERT_TRUE(lib);
     TLIBATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, lib->GetLibAttr(&attr));
+    ASSERT_HR(S_OK, lib->GetLibAttr(&attr));
     EXPECT_EQ(LIBID_VandrelLib, attr->guid);
     EXPECT_EQ(vandrel::kLibMajor, attr->wMajorVerNum) << "vandrel.idl's version() and identity.h differ";
     EXPECT_EQ(vandrel::kLibMinor, attr->wMinorVerNum) << "vandrel.idl's version() and identity.h differ";

@@ -17,6 +17,7 @@
 #include "control/vandrel_ctrl.h"
 #include "control/resource.h"
 #include "tests/control/vandrel_ocx.h"
+#include "tests/support/hresult_matchers.h"
 
 using base::Bstr;
 using base::ComPtr;
@@ -64,14 +65,14 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     TLIBATTR* libAttr = nullptr;
-    ASSERT_EQ(S_OK, lib->GetLibAttr(&libAttr));
+    ASSERT_HR(S_OK, lib->GetLibAttr(&libAttr));
     EXPECT_EQ(kLibid, libAttr->guid);
     EXPECT_EQ(1, libAttr->wMajorVerNum);
     EXPECT_EQ(0, libAttr->wMinorVerNum);
     EXPECT_TRUE(libAttr->wLibFlags & LIBFLAG_FCONTROL);
     lib->ReleaseTLibAttr(libAttr);
     Bstr name, doc, helpFile;
-    ASSERT_EQ(S_OK, lib->GetDocumentation(-1, name.put(), doc.put(), nullptr, helpFile.put()));
+    ASSERT_HR(S_OK, lib->GetDocumentation(-1, name.put(), doc.put(), nullptr, helpFile.put()));
     EXPECT_STREQ(L"VandrelLib", name.get());
     EXPECT_STREQ(L"Vandrel ActiveX", doc.get());
     EXPECT_STREQ(L"Vandrel.hlp", helpFile.get());
@@ -87,9 +88,9 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
           Type{kEventsIid, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
           Type{kCtrlClsid, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
         ComPtr<ITypeInfo> info;
-        ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
+        ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
         TYPEATTR* attr = nullptr;
-        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+        ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
         EXPECT_EQ(t.kind, attr->typekind) << t.name;
         EXPECT_EQ(t.flags, attr->wTypeFlags & t.flags) << t.name;
         if (t.kind == TKIND_COCLASS) {
@@ -124,20 +125,20 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
     TYPEATTR* attr = nullptr;
-    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+    ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
     std::map<DISPID, LibMember> members;
     for (UINT i = 0; i < attr->cVars; ++i) {
         VARDESC* var = nullptr;
-        ASSERT_EQ(S_OK, info->GetVarDesc(i, &var));
+        ASSERT_HR(S_OK, info->GetVarDesc(i, &var));
         members[var->memid] = {Name(info.get(), var->memid), activex::MemberKind::Property,
                                var->elemdescVar.tdesc.vt, 0, Doc(info.get(), var->memid)};
         info->ReleaseVarDesc(var);
     }
     for (UINT i = 0; i < attr->cFuncs; ++i) {
         FUNCDESC* func = nullptr;
-        ASSERT_EQ(S_OK, info->GetFuncDesc(i, &func));
+        ASSERT_HR(S_OK, info->GetFuncDesc(i, &func));
         const VARTYPE ret = func->elemdescFunc.tdesc.vt;
         for (SHORT p = 0; p < func->cParams; ++p) EXPECT_EQ(VT_I4, func->lprgelemdescParam[p].tdesc.vt);
         members[func->memid] = {Name(info.get(), func->memid), activex::MemberKind::Method,
@@ -167,7 +168,7 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> info;
-    ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
     struct Property {
         MEMBERID id;
         const wchar_t* name;
@@ -176,7 +177,7 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
     std::map<MEMBERID, UINT> indexOf;
     for (UINT i = 0; i < 3; ++i) {
         VARDESC* var = nullptr;
-        ASSERT_EQ(S_OK, info->GetVarDesc(i, &var));
+        ASSERT_HR(S_OK, info->GetVarDesc(i, &var));
         EXPECT_EQ(VAR_DISPATCH, var->varkind);
         EXPECT_EQ(VT_I4, var->elemdescVar.tdesc.vt);
         indexOf[var->memid] = i;
@@ -188,7 +189,7 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
         ASSERT_EQ(1u, indexOf.count(p.id)) << p.name;
         Bstr name, doc, helpFile;
         DWORD context = 12345;
-        ASSERT_EQ(S_OK, info->GetDocumentation(p.id, name.put(), doc.put(), &context, helpFile.put()))
+        ASSERT_HR(S_OK, info->GetDocumentation(p.id, name.put(), doc.put(), &context, helpFile.put()))
             << p.name;
         EXPECT_STREQ(p.name, name.get());
         EXPECT_STREQ(p.help, doc.get());
@@ -198,7 +199,7 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
     EXPECT_EQ(L"Read Data", Doc(info.get(), 3));
     EXPECT_EQ(L"Stop working", Doc(info.get(), 5));
     Bstr libDoc;
-    ASSERT_EQ(S_OK, lib->GetDocumentation(-1, nullptr, libDoc.put(), nullptr, nullptr));
+    ASSERT_HR(S_OK, lib->GetDocumentation(-1, nullptr, libDoc.put(), nullptr, nullptr));
     EXPECT_STREQ(L"Vandrel ActiveX", libDoc.get());
 }
 

@@ -22,6 +22,7 @@
 #include "tests/support/fuzz_support.h"
 #include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
+#include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
 using testsupport::FuzzRandom;
@@ -132,10 +133,10 @@ std::vector<BYTE> SavedForm(IUnknown* ctrl, testsupport::CallSite caller = tests
     const testsupport::CallerTrace fromCaller(caller);
     ComPtr<IPersistStreamInit> persist;
     ComPtr<IStream> stream;
-    EXPECT_EQ(S_OK, ctrl->QueryInterface(IID_IPersistStreamInit, persist.put_void()));
-    EXPECT_EQ(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    EXPECT_HR(S_OK, ctrl->QueryInterface(IID_IPersistStreamInit, persist.put_void()));
+    EXPECT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
     if (!persist || !stream) return {};
-    EXPECT_EQ(S_OK, persist->Save(stream.get(), FALSE));
+    EXPECT_HR(S_OK, persist->Save(stream.get(), FALSE));
     STATSTG stat = {};
     stream->Stat(&stat, STATFLAG_NONAME);
     std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
@@ -181,9 +182,9 @@ void ExpectUsable(IDispatch* ctrl, const char* after,
                   testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
     const LONG interval = GetLong(ctrl, kInterval);
-    EXPECT_EQ(S_OK, Put(ctrl, kInterval, I4(interval + 1))) << after;
+    EXPECT_HR(S_OK, Put(ctrl, kInterval, I4(interval + 1))) << after;
     EXPECT_EQ(interval + 1, GetLong(ctrl, kInterval)) << after;
-    EXPECT_EQ(S_OK, Put(ctrl, kInterval, I4(interval))) << after;
+    EXPECT_HR(S_OK, Put(ctrl, kInterval, I4(interval))) << after;
     EXPECT_EQ(32767, GetChnlValue(ctrl, 0)) << after << ": no reading before a start";
 }
 
@@ -196,10 +197,10 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
     ComPtr<IPersistStreamInit> streamInit;
     ComPtr<IPersistStorage> storage;
     ComPtr<IPersistPropertyBag> bagInit;
-    ASSERT_EQ(S_OK, ctrl->QueryInterface(IID_IPersistStreamInit, streamInit.put_void()));
-    ASSERT_EQ(S_OK, ctrl->QueryInterface(IID_IPersistStorage, storage.put_void()));
-    ASSERT_EQ(S_OK, ctrl->QueryInterface(IID_IPersistPropertyBag, bagInit.put_void()));
-    ASSERT_EQ(S_OK, streamInit->InitNew());
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IPersistStreamInit, streamInit.put_void()));
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IPersistStorage, storage.put_void()));
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IPersistPropertyBag, bagInit.put_void()));
+    ASSERT_HR(S_OK, streamInit->InitNew());
     const std::vector<BYTE> valid = SavedForm(ctrl.get());
     ASSERT_EQ(16u, valid.size());
 
@@ -236,14 +237,14 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
                     bytes = RandomBytes(r, valid);
                     ComPtr<ILockBytes> lockBytes;
                     ComPtr<IStorage> file;
-                    EXPECT_EQ(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, lockBytes.put()));
-                    EXPECT_EQ(S_OK, ::StgCreateDocfileOnILockBytes(
+                    EXPECT_HR(S_OK, ::CreateILockBytesOnHGlobal(nullptr, TRUE, lockBytes.put()));
+                    EXPECT_HR(S_OK, ::StgCreateDocfileOnILockBytes(
                                         lockBytes.get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
                                         0, file.put()));
                     if (!file) break;
                     if (!r.OneIn(10)) {
                         ComPtr<IStream> contents;
-                        EXPECT_EQ(S_OK,
+                        EXPECT_HR(S_OK,
                                   file->CreateStream(r.OneIn(10) ? L"contents " : L"Contents",
                                                      STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
                                                      0, contents.put()));
@@ -297,7 +298,7 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
 
     // Still a working control: it samples.
     ExpectUsable(ctrl.get(), "at the end");
-    EXPECT_EQ(S_OK, Put(ctrl.get(), kInterval, I4(20)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(20)));
     EXPECT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     EXPECT_TRUE(WaitUntil([&] { return GetChnlValue(ctrl.get(), 0) != 32767; }));
     Stop(ctrl.get());

@@ -18,6 +18,7 @@
 #include "tests/support/sim_helpers.h"
 #include "tests/support/fail_fast.h"
 #include "tests/support/call_site.h"
+#include "tests/support/hresult_matchers.h"
 
 using testsupport::NoEventLeft;
 using testsupport::SimBoards;
@@ -463,9 +464,9 @@ TEST_F(SamplerProtocol, StartFailsWhenThePortLockCannotBeOpened) {
 
 TEST(SamplerLifecycle, WithoutAStopEventTheSetUpFailsAndNothingStarts) {
     SimBoards sim(kWordsBoard, 64);
-    EXPECT_EQ(S_OK, CChannelSampler().SetupResult());
+    EXPECT_HR(S_OK, CChannelSampler().SetupResult());
     CChannelSampler s(::GetTickCount, &NoEventLeft);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), s.SetupResult());
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), s.SetupResult());
     EXPECT_FALSE(s.Start()) << "a thread without a stop event could be neither paused nor stopped";
     EXPECT_FALSE(s.IsRunning());
     EXPECT_FALSE(PortLockExists());

@@ -11,6 +11,7 @@
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/run_process.h"
 #include "tests/support/call_site.h"
+#include "tests/support/hresult_matchers.h"
 #include "control/wxsgen/wxsgen.h"
 #include "vandrel_h.h"
 
@@ -139,7 +140,7 @@ TEST(WxsgenText, AssemblyManifestNamesTheClassesAsTheRegistryDoes) {
 
 TEST(WxsgenModule, ReadsTheBuiltControlAsData) {
     wxsgen::ModuleInfo info;
-    ASSERT_EQ(S_OK, wxsgen::ReadModule(testsupport::BinFolder() + L"Vandrel.ocx", &info));
+    ASSERT_HR(S_OK, wxsgen::ReadModule(testsupport::BinFolder() + L"Vandrel.ocx", &info));
     EXPECT_EQ(L"Vandrel Control", info.controlTypeName);
     EXPECT_EQ(L"Vandrel Property Page", info.pageTypeName);
     EXPECT_EQ(L"Vandrel ActiveX", info.libraryName);
@@ -149,8 +150,8 @@ TEST(WxsgenModule, ReadsTheBuiltControlAsData) {
     EXPECT_EQ(L"_DVandrel", info.interfaces[0].name);
     EXPECT_EQ(L"_DVandrelEvents", info.interfaces[1].name);
 
-    EXPECT_TRUE(FAILED(wxsgen::ReadModule(testsupport::BinFolder() + L"DirectPort.dll", &info)));
-    EXPECT_TRUE(FAILED(wxsgen::ReadModule(testsupport::BinFolder() + L"NoSuch.ocx", &info)));
+    EXPECT_HR_FAILED(wxsgen::ReadModule(testsupport::BinFolder() + L"DirectPort.dll", &info));
+    EXPECT_HR_FAILED(wxsgen::ReadModule(testsupport::BinFolder() + L"NoSuch.ocx", &info));
 }
 
 }  // namespace

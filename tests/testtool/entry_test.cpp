@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "testtool/entry.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{L"007", S_OK, 7}, EntryCase{L"inf", S_OK, 0}, EntryCase{L"nan", S_OK, 0},
         EntryCase{L"\xFF15", S_OK, 0}));  // a full-width digit is not a digit
 
-TEST(EntryConversion, NullOutputIsRefused) { EXPECT_EQ(mirelo::ConvertEntry(L"1", nullptr), E_POINTER); }
+TEST(EntryConversion, NullOutputIsRefused) { EXPECT_HR(E_POINTER, mirelo::ConvertEntry(L"1", nullptr)); }
 
 TEST(EntryConversion, ReadsOnlyThePrefix) {
     EXPECT_DOUBLE_EQ(mirelo::ReadLeadingNumber(L"  -12.75kg "), -12.75);

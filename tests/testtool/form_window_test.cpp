@@ -20,6 +20,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/window_text.h"
 #include "tests/testtool/screen_dpi.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ struct RecordingEvents final : mirelo::FormEvents {
 class FormWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, false, &form), S_OK);
+        ASSERT_HR(S_OK, mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, false, &form));
         form->SetEvents(&events);
         if (const int dpi = ExpectedDpi()) {
             ASSERT_EQ(form->dpiX(), dpi) << "the child did not start at the DPI its parent set";
@@ -318,7 +319,7 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
     // it from start to end.
     for (int attempt = 0; attempt < 5; ++attempt) {
         std::unique_ptr<mirelo::FormWindow> shown;
-        ASSERT_EQ(mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, false, &shown), S_OK);
+        ASSERT_HR(S_OK, mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, false, &shown));
         SwappingEvents swapping;
         swapping.form = shown.get();
         shown->SetEvents(&swapping);
@@ -366,22 +367,22 @@ TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
 
 TEST_F(FormWindowTest, ElementsByArrayAndIndex) {
     mirelo::TextBox* box = reinterpret_cast<mirelo::TextBox*>(1);
-    EXPECT_EQ(form->Box(mirelo::BoxArray::DataInterval, 2, &box), DISP_E_BADINDEX);
+    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::DataInterval, 2, &box));
     EXPECT_EQ(box, nullptr);
-    EXPECT_EQ(form->Box(mirelo::BoxArray::DataValue, 16, &box), DISP_E_BADINDEX);
-    EXPECT_EQ(form->Box(mirelo::BoxArray::DataNum, -1, &box), DISP_E_BADINDEX);
+    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::DataValue, 16, &box));
+    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::DataNum, -1, &box));
     mirelo::Button* button = reinterpret_cast<mirelo::Button*>(1);
-    EXPECT_EQ(form->ButtonAt(ButtonArray::Stop, 2, &button), DISP_E_BADINDEX);
+    EXPECT_HR(DISP_E_BADINDEX, form->ButtonAt(ButtonArray::Stop, 2, &button));
     EXPECT_EQ(button, nullptr);
 
-    ASSERT_EQ(form->Box(mirelo::BoxArray::DataValue, 15, &box), S_OK);
+    ASSERT_HR(S_OK, form->Box(mirelo::BoxArray::DataValue, 15, &box));
     box->SetText(L"-32767");
     EXPECT_EQ(TextOf(Child(ControlArray::DataValue, 15)), L"-32767");
     ::SetWindowTextW(Child(ControlArray::DataNum, 1), L" 12abc");
-    ASSERT_EQ(form->Box(mirelo::BoxArray::DataNum, 1, &box), S_OK);
+    ASSERT_HR(S_OK, form->Box(mirelo::BoxArray::DataNum, 1, &box));
     EXPECT_EQ(box->Text(), L" 12abc");
 
-    ASSERT_EQ(form->ButtonAt(ButtonArray::Stop, 1, &button), S_OK);
+    ASSERT_HR(S_OK, form->ButtonAt(ButtonArray::Stop, 1, &button));
     button->SetEnabled(true);
     EXPECT_TRUE(::IsWindowEnabled(Child(ControlArray::Stop, 1)));
 }
@@ -438,7 +439,7 @@ TEST_F(FormWindowTest, LinesAreDrawnAndEndBeforeTheStrip) {
 
 TEST_F(FormWindowTest, DestroyedFormQuitsOnlyWhenAskedTo) {
     std::unique_ptr<mirelo::FormWindow> main;
-    ASSERT_EQ(mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, true, &main), S_OK);
+    ASSERT_HR(S_OK, mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, true, &main));
     form.reset();
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));

@@ -5,6 +5,7 @@
 
 #include "base/com_ptr.h"
 #include "tests/testtool/fakes.h"
+#include "tests/support/hresult_matchers.h"
 #include "testtool/handlers.h"
 
 namespace {
@@ -38,7 +39,7 @@ protected:
 };
 
 TEST_F(HandlersTest, LoadSetsAddressAndCountOnBothInstancesThenStopsBothTimers) {
-    EXPECT_EQ(handlers.Load(), S_OK);
+    EXPECT_HR(S_OK, handlers.Load());
     EXPECT_EQ(log, (Log{"V1 put Address I2 370", "V1 put ChannelNumber I2 8", "V2 put Address I2 370",
                         "V2 put ChannelNumber I2 8", "read_timer1 interval 100", "read_timer1 disabled",
                         "read_timer2 interval 100", "read_timer2 disabled"}));
@@ -52,7 +53,7 @@ TEST_F(HandlersTest, LoadEndsAtTheFirstFailingPut) {
         v1->calls = v2->calls = 0;
         RecordingVandrel* failing = step <= 2 ? v1.get() : v2.get();
         failing->failAt = step <= 2 ? step : step - 2;
-        EXPECT_EQ(handlers.Load(), E_FAIL);
+        EXPECT_HR(E_FAIL, handlers.Load());
         EXPECT_EQ(log.size(), static_cast<size_t>(step)) << "nothing after the failing put";
         EXPECT_TRUE(form.timer(TimerName::ReadTimer1).enabled);
         EXPECT_EQ(form.timer(TimerName::ReadTimer1).interval, 0u);
@@ -78,10 +79,10 @@ TEST_P(IntervalEntryTest, BothBlocks) {
         const HRESULT hr = handlers.ReadIntervalClick(k);
         const std::string who = k == 0 ? "V1" : "V2";
         if (c.put) {
-            EXPECT_EQ(hr, S_OK);
+            EXPECT_HR(S_OK, hr);
             EXPECT_EQ(log.back(), who + " put Interval I2 " + std::to_string(c.value));
         } else {
-            EXPECT_EQ(hr, DISP_E_OVERFLOW);
+            EXPECT_HR(DISP_E_OVERFLOW, hr);
             EXPECT_TRUE(log.empty());
         }
         EXPECT_EQ(Text(BoxArray::DataInterval, k), c.box);
@@ -103,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(HandlersTest, IntervalRewrittenBeforeAFailingPutStaysRewritten) {
     Type(BoxArray::DataInterval, 0, L"-7");
     v1->failAt = 1;
-    EXPECT_EQ(handlers.ReadIntervalClick(0), E_FAIL);
+    EXPECT_HR(E_FAIL, handlers.ReadIntervalClick(0));
     EXPECT_EQ(log, (Log{"data_interval(0) text 2160", "V1 put Interval I2 2160"}));
 }
 
@@ -129,20 +130,20 @@ TEST_F(HandlersTest, AddressEntries) {
 
 TEST_F(HandlersTest, StartCallsTheInstanceBeforeItRunsTheTimer) {
     v1->startResult = VARIANT_FALSE;  // a Start that reports failure does not hold the block back
-    EXPECT_EQ(handlers.StartClick(0), S_OK);
+    EXPECT_HR(S_OK, handlers.StartClick(0));
     EXPECT_EQ(log,
               (Log{"V1 call Start", "read_timer1 enabled", "cmd_Start(0) disabled", "cmd_Stop(0) enabled"}));
 
     log.clear();
-    EXPECT_EQ(handlers.StartClick(1), S_OK);
+    EXPECT_HR(S_OK, handlers.StartClick(1));
     EXPECT_EQ(log,
               (Log{"V2 call Start", "read_timer2 enabled", "cmd_Start(1) disabled", "cmd_Stop(1) enabled"}));
 }
 
 TEST_F(HandlersTest, StopStopsTheTimerBeforeItCallsTheInstance) {
-    ASSERT_EQ(handlers.StartClick(1), S_OK);
+    ASSERT_HR(S_OK, handlers.StartClick(1));
     log.clear();
-    EXPECT_EQ(handlers.StopClick(1), S_OK);
+    EXPECT_HR(S_OK, handlers.StopClick(1));
     EXPECT_EQ(log,
               (Log{"read_timer2 disabled", "V2 call Stop", "cmd_Stop(1) disabled", "cmd_Start(1) enabled"}));
     EXPECT_TRUE(form.button(ButtonArray::Start, 1).enabled);
@@ -151,53 +152,53 @@ TEST_F(HandlersTest, StopStopsTheTimerBeforeItCallsTheInstance) {
 
 TEST_F(HandlersTest, AFailingStartLeavesTheBlockIdle) {
     v1->failAt = 1;
-    EXPECT_EQ(handlers.StartClick(0), E_FAIL);
+    EXPECT_HR(E_FAIL, handlers.StartClick(0));
     EXPECT_EQ(log, (Log{"V1 call Start"}));
     EXPECT_TRUE(form.button(ButtonArray::Start, 0).enabled);
     EXPECT_FALSE(form.button(ButtonArray::Stop, 0).enabled);
 }
 
 TEST_F(HandlersTest, AFailingStopLeavesTheTimerOffAndTheButtonsRunning) {
-    ASSERT_EQ(handlers.StartClick(0), S_OK);
+    ASSERT_HR(S_OK, handlers.StartClick(0));
     log.clear();
     v1->failAt = 2;
-    EXPECT_EQ(handlers.StopClick(0), E_FAIL);
+    EXPECT_HR(E_FAIL, handlers.StopClick(0));
     EXPECT_EQ(log, (Log{"read_timer1 disabled", "V1 call Stop"}));
     EXPECT_FALSE(form.timer(TimerName::ReadTimer1).enabled);
     EXPECT_FALSE(form.button(ButtonArray::Start, 0).enabled);
     EXPECT_TRUE(form.button(ButtonArray::Stop, 0).enabled) << "Stop can be clicked again";
-    EXPECT_EQ(handlers.StopClick(0), S_OK);
+    EXPECT_HR(S_OK, handlers.StopClick(0));
 }
 
 TEST_F(HandlersTest, AMissingButtonEndsTheHandlerWhereItIsNeeded) {
     form.missing.insert("cmd_Stop(0)");
-    EXPECT_EQ(handlers.StartClick(0), DISP_E_BADINDEX);
+    EXPECT_HR(DISP_E_BADINDEX, handlers.StartClick(0));
     EXPECT_EQ(log, (Log{"V1 call Start", "read_timer1 enabled", "cmd_Start(0) disabled"}));
 }
 
 TEST_F(HandlersTest, ClicksOnElementsThatDoNotExistDoNothing) {
-    EXPECT_EQ(handlers.ReadIntervalClick(2), DISP_E_BADINDEX);
-    EXPECT_EQ(handlers.ReadNumClick(-1), DISP_E_BADINDEX);
-    EXPECT_EQ(handlers.StartClick(2), DISP_E_BADINDEX);
-    EXPECT_EQ(handlers.StopClick(2), DISP_E_BADINDEX);
+    EXPECT_HR(DISP_E_BADINDEX, handlers.ReadIntervalClick(2));
+    EXPECT_HR(DISP_E_BADINDEX, handlers.ReadNumClick(-1));
+    EXPECT_HR(DISP_E_BADINDEX, handlers.StartClick(2));
+    EXPECT_HR(DISP_E_BADINDEX, handlers.StopClick(2));
     EXPECT_TRUE(log.empty());
 }
 
 TEST_F(HandlersTest, AnythingThrownEndsTheHandlerSilently) {
     form.box(BoxArray::DataInterval, 0).throws = true;
-    EXPECT_EQ(handlers.ReadIntervalClick(0), E_UNEXPECTED);
+    EXPECT_HR(E_UNEXPECTED, handlers.ReadIntervalClick(0));
     EXPECT_TRUE(log.empty());
 }
 
 TEST_F(HandlersTest, AMissingInstanceFailsWithoutACall) {
     mirelo::FormHandlers partial(form, v1.get(), nullptr);
-    EXPECT_EQ(partial.Load(), E_POINTER);
+    EXPECT_HR(E_POINTER, partial.Load());
     EXPECT_EQ(log, (Log{"V1 put Address I2 370", "V1 put ChannelNumber I2 8"}));
 }
 
 TEST_F(HandlersTest, TickShowsEveryChannelOfTheBlock) {
     v1->values = {{0, 0}, {1, 1023}, {2, -5}, {3, -32767}, {4, 32767}, {5, 7}, {6, 100}, {7, -1}};
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), S_OK);
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
     ASSERT_EQ(log.size(), 17u);
     EXPECT_EQ(log[0], "V1 get ChannelNumber");
     for (int i = 0; i < 8; ++i) {
@@ -212,7 +213,7 @@ TEST_F(HandlersTest, TickShowsEveryChannelOfTheBlock) {
 
 TEST_F(HandlersTest, TickOfTheSecondTimerFillsTheSecondBlock) {
     v2->values = {{0, 11}, {7, 77}};
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer2), S_OK);
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer2));
     EXPECT_EQ(log.front(), "V2 get ChannelNumber");
     EXPECT_EQ(Text(BoxArray::DataValue, 8), L"11");
     EXPECT_EQ(Text(BoxArray::DataValue, 15), L"77");
@@ -225,14 +226,14 @@ TEST_F(HandlersTest, TickReadsTheChannelCountAfreshAndLeavesTheRestAlone) {
     for (int i = 0; i < 8; ++i) Type(BoxArray::DataValue, i, L"old");
     v1->channelNumber = 4;
     v1->values = {{0, 1}, {1, 2}, {2, 3}, {3, 4}};
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), S_OK);
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
     EXPECT_EQ(Text(BoxArray::DataValue, 3), L"4");
     EXPECT_EQ(Text(BoxArray::DataValue, 4), L"old");
 
     v1->channelNumber = 1;
     v1->channelNumberType = VT_I2;  // converted to a 32-bit count whatever the type
     Type(BoxArray::DataValue, 0, L"typed by hand");
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), S_OK);
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
     EXPECT_EQ(log, (Log{"V1 get ChannelNumber", "V1 call GetChnlValue I4 0", "data_value(0) text 1"}));
 }
 
@@ -241,7 +242,7 @@ TEST_F(HandlersTest, TickWithNoChannelsOnlyReadsTheCount) {
         SCOPED_TRACE(count);
         log.clear();
         v1->channelNumber = count;
-        EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), S_OK);
+        EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
         EXPECT_EQ(log, (Log{"V1 get ChannelNumber"}));
     }
 }
@@ -251,14 +252,14 @@ TEST_F(HandlersTest, TickEndsWhenTheLastIndexDoesNotFitSixteenBits) {
         SCOPED_TRACE(count);
         log.clear();
         v1->channelNumber = count;
-        EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), DISP_E_OVERFLOW);
+        EXPECT_HR(DISP_E_OVERFLOW, handlers.Tick(TimerName::ReadTimer1));
         EXPECT_EQ(log, (Log{"V1 get ChannelNumber"}));
     }
 }
 
 TEST_F(HandlersTest, TickTakesTheBoxBeforeItCallsTheInstance) {
     v2->channelNumber = 20;  // more channels than the block has boxes
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer2), DISP_E_BADINDEX);
+    EXPECT_HR(DISP_E_BADINDEX, handlers.Tick(TimerName::ReadTimer2));
     EXPECT_EQ(log[log.size() - 2], "V2 call GetChnlValue I4 7");
     EXPECT_EQ(log.back(), "data_value(15) text 32767");
 }
@@ -267,21 +268,21 @@ TEST_F(HandlersTest, AFailingChannelKeepsTheEarlierOnesAndTheNextTickStartsAgain
     for (int i = 0; i < 8; ++i) Type(BoxArray::DataValue, i, L"old");
     for (LONG i = 0; i < 8; ++i) v1->values[i] = 10 + i;
     v1->failAt = 5;  // the count, then channels 0-2, then channel 3 fails
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), E_FAIL);
+    EXPECT_HR(E_FAIL, handlers.Tick(TimerName::ReadTimer1));
     EXPECT_EQ(log.back(), "V1 call GetChnlValue I4 3");
     EXPECT_EQ(Text(BoxArray::DataValue, 2), L"12");
     EXPECT_EQ(Text(BoxArray::DataValue, 3), L"old");
     EXPECT_EQ(Text(BoxArray::DataValue, 7), L"old");
 
     log.clear();
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), S_OK);
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
     EXPECT_EQ(log[1], "V1 call GetChnlValue I4 0");
     EXPECT_EQ(Text(BoxArray::DataValue, 7), L"17");
 }
 
 TEST_F(HandlersTest, AReadingThatDoesNotFitSixteenBitsEndsTheTick) {
     v1->values = {{0, 5}, {1, 40000}};
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer1), DISP_E_OVERFLOW);
+    EXPECT_HR(DISP_E_OVERFLOW, handlers.Tick(TimerName::ReadTimer1));
     EXPECT_EQ(Text(BoxArray::DataValue, 0), L"5");
     EXPECT_EQ(Text(BoxArray::DataValue, 1), L"");
 }
@@ -289,7 +290,7 @@ TEST_F(HandlersTest, AReadingThatDoesNotFitSixteenBitsEndsTheTick) {
 TEST_F(HandlersTest, AFailingCountGetEndsTheTick) {
     v2->failAt = 1;
     v2->failure = DISP_E_EXCEPTION;
-    EXPECT_EQ(handlers.Tick(TimerName::ReadTimer2), DISP_E_EXCEPTION);
+    EXPECT_HR(DISP_E_EXCEPTION, handlers.Tick(TimerName::ReadTimer2));
     EXPECT_EQ(log, (Log{"V2 get ChannelNumber"}));
 }
 

@@ -14,6 +14,7 @@
 #include "base/variant.h"
 #include "testtool/client_site.h"
 #include "testtool/hosting.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace {
 
@@ -43,22 +44,22 @@ TEST(ClientSite, AnswersTheAmbientsOfARunningForm) {
     auto site = MakeSite(L"Vandrel2");
     ASSERT_TRUE(site);
     VARIANT v = Sentinel();
-    ASSERT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v), S_OK);
+    ASSERT_HR(S_OK, GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v));
     EXPECT_EQ(v.vt, VT_BOOL);
     EXPECT_EQ(v.boolVal, VARIANT_TRUE);
 
     v = Sentinel();
-    ASSERT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_METHOD | DISPATCH_PROPERTYGET),
-              S_OK);
+    ASSERT_HR(S_OK,
+              GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_METHOD | DISPATCH_PROPERTYGET));
     EXPECT_EQ(v.boolVal, VARIANT_TRUE);
 
     v = Sentinel();
-    ASSERT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_LOCALEID, &v), S_OK);
+    ASSERT_HR(S_OK, GetAmbient(site.get(), DISPID_AMBIENT_LOCALEID, &v));
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(static_cast<LCID>(v.lVal), ::GetUserDefaultLCID());
 
     base::Variant name;
-    ASSERT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_DISPLAYNAME, name.ptr()), S_OK);
+    ASSERT_HR(S_OK, GetAmbient(site.get(), DISPID_AMBIENT_DISPLAYNAME, name.ptr()));
     ASSERT_EQ(name.vt(), VT_BSTR);
     EXPECT_STREQ(name.get().bstrVal, L"Vandrel2");
 }
@@ -67,35 +68,34 @@ TEST(ClientSite, RefusesWhatItDoesNotHave) {
     auto site = MakeSite(L"Vandrel1");
     for (DISPID id : {DISPID_AMBIENT_BACKCOLOR, DISPID_AMBIENT_UIDEAD, DISPID_AMBIENT_FONT, 12345}) {
         VARIANT v = Sentinel();
-        EXPECT_EQ(GetAmbient(site.get(), id, &v), DISP_E_MEMBERNOTFOUND) << id;
+        EXPECT_HR(DISP_E_MEMBERNOTFOUND, GetAmbient(site.get(), id, &v)) << id;
         EXPECT_EQ(v.lVal, 0x5EED) << "result untouched";
     }
     VARIANT v = Sentinel();
-    EXPECT_EQ(GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_PROPERTYPUT),
-              DISP_E_MEMBERNOTFOUND);
+    EXPECT_HR(DISP_E_MEMBERNOTFOUND,
+              GetAmbient(site.get(), DISPID_AMBIENT_USERMODE, &v, DISPATCH_PROPERTYPUT));
 
     base::ComPtr<IDispatch> ambients;
-    ASSERT_EQ(site.As(&ambients), S_OK);
+    ASSERT_HR(S_OK, site.As(&ambients));
     base::Variant arg(static_cast<LONG>(1));
     DISPPARAMS one{arg.ptr(), nullptr, 1, 0};
-    EXPECT_EQ(ambients->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET, &one, &v, nullptr,
-                               nullptr),
-              DISP_E_BADPARAMCOUNT);
+    EXPECT_HR(DISP_E_BADPARAMCOUNT, ambients->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0,
+                                                     DISPATCH_PROPERTYGET, &one, &v, nullptr, nullptr));
 
     DISPID ids[2] = {7, 7};
     LPOLESTR names[2] = {const_cast<LPOLESTR>(L"UserMode"), const_cast<LPOLESTR>(L"X")};
-    EXPECT_EQ(ambients->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_HR(DISP_E_UNKNOWNNAME, ambients->GetIDsOfNames(IID_NULL, names, 2, 0, ids));
     EXPECT_EQ(ids[0], DISPID_UNKNOWN);
     EXPECT_EQ(ids[1], DISPID_UNKNOWN);
     UINT count = 9;
-    EXPECT_EQ(ambients->GetTypeInfoCount(&count), S_OK);
+    EXPECT_HR(S_OK, ambients->GetTypeInfoCount(&count));
     EXPECT_EQ(count, 0u);
 
     IMoniker* moniker = reinterpret_cast<IMoniker*>(1);
-    EXPECT_EQ(site->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, &moniker), E_NOTIMPL);
+    EXPECT_HR(E_NOTIMPL, site->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJFULL, &moniker));
     EXPECT_EQ(moniker, nullptr);
     IOleContainer* container = reinterpret_cast<IOleContainer*>(1);
-    EXPECT_EQ(site->GetContainer(&container), E_NOINTERFACE);
+    EXPECT_HR(E_NOINTERFACE, site->GetContainer(&container));
     EXPECT_EQ(container, nullptr);
 }
 
@@ -103,23 +103,23 @@ TEST(ClientSite, KeepsOneIdentity) {
     auto site = MakeSite(L"Vandrel1");
     base::ComPtr<IUnknown> fromSite, fromDispatch;
     base::ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(site.As(&fromSite), S_OK);
-    ASSERT_EQ(site.As(&dispatch), S_OK);
-    ASSERT_EQ(dispatch.As(&fromDispatch), S_OK);
+    ASSERT_HR(S_OK, site.As(&fromSite));
+    ASSERT_HR(S_OK, site.As(&dispatch));
+    ASSERT_HR(S_OK, dispatch.As(&fromDispatch));
     EXPECT_EQ(fromSite.get(), fromDispatch.get());
 
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(site->QueryInterface(IID_IOleInPlaceSite, &p), E_NOINTERFACE);
+    EXPECT_HR(E_NOINTERFACE, site->QueryInterface(IID_IOleInPlaceSite, &p));
     EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(site->QueryInterface(IID_IOleClientSite, nullptr), E_POINTER);
+    EXPECT_HR(E_POINTER, site->QueryInterface(IID_IOleClientSite, nullptr));
 }
 
 TEST(StoredState, IsTheSixteenBytesOfVersionExtentAndStockMask) {
     base::ComPtr<IStream> stream;
-    ASSERT_EQ(mirelo::CreateStoredStateStream(stream.put()), S_OK);
+    ASSERT_HR(S_OK, mirelo::CreateStoredStateStream(stream.put()));
     unsigned char bytes[32] = {};
     ULONG got = 0;
-    ASSERT_EQ(stream->Read(bytes, sizeof bytes, &got), S_OK);
+    ASSERT_HR(S_OK, stream->Read(bytes, sizeof bytes, &got));
     ASSERT_EQ(got, 16u);
     const unsigned char expected[16] = {0x00, 0x00, 0x01, 0x00, 0x69, 0x03, 0x00, 0x00,
                                         0x95, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -249,7 +249,7 @@ protected:
 TEST_F(HostingTest, SiteFirstThenStoredStateThenDispatchOnly) {
     {
         mirelo::HostedControl hosted;
-        ASSERT_EQ(hosted.Host(static_cast<IOleObject*>(control.get()), site.get()), S_OK);
+        ASSERT_HR(S_OK, hosted.Host(static_cast<IOleObject*>(control.get()), site.get()));
         EXPECT_EQ(log, (Log{"SetClientSite(site)", "Load in user mode"}))
             << "no activation, no extent, no verbs";
         EXPECT_EQ(control->site, site.get());
@@ -266,7 +266,7 @@ TEST_F(HostingTest, SiteFirstThenStoredStateThenDispatchOnly) {
 TEST_F(HostingTest, AFailedLoadDisconnectsTheSiteAgain) {
     control->loadResult = E_UNEXPECTED;
     mirelo::HostedControl hosted;
-    EXPECT_EQ(hosted.Host(static_cast<IOleObject*>(control.get()), site.get()), E_UNEXPECTED);
+    EXPECT_HR(E_UNEXPECTED, hosted.Host(static_cast<IOleObject*>(control.get()), site.get()));
     EXPECT_EQ(log, (Log{"SetClientSite(site)", "Load in user mode", "Close(NOSAVE)", "SetClientSite(null)"}));
     EXPECT_EQ(hosted.dispatch(), nullptr);
     EXPECT_EQ(control->RefCount(), 1u);
@@ -275,14 +275,14 @@ TEST_F(HostingTest, AFailedLoadDisconnectsTheSiteAgain) {
 TEST_F(HostingTest, AControlThatCannotLoadStateIsRefused) {
     control->offerPersistence = false;
     mirelo::HostedControl hosted;
-    EXPECT_EQ(hosted.Host(static_cast<IOleObject*>(control.get()), site.get()), E_NOINTERFACE);
+    EXPECT_HR(E_NOINTERFACE, hosted.Host(static_cast<IOleObject*>(control.get()), site.get()));
     EXPECT_EQ(log, (Log{"SetClientSite(site)", "Close(NOSAVE)", "SetClientSite(null)"}));
-    EXPECT_EQ(hosted.Host(nullptr, site.get()), E_POINTER);
+    EXPECT_HR(E_POINTER, hosted.Host(nullptr, site.get()));
 }
 
 TEST_F(HostingTest, MovingAHostedControlKeepsOneHold) {
     mirelo::HostedControl a;
-    ASSERT_EQ(a.Host(static_cast<IOleObject*>(control.get()), site.get()), S_OK);
+    ASSERT_HR(S_OK, a.Host(static_cast<IOleObject*>(control.get()), site.get()));
     mirelo::HostedControl b = std::move(a);
     EXPECT_EQ(a.dispatch(), nullptr);
     EXPECT_NE(b.dispatch(), nullptr);
