@@ -16,7 +16,9 @@
 #include "base/com_ptr.h"
 #include "base/late_bound.h"
 #include "base/variant.h"
+#include "tests/support/call_site.h"
 #include "tests/support/fail_fast.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace testsupport {
 
@@ -131,31 +133,35 @@ inline LONG GetLong(IDispatch* d, DISPID id) {
     return v.get().lVal;
 }
 
-inline SHORT GetChnlValue(IDispatch* d, LONG index) {
+inline SHORT GetChnlValue(IDispatch* d, LONG index, CallSite site = CallSite::Here()) {
+    CallerTrace trace(site);
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(d, kGetChnlValue, DISPATCH_METHOD, {I4(index)}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(d, kGetChnlValue, DISPATCH_METHOD, {I4(index)}, v.ptr()));
     EXPECT_EQ(VT_I2, v.vt());
     return v.get().iVal;
 }
 
-inline VARIANT_BOOL Start(IDispatch* d) {
+inline VARIANT_BOOL Start(IDispatch* d, CallSite site = CallSite::Here()) {
+    CallerTrace trace(site);
     base::Variant v;
-    EXPECT_EQ(S_OK, Invoke(d, kStart, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(d, kStart, DISPATCH_METHOD, {}, v.ptr()));
     EXPECT_EQ(VT_BOOL, v.vt());
     return v.get().boolVal;
 }
 
 // Under a watchdog: a stop request that never reaches the sampler ends the program in seconds.
-inline void Stop(IDispatch* d) {
+inline void Stop(IDispatch* d, CallSite site = CallSite::Here()) {
+    CallerTrace trace(site);
     base::Variant v;
-    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_EQ(S_OK, Invoke(d, kStop, DISPATCH_METHOD, {}, v.ptr())); });
+    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_HR(S_OK, Invoke(d, kStop, DISPATCH_METHOD, {}, v.ptr())); });
     EXPECT_EQ(VT_EMPTY, v.vt());
 }
 
 // IPersistStreamInit::IsDirty as a bool.
-inline bool IsDirty(IUnknown* control) {
+inline bool IsDirty(IUnknown* control, CallSite site = CallSite::Here()) {
+    CallerTrace trace(site);
     base::ComPtr<IPersistStreamInit> persist;
-    EXPECT_EQ(S_OK, control->QueryInterface(IID_IPersistStreamInit, persist.put_void()));
+    EXPECT_HR(S_OK, control->QueryInterface(IID_IPersistStreamInit, persist.put_void()));
     return persist && persist->IsDirty() == S_OK;
 }
 
