@@ -7,29 +7,19 @@
 
 #include <utility>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "tests/support/hresult_matchers.h"
 
 namespace {
 
-// An object that counts its references and answers IUnknown and IPersist only.
-class Counted final : public IPersist {
+// An object on the test's stack that answers IUnknown and IPersist only; Held() counts the references
+// others hold (its owner's one aside).
+class Counted final : public base::ComObject<Counted, base::Lifetime::Scoped, IPersist> {
 public:
-    ULONG refs = 0;
+    ULONG Held() const noexcept { return RefCount() - 1; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IPersist) {
-            *ppv = static_cast<IPersist*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return --refs; }
     STDMETHODIMP GetClassID(CLSID* clsid) noexcept override {
         *clsid = CLSID_NULL;
         return S_OK;
@@ -40,23 +30,23 @@ TEST(ComPtr, ConstructionCopyAndMoveCountReferences) {
     Counted object;
     {
         base::ComPtr<IPersist> a(&object);
-        EXPECT_EQ(1u, object.refs);
+        EXPECT_EQ(1u, object.Held());
         base::ComPtr<IPersist> b(a);
-        EXPECT_EQ(2u, object.refs);
+        EXPECT_EQ(2u, object.Held());
         base::ComPtr<IPersist> c(std::move(b));
-        EXPECT_EQ(2u, object.refs) << "a move takes no reference";
+        EXPECT_EQ(2u, object.Held()) << "a move takes no reference";
         EXPECT_FALSE(b);
         b = c;
-        EXPECT_EQ(3u, object.refs);
+        EXPECT_EQ(3u, object.Held());
         b = std::move(c);
-        EXPECT_EQ(2u, object.refs) << "the reference b held goes";
+        EXPECT_EQ(2u, object.Held()) << "the reference b held goes";
         base::ComPtr<IPersist>& same = a;
         a = same;
         a = std::move(same);
-        EXPECT_EQ(2u, object.refs) << "self-assignment";
+        EXPECT_EQ(2u, object.Held()) << "self-assignment";
         EXPECT_EQ(&object, a.get());
     }
-    EXPECT_EQ(0u, object.refs);
+    EXPECT_EQ(0u, object.Held());
 }
 
 TEST(ComPtr, AttachAdoptsAndDetachHandsOver) {
@@ -64,25 +54,25 @@ TEST(ComPtr, AttachAdoptsAndDetachHandsOver) {
     object.AddRef();
     {
         auto p = base::ComPtr<IPersist>::Attach(&object);
-        EXPECT_EQ(1u, object.refs);
+        EXPECT_EQ(1u, object.Held());
         IPersist* raw = p.Detach();
         EXPECT_EQ(&object, raw);
         EXPECT_FALSE(p);
     }
-    EXPECT_EQ(1u, object.refs);
+    EXPECT_EQ(1u, object.Held());
 }
 
 TEST(ComPtr, PutReleasesBeforeTheCalleeWrites) {
     Counted first, second;
     base::ComPtr<IPersist> p(&first);
     IPersist** slot = p.put();
-    EXPECT_EQ(0u, first.refs);
+    EXPECT_EQ(0u, first.Held());
     EXPECT_EQ(nullptr, *slot);
     ASSERT_HR(S_OK, second.QueryInterface(IID_IPersist, p.put_void()));
-    EXPECT_EQ(0u, first.refs);
-    EXPECT_EQ(1u, second.refs);
+    EXPECT_EQ(0u, first.Held());
+    EXPECT_EQ(1u, second.Held());
     p.reset();
-    EXPECT_EQ(0u, second.refs);
+    EXPECT_EQ(0u, second.Held());
 }
 
 TEST(ComPtr, AsQueriesIntoAnotherPointer) {
@@ -90,8 +80,8 @@ TEST(ComPtr, AsQueriesIntoAnotherPointer) {
     base::ComPtr<IPersist> p(&object);
     base::ComPtr<IUnknown> unknown(&other);
     ASSERT_HR(S_OK, p.As(&unknown));
-    EXPECT_EQ(0u, other.refs) << "what the target held is released";
-    EXPECT_EQ(2u, object.refs);
+    EXPECT_EQ(0u, other.Held()) << "what the target held is released";
+    EXPECT_EQ(2u, object.Held());
 
     base::ComPtr<IDispatch> dispatch;
     EXPECT_HR(E_NOINTERFACE, p.As(&dispatch));
@@ -115,7 +105,7 @@ TEST(ComPtr, CopyToHandsOutANewReference) {
     IPersist* out = nullptr;
     ASSERT_HR(S_OK, p.CopyTo(&out));
     EXPECT_EQ(&object, out);
-    EXPECT_EQ(2u, object.refs);
+    EXPECT_EQ(2u, object.Held());
     out->Release();
     EXPECT_HR(E_POINTER, p.CopyTo(nullptr));
     base::ComPtr<IPersist> empty;
@@ -182,29 +172,29 @@ TEST(Variant, ContainedInterfaceIsReleasedOnceByResetPutAndMoves) {
 
         base::Variant moved(std::move(v));
         EXPECT_EQ(VT_EMPTY, v.vt());
-        EXPECT_EQ(1u, object.refs) << "a move takes no reference";
+        EXPECT_EQ(1u, object.Held()) << "a move takes no reference";
         base::Variant& same = moved;
         moved = std::move(same);
-        EXPECT_EQ(1u, object.refs);
+        EXPECT_EQ(1u, object.Held());
         ASSERT_EQ(VT_UNKNOWN, moved.vt());
 
         v = std::move(moved);
-        EXPECT_EQ(1u, object.refs);
+        EXPECT_EQ(1u, object.Held());
         VARIANT* again = v.put();
-        EXPECT_EQ(0u, object.refs) << "put clears what was held";
+        EXPECT_EQ(0u, object.Held()) << "put clears what was held";
         EXPECT_EQ(VT_EMPTY, again->vt);
 
         again->vt = VT_UNKNOWN;
         again->punkVal = &object;
         object.AddRef();
         v = base::Variant(LONG{1});
-        EXPECT_EQ(0u, object.refs) << "assignment clears what was held";
+        EXPECT_EQ(0u, object.Held()) << "assignment clears what was held";
 
         v.ptr()->vt = VT_UNKNOWN;
         v.ptr()->punkVal = &object;
         object.AddRef();
     }
-    EXPECT_EQ(0u, object.refs) << "destruction clears";
+    EXPECT_EQ(0u, object.Held()) << "destruction clears";
 }
 
 TEST(Variant, ChangeTypeConvertsInPlaceOrKeepsTheValue) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/variant.h"
 #include "tests/support/hresult_matchers.h"
 
@@ -22,7 +23,7 @@ VARIANT I4(LONG value) {
 }
 
 // Records the last Invoke and GetIDsOfNames; answers as configured. Lives on the test's stack.
-class RecordingDispatch final : public IDispatch {
+class RecordingDispatch final : public base::ComObject<RecordingDispatch, base::Lifetime::Scoped, IDispatch> {
 public:
     // What the next Invoke does.
     HRESULT answer = S_OK;
@@ -42,13 +43,6 @@ public:
     // What the last GetIDsOfNames got.
     std::vector<std::wstring> names;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return 2; }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return 1; }
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
         *count = 0;
         return S_OK;
