@@ -15,24 +15,10 @@
 
 namespace {
 
-constexpr const CLSID& kCtrlClsid = soak::kVandrelClsid;
 constexpr DISPID kInterval = soak::kDispInterval;
 constexpr DISPID kGetChnlValue = soak::kDispGetChnlValue;
 constexpr DISPID kStart = soak::kDispStart;
 constexpr DISPID kStop = soak::kDispStop;
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-base::ComPtr<IDispatch> CreateControl(HMODULE ocx) {
-    auto get = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(ocx, "DllGetClassObject")));
-    base::ComPtr<IClassFactory> factory;
-    base::ComPtr<IDispatch> ctrl;
-    if (get && SUCCEEDED(get(kCtrlClsid, IID_IClassFactory, factory.put_void()))) {
-        factory->CreateInstance(nullptr, IID_IDispatch, ctrl.put_void());
-    }
-    return ctrl;
-}
 
 // Median over rounds of the mean time per call of fn.
 template <class Fn>
@@ -55,7 +41,7 @@ BENCH_GROUP(Dispatch) {
     std::wstring path(self);
     path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Vandrel.ocx";
     HMODULE ocx = ::LoadLibraryW(path.c_str());
-    auto ctrl = ocx ? CreateControl(ocx) : base::ComPtr<IDispatch>();
+    auto ctrl = ocx ? soak::CreateFromModule(ocx) : base::ComPtr<IDispatch>();
     if (!ctrl) {
         rows.push_back({"Vandrel.ocx not loaded", 0, "", "build vandrel_ocx first"});
         return;

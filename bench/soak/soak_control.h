@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include "base/com_ptr.h"
 #include "base/late_bound.h"
 #include "base/variant.h"
 
@@ -19,6 +20,21 @@ inline constexpr DISPID kDispInterval = 1;
 inline constexpr DISPID kDispGetChnlValue = 3;
 inline constexpr DISPID kDispStart = 4;
 inline constexpr DISPID kDispStop = 5;
+
+// The control from a loaded Vandrel.ocx, through its class factory (no registration needed); null
+// when the module has no factory for it.
+inline base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx) {
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    // Through a generic function pointer: FARPROC's own type says nothing of the signature.
+    auto get = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(ocx, "DllGetClassObject")));
+    base::ComPtr<IClassFactory> factory;
+    base::ComPtr<IDispatch> control;
+    if (get && SUCCEEDED(get(kVandrelClsid, IID_IClassFactory, factory.put_void()))) {
+        factory->CreateInstance(nullptr, IID_IDispatch, control.put_void());
+    }
+    return control;
+}
 
 // Start's result: true for TRUE.
 inline bool InvokeStart(IDispatch* control) {

@@ -12,24 +12,6 @@
 #include "bench/soak/soak_control.h"
 
 namespace soak {
-namespace {
-
-using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-// The control from the Vandrel.ocx beside this program, through its class factory (no
-// registration needed).
-base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx) {
-    auto get = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(ocx, "DllGetClassObject")));
-    base::ComPtr<IClassFactory> factory;
-    base::ComPtr<IDispatch> control;
-    if (get && SUCCEEDED(get(kVandrelClsid, IID_IClassFactory, factory.put_void()))) {
-        factory->CreateInstance(nullptr, IID_IDispatch, control.put_void());
-    }
-    return control;
-}
-
-}  // namespace
 
 int RunCycles(int cycles) {
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
