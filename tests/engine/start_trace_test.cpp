@@ -13,6 +13,7 @@
 #include "engine/channel_sampler.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_tests.h"
+#include "tests/support/file_text.h"
 #include "tests/support/sim_helpers.h"
 #include "trace/trace.h"
 
@@ -20,16 +21,6 @@ namespace {
 
 constexpr char kLog[] = "C:\\log.log";
 constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
-
-std::string ReadLog() {
-    base::UniqueFile f(
-        ::CreateFileA(kLog, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (f && ::ReadFile(f.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-    return text;
-}
 
 }  // namespace
 
@@ -56,7 +47,7 @@ TEST(StartTrace, SuccessAndFailureLines) {
         testsupport::RunSelf("--child --gtest_filter=InChild.StartTracesHowItGotTheLock");
     EXPECT_EQ(0u, r.exitCode) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
-    const std::string log = ReadLog();
+    const std::string log = testsupport::ReadFileText(kLog);
     ::DeleteFileA(kLog);
     // Between the starts and the failure only the line ends of the stopped cycles may appear.
     const std::regex expected(

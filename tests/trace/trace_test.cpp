@@ -19,6 +19,7 @@
 #include "tests/support/call_site.h"
 #include "tests/support/child_process.h"
 #include "tests/support/child_tests.h"
+#include "tests/support/file_text.h"
 #include "tests/support/sim_helpers.h"
 #include "trace/trace.h"
 #include "trace/trace_testing.h"
@@ -32,17 +33,8 @@ constexpr DWORD kDrainMs = 60000;
 
 // --- parent side ----------------------------------------------------------------------------------
 
-bool FileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
-std::string ReadFileText(const char* path) {
-    base::UniqueFile f(
-        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string text;
-    char chunk[65536];
-    DWORD got = 0;
-    while (f && ::ReadFile(f.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-    return text;
-}
+using testsupport::FileExists;
+using testsupport::ReadFileText;
 
 void WriteFileText(const char* path, const std::string& text) {
     base::UniqueFile f(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
