@@ -12,8 +12,9 @@
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
-#include <new>
 #include <vector>
+
+#include "base/hresult.h"
 
 namespace base {
 
@@ -40,9 +41,8 @@ inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIAN
         ::SysFreeString(info.bstrHelpFile);
         if (argErr && fault < count) *argErr = static_cast<UINT>(count - 1 - fault);
         return hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     }
+    CATCH_RETURN()
 }
 
 inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, std::initializer_list<VARIANT> args,
