@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <string>
 
@@ -27,13 +28,6 @@ inline std::wstring InprocServerPath(REFCLSID clsid) {
         return {};
     }
     return path;
-}
-
-// The path of a file beside this program; empty when the program's own cannot be had.
-inline std::wstring BesideProgram(const wchar_t* name) {
-    const std::wstring self = ModuleFileName(nullptr);
-    if (self.empty()) return {};
-    return self.substr(0, self.find_last_of(L'\\') + 1) + name;
 }
 
 // hr, or HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) when the failure came from a module the server

@@ -1,4 +1,5 @@
-// The file a loaded module was loaded from, whatever the length of its path. Any thread.
+// The file a loaded module was loaded from, whatever the length of its path, and files beside the
+// program. Any thread.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,13 @@ inline std::wstring ModuleFileName(HMODULE module) {
         if (path.size() >= kLongestPath) return {};
         path.resize(path.size() * 2);
     }
+}
+
+// The path of a file beside this program; empty when the program's own cannot be had.
+inline std::wstring BesideProgram(const wchar_t* name) {
+    const std::wstring self = ModuleFileName(nullptr);
+    if (self.empty()) return {};
+    return self.substr(0, self.find_last_of(L'\\') + 1) + name;
 }
 
 }  // namespace base

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/module_file.h"
 #include "base/variant.h"
 #include "bench/bench.h"
 #include "bench/soak/soak_control.h"
@@ -36,10 +37,7 @@ double NsPerCall(Fn fn, int calls = 200'000, int rounds = 7) {
 
 BENCH_GROUP(Dispatch) {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"Vandrel.ocx";
+    const std::wstring path = base::BesideProgram(L"Vandrel.ocx");
     HMODULE ocx = ::LoadLibraryW(path.c_str());
     auto ctrl = ocx ? soak::CreateFromModule(ocx) : base::ComPtr<IDispatch>();
     if (!ctrl) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/module_file.h"
 #include "tests/support/process_usage.h"
 #include "bench/soak/soak.h"
 
@@ -87,11 +88,6 @@ std::string Number(uint64_t n) {
     return digits;
 }
 
-std::wstring BinFolder() {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
+std::wstring BinFolder() { return base::BesideProgram(L""); }
 
 }  // namespace soak

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "activex/registration.h"
+#include "base/module_file.h"
 #include "base/unique_handle.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
@@ -27,19 +28,12 @@ const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId,  
                                                0x20591,        &LIBID_VandrelLib, 1, 0};
 const activex::PageRegistration kPage = {&kPageClsid, 2};
 
-std::wstring BesideThisProgram(const wchar_t* name) {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
-}
-
 Set Without(const Set& lines, const Set& gone) { return Minus(lines, gone); }
 
 class Registration : public testing::Test {
 protected:
     void SetUp() override {
-        fullPath_ = BesideThisProgram(L"RegistrationTestModule.dll");
+        fullPath_ = base::BesideProgram(L"RegistrationTestModule.dll");
         module_.reset(::LoadLibraryW(fullPath_.c_str()));
         ASSERT_TRUE(module_);
         shortPath_ = ShortPath(fullPath_);

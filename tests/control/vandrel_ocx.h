@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "base/com_ptr.h"
+#include "base/module_file.h"
 #include "base/late_bound.h"
 #include "base/variant.h"
 #include "tests/support/call_site.h"
@@ -84,10 +85,7 @@ public:
 
 private:
     VandrelOcx() {
-        wchar_t self[MAX_PATH];
-        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-        path_ = self;
-        path_ = path_.substr(0, path_.find_last_of(L'\\') + 1) + L"Vandrel.ocx";
+        path_ = base::BesideProgram(L"Vandrel.ocx");
         module_ = ::LoadLibraryW(path_.c_str());
         if (!module_) {
             ADD_FAILURE() << "cannot load Vandrel.ocx, error " << ::GetLastError();

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/module_file.h"
 #include "tests/support/run_process.h"
 
 namespace testsupport {
@@ -19,9 +20,8 @@ struct ChildResult {
 // child only.
 inline ChildResult RunSelf(const std::string& args, const char* envName = nullptr,
                            const char* envValue = nullptr, DWORD timeoutMs = 60000) {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring command = L"\"" + std::wstring(self) + L"\" " + std::wstring(args.begin(), args.end());
+    const std::wstring command =
+        L"\"" + base::ModuleFileName(nullptr) + L"\" " + std::wstring(args.begin(), args.end());
     std::vector<std::pair<std::wstring, std::wstring>> env;
     if (envName) {
         const std::string name = envName, value = envValue ? envValue : "";

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/module_file.h"
 #include "base/unique_handle.h"
 
 namespace testsupport {
@@ -23,12 +24,7 @@ struct ProcessResult {
 };
 
 // The folder of this test program, with a trailing backslash: the build's bin folder.
-inline std::wstring BinFolder() {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
+inline std::wstring BinFolder() { return base::BesideProgram(L""); }
 
 // This process's environment with the given variables replaced or added, as a block for
 // CreateProcess. Built anew for each child, so that children started from several threads at

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/module_file.h"
 #include "tests/support/deliverables.h"
 #include "testtool/form_window.h"
 #include "testtool/resource.h"
@@ -450,12 +451,7 @@ TEST_F(FormWindowTest, DestroyedFormQuitsOnlyWhenAskedTo) {
 }
 
 // The program file: version block in Chinese (PRC) with Unicode strings, and the icon.
-std::wstring MireloPath() {
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p = path;
-    return p.substr(0, p.find_last_of(L'\\') + 1) + L"Mirelo.exe";
-}
+std::wstring MireloPath() { return base::BesideProgram(L"Mirelo.exe"); }
 
 // Mirelo.exe of both presets.
 class MireloFileOf : public testing::TestWithParam<testsupport::Preset> {};
