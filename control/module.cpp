@@ -56,6 +56,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
                 theApp.Exit(false);
                 return FALSE;
             }
+            base::KeepModuleLoadedWhereUnloadingLeaks(instance);
             break;
         case DLL_PROCESS_DETACH:
             // reserved is set when the process ends, null when the module is freed.
@@ -71,6 +72,8 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     return theApp.GetClassObject(rclsid, riid, ppv);
 }
 
+// Whether objects or server locks are alive, in both builds. Where the module stays loaded for the
+// rest of the process (base/runtime.h) COM's FreeLibrary after S_OK leaves it mapped.
 STDAPI DllCanUnloadNow() { return theApp.CanUnloadNow(); }
 
 STDAPI DllRegisterServer() {

@@ -218,7 +218,7 @@ LONGLONG DPSIM_ReadCount(void) {
     return g_readCount;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         ::QueryPerformanceFrequency(&g_qpcFrequency);
         try {
@@ -226,6 +226,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         } catch (...) {
             return FALSE;
         }
+        base::KeepModuleLoadedWhereUnloadingLeaks(instance);
     }
     // reserved is null when the library is freed from a live process.
     if (reason == DLL_PROCESS_DETACH && !reserved) base::ReleaseRuntimeReserve();
