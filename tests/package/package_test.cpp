@@ -539,6 +539,7 @@ protected:
         return L"\"" + std::wstring(GetParam().system) + exe + L"\"";
     }
 
+    // The product is installed in context and in no other (MSIINSTALLCONTEXT_NONE: in none).
     void ExpectOnlyIn(MSIINSTALLCONTEXT context,
                       testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
@@ -596,7 +597,7 @@ TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNoth
     EXPECT_EQ("done", lines[6]);
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Package() + kPerUser));
-    ExpectOnlyIn(MSIINSTALLCONTEXT(0));
+    ExpectOnlyIn(MSIINSTALLCONTEXT_NONE);
     EXPECT_EQ(Set{}, Ours(user_.Snapshot()));
     EXPECT_FALSE(Exists(folder_));
     ExpectNothingLeft();
@@ -619,7 +620,7 @@ TEST_P(PerUser, InstallingAgainInTheOtherContextKeepsTheFirstInstallation) {
     ExpectOnlyIn(MSIINSTALLCONTEXT_USERUNMANAGED);
     EXPECT_EQ(installed, Ours(user_.Snapshot()));
     ASSERT_EQ(0u, Msiexec(L"/x " + Package() + kPerUser));
-    ExpectOnlyIn(MSIINSTALLCONTEXT(0));
+    ExpectOnlyIn(MSIINSTALLCONTEXT_NONE);
     EXPECT_EQ(Set{}, Ours(user_.Snapshot()));
     EXPECT_FALSE(Exists(folder_));
     // Windows runs that maintenance with ALLUSERS reset to the installation's context. Wine's
