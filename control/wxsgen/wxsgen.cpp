@@ -233,7 +233,7 @@ std::string WixComponents(const std::vector<Component>& components) {
                (c.win64 ? "yes" : "no") + "\">\n";
         bool first = true;
         for (const Row& r : c.rows) {
-            out += "    <RegistryValue Root=\"HKCR\" Key=\"" + XmlText(r.key) + "\"";
+            out += "    <RegistryValue Root=\"HKMU\" Key=\"Software\\Classes\\" + XmlText(r.key) + "\"";
             if (!r.name.empty()) out += " Name=\"" + XmlText(r.name) + "\"";
             out += " Value=\"" + XmlText(r.value) + "\" Type=\"string\"";
             if (first) out += " KeyPath=\"yes\"";

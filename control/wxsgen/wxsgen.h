@@ -19,7 +19,8 @@ inline constexpr wchar_t kOcxFileRef[] = L"[#VandrelOcx]";
 // ... and to the folder it is installed in (with a trailing backslash).
 inline constexpr wchar_t kFolderRef[] = L"[INSTALLDIR]";
 
-// One registry value below HKEY_CLASSES_ROOT; an empty name is the key's default value.
+// One registry value of the classes key (a key as HKEY_CLASSES_ROOT names it); an empty name is the
+// key's default value.
 struct Row {
     std::wstring key;
     std::wstring name;
@@ -58,7 +59,10 @@ HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info);
 bool RegistryComponents(Arch arch, const ModuleInfo& info, std::vector<Component>* components);
 
 // WiX include files, UTF-8: the components (included inside the installation folder's Directory
-// element) and the references to them (included inside the Control feature).
+// element) and the references to them (included inside the Control feature). The rows go below
+// Software\Classes of the installation's own root (HKMU): HKEY_LOCAL_MACHINE per machine,
+// HKEY_CURRENT_USER per user. wixl writes that root as 4, not as Windows Installer's -1;
+// scripts/package puts it right in the built package.
 std::string WixComponents(const std::vector<Component>& components);
 std::string WixComponentRefs(const std::vector<Component>& components);
 

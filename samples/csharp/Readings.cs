@@ -1,6 +1,7 @@
 // Reads a board through the Vandrel control from C#, late bound with `dynamic`.
 //
-// NOT RUN BY THE TEST SUITE (no .NET under Wine here): documented sample, checked by hand only.
+// Not run by the test suite (no .NET under Wine here): it compiles this file with Mono's mcs, as the
+// user guide's build lines say, but nothing checks what it does against the control.
 //
 // Build with the .NET Framework compiler; /platform must match the control's bitness
 // (x86 for the 32-bit control, x64 for the 64-bit one; AnyCPU runs 64-bit on 64-bit Windows):

@@ -1,6 +1,7 @@
 """Reads a board through the Vandrel control from Python with pywin32's win32com.client.
 
-NOT RUN BY THE TEST SUITE (no Windows Python under Wine here): documented sample, checked by hand.
+Not run by the test suite (no Windows Python under Wine here): it only checks that this file
+compiles (python3 -m py_compile).
 
     pip install pywin32
     python readings.py

@@ -111,10 +111,11 @@ TEST(WxsgenText, WixMarksTheFirstRowAsKeyPathAndEscapes) {
     Component c{L"C", L"G", true, false, {{L"K", L"", L"a<b & \"c\""}, {L"K\\S", L"N", L""}}};
     const std::string wix = wxsgen::WixComponents({c});
     EXPECT_NE(std::string::npos, wix.find("<Component Id=\"C\" Guid=\"G\" Win64=\"yes\">"));
-    EXPECT_NE(std::string::npos, wix.find("<RegistryValue Root=\"HKCR\" Key=\"K\" Value=\"a&lt;b &amp; "
-                                          "&quot;c&quot;\" Type=\"string\" KeyPath=\"yes\"/>"));
     EXPECT_NE(std::string::npos,
-              wix.find("<RegistryValue Root=\"HKCR\" Key=\"K\\S\" Name=\"N\" Value=\"\" Type=\"string\"/>"));
+              wix.find("<RegistryValue Root=\"HKMU\" Key=\"Software\\Classes\\K\" Value=\"a&lt;b &amp; "
+                       "&quot;c&quot;\" Type=\"string\" KeyPath=\"yes\"/>"));
+    EXPECT_NE(std::string::npos, wix.find("<RegistryValue Root=\"HKMU\" Key=\"Software\\Classes\\K\\S\" "
+                                          "Name=\"N\" Value=\"\" Type=\"string\"/>"));
     EXPECT_NE(std::string::npos, wxsgen::WixComponentRefs({c}).find("<ComponentRef Id=\"C\"/>"));
     EXPECT_EQ("\xE6\xB5\x8B&gt;", wxsgen::XmlText(L"\x6D4B>"));
 }
