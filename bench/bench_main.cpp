@@ -29,6 +29,16 @@ double NowNs() {
     return static_cast<double>(now.QuadPart) * nsPerCount;
 }
 
+double MiddleMean(std::vector<double>& samples) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    const size_t from = samples.size() / 4;
+    const size_t to = samples.size() - from;
+    double sum = 0;
+    for (size_t i = from; i < to; ++i) sum += samples[i];
+    return sum / static_cast<double>(to - from);
+}
+
 double Median(std::vector<double>& samples) {
     if (samples.empty()) return 0;
     std::sort(samples.begin(), samples.end());
