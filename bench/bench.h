@@ -30,6 +30,9 @@ double Median(std::vector<double>& samples);
 // unit, leaving out the outliers of a machine that others share.
 double MiddleMean(std::vector<double>& samples);
 
+// True when the program was started with --long: groups that would take minutes run at full length.
+bool LongRuns();
+
 }  // namespace bench
 
 #define BENCH_GROUP(name)                                        \
