@@ -97,7 +97,8 @@ HRESULT CChannelSampler::SetObserver(engine::SamplerObserver* observer) noexcept
 
 BOOL CChannelSampler::Start() noexcept {
     if (ThreadHandle) return FailStart(engine::kErrorAlreadyRunning);
-    // Without a stop event the thread could neither pause nor be stopped.
+    // Without a stop event the thread could neither pause nor be stopped; without a cycle buffer
+    // it could not publish.
     if (FAILED(setupResult_)) return FailStart(engine::kErrorSetupFailed);
 
     // A handle that a failed Start left open is given up before the event is opened again.
