@@ -26,6 +26,13 @@ double NowNs();
 // Median of samples (sorted in place).
 double Median(std::vector<double>& samples);
 
+// Mean of the middle half of samples (sorted in place): averages whole-unit readings to below a
+// unit, leaving out the outliers of a machine that others share.
+double MiddleMean(std::vector<double>& samples);
+
+// True when the program was started with --long: groups that would take minutes run at full length.
+bool LongRuns();
+
 }  // namespace bench
 
 #define BENCH_GROUP(name)                                        \

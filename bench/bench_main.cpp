@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "bench/bench.h"
@@ -13,6 +14,8 @@ std::vector<std::pair<const char*, Group>>& Groups() {
     static std::vector<std::pair<const char*, Group>> groups;
     return groups;
 }
+
+bool g_longRuns = false;
 
 }  // namespace
 
@@ -29,6 +32,18 @@ double NowNs() {
     return static_cast<double>(now.QuadPart) * nsPerCount;
 }
 
+double MiddleMean(std::vector<double>& samples) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    const size_t from = samples.size() / 4;
+    const size_t to = samples.size() - from;
+    double sum = 0;
+    for (size_t i = from; i < to; ++i) sum += samples[i];
+    return sum / static_cast<double>(to - from);
+}
+
+bool LongRuns() { return g_longRuns; }
+
 double Median(std::vector<double>& samples) {
     if (samples.empty()) return 0;
     std::sort(samples.begin(), samples.end());
@@ -37,7 +52,8 @@ double Median(std::vector<double>& samples) {
 
 }  // namespace bench
 
-int main() {
+int main(int argc, char** argv) {
+    bench::g_longRuns = argc > 1 && std::strcmp(argv[1], "--long") == 0;
     std::vector<bench::Row> rows;
     for (const auto& [name, group] : bench::Groups()) {
         std::fprintf(stderr, "running %s ...\n", name);

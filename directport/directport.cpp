@@ -28,6 +28,7 @@ struct Board {
     std::deque<BYTE> script;  // status bytes queued by a test
     BYTE frame[kFrameBytes] = {};
     int position = kFrameBytes;  // next byte of frame; kFrameBytes: a new frame begins
+    uint64_t frames = 0;         // frames begun since the board was configured
     uint64_t lastAccessUs = 0;   // last read of either port
     DWORD lastReader = 0;
 };
@@ -102,10 +103,18 @@ bool StartsNewFrame(const Board& b, uint64_t nowUs, DWORD reader) noexcept {
            reader != b.lastReader;
 }
 
+uint16_t FrameWord(const Board& b, int channel, uint64_t nowUs) noexcept {
+    switch (b.config.mode) {
+        case BoardMode::Wave: return directport::WaveWord(channel, nowUs / 1000);
+        case BoardMode::Count: return directport::CountWord(b.frames);
+        default: return b.config.words[channel];
+    }
+}
+
 void FillFrame(Board& b, uint64_t nowUs) noexcept {
+    ++b.frames;
     for (int k = 0; k < 8; ++k) {
-        const uint16_t word =
-            b.config.mode == BoardMode::Wave ? directport::WaveWord(k, nowUs / 1000) : b.config.words[k];
+        const uint16_t word = FrameWord(b, k, nowUs);
         b.frame[2 * k] = static_cast<BYTE>(word & 0xFF);
         b.frame[2 * k + 1] = static_cast<BYTE>(word >> 8);
     }

@@ -65,6 +65,8 @@ std::optional<BoardConfig> ParseBoard(std::string_view text) {
         board.mode = BoardMode::Wave;
     } else if (mode == "busy") {
         board.mode = BoardMode::Busy;
+    } else if (mode == "count") {
+        board.mode = BoardMode::Count;
     } else if (StartsWith(mode, "words=")) {
         board.mode = BoardMode::Words;
         const auto words = Split(mode.substr(6), '/');
@@ -105,6 +107,8 @@ uint16_t EncodeSignMagnitude(int value) {
     if (value < -32767) value = -32767;
     return value < 0 ? static_cast<uint16_t>(0x8000 | -value) : static_cast<uint16_t>(value);
 }
+
+uint16_t CountWord(uint64_t frame) { return static_cast<uint16_t>(frame & 0x7FFF); }
 
 uint16_t WaveWord(int channel, uint64_t ms) {
     // Each channel its own shape and period (4 to 11 s), all swinging over the full signed range.

@@ -2,7 +2,7 @@
 //   boards  := board { ";" board }          (an empty text means no boards at all)
 //   board   := address ":" mode { "," option }
 //   address := decimal | "0x" hex
-//   mode    := "wave" | "busy" | "words=" w "/" w "/" ... (eight words, decimal or 0x hex)
+//   mode    := "wave" | "busy" | "count" | "words=" w "/" w "/" ... (eight words, decimal or 0x hex)
 //   option  := "stall=" count               (ready for the first count data bytes of a frame)
 #pragma once
 
@@ -13,7 +13,7 @@
 
 namespace directport {
 
-enum class BoardMode { Wave, Words, Busy };
+enum class BoardMode { Wave, Words, Busy, Count };
 
 struct BoardConfig {
     uint32_t address = 0;
@@ -29,6 +29,9 @@ std::optional<std::vector<BoardConfig>> ParseConfig(std::string_view text);
 
 // The raw 16-bit word of channel in wave mode at time ms: sign and magnitude, bit 15 the sign.
 uint16_t WaveWord(int channel, uint64_t ms);
+
+// Every word of a count board's frame: the frame's number (from 1) modulo 32768, sign bit clear.
+uint16_t CountWord(uint64_t frame);
 
 // A signed value from -32767 to 32767 as a sign-and-magnitude word.
 uint16_t EncodeSignMagnitude(int value);

@@ -21,6 +21,18 @@ constexpr DWORD kMinPauseMs = 10;
 
 bool IsReady(INT status) noexcept { return (status & 1) == 0; }
 
+uint64_t SystemTimeNow() noexcept {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+int64_t CounterNow() noexcept {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
 // The trace is switched on by the presence of the flag file when a sampler is built. The file is
 // opened exclusively, so a file that another process holds open counts as absent. Nothing here
 // throws (the trace's entry points are noexcept), so there is nothing to catch.
@@ -32,20 +44,23 @@ void ActivateTraceIfFlagged() noexcept {
 
 }  // namespace
 
-CChannelSampler::CChannelSampler(TickSource tickSource, EventCreator createEvent) noexcept
+CChannelSampler::CChannelSampler(TickSource tickSource, EventCreator createEvent,
+                                 ThreadCreator createThread) noexcept
     : Interval(kDefaultInterval),
       Address(kDefaultAddress),
       ChannelNumber(kDefaultChannels),
       LastUpdateTick(0),
       ThreadId(0),
-      tick_(tickSource) {
+      tick_(tickSource),
+      createThread_(createThread) {
     ActivateTraceIfFlagged();
     for (auto& slot : Values) slot.store(-1, std::memory_order_relaxed);
     StopEvent.reset(createEvent(nullptr, FALSE, FALSE, nullptr));
     if (!StopEvent) setupResult_ = base::HResultFromLastError();
+    if (SUCCEEDED(setupResult_)) setupResult_ = SetBufferSize(engine::kDefaultBufferCycles);
 }
 
-CChannelSampler::~CChannelSampler() { Stop(); }
+CChannelSampler::~CChannelSampler() { EndThread(); }
 
 void CChannelSampler::SetChannelNumber(LONG value) noexcept {
     if (value == 1 || value == 4 || value == 8) ChannelNumber.store(value, std::memory_order_relaxed);
@@ -60,32 +75,77 @@ SHORT CChannelSampler::GetChnlValue(LONG nChnlIndex) const noexcept {
         static_cast<uint16_t>(Values[nChnlIndex].load(std::memory_order_relaxed)));
 }
 
+LONG CChannelSampler::NewestCycleAgeMs() const noexcept {
+    // The tick is stored before the cycle's number, so a cycle of this run brings its own tick.
+    if (CycleCount() == 0) return -1;
+    const uint32_t age = engine::TickDiff(LastUpdateTick.load(std::memory_order_acquire), tick_());
+    return age > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<LONG>(age);
+}
+
+HRESULT CChannelSampler::SetBufferSize(LONG cycles) noexcept {
+    if (cycles < 0) return E_INVALIDARG;
+    RETURN_IF_FAILED(ring_.Resize(static_cast<size_t>(cycles)));
+    if (!ThreadHandle) ring_.Settle();
+    return S_OK;
+}
+
+HRESULT CChannelSampler::SetObserver(engine::SamplerObserver* observer) noexcept {
+    if (ThreadHandle) return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+    observer_ = observer;
+    return S_OK;
+}
+
 BOOL CChannelSampler::Start() noexcept {
-    // Without a stop event the thread could neither pause nor be stopped.
-    if (ThreadHandle || !StopEvent) return FALSE;
+    if (ThreadHandle) return FailStart(engine::kErrorAlreadyRunning);
+    // Without a stop event the thread could neither pause nor be stopped; without a cycle buffer
+    // it could not publish.
+    if (FAILED(setupResult_)) return FailStart(engine::kErrorSetupFailed);
 
     // A handle that a failed Start left open is given up before the event is opened again.
     PortLockEvent.reset();
     HANDLE lock = ::CreateEventA(nullptr, FALSE, TRUE, kPortLockName);
+    const HRESULT lockResult = lock ? S_OK : base::HResultFromLastError();
     const bool existed = lock && ::GetLastError() == ERROR_ALREADY_EXISTS;
     PortLockEvent.reset(lock);
     TraceStatus(existed ? "Get TRUV.Vandrel.IOEvent" : "Build TRUV.Vandrel.IOEvent");
     if (!PortLockEvent) {
         TraceStatus("failed\n");
-        return FALSE;
+        return FailStart(lockResult);
     }
     TraceStatus("success\n");
 
     stopRequested_.store(false, std::memory_order_relaxed);
     DWORD id = 0;
-    ThreadHandle.reset(::CreateThread(nullptr, 0, ThreadEntry, this, 0, &id));
-    if (!ThreadHandle) return FALSE;
+    // Suspended until the new run is set up: once running, the thread may publish at once.
+    ThreadHandle.reset(createThread_(nullptr, 0, ThreadEntry, this, CREATE_SUSPENDED, &id));
+    if (!ThreadHandle) return FailStart(base::HResultFromLastError());
     ThreadId = id;
     ::SetThreadPriority(ThreadHandle.get(), THREAD_PRIORITY_HIGHEST);
+
+    ring_.Reset();
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    clock_.Start(CounterNow(), frequency.QuadPart, SystemTimeNow());
+    lastError_.store(S_OK, std::memory_order_relaxed);
+    SetStatus(engine::SamplerStatus::kWaitingForFirstCycle);
+    ::ResumeThread(ThreadHandle.get());
     return TRUE;
 }
 
+BOOL CChannelSampler::FailStart(HRESULT error) noexcept {
+    lastError_.store(error, std::memory_order_relaxed);
+    // A sampler that is running already goes on as it was.
+    if (error != engine::kErrorAlreadyRunning) SetStatus(engine::SamplerStatus::kStartFailed);
+    return FALSE;
+}
+
 void CChannelSampler::Stop() noexcept {
+    EndThread();
+    ring_.Settle();
+    SetStatus(engine::SamplerStatus::kStopped);
+}
+
+void CChannelSampler::EndThread() noexcept {
     if (ThreadHandle) {
         stopRequested_.store(true, std::memory_order_relaxed);
         ::SetEvent(StopEvent.get());
@@ -119,12 +179,16 @@ void CChannelSampler::SampleLoop() noexcept {
         // Turn at the board: wait for the port lock, but go on without it after the time-out. The
         // stop event comes first, so a stop request wins over a free lock.
         const HANDLE handles[2] = {StopEvent.get(), PortLockEvent.get()};
-        if (::WaitForMultipleObjects(2, handles, FALSE, lockWait) == WAIT_OBJECT_0) return;
+        const DWORD turn = ::WaitForMultipleObjects(2, handles, FALSE, lockWait);
+        if (turn == WAIT_OBJECT_0) return;
 
         const int count = ReadCycle(buffer);
-        if (count == 2 * GetChannelNumber()) {
-            TraceData("%dchnl over", static_cast<int>(GetChannelNumber()));
-            Publish(buffer);
+        const LONG channels = GetChannelNumber();
+        if (count == 2 * channels) {
+            TraceData("%dchnl over", static_cast<int>(channels));
+            Publish(buffer, channels);
+        } else if (!stopRequested_.load(std::memory_order_relaxed)) {
+            ReportFailedCycle(count, turn == WAIT_OBJECT_0 + 1);
         }
         TraceData("\n");
         lockWait = static_cast<DWORD>(GetInterval());
@@ -158,10 +222,37 @@ bool CChannelSampler::WaitReady(DWORD cycleStart) noexcept {
     }
 }
 
-void CChannelSampler::Publish(const uint8_t (&buffer)[16]) noexcept {
+void CChannelSampler::Publish(const uint8_t (&buffer)[16], LONG channels) noexcept {
+    engine::Cycle cycle;
     for (int k = 0; k < 8; ++k) {
-        Values[k].store(static_cast<int16_t>(engine::RawWord(buffer[2 * k], buffer[2 * k + 1])),
-                        std::memory_order_relaxed);
+        const uint16_t raw = engine::RawWord(buffer[2 * k], buffer[2 * k + 1]);
+        Values[k].store(static_cast<int16_t>(raw), std::memory_order_relaxed);
+        if (k < channels) cycle.values[k] = engine::DecodeChannelWord(raw);
     }
     LastUpdateTick.store(tick_(), std::memory_order_release);
+
+    cycle.number = ring_.Newest() + 1;
+    cycle.time = clock_.Stamp(CounterNow(), SystemTimeNow());
+    cycle.channels = channels;
+    ring_.Publish(cycle);
+    SetStatus(engine::SamplerStatus::kSampling);
+    if (observer_) observer_->OnCyclePublished(cycle.number);
+}
+
+// The lock goes first: while another sampler has the board, this one finds it busy or half read.
+void CChannelSampler::ReportFailedCycle(int bytes, bool tookLock) noexcept {
+    using engine::SamplerStatus;
+    const HRESULT error = !tookLock    ? engine::kErrorPortLockNotObtained
+                          : bytes == 0 ? engine::kErrorBoardNotReady
+                                       : engine::kErrorCycleIncomplete;
+    const SamplerStatus status = !tookLock    ? SamplerStatus::kPortLockNotObtained
+                                 : bytes == 0 ? SamplerStatus::kBoardNotReady
+                                              : SamplerStatus::kCycleIncomplete;
+    lastError_.store(error, std::memory_order_relaxed);
+    SetStatus(status);
+}
+
+void CChannelSampler::SetStatus(engine::SamplerStatus status) noexcept {
+    if (status_.exchange(status, std::memory_order_acq_rel) == status) return;
+    if (observer_) observer_->OnStatusChanged(status);
 }

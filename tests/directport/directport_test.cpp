@@ -133,6 +133,15 @@ TEST(DirectPortPorts, StallMakesBoardBusyAfterNBytesOfAFrame) {
     EXPECT_EQ(0xFE, Read(kStatus)) << "a new cycle starts a new frame";
 }
 
+TEST(DirectPortPorts, CountBoardPutsTheFrameNumberInEveryWord) {
+    SimBoards sim("0x164:count");
+    for (int frame = 1; frame <= 3; ++frame) {
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(i % 2 ? 0 : frame, Read(kData)) << "frame " << frame;
+    }
+    EXPECT_EQ(0x7FFF, directport::CountWord(32767));
+    EXPECT_EQ(0x0000, directport::CountWord(32768)) << "wraps before the sign bit";
+}
+
 TEST(DirectPortPorts, ScriptedStatusComesFirstThenTheMode) {
     SimBoards sim("356:busy");
     const BYTE script[] = {0x00, 0x01, 0x00, 0x00};
