@@ -15,46 +15,15 @@ constexpr wchar_t kContentsStream[] = L"Contents";
 
 }  // namespace
 
-const InterfaceEntry<ControlBase>* ControlBase::Interfaces(size_t* count) noexcept {
-    using C = ControlBase;
-    static const InterfaceEntry<C> table[] = {
-        ACTIVEX_INTERFACE(C, IOleObject),  // identity
-        ACTIVEX_INTERFACE(C, IDispatch),
-        ACTIVEX_INTERFACE(C, IOleControl),
-        ACTIVEX_INTERFACE_VIA(C, IID_IOleWindow, IOleInPlaceObject),
-        ACTIVEX_INTERFACE(C, IOleInPlaceObject),
-        ACTIVEX_INTERFACE(C, IOleInPlaceActiveObject),
-        ACTIVEX_INTERFACE_VIA(C, IID_IViewObject, IViewObject2),
-        ACTIVEX_INTERFACE(C, IViewObject2),
-        ACTIVEX_INTERFACE_VIA(C, IID_IPersist, IPersistStreamInit),
-        ACTIVEX_INTERFACE(C, IPersistStreamInit),
-        ACTIVEX_INTERFACE(C, IPersistStorage),
-        ACTIVEX_INTERFACE(C, IPersistPropertyBag),
-        ACTIVEX_INTERFACE(C, ISpecifyPropertyPages),
-        ACTIVEX_INTERFACE(C, IConnectionPointContainer),
-        ACTIVEX_INTERFACE_VIA(C, IID_IProvideClassInfo, IProvideClassInfo2),
-        ACTIVEX_INTERFACE(C, IProvideClassInfo2),
-    };
-    *count = sizeof table / sizeof table[0];
-    return table;
-}
-
-STDMETHODIMP ControlBase::QueryInterface(REFIID riid, void** ppv) noexcept {
-    if (ppv && IsEqualIID(riid, dispatchIid_)) {
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    size_t count = 0;
-    const InterfaceEntry<ControlBase>* table = Interfaces(&count);
-    return QueryFromTable<ControlBase>(this, table, count, riid, ppv);
+void* ControlBase::FindMore(REFIID riid) noexcept {
+    return IsEqualIID(riid, dispatchIid_) ? static_cast<IDispatch*>(this) : nullptr;
 }
 
 ControlBase::ControlBase(const IID& dispatchIid, const IID& eventIid) noexcept
     : dispatchIid_(dispatchIid),
       eventIid_(eventIid),
-      eventPoint_(this, eventIid),
-      notifyPoint_(this, IID_IPropertyNotifySink) {
+      eventPoint_(*this, eventIid),
+      notifyPoint_(*this, IID_IPropertyNotifySink) {
     // 100 x 50 pixels of the screen, in HIMETRIC, until the container sets an extent.
     HDC screen = ::GetDC(nullptr);
     const int dpiX = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;

@@ -17,9 +17,10 @@
 
 #include "activex/connection_point.h"
 #include "activex/dispatch.h"
-#include "activex/object.h"
+#include "activex/module.h"
 #include "activex/property_exchange.h"
 #include "activex/typelib.h"
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 
 namespace activex {
@@ -37,26 +38,15 @@ struct Verb {
     DWORD attributes;  // OLEVERBATTRIB_*
 };
 
-class ControlBase : public ObjectBase,
-                    public IDispatch,
-                    public IOleObject,
-                    public IOleControl,
-                    public IOleInPlaceObject,
-                    public IOleInPlaceActiveObject,
-                    public IViewObject2,
-                    public IPersistStreamInit,
-                    public IPersistStorage,
-                    public IPersistPropertyBag,
-                    public ISpecifyPropertyPages,
-                    public IConnectionPointContainer,
-                    public IProvideClassInfo2 {
+// The primary dispatch interface is answered by the same IDispatch (FindMore).
+class ControlBase
+    : public base::ComObject<ControlBase, ModuleLifetime, IOleObject, IDispatch, IOleControl,
+                             base::Via<IOleWindow, IOleInPlaceObject>, IOleInPlaceObject,
+                             IOleInPlaceActiveObject, base::Via<IViewObject, IViewObject2>, IViewObject2,
+                             base::Via<IPersist, IPersistStreamInit>, IPersistStreamInit, IPersistStorage,
+                             IPersistPropertyBag, ISpecifyPropertyPages, IConnectionPointContainer,
+                             base::Via<IProvideClassInfo, IProvideClassInfo2>, IProvideClassInfo2> {
 public:
-    static const InterfaceEntry<ControlBase>* Interfaces(size_t* count) noexcept;
-    // The table, plus the primary dispatch interface, which is answered by the same IDispatch.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return ReleaseImpl(); }
-
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
     STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) noexcept override;
@@ -152,6 +142,7 @@ protected:
     ControlBase(const IID& dispatchIid, const IID& eventIid) noexcept;
     ~ControlBase() override = default;
     void FinalRelease() noexcept override;
+    void* FindMore(REFIID riid) noexcept override;
 
     // What a control supplies.
     virtual const CLSID& ClassId() const noexcept = 0;

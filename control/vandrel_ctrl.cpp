@@ -35,7 +35,7 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[6] = {
 };
 
 HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
-    return activex::CreateObject<CVandrelCtrl>(riid, ppv);
+    return base::CreateObject<CVandrelCtrl>(riid, ppv);
 }
 
 CVandrelCtrl::CVandrelCtrl(CChannelSampler::EventCreator createEvent) noexcept

@@ -36,7 +36,7 @@ public:
     ~CVandrelCtrl() override;
 
     // Run by CreateObject before the first QueryInterface.
-    HRESULT FinalConstruct() noexcept { return m_Sampler.SetupResult(); }
+    HRESULT FinalConstruct() noexcept override { return m_Sampler.SetupResult(); }
 
 protected:
     const CLSID& ClassId() const noexcept override;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -76,6 +77,36 @@ public:
 
 private:
     int* destroyed_;
+};
+
+// Records its last moments; reaches back into itself from FinalRelease as an object does whose
+// parts call back while it lets go of them.
+class Closing final : public base::ComObject<Closing, base::Lifetime::Heap, IPersist> {
+public:
+    explicit Closing(std::vector<std::string>* log) : log_(log) {}
+    ~Closing() override { log_->push_back("destroyed"); }
+    void FinalRelease() noexcept override {
+        log_->push_back("FinalRelease");
+        AddRef();
+        Release();
+    }
+    STDMETHODIMP GetClassID(CLSID* id) noexcept override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
+
+private:
+    std::vector<std::string>* log_;
+};
+
+// Held by an owner whose count it shares.
+class Held final : public base::ComObject<Held, base::Lifetime::Member, IPersist> {
+public:
+    explicit Held(IUnknown& owner) : ComObject(owner) {}
+    STDMETHODIMP GetClassID(CLSID* id) noexcept override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
 };
 
 template <typename I>
@@ -154,6 +185,30 @@ TEST(ComObjectLifetime, ReachingBackFromTheDestructorDoesNotDeleteTwice) {
     object->reenter = true;
     EXPECT_EQ(0u, object->Release());
     EXPECT_EQ(1, destroyed);
+}
+
+TEST(ComObjectLifetime, LastReleaseRunsFinalReleaseOnceBeforeTheDestructor) {
+    std::vector<std::string> log;
+    Closing* object = Closing::Make(&log);
+    ASSERT_NE(nullptr, object);
+    object->AddRef();
+    object->Release();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(0u, object->Release());
+    EXPECT_EQ((std::vector<std::string>{"FinalRelease", "destroyed"}), log);
+}
+
+TEST(ComObjectLifetime, MemberSharesItsOwnersCountButNotItsIdentity) {
+    Site owner;
+    Held held(*static_cast<IOleInPlaceSite*>(&owner));
+    IUnknown* identity = nullptr;
+    ASSERT_HR(S_OK, Reach(&held, &identity));
+    EXPECT_EQ(static_cast<IUnknown*>(&held), identity);
+    EXPECT_EQ(2u, owner.RefCount()) << "the member's reference is the owner's";
+    IOleInPlaceSite* ownerInterface = nullptr;
+    EXPECT_HR(E_NOINTERFACE, Reach(identity, &ownerInterface)) << "the member answers only its own list";
+    identity->Release();
+    EXPECT_EQ(1u, owner.RefCount());
 }
 
 TEST(ComObjectLifetime, MakeGivesNullWhenTheObjectCannotBeBuilt) {
