@@ -27,6 +27,7 @@ public:
     STDMETHODIMP Unadvise(DWORD cookie) noexcept override;
     STDMETHODIMP EnumConnections(IEnumConnections** out) noexcept override;
 
+    const IID& iid() const noexcept { return iid_; }
     // Lets go of every sink (the control is going away).
     void Clear() noexcept { sinks_.clear(); }
 

@@ -8,8 +8,9 @@
 // QueryInterface answers IUnknown through the first listed interface, so every interface of the
 // object gives the same identity; then each listed interface, and for a Via<I, Through> entry the
 // interface I that Through inherits (IOleWindow, IPersist, IDispatch behind another interface); then
-// what FindMore finds (an IID known only at run time). A class that refuses a listed interface at run time
-// overrides QueryInterface and calls this one for the rest.
+// what FindMore finds (the interfaces of parts the object holds, an IID known only at run time). A
+// class that refuses a listed interface at run time overrides QueryInterface and calls this one for
+// the rest.
 //
 // Lifetimes:
 // - Heap: made by Make or CreateObject, which run FinalConstruct (the set-up that can fail) before
@@ -22,6 +23,8 @@
 //   holder has let go; the owner must see that before the object goes out of scope.
 // - Member: an object held by another (its owner, given to the constructor) with an identity of its
 //   own: QueryInterface answers its own list, AddRef and Release go to the owner (a connection point).
+// - Part: a part of its owner that implements some of the owner's interfaces: every IUnknown call
+//   goes to the owner, whose FindMore finds the part's interfaces through the part's FindInterface.
 //
 // AddRef and Release may come on any thread; the rest of an object follows the rules of its class.
 #pragma once
@@ -42,6 +45,7 @@ struct Lifetime {
     struct Counted;
     struct Scoped;
     struct Member;
+    struct Part;
 };
 
 // A QueryInterface entry for an interface that is not listed itself but reached through Through.
@@ -72,7 +76,7 @@ struct Entry<Via<I, T>> {
 template <typename L>
 struct LifetimeTraits {
     static constexpr bool kDeletes = std::is_same_v<L, Lifetime::Heap>;
-    static constexpr bool kShared = std::is_same_v<L, Lifetime::Member>;
+    static constexpr bool kShared = std::is_same_v<L, Lifetime::Member> || std::is_same_v<L, Lifetime::Part>;
     static void Created() noexcept {}
     static void Destroyed() noexcept {}
 };
@@ -91,6 +95,7 @@ class ComObject : public com_object_detail::Implements<First, Rest...> {
     static_assert(std::is_same_v<typename com_object_detail::Entry<First>::Through, First>,
                   "the first entry is a listed interface: it answers IUnknown");
     using Traits = com_object_detail::LifetimeTraits<L>;
+    static constexpr bool kPart = std::is_same_v<L, Lifetime::Part>;
 
 public:
     ComObject(const ComObject&) = delete;
@@ -101,13 +106,17 @@ public:
     static Derived* Make(Args&&... args) noexcept;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
-        *ppv = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(static_cast<First*>(this))
-                                              : FindInterface(riid);
-        if (!*ppv) *ppv = FindMore(riid);
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        if constexpr (kPart) {
+            return refs_->QueryInterface(riid, ppv);
+        } else {
+            if (!ppv) return E_POINTER;
+            *ppv = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(static_cast<First*>(this))
+                                                  : FindInterface(riid);
+            if (!*ppv) *ppv = FindMore(riid);
+            if (!*ppv) return E_NOINTERFACE;
+            AddRef();
+            return S_OK;
+        }
     }
     STDMETHODIMP_(ULONG) AddRef() noexcept override {
         if constexpr (Traits::kShared) {
@@ -150,11 +159,11 @@ public:
 
 protected:
     ComObject() noexcept : refs_(1) {
-        static_assert(!Traits::kShared, "a member is built with its owner");
+        static_assert(!Traits::kShared, "a member or part is built with its owner");
         Traits::Created();
     }
     explicit ComObject(IUnknown& owner) noexcept : refs_(&owner) {
-        static_assert(Traits::kShared, "only a member has an owner");
+        static_assert(Traits::kShared, "only a member or part has an owner");
     }
     virtual ~ComObject() { Traits::Destroyed(); }
 
@@ -177,7 +186,7 @@ private:
         }
     }
 
-    // The count, or the owner that keeps it for a member.
+    // The count, or the owner that keeps it for a member or part.
     std::conditional_t<Traits::kShared, IUnknown*, std::atomic<ULONG>> refs_;
 };
 

@@ -39,12 +39,6 @@ public:
     HRESULT FinalConstruct() noexcept override { return m_Sampler.SetupResult(); }
 
 protected:
-    const CLSID& ClassId() const noexcept override;
-    activex::TypeLibCache& TypeLib() const noexcept override;
-    UINT UserTypeNameId() const noexcept override;
-    DWORD MiscStatus() const noexcept override { return kMiscStatus; }
-    const CLSID* PropertyPages(ULONG* count) const noexcept override;
-    const activex::Verb* Verbs(ULONG* count) const noexcept override;
     HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override;
     void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept override;
 

@@ -109,6 +109,27 @@ public:
     }
 };
 
+// A part that implements IPersist for the object that holds it.
+class PersistPart final : public base::ComObject<PersistPart, base::Lifetime::Part, IPersist> {
+public:
+    explicit PersistPart(IUnknown& owner) : ComObject(owner) {}
+    STDMETHODIMP GetClassID(CLSID* id) noexcept override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
+};
+
+// Answers IOleWindow itself and IPersist through its part.
+class Whole final : public base::ComObject<Whole, base::Lifetime::Scoped, IOleWindow> {
+public:
+    STDMETHODIMP GetWindow(HWND*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) noexcept override { return E_NOTIMPL; }
+    PersistPart part{*this};
+
+private:
+    void* FindMore(REFIID riid) noexcept override { return part.FindInterface(riid); }
+};
+
 template <typename I>
 HRESULT Reach(IUnknown* object, I** out) {
     *out = static_cast<I*>(kSentinel);
@@ -209,6 +230,23 @@ TEST(ComObjectLifetime, MemberSharesItsOwnersCountButNotItsIdentity) {
     EXPECT_HR(E_NOINTERFACE, Reach(identity, &ownerInterface)) << "the member answers only its own list";
     identity->Release();
     EXPECT_EQ(1u, owner.RefCount());
+}
+
+TEST(ComObjectLifetime, PartIsItsOwnerToEveryCaller) {
+    Whole whole;
+    IUnknown* identity = nullptr;
+    ASSERT_HR(S_OK, Reach(&whole, &identity));
+    IPersist* persist = nullptr;
+    ASSERT_HR(S_OK, Reach(identity, &persist));
+    EXPECT_EQ(static_cast<IPersist*>(&whole.part), persist);
+    IUnknown* again = nullptr;
+    ASSERT_HR(S_OK, Reach(persist, &again));
+    EXPECT_EQ(identity, again) << "one identity";
+    IOleWindow* window = nullptr;
+    ASSERT_HR(S_OK, Reach(persist, &window)) << "the owner's other interfaces from the part's";
+    EXPECT_EQ(5u, whole.RefCount());
+    for (IUnknown* itf : std::vector<IUnknown*>{identity, persist, again, window}) itf->Release();
+    EXPECT_EQ(1u, whole.RefCount());
 }
 
 TEST(ComObjectLifetime, MakeGivesNullWhenTheObjectCannotBeBuilt) {
