@@ -33,15 +33,6 @@ using PointEnumerator = Enumerator<IEnumConnectionPoints, IConnectionPoint*, Poi
 
 }  // namespace
 
-STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint)) return E_NOINTERFACE;
-    *ppv = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-}
-
 STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
     if (!iid) return E_POINTER;
     *iid = iid_;
@@ -50,8 +41,8 @@ STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
 
 STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) noexcept {
     if (!out) return E_POINTER;
-    *out = container_;
-    container_->AddRef();
+    *out = &container_;
+    container_.AddRef();
     return S_OK;
 }
 

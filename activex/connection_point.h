@@ -1,7 +1,7 @@
 // A connection point of a control: the sinks of one outgoing interface, by cookie.
 //
-// It is a member of its control and shares the control's lifetime: AddRef and Release go to the
-// control, while QueryInterface answers only its own IConnectionPoint (a connection point is an
+// It is a member of its container and shares the container's lifetime: AddRef and Release go to the
+// container, while QueryInterface answers only its own IConnectionPoint (a connection point is an
 // object of its own in COM's eyes). Called on the control's apartment thread.
 #pragma once
 
@@ -10,20 +10,16 @@
 
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 
 namespace activex {
 
-class ConnectionPoint final : public IConnectionPoint {
+class ConnectionPoint final
+    : public base::ComObject<ConnectionPoint, base::Lifetime::Member, IConnectionPoint> {
 public:
-    ConnectionPoint(IConnectionPointContainer* container, const IID& iid) noexcept
-        : container_(container), iid_(iid) {}
-    ConnectionPoint(const ConnectionPoint&) = delete;
-    ConnectionPoint& operator=(const ConnectionPoint&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return container_->AddRef(); }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return container_->Release(); }
+    ConnectionPoint(IConnectionPointContainer& container, const IID& iid) noexcept
+        : ComObject(container), container_(container), iid_(iid) {}
 
     STDMETHODIMP GetConnectionInterface(IID* iid) noexcept override;
     STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) noexcept override;
@@ -31,6 +27,7 @@ public:
     STDMETHODIMP Unadvise(DWORD cookie) noexcept override;
     STDMETHODIMP EnumConnections(IEnumConnections** out) noexcept override;
 
+    const IID& iid() const noexcept { return iid_; }
     // Lets go of every sink (the control is going away).
     void Clear() noexcept { sinks_.clear(); }
 
@@ -40,7 +37,7 @@ private:
         base::ComPtr<IUnknown> unknown;  // the sink's iid_ interface
     };
 
-    IConnectionPointContainer* const container_;
+    IConnectionPointContainer& container_;
     const IID iid_;
     std::vector<Sink> sinks_;
     DWORD nextCookie_ = 1;

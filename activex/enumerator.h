@@ -7,25 +7,17 @@
 
 #include <vector>
 
-#include "activex/object.h"
+#include "activex/module.h"
+#include "base/com_object.h"
 #include "base/hresult.h"
 
 namespace activex {
 
 template <class IEnum, class T, class Item>
-class Enumerator final : public ObjectBase, public IEnum {
+class Enumerator final : public base::ComObject<Enumerator<IEnum, T, Item>, ModuleLifetime, IEnum> {
 public:
     explicit Enumerator(std::vector<Item> items, size_t position = 0) noexcept
         : items_(std::move(items)), position_(position) {}
-
-    static const InterfaceEntry<Enumerator>* Interfaces(size_t* count) noexcept {
-        static const InterfaceEntry<Enumerator> table[] = {
-            {&__uuidof(IEnum), &CastTo<Enumerator, IEnum>},
-        };
-        *count = 1;
-        return table;
-    }
-    ACTIVEX_IUNKNOWN_METHODS(Enumerator)
 
     STDMETHODIMP Next(ULONG celt, T* rgelt, ULONG* fetched) noexcept override {
         if (fetched) *fetched = 0;
@@ -68,8 +60,8 @@ public:
     CATCH_RETURN()
 
     static HRESULT Create(std::vector<Item> items, size_t position, IEnum** out) noexcept {
-        return CreateObject<Enumerator>(__uuidof(IEnum), reinterpret_cast<void**>(out), std::move(items),
-                                        position);
+        return base::CreateObject<Enumerator>(__uuidof(IEnum), reinterpret_cast<void**>(out),
+                                              std::move(items), position);
     }
 
 private:

@@ -1,6 +1,5 @@
 #include "activex/module.h"
 
-#include "activex/object.h"
 #include "base/hresult.h"
 
 namespace activex {
@@ -17,9 +16,6 @@ size_t g_cleanupCount = 0;
 
 }  // namespace
 
-ObjectBase::ObjectBase() noexcept { Module::ObjectCreated(); }
-ObjectBase::~ObjectBase() { Module::ObjectDestroyed(); }
-
 ModuleLock::ModuleLock() noexcept { ::AcquireSRWLockExclusive(&g_lock); }
 ModuleLock::~ModuleLock() { ::ReleaseSRWLockExclusive(&g_lock); }
 
@@ -29,24 +25,6 @@ void AtModuleExit(CleanupFunction fn) noexcept {
 }
 
 // --- class factory -------------------------------------------------------------------------------
-
-STDMETHODIMP ClassFactory::QueryInterface(REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) ClassFactory::AddRef() noexcept {
-    return static_cast<ULONG>(::InterlockedIncrement(&refs_));
-}
-
-// The module's own reference is never given back: the factory is a static part of the module.
-STDMETHODIMP_(ULONG) ClassFactory::Release() noexcept {
-    return static_cast<ULONG>(::InterlockedDecrement(&refs_));
-}
 
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept {
     if (!ppv) return E_POINTER;

@@ -12,7 +12,15 @@
 #include <memory>
 #include <vector>
 
+#include "base/com_object.h"
+
 namespace activex {
+
+class Module;
+
+// The lifetime of the module's COM objects: on the heap, and counted while they live, so that
+// DllCanUnloadNow keeps the module loaded for them.
+using ModuleLifetime = base::Lifetime::Counted<Module>;
 
 using CreateFunction = HRESULT (*)(REFIID riid, void** ppv) noexcept;
 // Writes (add TRUE) or removes (add FALSE) a class's registry entries; S_OK or the error met.
@@ -24,28 +32,22 @@ struct ClassEntry {
     UpdateRegistryFunction updateRegistry;
 };
 
-// A class factory of the module. The module holds one reference for as long as it lives, so a count
-// above 1 means that someone outside holds the factory.
-class ClassFactory final : public IClassFactory {
+// A class factory of the module. The module holds the first reference for as long as it lives, so a
+// count above 1 means that someone outside holds the factory.
+class ClassFactory final : public base::ComObject<ClassFactory, base::Lifetime::Scoped, IClassFactory> {
 public:
     explicit ClassFactory(const ClassEntry& entry) noexcept : entry_(entry) {}
-    ClassFactory(const ClassFactory&) = delete;
-    ClassFactory& operator=(const ClassFactory&) = delete;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override;
-    STDMETHODIMP_(ULONG) AddRef() noexcept override;
-    STDMETHODIMP_(ULONG) Release() noexcept override;
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept override;
     STDMETHODIMP LockServer(BOOL lock) noexcept override;
 
     const ClassEntry& entry() const noexcept { return entry_; }
     bool registered() const noexcept { return registered_; }
     void set_registered(bool on) noexcept { registered_ = on; }
-    bool HeldOutside() const noexcept { return refs_ > 1; }
+    bool HeldOutside() const noexcept { return RefCount() > 1; }
 
 private:
     const ClassEntry entry_;
-    volatile LONG refs_ = 1;
     bool registered_ = false;
 };
 

@@ -20,6 +20,11 @@ HRESULT PropExchange::ExchangeULong(const wchar_t* name, ULONG& value, const ULO
     return hr;
 }
 
+HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept {
+    ULONG value = version;
+    return px.ExchangeULong(L"_Version", value, &version);
+}
+
 HRESULT StreamExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) noexcept {
     if (!loading()) return stream_->Write(&value, sizeof value, nullptr);
     LONG read = 0;

@@ -84,6 +84,9 @@ private:
     size_t next_ = 0;
 };
 
+// Exchanges "_Version": a save writes version, a load or reset where the store has none takes it.
+HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept;
+
 class ResetExchange final : public PropExchange {
 public:
     ResetExchange() noexcept : PropExchange(Direction::Reset) {}

@@ -10,14 +10,6 @@
 
 namespace activex {
 
-const InterfaceEntry<PropertyPageBase>* PropertyPageBase::Interfaces(size_t* count) noexcept {
-    static const InterfaceEntry<PropertyPageBase> table[] = {
-        ACTIVEX_INTERFACE(PropertyPageBase, IPropertyPage),
-    };
-    *count = 1;
-    return table;
-}
-
 PropertyPageBase::~PropertyPageBase() {
     if (window_) ::DestroyWindow(window_);
 }

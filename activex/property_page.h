@@ -10,16 +10,14 @@
 
 #include <vector>
 
-#include "activex/object.h"
+#include "activex/module.h"
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 
 namespace activex {
 
-class PropertyPageBase : public ObjectBase, public IPropertyPage {
+class PropertyPageBase : public base::ComObject<PropertyPageBase, ModuleLifetime, IPropertyPage> {
 public:
-    static const InterfaceEntry<PropertyPageBase>* Interfaces(size_t* count) noexcept;
-    ACTIVEX_IUNKNOWN_METHODS(PropertyPageBase)
-
     STDMETHODIMP SetPageSite(IPropertyPageSite* site) noexcept override;
     STDMETHODIMP Activate(HWND parent, LPCRECT rect, BOOL modal) noexcept override;
     STDMETHODIMP Deactivate() noexcept override;

@@ -1,6 +1,7 @@
 #include "control/vandrel_ctrl.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "activex/module.h"
 #include "base/hresult.h"
@@ -20,6 +21,19 @@ const activex::Verb kVerbs[] = {
     {OLEIVERB_PROPERTIES, activex::kPropertiesVerbNameId, OLEVERBATTRIB_ONCONTAINERMENU},
 };
 
+const activex::ControlClass kClass = {
+    CLSID_Vandrel,
+    DIID__DVandrel,
+    DIID__DVandrelEvents,
+    g_typeLib,
+    IDS_VANDREL,
+    CVandrelCtrl::kMiscStatus,
+    kPropertyPages,
+    std::size(kPropertyPages),
+    kVerbs,
+    std::size(kVerbs),
+};
+
 }  // namespace
 
 const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[6] = {
@@ -35,11 +49,11 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[6] = {
 };
 
 HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
-    return activex::CreateObject<CVandrelCtrl>(riid, ppv);
+    return base::CreateObject<CVandrelCtrl>(riid, ppv);
 }
 
 CVandrelCtrl::CVandrelCtrl(CChannelSampler::EventCreator createEvent) noexcept
-    : Control(DIID__DVandrel, DIID__DVandrelEvents),
+    : Control(kClass),
       m_Interval(0),
       m_Address(0),
       m_Sampler(::GetTickCount, createEvent),
@@ -52,22 +66,6 @@ CVandrelCtrl::CVandrelCtrl(CChannelSampler::EventCreator createEvent) noexcept
 }
 
 CVandrelCtrl::~CVandrelCtrl() = default;
-
-const CLSID& CVandrelCtrl::ClassId() const noexcept { return CLSID_Vandrel; }
-
-activex::TypeLibCache& CVandrelCtrl::TypeLib() const noexcept { return g_typeLib; }
-
-UINT CVandrelCtrl::UserTypeNameId() const noexcept { return IDS_VANDREL; }
-
-const CLSID* CVandrelCtrl::PropertyPages(ULONG* count) const noexcept {
-    *count = sizeof kPropertyPages / sizeof kPropertyPages[0];
-    return kPropertyPages;
-}
-
-const activex::Verb* CVandrelCtrl::Verbs(ULONG* count) const noexcept {
-    *count = sizeof kVerbs / sizeof kVerbs[0];
-    return kVerbs;
-}
 
 // --- properties ----------------------------------------------------------------------------------
 
@@ -110,7 +108,7 @@ void CVandrelCtrl::Stop() noexcept { m_Sampler.Stop(); }
 // --- persistence and drawing ---------------------------------------------------------------------
 
 HRESULT CVandrelCtrl::ExchangeProperties(activex::PropExchange& px) noexcept {
-    RETURN_IF_FAILED(ExchangeVersion(px, kVersion));
+    RETURN_IF_FAILED(activex::ExchangeVersion(px, kVersion));
     return ControlBase::ExchangeProperties(px);
 }
 

@@ -36,15 +36,9 @@ public:
     ~CVandrelCtrl() override;
 
     // Run by CreateObject before the first QueryInterface.
-    HRESULT FinalConstruct() noexcept { return m_Sampler.SetupResult(); }
+    HRESULT FinalConstruct() noexcept override { return m_Sampler.SetupResult(); }
 
 protected:
-    const CLSID& ClassId() const noexcept override;
-    activex::TypeLibCache& TypeLib() const noexcept override;
-    UINT UserTypeNameId() const noexcept override;
-    DWORD MiscStatus() const noexcept override { return kMiscStatus; }
-    const CLSID* PropertyPages(ULONG* count) const noexcept override;
-    const activex::Verb* Verbs(ULONG* count) const noexcept override;
     HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override;
     void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept override;
 

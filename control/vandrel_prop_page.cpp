@@ -3,7 +3,7 @@
 #include "control/resource.h"
 
 HRESULT CVandrelPropPage::CreateInstance(REFIID riid, void** ppv) noexcept {
-    return activex::CreateObject<CVandrelPropPage>(riid, ppv);
+    return base::CreateObject<CVandrelPropPage>(riid, ppv);
 }
 
 CVandrelPropPage::CVandrelPropPage() noexcept

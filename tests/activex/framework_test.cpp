@@ -12,8 +12,8 @@
 
 #include "activex/dialog_template.h"
 #include "activex/module.h"
-#include "activex/object.h"
 #include "activex/property_exchange.h"
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "base/variant.h"
@@ -27,14 +27,8 @@ namespace {
 const CLSID kFirst = {0x11111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};
 const CLSID kSecond = {0x22222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}};
 
-class Widget final : public activex::ObjectBase, public IPersist {
+class Widget final : public base::ComObject<Widget, activex::ModuleLifetime, IPersist> {
 public:
-    static const activex::InterfaceEntry<Widget>* Interfaces(size_t* count) noexcept {
-        static const activex::InterfaceEntry<Widget> table[] = {ACTIVEX_INTERFACE(Widget, IPersist)};
-        *count = 1;
-        return table;
-    }
-    ACTIVEX_IUNKNOWN_METHODS(Widget)
     STDMETHODIMP GetClassID(CLSID* clsid) noexcept override {
         *clsid = kFirst;
         return S_OK;
@@ -54,7 +48,7 @@ HRESULT UpdateSecond(HINSTANCE, BOOL add) noexcept {
     return g_secondFails ? E_ACCESSDENIED : S_OK;
 }
 
-HRESULT CreateWidget(REFIID riid, void** ppv) noexcept { return activex::CreateObject<Widget>(riid, ppv); }
+HRESULT CreateWidget(REFIID riid, void** ppv) noexcept { return base::CreateObject<Widget>(riid, ppv); }
 
 std::vector<int> g_cleanups;
 void CleanupA() noexcept { g_cleanups.push_back(1); }
@@ -130,27 +124,18 @@ namespace {
 std::vector<std::string> g_gadgetCalls;
 
 // Records its set-up, its first QueryInterface and its destruction; its set-up gives what it is told.
-class Gadget final : public activex::ObjectBase, public IPersist {
+class Gadget final : public base::ComObject<Gadget, activex::ModuleLifetime, IPersist> {
 public:
     explicit Gadget(HRESULT setup) noexcept : setup_(setup) {}
     ~Gadget() override { g_gadgetCalls.push_back("destroyed"); }
-    static const activex::InterfaceEntry<Gadget>* Interfaces(size_t* count) noexcept {
-        static const activex::InterfaceEntry<Gadget> table[] = {ACTIVEX_INTERFACE(Gadget, IPersist)};
-        *count = 1;
-        return table;
-    }
-    HRESULT FinalConstruct() noexcept {
+    HRESULT FinalConstruct() noexcept override {
         g_gadgetCalls.push_back("FinalConstruct");
         return setup_;
     }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
         g_gadgetCalls.push_back("QueryInterface");
-        size_t count = 0;
-        const activex::InterfaceEntry<Gadget>* table = Interfaces(&count);
-        return activex::QueryFromTable<Gadget>(this, table, count, riid, ppv);
+        return ComObject::QueryInterface(riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() noexcept override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() noexcept override { return ReleaseImpl(); }
     STDMETHODIMP GetClassID(CLSID* clsid) noexcept override {
         *clsid = kSecond;
         return S_OK;
@@ -167,7 +152,7 @@ void* const kUntouched = reinterpret_cast<void*>(0x1234);
 TEST(FrameworkCreation, SetUpRunsBeforeTheFirstQueryInterface) {
     g_gadgetCalls.clear();
     void* out = kUntouched;
-    ASSERT_HR(S_OK, activex::CreateObject<Gadget>(IID_IPersist, &out, S_OK));
+    ASSERT_HR(S_OK, base::CreateObject<Gadget>(IID_IPersist, &out, S_OK));
     ASSERT_NE(nullptr, out);
     EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "QueryInterface"}), g_gadgetCalls);
     EXPECT_EQ(1, activex::Module::ObjectCount());
@@ -179,7 +164,7 @@ TEST(FrameworkCreation, FailedSetUpIsTheCreatorsErrorAndFreesTheObject) {
     for (HRESULT failure : {E_OUTOFMEMORY, HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), E_ACCESSDENIED}) {
         g_gadgetCalls.clear();
         void* out = kUntouched;
-        EXPECT_HR(failure, activex::CreateObject<Gadget>(IID_IPersist, &out, failure));
+        EXPECT_HR(failure, base::CreateObject<Gadget>(IID_IPersist, &out, failure));
         EXPECT_EQ(nullptr, out);
         EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "destroyed"}), g_gadgetCalls)
             << "no interface is handed out of an object that failed its set-up";
@@ -187,7 +172,7 @@ TEST(FrameworkCreation, FailedSetUpIsTheCreatorsErrorAndFreesTheObject) {
     }
     g_gadgetCalls.clear();
     void* out = kUntouched;
-    EXPECT_HR(E_NOINTERFACE, activex::CreateObject<Gadget>(IID_IStream, &out, S_OK));
+    EXPECT_HR(E_NOINTERFACE, base::CreateObject<Gadget>(IID_IStream, &out, S_OK));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ((std::vector<std::string>{"FinalConstruct", "QueryInterface", "destroyed"}), g_gadgetCalls);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -76,6 +77,57 @@ public:
 
 private:
     int* destroyed_;
+};
+
+// Records its last moments; reaches back into itself from FinalRelease as an object does whose
+// parts call back while it lets go of them.
+class Closing final : public base::ComObject<Closing, base::Lifetime::Heap, IPersist> {
+public:
+    explicit Closing(std::vector<std::string>* log) : log_(log) {}
+    ~Closing() override { log_->push_back("destroyed"); }
+    void FinalRelease() noexcept override {
+        log_->push_back("FinalRelease");
+        AddRef();
+        Release();
+    }
+    STDMETHODIMP GetClassID(CLSID* id) noexcept override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
+
+private:
+    std::vector<std::string>* log_;
+};
+
+// Held by an owner whose count it shares.
+class Held final : public base::ComObject<Held, base::Lifetime::Member, IPersist> {
+public:
+    explicit Held(IUnknown& owner) : ComObject(owner) {}
+    STDMETHODIMP GetClassID(CLSID* id) noexcept override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
+};
+
+// A part that implements IPersist for the object that holds it.
+class PersistPart final : public base::ComObject<PersistPart, base::Lifetime::Part, IPersist> {
+public:
+    explicit PersistPart(IUnknown& owner) : ComObject(owner) {}
+    STDMETHODIMP GetClassID(CLSID* id) noexcept override {
+        *id = CLSID_NULL;
+        return S_OK;
+    }
+};
+
+// Answers IOleWindow itself and IPersist through its part.
+class Whole final : public base::ComObject<Whole, base::Lifetime::Scoped, IOleWindow> {
+public:
+    STDMETHODIMP GetWindow(HWND*) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) noexcept override { return E_NOTIMPL; }
+    PersistPart part{*this};
+
+private:
+    void* FindMore(REFIID riid) noexcept override { return part.FindInterface(riid); }
 };
 
 template <typename I>
@@ -154,6 +206,47 @@ TEST(ComObjectLifetime, ReachingBackFromTheDestructorDoesNotDeleteTwice) {
     object->reenter = true;
     EXPECT_EQ(0u, object->Release());
     EXPECT_EQ(1, destroyed);
+}
+
+TEST(ComObjectLifetime, LastReleaseRunsFinalReleaseOnceBeforeTheDestructor) {
+    std::vector<std::string> log;
+    Closing* object = Closing::Make(&log);
+    ASSERT_NE(nullptr, object);
+    object->AddRef();
+    object->Release();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(0u, object->Release());
+    EXPECT_EQ((std::vector<std::string>{"FinalRelease", "destroyed"}), log);
+}
+
+TEST(ComObjectLifetime, MemberSharesItsOwnersCountButNotItsIdentity) {
+    Site owner;
+    Held held(*static_cast<IOleInPlaceSite*>(&owner));
+    IUnknown* identity = nullptr;
+    ASSERT_HR(S_OK, Reach(&held, &identity));
+    EXPECT_EQ(static_cast<IUnknown*>(&held), identity);
+    EXPECT_EQ(2u, owner.RefCount()) << "the member's reference is the owner's";
+    IOleInPlaceSite* ownerInterface = nullptr;
+    EXPECT_HR(E_NOINTERFACE, Reach(identity, &ownerInterface)) << "the member answers only its own list";
+    identity->Release();
+    EXPECT_EQ(1u, owner.RefCount());
+}
+
+TEST(ComObjectLifetime, PartIsItsOwnerToEveryCaller) {
+    Whole whole;
+    IUnknown* identity = nullptr;
+    ASSERT_HR(S_OK, Reach(&whole, &identity));
+    IPersist* persist = nullptr;
+    ASSERT_HR(S_OK, Reach(identity, &persist));
+    EXPECT_EQ(static_cast<IPersist*>(&whole.part), persist);
+    IUnknown* again = nullptr;
+    ASSERT_HR(S_OK, Reach(persist, &again));
+    EXPECT_EQ(identity, again) << "one identity";
+    IOleWindow* window = nullptr;
+    ASSERT_HR(S_OK, Reach(persist, &window)) << "the owner's other interfaces from the part's";
+    EXPECT_EQ(5u, whole.RefCount());
+    for (IUnknown* itf : std::vector<IUnknown*>{identity, persist, again, window}) itf->Release();
+    EXPECT_EQ(1u, whole.RefCount());
 }
 
 TEST(ComObjectLifetime, MakeGivesNullWhenTheObjectCannotBeBuilt) {

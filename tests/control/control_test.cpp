@@ -572,12 +572,12 @@ TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
     const LONG before = activex::Module::ObjectCount();
     void* out = reinterpret_cast<void*>(0x1234);
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
-              activex::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, &NoEventLeft));
+              base::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, &NoEventLeft));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(before, activex::Module::ObjectCount()) << "the failed control was freed";
 
     ComPtr<IDispatch> ctrl;
-    ASSERT_HR(S_OK, activex::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
     EXPECT_EQ(before + 1, activex::Module::ObjectCount());
 }
 

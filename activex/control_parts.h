@@ -1,0 +1,109 @@
+// What the parts of a control know of each other and of the control: the control's class (constant
+// facts) and the small interfaces through which one part reaches another or the control's own code.
+//
+// A control (control.h) is one COM identity composed of parts, each implementing a group of its
+// interfaces with its own state: DispatchPart (dispatch_part.h), OleObjectPart (ole_object_part.h),
+// ViewPart (view_part.h), PersistencePart (persistence_part.h), PropertyPagesPart
+// (property_pages_part.h) and EventsPart (events_part.h). Everything here is called on the control's
+// apartment thread.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace activex {
+
+class PropExchange;
+class TypeLibCache;
+
+// String id under which a module may name the properties verb; the framework's fallback applies
+// when the module has no such string.
+inline constexpr UINT kPropertiesVerbNameId = 0xFE41;
+inline constexpr wchar_t kUnknownVerbName[] = L"<unknown verb>";
+
+// A verb the control lists for its container's menu (EnumVerbs). DoVerb carries out the standard
+// verbs (OLEIVERB_*), the properties verb among them.
+struct Verb {
+    LONG id;
+    UINT nameId;       // display name; the fallback name when the module lacks the string
+    DWORD attributes;  // OLEVERBATTRIB_*
+};
+
+// Who a control is, stated once by its class; static data that outlives every control.
+struct ControlClass {
+    const CLSID& clsid;
+    const IID& dispatchIid;  // the primary dispatch interface
+    const IID& eventIid;     // the event interface (source)
+    TypeLibCache& typeLib;   // describes both interfaces and the class
+    UINT userTypeNameId;     // string: the user type name, also the property frame's caption
+    DWORD miscStatus;        // OLEMISC_*
+    const CLSID* pages;      // property pages, in the order the frame shows them
+    ULONG pageCount;
+    const Verb* verbs;
+    ULONG verbCount;
+};
+
+// The control's picture, drawn into its window and for a container's view.
+class Picture {
+public:
+    // Paints into dc; bounds is the control's rectangle, invalid the part to repaint.
+    virtual void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept = 0;
+
+protected:
+    ~Picture() = default;
+};
+
+// The control's dispatch table, behind IDispatch::Invoke.
+class DispatchMembers {
+public:
+    // Invoke's work for a call already known to be on the primary interface (riid IID_NULL).
+    virtual HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                 UINT* argErr) noexcept = 0;
+
+protected:
+    ~DispatchMembers() = default;
+};
+
+// The control's persistent values, described once for every direction of an exchange.
+class PropertySet {
+public:
+    virtual HRESULT ExchangeProperties(PropExchange& px) noexcept = 0;
+    // A load or a reset has replaced the values as a whole.
+    virtual void ValuesReplaced() noexcept = 0;
+
+protected:
+    ~PropertySet() = default;
+};
+
+// The modified flag (kept by the persistence part): set by what changes persistent state, read by
+// what decides whether to save.
+class ModifiedFlag {
+public:
+    virtual bool IsModified() const noexcept = 0;
+    virtual void SetModified() noexcept = 0;
+
+protected:
+    ~ModifiedFlag() = default;
+};
+
+// The control's extent in HIMETRIC (kept by the OLE object part), for the view.
+class ExtentSource {
+public:
+    virtual SIZEL Extent() const noexcept = 0;
+
+protected:
+    ~ExtentSource() = default;
+};
+
+// The platform's property frame for the control (opened by the property-pages part), which the
+// properties verb shows when the container does not show one of its own.
+class PropertyFrame {
+public:
+    // owner: the window the modal frame belongs to (may be null); lcid: the container's locale.
+    virtual HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept = 0;
+
+protected:
+    ~PropertyFrame() = default;
+};
+
+}  // namespace activex

@@ -1,0 +1,106 @@
+#include "activex/control_window.h"
+
+#include <utility>
+
+#include "activex/module.h"
+#include "base/hresult.h"
+
+namespace activex {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"ActiveXControlWindow";
+volatile LONG g_windowClassRegistered = 0;
+
+void UnregisterWindowClass() noexcept {
+    ::UnregisterClassW(kWindowClass, Module::Instance());
+    g_windowClassRegistered = 0;
+}
+
+// The class is the module's own (registered with its instance), so its name is private to it.
+bool EnsureWindowClass(WNDPROC proc) noexcept {
+    if (g_windowClassRegistered) return true;
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = Module::Instance();
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kWindowClass;
+    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    if (::InterlockedExchange(&g_windowClassRegistered, 1) == 0) AtModuleExit(&UnregisterWindowClass);
+    return true;
+}
+
+}  // namespace
+
+LRESULT CALLBACK ControlWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    auto* self = reinterpret_cast<ControlWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    switch (msg) {
+        case WM_NCCREATE: {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            break;
+        }
+        case WM_PAINT:
+            if (self) {
+                self->OnPaint(hwnd);
+                return 0;
+            }
+            break;
+        case WM_NCDESTROY: ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0); break;
+        default: break;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void ControlWindow::OnPaint(HWND hwnd) noexcept {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(hwnd, &ps);
+    if (!dc) return;
+    RECT client;
+    ::GetClientRect(hwnd, &client);
+    picture_.Draw(dc, client, ps.rcPaint);
+    ::EndPaint(hwnd, &ps);
+}
+
+HRESULT ControlWindow::Create(HWND parent, const RECT& pos, const RECT& clip) noexcept {
+    if (!EnsureWindowClass(&WindowProc)) return base::HResultFromLastError();
+    hwnd_ = ::CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, pos.left,
+                              pos.top, pos.right - pos.left, pos.bottom - pos.top, parent, nullptr,
+                              Module::Instance(), this);
+    RETURN_LAST_ERROR_IF(!hwnd_);
+    SetRects(pos, clip);
+    return S_OK;
+}
+
+void ControlWindow::Destroy() noexcept {
+    if (hwnd_) ::DestroyWindow(std::exchange(hwnd_, nullptr));
+}
+
+void ControlWindow::SetRects(const RECT& pos, const RECT& clip) noexcept {
+    if (!hwnd_) return;
+    ::MoveWindow(hwnd_, pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, TRUE);
+    RECT visible;
+    ::IntersectRect(&visible, &pos, &clip);
+    if (::EqualRect(&visible, &pos)) {
+        ::SetWindowRgn(hwnd_, nullptr, TRUE);
+        return;
+    }
+    ::OffsetRect(&visible, -pos.left, -pos.top);
+    HRGN region = ::CreateRectRgnIndirect(&visible);
+    // The window owns the region once it is set.
+    if (region && !::SetWindowRgn(hwnd_, region, TRUE)) ::DeleteObject(region);
+}
+
+void ControlWindow::Show(bool visible) noexcept {
+    if (hwnd_) ::ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool ControlWindow::Invalidate() noexcept {
+    if (!hwnd_) return false;
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+    return true;
+}
+
+}  // namespace activex

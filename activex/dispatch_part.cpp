@@ -1,0 +1,58 @@
+#include "activex/dispatch_part.h"
+
+#include "activex/typelib.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+
+namespace activex {
+
+void* DispatchPart::FindInterface(REFIID riid) noexcept {
+    if (IsEqualIID(riid, control_.dispatchIid)) return static_cast<IDispatch*>(this);
+    return ComObject::FindInterface(riid);
+}
+
+STDMETHODIMP DispatchPart::GetTypeInfoCount(UINT* count) noexcept {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP DispatchPart::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return control_.typeLib.GetTypeInfo(control_.dispatchIid, lcid, out);
+}
+
+STDMETHODIMP DispatchPart::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                         DISPID* ids) noexcept {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids) return E_POINTER;
+    base::ComPtr<ITypeInfo> info;
+    RETURN_IF_FAILED(control_.typeLib.GetTypeInfo(control_.dispatchIid, lcid, info.put()));
+    return info->GetIDsOfNames(names, count, ids);
+}
+
+STDMETHODIMP DispatchPart::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                  VARIANT* result, EXCEPINFO*, UINT* argErr) noexcept {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return members_.InvokeMember(dispid, flags, params, result, argErr);
+}
+
+STDMETHODIMP DispatchPart::GetClassInfo(ITypeInfo** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return control_.typeLib.GetTypeInfo(control_.clsid, LOCALE_NEUTRAL, out);
+}
+
+STDMETHODIMP DispatchPart::GetGUID(DWORD kind, GUID* guid) noexcept {
+    if (!guid) return E_POINTER;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+        *guid = GUID_NULL;
+        return E_INVALIDARG;
+    }
+    *guid = control_.eventIid;
+    return S_OK;
+}
+
+}  // namespace activex

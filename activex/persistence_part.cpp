@@ -1,0 +1,112 @@
+#include "activex/persistence_part.h"
+
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+
+namespace activex {
+namespace {
+
+constexpr wchar_t kContentsStream[] = L"Contents";
+
+}  // namespace
+
+// A load that fails part-way (a truncated or failing stream) puts back the values it had already
+// taken, so that the control is left as it was instead of half loaded.
+HRESULT PersistencePart::LoadFrom(PropExchange& px) noexcept {
+    std::vector<LONG> kept;
+    ValuesExchange keep(PropExchange::Direction::Save, &kept);
+    RETURN_IF_FAILED(values_.ExchangeProperties(keep));
+    const HRESULT hr = values_.ExchangeProperties(px);
+    if (FAILED(hr)) {
+        ValuesExchange restore(PropExchange::Direction::Load, &kept);
+        values_.ExchangeProperties(restore);
+        return hr;
+    }
+    modified_ = false;
+    values_.ValuesReplaced();
+    return S_OK;
+}
+
+HRESULT PersistencePart::SaveTo(PropExchange& px, BOOL clearDirty) noexcept {
+    RETURN_IF_FAILED(values_.ExchangeProperties(px));
+    if (clearDirty) modified_ = false;
+    return S_OK;
+}
+
+STDMETHODIMP PersistencePart::GetClassID(CLSID* clsid) noexcept {
+    if (!clsid) return E_POINTER;
+    *clsid = clsid_;
+    return S_OK;
+}
+
+STDMETHODIMP PersistencePart::IsDirty() noexcept { return modified_ ? S_OK : S_FALSE; }
+
+// Every exchanged value that has a default goes back to it.
+STDMETHODIMP PersistencePart::InitNew() noexcept {
+    ResetExchange px;
+    values_.ExchangeProperties(px);
+    values_.ValuesReplaced();
+    modified_ = false;
+    return S_OK;
+}
+
+STDMETHODIMP PersistencePart::Load(IStream* stream) noexcept {
+    if (!stream) return E_POINTER;
+    StreamExchange px(PropExchange::Direction::Load, stream);
+    return LoadFrom(px);
+}
+
+STDMETHODIMP PersistencePart::Save(IStream* stream, BOOL clearDirty) noexcept {
+    if (!stream) return E_POINTER;
+    StreamExchange px(PropExchange::Direction::Save, stream);
+    return SaveTo(px, clearDirty);
+}
+
+STDMETHODIMP PersistencePart::GetSizeMax(ULARGE_INTEGER* size) noexcept {
+    if (!size) return E_POINTER;
+    SizeExchange px;
+    RETURN_IF_FAILED(values_.ExchangeProperties(px));
+    size->QuadPart = px.bytes();
+    return S_OK;
+}
+
+STDMETHODIMP PersistencePart::InitNew(IStorage* storage) noexcept {
+    if (!storage) return E_POINTER;
+    return InitNew();
+}
+
+STDMETHODIMP PersistencePart::Load(IStorage* storage) noexcept {
+    if (!storage) return E_POINTER;
+    base::ComPtr<IStream> stream;
+    RETURN_IF_FAILED(
+        storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put()));
+    return Load(stream.get());
+}
+
+STDMETHODIMP PersistencePart::Save(IStorage* storage, BOOL) noexcept {
+    if (!storage) return E_POINTER;
+    base::ComPtr<IStream> stream;
+    RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE,
+                                           0, 0, stream.put()));
+    return Save(stream.get(), TRUE);
+}
+
+// The part keeps no storage open between calls, so there is nothing to give back or switch.
+STDMETHODIMP PersistencePart::SaveCompleted(IStorage*) noexcept { return S_OK; }
+STDMETHODIMP PersistencePart::HandsOffStorage() noexcept { return S_OK; }
+
+STDMETHODIMP PersistencePart::Load(IPropertyBag* bag, IErrorLog* log) noexcept {
+    if (!bag) return E_POINTER;
+    BagExchange px(PropExchange::Direction::Load, bag, log);
+    return LoadFrom(px);
+}
+
+STDMETHODIMP PersistencePart::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) noexcept {
+    if (!bag) return E_POINTER;
+    BagExchange px(PropExchange::Direction::Save, bag, nullptr);
+    return SaveTo(px, clearDirty);
+}
+
+}  // namespace activex

@@ -1,0 +1,242 @@
+// The parts of a control, each composed into a tiny object of the test's own, with one recorder
+// standing for the control and for the parts it reaches.
+#include <gtest/gtest.h>
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "activex/dispatch_part.h"
+#include "activex/events_part.h"
+#include "activex/ole_object_part.h"
+#include "activex/persistence_part.h"
+#include "activex/property_pages_part.h"
+#include "activex/typelib.h"
+#include "activex/view_part.h"
+#include "base/com_object.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+#include "tests/control/fake_site.h"
+#include "tests/support/hresult_matchers.h"
+
+namespace {
+
+const CLSID kClsid = {0x31111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};
+const IID kDispatchIid = {0x32222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}};
+const IID kEventIid = {0x33333333, 0x3333, 0x3333, {3, 3, 3, 3, 3, 3, 3, 3}};
+const CLSID kPages[] = {{0x34444444, 0x4444, 0x4444, {4, 4, 4, 4, 4, 4, 4, 4}},
+                        {0x35555555, 0x5555, 0x5555, {5, 5, 5, 5, 5, 5, 5, 5}}};
+activex::TypeLibCache g_typeLib(GUID_NULL, 1, 0);
+const activex::ControlClass kClass = {kClsid, kDispatchIid, kEventIid, g_typeLib, 0,
+                                      0,      kPages,       2,         nullptr,   0};
+
+// A tiny object that holds one part and answers its interfaces.
+template <class Part>
+class Owner final : public base::ComObject<Owner<Part>, base::Lifetime::Scoped, IUnknown> {
+public:
+    template <class... Args>
+    explicit Owner(Args&&... args) : part(*this, std::forward<Args>(args)...) {}
+    Part part;
+
+private:
+    void* FindMore(REFIID riid) noexcept override { return part.FindInterface(riid); }
+};
+
+// Stands for the control and for the parts a part reaches: records their calls, in order.
+class Recorder final : public activex::Picture,
+                       public activex::DispatchMembers,
+                       public activex::PropertySet,
+                       public activex::ModifiedFlag,
+                       public activex::ExtentSource,
+                       public activex::PropertyFrame {
+public:
+    std::vector<std::string> calls;
+    LONG values[2] = {1, 2};  // the persistent values, whose defaults are 10 and 20
+
+    void Draw(HDC, const RECT&, const RECT&) noexcept override { calls.push_back("Draw"); }
+    HRESULT InvokeMember(DISPID dispid, WORD, DISPPARAMS*, VARIANT*, UINT*) noexcept override {
+        calls.push_back("InvokeMember " + std::to_string(dispid));
+        return S_OK;
+    }
+    HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override {
+        static const LONG defaults[2] = {10, 20};
+        RETURN_IF_FAILED(px.ExchangeLong(L"a", values[0], &defaults[0]));
+        return px.ExchangeLong(L"b", values[1], &defaults[1]);
+    }
+    void ValuesReplaced() noexcept override { calls.push_back("ValuesReplaced"); }
+    bool IsModified() const noexcept override { return modified_; }
+    void SetModified() noexcept override {
+        calls.push_back("SetModified");
+        modified_ = true;
+    }
+    SIZEL Extent() const noexcept override { return {300, 200}; }
+    HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept override {
+        calls.push_back(owner == ::GetDesktopWindow() ? "ShowPropertyFrame " + std::to_string(lcid)
+                                                      : "ShowPropertyFrame for another window");
+        return S_OK;
+    }
+
+private:
+    bool modified_ = false;
+};
+
+class AdviseSink final : public base::ComObject<AdviseSink, base::Lifetime::Scoped, IAdviseSink> {
+public:
+    std::vector<std::string> calls;
+    void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) noexcept override {}
+    void STDMETHODCALLTYPE OnViewChange(DWORD aspect, LONG index) noexcept override {
+        calls.push_back("OnViewChange " + std::to_string(aspect) + " " + std::to_string(index));
+    }
+    void STDMETHODCALLTYPE OnRename(IMoniker*) noexcept override {}
+    void STDMETHODCALLTYPE OnSave() noexcept override {}
+    void STDMETHODCALLTYPE OnClose() noexcept override { calls.push_back("OnClose"); }
+};
+
+base::ComPtr<IStream> StreamOf(std::vector<LONG> words) {
+    base::ComPtr<IStream> stream;
+    EXPECT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    for (LONG w : words) stream->Write(&w, sizeof w, nullptr);
+    LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    return stream;
+}
+
+using Calls = std::vector<std::string>;
+
+}  // namespace
+
+TEST(DispatchPart, InvokeReachesTheTableOnlyOnThePrimaryInterface) {
+    Recorder control;
+    Owner<activex::DispatchPart> object(kClass, control);
+    base::ComPtr<IDispatch> primary;
+    ASSERT_HR(S_OK, object.QueryInterface(kDispatchIid, primary.put_void()));
+    DISPPARAMS none = {};
+    EXPECT_HR(DISP_E_UNKNOWNINTERFACE,
+              primary->Invoke(7, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_HR(S_OK, primary->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ((Calls{"InvokeMember 7"}), control.calls);
+}
+
+TEST(OleObjectPart, PropertiesVerbOpensThePlatformFrameOnlyWhenTheSiteShowsNone) {
+    for (HRESULT siteAnswer : {E_NOTIMPL, S_FALSE, S_OK}) {
+        Recorder control;
+        Owner<activex::OleObjectPart> object(kClass, control, control, control);
+        testsupport::FakeSite site(nullptr);
+        site.localeId = 0x0407;
+        site.showPropertyFrame = siteAnswer;
+        ASSERT_HR(S_OK, object.part.SetClientSite(&site));
+        EXPECT_HR(S_OK, object.part.DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0, ::GetDesktopWindow(),
+                                           nullptr));
+        EXPECT_EQ(siteAnswer == S_OK ? Calls{} : Calls{"ShowPropertyFrame 1031"}, control.calls)
+            << "the caller's window, the container's locale";
+        object.part.Disconnect();
+        EXPECT_EQ(1u, site.RefCount());
+    }
+}
+
+TEST(OleObjectPart, OnlyARealExtentChangeModifiesAndCloseSavesAndTellsTheAdviseSinks) {
+    Recorder control;
+    Owner<activex::OleObjectPart> object(kClass, control, control, control);
+    testsupport::FakeSite site(nullptr);
+    AdviseSink sink;
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, object.part.SetClientSite(&site));
+    ASSERT_HR(S_OK, object.part.Advise(&sink, &cookie));
+    SIZEL size = object.part.Extent();
+    EXPECT_HR(S_OK, object.part.SetExtent(DVASPECT_CONTENT, &size));
+    EXPECT_TRUE(control.calls.empty()) << "the same extent again";
+    ++size.cx;
+    EXPECT_HR(S_OK, object.part.SetExtent(DVASPECT_CONTENT, &size));
+    EXPECT_HR(S_OK, object.part.Close(OLECLOSE_SAVEIFDIRTY));
+    EXPECT_EQ(Calls{"SetModified"}, control.calls);
+    EXPECT_TRUE(site.Called("SaveObject"));
+    EXPECT_EQ(Calls{"OnClose"}, sink.calls);
+    object.part.Disconnect();
+    EXPECT_EQ(1u, site.RefCount());
+    EXPECT_EQ(1u, sink.RefCount());
+}
+
+TEST(ViewPart, SinkHearsOfChangesFromItsAdviseOnAndExtentIsTheControls) {
+    Recorder control;
+    Owner<activex::ViewPart> object(control, control);
+    AdviseSink sink;
+    object.part.SendViewChange();
+    ASSERT_HR(S_OK, object.part.SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, &sink));
+    EXPECT_EQ(Calls{"OnViewChange 1 -1"}, sink.calls) << "primed at once";
+    object.part.SendViewChange();
+    EXPECT_EQ(2u, sink.calls.size());
+    DWORD aspects = 0, flags = 0;
+    base::ComPtr<IAdviseSink> advised;
+    EXPECT_HR(S_OK, object.part.GetAdvise(&aspects, &flags, advised.put()));
+    EXPECT_EQ(&sink, advised.get());
+    EXPECT_EQ(static_cast<DWORD>(DVASPECT_CONTENT), aspects);
+    EXPECT_EQ(static_cast<DWORD>(ADVF_PRIMEFIRST), flags);
+    advised.reset();
+    SIZEL size = {};
+    EXPECT_HR(S_OK, object.part.GetExtent(DVASPECT_CONTENT, -1, nullptr, &size));
+    EXPECT_EQ(300, size.cx);
+    EXPECT_EQ(200, size.cy);
+    object.part.Disconnect();
+    EXPECT_EQ(1u, sink.RefCount());
+}
+
+TEST(PersistencePart, OnlyAWholeLoadReplacesTheValuesAndASaveClearsTheFlagOnlyWhenAsked) {
+    Recorder control;
+    Owner<activex::PersistencePart> object(kClsid, control);
+    activex::PersistencePart& part = object.part;
+    part.SetModified();
+    auto saved = StreamOf({});
+    ASSERT_HR(S_OK, part.Save(saved.get(), FALSE));
+    EXPECT_HR(S_OK, part.IsDirty()) << "a save that keeps the flag";
+
+    EXPECT_HR(STG_E_READFAULT, part.Load(StreamOf({7}).get()));
+    EXPECT_EQ(1, control.values[0]) << "the value taken from half a state is put back";
+    EXPECT_HR(S_OK, part.IsDirty());
+    EXPECT_TRUE(control.calls.empty()) << "nothing replaced";
+
+    control.values[0] = 5;
+    LARGE_INTEGER zero = {};
+    saved->Seek(zero, STREAM_SEEK_SET, nullptr);
+    EXPECT_HR(S_OK, part.Load(saved.get()));
+    EXPECT_EQ(1, control.values[0]);
+    EXPECT_HR(S_FALSE, part.IsDirty());
+
+    part.SetModified();
+    EXPECT_HR(S_OK, part.InitNew());
+    EXPECT_EQ(10, control.values[0]);
+    EXPECT_EQ(20, control.values[1]);
+    EXPECT_HR(S_FALSE, part.IsDirty());
+    EXPECT_EQ((Calls{"ValuesReplaced", "ValuesReplaced"}), control.calls);
+}
+
+class PropertyPagesPartList : public testing::TestWithParam<ULONG> {};
+
+TEST_P(PropertyPagesPartList, HandsOutACopyOfTheClassPages) {
+    const activex::ControlClass control = {kClsid, kDispatchIid, kEventIid,  g_typeLib, 0,
+                                           0,      kPages,       GetParam(), nullptr,   0};
+    Owner<activex::PropertyPagesPart> object(control);
+    CAUUID pages = {99, reinterpret_cast<GUID*>(&object)};
+    ASSERT_HR(S_OK, object.part.GetPages(&pages));
+    ASSERT_EQ(GetParam(), pages.cElems);
+    EXPECT_EQ(GetParam() == 0, pages.pElems == nullptr);
+    for (ULONG i = 0; i < pages.cElems; ++i) EXPECT_EQ(kPages[i], pages.pElems[i]) << i;
+    ::CoTaskMemFree(pages.pElems);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, PropertyPagesPartList, testing::Values(0u, 2u));
+
+TEST(EventsPart, PointsAreFoundByTheirInterfaceAndHoldTheControl) {
+    Owner<activex::EventsPart> object(kEventIid);
+    for (const IID& iid : {kEventIid, IID_IPropertyNotifySink}) {
+        base::ComPtr<IConnectionPoint> point;
+        ASSERT_HR(S_OK, object.part.FindConnectionPoint(iid, point.put()));
+        EXPECT_EQ(2u, object.RefCount()) << "a point handed out keeps its control";
+        IID answered = {};
+        EXPECT_HR(S_OK, point->GetConnectionInterface(&answered));
+        EXPECT_EQ(iid, answered);
+    }
+    EXPECT_EQ(1u, object.RefCount());
+}
