@@ -27,9 +27,13 @@ public:
     using TickSource = DWORD(WINAPI*)();
     // Creates the stop event (CreateEventA's contract); tests substitute one that fails.
     using EventCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
+    // The sampling thread's pause between cycles, a wait on the stop event (WaitForSingleObject's
+    // contract); tests substitute one that notes the pause asked for.
+    using PauseWait = DWORD(WINAPI*)(HANDLE, DWORD);
 
     explicit CChannelSampler(TickSource tickSource = ::GetTickCount,
-                             EventCreator createEvent = ::CreateEventA) noexcept;
+                             EventCreator createEvent = ::CreateEventA,
+                             PauseWait pauseWait = ::WaitForSingleObject) noexcept;
     virtual ~CChannelSampler();
 
     CChannelSampler(const CChannelSampler&) = delete;
@@ -82,6 +86,7 @@ private:
     base::UniqueEvent PortLockEvent;
 
     const TickSource tick_;
+    const PauseWait pauseWait_;
     HRESULT setupResult_ = S_OK;
     // Set by Stop before it signals StopEvent; lets the status poll see the request without a
     // kernel call per poll.

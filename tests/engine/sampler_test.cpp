@@ -7,9 +7,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
@@ -365,6 +367,48 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     EXPECT_EQ(0, shortGaps) << "of " << gapsMs.size() << " cycles, the shortest gap "
                             << *std::min_element(gapsMs.begin(), gapsMs.end()) << " ms";
 }
+
+namespace {
+
+// A pause wait that notes the pause each call asks for, then waits as the sampler's own would.
+std::mutex g_pausesLock;
+std::vector<DWORD> g_pauses;
+DWORD WINAPI NotingPauseWait(HANDLE stop, DWORD ms) {
+    {
+        const std::lock_guard<std::mutex> hold(g_pausesLock);
+        g_pauses.push_back(ms);
+    }
+    return ::WaitForSingleObject(stop, ms);
+}
+std::vector<DWORD> PausesSoFar() {
+    const std::lock_guard<std::mutex> hold(g_pausesLock);
+    return g_pauses;
+}
+
+}  // namespace
+
+// The pause between cycles is the Interval, but at least 10 ms: at Interval 0 every cycle gives up
+// its slots at once, and shorter pauses still cost a good share of a core. The first cycle does not
+// pause; -1 is the platform's unlimited wait.
+class SamplerPause : public testing::TestWithParam<std::pair<LONG, DWORD>> {};
+TEST_P(SamplerPause, IsTheIntervalButAtLeastTenMilliseconds) {
+    SimBoards sim(kWordsBoard);
+    {
+        const std::lock_guard<std::mutex> hold(g_pausesLock);
+        g_pauses.clear();
+    }
+    CChannelSampler s(::GetTickCount, ::CreateEventA, &NotingPauseWait);
+    s.SetInterval(GetParam().first);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([] { return PausesSoFar().size() >= 2; }));
+    StopSoon(s);
+    const std::vector<DWORD> pauses = PausesSoFar();
+    EXPECT_EQ(0u, pauses[0]);
+    for (size_t i = 1; i < pauses.size(); ++i) EXPECT_EQ(GetParam().second, pauses[i]) << "cycle " << i;
+}
+INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
+                         testing::Values(std::pair{0L, 10UL}, std::pair{9L, 10UL}, std::pair{11L, 11UL},
+                                         std::pair{-1L, INFINITE}));
 
 TEST_F(SamplerProtocol, PortLockEventLivesWhileASamplerHoldsIt) {
     SimBoards sim(kWordsBoard);
