@@ -247,25 +247,29 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
     RunClockFrom(1000);
     CChannelSampler s(TestTick);
     s.SetInterval(60);
-    ASSERT_TRUE(s.Start());
-    ::Sleep(300);
-    StopSoon(s);
-    const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 20000);
-    ASSERT_GE(cycles.size(), 2u);
     // The board re-arms when it is left alone for 10 ms, which a sampler preempted within its
     // cycle causes; such a cycle can even get all 16 bytes, so only the others are judged (the
     // scripted board of SamplerShortCycle has no such escape). Stop may cut the last cycle short.
+    // On a busy machine every cycle of a run may be preempted so; then the sampler runs again.
     int exactlyFive = 0;
     bool someRearmed = false;
-    for (size_t k = 0; k + 1 < cycles.size(); ++k) {
-        const auto& c = cycles[k];
-        bool rearmed = false;
-        for (size_t i = 1; i < c.reads.size(); ++i)
-            rearmed |= c.reads[i].timeUs - c.reads[i - 1].timeUs >= 10000;
-        someRearmed |= rearmed;
-        if (rearmed) continue;
-        EXPECT_EQ(5, c.DataReads(kData));
-        exactlyFive += c.DataReads(kData) == 5;
+    for (int run = 0; run < 10 && exactlyFive == 0; ++run) {
+        DPSIM_StartLog(1 << 20);
+        ASSERT_TRUE(s.Start());
+        ::Sleep(300);
+        StopSoon(s);
+        const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 20000);
+        ASSERT_GE(cycles.size(), 2u);
+        for (size_t k = 0; k + 1 < cycles.size(); ++k) {
+            const auto& c = cycles[k];
+            bool rearmed = false;
+            for (size_t i = 1; i < c.reads.size(); ++i)
+                rearmed |= c.reads[i].timeUs - c.reads[i - 1].timeUs >= 10000;
+            someRearmed |= rearmed;
+            if (rearmed) continue;
+            EXPECT_EQ(5, c.DataReads(kData));
+            exactlyFive += c.DataReads(kData) == 5;
+        }
     }
     EXPECT_GE(exactlyFive, 1);
     if (!someRearmed) {
