@@ -247,8 +247,9 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
     s.SetInterval(60);
     // The board re-arms when it is left alone for 10 ms, which a sampler preempted within its
     // cycle causes; such a cycle can even get all 16 bytes, so only the others are judged (the
-    // scripted board of SamplerShortCycle has no such escape). Stop may cut the last cycle short.
-    // On a busy machine every cycle of a run may be preempted so; then the sampler runs again.
+    // scripted board of SamplerShortCycle has no such escape). Stop may cut the last cycle short,
+    // and a sampler preempted before its first read may spend the budget before the fifth byte.
+    // On a busy machine every cycle of a run may be one of these; then the sampler runs again.
     int exactlyFive = 0;
     bool someRearmed = false;
     for (int run = 0; run < 10 && exactlyFive == 0; ++run) {
@@ -265,7 +266,7 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
                 rearmed |= c.reads[i].timeUs - c.reads[i - 1].timeUs >= 10000;
             someRearmed |= rearmed;
             if (rearmed) continue;
-            EXPECT_EQ(5, c.DataReads(kData));
+            EXPECT_LE(c.DataReads(kData), 5);
             exactlyFive += c.DataReads(kData) == 5;
         }
     }
