@@ -45,14 +45,15 @@ void ActivateTraceIfFlagged() noexcept {
 }  // namespace
 
 CChannelSampler::CChannelSampler(TickSource tickSource, EventCreator createEvent,
-                                 ThreadCreator createThread) noexcept
+                                 ThreadCreator createThread, PauseWait pauseWait) noexcept
     : Interval(kDefaultInterval),
       Address(kDefaultAddress),
       ChannelNumber(kDefaultChannels),
       LastUpdateTick(0),
       ThreadId(0),
       tick_(tickSource),
-      createThread_(createThread) {
+      createThread_(createThread),
+      pauseWait_(pauseWait) {
     ActivateTraceIfFlagged();
     for (auto& slot : Values) slot.store(-1, std::memory_order_relaxed);
     StopEvent.reset(createEvent(nullptr, FALSE, FALSE, nullptr));
@@ -174,7 +175,7 @@ void CChannelSampler::SampleLoop() noexcept {
     for (;;) {
         // Stop check, which is also the pause between cycles. A failed wait ends the thread as a
         // stop request would.
-        if (::WaitForSingleObject(StopEvent.get(), pause) != WAIT_TIMEOUT) return;
+        if (pauseWait_(StopEvent.get(), pause) != WAIT_TIMEOUT) return;
 
         // Turn at the board: wait for the port lock, but go on without it after the time-out. The
         // stop event comes first, so a stop request wins over a free lock.

@@ -40,10 +40,14 @@ public:
     // Creates the sampling thread (CreateThread's contract); tests substitute one that fails.
     using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
                                           DWORD, LPDWORD);
+    // The sampling thread's pause between cycles, a wait on the stop event (WaitForSingleObject's
+    // contract); tests substitute one that notes the pause asked for.
+    using PauseWait = DWORD(WINAPI*)(HANDLE, DWORD);
 
     explicit CChannelSampler(TickSource tickSource = ::GetTickCount,
                              EventCreator createEvent = ::CreateEventA,
-                             ThreadCreator createThread = ::CreateThread) noexcept;
+                             ThreadCreator createThread = ::CreateThread,
+                             PauseWait pauseWait = ::WaitForSingleObject) noexcept;
     virtual ~CChannelSampler();
 
     CChannelSampler(const CChannelSampler&) = delete;
@@ -141,6 +145,7 @@ private:
 
     const TickSource tick_;
     const ThreadCreator createThread_;
+    const PauseWait pauseWait_;
     HRESULT setupResult_ = S_OK;
     engine::CycleRing ring_;
     // Started by Start, then read and rebased by the sampling thread alone.

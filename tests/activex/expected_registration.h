@@ -61,7 +61,7 @@ inline Set At(const std::wstring& key) {
     return out;
 }
 
-// The whole of HKEY_CLASSES_ROOT.
+// The whole of HKEY_CLASSES_ROOT, walked key by key.
 inline Set ClassesRoot() { return Lines(ReadTree(HKEY_CLASSES_ROOT)); }
 
 // Creates a key of HKEY_CLASSES_ROOT with a default value (none when value is null).
@@ -100,6 +100,32 @@ struct RegistrationKeys {
         platformKeys.push_back(typeLib);
         // The type library key is shared between the views; the 32-bit view shows it as well.
         if (kIs64Bit) platformKeys.push_back(L"wow6432node\\" + typeLib);
+    }
+
+    // What registering the module can change in HKEY_CLASSES_ROOT, as the lines of a walk of the
+    // whole root would show it, without that walk (seconds under Wine: every key is a round trip to
+    // the server): each key the class table and the type library write with all below it, in each
+    // view; and the names directly below the root and below CLSID, Interface and TypeLib, so that a
+    // key written under a wrong name still shows.
+    Set Snapshot() const {
+        Set out;
+        for (const std::wstring& view : ClassesViews()) {
+            for (const std::wstring& key : {control, page, progId, pageProgId, typeLib}) {
+                const Set below = At(view + key);
+                out.insert(below.begin(), below.end());
+            }
+            for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) {
+                const Set below = At(view + Lower(L"interface\\" + GuidText(*iid)));
+                out.insert(below.begin(), below.end());
+            }
+            for (const wchar_t* parent : {L"", L"clsid", L"interface", L"typelib"}) {
+                std::wstring path = view + parent;
+                if (!path.empty() && path.back() == L'\\') path.pop_back();
+                const Set names = ChildKeyLines(HKEY_CLASSES_ROOT, path);
+                out.insert(names.begin(), names.end());
+            }
+        }
+        return out;
     }
 
     // Every key a registration test may change, for ClassesRootRestorer.

@@ -1,6 +1,6 @@
 // Self-registration against the registry of the test prefix, through a stand-in module that carries
-// the control's type library and type names. HKEY_CLASSES_ROOT is read back whole, compared with
-// what must and must not be there, and put back after every test.
+// the control's type library and type names. What the registration can change in HKEY_CLASSES_ROOT
+// is read back, compared with what must and must not be there, and put back after every test.
 #include <gtest/gtest.h>
 #include <olectl.h>
 
@@ -66,7 +66,7 @@ protected:
         ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), kControl, FALSE));
     }
 
-    static Set Now() { return ClassesRoot(); }
+    Set Now() const { return keys_.Snapshot(); }
     Set Interfaces() const { return keys_.InterfaceLines(); }
     Set ClassLines(const std::wstring& path) const { return keys_.ClassLines(path); }
 

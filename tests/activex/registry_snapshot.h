@@ -63,6 +63,39 @@ inline RegTree ReadTree(HKEY root, const std::wstring& path = L"") {
     return tree;
 }
 
+// The names of the keys directly below root\\path, as the key lines of Lines would show them with
+// paths from root: "path\\name" in lower case. Empty when the key does not exist.
+inline std::set<std::wstring> ChildKeyLines(HKEY root, const std::wstring& path) {
+    std::set<std::wstring> lines;
+    base::UniqueHkey key;
+    if (::RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ, key.put()) !=
+        ERROR_SUCCESS) {
+        return lines;
+    }
+    std::vector<wchar_t> name(16384);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        if (::RegEnumKeyExW(key.get(), i, name.data(), &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        std::wstring line = path.empty() ? L"" : path + L"\\";
+        line.append(name.data(), nameLength);
+        for (wchar_t& c : line) c = static_cast<wchar_t>(::towlower(c));
+        lines.insert(line);
+    }
+    return lines;
+}
+
+// The registry views of HKEY_CLASSES_ROOT as a walk of the whole root meets them, each as the prefix
+// of its paths: this process's own view and, in a 64-bit process, the 32-bit view below
+// "wow6432node". Under Wine a 32-bit process finds its own view once more below "Wow6432Node",
+// which would show each of its keys twice, so there the own view is all.
+inline std::vector<std::wstring> ClassesViews() {
+    if (sizeof(void*) == 8) return {L"", L"wow6432node\\"};
+    return {L""};
+}
+
 // Shows a value as text: strings as they stand, other types in hex.
 inline std::wstring ValueText(const RegValue& v) {
     if (v.type == REG_SZ || v.type == REG_EXPAND_SZ) {

@@ -111,42 +111,42 @@ protected:
 // --- registration by regsvr32 -------------------------------------------------------------------
 
 TEST_F(Clients, Regsvr32WritesExactlyTheTableAndRemovesAllOfIt) {
-    const Set before = ClassesRoot();
+    const Set before = keys_.Snapshot();
     Register();
-    const Set once = ClassesRoot();
+    const Set once = keys_.Snapshot();
     EXPECT_EQ(Set{}, Minus(before, once));
     keys_.ExpectRegistered(Minus(once, before), ShortPath(OcxPath()), OcxPath());
 
     Register();
-    EXPECT_EQ(once, ClassesRoot()) << "registering twice must equal registering once";
+    EXPECT_EQ(once, keys_.Snapshot()) << "registering twice must equal registering once";
 
     const ProcessResult r = Regsvr32(L"/u /s");
     EXPECT_EQ(0u, r.exitCode) << r.out << r.err;
     registered_ = false;
-    const Set after = ClassesRoot();
+    const Set after = keys_.Snapshot();
     EXPECT_EQ(Set{}, Minus(after, before)) << Show(Minus(after, before));
     EXPECT_EQ(Set{}, Minus(before, after)) << Show(Minus(before, after));
 }
 
 TEST_F(Clients, UnregisteringANeverRegisteredModuleSucceeds) {
-    const Set before = ClassesRoot();
+    const Set before = keys_.Snapshot();
     const ProcessResult r = Regsvr32(L"/u /s");
     EXPECT_EQ(0u, r.exitCode) << r.out << r.err;
     ControlModule m;
     ASSERT_TRUE(m.ok());
     EXPECT_HR(S_OK, m.unregisterServer());
-    EXPECT_EQ(before, ClassesRoot());
+    EXPECT_EQ(before, keys_.Snapshot());
 }
 
 TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
     Register();
     SetKey(keys_.control + L"\\InprocServer", L"VANDREL.OCX");
-    const Set before = ClassesRoot();
+    const Set before = keys_.Snapshot();
     ControlModule m;
     ASSERT_TRUE(m.ok());
     EXPECT_HR(S_OK, m.unregisterServer());
     registered_ = false;
-    const Set now = ClassesRoot();
+    const Set now = keys_.Snapshot();
     EXPECT_EQ(Set{}, Minus(now, before));
     Set expectedGone = keys_.PlatformLines(before);
     for (const wchar_t* key : {L"\\inprocserver32", L"\\toolboxbitmap32"}) {
@@ -201,19 +201,20 @@ TEST_F(Wow64Clients, TheClassKeysStayInThe32BitView) {
 }
 
 TEST_F(Wow64Clients, The64BitRegsvr32RegistersThe32BitControlAsThe32BitOneDoes) {
-    const Set before = ClassesRoot();
+    const Set before = keys_.Snapshot();
     Register();
-    const Set by32 = ClassesRoot();
+    const Set by32 = keys_.Snapshot();
     ASSERT_EQ(0u, Regsvr32(L"/u /s").exitCode);
     registered_ = false;
-    ASSERT_EQ(before, ClassesRoot());
+    ASSERT_EQ(before, keys_.Snapshot());
 
     const ProcessResult r = Regsvr32Native64(L"/s", OcxPath());
     ASSERT_EQ(0u, r.exitCode) << r.out << r.err;
     registered_ = true;
-    EXPECT_EQ(by32, ClassesRoot()) << "unexpected:\n"
-                                   << Show(Minus(ClassesRoot(), by32)) << "missing:\n"
-                                   << Show(Minus(by32, ClassesRoot()));
+    const Set by64 = keys_.Snapshot();
+    EXPECT_EQ(by32, by64) << "unexpected:\n"
+                          << Show(Minus(by64, by32)) << "missing:\n"
+                          << Show(Minus(by32, by64));
     EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control));
 }
 

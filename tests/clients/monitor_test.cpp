@@ -266,14 +266,19 @@ TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     EXPECT_EQ("time_s,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
 }
 
-TEST_F(MonitorLoop, StopEventEndsTheRunAndStopsTheControl) {
+// The stop arrives while the third row is being read, as Ctrl+C would: with the loop on time, or
+// held up past the next row's time (a busy machine), when that row is due at once.
+class MonitorStopEvent : public MonitorLoop, public testing::WithParamInterface<DWORD> {};
+TEST_P(MonitorStopEvent, EndsTheRunAndStopsTheControl) {
     base::UniqueEvent stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     Options o;
     o.interval = 10;
     o.channels = 1;
-    // The stop arrives while the third row is being read, as Ctrl+C would.
     fake.value = [&](LONG, int read) {
-        if (read == 2) ::SetEvent(stop.get());
+        if (read == 2) {
+            ::SetEvent(stop.get());
+            ::Sleep(GetParam());
+        }
         return SHORT(7);
     };
     const ULONGLONG begin = ::GetTickCount64();
@@ -283,6 +288,8 @@ TEST_F(MonitorLoop, StopEventEndsTheRunAndStopsTheControl) {
     EXPECT_EQ(3, fake.reads);
     EXPECT_TRUE(err.empty());
 }
+INSTANTIATE_TEST_SUITE_P(Monitor, MonitorStopEvent, testing::Values(0UL, 30UL),
+                         [](const auto& info) { return info.param == 0 ? "OnTime" : "HeldUp"; });
 
 TEST_F(MonitorLoop, ABoardThatNeverAnswersIsReportedAfterAFewIntervals) {
     Options o;

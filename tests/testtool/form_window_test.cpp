@@ -349,21 +349,29 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
 }
 
 // Enter as the keyboard delivers it, through the program's message loop: it presses the focused
-// button, and nothing when a box has the focus.
+// button, and nothing when a box has the focus. The focus needs the form to be the active window,
+// which other test programs on the shared display may take at any moment (a trace's console that
+// opens): a run in which the form lost it is repeated.
 TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
     form->Show(SW_SHOW);
+    // Whether the target held the focus from before the key until the loop had taken it.
     const auto enterOn = [&](HWND target) {
         ::SetFocus(target);
-        ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
-        ::PostMessageW(::GetFocus(), WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001u));
+        if (::GetFocus() != target) return false;
+        ::PostMessageW(target, WM_KEYDOWN, VK_RETURN, 1);
+        ::PostMessageW(target, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001u));
         ::PostQuitMessage(0);
-        return mirelo::RunMessageLoop(form->hwnd());
+        EXPECT_EQ(mirelo::RunMessageLoop(form->hwnd()), 0);
+        return ::GetFocus() == target;
     };
-    EXPECT_EQ(enterOn(Child(ControlArray::ReadNum, 1)), 0);
-    EXPECT_EQ(enterOn(Child(ControlArray::DataNum, 1)), 0);
-    ASSERT_EQ(::GetFocus(), Child(ControlArray::DataNum, 1)) << "the form lost the focus";
-    ASSERT_EQ(events.clicks.size(), 1u);
-    EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::ReadNum, 1));
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        events.clicks.clear();
+        if (!enterOn(Child(ControlArray::ReadNum, 1)) || !enterOn(Child(ControlArray::DataNum, 1))) continue;
+        ASSERT_EQ(events.clicks.size(), 1u);
+        EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::ReadNum, 1));
+        return;
+    }
+    FAIL() << "the form never kept the focus";
 }
 
 TEST_F(FormWindowTest, ElementsByArrayAndIndex) {

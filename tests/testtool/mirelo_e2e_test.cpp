@@ -1,6 +1,7 @@
 // Mirelo end to end: the real Vandrel.ocx, registered in the prefix, sampling simulated boards;
 // Mirelo started as its own process and operated from here through window messages only, as an
-// operator would. Leaves a screenshot of the running tool in build/<preset>/test-artifacts/.
+// operator would. Leaves a screenshot of the running tool in build/<preset>/test-artifacts/, one
+// per configuration (mirelo-running-wow64.bmp): win32 and wow64 run the same build side by side.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -248,7 +249,9 @@ TEST_F(MireloEndToEnd, BothBlocksRunAtOnceAtTheSameAddress) {
 
     const std::wstring artifacts = testsupport::BinFolder() + L"..\\test-artifacts";
     ::CreateDirectoryW(artifacts.c_str(), nullptr);
-    EXPECT_TRUE(SaveScreenshot(form_, artifacts + L"\\mirelo-running.bmp"));
+    const wchar_t* const configuration =
+        sizeof(void*) == 8 ? L"win64" : (testsupport::IsWow64() ? L"wow64" : L"win32");
+    EXPECT_TRUE(SaveScreenshot(form_, artifacts + L"\\mirelo-running-" + configuration + L".bmp"));
 }
 
 TEST_F(MireloEndToEnd, AddressAndIntervalEntriesReachTheRunningInstance) {

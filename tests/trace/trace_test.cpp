@@ -359,6 +359,21 @@ TEST(InChild, NoLostWakeUp) {
 }
 TEST_F(TraceProcess, APostRacingTheEmptyQueueIsNotLeftWaiting) { RunChild("NoLostWakeUp"); }
 
+// A single post after a quiet spell, when the writer has stopped looking and parked, must wake it:
+// the line end of a cycle on a board that never gets ready, the last line before sampling stops.
+TEST(InChild, PostAfterAQuietSpell) {
+    ASSERT_EQ(1, TraceOpen());
+    ASSERT_EQ(1, TraceWaitDrained(kDrainMs));
+    ::Sleep(500);  // ten times as long as the writer lingers
+    TraceStatus("after a quiet spell\n");
+    // A woken writer takes milliseconds; the bound only ends a hang.
+    ASSERT_EQ(1, TraceWaitDrained(10000)) << "the parked writer was not woken";
+}
+TEST_F(TraceProcess, APostAfterAQuietSpellWakesTheParkedWriter) {
+    RunChild("PostAfterAQuietSpell");
+    EXPECT_EQ(std::string(kBanners) + "after a quiet spell\n", ReadFileText(kLog));
+}
+
 // --- log unavailable and overflow -----------------------------------------------------------------
 
 constexpr char kHeldEvent[] = "Local\\VandrelTraceTestDrainedWhileHeld";

@@ -60,11 +60,12 @@ std::string Format(const char* format, ...) {
 }
 
 // Waits until the tick count reaches deadline, handling the thread's window messages meanwhile
-// (the control lives in this thread's apartment). True when stop was signalled first.
+// (the control lives in this thread's apartment). True when stop was signalled first, also when
+// the deadline had passed already: a loop that fell behind must not read one more row after a stop.
 bool WaitUntil(ULONGLONG deadline, HANDLE stop) noexcept {
     for (;;) {
         const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline) return false;
+        if (now >= deadline) return stop && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
         const DWORD wait = static_cast<DWORD>(deadline - now);
         const DWORD r =
             ::MsgWaitForMultipleObjects(stop ? 1 : 0, stop ? &stop : nullptr, FALSE, wait, QS_ALLINPUT);
