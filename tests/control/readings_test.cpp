@@ -1,0 +1,360 @@
+// Whole cycles, status, errors and events through the control's IDispatch and connection point, as a
+// client sees them. The counting board puts the cycle's own frame number in every word, so a row
+// that mixes cycles shows as unequal channels.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/unique_handle.h"
+#include "base/variant.h"
+#include "control/vandrel_ctrl.h"
+#include "engine/sampler_status.h"
+#include "tests/control/vandrel_ocx.h"
+#include "tests/support/call_site.h"
+#include "tests/support/event_sink.h"
+#include "tests/support/hresult_matchers.h"
+#include "tests/support/sim_helpers.h"
+
+using base::ComPtr;
+using base::Variant;
+using testsupport::CreateControl;
+using testsupport::EventSink;
+using testsupport::GetLong;
+using testsupport::I4;
+using testsupport::Put;
+using testsupport::SimBoards;
+using testsupport::WaitUntil;
+using namespace testsupport;  // DISPIDs
+
+namespace {
+
+constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+
+// One row of ReadCycle or ReadCycles.
+struct Row {
+    LONG number;
+    DATE time;
+    std::vector<LONG> values;
+    bool typed;  // number VT_I4, time VT_DATE, values VT_I2
+};
+
+VARIANT Cell(SAFEARRAY* array, std::vector<LONG> index) {
+    VARIANT cell;
+    ::VariantInit(&cell);
+    ::SafeArrayGetElement(array, index.data(), &cell);
+    return cell;
+}
+
+Row RowOf(SAFEARRAY* array, LONG columns, std::vector<LONG> at) {
+    Row row = {0, 0, {}, true};
+    for (LONG c = 0; c < columns; ++c) {
+        at.back() = c;  // the column is the last index
+        const VARIANT v = Cell(array, at);
+        if (c == 0) {
+            row.number = v.vt == VT_I4 ? v.lVal : -1;
+            row.typed = v.vt == VT_I4;
+        } else if (c == 1) {
+            row.time = v.date;
+            row.typed = row.typed && v.vt == VT_DATE;
+        } else {
+            row.values.push_back(v.iVal);
+            row.typed = row.typed && v.vt == VT_I2;
+        }
+    }
+    return row;
+}
+
+// ReadCycles' rows; lost receives the Lost output.
+std::vector<Row> ReadCycles(IDispatch* ctrl, LONG max, LONG* lost,
+                            testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
+    VARIANT lostVar;
+    ::VariantInit(&lostVar);
+    VARIANT byRef;
+    byRef.vt = VT_BYREF | VT_VARIANT;
+    byRef.pvarVal = &lostVar;
+    Variant result;
+    EXPECT_HR(S_OK, Invoke(ctrl, kReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
+    EXPECT_EQ(VT_I4, lostVar.vt);
+    *lost = lostVar.lVal;
+    std::vector<Row> rows;
+    if (result.vt() != (VT_ARRAY | VT_VARIANT) || ::SafeArrayGetDim(result.get().parray) != 2) {
+        ADD_FAILURE() << "not a 2-D Variant array";
+        return rows;
+    }
+    SAFEARRAY* array = result.get().parray;
+    LONG lastRow = 0, lastColumn = 0;
+    ::SafeArrayGetUBound(array, 1, &lastRow);
+    ::SafeArrayGetUBound(array, 2, &lastColumn);
+    for (LONG r = 0; r <= lastRow; ++r) rows.push_back(RowOf(array, lastColumn + 1, {r, 0}));
+    return rows;
+}
+
+DATE LocalNow() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    DATE date = 0;
+    ::SystemTimeToVariantTime(&now, &date);
+    return date;
+}
+
+constexpr DATE kSecond = 1.0 / 86400;
+
+void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+// Handles this thread's messages, as a host's message loop does, until pred holds (or 5 s passed).
+bool PumpUntil(const std::function<bool()>& pred) {
+    return WaitUntil([&] {
+        Pump();
+        return pred();
+    });
+}
+
+DWORD Advise(IDispatch* ctrl, IUnknown* sink) {
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    EXPECT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, container.put_void()));
+    EXPECT_HR(S_OK, container->FindConnectionPoint(kEventsIid, point.put()));
+    EXPECT_HR(S_OK, point->Advise(sink, &cookie));
+    return cookie;
+}
+
+std::wstring GetText(IDispatch* ctrl, DISPID id) {
+    Variant v;
+    if (FAILED(Invoke(ctrl, id, DISPATCH_PROPERTYGET, {}, v.ptr())) || v.vt() != VT_BSTR) return L"?";
+    return v.get().bstrVal ? v.get().bstrVal : L"";
+}
+
+}  // namespace
+
+// A reader that keeps up, then one slower than a ring of 16: every row whole and in number order
+// with its time, every gap in the numbers reported as lost, every cycle drained or lost.
+TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    const DATE begin = LocalNow() - kSecond;
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    LONG next = 1, lastNewest = 0, rows = 0, lost = 0;
+    DATE lastTime = begin;
+    std::string fault;
+    auto check = [&](const Row& r, const char* how, DATE after) {
+        const bool whole = r.values.size() == 8 && r.values == std::vector<LONG>(8, r.values[0]);
+        if ((!r.typed || !whole || r.time <= after || r.time > LocalNow() + kSecond) && fault.empty()) {
+            fault = std::string(how) + " cycle " + std::to_string(r.number) + ": channel 0 " +
+                    std::to_string(r.values.empty() ? -1 : r.values[0]);
+        }
+    };
+    auto drain = [&](LONG max) {
+        LONG lostNow = 0;
+        const auto drained = ReadCycles(ctrl.get(), max, &lostNow);
+        lost += lostNow;
+        next += lostNow;
+        for (const Row& r : drained) {
+            if (r.number != next++ && fault.empty()) fault = "drained " + std::to_string(r.number);
+            check(r, "drained", lastTime);
+            lastTime = r.time;
+        }
+        rows += static_cast<LONG>(drained.size());
+        return !drained.empty();
+    };
+    const struct {
+        LONG buffer;
+        DWORD drainMs;
+        LONG untilCycle;
+    } kPhases[] = {{1000, 30, 1800}, {16, 250, 2000}};
+    for (const auto& phase : kPhases) {
+        ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(phase.buffer)));
+        while (GetLong(ctrl.get(), kCycleCount) < phase.untilCycle) {
+            Variant newest;
+            ASSERT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
+            if (newest.vt() != VT_EMPTY) {
+                const Row r = RowOf(newest.get().parray, 10, {0});
+                check(r, "newest", begin);
+                if (r.number < lastNewest && fault.empty()) fault = "newest went back";
+                lastNewest = r.number;
+            }
+            ::Sleep(phase.drainMs);
+            drain(1 + next % 97);
+        }
+    }
+    Stop(ctrl.get());
+    while (drain(100000)) {
+    }
+    EXPECT_EQ("", fault);
+    EXPECT_GT(lost, 0) << "the slow reader lost cycles";
+    EXPECT_EQ(GetLong(ctrl.get(), kCycleCount), rows + lost) << "every cycle drained or reported lost";
+    EXPECT_EQ(lost, GetLong(ctrl.get(), kLostCycles));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kUnreadCycles));
+
+    // A new run numbers from 1 again.
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kLostCycles));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 1; }));
+    LONG lostNow = -1;
+    const auto first = ReadCycles(ctrl.get(), 1, &lostNow);
+    ASSERT_EQ(1u, first.size());
+    EXPECT_EQ(1, first[0].number);
+    EXPECT_EQ(0, lostNow);
+    Stop(ctrl.get());
+}
+
+// What the control says before any cycle, and its answers to input it refuses, which change nothing.
+TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
+    auto ctrl = CreateControl();
+    Variant v;
+    EXPECT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_EQ(VT_EMPTY, v.vt());
+    LONG lost = -1;
+    EXPECT_TRUE(ReadCycles(ctrl.get(), 5, &lost).empty()) << "zero rows";
+    EXPECT_EQ(0, lost);
+    EXPECT_EQ(-1, GetLong(ctrl.get(), kCycleAge));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kStatus));
+    EXPECT_EQ(1000, GetLong(ctrl.get(), kBufferSize));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
+    EXPECT_FALSE(IsDirty(ctrl.get())) << "BufferSize is no saved setting";
+
+    struct Refused {
+        const char* what;
+        DISPID dispid;
+        WORD flags;
+        VARIANT arg;
+        HRESULT expected;  // with an EXCEPINFO given
+    };
+    for (const Refused& r :
+         {Refused{"ReadCycles(0)", kReadCycles, DISPATCH_METHOD, I4(0), DISP_E_EXCEPTION},
+          Refused{"ReadCycles(100001)", kReadCycles, DISPATCH_METHOD, I4(100001), DISP_E_EXCEPTION},
+          Refused{"ReadCycles(-1)", kReadCycles, DISPATCH_METHOD, I4(-1), DISP_E_EXCEPTION},
+          Refused{"BufferSize = 0", kBufferSize, DISPATCH_PROPERTYPUT, I4(0), DISP_E_EXCEPTION},
+          Refused{"BufferSize = 100001", kBufferSize, DISPATCH_PROPERTYPUT, I4(100001), DISP_E_EXCEPTION},
+          Refused{"BufferSize = 1e12", kBufferSize, DISPATCH_PROPERTYPUT, Variant(L"1e12").get(), DISP_E_OVERFLOW},
+          Refused{"ReadCycles(\"abc\")", kReadCycles, DISPATCH_METHOD, Variant(L"abc").get(), DISP_E_TYPEMISMATCH},
+          Refused{"CycleCount = 5", kCycleCount, DISPATCH_PROPERTYPUT, I4(5), DISP_E_MEMBERNOTFOUND},
+          Refused{"Status = 2", kStatus, DISPATCH_PROPERTYPUT, I4(2), DISP_E_MEMBERNOTFOUND}}) {
+        DISPID named = DISPID_PROPERTYPUT;
+        VARIANT arg = r.arg;
+        const bool put = r.flags == DISPATCH_PROPERTYPUT;
+        DISPPARAMS params = {&arg, put ? &named : nullptr, 1, put ? 1u : 0u};
+        EXCEPINFO excep = {};
+        VARIANT result = I4(0x5E5E);
+        EXPECT_HR(r.expected, ctrl->Invoke(r.dispid, IID_NULL, 0, r.flags, &params, &result, &excep, nullptr))
+            << r.what;
+        EXPECT_EQ(VT_EMPTY, result.vt) << r.what;
+        if (r.expected == DISP_E_EXCEPTION) {
+            EXPECT_EQ(E_INVALIDARG, excep.scode) << r.what;
+            EXPECT_STREQ(L"The number of cycles must be from 1 to 100000.", excep.bstrDescription) << r.what;
+            EXPECT_STREQ(L"VANDREL.VandrelCtrl.1", excep.bstrSource) << r.what;
+            EXPECT_HR(E_INVALIDARG, ctrl->Invoke(r.dispid, IID_NULL, 0, r.flags, &params, nullptr, nullptr, nullptr))
+                << r.what << " without an EXCEPINFO";
+        }
+        ::SysFreeString(excep.bstrDescription);
+        ::SysFreeString(excep.bstrSource);
+        EXPECT_EQ(100000, GetLong(ctrl.get(), kBufferSize)) << r.what;
+        EXPECT_FALSE(IsDirty(ctrl.get())) << r.what;
+    }
+}
+
+namespace {
+
+HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+}  // namespace
+
+// Each cause of a refused Start through the control: Start answers False and LastError says which.
+TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
+    SimBoards sim("356:count");
+    auto running = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(running.get()));
+    EXPECT_EQ(S_OK, GetLong(running.get(), kLastError));
+    EXPECT_EQ(L"", GetText(running.get(), kLastErrorText));
+    EXPECT_EQ(VARIANT_FALSE, Start(running.get()));
+    EXPECT_EQ(engine::kErrorAlreadyRunning, GetLong(running.get(), kLastError));
+    EXPECT_NE(std::wstring::npos, GetText(running.get(), kLastErrorText).find(L"Call Stop first"));
+    EXPECT_NE(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(running.get(), kStatus));
+    Stop(running.get());
+
+    auto noLock = CreateControl();
+    ComPtr<IDispatch> noThread;
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, noThread.put_void(), &::CreateEventA,
+                                                     &NoThreadLeft));
+    const struct {
+        IDispatch* ctrl;
+        bool squat;
+        HRESULT error;
+    } kCases[] = {{noLock.get(), true, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
+                  {noThread.get(), false, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)}};
+    for (const auto& c : kCases) {
+        // Another kind of object holds the lock's name, so the lock cannot be opened.
+        base::UniqueEvent squatter(c.squat ? ::CreateMutexA(nullptr, FALSE, kPortLockName) : nullptr);
+        EXPECT_EQ(VARIANT_FALSE, Start(c.ctrl));
+        EXPECT_EQ(c.error, GetLong(c.ctrl, kLastError));
+        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(c.ctrl, kStatus));
+        const std::wstring text = GetText(c.ctrl, kLastErrorText);
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(L"Start failed: " + text, GetText(c.ctrl, kStatusText));
+    }
+}
+
+// A busy host hears of many cycles once; then, pumping, of each newest cycle in order; all on the
+// thread that created the control, and nothing while the container has the events frozen. Without
+// a sink nothing is posted at all.
+TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    Pump();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 5; }));
+    EXPECT_EQ(0u, HIWORD(::GetQueueStatus(QS_POSTMESSAGE))) << "posted without a sink";
+
+    EventSink sink(kEventsIid);
+    Advise(ctrl.get(), &sink);
+    // Busy: cycles come and no message is handled.
+    const LONG busyUntil = GetLong(ctrl.get(), kCycleCount) + 10;
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= busyUntil; }));
+    Pump();
+    ASSERT_EQ(2u, sink.fired.size()) << "one StatusChanged and one DataReady";
+    EXPECT_EQ(kStatusChanged, sink.fired[0].dispid);
+    EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kSampling), sink.fired[0].value);
+    EXPECT_EQ(kDataReady, sink.fired[1].dispid);
+    EXPECT_GE(sink.fired[1].value, busyUntil);
+
+    ComPtr<IOleControl> container;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleControl, container.put_void()));
+    EXPECT_HR(S_OK, container->FreezeEvents(TRUE));
+    const LONG thawAfter = GetLong(ctrl.get(), kCycleCount) + 5;
+    ASSERT_TRUE(PumpUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= thawAfter; }));
+    EXPECT_EQ(2u, sink.fired.size()) << "fired while frozen";
+    EXPECT_HR(S_OK, container->FreezeEvents(FALSE));
+    container.reset();
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 2; }));
+    EXPECT_GE(sink.Values(kDataReady)[1], thawAfter) << "the thaw told the newest cycle";
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 6; }));
+    Stop(ctrl.get());
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kStatusChanged).back() == 0; }));
+
+    const auto cycles = sink.Values(kDataReady);
+    for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]) << i;
+    EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStopped), sink.fired.back().value);
+    for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
+
+    // A sink may let go of the control in its event: the control goes, and nothing calls into it.
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    sink.onEvent = [&](const testsupport::FiredEvent&) { ctrl.reset(); };
+    ASSERT_TRUE(PumpUntil([&] { return !ctrl; }));
+    EXPECT_EQ(1u, sink.RefCount()) << "the connection went with the control";
+}
