@@ -465,8 +465,8 @@ TEST(HostingAtl, AnAdvisedSinkHearsDataReadyOnTheHostThread) {
         TestWindow form(320, 240);
         testsupport::EventSink sink(kEventsIid);
         ComPtr<IUnknown> container, unknown;
-        ASSERT_HR(S_OK, createEx(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr, container.put(),
-                                 unknown.put(), kEventsIid, &sink));
+        ASSERT_HR(S_OK, createEx(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
+                                 container.put(), unknown.put(), kEventsIid, &sink));
         DWORD cookie = 0;
         if (sink.RefCount() == 1) {
             ASSERT_HR(S_OK, advise(unknown.get(), &sink, &kEventsIid, &cookie));
