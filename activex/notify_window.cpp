@@ -67,7 +67,8 @@ void NotifyWindow::Post() noexcept {
     if (pending_.exchange(true, std::memory_order_acq_rel)) return;
     const HWND hwnd = hwnd_.load(std::memory_order_acquire);
     // A full queue or a window gone: the next Post tries again.
-    if (!hwnd || !::PostMessageW(hwnd, kNotifyMessage, 0, 0)) pending_.store(false, std::memory_order_release);
+    if (!hwnd || !::PostMessageW(hwnd, kNotifyMessage, 0, 0))
+        pending_.store(false, std::memory_order_release);
 }
 
 }  // namespace activex

@@ -190,8 +190,7 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
         }
     }
     Stop(ctrl.get());
-    while (drain(100000)) {
-    }
+    while (drain(100000)) {}
     EXPECT_EQ("", fault);
     EXPECT_GT(lost, 0) << "the slow reader lost cycles";
     EXPECT_EQ(GetLong(ctrl.get(), kCycleCount), rows + lost) << "every cycle drained or reported lost";
@@ -238,8 +237,10 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
           Refused{"ReadCycles(-1)", kReadCycles, DISPATCH_METHOD, I4(-1), DISP_E_EXCEPTION},
           Refused{"BufferSize = 0", kBufferSize, DISPATCH_PROPERTYPUT, I4(0), DISP_E_EXCEPTION},
           Refused{"BufferSize = 100001", kBufferSize, DISPATCH_PROPERTYPUT, I4(100001), DISP_E_EXCEPTION},
-          Refused{"BufferSize = 1e12", kBufferSize, DISPATCH_PROPERTYPUT, Variant(L"1e12").get(), DISP_E_OVERFLOW},
-          Refused{"ReadCycles(\"abc\")", kReadCycles, DISPATCH_METHOD, Variant(L"abc").get(), DISP_E_TYPEMISMATCH},
+          Refused{"BufferSize = 1e12", kBufferSize, DISPATCH_PROPERTYPUT, Variant(L"1e12").get(),
+                  DISP_E_OVERFLOW},
+          Refused{"ReadCycles(\"abc\")", kReadCycles, DISPATCH_METHOD, Variant(L"abc").get(),
+                  DISP_E_TYPEMISMATCH},
           Refused{"CycleCount = 5", kCycleCount, DISPATCH_PROPERTYPUT, I4(5), DISP_E_MEMBERNOTFOUND},
           Refused{"Status = 2", kStatus, DISPATCH_PROPERTYPUT, I4(2), DISP_E_MEMBERNOTFOUND}}) {
         DISPID named = DISPID_PROPERTYPUT;
@@ -255,7 +256,8 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
             EXPECT_EQ(E_INVALIDARG, excep.scode) << r.what;
             EXPECT_STREQ(L"The number of cycles must be from 1 to 100000.", excep.bstrDescription) << r.what;
             EXPECT_STREQ(L"VANDREL.VandrelCtrl.1", excep.bstrSource) << r.what;
-            EXPECT_HR(E_INVALIDARG, ctrl->Invoke(r.dispid, IID_NULL, 0, r.flags, &params, nullptr, nullptr, nullptr))
+            EXPECT_HR(E_INVALIDARG,
+                      ctrl->Invoke(r.dispid, IID_NULL, 0, r.flags, &params, nullptr, nullptr, nullptr))
                 << r.what << " without an EXCEPINFO";
         }
         ::SysFreeString(excep.bstrDescription);
