@@ -60,7 +60,12 @@ HRESULT NotifyWindow::Create() noexcept {
 }
 
 void NotifyWindow::Destroy() noexcept {
-    if (HWND hwnd = hwnd_.exchange(nullptr, std::memory_order_acq_rel)) ::DestroyWindow(hwnd);
+    const HWND hwnd = hwnd_.exchange(nullptr, std::memory_order_acq_rel);
+    if (!hwnd) return;
+    // Cut first: a message still waiting then finds no handler. Only the owning thread can destroy
+    // the window; from another one (an owner released against the apartment's rules) it is asked to.
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    if (!::DestroyWindow(hwnd)) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
 }
 
 void NotifyWindow::Post() noexcept {

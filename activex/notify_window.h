@@ -4,7 +4,8 @@
 // has at most one waiting. No message goes out while nobody posts.
 //
 // Made, destroyed and handled on its owning thread; Post on any thread. A Post racing with Destroy
-// is harmless: the message goes to no window, or to one that ignores it.
+// is harmless: the message goes to no window, or to one that ignores it. Destroy called on another
+// thread detaches the handler at once and leaves the window for its own thread to close.
 #pragma once
 
 #include <windows.h>
