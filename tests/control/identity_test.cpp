@@ -86,6 +86,7 @@ TEST(Identity, ClientCopiesEqualTheControls) {
     EXPECT_EQ(DIID__DVandrel, mirelo::kDiidDVandrel);
     EXPECT_STREQ(vandrel::kControlProgId, monitor::kProgId);
     EXPECT_EQ(CLSID_Vandrel, soak::kVandrelClsid);
+    EXPECT_EQ(DIID__DVandrelEvents, soak::kEventsIid);
 
     const auto lib = BuiltLibrary();
     ASSERT_TRUE(lib);
@@ -98,11 +99,33 @@ TEST(Identity, ClientCopiesEqualTheControls) {
         {L"GetChnlValue", {mirelo::kDispidGetChnlValue, soak::kDispGetChnlValue, testsupport::kGetChnlValue}},
         {L"Start", {mirelo::kDispidStart, soak::kDispStart, testsupport::kStart}},
         {L"Stop", {mirelo::kDispidStop, soak::kDispStop, testsupport::kStop}},
-        {L"ChannelNumber", {mirelo::kDispidChannelNumber, testsupport::kChannelNumber}},
+        {L"ChannelNumber",
+         {mirelo::kDispidChannelNumber, soak::kDispChannelNumber, testsupport::kChannelNumber}},
+        {L"ReadCycle", {testsupport::kReadCycle}},
+        {L"ReadCycles", {testsupport::kReadCycles}},
+        {L"CycleCount", {testsupport::kCycleCount}},
+        {L"CycleAge", {testsupport::kCycleAge}},
+        {L"Status", {testsupport::kStatus}},
+        {L"StatusText", {testsupport::kStatusText}},
+        {L"LastError", {testsupport::kLastError}},
+        {L"LastErrorText", {testsupport::kLastErrorText}},
+        {L"BufferSize", {testsupport::kBufferSize}},
+        {L"LostCycles", {testsupport::kLostCycles}},
+        {L"UnreadCycles", {testsupport::kUnreadCycles}},
     };
     for (const auto& m : members) {
         const DISPID id = LibraryDispId(lib.get(), m.name);
         for (DISPID copy : m.copies) EXPECT_EQ(id, copy) << m.name;
+    }
+    base::ComPtr<ITypeInfo> events;
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(DIID__DVandrelEvents, events.put()));
+    for (const auto& [name, copies] : {std::pair<const wchar_t*, std::vector<DISPID>>{
+                                           L"DataReady", {soak::kEventDataReady, testsupport::kDataReady}},
+                                       {L"StatusChanged", {testsupport::kStatusChanged}}}) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = DISPID_UNKNOWN;
+        EXPECT_HR(S_OK, events->GetIDsOfNames(names, 1, &id));
+        for (DISPID copy : copies) EXPECT_EQ(id, copy) << name;
     }
 }
 
