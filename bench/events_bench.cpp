@@ -56,7 +56,8 @@ public:
 double Percentile(std::vector<double> samples, double p) {
     if (samples.empty()) return 0;
     std::sort(samples.begin(), samples.end());
-    return samples[std::min(samples.size() - 1, static_cast<size_t>(p * static_cast<double>(samples.size())))];
+    return samples[std::min(samples.size() - 1,
+                            static_cast<size_t>(p * static_cast<double>(samples.size())))];
 }
 
 }  // namespace
@@ -97,19 +98,21 @@ BENCH_GROUP(Events) {
     for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), 5000)) {
         if (cycle.DataReads(kBoard + 2) != 2) continue;
         const auto last = std::find_if(cycle.reads.rbegin(), cycle.reads.rend(),
-                                 [](const DPSIM_ACCESS& r) { return r.port == kBoard + 2; });
+                                       [](const DPSIM_ACCESS& r) { return r.port == kBoard + 2; });
         lastDataUs.push_back(static_cast<double>(last->timeUs));
     }
     std::vector<double> delays;
     for (const auto& [number, at] : sink.arrivals) {
-        if (number >= 1 && static_cast<size_t>(number) <= lastDataUs.size()) delays.push_back(at - lastDataUs[number - 1]);
+        if (number >= 1 && static_cast<size_t>(number) <= lastDataUs.size())
+            delays.push_back(at - lastDataUs[number - 1]);
     }
     DPSIM_Reset();
-    const std::string note = std::to_string(delays.size()) + " events for " + std::to_string(lastDataUs.size()) +
-                             " cycles, Interval 10, 1 channel";
-    rows.push_back({"DataReady after a cycle's publication, idle loop: median", Percentile(delays, 0.5), "us", note});
-    rows.push_back({"DataReady after a cycle's publication, idle loop: 99th pct", Percentile(delays, 0.99), "us",
-                    "from the cycle's last data read to the sink's call"});
+    const std::string note = std::to_string(delays.size()) + " events for " +
+                             std::to_string(lastDataUs.size()) + " cycles, Interval 10, 1 channel";
+    rows.push_back(
+        {"DataReady after a cycle's publication, idle loop: median", Percentile(delays, 0.5), "us", note});
+    rows.push_back({"DataReady after a cycle's publication, idle loop: 99th pct", Percentile(delays, 0.99),
+                    "us", "from the cycle's last data read to the sink's call"});
     point.reset();
     container.reset();
     ctrl.reset();
