@@ -224,6 +224,7 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
     EXPECT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
     EXPECT_FALSE(IsDirty(ctrl.get())) << "BufferSize is no saved setting";
 
+    const Variant huge(L"1e12"), letters(L"abc");
     struct Refused {
         const char* what;
         DISPID dispid;
@@ -237,10 +238,8 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
           Refused{"ReadCycles(-1)", kReadCycles, DISPATCH_METHOD, I4(-1), DISP_E_EXCEPTION},
           Refused{"BufferSize = 0", kBufferSize, DISPATCH_PROPERTYPUT, I4(0), DISP_E_EXCEPTION},
           Refused{"BufferSize = 100001", kBufferSize, DISPATCH_PROPERTYPUT, I4(100001), DISP_E_EXCEPTION},
-          Refused{"BufferSize = 1e12", kBufferSize, DISPATCH_PROPERTYPUT, Variant(L"1e12").get(),
-                  DISP_E_OVERFLOW},
-          Refused{"ReadCycles(\"abc\")", kReadCycles, DISPATCH_METHOD, Variant(L"abc").get(),
-                  DISP_E_TYPEMISMATCH},
+          Refused{"BufferSize = 1e12", kBufferSize, DISPATCH_PROPERTYPUT, huge.get(), DISP_E_OVERFLOW},
+          Refused{"ReadCycles(\"abc\")", kReadCycles, DISPATCH_METHOD, letters.get(), DISP_E_TYPEMISMATCH},
           Refused{"CycleCount = 5", kCycleCount, DISPATCH_PROPERTYPUT, I4(5), DISP_E_MEMBERNOTFOUND},
           Refused{"Status = 2", kStatus, DISPATCH_PROPERTYPUT, I4(2), DISP_E_MEMBERNOTFOUND}}) {
         DISPID named = DISPID_PROPERTYPUT;
