@@ -202,42 +202,37 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
 }
 
 // The library's VandrelStatus and VandrelError are the sampler's statuses and result codes, value for
-// value: a host compares Status and LastError with them.
+// value, in order: a host compares Status and LastError with them.
 TEST(ModuleTypeLibrary, EnumsMirrorTheSamplersStatusesAndErrors) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
-    using engine::SamplerStatus;
-    const std::map<std::wstring, std::map<std::wstring, LONG>> expected = {
-        {L"VandrelStatus",
-         {{L"vdStopped", static_cast<LONG>(SamplerStatus::kStopped)},
-          {L"vdWaiting", static_cast<LONG>(SamplerStatus::kWaitingForFirstCycle)},
-          {L"vdSampling", static_cast<LONG>(SamplerStatus::kSampling)},
-          {L"vdBoardNotReady", static_cast<LONG>(SamplerStatus::kBoardNotReady)},
-          {L"vdCycleIncomplete", static_cast<LONG>(SamplerStatus::kCycleIncomplete)},
-          {L"vdPortLockBusy", static_cast<LONG>(SamplerStatus::kPortLockNotObtained)},
-          {L"vdStartFailed", static_cast<LONG>(SamplerStatus::kStartFailed)}}},
-        {L"VandrelError",
-         {{L"vdErrorAlreadyRunning", engine::kErrorAlreadyRunning},
-          {L"vdErrorSetupFailed", engine::kErrorSetupFailed},
-          {L"vdErrorBoardNotReady", engine::kErrorBoardNotReady},
-          {L"vdErrorCycleIncomplete", engine::kErrorCycleIncomplete},
-          {L"vdErrorPortLockNotObtained", engine::kErrorPortLockNotObtained}}}};
-    std::map<std::wstring, std::map<std::wstring, LONG>> found;
+    using S = engine::SamplerStatus;
+    const std::vector<std::pair<std::wstring, LONG>> expected = {
+        {L"vdStopped", static_cast<LONG>(S::kStopped)},
+        {L"vdWaiting", static_cast<LONG>(S::kWaitingForFirstCycle)},
+        {L"vdSampling", static_cast<LONG>(S::kSampling)},
+        {L"vdBoardNotReady", static_cast<LONG>(S::kBoardNotReady)},
+        {L"vdCycleIncomplete", static_cast<LONG>(S::kCycleIncomplete)},
+        {L"vdPortLockBusy", static_cast<LONG>(S::kPortLockNotObtained)},
+        {L"vdStartFailed", static_cast<LONG>(S::kStartFailed)},
+        {L"vdErrorAlreadyRunning", engine::kErrorAlreadyRunning},
+        {L"vdErrorSetupFailed", engine::kErrorSetupFailed},
+        {L"vdErrorBoardNotReady", engine::kErrorBoardNotReady},
+        {L"vdErrorCycleIncomplete", engine::kErrorCycleIncomplete},
+        {L"vdErrorPortLockNotObtained", engine::kErrorPortLockNotObtained}};
+    std::vector<std::pair<std::wstring, LONG>> found;
     for (UINT t = 0; t < lib->GetTypeInfoCount(); ++t) {
         ComPtr<ITypeInfo> info;
-        ASSERT_HR(S_OK, lib->GetTypeInfo(t, info.put()));
         TYPEATTR* attr = nullptr;
+        ASSERT_HR(S_OK, lib->GetTypeInfo(t, info.put()));
         ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
-        if (attr->typekind == TKIND_ENUM) {
-            auto& values = found[Name(info.get(), MEMBERID_NIL)];
-            for (UINT v = 0; v < attr->cVars; ++v) {
-                VARDESC* var = nullptr;
-                ASSERT_HR(S_OK, info->GetVarDesc(v, &var));
-                base::Variant value;
-                ASSERT_HR(S_OK, ::VariantChangeType(value.ptr(), var->lpvarValue, 0, VT_I4));
-                values[Name(info.get(), var->memid)] = value.get().lVal;
-                info->ReleaseVarDesc(var);
-            }
+        for (UINT v = 0; attr->typekind == TKIND_ENUM && v < attr->cVars; ++v) {
+            VARDESC* var = nullptr;
+            ASSERT_HR(S_OK, info->GetVarDesc(v, &var));
+            base::Variant value;
+            ASSERT_HR(S_OK, ::VariantChangeType(value.ptr(), var->lpvarValue, 0, VT_I4));
+            found.emplace_back(Name(info.get(), var->memid), value.get().lVal);
+            info->ReleaseVarDesc(var);
         }
         info->ReleaseTypeAttr(attr);
     }

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/com_ptr.h"
@@ -36,8 +37,8 @@ using namespace testsupport;  // DISPIDs
 namespace {
 
 constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+constexpr DATE kSecond = 1.0 / 86400;
 
-// One row of ReadCycle or ReadCycles.
 struct Row {
     LONG number;
     DATE time;
@@ -45,55 +46,40 @@ struct Row {
     bool typed;  // number VT_I4, time VT_DATE, values VT_I2
 };
 
-VARIANT Cell(SAFEARRAY* array, std::vector<LONG> index) {
-    VARIANT cell;
-    ::VariantInit(&cell);
-    ::SafeArrayGetElement(array, index.data(), &cell);
-    return cell;
-}
-
-Row RowOf(SAFEARRAY* array, LONG columns, std::vector<LONG> at) {
+// The row of ReadCycle's or ReadCycles' array at index (whose last entry, the column, is set here).
+Row RowOf(SAFEARRAY* array, LONG columns, std::vector<LONG> index) {
     Row row = {0, 0, {}, true};
     for (LONG c = 0; c < columns; ++c) {
-        at.back() = c;  // the column is the last index
-        const VARIANT v = Cell(array, at);
-        if (c == 0) {
-            row.number = v.vt == VT_I4 ? v.lVal : -1;
-            row.typed = v.vt == VT_I4;
-        } else if (c == 1) {
-            row.time = v.date;
-            row.typed = row.typed && v.vt == VT_DATE;
-        } else {
-            row.values.push_back(v.iVal);
-            row.typed = row.typed && v.vt == VT_I2;
-        }
+        index.back() = c;
+        VARIANT v;  // cells hold no strings: nothing to clear
+        ::VariantInit(&v);
+        ::SafeArrayGetElement(array, index.data(), &v);
+        row.typed = row.typed && v.vt == (c == 0 ? VT_I4 : c == 1 ? VT_DATE : VT_I2);
+        if (c == 0) row.number = v.lVal;
+        if (c == 1) row.time = v.date;
+        if (c > 1) row.values.push_back(v.iVal);
     }
     return row;
 }
 
-// ReadCycles' rows; lost receives the Lost output.
+// ReadCycles' rows, with Lost passed as a Variant by reference, as VBScript passes it.
 std::vector<Row> ReadCycles(IDispatch* ctrl, LONG max, LONG* lost,
                             testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
-    VARIANT lostVar;
+    VARIANT lostVar, byRef;
     ::VariantInit(&lostVar);
-    VARIANT byRef;
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = &lostVar;
     Variant result;
     EXPECT_HR(S_OK, Invoke(ctrl, kReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
     EXPECT_EQ(VT_I4, lostVar.vt);
     *lost = lostVar.lVal;
+    LONG lastRow = -1, lastColumn = -1;
+    EXPECT_EQ(VT_ARRAY | VT_VARIANT, result.vt());
+    ::SafeArrayGetUBound(result.get().parray, 1, &lastRow);
+    ::SafeArrayGetUBound(result.get().parray, 2, &lastColumn);
     std::vector<Row> rows;
-    if (result.vt() != (VT_ARRAY | VT_VARIANT) || ::SafeArrayGetDim(result.get().parray) != 2) {
-        ADD_FAILURE() << "not a 2-D Variant array";
-        return rows;
-    }
-    SAFEARRAY* array = result.get().parray;
-    LONG lastRow = 0, lastColumn = 0;
-    ::SafeArrayGetUBound(array, 1, &lastRow);
-    ::SafeArrayGetUBound(array, 2, &lastColumn);
-    for (LONG r = 0; r <= lastRow; ++r) rows.push_back(RowOf(array, lastColumn + 1, {r, 0}));
+    for (LONG r = 0; r <= lastRow; ++r) rows.push_back(RowOf(result.get().parray, lastColumn + 1, {r, 0}));
     return rows;
 }
 
@@ -105,29 +91,13 @@ DATE LocalNow() {
     return date;
 }
 
-constexpr DATE kSecond = 1.0 / 86400;
-
-void Pump() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-}
-
 // Handles this thread's messages, as a host's message loop does, until pred holds (or 5 s passed).
 bool PumpUntil(const std::function<bool()>& pred) {
     return WaitUntil([&] {
-        Pump();
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
         return pred();
     });
-}
-
-DWORD Advise(IDispatch* ctrl, IUnknown* sink) {
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    EXPECT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, container.put_void()));
-    EXPECT_HR(S_OK, container->FindConnectionPoint(kEventsIid, point.put()));
-    EXPECT_HR(S_OK, point->Advise(sink, &cookie));
-    return cookie;
 }
 
 std::wstring GetText(IDispatch* ctrl, DISPID id) {
@@ -136,10 +106,16 @@ std::wstring GetText(IDispatch* ctrl, DISPID id) {
     return v.get().bstrVal ? v.get().bstrVal : L"";
 }
 
+HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
 }  // namespace
 
-// A reader that keeps up, then one slower than a ring of 16: every row whole and in number order
-// with its time, every gap in the numbers reported as lost, every cycle drained or lost.
+// A reader that keeps up, then one slower than a ring of 16: every row whole and typed, its time
+// local and later than the row before, the numbers in order but for the gaps reported as lost, and
+// every cycle drained or lost.
 TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
@@ -149,12 +125,11 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     LONG next = 1, lastNewest = 0, rows = 0, lost = 0;
     DATE lastTime = begin;
     std::string fault;
-    auto check = [&](const Row& r, const char* how, DATE after) {
+    auto check = [&](const Row& r, DATE after, bool inOrder) {
         const bool whole = r.values.size() == 8 && r.values == std::vector<LONG>(8, r.values[0]);
-        if ((!r.typed || !whole || r.time <= after || r.time > LocalNow() + kSecond) && fault.empty()) {
-            fault = std::string(how) + " cycle " + std::to_string(r.number) + ": channel 0 " +
-                    std::to_string(r.values.empty() ? -1 : r.values[0]);
-        }
+        if ((!r.typed || !whole || !inOrder || r.time <= after || r.time > LocalNow() + kSecond) &&
+            fault.empty())
+            fault = "cycle " + std::to_string(r.number);
     };
     auto drain = [&](LONG max) {
         LONG lostNow = 0;
@@ -162,30 +137,24 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
         lost += lostNow;
         next += lostNow;
         for (const Row& r : drained) {
-            if (r.number != next++ && fault.empty()) fault = "drained " + std::to_string(r.number);
-            check(r, "drained", lastTime);
+            check(r, lastTime, r.number == next++);
             lastTime = r.time;
         }
         rows += static_cast<LONG>(drained.size());
         return !drained.empty();
     };
-    const struct {
-        LONG buffer;
-        DWORD drainMs;
-        LONG untilCycle;
-    } kPhases[] = {{1000, 30, 1800}, {16, 250, 2000}};
-    for (const auto& phase : kPhases) {
-        ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(phase.buffer)));
-        while (GetLong(ctrl.get(), kCycleCount) < phase.untilCycle) {
+    for (const auto& [buffer, drainMs, untilCycle] :
+         {std::tuple{1000, 30, 1800}, std::tuple{16, 250, 2000}}) {
+        ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(buffer)));
+        while (GetLong(ctrl.get(), kCycleCount) < untilCycle) {
             Variant newest;
             ASSERT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
             if (newest.vt() != VT_EMPTY) {
                 const Row r = RowOf(newest.get().parray, 10, {0});
-                check(r, "newest", begin);
-                if (r.number < lastNewest && fault.empty()) fault = "newest went back";
+                check(r, begin, r.number >= lastNewest);
                 lastNewest = r.number;
             }
-            ::Sleep(phase.drainMs);
+            ::Sleep(drainMs);
             drain(1 + next % 97);
         }
     }
@@ -219,61 +188,44 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
     EXPECT_TRUE(ReadCycles(ctrl.get(), 5, &lost).empty()) << "zero rows";
     EXPECT_EQ(0, lost);
     EXPECT_EQ(-1, GetLong(ctrl.get(), kCycleAge));
-    EXPECT_EQ(0, GetLong(ctrl.get(), kStatus));
     EXPECT_EQ(1000, GetLong(ctrl.get(), kBufferSize));
     EXPECT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
     EXPECT_FALSE(IsDirty(ctrl.get())) << "BufferSize is no saved setting";
 
-    const Variant huge(L"1e12"), letters(L"abc");
-    struct Refused {
-        const char* what;
+    // The coercion's refusals are the framework's: the range and a read-only put are the control's.
+    const struct {
         DISPID dispid;
         WORD flags;
-        VARIANT arg;
+        LONG value;
         HRESULT expected;  // with an EXCEPINFO given
-    };
-    for (const Refused& r :
-         {Refused{"ReadCycles(0)", kReadCycles, DISPATCH_METHOD, I4(0), DISP_E_EXCEPTION},
-          Refused{"ReadCycles(100001)", kReadCycles, DISPATCH_METHOD, I4(100001), DISP_E_EXCEPTION},
-          Refused{"ReadCycles(-1)", kReadCycles, DISPATCH_METHOD, I4(-1), DISP_E_EXCEPTION},
-          Refused{"BufferSize = 0", kBufferSize, DISPATCH_PROPERTYPUT, I4(0), DISP_E_EXCEPTION},
-          Refused{"BufferSize = 100001", kBufferSize, DISPATCH_PROPERTYPUT, I4(100001), DISP_E_EXCEPTION},
-          Refused{"BufferSize = 1e12", kBufferSize, DISPATCH_PROPERTYPUT, huge.get(), DISP_E_OVERFLOW},
-          Refused{"ReadCycles(\"abc\")", kReadCycles, DISPATCH_METHOD, letters.get(), DISP_E_TYPEMISMATCH},
-          Refused{"CycleCount = 5", kCycleCount, DISPATCH_PROPERTYPUT, I4(5), DISP_E_MEMBERNOTFOUND},
-          Refused{"Status = 2", kStatus, DISPATCH_PROPERTYPUT, I4(2), DISP_E_MEMBERNOTFOUND}}) {
+    } cases[] = {{kReadCycles, DISPATCH_METHOD, 0, DISP_E_EXCEPTION},
+                 {kReadCycles, DISPATCH_METHOD, 100001, DISP_E_EXCEPTION},
+                 {kBufferSize, DISPATCH_PROPERTYPUT, 0, DISP_E_EXCEPTION},
+                 {kCycleCount, DISPATCH_PROPERTYPUT, 5, DISP_E_MEMBERNOTFOUND}};
+    for (const auto& c : cases) {
         DISPID named = DISPID_PROPERTYPUT;
-        VARIANT arg = r.arg;
-        const bool put = r.flags == DISPATCH_PROPERTYPUT;
+        VARIANT arg = I4(c.value);
+        const bool put = c.flags == DISPATCH_PROPERTYPUT;
         DISPPARAMS params = {&arg, put ? &named : nullptr, 1, put ? 1u : 0u};
         EXCEPINFO excep = {};
         VARIANT result = I4(0x5E5E);
-        EXPECT_HR(r.expected, ctrl->Invoke(r.dispid, IID_NULL, 0, r.flags, &params, &result, &excep, nullptr))
-            << r.what;
-        EXPECT_EQ(VT_EMPTY, result.vt) << r.what;
-        if (r.expected == DISP_E_EXCEPTION) {
-            EXPECT_EQ(E_INVALIDARG, excep.scode) << r.what;
-            EXPECT_STREQ(L"The number of cycles must be from 1 to 100000.", excep.bstrDescription) << r.what;
-            EXPECT_STREQ(L"VANDREL.VandrelCtrl.1", excep.bstrSource) << r.what;
+        EXPECT_HR(c.expected,
+                  ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, &result, &excep, nullptr));
+        EXPECT_EQ(VT_EMPTY, result.vt);
+        if (c.expected == DISP_E_EXCEPTION) {
+            EXPECT_EQ(E_INVALIDARG, excep.scode);
+            EXPECT_STREQ(L"The number of cycles must be from 1 to 100000.", excep.bstrDescription);
+            EXPECT_STREQ(L"VANDREL.VandrelCtrl.1", excep.bstrSource);
             EXPECT_HR(E_INVALIDARG,
-                      ctrl->Invoke(r.dispid, IID_NULL, 0, r.flags, &params, nullptr, nullptr, nullptr))
-                << r.what << " without an EXCEPINFO";
+                      ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, nullptr, nullptr, nullptr))
+                << "without an EXCEPINFO";
         }
         ::SysFreeString(excep.bstrDescription);
         ::SysFreeString(excep.bstrSource);
-        EXPECT_EQ(100000, GetLong(ctrl.get(), kBufferSize)) << r.what;
-        EXPECT_FALSE(IsDirty(ctrl.get())) << r.what;
+        EXPECT_EQ(100000, GetLong(ctrl.get(), kBufferSize));
+        EXPECT_FALSE(IsDirty(ctrl.get()));
     }
 }
-
-namespace {
-
-HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
-    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
-
-}  // namespace
 
 // Each cause of a refused Start through the control: Start answers False and LastError says which.
 TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
@@ -292,21 +244,17 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
     ComPtr<IDispatch> noThread;
     ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, noThread.put_void(), &::CreateEventA,
                                                      &NoThreadLeft));
-    const struct {
-        IDispatch* ctrl;
-        bool squat;
-        HRESULT error;
-    } kCases[] = {{noLock.get(), true, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
-                  {noThread.get(), false, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)}};
-    for (const auto& c : kCases) {
+    for (const auto& [ctrl, squat, error] :
+         {std::tuple{noLock.get(), true, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
+          std::tuple{noThread.get(), false, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)}}) {
         // Another kind of object holds the lock's name, so the lock cannot be opened.
-        base::UniqueEvent squatter(c.squat ? ::CreateMutexA(nullptr, FALSE, kPortLockName) : nullptr);
-        EXPECT_EQ(VARIANT_FALSE, Start(c.ctrl));
-        EXPECT_EQ(c.error, GetLong(c.ctrl, kLastError));
-        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(c.ctrl, kStatus));
-        const std::wstring text = GetText(c.ctrl, kLastErrorText);
+        base::UniqueEvent squatter(squat ? ::CreateMutexA(nullptr, FALSE, kPortLockName) : nullptr);
+        EXPECT_EQ(VARIANT_FALSE, Start(ctrl));
+        EXPECT_EQ(error, GetLong(ctrl, kLastError));
+        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(ctrl, kStatus));
+        const std::wstring text = GetText(ctrl, kLastErrorText);
         EXPECT_FALSE(text.empty());
-        EXPECT_EQ(L"Start failed: " + text, GetText(c.ctrl, kStatusText));
+        EXPECT_EQ(L"Start failed: " + text, GetText(ctrl, kStatusText));
     }
 }
 
@@ -317,17 +265,24 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
     ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
-    Pump();
+    ASSERT_TRUE(PumpUntil([] { return true; }));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 5; }));
     EXPECT_EQ(0u, HIWORD(::GetQueueStatus(QS_POSTMESSAGE))) << "posted without a sink";
 
     EventSink sink(kEventsIid);
-    Advise(ctrl.get(), &sink);
+    ComPtr<IConnectionPointContainer> points;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kEventsIid, point.put()));
+    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
+    points.reset();
+    point.reset();
     // Busy: cycles come and no message is handled.
     const LONG busyUntil = GetLong(ctrl.get(), kCycleCount) + 10;
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= busyUntil; }));
-    Pump();
+    ASSERT_TRUE(PumpUntil([] { return true; }));
     ASSERT_EQ(2u, sink.fired.size()) << "one StatusChanged and one DataReady";
     EXPECT_EQ(kStatusChanged, sink.fired[0].dispid);
     EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kSampling), sink.fired[0].value);
@@ -347,10 +302,8 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
     ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 6; }));
     Stop(ctrl.get());
     ASSERT_TRUE(PumpUntil([&] { return sink.Values(kStatusChanged).back() == 0; }));
-
     const auto cycles = sink.Values(kDataReady);
     for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]) << i;
-    EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStopped), sink.fired.back().value);
     for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
 
     // A sink may let go of the control in its event: the control goes, and nothing calls into it.
