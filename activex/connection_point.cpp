@@ -53,6 +53,7 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept try
     base::ComPtr<IUnknown> typed;
     if (FAILED(sink->QueryInterface(iid_, typed.put_void()))) return CONNECT_E_CANNOTCONNECT;
     sinks_.push_back({nextCookie_, std::move(typed)});
+    connected_.store(true, std::memory_order_relaxed);
     *cookie = nextCookie_++;
     return S_OK;
 }
@@ -64,10 +65,25 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) noexcept {
             // Moved out first: releasing the sink may call back into this connection point.
             base::ComPtr<IUnknown> gone = std::move(it->unknown);
             sinks_.erase(it);
+            connected_.store(!sinks_.empty(), std::memory_order_relaxed);
             return S_OK;
         }
     }
     return CONNECT_E_NOCONNECTION;
+}
+
+void ConnectionPoint::Clear() noexcept {
+    connected_.store(false, std::memory_order_relaxed);
+    // Moved out first, as in Unadvise.
+    std::vector<Sink> gone = std::move(sinks_);
+    sinks_.clear();
+}
+
+std::vector<base::ComPtr<IUnknown>> ConnectionPoint::Sinks() const {
+    std::vector<base::ComPtr<IUnknown>> sinks;
+    sinks.reserve(sinks_.size());
+    for (const Sink& s : sinks_) sinks.push_back(s.unknown);
+    return sinks;
 }
 
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) noexcept try {

@@ -2,12 +2,14 @@
 //
 // It is a member of its container and shares the container's lifetime: AddRef and Release go to the
 // container, while QueryInterface answers only its own IConnectionPoint (a connection point is an
-// object of its own in COM's eyes). Called on the control's apartment thread.
+// object of its own in COM's eyes). Called on the control's apartment thread, but for Connected,
+// which any thread may ask.
 #pragma once
 
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <atomic>
 #include <vector>
 
 #include "base/com_object.h"
@@ -29,7 +31,13 @@ public:
 
     const IID& iid() const noexcept { return iid_; }
     // Lets go of every sink (the control is going away).
-    void Clear() noexcept { sinks_.clear(); }
+    void Clear() noexcept;
+
+    // The sinks in the order they connected, each held: what a caller goes through while a sink
+    // may advise or unadvise in its call. Throws std::bad_alloc.
+    std::vector<base::ComPtr<IUnknown>> Sinks() const;
+    // Whether a sink is connected; any thread, so that another thread can skip work nobody hears of.
+    bool Connected() const noexcept { return connected_.load(std::memory_order_relaxed); }
 
 private:
     struct Sink {
@@ -40,6 +48,7 @@ private:
     IConnectionPointContainer& container_;
     const IID iid_;
     std::vector<Sink> sinks_;
+    std::atomic<bool> connected_{false};
     DWORD nextCookie_ = 1;
 };
 

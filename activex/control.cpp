@@ -14,14 +14,27 @@ ControlBase::ControlBase(const ControlClass& control) noexcept
     : dispatch_(*this, control, *this),
       persistence_(*this, control.clsid, *this),
       pages_(*this, control),
-      oleObject_(*this, control, *this, persistence_, pages_),
+      oleObject_(*this, control, *this, persistence_, pages_, *this),
       view_(*this, *this, oleObject_),
-      events_(*this, control.eventIid) {}
+      events_(*this, control.eventIid),
+      errorSource_(control.progId) {}
 
 HRESULT ControlBase::ExchangeProperties(PropExchange& px) noexcept {
     RETURN_IF_FAILED(oleObject_.ExchangeExtent(px));
     ULONG stock = kNoStockProperties;
     return px.ExchangeULong(L"_StockProps", stock, &kNoStockProperties);
+}
+
+void ControlBase::FireEvent(DISPID dispid, DISPPARAMS& params) noexcept {
+    if (!EventsFrozen()) events_.Fire(dispid, params);
+}
+
+void ControlBase::FreezeEvents(bool freeze) noexcept {
+    if (freeze) {
+        ++frozen_;
+    } else if (frozen_ > 0 && --frozen_ == 0) {
+        EventsThawed();
+    }
 }
 
 void ControlBase::ValuesReplaced() noexcept {

@@ -8,10 +8,12 @@
 // - PersistencePart: IPersistStreamInit, IPersistStorage, IPersistPropertyBag, the modified flag;
 // - PropertyPagesPart: ISpecifyPropertyPages and the property frame of the properties verb;
 // - EventsPart: IConnectionPointContainer with the event and IPropertyNotifySink points.
-// The control never claims to be safe for scripting or initialisation.
+// The control never claims to be safe for scripting or initialisation. It keeps the container's
+// freeze of its events (IOleControl::FreezeEvents) and fires events only while they are not frozen.
 //
 // Threading: a control lives in the single-threaded apartment that created it; every method, the
-// window procedure and destruction run on that thread. Only the reference count is thread-safe.
+// window procedure and destruction run on that thread. Only the reference count, and whether an
+// event sink is connected, may be asked from another thread.
 #pragma once
 
 #include "activex/control_parts.h"
@@ -32,7 +34,8 @@ namespace activex {
 class ControlBase : public base::ComObject<ControlBase, ModuleLifetime, IUnknown>,
                     public Picture,
                     public PropertySet,
-                    public DispatchMembers {
+                    public DispatchMembers,
+                    public EventFreeze {
 protected:
     explicit ControlBase(const ControlClass& control) noexcept;
 
@@ -42,12 +45,24 @@ protected:
 
     void SetModifiedFlag() noexcept { persistence_.SetModified(); }
 
+    // Fires the event dispid to the sinks of the event interface; nothing while the container has
+    // the events frozen (EventsThawed tells when they may fire again).
+    void FireEvent(DISPID dispid, DISPPARAMS& params) noexcept;
+    bool EventsFrozen() const noexcept { return frozen_ > 0; }
+    // The container has undone its last freeze.
+    virtual void EventsThawed() noexcept {}
+    // Any thread: whether a sink of the event interface is connected.
+    bool EventSinksConnected() const noexcept { return events_.HasEventSinks(); }
+    // The control's ProgID, the source of the errors its members raise.
+    const wchar_t* ErrorSource() const noexcept { return errorSource_; }
+
     void FinalRelease() noexcept override;
     void* FindMore(REFIID riid) noexcept override;
 
 private:
     // Redraws: the window when in place, else through the view advise sink.
     void ValuesReplaced() noexcept override;
+    void FreezeEvents(bool freeze) noexcept override;
 
     DispatchPart dispatch_;
     PersistencePart persistence_;
@@ -55,6 +70,8 @@ private:
     OleObjectPart oleObject_;
     ViewPart view_;
     EventsPart events_;
+    const wchar_t* const errorSource_;
+    ULONG frozen_ = 0;  // nested freezes
 };
 
 // Adds the derived class's dispatch table. Derived declares a public static table kDispatchMap.
@@ -63,10 +80,10 @@ class Control : public ControlBase {
 protected:
     using ControlBase::ControlBase;
 
-    HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
+    HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
                          UINT* argErr) noexcept override {
         return InvokeFromTable(static_cast<Derived&>(*this), Derived::kDispatchMap, dispid, flags, params,
-                               result, argErr);
+                               result, excepInfo, ErrorSource(), argErr);
     }
 };
 

@@ -41,6 +41,7 @@ struct ControlClass {
     ULONG pageCount;
     const Verb* verbs;
     ULONG verbCount;
+    const wchar_t* progId;  // names the control as the source of the errors its members raise
 };
 
 // The control's picture, drawn into its window and for a container's view.
@@ -56,12 +57,23 @@ protected:
 // The control's dispatch table, behind IDispatch::Invoke.
 class DispatchMembers {
 public:
-    // Invoke's work for a call already known to be on the primary interface (riid IID_NULL).
+    // Invoke's work for a call already known to be on the primary interface (riid IID_NULL);
+    // excepInfo is the caller's (may be null).
     virtual HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                 UINT* argErr) noexcept = 0;
+                                 EXCEPINFO* excepInfo, UINT* argErr) noexcept = 0;
 
 protected:
     ~DispatchMembers() = default;
+};
+
+// The container's hold on the control's events (IOleControl::FreezeEvents, kept by the control):
+// calls nest, and the events may fire again when every freeze has been undone.
+class EventFreeze {
+public:
+    virtual void FreezeEvents(bool freeze) noexcept = 0;
+
+protected:
+    ~EventFreeze() = default;
 };
 
 // The control's persistent values, described once for every direction of an exchange.

@@ -29,8 +29,8 @@ bool IsMissing(const VARIANT& v) noexcept {
     return p && p->vt == VT_ERROR && p->scode == DISP_E_PARAMNOTFOUND;
 }
 
-HRESULT PreparePut(WORD flags, const DISPPARAMS& params, LONG* args, UINT* argErr) noexcept {
-    if (!(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
+HRESULT PreparePut(bool readOnly, WORD flags, const DISPPARAMS& params, LONG* args, UINT* argErr) noexcept {
+    if (readOnly || !(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
     if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
         return DISP_E_PARAMNOTOPTIONAL;
@@ -44,20 +44,67 @@ HRESULT PreparePut(WORD flags, const DISPPARAMS& params, LONG* args, UINT* argEr
     return hr;
 }
 
-HRESULT PrepareMethod(UINT paramCount, const DISPPARAMS& params, LONG* args, UINT* argErr) noexcept {
+// A variable that a by-reference parameter may hand a LONG into: one holding nothing, a number, a
+// date, a Boolean or a string, which the LONG replaces. Objects and arrays are not let go of that way.
+bool TakesLong(VARTYPE vt) noexcept {
+    switch (vt) {
+        case VT_EMPTY:
+        case VT_NULL:
+        case VT_I2:
+        case VT_I4:
+        case VT_R4:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_BSTR:
+        case VT_ERROR:
+        case VT_BOOL:
+        case VT_DECIMAL:
+        case VT_I1:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_I8:
+        case VT_UI8:
+        case VT_INT:
+        case VT_UINT: return true;
+        default: return false;
+    }
+}
+
+// The variable an optional output parameter names. By value (or left out) it names none; by
+// reference it is a Long, or a Variant reached through VT_BYREF | VT_VARIANT references.
+HRESULT FindOutputTarget(const VARIANT& arg, OutputTarget* target) noexcept {
+    if (!(arg.vt & VT_BYREF) || IsMissing(arg)) return S_OK;
+    const VARIANT* v = Dereference(arg);
+    if (!v) return DISP_E_TYPEMISMATCH;
+    if (v->vt == (VT_BYREF | VT_I4)) {
+        if (!v->plVal) return DISP_E_TYPEMISMATCH;
+        target->plain = v->plVal;
+        return S_OK;
+    }
+    // Only a Variant reached by reference is the caller's own to replace.
+    if (v == &arg || !TakesLong(v->vt)) return DISP_E_TYPEMISMATCH;
+    target->variant = const_cast<VARIANT*>(v);
+    return S_OK;
+}
+
+HRESULT PrepareMethod(UINT paramCount, bool optionalOutput, const DISPPARAMS& params, LONG* args,
+                      UINT* argErr, OutputTarget* output) noexcept {
     // rgvarg holds the named arguments first, then the positional ones in reverse order.
-    const VARIANT* byParam[kMaxParams] = {};
-    UINT byParamIndex[kMaxParams] = {};
+    const UINT total = paramCount + (optionalOutput ? 1 : 0);
+    const VARIANT* byParam[kMaxParams + 1] = {};
+    UINT byParamIndex[kMaxParams + 1] = {};
     for (UINT i = 0; i < params.cNamedArgs; ++i) {
         const DISPID id = params.rgdispidNamedArgs[i];
-        if (id < 0 || static_cast<UINT>(id) >= paramCount || byParam[id]) {
+        if (id < 0 || static_cast<UINT>(id) >= total || byParam[id]) {
             SetArgErr(argErr, i);
             return DISP_E_PARAMNOTFOUND;
         }
         byParam[id] = &params.rgvarg[i];
         byParamIndex[id] = i;
     }
-    if (params.cArgs != paramCount) return DISP_E_BADPARAMCOUNT;
+    if (params.cArgs < paramCount || params.cArgs > total) return DISP_E_BADPARAMCOUNT;
     const UINT positional = params.cArgs - params.cNamedArgs;
     for (UINT p = 0; p < positional; ++p) {
         const UINT index = params.cArgs - 1 - p;
@@ -69,6 +116,8 @@ HRESULT PrepareMethod(UINT paramCount, const DISPPARAMS& params, LONG* args, UIN
         byParamIndex[p] = index;
     }
     for (UINT p = 0; p < paramCount; ++p) {
+        // Only the optional parameter may be left out; a required one named away is missing.
+        if (!byParam[p]) return DISP_E_PARAMNOTOPTIONAL;
         if (IsMissing(*byParam[p])) {
             SetArgErr(argErr, byParamIndex[p]);
             return DISP_E_PARAMNOTOPTIONAL;
@@ -78,6 +127,15 @@ HRESULT PrepareMethod(UINT paramCount, const DISPPARAMS& params, LONG* args, UIN
             SetArgErr(argErr, byParamIndex[p]);
             return hr;
         }
+    }
+    if (optionalOutput && byParam[paramCount]) {
+        OutputTarget target;
+        const HRESULT hr = FindOutputTarget(*byParam[paramCount], &target);
+        if (FAILED(hr)) {
+            SetArgErr(argErr, byParamIndex[paramCount]);
+            return hr;
+        }
+        if (output) *output = target;
     }
     return S_OK;
 }
@@ -118,8 +176,28 @@ void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept {
     }
 }
 
+void OutputTarget::Write(LONG value) const noexcept {
+    if (plain) *plain = value;
+    if (variant) {
+        // Every type a target may hold clears without failing (TakesLong).
+        ::VariantClear(variant);
+        variant->vt = VT_I4;
+        variant->lVal = value;
+    }
+}
+
+HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCEPINFO* excepInfo) noexcept {
+    if (!excepInfo) return E_INVALIDARG;
+    *excepInfo = EXCEPINFO{};
+    // Without memory for the texts the caller still learns the error from scode.
+    excepInfo->bstrSource = source ? ::SysAllocString(source) : nullptr;
+    excepInfo->bstrDescription = description ? ::SysAllocString(description) : nullptr;
+    excepInfo->scode = E_INVALIDARG;
+    return DISP_E_EXCEPTION;
+}
+
 HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
-                    CallKind* kind, UINT* argErr) noexcept {
+                    CallKind* kind, UINT* argErr, OutputTarget* output) noexcept {
     if (!params) return E_INVALIDARG;
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
         (params->cNamedArgs && !params->rgdispidNamedArgs)) {
@@ -128,7 +206,7 @@ HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* para
     if (shape.kind == MemberKind::Property) {
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
             *kind = CallKind::Put;
-            return PreparePut(flags, *params, args, argErr);
+            return PreparePut(shape.readOnly, flags, *params, args, argErr);
         }
         // A get may come as a method call without arguments (obj.Prop in some languages).
         if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
@@ -139,7 +217,7 @@ HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* para
     }
     if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
     *kind = CallKind::Method;
-    return PrepareMethod(shape.paramCount, *params, args, argErr);
+    return PrepareMethod(shape.paramCount, shape.optionalOutput, *params, args, argErr, output);
 }
 
 }  // namespace activex

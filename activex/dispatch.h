@@ -1,24 +1,39 @@
 // Dispatch by DISPID from a table: the automation layer between IDispatch::Invoke and an object's
 // own fields and methods.
 //
-// A table row is a property (a LONG field of the object, read by a get; a put coerces its argument to
-// VT_I4, stores it and then runs the change handler) or a method (LONG parameters, coerced; a result
-// wrapped as VT_I2, VT_BOOL as -1/0, VT_I4 or nothing). Every check (DISPID, flags, argument count,
-// named arguments, coercion) is done before any code of the object runs, and a refused call changes
-// nothing. The names and help strings of a table document it and are checked against the type
-// library by a test; the type library stays the source for GetIDsOfNames.
+// A table row is a property or a method:
+// - a field property: a LONG field of the object, read by a get; a put coerces its argument to VT_I4,
+//   stores it and then runs the change handler;
+// - a computed property: the object's get function makes the value (VT_I4 or VT_BSTR); a put, when
+//   the row has a put function, hands it the value coerced to VT_I4; a row without one is read-only;
+// - a method: LONG parameters (coerced) and either a LONG result wrapped as VT_I2, VT_BOOL as -1/0,
+//   VT_I4 or nothing, or a VARIANT result that the method makes itself. Such a method may take one
+//   more, optional, parameter through which it hands back a LONG: the caller's Variant or Long
+//   variable passed by reference (a value passed by value, or none, gets nothing).
+// A row may give the range that a put's value or a method's first parameter must lie in.
+//
+// Every check (DISPID, flags, argument count, named arguments, coercion, the by-reference
+// parameter's type, the range) is done before any code of the object runs, and a refused call
+// changes nothing. The names and help strings of a table document it and are checked against the
+// type library by a test; the type library stays the source for GetIDsOfNames.
 //
 // Answers: S_OK; E_INVALIDARG for inconsistent DISPPARAMS (or none); DISP_E_MEMBERNOTFOUND for an
-// unknown DISPID or flags the member does not take; DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTOPTIONAL,
-// DISP_E_PARAMNOTFOUND and DISP_E_NONAMEDARGS for the argument list; and the coercion's errors
-// (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, DISP_E_BADVARTYPE, E_OUTOFMEMORY) for an argument.
+// unknown DISPID, flags the member does not take, or a put of a read-only property;
+// DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTOPTIONAL, DISP_E_PARAMNOTFOUND and DISP_E_NONAMEDARGS for the
+// argument list; the coercion's errors (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, DISP_E_BADVARTYPE,
+// E_OUTOFMEMORY) for an argument, and DISP_E_TYPEMISMATCH for a by-reference parameter of a type
+// that cannot take a LONG; for a value outside its row's range, DISP_E_EXCEPTION with an EXCEPINFO
+// (scode E_INVALIDARG, the row's text, the caller's source) when the caller passed one, else
+// E_INVALIDARG; and whatever a computed member's own code fails with.
 //
 // Called on the object's apartment thread.
 #pragma once
 
 #include <oaidl.h>
 
+#include <climits>
 #include <cstddef>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -26,7 +41,7 @@ namespace activex {
 
 enum class MemberKind : unsigned char { Property, Method };
 
-// The most parameters a method of a table may take.
+// The most LONG parameters a method of a table may take.
 inline constexpr UINT kMaxParams = 4;
 
 // What the table-independent checks found out about one call.
@@ -34,14 +49,27 @@ enum class CallKind { Get, Put, Method };
 
 struct MemberShape {
     MemberKind kind;
-    UINT paramCount;
+    UINT paramCount;              // LONG parameters
+    bool readOnly = false;        // a property that refuses a put
+    bool optionalOutput = false;  // a method with the optional by-reference parameter after them
+};
+
+// Where a method hands back its optional LONG: nowhere (not passed, or passed by value), into the
+// caller's Variant, or into the caller's Long.
+struct OutputTarget {
+    VARIANT* variant = nullptr;
+    LONG* plain = nullptr;
+
+    // Replaces what the variable held with value.
+    void Write(LONG value) const noexcept;
 };
 
 // Checks a call of a member of shape against its flags and arguments and coerces the arguments to
-// VT_I4 into args (a put's value into args[0], method parameters in declaration order). On failure
-// returns the automation error and, for an argument at fault, its index in rgvarg through argErr.
+// VT_I4 into args (a put's value into args[0], method parameters in declaration order), and finds
+// the optional parameter's target into output when the member has one. On failure returns the
+// automation error and, for an argument at fault, its index in rgvarg through argErr.
 HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
-                    CallKind* kind, UINT* argErr) noexcept;
+                    CallKind* kind, UINT* argErr, OutputTarget* output = nullptr) noexcept;
 
 // Coerces one argument to VT_I4; by-reference variants are followed first. A null reference, or a
 // chain of VT_VARIANT references that does not end (a variant referring to itself), is a
@@ -51,17 +79,40 @@ HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
 // Wraps a method's LONG result as the automation type vt (VT_EMPTY: no value).
 void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept;
 
+// The answer for a value outside a row's range (see the header's comment); description names the
+// range, source is the caller's (a ProgID). excepInfo may be null.
+HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
+
+// The values a put or a method's first parameter takes; text is the refusal's description.
+struct ValueRange {
+    LONG low = LONG_MIN;
+    LONG high = LONG_MAX;
+    const wchar_t* text = nullptr;
+
+    bool Contains(LONG value) const noexcept { return value >= low && value <= high; }
+};
+
 template <class C>
 struct DispatchEntry {
     DISPID dispid;
     const wchar_t* name;
     const wchar_t* helpString;
     MemberKind kind;
-    VARTYPE type;  // property type, or method result type (VT_EMPTY for none)
-    UINT paramCount;
+    VARTYPE type;     // property type, or method result type (VT_EMPTY for none)
+    UINT paramCount;  // LONG parameters
     LONG C::*field;
     void (C::*onChanged)() noexcept;
-    LONG (*call)(C& self, const LONG* args) noexcept;  // methods: runs it, result widened
+    LONG (*call)(C& self, const LONG* args) noexcept;  // LONG methods: runs it, result widened
+    // Computed properties: the get makes *result; the put, if any, takes the coerced value.
+    HRESULT (*get)(C& self, VARIANT* result) noexcept = nullptr;
+    HRESULT (*put)(C& self, LONG value) noexcept = nullptr;
+    // VARIANT methods: makes *result; output is null when the row has no optional parameter or the
+    // caller passed no variable for it.
+    HRESULT (*make)(C& self, const LONG* args, LONG* output, VARIANT* result) noexcept = nullptr;
+    bool optionalOutput = false;
+    ValueRange range = {};
+
+    bool readOnly() const noexcept { return kind == MemberKind::Property && !field && !put; }
 };
 
 // A read/write VT_I4 property with a change handler.
@@ -99,6 +150,82 @@ private:
     }
 };
 
+template <auto Get>
+struct GetThunk;
+
+template <class C, LONG (C::*Get)() noexcept>
+struct GetThunk<Get> {
+    using Class = C;
+    static constexpr VARTYPE kType = VT_I4;
+    static HRESULT Call(C& self, VARIANT* result) noexcept {
+        result->lVal = (self.*Get)();
+        result->vt = VT_I4;
+        return S_OK;
+    }
+};
+
+template <class C, HRESULT (C::*Get)(BSTR*) noexcept>
+struct GetThunk<Get> {
+    using Class = C;
+    static constexpr VARTYPE kType = VT_BSTR;
+    static HRESULT Call(C& self, VARIANT* result) noexcept {
+        BSTR text = nullptr;
+        const HRESULT hr = (self.*Get)(&text);
+        if (FAILED(hr)) return hr;
+        result->bstrVal = text;
+        result->vt = VT_BSTR;
+        return S_OK;
+    }
+};
+
+template <auto Put>
+struct PutThunk;
+
+template <class C, HRESULT (C::*Put)(LONG) noexcept>
+struct PutThunk<Put> {
+    using Class = C;
+    static HRESULT Call(C& self, LONG value) noexcept { return (self.*Put)(value); }
+};
+
+// A VARIANT method: HRESULT (C::*)(LONG..., [LONG* output,] VARIANT* result) noexcept.
+template <auto Method>
+struct MakeThunk;
+
+template <class C, class... A, HRESULT (C::*Method)(A...) noexcept>
+struct MakeThunk<Method> {
+    using Params = std::tuple<A...>;
+    static constexpr size_t kCount = sizeof...(A);
+    static_assert(kCount >= 1 && std::is_same_v<std::tuple_element_t<kCount - 1, Params>, VARIANT*>,
+                  "a VARIANT method ends with its VARIANT* result");
+    static constexpr bool OutputBeforeResult() {
+        if constexpr (kCount >= 2) {
+            return std::is_same_v<std::tuple_element_t<kCount - 2, Params>, LONG*>;
+        } else {
+            return false;
+        }
+    }
+    static constexpr bool kOutput = OutputBeforeResult();
+    static constexpr UINT kParams = static_cast<UINT>(kCount - 1 - (kOutput ? 1 : 0));
+    using Class = C;
+
+    static HRESULT Call(C& self, const LONG* args, LONG* output, VARIANT* result) noexcept {
+        return Invoke(self, args, output, result, std::make_index_sequence<kParams>{});
+    }
+
+private:
+    template <size_t... I>
+    static HRESULT Invoke(C& self, [[maybe_unused]] const LONG* args, [[maybe_unused]] LONG* output,
+                          VARIANT* result, std::index_sequence<I...>) noexcept {
+        static_assert((std::is_same_v<std::tuple_element_t<I, Params>, LONG> && ...),
+                      "VARIANT methods take LONG parameters before the output");
+        if constexpr (kOutput) {
+            return (self.*Method)(args[I]..., output, result);
+        } else {
+            return (self.*Method)(args[I]..., result);
+        }
+    }
+};
+
 }  // namespace detail
 
 // A method whose result is wrapped as resultType (VT_I2, VT_BOOL, VT_I4, or VT_EMPTY for void).
@@ -113,9 +240,59 @@ constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* hel
                             Thunk::kParams, nullptr, nullptr, &Thunk::Call};
 }
 
+// A read-only property whose value Get computes: LONG Get() (VT_I4) or HRESULT Get(BSTR*) (VT_BSTR).
+template <auto Get>
+constexpr auto DispGetter(DISPID dispid, const wchar_t* name, const wchar_t* help) {
+    using Thunk = detail::GetThunk<Get>;
+    DispatchEntry<typename Thunk::Class> entry{
+        dispid, name, help, MemberKind::Property, Thunk::kType, 0, nullptr, nullptr, nullptr};
+    entry.get = &Thunk::Call;
+    return entry;
+}
+
+// A read/write VT_I4 property whose value Get computes and Put (HRESULT Put(LONG)) takes, within
+// range.
+template <auto Get, auto Put>
+constexpr auto DispAccessors(DISPID dispid, const wchar_t* name, const wchar_t* help, ValueRange range) {
+    auto entry = DispGetter<Get>(dispid, name, help);
+    static_assert(
+        std::is_same_v<typename detail::PutThunk<Put>::Class, typename detail::GetThunk<Get>::Class>);
+    static_assert(detail::GetThunk<Get>::kType == VT_I4, "a put takes a LONG");
+    entry.put = &detail::PutThunk<Put>::Call;
+    entry.range = range;
+    return entry;
+}
+
+// A method that makes its VARIANT result; range limits its first parameter.
+template <auto Method>
+constexpr auto DispFunction(DISPID dispid, const wchar_t* name, const wchar_t* help, ValueRange range = {}) {
+    using Thunk = detail::MakeThunk<Method>;
+    static_assert(Thunk::kParams <= kMaxParams);
+    DispatchEntry<typename Thunk::Class> entry{
+        dispid, name, help, MemberKind::Method, VT_VARIANT, Thunk::kParams, nullptr, nullptr, nullptr};
+    entry.make = &Thunk::Call;
+    entry.optionalOutput = Thunk::kOutput;
+    entry.range = range;
+    return entry;
+}
+
+namespace detail {
+
+// Whether the row's range refuses this call's value: a put's, or a method's first parameter.
+template <class C>
+bool RangeRefuses(const DispatchEntry<C>& entry, CallKind kind, const LONG* args) noexcept {
+    if (!entry.range.text) return false;
+    const bool applies = kind == CallKind::Put || (kind == CallKind::Method && entry.paramCount > 0);
+    return applies && !entry.range.Contains(args[0]);
+}
+
+}  // namespace detail
+
+// source names the caller's side in an EXCEPINFO (a ProgID); excepInfo may be null.
 template <class C, size_t N>
 HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID dispid, WORD flags,
-                        DISPPARAMS* params, VARIANT* result, UINT* argErr) noexcept {
+                        DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, const wchar_t* source,
+                        UINT* argErr) noexcept {
     if (result) ::VariantInit(result);
     const DispatchEntry<C>* entry = nullptr;
     for (const auto& e : table) {
@@ -125,23 +302,49 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
 
     LONG args[kMaxParams] = {};
     CallKind kind;
-    const HRESULT hr = PrepareCall({entry->kind, entry->paramCount}, flags, params, args, &kind, argErr);
+    OutputTarget output;
+    const MemberShape shape = {entry->kind, entry->paramCount, entry->readOnly(), entry->optionalOutput};
+    HRESULT hr = PrepareCall(shape, flags, params, args, &kind, argErr, &output);
     if (FAILED(hr)) return hr;
+    if (detail::RangeRefuses(*entry, kind, args))
+        return RefuseOutOfRange(entry->range.text, source, excepInfo);
     switch (kind) {
         case CallKind::Get:
-            if (result) WrapResult(VT_I4, self.*(entry->field), result);
+            if (!result) break;
+            if (entry->get) return entry->get(self, result);
+            WrapResult(VT_I4, self.*(entry->field), result);
             break;
         case CallKind::Put:
+            if (entry->put) return entry->put(self, args[0]);
             self.*(entry->field) = args[0];
             (self.*(entry->onChanged))();
             break;
         case CallKind::Method: {
+            if (entry->make) {
+                // The method runs also when the caller wants no result: a drain drains.
+                VARIANT unwanted;
+                ::VariantInit(&unwanted);
+                VARIANT* out = result ? result : &unwanted;
+                LONG handedBack = 0;
+                const bool wantsOutput = output.variant || output.plain;
+                hr = entry->make(self, args, wantsOutput ? &handedBack : nullptr, out);
+                ::VariantClear(&unwanted);
+                if (FAILED(hr)) return hr;
+                if (wantsOutput) output.Write(handedBack);
+                break;
+            }
             const LONG value = entry->call(self, args);
             if (result) WrapResult(entry->type, value, result);
             break;
         }
     }
     return S_OK;
+}
+
+template <class C, size_t N>
+HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID dispid, WORD flags,
+                        DISPPARAMS* params, VARIANT* result, UINT* argErr) noexcept {
+    return InvokeFromTable(self, table, dispid, flags, params, result, nullptr, nullptr, argErr);
 }
 
 }  // namespace activex

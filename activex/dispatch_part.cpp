@@ -34,9 +34,9 @@ STDMETHODIMP DispatchPart::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT coun
 }
 
 STDMETHODIMP DispatchPart::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                                  VARIANT* result, EXCEPINFO*, UINT* argErr) noexcept {
+                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) noexcept {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return members_.InvokeMember(dispid, flags, params, result, argErr);
+    return members_.InvokeMember(dispid, flags, params, result, excepInfo, argErr);
 }
 
 STDMETHODIMP DispatchPart::GetClassInfo(ITypeInfo** out) noexcept {

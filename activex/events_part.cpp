@@ -2,11 +2,28 @@
 
 #include <olectl.h>
 
+#include <vector>
+
+#include "base/com_ptr.h"
+
 namespace activex {
 
 void EventsPart::Disconnect() noexcept {
     eventPoint_.Clear();
     notifyPoint_.Clear();
+}
+
+void EventsPart::Fire(DISPID dispid, DISPPARAMS& params) noexcept try {
+    // A part's reference is its control's.
+    const base::ComPtr<IConnectionPointContainer> hold(this);
+    // Each sink was asked for the event interface, a dispatch interface: the pointer is an IDispatch.
+    for (const base::ComPtr<IUnknown>& sink : eventPoint_.Sinks()) {
+        static_cast<IDispatch*>(sink.get())
+            ->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                     nullptr);
+    }
+} catch (...) {
+    // Without memory for the list of sinks the event is not fired.
 }
 
 STDMETHODIMP EventsPart::EnumConnectionPoints(IEnumConnectionPoints** out) noexcept {

@@ -1,6 +1,7 @@
 // The connection-points part of a control: IConnectionPointContainer with the control's two
 // connection points, one for its event interface and one for IPropertyNotifySink, in that order.
-// Holds the points and through them the sinks. Called on the control's apartment thread.
+// Holds the points and through them the sinks, and fires the control's events to the sinks of the
+// event interface. Called on the control's apartment thread; HasEventSinks on any thread.
 #pragma once
 
 #include <ocidl.h>
@@ -17,6 +18,12 @@ public:
 
     // Lets go of every sink (the control is going away).
     void Disconnect() noexcept;
+
+    // Calls Invoke(dispid, params) of each sink of the event interface, in the order they
+    // connected, and ignores their answers. A sink may unadvise, advise or let go of the control in
+    // its call: the sinks are taken beforehand, and the control is held until the last returns.
+    void Fire(DISPID dispid, DISPPARAMS& params) noexcept;
+    bool HasEventSinks() const noexcept { return eventPoint_.Connected(); }
 
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** out) noexcept override;

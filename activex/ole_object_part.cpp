@@ -34,8 +34,13 @@ using VerbEnumerator = Enumerator<IEnumOLEVERB, OLEVERB, VerbItem>;
 }  // namespace
 
 OleObjectPart::OleObjectPart(IUnknown& owner, const ControlClass& control, Picture& picture,
-                             ModifiedFlag& modified, PropertyFrame& frame) noexcept
-    : ComObject(owner), control_(control), modified_(modified), frame_(frame), window_(picture) {
+                             ModifiedFlag& modified, PropertyFrame& frame, EventFreeze& events) noexcept
+    : ComObject(owner),
+      control_(control),
+      modified_(modified),
+      frame_(frame),
+      events_(events),
+      window_(picture) {
     HDC screen = ::GetDC(nullptr);
     const int dpiX = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
     const int dpiY = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
@@ -236,7 +241,10 @@ STDMETHODIMP OleObjectPart::OnAmbientPropertyChange(DISPID dispid) noexcept {
 }
 
 // The control fires no events, so there are none to hold back.
-STDMETHODIMP OleObjectPart::FreezeEvents(BOOL) noexcept { return S_OK; }
+STDMETHODIMP OleObjectPart::FreezeEvents(BOOL freeze) noexcept {
+    events_.FreezeEvents(freeze != FALSE);
+    return S_OK;
+}
 
 // --- in-place activation -------------------------------------------------------------------------
 

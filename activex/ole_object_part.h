@@ -3,7 +3,7 @@
 // sites, the OLE advise sinks, the window and its rectangles, the activation state, the extent and
 // the ambient UserMode; it reads the ambients from the client site's IDispatch. The properties verb
 // asks the site to show its own frame, else the PropertyFrame. SetExtent and Close work with the
-// ModifiedFlag. Called on the control's apartment thread.
+// ModifiedFlag; FreezeEvents goes to the EventFreeze. Called on the control's apartment thread.
 #pragma once
 
 #include <ocidl.h>
@@ -23,7 +23,7 @@ class OleObjectPart final
 public:
     // The extent starts as 100 x 50 pixels of the screen.
     OleObjectPart(IUnknown& owner, const ControlClass& control, Picture& picture, ModifiedFlag& modified,
-                  PropertyFrame& frame) noexcept;
+                  PropertyFrame& frame, EventFreeze& events) noexcept;
 
     // Exchanges the extent as "_ExtentX" and "_ExtentY".
     HRESULT ExchangeExtent(PropExchange& px) noexcept;
@@ -92,6 +92,7 @@ private:
     const ControlClass& control_;
     ModifiedFlag& modified_;
     PropertyFrame& frame_;
+    EventFreeze& events_;
 
     base::ComPtr<IOleClientSite> clientSite_;
     base::ComPtr<IOleAdviseHolder> adviseHolder_;

@@ -20,6 +20,12 @@ inline constexpr DISPID kDispInterval = 1;
 inline constexpr DISPID kDispGetChnlValue = 3;
 inline constexpr DISPID kDispStart = 4;
 inline constexpr DISPID kDispStop = 5;
+inline constexpr DISPID kDispChannelNumber = 6;
+// The event interface _DVandrelEvents and its DataReady(nCycle).
+// {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}
+inline constexpr IID kEventsIid = {
+    0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
+inline constexpr DISPID kEventDataReady = 1;
 
 // The control from a loaded Vandrel.ocx, through its class factory (no registration needed); null
 // when the module has no factory for it.

@@ -2,11 +2,15 @@
 // created by its ProgID and every member is called through IDispatch::Invoke with the fixed
 // DISPIDs of its dispatch interface, so no header or type library of the control is needed.
 //
-// Sets the board's status port, the sampling interval and the channel count, starts sampling,
-// prints five readings one interval apart and stops; the last line is "done". The program must
-// have the control's bitness (a 32-bit build for the 32-bit control). Exit status 0 on success,
-// 1 when the control cannot be created or a call fails (the HRESULT is printed).
+// Sets the board's status port, the sampling interval and the channel count, and starts sampling.
+// Then it waits in a message loop: the control fires DataReady on this thread, and the handler
+// drains the new cycles with ReadCycles and prints the first five whole (number, time, values),
+// each once. A busy program may get one DataReady for several cycles; ReadCycles still returns
+// every one. The last line is "done". The program must have the control's bitness (a 32-bit build
+// for the 32-bit control). Exit status 0 on success, 1 when the control cannot be created, a call
+// fails (the HRESULT is printed) or no cycle comes.
 #include <windows.h>
+#include <ocidl.h>
 #include <oleauto.h>
 
 #include <cstdio>
@@ -16,17 +20,23 @@ namespace {
 // The members of the control's dispatch interface.
 constexpr DISPID kInterval = 1;
 constexpr DISPID kAddress = 2;
-constexpr DISPID kGetChnlValue = 3;
 constexpr DISPID kStart = 4;
 constexpr DISPID kStop = 5;
 constexpr DISPID kChannelNumber = 6;
+constexpr DISPID kReadCycles = 8;
+constexpr DISPID kLastErrorText = 14;
+// The event DataReady(nCycle) of the event interface _DVandrelEvents.
+constexpr DISPID kDataReady = 1;
+// {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}
+constexpr IID kEventsIid = {0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
 
 constexpr LONG kBoardAddress = 356;  // status port of the board (0x164)
 constexpr LONG kIntervalMs = 250;    // sampling interval, milliseconds
 constexpr LONG kChannels = 4;        // 1, 4 or 8
-constexpr SHORT kNoValue = 32767;    // GetChnlValue's answer for a bad index or a stale reading
+constexpr int kCycles = 5;           // cycles to print
 
-// One call by DISPID; the result, if any, is coerced to vt.
+// One call by DISPID with the arguments last first, as Invoke takes them; the result, if any, is
+// coerced to vt.
 HRESULT Call(IDispatch* control, DISPID id, WORD flags, VARIANT* args, UINT argCount, VARTYPE vt,
              VARIANT* result) noexcept {
     DISPID named = DISPID_PROPERTYPUT;
@@ -59,16 +69,108 @@ HRESULT GetLong(IDispatch* control, DISPID id, LONG* value) noexcept {
     return hr;
 }
 
-HRESULT GetChnlValue(IDispatch* control, LONG channel, SHORT* value) noexcept {
-    VARIANT arg;
-    arg.vt = VT_I4;
-    arg.lVal = channel;
-    VARIANT result;
-    ::VariantInit(&result);
-    const HRESULT hr = Call(control, kGetChnlValue, DISPATCH_METHOD, &arg, 1, VT_I2, &result);
-    *value = result.iVal;
+// One cell of the 2-D array of ReadCycles, coerced to vt.
+HRESULT Cell(SAFEARRAY* rows, LONG row, LONG column, VARTYPE vt, VARIANT* value) noexcept {
+    LONG index[2] = {row, column};
+    VARIANT cell;
+    ::VariantInit(&cell);
+    HRESULT hr = ::SafeArrayGetElement(rows, index, &cell);
+    if (SUCCEEDED(hr)) hr = ::VariantChangeType(value, &cell, 0, vt);
+    ::VariantClear(&cell);
     return hr;
 }
+
+// Prints the cycles that came since the last call, oldest first, until kCycles are printed.
+class Printer {
+public:
+    explicit Printer(IDispatch* control) noexcept : control_(control) {}
+
+    int printed() const noexcept { return printed_; }
+    HRESULT result() const noexcept { return result_; }
+
+    void Drain() noexcept {
+        if (printed_ >= kCycles || FAILED(result_)) return;
+        VARIANT args[2];
+        LONG lost = 0;
+        args[0].vt = VT_BYREF | VT_I4;  // Lost, by reference
+        args[0].plVal = &lost;
+        args[1].vt = VT_I4;  // nMaxCycles
+        args[1].lVal = kCycles - printed_;
+        VARIANT rows;
+        ::VariantInit(&rows);
+        result_ = Call(control_, kReadCycles, DISPATCH_METHOD, args, 2, VT_ARRAY | VT_VARIANT, &rows);
+        if (FAILED(result_)) return;
+        if (lost > 0) std::printf("%ld cycles lost: the buffer was full\n", lost);
+        LONG lastRow = -1, lastColumn = -1;
+        ::SafeArrayGetUBound(rows.parray, 1, &lastRow);
+        ::SafeArrayGetUBound(rows.parray, 2, &lastColumn);
+        for (LONG row = 0; row <= lastRow && SUCCEEDED(result_); ++row) {
+            VARIANT number, time;
+            ::VariantInit(&number);
+            ::VariantInit(&time);
+            result_ = Cell(rows.parray, row, 0, VT_I4, &number);
+            if (SUCCEEDED(result_)) result_ = Cell(rows.parray, row, 1, VT_DATE, &time);
+            if (FAILED(result_)) break;
+            // The time is local and carries milliseconds: the fraction of the day.
+            const double day = time.date - static_cast<LONG>(time.date);
+            const long ms = static_cast<long>(day * 86400000.0 + 0.5);
+            std::printf("cycle %ld at %02ld:%02ld:%02ld.%03ld:", number.lVal, ms / 3600000, ms / 60000 % 60,
+                        ms / 1000 % 60, ms % 1000);
+            for (LONG column = 2; column <= lastColumn && SUCCEEDED(result_); ++column) {
+                VARIANT value;
+                ::VariantInit(&value);
+                if (SUCCEEDED(result_ = Cell(rows.parray, row, column, VT_I2, &value)))
+                    std::printf(" %d", value.iVal);
+            }
+            std::printf("\n");
+            ++printed_;
+        }
+        ::VariantClear(&rows);
+    }
+
+private:
+    IDispatch* const control_;
+    int printed_ = 0;
+    HRESULT result_ = S_OK;
+};
+
+// The sink of the control's events: the connection point asks it for the event interface, which
+// is a dispatch interface, so it answers with its IDispatch. It lives on this function's stack and
+// is disconnected before it goes, so its reference count only has to be right, not free it.
+class Sink final : public IDispatch {
+public:
+    explicit Sink(Printer& printer) noexcept : printer_(printer) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
+        if (!ppv) return E_POINTER;
+        *ppv =
+            IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, kEventsIid)
+                ? static_cast<IDispatch*>(this)
+                : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return --refs_; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
+    // DataReady(nCycle): cycle nCycle and maybe others are waiting; the status event is not used.
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) noexcept override {
+        if (id == kDataReady) printer_.Drain();
+        return S_OK;
+    }
+
+private:
+    Printer& printer_;
+    ULONG refs_ = 1;
+};
 
 HRESULT Run(IDispatch* control) noexcept {
     HRESULT hr = PutLong(control, kAddress, kBoardAddress);
@@ -81,30 +183,50 @@ HRESULT Run(IDispatch* control) noexcept {
     if (FAILED(hr)) return hr;
     std::printf("Vandrel at port %ld, %ld channels, every %ld ms\n", address, channels, interval);
 
+    // Connected before Start, so that no cycle comes unannounced.
+    IConnectionPointContainer* container = nullptr;
+    IConnectionPoint* point = nullptr;
+    hr = control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    if (SUCCEEDED(hr)) {
+        hr = container->FindConnectionPoint(kEventsIid, &point);
+        container->Release();
+    }
+    if (FAILED(hr)) return hr;
+    Printer printer(control);
+    Sink sink(printer);
+    DWORD cookie = 0;
+    hr = point->Advise(&sink, &cookie);
+
     VARIANT started;
     ::VariantInit(&started);
-    hr = Call(control, kStart, DISPATCH_METHOD, nullptr, 0, VT_BOOL, &started);
-    if (FAILED(hr)) return hr;
-    if (started.boolVal != VARIANT_TRUE) {
-        std::printf("Start failed\n");
-        return E_FAIL;
+    if (SUCCEEDED(hr)) hr = Call(control, kStart, DISPATCH_METHOD, nullptr, 0, VT_BOOL, &started);
+    if (SUCCEEDED(hr) && started.boolVal != VARIANT_TRUE) {
+        VARIANT why;
+        ::VariantInit(&why);
+        Call(control, kLastErrorText, DISPATCH_PROPERTYGET, nullptr, 0, VT_BSTR, &why);
+        std::printf("Start failed: %ls\n", why.vt == VT_BSTR && why.bstrVal ? why.bstrVal : L"");
+        ::VariantClear(&why);
+        hr = E_FAIL;
     }
-
-    // Until the first cycle has been read, every channel reads 32767.
-    SHORT value = kNoValue;
-    for (LONG waited = 0; waited < 20 * interval; waited += 10) {
-        if (FAILED(hr = GetChnlValue(control, 0, &value)) || value != kNoValue) break;
-        ::Sleep(10);
-    }
-    for (int reading = 1; reading <= 5 && SUCCEEDED(hr); ++reading) {
-        std::printf("reading %d:", reading);
-        for (LONG channel = 0; channel < channels && SUCCEEDED(hr); ++channel) {
-            if (SUCCEEDED(hr = GetChnlValue(control, channel, &value))) std::printf(" %d", value);
+    // The message loop that the events arrive through, for at most 40 intervals.
+    const ULONGLONG giveUp = ::GetTickCount64() + 40 * kIntervalMs;
+    while (SUCCEEDED(hr) && printer.printed() < kCycles && SUCCEEDED(printer.result()) &&
+           ::GetTickCount64() < giveUp) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
         }
-        std::printf("\n");
-        ::Sleep(static_cast<DWORD>(interval));
     }
+    if (SUCCEEDED(hr) && SUCCEEDED(printer.result()) && printer.printed() < kCycles) {
+        std::printf("no data within %ld ms\n", 40 * kIntervalMs);
+        hr = E_FAIL;
+    }
+    if (SUCCEEDED(hr)) hr = printer.result();
     const HRESULT stopped = Call(control, kStop, DISPATCH_METHOD, nullptr, 0, VT_EMPTY, nullptr);
+    if (cookie) point->Unadvise(cookie);
+    point->Release();
     return FAILED(hr) ? hr : stopped;
 }
 

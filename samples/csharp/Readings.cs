@@ -6,7 +6,9 @@
 // Build with the .NET Framework compiler; /platform must match the control's bitness
 // (x86 for the 32-bit control, x64 for the 64-bit one; AnyCPU runs 64-bit on 64-bit Windows):
 //   csc /platform:x86 /r:Microsoft.CSharp.dll Readings.cs
-// Prints five readings one interval apart, then "done".
+// Prints the first five cycles whole (number, time, values), each once, then "done". ReadCycles
+// drains the cycles that came since the last call, oldest first, as a two-dimensional array
+// (row, column); lost tells how many the buffer overwrote before they were read.
 using System;
 using System.Diagnostics;
 using System.Threading;
@@ -16,7 +18,7 @@ static class Readings
     const int BoardAddress = 356;  // status port of the board (0x164)
     const int IntervalMs = 250;    // sampling interval, milliseconds
     const int Channels = 4;        // 1, 4 or 8
-    const short NoValue = 32767;   // GetChnlValue's answer for a bad index or a stale reading
+    const int Cycles = 5;          // cycles to print
 
     [STAThread]
     static int Main()
@@ -36,24 +38,33 @@ static class Readings
 
         if (!vandrel.Start())
         {
-            Console.Error.WriteLine("Start failed");
+            Console.Error.WriteLine("Start failed: {0}", vandrel.LastErrorText);
             return 1;
         }
         try
         {
-            // Until the first cycle has been read, every channel reads 32767.
+            // Rows are cycles: column 0 the cycle number, 1 its local time, 2 onwards the values.
+            int printed = 0;
             var waited = Stopwatch.StartNew();
-            while (vandrel.GetChnlValue(0) == NoValue && waited.ElapsedMilliseconds < 20 * IntervalMs)
-                Thread.Sleep(10);
-            for (int reading = 1; reading <= 5; reading++)
+            while (printed < Cycles && waited.ElapsedMilliseconds < 40 * IntervalMs)
             {
-                int channels = vandrel.ChannelNumber;
-                var values = new short[channels];
-                for (int channel = 0; channel < channels; channel++)
-                    values[channel] = vandrel.GetChnlValue(channel);
-                Console.WriteLine("reading {0}: {1}", reading, string.Join(" ", values));
-                Thread.Sleep(IntervalMs);
+                object lost = null;
+                object[,] rows = vandrel.ReadCycles(Cycles - printed, ref lost);
+                if (lost != null && (int)lost > 0)
+                    Console.WriteLine("{0} cycles lost: the buffer was full", lost);
+                for (int row = 0; row < rows.GetLength(0); row++)
+                {
+                    var values = new string[rows.GetLength(1) - 2];
+                    for (int column = 2; column < rows.GetLength(1); column++)
+                        values[column - 2] = rows[row, column].ToString();
+                    Console.WriteLine("cycle {0} at {1:HH:mm:ss.fff}: {2}", rows[row, 0], (DateTime)rows[row, 1],
+                                      string.Join(" ", values));
+                    printed++;
+                }
+                Thread.Sleep(10);
             }
+            if (printed < Cycles)
+                Console.Error.WriteLine("no data: {0}", vandrel.StatusText);
         }
         finally
         {

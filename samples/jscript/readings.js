@@ -4,18 +4,31 @@
 // the 64-bit control, C:\Windows\SysWOW64\cscript.exe for the 32-bit one.
 //
 // Sets the board's status port, the sampling interval and the channel count, starts sampling,
-// prints five readings one interval apart and stops. The last line, "done", shows that the script
-// ran to its end: cscript may end an erroneous script without a message.
+// prints the first five cycles whole (number, time, values), each once, and stops. ReadCycles
+// drains the cycles that came since the last call, oldest first, as a 2-D array that JScript reads
+// through VBArray; JScript cannot pass the Lost argument by reference, so it asks LostCycles. The
+// last line, "done", shows that the script ran to its end: cscript may end an erroneous script
+// without a message.
 var BOARD_ADDRESS = 356;  // status port of the board (0x164)
 var INTERVAL_MS = 250;    // sampling interval, milliseconds
 var CHANNELS = 4;         // 1, 4 or 8
-var NO_VALUE = 32767;     // what GetChnlValue returns for a bad index or a stale reading
+var CYCLES = 5;           // cycles to print
 
 // Waits without WScript.Sleep, which not every script host offers.
 function waitMs(ms) {
     var until = new Date().getTime() + ms;
     while (new Date().getTime() < until) {
     }
+}
+
+function twoDigits(n) { return (n < 10 ? "0" : "") + n; }
+
+// hh:mm:ss.fff of a cycle's time, which carries the milliseconds.
+function timeText(t) {
+    var d = new Date(t);
+    var ms = d.getMilliseconds();
+    return twoDigits(d.getHours()) + ":" + twoDigits(d.getMinutes()) + ":" + twoDigits(d.getSeconds()) +
+           "." + (ms < 100 ? "0" : "") + twoDigits(ms);
 }
 
 var vandrel = new ActiveXObject("VANDREL.VandrelCtrl.1");
@@ -26,24 +39,29 @@ WScript.Echo("Vandrel at port " + vandrel.Address + ", " + vandrel.ChannelNumber
              " channels, every " + vandrel.Interval + " ms");
 
 if (!vandrel.Start()) {
-    WScript.Echo("Start failed");
+    WScript.Echo("Start failed: " + vandrel.LastErrorText);
     WScript.Quit(1);
 }
 
-// Until the first cycle has been read, every channel reads 32767.
-var giveUp = new Date().getTime() + 20 * INTERVAL_MS;
-while (vandrel.GetChnlValue(0) == NO_VALUE && new Date().getTime() < giveUp) {
+// Rows are cycles: column 0 the cycle number, 1 its time, 2 onwards the channel values.
+var printed = 0, lost = 0;
+var giveUp = new Date().getTime() + 40 * INTERVAL_MS;
+while (printed < CYCLES && new Date().getTime() < giveUp) {
+    var rows = new VBArray(vandrel.ReadCycles(CYCLES - printed));
+    if (vandrel.LostCycles > lost) {
+        WScript.Echo((vandrel.LostCycles - lost) + " cycles lost: the buffer was full");
+        lost = vandrel.LostCycles;
+    }
+    for (var row = 0; row <= rows.ubound(1); row++) {
+        var values = [];
+        for (var column = 2; column <= rows.ubound(2); column++) values.push(rows.getItem(row, column));
+        WScript.Echo("cycle " + rows.getItem(row, 0) + " at " + timeText(rows.getItem(row, 1)) + ": " +
+                     values.join(" "));
+        printed++;
+    }
     waitMs(10);
 }
-
-for (var reading = 1; reading <= 5; reading++) {
-    var values = [];
-    for (var channel = 0; channel < vandrel.ChannelNumber; channel++) {
-        values.push(vandrel.GetChnlValue(channel));
-    }
-    WScript.Echo("reading " + reading + ": " + values.join(" "));
-    waitMs(INTERVAL_MS);
-}
+if (printed < CYCLES) WScript.Echo("no data: " + vandrel.StatusText);
 
 vandrel.Stop();
 vandrel = null;

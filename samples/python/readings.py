@@ -8,7 +8,10 @@ compiles (python3 -m py_compile).
 
 The Python interpreter's bitness must match the control's: a 32-bit Python needs the x86
 control, a 64-bit Python the x64 one (python -c "import struct; print(struct.calcsize('P') * 8)").
-Prints five readings one interval apart, then "done".
+Prints the first five cycles whole (number, time, values), each once, then "done". ReadCycles
+drains the cycles that came since the last call, oldest first: a tuple of rows, each a tuple of
+the cycle number, its local time and the channel values. LostCycles counts the cycles the buffer
+overwrote before they were read.
 """
 
 import time
@@ -18,7 +21,7 @@ import win32com.client
 BOARD_ADDRESS = 356  # status port of the board (0x164)
 INTERVAL_MS = 250  # sampling interval, milliseconds
 CHANNELS = 4  # 1, 4 or 8
-NO_VALUE = 32767  # GetChnlValue's answer for a bad index or a stale reading
+CYCLES = 5  # cycles to print
 
 
 def main():
@@ -30,16 +33,20 @@ def main():
     print(f"Vandrel at port {vandrel.Address}, {vandrel.ChannelNumber} channels, every {vandrel.Interval} ms")
 
     if not vandrel.Start():
-        raise SystemExit("Start failed")
+        raise SystemExit("Start failed: " + vandrel.LastErrorText)
     try:
-        # Until the first cycle has been read, every channel reads 32767.
-        give_up = time.monotonic() + 20 * INTERVAL_MS / 1000
-        while vandrel.GetChnlValue(0) == NO_VALUE and time.monotonic() < give_up:
+        printed, lost = 0, 0
+        give_up = time.monotonic() + 40 * INTERVAL_MS / 1000
+        while printed < CYCLES and time.monotonic() < give_up:
+            for number, when, *values in vandrel.ReadCycles(CYCLES - printed):
+                print(f"cycle {number} at {when:%H:%M:%S}.{when.microsecond // 1000:03d}:", " ".join(map(str, values)))
+                printed += 1
+            if vandrel.LostCycles > lost:
+                print(f"{vandrel.LostCycles - lost} cycles lost: the buffer was full")
+                lost = vandrel.LostCycles
             time.sleep(0.01)
-        for reading in range(1, 6):
-            values = [vandrel.GetChnlValue(channel) for channel in range(vandrel.ChannelNumber)]
-            print(f"reading {reading}:", " ".join(str(v) for v in values))
-            time.sleep(INTERVAL_MS / 1000)
+        if printed < CYCLES:
+            print("no data:", vandrel.StatusText)
     finally:
         vandrel.Stop()
     print("done")

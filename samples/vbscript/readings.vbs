@@ -4,14 +4,16 @@
 ' the 64-bit control, C:\Windows\SysWOW64\cscript.exe for the 32-bit one.
 '
 ' Sets the board's status port, the sampling interval and the channel count, starts sampling,
-' prints five readings one interval apart and stops. The last line, "done", shows that the script
-' ran to its end: cscript may end an erroneous script without a message.
+' prints the first five cycles whole (number, time, values), each once, and stops. ReadCycles
+' drains the cycles that came since the last call, oldest first, so none is missed or read twice
+' however late the script looks. The last line, "done", shows that the script ran to its end:
+' cscript may end an erroneous script without a message.
 Option Explicit
 
 Const BoardAddress = 356    ' status port of the board (0x164)
 Const IntervalMs = 250      ' sampling interval, milliseconds
 Const Channels = 4          ' 1, 4 or 8
-Const NoValue = 32767       ' what GetChnlValue returns for a bad index or a stale reading
+Const Cycles = 5            ' cycles to print
 
 ' Waits without WScript.Sleep, which not every script host offers; Timer wraps at midnight.
 Sub WaitMs(ms)
@@ -23,7 +25,15 @@ Sub WaitMs(ms)
     Loop While elapsed * 1000 < ms
 End Sub
 
-Dim vandrel, reading, channel, line, waited
+' hh:mm:ss.fff of a cycle's time, a Date that carries the milliseconds.
+Function TimeText(t)
+    Dim ms
+    ms = Round((t - Int(t)) * 86400000)
+    TimeText = Right("0" & ms \ 3600000, 2) & ":" & Right("0" & (ms \ 60000) Mod 60, 2) & ":" & _
+               Right("0" & (ms \ 1000) Mod 60, 2) & "." & Right("00" & ms Mod 1000, 3)
+End Function
+
+Dim vandrel, rows, row, column, line, lost, printed, waited
 Set vandrel = CreateObject("VANDREL.VandrelCtrl.1")
 vandrel.Address = BoardAddress
 vandrel.Interval = IntervalMs
@@ -32,25 +42,28 @@ WScript.Echo "Vandrel at port " & vandrel.Address & ", " & vandrel.ChannelNumber
              " channels, every " & vandrel.Interval & " ms"
 
 If Not vandrel.Start() Then
-    WScript.Echo "Start failed"
+    WScript.Echo "Start failed: " & vandrel.LastErrorText
     WScript.Quit 1
 End If
 
-' Until the first cycle has been read, every channel reads 32767.
+' Rows are cycles: column 0 the cycle number, 1 its time, 2 onwards the channel values.
+printed = 0
 waited = 0
-Do While vandrel.GetChnlValue(0) = NoValue And waited < 20 * IntervalMs
+Do While printed < Cycles And waited < 40 * IntervalMs
+    rows = vandrel.ReadCycles(Cycles - printed, lost)
+    If lost > 0 Then WScript.Echo lost & " cycles lost: the buffer was full"
+    For row = 0 To UBound(rows, 1)
+        line = "cycle " & rows(row, 0) & " at " & TimeText(rows(row, 1)) & ":"
+        For column = 2 To UBound(rows, 2)
+            line = line & " " & rows(row, column)
+        Next
+        WScript.Echo line
+        printed = printed + 1
+    Next
     WaitMs 10
     waited = waited + 10
 Loop
-
-For reading = 1 To 5
-    line = "reading " & reading & ":"
-    For channel = 0 To vandrel.ChannelNumber - 1
-        line = line & " " & vandrel.GetChnlValue(channel)
-    Next
-    WScript.Echo line
-    WaitMs IntervalMs
-Next
+If printed < Cycles Then WScript.Echo "no data: " & vandrel.StatusText
 
 vandrel.Stop
 Set vandrel = Nothing

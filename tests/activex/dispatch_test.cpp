@@ -254,3 +254,105 @@ TEST(DispatchTable, MissingParametersStructureIsRefused) {
     EXPECT_HR(E_INVALIDARG, activex::InvokeFromTable(g, Gadget::kDispatchMap, 2, DISPATCH_METHOD, &noArray,
                                                      nullptr, nullptr));
 }
+
+// --- a VARIANT method with the optional output parameter ----------------------------------------
+
+namespace {
+
+class Meter {
+public:
+    static const DispatchEntry<Meter> kDispatchMap[1];
+    std::vector<std::string> calls;
+
+    // Hands back n * 2 through the output and makes the result n; fails for 13.
+    HRESULT Take(LONG n, LONG* output, VARIANT* result) noexcept {
+        calls.push_back("Take " + std::to_string(n) + (output ? " with output" : ""));
+        if (n == 13) return E_OUTOFMEMORY;
+        if (output) *output = n * 2;
+        *result = I4(n);
+        return S_OK;
+    }
+};
+
+const DispatchEntry<Meter> Meter::kDispatchMap[1] = {
+    activex::DispFunction<&Meter::Take>(3, L"Take", L"an output"),
+};
+
+HRESULT Invoke(Meter& m, DISPID id, Call c, VARIANT* result, UINT* argErr = nullptr) {
+    DISPPARAMS params = {c.rgvarg.data(), c.named.data(), static_cast<UINT>(c.rgvarg.size()),
+                         static_cast<UINT>(c.named.size())};
+    return activex::InvokeFromTable(m, Meter::kDispatchMap, id, c.flags, &params, result, argErr);
+}
+
+VARIANT RefTo(VARIANT* v) {
+    VARIANT x;
+    x.vt = VT_BYREF | VT_VARIANT;
+    x.pvarVal = v;
+    return x;
+}
+
+}  // namespace
+
+// The output reaches the caller's variable only when passed by reference: a Variant (whose string
+// is freed), one behind two references, or a Long; by value or by name as the others.
+TEST(DispatchComputed, TheOutputReachesTheCallersVariableOnlyByReference) {
+    for (int shape = 0; shape < 5; ++shape) {
+        Meter m;
+        VARIANT variable = Text(L"replaced");
+        LONG plain = -1;
+        VARIANT inner = RefTo(&variable), longRef;
+        longRef.vt = VT_BYREF | VT_I4;
+        longRef.plVal = &plain;
+        const Call calls[] = {{DISPATCH_METHOD, {I4(-1), I4(3)}, {}},
+                              {DISPATCH_METHOD, {RefTo(&variable), I4(3)}, {}},
+                              {DISPATCH_METHOD, {RefTo(&inner), I4(3)}, {}},
+                              {DISPATCH_METHOD, {longRef, I4(3)}, {}},
+                              {DISPATCH_METHOD, {I4(3), RefTo(&variable)}, {0, 1}}};
+        base::Variant result;
+        EXPECT_HR(S_OK, Invoke(m, 3, calls[shape], result.ptr())) << shape;
+        EXPECT_EQ(3, result.get().lVal) << shape;
+        const bool toVariant = shape == 1 || shape == 2 || shape == 4;
+        EXPECT_EQ(toVariant ? VT_I4 : VT_BSTR, variable.vt) << shape;
+        EXPECT_EQ(toVariant ? 6 : 0, toVariant ? variable.lVal : 0) << shape;
+        EXPECT_EQ(shape == 3 ? 6 : -1, plain) << shape;
+        ::VariantClear(&variable);
+    }
+}
+
+// Outputs that cannot take a Long, argument lists the optional parameter does not excuse, and a
+// method that fails: the caller's variables stay as they were.
+TEST(DispatchComputed, RefusedOutputsRunNothingAndAFailureHandsBackNothing) {
+    VARIANT object, self, number = I4(7);
+    object.vt = VT_UNKNOWN;
+    object.punkVal = nullptr;
+    self = RefTo(&self);
+    BSTR text = ::SysAllocString(L"x");
+    VARIANT refText;
+    refText.vt = VT_BYREF | VT_BSTR;
+    refText.pbstrVal = &text;
+    const struct {
+        Call call;
+        HRESULT expected;
+        UINT argErr;
+    } cases[] = {
+        {{DISPATCH_METHOD, {refText, I4(3)}, {}}, DISP_E_TYPEMISMATCH, 0},
+        {{DISPATCH_METHOD, {RefTo(&object), I4(3)}, {}}, DISP_E_TYPEMISMATCH, 0},
+        {{DISPATCH_METHOD, {self, I4(3)}, {}}, DISP_E_TYPEMISMATCH, 0},
+        {{DISPATCH_METHOD, {RefTo(nullptr), I4(3)}, {}}, DISP_E_TYPEMISMATCH, 0},
+        {{DISPATCH_METHOD, {I4(1), I4(2), I4(3)}, {}}, DISP_E_BADPARAMCOUNT, 99},
+        {{DISPATCH_METHOD, {RefTo(&number)}, {1}}, DISP_E_PARAMNOTOPTIONAL, 99},
+        {{DISPATCH_METHOD, {RefTo(&number), I4(13)}, {}}, E_OUTOFMEMORY, 99},
+    };
+    Meter m;
+    for (const auto& c : cases) {
+        VARIANT result = I4(0x5E5E);
+        UINT argErr = 99;
+        EXPECT_HR(c.expected, Invoke(m, 3, c.call, &result, &argErr));
+        EXPECT_EQ(c.argErr, argErr);
+        EXPECT_EQ(VT_EMPTY, result.vt);
+    }
+    EXPECT_EQ((std::vector<std::string>{"Take 13 with output"}), m.calls);
+    EXPECT_EQ(7, number.lVal);
+    EXPECT_STREQ(L"x", text);
+    ::SysFreeString(text);
+}

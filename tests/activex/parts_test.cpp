@@ -20,6 +20,7 @@
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "tests/control/fake_site.h"
+#include "tests/support/event_sink.h"
 #include "tests/support/hresult_matchers.h"
 
 namespace {
@@ -30,8 +31,8 @@ const IID kEventIid = {0x33333333, 0x3333, 0x3333, {3, 3, 3, 3, 3, 3, 3, 3}};
 const CLSID kPages[] = {{0x34444444, 0x4444, 0x4444, {4, 4, 4, 4, 4, 4, 4, 4}},
                         {0x35555555, 0x5555, 0x5555, {5, 5, 5, 5, 5, 5, 5, 5}}};
 activex::TypeLibCache g_typeLib(GUID_NULL, 1, 0);
-const activex::ControlClass kClass = {kClsid, kDispatchIid, kEventIid, g_typeLib, 0,
-                                      0,      kPages,       2,         nullptr,   0};
+const activex::ControlClass kClass = {kClsid, kDispatchIid, kEventIid, g_typeLib, 0, 0, kPages,
+                                      2,      nullptr,      0,         nullptr};
 
 // A tiny object that holds one part and answers its interfaces.
 template <class Part>
@@ -51,13 +52,14 @@ class Recorder final : public activex::Picture,
                        public activex::PropertySet,
                        public activex::ModifiedFlag,
                        public activex::ExtentSource,
-                       public activex::PropertyFrame {
+                       public activex::PropertyFrame,
+                       public activex::EventFreeze {
 public:
     std::vector<std::string> calls;
     LONG values[2] = {1, 2};  // the persistent values, whose defaults are 10 and 20
 
     void Draw(HDC, const RECT&, const RECT&) noexcept override { calls.push_back("Draw"); }
-    HRESULT InvokeMember(DISPID dispid, WORD, DISPPARAMS*, VARIANT*, UINT*) noexcept override {
+    HRESULT InvokeMember(DISPID dispid, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
         calls.push_back("InvokeMember " + std::to_string(dispid));
         return S_OK;
     }
@@ -78,6 +80,7 @@ public:
                                                       : "ShowPropertyFrame for another window");
         return S_OK;
     }
+    void FreezeEvents(bool freeze) noexcept override { calls.push_back(freeze ? "Freeze" : "Thaw"); }
 
 private:
     bool modified_ = false;
@@ -123,7 +126,7 @@ TEST(DispatchPart, InvokeReachesTheTableOnlyOnThePrimaryInterface) {
 TEST(OleObjectPart, PropertiesVerbOpensThePlatformFrameOnlyWhenTheSiteShowsNone) {
     for (HRESULT siteAnswer : {E_NOTIMPL, S_FALSE, S_OK}) {
         Recorder control;
-        Owner<activex::OleObjectPart> object(kClass, control, control, control);
+        Owner<activex::OleObjectPart> object(kClass, control, control, control, control);
         testsupport::FakeSite site(nullptr);
         site.localeId = 0x0407;
         site.showPropertyFrame = siteAnswer;
@@ -139,7 +142,7 @@ TEST(OleObjectPart, PropertiesVerbOpensThePlatformFrameOnlyWhenTheSiteShowsNone)
 
 TEST(OleObjectPart, OnlyARealExtentChangeModifiesAndCloseSavesAndTellsTheAdviseSinks) {
     Recorder control;
-    Owner<activex::OleObjectPart> object(kClass, control, control, control);
+    Owner<activex::OleObjectPart> object(kClass, control, control, control, control);
     testsupport::FakeSite site(nullptr);
     AdviseSink sink;
     DWORD cookie = 0;
@@ -215,8 +218,8 @@ TEST(PersistencePart, OnlyAWholeLoadReplacesTheValuesAndASaveClearsTheFlagOnlyWh
 class PropertyPagesPartList : public testing::TestWithParam<ULONG> {};
 
 TEST_P(PropertyPagesPartList, HandsOutACopyOfTheClassPages) {
-    const activex::ControlClass control = {kClsid, kDispatchIid, kEventIid,  g_typeLib, 0,
-                                           0,      kPages,       GetParam(), nullptr,   0};
+    const activex::ControlClass control = {kClsid, kDispatchIid, kEventIid, g_typeLib, 0,      0,
+                                           kPages, GetParam(),   nullptr,   0,         nullptr};
     Owner<activex::PropertyPagesPart> object(control);
     CAUUID pages = {99, reinterpret_cast<GUID*>(&object)};
     ASSERT_HR(S_OK, object.part.GetPages(&pages));
@@ -238,5 +241,37 @@ TEST(EventsPart, PointsAreFoundByTheirInterfaceAndHoldTheControl) {
         EXPECT_HR(S_OK, point->GetConnectionInterface(&answered));
         EXPECT_EQ(iid, answered);
     }
+    EXPECT_EQ(1u, object.RefCount());
+}
+
+// Events go to each sink in the order they connected, while the control is held; a sink that
+// unadvises in its call neither breaks the round nor hears the next event.
+TEST(EventsPart, FiresToEachSinkInOrderAndASinkMayUnadviseInItsCall) {
+    Owner<activex::EventsPart> object(kEventIid);
+    base::ComPtr<IConnectionPoint> point;
+    ASSERT_HR(S_OK, object.part.FindConnectionPoint(kEventIid, point.put()));
+    testsupport::EventSink first(kEventIid), second(kEventIid);
+    DWORD firstCookie = 0, secondCookie = 0;
+    ASSERT_HR(S_OK, point->Advise(&first, &firstCookie));
+    ASSERT_HR(S_OK, point->Advise(&second, &secondCookie));
+    EXPECT_TRUE(object.part.HasEventSinks());
+    std::vector<std::string> order;
+    first.onEvent = [&](const testsupport::FiredEvent&) {
+        order.push_back("first, control held " + std::to_string(object.RefCount() > 2));
+        point->Unadvise(firstCookie);
+    };
+    second.onEvent = [&](const testsupport::FiredEvent&) { order.push_back("second"); };
+    VARIANT arg;
+    arg.vt = VT_I4;
+    arg.lVal = 7;
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    object.part.Fire(5, params);
+    object.part.Fire(6, params);
+    EXPECT_EQ((Calls{"first, control held 1", "second", "second"}), order);
+    EXPECT_EQ(7, second.fired[1].value);
+    EXPECT_HR(S_OK, point->Unadvise(secondCookie));
+    EXPECT_FALSE(object.part.HasEventSinks());
+    point.reset();
+    EXPECT_EQ(1u, first.RefCount());
     EXPECT_EQ(1u, object.RefCount());
 }

@@ -103,18 +103,34 @@ TEST(MonitorArgumentsHelp, AskedForInAnyOfItsForms) {
 
 // --- lines -----------------------------------------------------------------------------------
 
-TEST(MonitorLines, TextColumnsLineUpWithTheHeader) {
-    EXPECT_EQ("   time/s     ch0     ch1     ch2     ch3\n", monitor::FormatHeader(4, false));
-    EXPECT_EQ("    2.160       0  -32767   32766   stale\n",
-              monitor::FormatRow(2160, {0, -32767, 32766, 32767}, false));
-    EXPECT_EQ(monitor::FormatHeader(4, false).size(), monitor::FormatRow(0, {1, 2, 3, 4}, false).size());
-    EXPECT_EQ("12345.007      -1\n", monitor::FormatRow(12345007, {-1}, false));
+TEST(MonitorLines, TextColumnsLineUpWithTheHeaderAndShowTheStatus) {
+    EXPECT_EQ("   time/s  status         ch0     ch1     ch2     ch3\n", monitor::FormatHeader(4));
+    EXPECT_EQ("    2.160  sampling         0  -32767   32766   stale\n",
+              monitor::FormatRow(2160, {0, -32767, 32766, 32767}, 2));
+    EXPECT_EQ(monitor::FormatHeader(4).size(), monitor::FormatRow(0, {1, 2, 3, 4}, 4).size());
+    EXPECT_EQ("12345.007  no board        -1\n", monitor::FormatRow(12345007, {-1}, 3));
+    EXPECT_EQ("    0.000  9               -1\n", monitor::FormatRow(0, {-1}, 9))
+        << "a status of a newer control";
 }
 
-TEST(MonitorLines, CsvHasAHeaderRowAndBareFields) {
-    EXPECT_EQ("time_s,ch0\n", monitor::FormatHeader(1, true));
-    EXPECT_EQ("time_s,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", monitor::FormatHeader(8, true));
-    EXPECT_EQ("0.050,-4660,stale,4660\n", monitor::FormatRow(50, {-4660, 32767, 4660}, true));
+DATE DateOf(WORD year, WORD month, WORD day, double secondsIntoDay) {
+    SYSTEMTIME midnight = {year, month, 0, day, 0, 0, 0, 0};
+    DATE date = 0;
+    ::SystemTimeToVariantTime(&midnight, &date);
+    return date + secondsIntoDay / 86400;
+}
+
+TEST(MonitorLines, CsvHasAHeaderRowThenCycleNumberLocalTimeToTheMillisecondAndValues) {
+    EXPECT_EQ("cycle,time,ch0\n", monitor::FormatCsvHeader(1));
+    EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", monitor::FormatCsvHeader(8));
+    EXPECT_EQ("7,2026-12-08 19:04:56.123,-4660,4660\n",
+              monitor::FormatCsvRow({7, DateOf(2026, 12, 8, 19 * 3600 + 4 * 60 + 56.123), {-4660, 4660}}));
+    EXPECT_EQ("2147483648,2026-12-09 00:00:00.000,0\n",
+              monitor::FormatCsvRow({2147483648LL, DateOf(2026, 12, 8, 86399.9996), {0}}))
+        << "a time that rounds to the next day";
+    EXPECT_EQ(
+        "vandrel-monitor: lost 3 cycles (4 to 6): the control's buffer overflowed before they were read",
+        monitor::LostCyclesText(4, 3));
 }
 
 TEST(MonitorLines, BannerNamesTheSettingsInEffect) {
@@ -146,6 +162,13 @@ TEST(MonitorLines, CreateFailureSaysWhatIsMissingInOneLine) {
 
 // --- the loop, against a fake control ----------------------------------------------------------
 
+// One answer of ReadCycles: the cycles first .. first+count-1, after lost ones; given only once Stop
+// was called when afterStop.
+struct Batch {
+    LONG lost, first, count;
+    bool afterStop;
+};
+
 // A control's dispatch interface that records each call as text, answers with the DISPIDs of the
 // real control, and refuses what the real dispatch layer refuses.
 class FakeControl final : public base::ComObject<FakeControl, base::Lifetime::Scoped, IDispatch> {
@@ -157,6 +180,15 @@ public:
     std::function<SHORT(LONG index, int readNumber)> value = [](LONG k, int) { return SHORT(k * 100 - 50); };
     int reads = 0;
     const wchar_t* missingName = nullptr;
+    LONG status = 2;
+    std::vector<Batch> batches;
+    bool stopped = false;
+
+    // Cycle n: its number, a time n seconds into 2026-12-08, and n in every channel.
+    monitor::CycleRow RowOf(LONG n) const {
+        return {n, DateOf(2026, 12, 8, n),
+                std::vector<SHORT>(static_cast<size_t>(channels), static_cast<SHORT>(n))};
+    }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
         *n = 0;
@@ -165,8 +197,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
-            {L"Interval", 1}, {L"Address", 2}, {L"GetChnlValue", 3},
-            {L"Start", 4},    {L"Stop", 5},    {L"ChannelNumber", 6}};
+            {L"Interval", 1}, {L"Address", 2},       {L"GetChnlValue", 3}, {L"Start", 4},
+            {L"Stop", 5},     {L"ChannelNumber", 6}, {L"ReadCycles", 8},   {L"Status", 11}};
         if (count != 1) return E_INVALIDARG;
         for (const auto& [name, id] : table) {
             if (_wcsicmp(name, names[0]) == 0 && !(missingName && _wcsicmp(name, missingName) == 0)) {
@@ -197,6 +229,38 @@ public:
             result->lVal = *property;
             return S_OK;
         }
+        if (id == 11 && (flags & DISPATCH_PROPERTYGET)) {
+            result->vt = VT_I4;
+            result->lVal = status;
+            return S_OK;
+        }
+        if (id == 8 && (flags & DISPATCH_METHOD) && p->cArgs == 2 && p->rgvarg[0].vt == (VT_BYREF | VT_I4)) {
+            calls.push_back("ReadCycles");
+            Batch batch = {0, 0, 0, false};
+            if (!batches.empty() && (stopped || !batches.front().afterStop)) {
+                batch = batches.front();
+                batches.erase(batches.begin());
+            }
+            *p->rgvarg[0].plVal = batch.lost;
+            SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(batch.count), 0},
+                                        {static_cast<ULONG>(2 + channels), 0}};
+            SAFEARRAY* rows = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
+            for (LONG r = 0; r < batch.count; ++r) {
+                const monitor::CycleRow row = RowOf(batch.first + r);
+                for (LONG c = 0; c < 2 + channels; ++c) {
+                    LONG at[2] = {r, c};
+                    VARIANT cell;
+                    cell.vt = c == 0 ? VT_I4 : c == 1 ? VT_DATE : VT_I2;
+                    if (c == 0) cell.lVal = static_cast<LONG>(row.number);
+                    if (c == 1) cell.date = row.time;
+                    if (c > 1) cell.iVal = row.values[c - 2];
+                    ::SafeArrayPutElement(rows, at, &cell);
+                }
+            }
+            result->vt = VT_ARRAY | VT_VARIANT;
+            result->parray = rows;
+            return S_OK;
+        }
         if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
         if (id == 4 && p->cArgs == 0) {
             calls.push_back("Start");
@@ -206,6 +270,7 @@ public:
         }
         if (id == 5 && p->cArgs == 0) {
             calls.push_back("Stop");
+            stopped = true;
             return S_OK;
         }
         if (id == 3 && p->cArgs == 1 && p->rgvarg[0].vt == VT_I4) {
@@ -249,7 +314,7 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
     const auto lines = testsupport::SplitLines(out);
     ASSERT_EQ(7u, lines.size()) << out;  // banner, header, rows at 10, 30, 50, 70 and 90 ms
     EXPECT_EQ("Vandrel control at port 368 (0x170), 4 channels, every 20 ms; Ctrl+C stops.", lines[0]);
-    EXPECT_EQ(monitor::FormatHeader(4, false), lines[1] + "\n");
+    EXPECT_EQ(monitor::FormatHeader(4), lines[1] + "\n");
     for (size_t i = 2; i < lines.size(); ++i) {
         EXPECT_NE(std::string::npos, lines[i].find("     -50      50     150     250")) << lines[i];
     }
@@ -258,12 +323,30 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
 
 TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     Options o;
-    o.durationMs = 1;  // shorter than half the control's 2160 ms: no row
+    o.durationMs = 1;  // shorter than the first drain: only the one after Stop, which finds no cycle
     o.csv = true;
     EXPECT_EQ(monitor::kExitOk, Run(o));
-    EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start", "Stop"}),
+    EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start", "Stop",
+                                        "ReadCycles"}),
               fake.calls);
-    EXPECT_EQ("time_s,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
+    EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
+}
+
+// Every cycle once, in order: those the drains bring while sampling, a gap reported with the
+// numbers lost, and the cycles still waiting when the control stops.
+TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndReportsTheCyclesLost) {
+    Options o;
+    o.interval = 20;
+    o.channels = 2;
+    o.durationMs = 100;
+    o.csv = true;
+    fake.batches = {{0, 1, 3, false}, {3, 7, 2, false}, {0, 9, 1, true}};
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    std::string expected = "cycle,time,ch0,ch1\n";
+    for (LONG n : {1, 2, 3, 7, 8, 9}) expected += monitor::FormatCsvRow(fake.RowOf(n));
+    EXPECT_EQ(expected, out);
+    EXPECT_EQ(std::vector<std::string>{monitor::LostCyclesText(4, 3)}, err);
+    EXPECT_EQ("ReadCycles", fake.calls.back()) << "drained after Stop until none came";
 }
 
 // The stop arrives while the third row is being read, as Ctrl+C would: with the loop on time, or

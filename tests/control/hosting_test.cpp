@@ -19,6 +19,7 @@
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
+#include "tests/support/event_sink.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/window_text.h"
 #include "tests/support/hresult_matchers.h"
@@ -31,6 +32,7 @@ using testsupport::I4;
 using testsupport::kCtrlClsid;
 using testsupport::kPageClsid;
 using testsupport::Put;
+using testsupport::SimBoards;
 using testsupport::VandrelOcx;
 using namespace testsupport;  // DISPIDs
 
@@ -435,6 +437,59 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
         EXPECT_HR(S_FALSE, VandrelOcx::Get().CanUnloadNow());
         ::DestroyWindow(form.get());  // the host closes and releases the control
         EXPECT_FALSE(::IsWindow(inPlace));
+    }
+    EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow()) << "the control was not released";
+}
+
+// Wine's ATL host with an advised sink: the control's events reach it on the host's thread while
+// the host's message loop runs. Wine's AtlAxCreateControlEx takes the sink but advises nothing
+// (measured with Wine 8); ATL's own AtlAdvise then connects it.
+TEST(HostingAtl, AnAdvisedSinkHearsDataReadyOnTheHostThread) {
+    HMODULE atl = ::LoadLibraryW(L"atl.dll");
+    ASSERT_TRUE(atl);
+    using InitFn = BOOL(WINAPI*)();
+    using CreateExFn = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**, IUnknown**, REFIID, IUnknown*);
+    using AdviseFn = HRESULT(WINAPI*)(IUnknown*, IUnknown*, const IID*, DWORD*);
+    using UnadviseFn = HRESULT(WINAPI*)(IUnknown*, const IID*, DWORD);
+    auto proc = [&](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(atl, name)); };
+    auto init = reinterpret_cast<InitFn>(proc("AtlAxWinInit"));
+    auto createEx = reinterpret_cast<CreateExFn>(proc("AtlAxCreateControlEx"));
+    auto advise = reinterpret_cast<AdviseFn>(proc("AtlAdvise"));
+    auto unadvise = reinterpret_cast<UnadviseFn>(proc("AtlUnadvise"));
+    ASSERT_TRUE(init && createEx && advise && unadvise);
+    init();  // FALSE once the host's window class is registered, as the test before left it
+
+    SimBoards sim("356:count");
+    {
+        RegisteredClass ctrlClass(kCtrlClsid);
+        TestWindow form(320, 240);
+        testsupport::EventSink sink(kEventsIid);
+        ComPtr<IUnknown> container, unknown;
+        ASSERT_HR(S_OK, createEx(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
+                                 container.put(), unknown.put(), kEventsIid, &sink));
+        DWORD cookie = 0;
+        if (sink.RefCount() == 1) {
+            ASSERT_HR(S_OK, advise(unknown.get(), &sink, &kEventsIid, &cookie));
+        }
+        auto ctrl = As<IDispatch>(unknown.get());
+        EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+        ASSERT_EQ(VARIANT_TRUE, testsupport::Start(ctrl.get()));
+        ASSERT_TRUE(testsupport::WaitUntil([&] {
+            PumpMessages();
+            return sink.Values(testsupport::kDataReady).size() >= 3;
+        }));
+        testsupport::Stop(ctrl.get());
+        const auto cycles = sink.Values(testsupport::kDataReady);
+        for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]);
+        for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
+        if (cookie) {
+            EXPECT_HR(S_OK, unadvise(unknown.get(), &kEventsIid, cookie));
+        }
+        ctrl.reset();
+        unknown.reset();
+        container.reset();
+        ::DestroyWindow(form.get());
+        EXPECT_EQ(1u, sink.RefCount());
     }
     EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow()) << "the control was not released";
 }

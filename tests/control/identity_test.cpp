@@ -86,6 +86,7 @@ TEST(Identity, ClientCopiesEqualTheControls) {
     EXPECT_EQ(DIID__DVandrel, mirelo::kDiidDVandrel);
     EXPECT_STREQ(vandrel::kControlProgId, monitor::kProgId);
     EXPECT_EQ(CLSID_Vandrel, soak::kVandrelClsid);
+    EXPECT_EQ(DIID__DVandrelEvents, soak::kEventsIid);
 
     const auto lib = BuiltLibrary();
     ASSERT_TRUE(lib);
@@ -98,12 +99,19 @@ TEST(Identity, ClientCopiesEqualTheControls) {
         {L"GetChnlValue", {mirelo::kDispidGetChnlValue, soak::kDispGetChnlValue, testsupport::kGetChnlValue}},
         {L"Start", {mirelo::kDispidStart, soak::kDispStart, testsupport::kStart}},
         {L"Stop", {mirelo::kDispidStop, soak::kDispStop, testsupport::kStop}},
-        {L"ChannelNumber", {mirelo::kDispidChannelNumber, testsupport::kChannelNumber}},
+        {L"ChannelNumber",
+         {mirelo::kDispidChannelNumber, soak::kDispChannelNumber, testsupport::kChannelNumber}},
     };
     for (const auto& m : members) {
         const DISPID id = LibraryDispId(lib.get(), m.name);
         for (DISPID copy : m.copies) EXPECT_EQ(id, copy) << m.name;
     }
+    base::ComPtr<ITypeInfo> events;
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(DIID__DVandrelEvents, events.put()));
+    LPOLESTR dataReady[] = {const_cast<LPOLESTR>(L"DataReady")};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_HR(S_OK, events->GetIDsOfNames(dataReady, 1, &id));
+    EXPECT_EQ(id, soak::kEventDataReady);
 }
 
 // The tests write the identities out on their own, so that a changed header fails them.

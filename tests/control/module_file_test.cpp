@@ -16,6 +16,7 @@
 #include "base/variant.h"
 #include "control/vandrel_ctrl.h"
 #include "control/resource.h"
+#include "engine/sampler_status.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/hresult_matchers.h"
 
@@ -55,8 +56,10 @@ struct LibMember {
     std::wstring name;
     activex::MemberKind kind;
     VARTYPE type;  // VT_EMPTY for a void method
-    UINT params;
+    UINT params;   // Long parameters
     std::wstring help;
+    bool writable = false;        // a property that takes a put
+    bool optionalOutput = false;  // an optional in/out Variant after the Long parameters
 };
 
 }  // namespace
@@ -110,8 +113,19 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
                 impl->ReleaseTypeAttr(implAttr);
             }
         } else if (t.guid == kEventsIid) {
-            EXPECT_EQ(0, attr->cFuncs);
+            // The events the control fires, each with one Long.
+            ASSERT_EQ(2, attr->cFuncs);
             EXPECT_EQ(0, attr->cVars);
+            for (UINT i = 0; i < 2; ++i) {
+                FUNCDESC* func = nullptr;
+                ASSERT_HR(S_OK, info->GetFuncDesc(i, &func));
+                EXPECT_EQ(i == 0 ? L"DataReady" : L"StatusChanged", Name(info.get(), func->memid));
+                EXPECT_EQ(i == 0 ? CVandrelCtrl::kDataReady : CVandrelCtrl::kStatusChanged, func->memid);
+                EXPECT_EQ(VT_VOID, func->elemdescFunc.tdesc.vt);
+                ASSERT_EQ(1, func->cParams);
+                EXPECT_EQ(VT_I4, func->lprgelemdescParam[0].tdesc.vt);
+                info->ReleaseFuncDesc(func);
+            }
         }
         info->ReleaseTypeAttr(attr);
         EXPECT_EQ(L"Vandrel Control", Doc(info.get(), MEMBERID_NIL)) << t.name;
@@ -133,17 +147,39 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         VARDESC* var = nullptr;
         ASSERT_HR(S_OK, info->GetVarDesc(i, &var));
         members[var->memid] = {Name(info.get(), var->memid), activex::MemberKind::Property,
-                               var->elemdescVar.tdesc.vt, 0, Doc(info.get(), var->memid)};
+                               var->elemdescVar.tdesc.vt,    0,
+                               Doc(info.get(), var->memid),  !(var->wVarFlags & VARFLAG_FREADONLY)};
         info->ReleaseVarDesc(var);
     }
+    // Methods, and properties as a get function with, for a writable one, a put function.
     for (UINT i = 0; i < attr->cFuncs; ++i) {
         FUNCDESC* func = nullptr;
         ASSERT_HR(S_OK, info->GetFuncDesc(i, &func));
-        const VARTYPE ret = func->elemdescFunc.tdesc.vt;
-        for (SHORT p = 0; p < func->cParams; ++p) EXPECT_EQ(VT_I4, func->lprgelemdescParam[p].tdesc.vt);
-        members[func->memid] = {Name(info.get(), func->memid), activex::MemberKind::Method,
-                                ret == VT_VOID ? VARTYPE{VT_EMPTY} : ret, static_cast<UINT>(func->cParams),
-                                Doc(info.get(), func->memid)};
+        LibMember& m = members[func->memid];
+        m.name = Name(info.get(), func->memid);
+        m.help = Doc(info.get(), func->memid);
+        if (func->invkind == INVOKE_PROPERTYPUT) {
+            m.writable = true;
+            ASSERT_EQ(1, func->cParams);
+            EXPECT_EQ(VT_I4, func->lprgelemdescParam[0].tdesc.vt);
+        } else {
+            const VARTYPE ret = func->elemdescFunc.tdesc.vt;
+            m.kind = func->invkind == INVOKE_PROPERTYGET ? activex::MemberKind::Property
+                                                         : activex::MemberKind::Method;
+            m.type = ret == VT_VOID ? VARTYPE{VT_EMPTY} : ret;
+            for (SHORT p = 0; p < func->cParams; ++p) {
+                const ELEMDESC& param = func->lprgelemdescParam[p];
+                const USHORT inOutOptional = PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FOPT;
+                if (param.tdesc.vt == VT_PTR && param.tdesc.lptdesc->vt == VT_VARIANT &&
+                    (param.paramdesc.wParamFlags & inOutOptional) == inOutOptional &&
+                    p == func->cParams - 1) {
+                    m.optionalOutput = true;
+                } else {
+                    EXPECT_EQ(VT_I4, param.tdesc.vt) << m.name << " parameter " << p;
+                    ++m.params;
+                }
+            }
+        }
         info->ReleaseFuncDesc(func);
     }
     info->ReleaseTypeAttr(attr);
@@ -157,8 +193,50 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.kind, m.kind) << entry.dispid;
         EXPECT_EQ(entry.type, m.type) << entry.dispid;
         EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
+        EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
+        if (entry.kind == activex::MemberKind::Property) {
+            EXPECT_EQ(!entry.readOnly(), m.writable) << entry.dispid;
+        }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
     }
+}
+
+// The library's VandrelStatus and VandrelError are the sampler's statuses and result codes, value for
+// value, in order: a host compares Status and LastError with them.
+TEST(ModuleTypeLibrary, EnumsMirrorTheSamplersStatusesAndErrors) {
+    auto lib = LoadModuleTypeLib();
+    ASSERT_TRUE(lib);
+    using S = engine::SamplerStatus;
+    const std::vector<std::pair<std::wstring, LONG>> expected = {
+        {L"vdStopped", static_cast<LONG>(S::kStopped)},
+        {L"vdWaiting", static_cast<LONG>(S::kWaitingForFirstCycle)},
+        {L"vdSampling", static_cast<LONG>(S::kSampling)},
+        {L"vdBoardNotReady", static_cast<LONG>(S::kBoardNotReady)},
+        {L"vdCycleIncomplete", static_cast<LONG>(S::kCycleIncomplete)},
+        {L"vdPortLockBusy", static_cast<LONG>(S::kPortLockNotObtained)},
+        {L"vdStartFailed", static_cast<LONG>(S::kStartFailed)},
+        {L"vdErrorAlreadyRunning", engine::kErrorAlreadyRunning},
+        {L"vdErrorSetupFailed", engine::kErrorSetupFailed},
+        {L"vdErrorBoardNotReady", engine::kErrorBoardNotReady},
+        {L"vdErrorCycleIncomplete", engine::kErrorCycleIncomplete},
+        {L"vdErrorPortLockNotObtained", engine::kErrorPortLockNotObtained}};
+    std::vector<std::pair<std::wstring, LONG>> found;
+    for (UINT t = 0; t < lib->GetTypeInfoCount(); ++t) {
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attr = nullptr;
+        ASSERT_HR(S_OK, lib->GetTypeInfo(t, info.put()));
+        ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
+        for (UINT v = 0; attr->typekind == TKIND_ENUM && v < attr->cVars; ++v) {
+            VARDESC* var = nullptr;
+            ASSERT_HR(S_OK, info->GetVarDesc(v, &var));
+            base::Variant value;
+            ASSERT_HR(S_OK, ::VariantChangeType(value.ptr(), var->lpvarValue, 0, VT_I4));
+            found.emplace_back(Name(info.get(), var->memid), value.get().lVal);
+            info->ReleaseVarDesc(var);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    EXPECT_EQ(expected, found);
 }
 
 // The property help strings are added to the compiler's library by a build step: they read back

@@ -46,7 +46,21 @@ enum VandrelDispid : DISPID {
     kStart = 4,
     kStop = 5,
     kChannelNumber = 6,
+    kReadCycle = 7,
+    kReadCycles = 8,
+    kCycleCount = 9,
+    kCycleAge = 10,
+    kStatus = 11,
+    kStatusText = 12,
+    kLastError = 13,
+    kLastErrorText = 14,
+    kBufferSize = 15,
+    kLostCycles = 16,
+    kUnreadCycles = 17,
 };
+
+// The members of _DVandrelEvents.
+enum VandrelEventDispid : DISPID { kDataReady = 1, kStatusChanged = 2 };
 
 using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();

@@ -593,7 +593,8 @@ TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNoth
     machine_.DeleteOurs();
     const auto lines = SplitLines(script.out);
     ASSERT_EQ(7u, lines.size()) << script.out << script.err;
-    EXPECT_EQ("reading 5: -2698 -2698 -2698 -2698", lines[5]);
+    EXPECT_EQ(0u, lines[5].find("cycle 5 at ")) << lines[5];
+    EXPECT_NE(std::string::npos, lines[5].find(": -2698 -2698 -2698 -2698")) << lines[5];
     EXPECT_EQ("done", lines[6]);
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Package() + kPerUser));

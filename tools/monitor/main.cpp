@@ -1,6 +1,6 @@
 // vandrel-monitor.exe: creates the registered Vandrel control by its ProgID, samples the board
-// through it and prints a line per interval. Ctrl+C (or closing the console) signals the stop
-// event; the main thread then stops the control and releases it before the process ends.
+// through it and prints a line per interval, or every cycle (--csv). Ctrl+C (or closing the console) signals
+// the stop event; the main thread then stops the control and releases it before the process ends.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -99,7 +99,7 @@ int Monitor(const monitor::Options& options) {
     if (FAILED(hr)) {
         WriteLine(stderr,
                   monitor::DescribeFailure("finding the Vandrel members (Interval, Address, ChannelNumber, "
-                                           "GetChnlValue, Start, Stop)",
+                                           "GetChnlValue, Start, Stop, Status, ReadCycles)",
                                            hr));
         return monitor::kExitFailed;
     }

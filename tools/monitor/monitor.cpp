@@ -1,7 +1,9 @@
 #include "tools/monitor/monitor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <iterator>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -79,10 +81,14 @@ bool WaitUntil(ULONGLONG deadline, HANDLE stop) noexcept {
     }
 }
 
-const wchar_t* const kMemberNames[Control::kMemberCount] = {L"Interval",     L"Address", L"ChannelNumber",
-                                                            L"GetChnlValue", L"Start",   L"Stop"};
+// The word for each of the control's statuses (its type library's VandrelStatus).
+const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no board",
+                                    "incomplete", "lock busy", "failed"};
 
 }  // namespace
+
+const wchar_t* const Control::kMemberNames[Control::kMemberCount] = {
+    L"Interval", L"Address", L"ChannelNumber", L"GetChnlValue", L"Start", L"Stop", L"Status", L"ReadCycles"};
 
 bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std::string* error) {
     *options = Options{};
@@ -166,9 +172,10 @@ std::string UsageText() {
            "  --interval MS       sampling interval in milliseconds (control default 2160)\n"
            "  --channels N        channels to read: 1, 4 or 8 (control default 8)\n"
            "  --duration SECONDS  stop after this time (default: run until Ctrl+C)\n"
-           "  --csv               comma-separated output with a header row\n"
-           "A reading that is not fresh shows as 'stale'. Exit status: 0 done, 1 failure, 2 bad\n"
-           "arguments.\n";
+           "  --csv               every cycle once, comma-separated: cycle number, local time,\n"
+           "                      values; cycles lost unread are reported on stderr\n"
+           "A reading that is not fresh shows as 'stale'; the last column is the control's status.\n"
+           "Exit status: 0 done, 1 failure, 2 bad arguments.\n";
 }
 
 std::string FormatBanner(const Settings& s) {
@@ -177,23 +184,51 @@ std::string FormatBanner(const Settings& s) {
                   static_cast<long>(s.channels), s.channels == 1 ? "" : "s", static_cast<long>(s.interval));
 }
 
-std::string FormatHeader(LONG channels, bool csv) {
-    std::string line = csv ? "time_s" : Format("%9s", "time/s");
-    for (LONG k = 0; k < channels; ++k) {
-        line += csv ? Format(",ch%ld", static_cast<long>(k))
-                    : Format("%8s", Format("ch%ld", static_cast<long>(k)).c_str());
-    }
+std::string FormatHeader(LONG channels) {
+    std::string line = Format("%9s  %-10s", "time/s", "status");
+    for (LONG k = 0; k < channels; ++k) line += Format("%8s", Format("ch%ld", static_cast<long>(k)).c_str());
     return line + "\n";
 }
 
-std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, bool csv) {
-    const std::string time = Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000);
-    std::string line = csv ? time : Format("%9s", time.c_str());
-    for (SHORT v : values) {
-        const std::string text = v == kNoValue ? std::string("stale") : Format("%d", v);
-        line += csv ? "," + text : Format("%8s", text.c_str());
-    }
+std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status) {
+    const bool known = status >= 0 && status < static_cast<LONG>(std::size(kStatusWords));
+    std::string line =
+        Format("%9s  %-10s", Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000).c_str(),
+               known ? kStatusWords[status] : Format("%ld", static_cast<long>(status)).c_str());
+    for (SHORT v : values) line += Format("%8s", v == kNoValue ? "stale" : Format("%d", v).c_str());
     return line + "\n";
+}
+
+std::string FormatCsvHeader(LONG channels) {
+    std::string line = "cycle,time";
+    for (LONG k = 0; k < channels; ++k) line += Format(",ch%ld", static_cast<long>(k));
+    return line + "\n";
+}
+
+std::string FormatCsvRow(const CycleRow& row) {
+    // The day and the milliseconds into it apart, rounded once: VariantTimeToSystemTime would
+    // round the milliseconds away.
+    double day = std::floor(row.time);
+    long long ms = std::llround((row.time - day) * 86400000.0);
+    if (ms >= 86400000) {
+        day += 1;
+        ms -= 86400000;
+    }
+    SYSTEMTIME date = {};
+    ::VariantTimeToSystemTime(day, &date);
+    std::string line =
+        Format("%lld,%04u-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<long long>(row.number),
+               date.wYear, date.wMonth, date.wDay, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+    for (SHORT v : row.values) line += Format(",%d", v);
+    return line + "\n";
+}
+
+std::string LostCyclesText(LONGLONG first, LONG count) {
+    return Format(
+        "vandrel-monitor: lost %ld cycle%s (%lld to %lld): the control's buffer overflowed before they were "
+        "read",
+        static_cast<long>(count), count == 1 ? "" : "s", static_cast<long long>(first),
+        static_cast<long long>(first + count - 1));
 }
 
 std::string DescribeFailure(const char* what, HRESULT hr) {
@@ -266,12 +301,57 @@ HRESULT Control::GetChnlValue(LONG index, SHORT* value) noexcept {
     return S_OK;
 }
 
+HRESULT Control::ReadCycles(LONG max, std::vector<CycleRow>* rows, LONG* lost) noexcept try {
+    *lost = 0;
+    VARIANT args[2];
+    args[0].vt = VT_I4;
+    args[0].lVal = max;
+    args[1].vt = VT_BYREF | VT_I4;  // Lost
+    args[1].plVal = lost;
+    base::Variant result;
+    RETURN_IF_FAILED(Call(kReadCycles, DISPATCH_METHOD, args, 2, result.ptr()));
+    SAFEARRAY* array = result.get().parray;
+    RETURN_HR_IF(DISP_E_TYPEMISMATCH,
+                 result.vt() != (VT_ARRAY | VT_VARIANT) || ::SafeArrayGetDim(array) != 2);
+    LONG lastRow = -1, lastColumn = -1;
+    RETURN_IF_FAILED(::SafeArrayGetUBound(array, 1, &lastRow));
+    RETURN_IF_FAILED(::SafeArrayGetUBound(array, 2, &lastColumn));
+    auto cell = [&](LONG row, LONG column, VARTYPE vt, base::Variant& value) noexcept {
+        LONG index[2] = {row, column};
+        const HRESULT hr = ::SafeArrayGetElement(array, index, value.put());
+        return SUCCEEDED(hr) ? value.ChangeType(vt) : hr;
+    };
+    for (LONG r = 0; r <= lastRow; ++r) {
+        CycleRow row;
+        base::Variant v;
+        RETURN_IF_FAILED(cell(r, 0, VT_R8, v));
+        row.number = static_cast<LONGLONG>(v.get().dblVal);
+        RETURN_IF_FAILED(cell(r, 1, VT_DATE, v));
+        row.time = v.get().date;
+        for (LONG c = 2; c <= lastColumn; ++c) {
+            RETURN_IF_FAILED(cell(r, c, VT_I2, v));
+            row.values.push_back(v.get().iVal);
+        }
+        rows->push_back(std::move(row));
+    }
+    return S_OK;
+}
+CATCH_RETURN()
+
 namespace {
+
+std::string NoAnswerText(const Settings& settings) {
+    return Format(
+        "vandrel-monitor: no answer from the board at port %ld (0x%lX) for %d intervals; is there a board at "
+        "that address?",
+        static_cast<long>(settings.address), static_cast<unsigned long>(settings.address),
+        kNoAnswerIntervals);
+}
 
 int Sample(Control& control, const Options& options, const Settings& settings, HANDLE stop, const Writer& out,
            const Writer& err) {
-    if (!options.csv) out(FormatBanner(settings));
-    out(FormatHeader(settings.channels, options.csv));
+    out(FormatBanner(settings));
+    out(FormatHeader(settings.channels));
     const ULONGLONG interval = static_cast<ULONGLONG>(settings.interval > 0 ? settings.interval : 1);
     const ULONGLONG begin = ::GetTickCount64();
     // The sampler publishes at Start and then about once per interval: reading half an interval
@@ -296,14 +376,72 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
             }
             fresh |= values[k] != kNoValue;
         }
-        out(FormatRow(::GetTickCount64() - begin, values, options.csv));
+        LONG status = 0;
+        const HRESULT hr = control.Get(Control::kStatus, &status);
+        if (FAILED(hr)) {
+            err(DescribeFailure("reading Status", hr));
+            return kExitFailed;
+        }
+        out(FormatRow(::GetTickCount64() - begin, values, status));
         silent = fresh ? 0 : silent + 1;
         if (silent >= kNoAnswerIntervals) {
-            err(
-                Format("vandrel-monitor: no answer from the board at port %ld (0x%lX) for %d "
-                       "intervals; is there a board at that address?",
-                       static_cast<long>(settings.address), static_cast<unsigned long>(settings.address),
-                       kNoAnswerIntervals));
+            err(NoAnswerText(settings));
+            return kExitFailed;
+        }
+    }
+}
+
+// Writes every cycle once: what each drain brings, and the gaps it reports as lost.
+class CsvWriter {
+public:
+    CsvWriter(Control& control, const Writer& out, const Writer& err)
+        : control_(control), out_(out), err_(err) {}
+
+    // Writes the cycles that came since the last drain; how many came, or -1 for a failure (told to
+    // err).
+    LONGLONG Drain() {
+        std::vector<CycleRow> rows;
+        LONG lost = 0;
+        const HRESULT hr = control_.ReadCycles(kMaxCycles, &rows, &lost);
+        if (FAILED(hr)) {
+            err_(DescribeFailure("ReadCycles", hr));
+            return -1;
+        }
+        if (lost > 0) err_(LostCyclesText(next_, lost));
+        next_ += lost;
+        for (const CycleRow& row : rows) {
+            out_(FormatCsvRow(row));
+            next_ = row.number + 1;
+        }
+        return static_cast<LONGLONG>(rows.size());
+    }
+
+private:
+    static constexpr LONG kMaxCycles = 100000;  // the most one call takes
+
+    Control& control_;
+    const Writer& out_;
+    const Writer& err_;
+    LONGLONG next_ = 1;  // the number of the cycle expected next
+};
+
+// Drains once per interval, but at least every kMaxDrainMs, until the duration ends or stop.
+int Collect(CsvWriter& csv, const Options& options, const Settings& settings, HANDLE stop,
+            const Writer& err) {
+    const ULONGLONG interval = static_cast<ULONGLONG>(settings.interval > 0 ? settings.interval : 1);
+    const ULONGLONG period = std::min(interval, kMaxDrainMs);
+    const ULONGLONG begin = ::GetTickCount64();
+    ULONGLONG silentMs = 0;
+    for (ULONGLONG due = period;; due += period) {
+        const ULONGLONG elapsed = ::GetTickCount64() - begin;
+        if (elapsed > due + period) due = elapsed;
+        if (options.durationMs && due > options.durationMs) return kExitOk;
+        if (WaitUntil(begin + due, stop)) return kExitOk;
+        const LONGLONG came = csv.Drain();
+        if (came < 0) return kExitFailed;
+        silentMs = came > 0 ? 0 : silentMs + period;
+        if (silentMs >= kNoAnswerIntervals * interval) {
+            err(NoAnswerText(settings));
             return kExitFailed;
         }
     }
@@ -353,8 +491,14 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
             return kExitFailed;
         }
         int result;
+        CsvWriter csv(control, out, err);
         try {
-            result = Sample(control, options, settings, stop, out, err);
+            if (options.csv) {
+                out(FormatCsvHeader(settings.channels));
+                result = Collect(csv, options, settings, stop, err);
+            } else {
+                result = Sample(control, options, settings, stop, out, err);
+            }
         } catch (...) {
             result = kExitFailed;
         }
@@ -362,6 +506,11 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
         if (FAILED(hr) && result == kExitOk) {
             err(DescribeFailure("Stop", hr));
             result = kExitFailed;
+        }
+        // The cycles of the run stay readable after Stop: the last ones are written too.
+        for (LONGLONG came = 1; options.csv && result == kExitOk && came > 0;) {
+            came = csv.Drain();
+            if (came < 0) result = kExitFailed;
         }
         return result;
     } catch (...) {

@@ -1,7 +1,9 @@
-// vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval.
-// Argument parsing, line formatting and the sampling loop are plain functions, so that tests drive
-// them with a fake control. Everything runs on the program's main thread, a single-threaded
-// apartment that owns the control; only the stop event is signalled from elsewhere (Ctrl+C).
+// vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval
+// with the control's status, or (--csv) every cycle once with its number and time, reporting the
+// cycles the control's buffer lost. Argument parsing, line formatting and the sampling loop are
+// plain functions, so that tests drive them with a fake control. Everything runs on the program's
+// main thread, a single-threaded apartment that owns the control; only the stop event is signalled
+// from elsewhere (Ctrl+C).
 #pragma once
 
 #include <windows.h>
@@ -21,8 +23,11 @@ namespace monitor {
 inline constexpr wchar_t kProgId[] = L"VANDREL.VandrelCtrl.1";
 // GetChnlValue's answer for an invalid index or readings that are not fresh.
 inline constexpr SHORT kNoValue = 32767;
-// Intervals in a row without one fresh value after which the board counts as not answering.
+// Intervals in a row without one fresh value (or, with --csv, drains without a cycle) after which
+// the board counts as not answering.
 inline constexpr int kNoAnswerIntervals = 5;
+// With --csv, the cycles are drained once per interval, but at least this often.
+inline constexpr ULONGLONG kMaxDrainMs = 100;
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
@@ -53,15 +58,40 @@ struct Settings {
     LONG channels = 0;
 };
 
-// Lines end in "\n". The text form pads columns for a console; the CSV form has a header row.
+// One cycle as ReadCycles gives it.
+struct CycleRow {
+    LONGLONG number = 0;
+    DATE time = 0;  // local
+    std::vector<SHORT> values;
+};
+
+// Lines end in "\n". The table pads columns for a console and gives the control's status (its
+// Status value as a word) before the values; the CSV form has a header row, then a row per cycle.
 std::string FormatBanner(const Settings& settings);
-std::string FormatHeader(LONG channels, bool csv);
-std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, bool csv);
+std::string FormatHeader(LONG channels);
+std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status);
+std::string FormatCsvHeader(LONG channels);
+// The time as "2026-12-08 19:04:56.123".
+std::string FormatCsvRow(const CycleRow& row);
+// The line for cycles the control's buffer overwrote before they were drained: first .. first+count-1.
+std::string LostCyclesText(LONGLONG first, LONG count);
 
 // A Vandrel control called late-bound: member names looked up once through IDispatch.
 class Control {
 public:
-    enum Member { kInterval, kAddress, kChannelNumber, kGetChnlValue, kStart, kStop, kMemberCount };
+    enum Member {
+        kInterval,
+        kAddress,
+        kChannelNumber,
+        kGetChnlValue,
+        kStart,
+        kStop,
+        kStatus,
+        kReadCycles,
+        kMemberCount
+    };
+    // The members' names, for a message about a control that lacks one.
+    static const wchar_t* const kMemberNames[kMemberCount];
 
     // Takes a reference on dispatch and looks up the members; fails when one is missing.
     HRESULT Bind(IDispatch* dispatch) noexcept;
@@ -71,6 +101,8 @@ public:
     HRESULT Start(bool* started) noexcept;
     HRESULT Stop() noexcept;
     HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
+    // Appends up to max unread cycles, oldest first; lost receives the cycles lost before them.
+    HRESULT ReadCycles(LONG max, std::vector<CycleRow>* rows, LONG* lost) noexcept;
 
 private:
     HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result) noexcept;
@@ -83,8 +115,10 @@ using Writer = std::function<void(const std::string&)>;
 
 // Applies the options, starts sampling and writes the banner, the header and a row per interval
 // (the first after half an interval) until the duration ends, stop is signalled, or no fresh value
-// came for kNoAnswerIntervals intervals. A started control is stopped in every case. Errors go to err as one
-// line each. Returns the process exit code.
+// came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
+// interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
+// numbers goes to err. A started control is stopped in every case. Errors go to err as one line
+// each. Returns the process exit code.
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err) noexcept;
 
 // One line for a failed COM call: what failed, the HRESULT and the system's text for it.

@@ -1,0 +1,79 @@
+#include "activex/notify_window.h"
+
+#include "activex/module.h"
+#include "base/hresult.h"
+
+namespace activex {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"ActiveXNotifyWindow";
+constexpr UINT kNotifyMessage = WM_APP + 1;
+volatile LONG g_windowClassRegistered = 0;
+
+void UnregisterWindowClass() noexcept {
+    ::UnregisterClassW(kWindowClass, Module::Instance());
+    g_windowClassRegistered = 0;
+}
+
+bool EnsureWindowClass(WNDPROC proc) noexcept {
+    if (g_windowClassRegistered) return true;
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = Module::Instance();
+    wc.lpszClassName = kWindowClass;
+    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    if (::InterlockedExchange(&g_windowClassRegistered, 1) == 0) AtModuleExit(&UnregisterWindowClass);
+    return true;
+}
+
+}  // namespace
+
+LRESULT CALLBACK NotifyWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    switch (msg) {
+        case WM_NCCREATE: {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            break;
+        }
+        case kNotifyMessage:
+            if (auto* self = reinterpret_cast<NotifyWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
+                // Cleared first: what happens while the handler runs is posted anew.
+                self->pending_.store(false, std::memory_order_release);
+                self->handler_.OnNotify();
+            }
+            return 0;
+        case WM_NCDESTROY: ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0); break;
+        default: break;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+HRESULT NotifyWindow::Create() noexcept {
+    if (!EnsureWindowClass(&WindowProc)) return base::HResultFromLastError();
+    pending_.store(false, std::memory_order_relaxed);
+    HWND hwnd = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  Module::Instance(), this);
+    RETURN_LAST_ERROR_IF(!hwnd);
+    hwnd_.store(hwnd, std::memory_order_release);
+    return S_OK;
+}
+
+void NotifyWindow::Destroy() noexcept {
+    const HWND hwnd = hwnd_.exchange(nullptr, std::memory_order_acq_rel);
+    if (!hwnd) return;
+    // Cut first: a message still waiting then finds no handler. Only the owning thread can destroy
+    // the window; from another one (an owner released against the apartment's rules) it is asked to.
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    if (!::DestroyWindow(hwnd)) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
+void NotifyWindow::Post() noexcept {
+    if (pending_.exchange(true, std::memory_order_acq_rel)) return;
+    const HWND hwnd = hwnd_.load(std::memory_order_acquire);
+    // A full queue or a window gone: the next Post tries again.
+    if (!hwnd || !::PostMessageW(hwnd, kNotifyMessage, 0, 0))
+        pending_.store(false, std::memory_order_release);
+}
+
+}  // namespace activex

@@ -1,0 +1,314 @@
+// Whole cycles, status, errors and events through the control's IDispatch and connection point, as a
+// client sees them. The counting board puts the cycle's own frame number in every word, so a row
+// that mixes cycles shows as unequal channels.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "base/com_ptr.h"
+#include "base/unique_handle.h"
+#include "base/variant.h"
+#include "control/vandrel_ctrl.h"
+#include "engine/sampler_status.h"
+#include "tests/control/vandrel_ocx.h"
+#include "tests/support/call_site.h"
+#include "tests/support/event_sink.h"
+#include "tests/support/hresult_matchers.h"
+#include "tests/support/sim_helpers.h"
+
+using base::ComPtr;
+using base::Variant;
+using testsupport::CreateControl;
+using testsupport::EventSink;
+using testsupport::GetLong;
+using testsupport::I4;
+using testsupport::Put;
+using testsupport::SimBoards;
+using testsupport::WaitUntil;
+using namespace testsupport;  // DISPIDs
+
+namespace {
+
+constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+constexpr DATE kSecond = 1.0 / 86400;
+
+struct Row {
+    LONG number;
+    DATE time;
+    std::vector<LONG> values;
+    bool typed;  // number VT_I4, time VT_DATE, values VT_I2
+};
+
+// The row of ReadCycle's or ReadCycles' array at index (whose last entry, the column, is set here).
+Row RowOf(SAFEARRAY* array, LONG columns, std::vector<LONG> index) {
+    Row row = {0, 0, {}, true};
+    for (LONG c = 0; c < columns; ++c) {
+        index.back() = c;
+        VARIANT v;  // cells hold no strings: nothing to clear
+        ::VariantInit(&v);
+        ::SafeArrayGetElement(array, index.data(), &v);
+        row.typed = row.typed && v.vt == (c == 0 ? VT_I4 : c == 1 ? VT_DATE : VT_I2);
+        if (c == 0) row.number = v.lVal;
+        if (c == 1) row.time = v.date;
+        if (c > 1) row.values.push_back(v.iVal);
+    }
+    return row;
+}
+
+// ReadCycles' rows, with Lost passed as a Variant by reference, as VBScript passes it.
+std::vector<Row> ReadCycles(IDispatch* ctrl, LONG max, LONG* lost,
+                            testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
+    VARIANT lostVar, byRef;
+    ::VariantInit(&lostVar);
+    byRef.vt = VT_BYREF | VT_VARIANT;
+    byRef.pvarVal = &lostVar;
+    Variant result;
+    EXPECT_HR(S_OK, Invoke(ctrl, kReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
+    EXPECT_EQ(VT_I4, lostVar.vt);
+    *lost = lostVar.lVal;
+    LONG lastRow = -1, lastColumn = -1;
+    EXPECT_EQ(VT_ARRAY | VT_VARIANT, result.vt());
+    ::SafeArrayGetUBound(result.get().parray, 1, &lastRow);
+    ::SafeArrayGetUBound(result.get().parray, 2, &lastColumn);
+    std::vector<Row> rows;
+    for (LONG r = 0; r <= lastRow; ++r) rows.push_back(RowOf(result.get().parray, lastColumn + 1, {r, 0}));
+    return rows;
+}
+
+DATE LocalNow() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    DATE date = 0;
+    ::SystemTimeToVariantTime(&now, &date);
+    return date;
+}
+
+// Handles this thread's messages, as a host's message loop does, until pred holds (or 5 s passed).
+bool PumpUntil(const std::function<bool()>& pred) {
+    return WaitUntil([&] {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        return pred();
+    });
+}
+
+std::wstring GetText(IDispatch* ctrl, DISPID id) {
+    Variant v;
+    if (FAILED(Invoke(ctrl, id, DISPATCH_PROPERTYGET, {}, v.ptr())) || v.vt() != VT_BSTR) return L"?";
+    return v.get().bstrVal ? v.get().bstrVal : L"";
+}
+
+HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+}  // namespace
+
+// A reader that keeps up, then one slower than a ring of 16: every row whole and typed, its time
+// local and later than the row before, the numbers in order but for the gaps reported as lost, and
+// every cycle drained or lost.
+TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    const DATE begin = LocalNow() - kSecond;
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    LONG next = 1, lastNewest = 0, rows = 0, lost = 0;
+    DATE lastTime = begin;
+    std::string fault;
+    auto check = [&](const Row& r, DATE after, bool inOrder) {
+        const bool whole = r.values.size() == 8 && r.values == std::vector<LONG>(8, r.values[0]);
+        if ((!r.typed || !whole || !inOrder || r.time <= after || r.time > LocalNow() + kSecond) &&
+            fault.empty())
+            fault = "cycle " + std::to_string(r.number);
+    };
+    auto drain = [&](LONG max) {
+        LONG lostNow = 0;
+        const auto drained = ReadCycles(ctrl.get(), max, &lostNow);
+        lost += lostNow;
+        next += lostNow;
+        for (const Row& r : drained) {
+            check(r, lastTime, r.number == next++);
+            lastTime = r.time;
+        }
+        rows += static_cast<LONG>(drained.size());
+        return !drained.empty();
+    };
+    for (const auto& [buffer, drainMs, untilCycle] :
+         {std::tuple{1000, 30, 1800}, std::tuple{16, 250, 2000}}) {
+        ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(buffer)));
+        while (GetLong(ctrl.get(), kCycleCount) < untilCycle) {
+            Variant newest;
+            ASSERT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
+            if (newest.vt() != VT_EMPTY) {
+                const Row r = RowOf(newest.get().parray, 10, {0});
+                check(r, begin, r.number >= lastNewest);
+                lastNewest = r.number;
+            }
+            ::Sleep(drainMs);
+            drain(1 + next % 97);
+        }
+    }
+    Stop(ctrl.get());
+    while (drain(100000)) {}
+    EXPECT_EQ("", fault);
+    EXPECT_GT(lost, 0) << "the slow reader lost cycles";
+    EXPECT_EQ(GetLong(ctrl.get(), kCycleCount), rows + lost) << "every cycle drained or reported lost";
+    EXPECT_EQ(lost, GetLong(ctrl.get(), kLostCycles));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kUnreadCycles));
+
+    // A new run numbers from 1 again.
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kLostCycles));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 1; }));
+    LONG lostNow = -1;
+    const auto first = ReadCycles(ctrl.get(), 1, &lostNow);
+    ASSERT_EQ(1u, first.size());
+    EXPECT_EQ(1, first[0].number);
+    EXPECT_EQ(0, lostNow);
+    Stop(ctrl.get());
+}
+
+// What the control says before any cycle, and its answers to input it refuses, which change nothing.
+TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
+    auto ctrl = CreateControl();
+    Variant v;
+    EXPECT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_EQ(VT_EMPTY, v.vt());
+    LONG lost = -1;
+    EXPECT_TRUE(ReadCycles(ctrl.get(), 5, &lost).empty()) << "zero rows";
+    EXPECT_EQ(0, lost);
+    EXPECT_EQ(-1, GetLong(ctrl.get(), kCycleAge));
+    EXPECT_EQ(1000, GetLong(ctrl.get(), kBufferSize));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
+    EXPECT_FALSE(IsDirty(ctrl.get())) << "BufferSize is no saved setting";
+
+    // The coercion's refusals are the framework's: the range and a read-only put are the control's.
+    const struct {
+        DISPID dispid;
+        WORD flags;
+        LONG value;
+        HRESULT expected;  // with an EXCEPINFO given
+    } cases[] = {{kReadCycles, DISPATCH_METHOD, 0, DISP_E_EXCEPTION},
+                 {kReadCycles, DISPATCH_METHOD, 100001, DISP_E_EXCEPTION},
+                 {kBufferSize, DISPATCH_PROPERTYPUT, 0, DISP_E_EXCEPTION},
+                 {kCycleCount, DISPATCH_PROPERTYPUT, 5, DISP_E_MEMBERNOTFOUND}};
+    for (const auto& c : cases) {
+        DISPID named = DISPID_PROPERTYPUT;
+        VARIANT arg = I4(c.value);
+        const bool put = c.flags == DISPATCH_PROPERTYPUT;
+        DISPPARAMS params = {&arg, put ? &named : nullptr, 1, put ? 1u : 0u};
+        EXCEPINFO excep = {};
+        VARIANT result = I4(0x5E5E);
+        EXPECT_HR(c.expected,
+                  ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, &result, &excep, nullptr));
+        EXPECT_EQ(VT_EMPTY, result.vt);
+        if (c.expected == DISP_E_EXCEPTION) {
+            EXPECT_EQ(E_INVALIDARG, excep.scode);
+            EXPECT_STREQ(L"The number of cycles must be from 1 to 100000.", excep.bstrDescription);
+            EXPECT_STREQ(L"VANDREL.VandrelCtrl.1", excep.bstrSource);
+            EXPECT_HR(E_INVALIDARG,
+                      ctrl->Invoke(c.dispid, IID_NULL, 0, c.flags, &params, nullptr, nullptr, nullptr))
+                << "without an EXCEPINFO";
+        }
+        ::SysFreeString(excep.bstrDescription);
+        ::SysFreeString(excep.bstrSource);
+        EXPECT_EQ(100000, GetLong(ctrl.get(), kBufferSize));
+        EXPECT_FALSE(IsDirty(ctrl.get()));
+    }
+}
+
+// Each cause of a refused Start through the control: Start answers False and LastError says which.
+TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
+    SimBoards sim("356:count");
+    auto running = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(running.get()));
+    EXPECT_EQ(S_OK, GetLong(running.get(), kLastError));
+    EXPECT_EQ(L"", GetText(running.get(), kLastErrorText));
+    EXPECT_EQ(VARIANT_FALSE, Start(running.get()));
+    EXPECT_EQ(engine::kErrorAlreadyRunning, GetLong(running.get(), kLastError));
+    EXPECT_NE(std::wstring::npos, GetText(running.get(), kLastErrorText).find(L"Call Stop first"));
+    EXPECT_NE(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(running.get(), kStatus));
+    Stop(running.get());
+
+    auto noLock = CreateControl();
+    ComPtr<IDispatch> noThread;
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, noThread.put_void(), &::CreateEventA,
+                                                     &NoThreadLeft));
+    for (const auto& [ctrl, squat, error] :
+         {std::tuple{noLock.get(), true, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
+          std::tuple{noThread.get(), false, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)}}) {
+        // Another kind of object holds the lock's name, so the lock cannot be opened.
+        base::UniqueEvent squatter(squat ? ::CreateMutexA(nullptr, FALSE, kPortLockName) : nullptr);
+        EXPECT_EQ(VARIANT_FALSE, Start(ctrl));
+        EXPECT_EQ(error, GetLong(ctrl, kLastError));
+        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(ctrl, kStatus));
+        const std::wstring text = GetText(ctrl, kLastErrorText);
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(L"Start failed: " + text, GetText(ctrl, kStatusText));
+    }
+}
+
+// A busy host hears of many cycles once; then, pumping, of each newest cycle in order; all on the
+// thread that created the control, and nothing while the container has the events frozen. Without
+// a sink nothing is posted at all.
+TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    ASSERT_TRUE(PumpUntil([] { return true; }));
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 5; }));
+    EXPECT_EQ(0u, HIWORD(::GetQueueStatus(QS_POSTMESSAGE))) << "posted without a sink";
+
+    EventSink sink(kEventsIid);
+    ComPtr<IConnectionPointContainer> points;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kEventsIid, point.put()));
+    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
+    points.reset();
+    point.reset();
+    // Busy: cycles come and no message is handled.
+    const LONG busyUntil = GetLong(ctrl.get(), kCycleCount) + 10;
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= busyUntil; }));
+    ASSERT_TRUE(PumpUntil([] { return true; }));
+    ASSERT_EQ(2u, sink.fired.size()) << "one StatusChanged and one DataReady";
+    EXPECT_EQ(kStatusChanged, sink.fired[0].dispid);
+    EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kSampling), sink.fired[0].value);
+    EXPECT_EQ(kDataReady, sink.fired[1].dispid);
+    EXPECT_GE(sink.fired[1].value, busyUntil);
+
+    ComPtr<IOleControl> container;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleControl, container.put_void()));
+    EXPECT_HR(S_OK, container->FreezeEvents(TRUE));
+    const LONG thawAfter = GetLong(ctrl.get(), kCycleCount) + 5;
+    ASSERT_TRUE(PumpUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= thawAfter; }));
+    EXPECT_EQ(2u, sink.fired.size()) << "fired while frozen";
+    EXPECT_HR(S_OK, container->FreezeEvents(FALSE));
+    container.reset();
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 2; }));
+    EXPECT_GE(sink.Values(kDataReady)[1], thawAfter) << "the thaw told the newest cycle";
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 6; }));
+    Stop(ctrl.get());
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kStatusChanged).back() == 0; }));
+    const auto cycles = sink.Values(kDataReady);
+    for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]) << i;
+    for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
+
+    // A sink may let go of the control in its event: the control goes, and nothing calls into it.
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    sink.onEvent = [&](const testsupport::FiredEvent&) { ctrl.reset(); };
+    ASSERT_TRUE(PumpUntil([&] { return !ctrl; }));
+    EXPECT_EQ(1u, sink.RefCount()) << "the connection went with the control";
+}
