@@ -44,8 +44,8 @@ void ActivateTraceIfFlagged() noexcept {
 
 }  // namespace
 
-CChannelSampler::CChannelSampler(TickSource tickSource, EventCreator createEvent,
-                                 ThreadCreator createThread, PauseWait pauseWait) noexcept
+CChannelSampler::CChannelSampler(TickSource tickSource, EventCreator createEvent, ThreadCreator createThread,
+                                 PauseWait pauseWait) noexcept
     : Interval(kDefaultInterval),
       Address(kDefaultAddress),
       ChannelNumber(kDefaultChannels),
