@@ -21,7 +21,7 @@ HRESULT PersistencePart::LoadFrom(PropExchange& px) noexcept {
     const HRESULT hr = values_.ExchangeProperties(px);
     if (FAILED(hr)) {
         ValuesExchange restore(PropExchange::Direction::kLoad, &kept);
-        values_.ExchangeProperties(restore);
+        LOG_IF_FAILED(values_.ExchangeProperties(restore));
         return hr;
     }
     modified_ = false;
@@ -46,7 +46,7 @@ STDMETHODIMP PersistencePart::IsDirty() noexcept { return modified_ ? S_OK : S_F
 // Every exchanged value that has a default goes back to it.
 STDMETHODIMP PersistencePart::InitNew() noexcept {
     ResetExchange px;
-    values_.ExchangeProperties(px);
+    LOG_IF_FAILED(values_.ExchangeProperties(px));
     values_.ValuesReplaced();
     modified_ = false;
     return S_OK;

@@ -63,7 +63,7 @@ HRESULT TypeLibCache::Load(LCID lcid, ITypeLib** out) noexcept {
             first = !g_cleanupRegistered;
             g_cleanupRegistered = true;
         }
-        lib_.CopyTo(out);
+        LOG_IF_FAILED(lib_.CopyTo(out));
     }
     if (first) AtModuleExit(&TypeLibCache::ReleaseAll);
     return S_OK;

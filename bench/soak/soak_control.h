@@ -6,6 +6,7 @@
 #include <oaidl.h>
 
 #include "base/com_ptr.h"
+#include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/variant.h"
 
@@ -38,7 +39,7 @@ inline base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx) {
     base::ComPtr<IClassFactory> factory;
     base::ComPtr<IDispatch> control;
     if (get && SUCCEEDED(get(kClsidVandrel, IID_IClassFactory, factory.put_void()))) {
-        factory->CreateInstance(nullptr, IID_IDispatch, control.put_void());
+        LOG_IF_FAILED(factory->CreateInstance(nullptr, IID_IDispatch, control.put_void()));
     }
     return control;
 }
