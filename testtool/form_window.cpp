@@ -148,26 +148,29 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
     return S_OK;
 }
 
-HRESULT FormWindow::Box(BoxArray array, int index, TextBox** box) {
-    RETURN_HR_IF_NULL(E_POINTER, box);
-    *box = nullptr;
-    auto a = boxes_.find(ToControlArray(array));
-    RETURN_HR_IF(DISP_E_BADINDEX, a == boxes_.end());
+namespace {
+
+// Element index of a control array in arrays (boxes_ or buttons_); DISP_E_BADINDEX when there is none.
+template <typename Arrays, typename Element>
+HRESULT FindElement(Arrays& arrays, ControlArray array, int index, Element** element) {
+    RETURN_HR_IF_NULL(E_POINTER, element);
+    *element = nullptr;
+    auto a = arrays.find(array);
+    RETURN_HR_IF(DISP_E_BADINDEX, a == arrays.end());
     auto e = a->second.find(index);
     RETURN_HR_IF(DISP_E_BADINDEX, e == a->second.end());
-    *box = &e->second;
+    *element = &e->second;
     return S_OK;
 }
 
+}  // namespace
+
+HRESULT FormWindow::Box(BoxArray array, int index, TextBox** box) {
+    return FindElement(boxes_, ToControlArray(array), index, box);
+}
+
 HRESULT FormWindow::ButtonAt(ButtonArray array, int index, Button** button) {
-    RETURN_HR_IF_NULL(E_POINTER, button);
-    *button = nullptr;
-    auto a = buttons_.find(ToControlArray(array));
-    RETURN_HR_IF(DISP_E_BADINDEX, a == buttons_.end());
-    auto e = a->second.find(index);
-    RETURN_HR_IF(DISP_E_BADINDEX, e == a->second.end());
-    *button = &e->second;
-    return S_OK;
+    return FindElement(buttons_, ToControlArray(array), index, button);
 }
 
 Timer& FormWindow::TimerNamed(TimerName name) { return *timers_[name == TimerName::kReadTimer1 ? 0 : 1]; }
