@@ -242,7 +242,7 @@ LONGLONG DPSIM_ReadCount(void) noexcept {
     return g_readCount;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept {
     if (reason == DLL_PROCESS_ATTACH) {
         ::QueryPerformanceFrequency(&g_qpcFrequency);
         try {
