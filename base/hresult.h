@@ -1,5 +1,6 @@
-// HRESULT plumbing: errors flow up as return values through these few macros. A macro that returns
-// a failure first reports where it came from (the HRESULT, the expression's text, the file and
+// HRESULT plumbing: errors flow up as return values through these few macros, which take only an
+// HRESULT (checked when compiled). A macro that returns a failure, and LOG_IF_FAILED for one that is
+// gone past, first reports where it came from (the HRESULT, the expression's text, the file and
 // line) to the failure-origin hook, when one is registered: a debug build sends it to the debugger.
 // The hook is one per module (each module links its own copy of this header's state), may be set
 // from any thread, and is called on the thread that fails.
