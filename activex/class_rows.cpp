@@ -4,16 +4,14 @@
 
 #include <utility>
 
+#include "base/text.h"
+
 namespace activex {
 namespace {
 
-constexpr int kGuidChars = 39;  // 38 characters in braces and the terminator
-
 bool GuidText(const GUID& guid, std::wstring* text) {
-    wchar_t buffer[kGuidChars];
-    if (::StringFromGUID2(guid, buffer, kGuidChars) != kGuidChars) return false;
-    text->assign(buffer, kGuidChars - 1);
-    return true;
+    *text = base::GuidText(guid);
+    return !text->empty();
 }
 
 const std::wstring kZeroText = L"0";

@@ -1,6 +1,6 @@
 // The registry rows of a class registration as data: which keys below HKEY_CLASSES_ROOT carry
 // which value, in the order they are written. Self-registration (activex/registration.cpp) writes
-// these rows with the running module's path; the installer generator (control/wxsgen) turns the same
+// these rows with the running module's path; the installer generator (package/wxsgen) turns the same
 // rows into the packages' registry tables, so what regsvr32 writes and what an installed package
 // leaves cannot drift apart. Pure data and functions; no registry access, any thread.
 #pragma once

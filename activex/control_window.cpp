@@ -1,5 +1,6 @@
 #include "activex/control_window.h"
 
+#include <atomic>
 #include <utility>
 
 #include "activex/module.h"
@@ -9,11 +10,11 @@ namespace activex {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"ActiveXControlWindow";
-volatile LONG g_windowClassRegistered = 0;
+std::atomic<bool> g_windowClassRegistered{false};
 
 void UnregisterWindowClass() noexcept {
     ::UnregisterClassW(kWindowClass, Module::Instance());
-    g_windowClassRegistered = 0;
+    g_windowClassRegistered = false;
 }
 
 // The class is the module's own (registered with its instance), so its name is private to it.
@@ -28,7 +29,7 @@ bool EnsureWindowClass(WNDPROC proc) noexcept {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kWindowClass;
     if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    if (::InterlockedExchange(&g_windowClassRegistered, 1) == 0) AtModuleExit(&UnregisterWindowClass);
+    if (!g_windowClassRegistered.exchange(true)) AtModuleExit(&UnregisterWindowClass);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/screen.h"
 #include "base/unique_handle.h"
 
 namespace activex {
@@ -84,10 +85,9 @@ SIZE DialogSizeInPixels(const DialogTemplateInfo& info) noexcept {
     LONG baseY = HIWORD(::GetDialogBaseUnits());
     HDC screen = ::GetDC(nullptr);
     if (screen && (info.style & DS_SETFONT)) {
-        base::UniqueGdiObject font(
-            ::CreateFontW(-::MulDiv(info.pointSize, ::GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0,
-                          info.weight, info.italic, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY,
-                          FF_DONTCARE, info.typeface.c_str()));
+        base::UniqueGdiObject font(::CreateFontW(-::MulDiv(info.pointSize, base::ScreenDpi().cy, 72), 0, 0, 0,
+                                                 info.weight, info.italic, FALSE, FALSE, DEFAULT_CHARSET, 0,
+                                                 0, PROOF_QUALITY, FF_DONTCARE, info.typeface.c_str()));
         if (font) {
             HGDIOBJ old = ::SelectObject(screen, font.get());
             static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";

@@ -1,5 +1,6 @@
 // Reading a dialog template resource: its size in dialog units, its font, and that size in pixels
 // as the dialog manager computes it (average character width and height of the template's font).
+// Plain functions; any thread (a property page calls them on its window's thread).
 #pragma once
 
 #include <windows.h>

@@ -12,13 +12,13 @@ void* DispatchPart::FindInterface(REFIID riid) noexcept {
 }
 
 STDMETHODIMP DispatchPart::GetTypeInfoCount(UINT* count) noexcept {
-    if (!count) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, count);
     *count = 1;
     return S_OK;
 }
 
 STDMETHODIMP DispatchPart::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) noexcept {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
     return control_.typeLib.GetTypeInfo(control_.dispatchIid, lcid, out);
@@ -27,7 +27,7 @@ STDMETHODIMP DispatchPart::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** out) n
 STDMETHODIMP DispatchPart::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                                          DISPID* ids) noexcept {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (!names || !ids) return E_POINTER;
+    RETURN_HR_IF(E_POINTER, !names || !ids);
     base::ComPtr<ITypeInfo> info;
     RETURN_IF_FAILED(control_.typeLib.GetTypeInfo(control_.dispatchIid, lcid, info.put()));
     return info->GetIDsOfNames(names, count, ids);
@@ -40,17 +40,15 @@ STDMETHODIMP DispatchPart::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, 
 }
 
 STDMETHODIMP DispatchPart::GetClassInfo(ITypeInfo** out) noexcept {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     return control_.typeLib.GetTypeInfo(control_.clsid, LOCALE_NEUTRAL, out);
 }
 
 STDMETHODIMP DispatchPart::GetGUID(DWORD kind, GUID* guid) noexcept {
-    if (!guid) return E_POINTER;
-    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
-        *guid = GUID_NULL;
-        return E_INVALIDARG;
-    }
+    RETURN_HR_IF_NULL(E_POINTER, guid);
+    *guid = GUID_NULL;
+    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
     *guid = control_.eventIid;
     return S_OK;
 }

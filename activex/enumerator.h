@@ -1,5 +1,6 @@
 // The IEnumXxx objects of the framework (verbs, connection points, connections): a snapshot of
-// items taken when the enumerator is made, handed out in order.
+// items taken when the enumerator is made, handed out in order. An enumerator is used on the thread
+// of the apartment that made it; AddRef and Release may come on any thread.
 //
 // Item is a value type owning what it refers to; Item::CopyOut(T*) fills one element for the caller
 // (an AddRef'd pointer, a task-memory string), which the caller then owns. Clones share nothing.
@@ -21,7 +22,7 @@ public:
 
     STDMETHODIMP Next(ULONG celt, T* rgelt, ULONG* fetched) noexcept override {
         if (fetched) *fetched = 0;
-        if (!rgelt) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, rgelt);
         if (celt > 1 && !fetched) return E_INVALIDARG;
         ULONG n = 0;
         while (n < celt && position_ < items_.size()) {
@@ -53,7 +54,7 @@ public:
     }
 
     STDMETHODIMP Clone(IEnum** out) noexcept override try {
-        if (!out) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, out);
         *out = nullptr;
         return Create(items_, position_, out);
     }

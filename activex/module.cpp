@@ -1,13 +1,16 @@
 #include "activex/module.h"
 
+#include <atomic>
+
 #include "base/hresult.h"
+#include "base/locks.h"
 
 namespace activex {
 namespace {
 
 HINSTANCE g_instance = nullptr;
-volatile LONG g_objects = 0;
-volatile LONG g_locks = 0;
+std::atomic<LONG> g_objects{0};
+std::atomic<LONG> g_locks{0};
 SRWLOCK g_lock = SRWLOCK_INIT;
 
 constexpr size_t kMaxCleanups = 8;
@@ -16,18 +19,17 @@ size_t g_cleanupCount = 0;
 
 }  // namespace
 
-ModuleLock::ModuleLock() noexcept { ::AcquireSRWLockExclusive(&g_lock); }
-ModuleLock::~ModuleLock() { ::ReleaseSRWLockExclusive(&g_lock); }
+SRWLOCK& ModuleStateLock() noexcept { return g_lock; }
 
 void AtModuleExit(CleanupFunction fn) noexcept {
-    ModuleLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     if (g_cleanupCount < kMaxCleanups) g_cleanups[g_cleanupCount++] = fn;
 }
 
 // --- class factory -------------------------------------------------------------------------------
 
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     return entry_.create(riid, ppv);
@@ -52,7 +54,7 @@ Module::Module(const ClassEntry* classes, size_t count) {
 Module::~Module() = default;
 
 BOOL Module::Init(HINSTANCE instance) noexcept {
-    ModuleLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     g_instance = instance;
     for (auto& f : factories_) {
         if (f->entry().clsid && !IsEqualCLSID(*f->entry().clsid, CLSID_NULL)) f->set_registered(true);
@@ -64,7 +66,7 @@ void Module::Exit(bool processEnding) noexcept {
     CleanupFunction cleanups[kMaxCleanups];
     size_t count = 0;
     {
-        ModuleLock lock;
+        base::SrwExclusiveLock lock(g_lock);
         for (auto& f : factories_) f->set_registered(false);
         if (!processEnding) {
             count = g_cleanupCount;
@@ -76,9 +78,9 @@ void Module::Exit(bool processEnding) noexcept {
 }
 
 HRESULT Module::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
-    if (!ppv) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
-    ModuleLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     for (auto& f : factories_) {
         if (f->registered() && IsEqualCLSID(*f->entry().clsid, clsid)) return f->QueryInterface(riid, ppv);
     }
@@ -86,7 +88,7 @@ HRESULT Module::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept
 }
 
 HRESULT Module::CanUnloadNow() noexcept {
-    ModuleLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     if (ObjectCount() > 0 || LockCount() > 0) return S_FALSE;
     for (auto& f : factories_) {
         if (f->HeldOutside()) return S_FALSE;
@@ -95,7 +97,7 @@ HRESULT Module::CanUnloadNow() noexcept {
 }
 
 HRESULT Module::UpdateRegistry(BOOL add) noexcept {
-    ModuleLock lock;
+    base::SrwExclusiveLock lock(g_lock);
     for (auto& f : factories_) {
         if (f->entry().updateRegistry) RETURN_IF_FAILED(f->entry().updateRegistry(g_instance, add));
     }
@@ -103,10 +105,10 @@ HRESULT Module::UpdateRegistry(BOOL add) noexcept {
 }
 
 HINSTANCE Module::Instance() noexcept { return g_instance; }
-void Module::ObjectCreated() noexcept { ::InterlockedIncrement(&g_objects); }
-void Module::ObjectDestroyed() noexcept { ::InterlockedDecrement(&g_objects); }
-void Module::Lock() noexcept { ::InterlockedIncrement(&g_locks); }
-void Module::Unlock() noexcept { ::InterlockedDecrement(&g_locks); }
+void Module::ObjectCreated() noexcept { ++g_objects; }
+void Module::ObjectDestroyed() noexcept { --g_objects; }
+void Module::Lock() noexcept { ++g_locks; }
+void Module::Unlock() noexcept { --g_locks; }
 LONG Module::ObjectCount() noexcept { return g_objects; }
 LONG Module::LockCount() noexcept { return g_locks; }
 

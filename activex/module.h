@@ -90,13 +90,8 @@ private:
 using CleanupFunction = void (*)() noexcept;
 void AtModuleExit(CleanupFunction fn) noexcept;
 
-// Exclusive section on the module's global lock.
-class ModuleLock {
-public:
-    ModuleLock() noexcept;
-    ~ModuleLock();
-    ModuleLock(const ModuleLock&) = delete;
-    ModuleLock& operator=(const ModuleLock&) = delete;
-};
+// The module's global lock, held through base::SrwExclusiveLock: the factory list, the exit list
+// and the type-library caches are read and changed under it.
+SRWLOCK& ModuleStateLock() noexcept;
 
 }  // namespace activex

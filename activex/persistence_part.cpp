@@ -16,12 +16,12 @@ constexpr wchar_t kContentsStream[] = L"Contents";
 // taken, so that the control is left as it was instead of half loaded.
 HRESULT PersistencePart::LoadFrom(PropExchange& px) noexcept {
     std::vector<LONG> kept;
-    ValuesExchange keep(PropExchange::Direction::Save, &kept);
+    ValuesExchange keep(PropExchange::Direction::kSave, &kept);
     RETURN_IF_FAILED(values_.ExchangeProperties(keep));
     const HRESULT hr = values_.ExchangeProperties(px);
     if (FAILED(hr)) {
-        ValuesExchange restore(PropExchange::Direction::Load, &kept);
-        values_.ExchangeProperties(restore);
+        ValuesExchange restore(PropExchange::Direction::kLoad, &kept);
+        LOG_IF_FAILED(values_.ExchangeProperties(restore));
         return hr;
     }
     modified_ = false;
@@ -36,7 +36,7 @@ HRESULT PersistencePart::SaveTo(PropExchange& px, BOOL clearDirty) noexcept {
 }
 
 STDMETHODIMP PersistencePart::GetClassID(CLSID* clsid) noexcept {
-    if (!clsid) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, clsid);
     *clsid = clsid_;
     return S_OK;
 }
@@ -46,26 +46,27 @@ STDMETHODIMP PersistencePart::IsDirty() noexcept { return modified_ ? S_OK : S_F
 // Every exchanged value that has a default goes back to it.
 STDMETHODIMP PersistencePart::InitNew() noexcept {
     ResetExchange px;
-    values_.ExchangeProperties(px);
+    LOG_IF_FAILED(values_.ExchangeProperties(px));
     values_.ValuesReplaced();
     modified_ = false;
     return S_OK;
 }
 
 STDMETHODIMP PersistencePart::Load(IStream* stream) noexcept {
-    if (!stream) return E_POINTER;
-    StreamExchange px(PropExchange::Direction::Load, stream);
+    RETURN_HR_IF_NULL(E_POINTER, stream);
+    StreamExchange px(PropExchange::Direction::kLoad, stream);
     return LoadFrom(px);
 }
 
 STDMETHODIMP PersistencePart::Save(IStream* stream, BOOL clearDirty) noexcept {
-    if (!stream) return E_POINTER;
-    StreamExchange px(PropExchange::Direction::Save, stream);
+    RETURN_HR_IF_NULL(E_POINTER, stream);
+    StreamExchange px(PropExchange::Direction::kSave, stream);
     return SaveTo(px, clearDirty);
 }
 
 STDMETHODIMP PersistencePart::GetSizeMax(ULARGE_INTEGER* size) noexcept {
-    if (!size) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    size->QuadPart = 0;
     SizeExchange px;
     RETURN_IF_FAILED(values_.ExchangeProperties(px));
     size->QuadPart = px.bytes();
@@ -73,12 +74,12 @@ STDMETHODIMP PersistencePart::GetSizeMax(ULARGE_INTEGER* size) noexcept {
 }
 
 STDMETHODIMP PersistencePart::InitNew(IStorage* storage) noexcept {
-    if (!storage) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, storage);
     return InitNew();
 }
 
 STDMETHODIMP PersistencePart::Load(IStorage* storage) noexcept {
-    if (!storage) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, storage);
     base::ComPtr<IStream> stream;
     RETURN_IF_FAILED(
         storage->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put()));
@@ -86,7 +87,7 @@ STDMETHODIMP PersistencePart::Load(IStorage* storage) noexcept {
 }
 
 STDMETHODIMP PersistencePart::Save(IStorage* storage, BOOL) noexcept {
-    if (!storage) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, storage);
     base::ComPtr<IStream> stream;
     RETURN_IF_FAILED(storage->CreateStream(kContentsStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE,
                                            0, 0, stream.put()));
@@ -98,14 +99,14 @@ STDMETHODIMP PersistencePart::SaveCompleted(IStorage*) noexcept { return S_OK; }
 STDMETHODIMP PersistencePart::HandsOffStorage() noexcept { return S_OK; }
 
 STDMETHODIMP PersistencePart::Load(IPropertyBag* bag, IErrorLog* log) noexcept {
-    if (!bag) return E_POINTER;
-    BagExchange px(PropExchange::Direction::Load, bag, log);
+    RETURN_HR_IF_NULL(E_POINTER, bag);
+    BagExchange px(PropExchange::Direction::kLoad, bag, log);
     return LoadFrom(px);
 }
 
 STDMETHODIMP PersistencePart::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) noexcept {
-    if (!bag) return E_POINTER;
-    BagExchange px(PropExchange::Direction::Save, bag, nullptr);
+    RETURN_HR_IF_NULL(E_POINTER, bag);
+    BagExchange px(PropExchange::Direction::kSave, bag, nullptr);
     return SaveTo(px, clearDirty);
 }
 

@@ -14,7 +14,7 @@ namespace activex {
 
 class PropExchange {
 public:
-    enum class Direction { Load, Save, Reset };
+    enum class Direction { kLoad, kSave, kReset };
 
     explicit PropExchange(Direction direction) noexcept : direction_(direction) {}
     virtual ~PropExchange() = default;
@@ -22,7 +22,7 @@ public:
     PropExchange& operator=(const PropExchange&) = delete;
 
     Direction direction() const noexcept { return direction_; }
-    bool loading() const noexcept { return direction_ == Direction::Load; }
+    bool loading() const noexcept { return direction_ == Direction::kLoad; }
 
     // Save: writes value. Load: reads it; when the store has none, takes *defaultValue, or keeps
     // the value when there is no default. Reset: takes *defaultValue when there is one.
@@ -47,7 +47,7 @@ private:
 // Counts the bytes a stream save would write.
 class SizeExchange final : public PropExchange {
 public:
-    SizeExchange() noexcept : PropExchange(Direction::Save) {}
+    SizeExchange() noexcept : PropExchange(Direction::kSave) {}
     HRESULT ExchangeLong(const wchar_t*, LONG&, const LONG*) noexcept override {
         bytes_ += sizeof(LONG);
         return S_OK;
@@ -89,7 +89,7 @@ HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept;
 
 class ResetExchange final : public PropExchange {
 public:
-    ResetExchange() noexcept : PropExchange(Direction::Reset) {}
+    ResetExchange() noexcept : PropExchange(Direction::kReset) {}
     HRESULT ExchangeLong(const wchar_t*, LONG& value, const LONG* defaultValue) noexcept override {
         if (defaultValue) value = *defaultValue;
         return S_OK;

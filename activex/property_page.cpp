@@ -29,7 +29,7 @@ STDMETHODIMP PropertyPageBase::SetPageSite(IPropertyPageSite* site) noexcept {
 }
 
 STDMETHODIMP PropertyPageBase::Activate(HWND parent, LPCRECT rect, BOOL) noexcept {
-    if (!rect) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, rect);
     if (window_) return E_UNEXPECTED;
     window_ = ::CreateDialogParamW(Module::Instance(), MAKEINTRESOURCEW(dialogId_), parent, &DialogProc,
                                    reinterpret_cast<LPARAM>(this));
@@ -44,7 +44,8 @@ STDMETHODIMP PropertyPageBase::Deactivate() noexcept {
 }
 
 STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept try {
-    if (!info) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, info);
+    *info = PROPPAGEINFO{};
     DialogTemplateInfo dialog;
     if (!LoadDialogTemplate(Module::Instance(), dialogId_, &dialog)) return E_FAIL;
     std::wstring title;
@@ -54,15 +55,12 @@ STDMETHODIMP PropertyPageBase::GetPageInfo(PROPPAGEINFO* info) noexcept try {
     info->cb = sizeof *info;
     info->pszTitle = text;
     info->size = DialogSizeInPixels(dialog);
-    info->pszDocString = nullptr;
-    info->pszHelpFile = nullptr;
-    info->dwHelpContext = 0;
     return S_OK;
 }
 CATCH_RETURN()
 
 STDMETHODIMP PropertyPageBase::SetObjects(ULONG count, IUnknown** objects) noexcept try {
-    if (count && !objects) return E_POINTER;
+    RETURN_HR_IF(E_POINTER, count && !objects);
     std::vector<base::ComPtr<IUnknown>> list;
     list.reserve(count);
     for (ULONG i = 0; i < count; ++i) list.emplace_back(objects[i]);
@@ -78,7 +76,7 @@ STDMETHODIMP PropertyPageBase::Show(UINT cmdShow) noexcept {
 }
 
 STDMETHODIMP PropertyPageBase::Move(LPCRECT rect) noexcept {
-    if (!rect) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, rect);
     if (!window_) return E_UNEXPECTED;
     ::MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
     return S_OK;
@@ -95,7 +93,7 @@ STDMETHODIMP PropertyPageBase::Apply() noexcept {
 STDMETHODIMP PropertyPageBase::Help(LPCOLESTR) noexcept { return E_NOTIMPL; }
 
 STDMETHODIMP PropertyPageBase::TranslateAccelerator(MSG* msg) noexcept {
-    if (!msg) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, msg);
     return window_ && ::IsDialogMessageW(window_, msg) ? S_OK : S_FALSE;
 }
 

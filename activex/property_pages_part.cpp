@@ -19,7 +19,7 @@ HRESULT PropertyPagesPart::ShowPropertyFrame(HWND owner, LCID lcid) noexcept try
 CATCH_RETURN()
 
 STDMETHODIMP PropertyPagesPart::GetPages(CAUUID* pages) noexcept {
-    if (!pages) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, pages);
     pages->cElems = 0;
     pages->pElems = nullptr;
     if (control_.pageCount == 0) return S_OK;

@@ -12,24 +12,17 @@
 #include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "base/module_file.h"
+#include "base/registry_view.h"
+#include "base/text.h"
 #include "base/unique_handle.h"
 
 namespace activex {
 namespace {
 
-constexpr int kGuidChars = 39;  // 38 characters in braces and the terminator
-
 // The platform key below a type library's locale key that names this build's file, and the one
 // the other bitness writes beside it.
 constexpr const wchar_t* kPlatformKey = sizeof(void*) == 8 ? L"win64" : L"win32";
 constexpr const wchar_t* kOtherPlatformKey = sizeof(void*) == 8 ? L"win32" : L"win64";
-// The registry view of the other bitness. On 32-bit Windows the flag is ignored and names this
-// view, which removal has emptied by the time it looks.
-constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-
-bool FormatGuid(const GUID& guid, wchar_t (&text)[kGuidChars]) noexcept {
-    return ::StringFromGUID2(guid, text, kGuidChars) == kGuidChars;
-}
 
 // The server path written to the registry: the short (8.3) form where there is one.
 std::wstring ServerPath(HINSTANCE module) {
@@ -42,14 +35,6 @@ std::wstring ServerPath(HINSTANCE module) {
     if (n == 0 || n >= need) return full;
     shortPath.resize(n);
     return shortPath;
-}
-
-// The class's user type name from the module's strings; empty when it is missing (the rows then
-// carry the CLSID text).
-std::wstring TypeName(HINSTANCE module, UINT id) {
-    const wchar_t* text = nullptr;
-    const int n = ::LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring();
 }
 
 LONG CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept {
@@ -94,7 +79,8 @@ HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
     const std::wstring path = ServerPath(module);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     ClassTexts texts;
-    RETURN_HR_IF(E_INVALIDARG, !ControlTexts(reg, path, TypeName(module, reg.typeNameId), &texts));
+    RETURN_HR_IF(E_INVALIDARG,
+                 !ControlTexts(reg, path, base::StringResource(module, reg.typeNameId), &texts));
     return WriteClassRows(kControlRows, texts);
 }
 
@@ -102,7 +88,7 @@ HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
     const std::wstring path = ServerPath(module);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     ClassTexts texts;
-    RETURN_HR_IF(E_INVALIDARG, !PageTexts(reg, path, TypeName(module, reg.typeNameId), &texts));
+    RETURN_HR_IF(E_INVALIDARG, !PageTexts(reg, path, base::StringResource(module, reg.typeNameId), &texts));
     return WriteClassRows(kPageRows, texts);
 }
 
@@ -111,9 +97,9 @@ HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
 // its toolbox bitmap go. The ProgID key, which both registry views share, stays while the other
 // view still registers the class.
 HRESULT RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
-    wchar_t clsid[kGuidChars];
-    RETURN_HR_IF(E_INVALIDARG, !FormatGuid(clsidValue, clsid));
-    const std::wstring classPath = std::wstring(L"CLSID\\") + clsid;
+    const std::wstring clsid = base::GuidText(clsidValue);
+    RETURN_HR_IF(E_INVALIDARG, clsid.empty());
+    const std::wstring classPath = L"CLSID\\" + clsid;
     if (KeyExists(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer").c_str())) {
         const LONG server = DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\InprocServer32").c_str());
         const LONG bitmap = DeleteKeyTree(HKEY_CLASSES_ROOT, (classPath + L"\\ToolboxBitmap32").c_str());
@@ -122,7 +108,8 @@ HRESULT RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
         return S_OK;
     }
     RETURN_IF_WIN32_ERROR(DeleteKeyTree(HKEY_CLASSES_ROOT, classPath.c_str()));
-    if (progId && progId[0] && !KeyExists(HKEY_CLASSES_ROOT, classPath.c_str(), kOtherView)) {
+    // On 32-bit Windows the other view is this one, which removal has just emptied.
+    if (progId && progId[0] && !KeyExists(HKEY_CLASSES_ROOT, classPath.c_str(), base::OtherRegistryView())) {
         RETURN_IF_WIN32_ERROR(DeleteKeyTree(HKEY_CLASSES_ROOT, progId));
     }
     return S_OK;
@@ -219,17 +206,17 @@ std::vector<IID> InterfaceIds(ITypeLib* lib) {
 // Removes HKCR\\Interface\\{IID} of each interface, in this build's registry view and in the other
 // one: registering a type library writes the interface keys into both views of a 64-bit system.
 LONG RemoveInterfaceKeys(const std::vector<IID>& interfaces) {
-    constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    for (const REGSAM view : {REGSAM{0}, kOtherView}) {
+    // On 32-bit Windows the second pass is this view again, which the first has emptied.
+    for (const REGSAM view : {REGSAM{0}, base::OtherRegistryView()}) {
         base::UniqueHkey parent;
         const LONG error =
             ::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Interface", 0, KEY_READ | KEY_WRITE | view, parent.put());
         if (error == ERROR_FILE_NOT_FOUND) continue;
         if (error != ERROR_SUCCESS) return error;
         for (const IID& iid : interfaces) {
-            wchar_t text[kGuidChars];
-            if (!FormatGuid(iid, text)) continue;
-            const LONG deleted = DeleteKeyTree(parent.get(), text);
+            const std::wstring text = base::GuidText(iid);
+            if (text.empty()) continue;
+            const LONG deleted = DeleteKeyTree(parent.get(), text.c_str());
             if (deleted != ERROR_SUCCESS) return deleted;
         }
     }
@@ -242,8 +229,8 @@ bool CanLoadRegistered(REFGUID libid, WORD major, WORD minor, LCID lcid) noexcep
 }
 
 HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid) {
-    wchar_t libid[kGuidChars];
-    RETURN_HR_IF(SELFREG_E_TYPELIB, !FormatGuid(libidValue, libid));
+    const std::wstring libid = base::GuidText(libidValue);
+    RETURN_HR_IF(SELFREG_E_TYPELIB, libid.empty());
 
     bool wasLoaded = false;
     std::vector<IID> interfaces;
@@ -255,7 +242,7 @@ HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid)
         }
     }
 
-    const ClearedTypeLib cleared = ClearTypeLibKey(libid);
+    const ClearedTypeLib cleared = ClearTypeLibKey(libid.c_str());
     RETURN_HR_IF(SELFREG_E_TYPELIB, cleared.error != ERROR_SUCCESS);
 
     // Interfaces belong to the library only while no other registration of it remains loadable,

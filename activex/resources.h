@@ -1,4 +1,5 @@
 // Strings from the module's resources and task-memory copies for callers that own the result.
+// Plain functions; any thread.
 #pragma once
 
 #include <windows.h>

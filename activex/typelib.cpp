@@ -6,6 +6,7 @@
 
 #include "activex/module.h"
 #include "base/hresult.h"
+#include "base/locks.h"
 #include "base/module_file.h"
 
 namespace activex {
@@ -46,7 +47,7 @@ CATCH_RETURN()
 // DllMain holds while it takes the module's lock) and publishes under it; a racing load is dropped.
 HRESULT TypeLibCache::Load(LCID lcid, ITypeLib** out) noexcept {
     {
-        ModuleLock lock;
+        base::SrwExclusiveLock lock(ModuleStateLock());
         if (lib_) return lib_.CopyTo(out);
     }
     base::ComPtr<ITypeLib> lib;
@@ -54,7 +55,7 @@ HRESULT TypeLibCache::Load(LCID lcid, ITypeLib** out) noexcept {
     if (FAILED(hr) && FAILED(LoadModuleTypeLib(Module::Instance(), libid_, lib.put()))) return hr;
     bool first = false;
     {
-        ModuleLock lock;
+        base::SrwExclusiveLock lock(ModuleStateLock());
         if (!lib_) {
             lib_ = std::move(lib);
             next_ = g_loaded;
@@ -62,14 +63,14 @@ HRESULT TypeLibCache::Load(LCID lcid, ITypeLib** out) noexcept {
             first = !g_cleanupRegistered;
             g_cleanupRegistered = true;
         }
-        lib_.CopyTo(out);
+        LOG_IF_FAILED(lib_.CopyTo(out));
     }
     if (first) AtModuleExit(&TypeLibCache::ReleaseAll);
     return S_OK;
 }
 
 HRESULT TypeLibCache::GetTypeInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     base::ComPtr<ITypeLib> lib;
     RETURN_IF_FAILED(Load(lcid, lib.put()));
@@ -79,7 +80,7 @@ HRESULT TypeLibCache::GetTypeInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noex
 void TypeLibCache::ReleaseAll() noexcept {
     TypeLibCache* list;
     {
-        ModuleLock lock;
+        base::SrwExclusiveLock lock(ModuleStateLock());
         list = g_loaded;
         g_loaded = nullptr;
         g_cleanupRegistered = false;

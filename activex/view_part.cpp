@@ -1,5 +1,7 @@
 #include "activex/view_part.h"
 
+#include "base/hresult.h"
+
 namespace activex {
 
 void ViewPart::SendViewChange() noexcept {
@@ -17,13 +19,13 @@ STDMETHODIMP ViewPart::Draw(DWORD aspect, LONG index, void*, DVTARGETDEVICE*, HD
 }
 
 STDMETHODIMP ViewPart::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** colors) noexcept {
-    if (!colors) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, colors);
     *colors = nullptr;
     return S_FALSE;
 }
 
 STDMETHODIMP ViewPart::Freeze(DWORD, LONG, void*, DWORD* freeze) noexcept {
-    if (!freeze) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, freeze);
     *freeze = 0;
     return E_NOTIMPL;
 }
@@ -46,7 +48,8 @@ STDMETHODIMP ViewPart::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sin
 }
 
 STDMETHODIMP ViewPart::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) noexcept {
-    if (!size) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    *size = SIZEL{};
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     *size = extent_.Extent();
     return S_OK;

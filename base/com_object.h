@@ -109,7 +109,7 @@ public:
         if constexpr (kPart) {
             return refs_->QueryInterface(riid, ppv);
         } else {
-            if (!ppv) return E_POINTER;
+            RETURN_HR_IF_NULL(E_POINTER, ppv);
             *ppv = IsEqualIID(riid, IID_IUnknown) ? static_cast<IUnknown*>(static_cast<First*>(this))
                                                   : FindInterface(riid);
             if (!*ppv) *ppv = FindMore(riid);
@@ -215,7 +215,7 @@ HRESULT MakeObject(T** out, Args&&... args) noexcept {
 // cannot be set up or has no such interface.
 template <typename T, typename... Args>
 HRESULT CreateObject(REFIID riid, void** ppv, Args&&... args) noexcept {
-    if (!ppv) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     T* object = nullptr;
     const HRESULT made = MakeObject(&object, std::forward<Args>(args)...);

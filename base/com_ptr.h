@@ -1,10 +1,13 @@
 // Owning smart pointer for COM interfaces. Copying AddRefs, destruction Releases; put() releases
-// the current interface before handing out the address for an out-parameter.
+// the current interface before handing out the address for an out-parameter. One pointer is used by
+// one thread at a time, in the apartment its interface belongs to.
 #pragma once
 
 #include <unknwn.h>
 
 #include <utility>
+
+#include "base/hresult.h"
 
 namespace base {
 
@@ -53,18 +56,18 @@ public:
     // QueryInterface into another smart pointer.
     template <typename U>
     HRESULT As(ComPtr<U>* out) const noexcept {
-        if (!p_) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, p_);
         return p_->QueryInterface(__uuidof(U), out->put_void());
     }
     HRESULT As(REFIID iid, void** out) const noexcept {
-        if (!out) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, out);
         *out = nullptr;
         return p_ ? p_->QueryInterface(iid, out) : E_POINTER;
     }
 
     // Hands out a new reference through an out-parameter.
     HRESULT CopyTo(T** out) const noexcept {
-        if (!out) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, out);
         *out = p_;
         if (p_) p_->AddRef();
         return S_OK;

@@ -1,5 +1,6 @@
-// HRESULT plumbing: errors flow up as return values through these few macros. A macro that returns
-// a failure first reports where it came from (the HRESULT, the expression's text, the file and
+// HRESULT plumbing: errors flow up as return values through these few macros, which take only an
+// HRESULT (checked when compiled). A macro that returns a failure, and LOG_IF_FAILED for one that is
+// gone past, first reports where it came from (the HRESULT, the expression's text, the file and
 // line) to the failure-origin hook, when one is registered: a debug build sends it to the debugger.
 // The hook is one per module (each module links its own copy of this header's state), may be set
 // from any thread, and is called on the thread that fails.
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <new>
+#include <type_traits>
 
 namespace base {
 
@@ -103,6 +105,26 @@ inline HRESULT HResultFromCaughtException() noexcept {
     }
 }
 
+namespace detail {
+
+// What the macros take, checked when they are compiled. HRESULT and the registry's LONG are one type
+// to the compiler, so a LONG passed as an HRESULT gets through; a BOOL, int, DWORD or bool does not.
+template <typename T>
+constexpr HRESULT VerifyHResult(T hr) noexcept {
+    static_assert(std::is_same_v<T, HRESULT>,
+                  "an HRESULT is expected here (a BOOL, int or DWORD is not one)");
+    return hr;
+}
+
+template <typename T>
+constexpr LONG VerifyWin32Error(T error) noexcept {
+    static_assert(std::is_same_v<T, LONG> || std::is_same_v<T, DWORD>,
+                  "a Win32 error code (LONG or DWORD) is expected here");
+    return static_cast<LONG>(error);
+}
+
+}  // namespace detail
+
 }  // namespace base
 
 #define VANDREL_FAILURE_ORIGIN_(hr, text) ::base::ReportFailureOrigin((hr), (text), __FILE__, __LINE__)
@@ -116,18 +138,19 @@ inline HRESULT HResultFromCaughtException() noexcept {
 
 #define RETURN_IF_FAILED(expr)                                                   \
     do {                                                                         \
-        const HRESULT hr_macro_ = (expr);                                        \
+        const HRESULT hr_macro_ = ::base::detail::VerifyHResult(expr);           \
         if (FAILED(hr_macro_)) return VANDREL_FAILURE_ORIGIN_(hr_macro_, #expr); \
     } while (0)
 
-#define RETURN_HR_IF(hr, cond)                                 \
-    do {                                                       \
-        if (cond) return VANDREL_FAILURE_ORIGIN_((hr), #cond); \
+#define RETURN_HR_IF(hr, cond)                                                              \
+    do {                                                                                    \
+        if (cond) return VANDREL_FAILURE_ORIGIN_(::base::detail::VerifyHResult(hr), #cond); \
     } while (0)
 
-#define RETURN_HR_IF_NULL(hr, ptr)                                                   \
-    do {                                                                             \
-        if ((ptr) == nullptr) return VANDREL_FAILURE_ORIGIN_((hr), #ptr " is null"); \
+#define RETURN_HR_IF_NULL(hr, ptr)                                                              \
+    do {                                                                                        \
+        if ((ptr) == nullptr)                                                                   \
+            return VANDREL_FAILURE_ORIGIN_(::base::detail::VerifyHResult(hr), #ptr " is null"); \
     } while (0)
 
 #define RETURN_LAST_ERROR_IF(cond)                                                       \
@@ -138,7 +161,12 @@ inline HRESULT HResultFromCaughtException() noexcept {
 // A Win32 error code (LONG or DWORD, as the registry functions return them) as an HRESULT.
 #define RETURN_IF_WIN32_ERROR(expr)                                                \
     do {                                                                           \
-        const LONG err_macro_ = static_cast<LONG>(expr);                           \
+        const LONG err_macro_ = ::base::detail::VerifyWin32Error(expr);            \
         if (err_macro_ != ERROR_SUCCESS)                                           \
             return VANDREL_FAILURE_ORIGIN_(HRESULT_FROM_WIN32(err_macro_), #expr); \
     } while (0)
+
+// A failure that the caller goes on past (a clean-up, a notification nobody can act on): reported
+// to the hook like a returned one, so that it is not lost without a word. Evaluates to the HRESULT.
+#define LOG_IF_FAILED(expr) \
+    ::base::ReportFailureOrigin(::base::detail::VerifyHResult(expr), #expr, __FILE__, __LINE__)

@@ -10,15 +10,16 @@
 #include <string>
 
 #include "base/module_file.h"
+#include "base/text.h"
 
 namespace base {
 
 // The InprocServer32 path registered for clsid in this process's registry view, with environment
 // strings expanded; empty when none.
 inline std::wstring InprocServerPath(REFCLSID clsid) {
-    wchar_t guid[39];
-    if (::StringFromGUID2(clsid, guid, 39) != 39) return {};
-    const std::wstring key = std::wstring(L"CLSID\\") + guid + L"\\InprocServer32";
+    const std::wstring guid = GuidText(clsid);
+    if (guid.empty()) return {};
+    const std::wstring key = L"CLSID\\" + guid + L"\\InprocServer32";
     wchar_t path[MAX_PATH];
     DWORD bytes = sizeof path;
     // RRF_RT_REG_SZ takes REG_EXPAND_SZ too, expanded; asking for REG_EXPAND_SZ itself is refused

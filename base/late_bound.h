@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/hresult.h"
+#include "base/variant.h"
 
 namespace base {
 
@@ -24,7 +25,7 @@ namespace base {
 // its position in call order; otherwise *argErr is left alone. Returns the target's HRESULT.
 inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIANT* args, size_t count,
                           VARIANT* result, UINT* argErr = nullptr) noexcept {
-    if (!target || (count && !args)) return E_POINTER;
+    RETURN_HR_IF(E_POINTER, !target || (count && !args));
     try {
         std::vector<VARIANT> reversed(std::make_reverse_iterator(args + count),
                                       std::make_reverse_iterator(args));
@@ -36,9 +37,8 @@ inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIAN
         UINT fault = ~0u;
         const HRESULT hr =
             target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &fault);
-        ::SysFreeString(info.bstrSource);
-        ::SysFreeString(info.bstrDescription);
-        ::SysFreeString(info.bstrHelpFile);
+        const Bstr source = Bstr::Adopt(info.bstrSource), description = Bstr::Adopt(info.bstrDescription),
+                   helpFile = Bstr::Adopt(info.bstrHelpFile);
         if (argErr && fault < count) *argErr = static_cast<UINT>(count - 1 - fault);
         return hr;
     }
@@ -58,7 +58,7 @@ inline HRESULT CallMethod(IDispatch* target, DISPID id, std::initializer_list<VA
 
 // A property's value into *result, which the caller has initialised (a Variant's ptr()).
 inline HRESULT GetProperty(IDispatch* target, DISPID id, VARIANT* result) noexcept {
-    if (!result) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, result);
     return InvokeById(target, id, DISPATCH_PROPERTYGET, nullptr, 0, result);
 }
 
@@ -68,7 +68,7 @@ inline HRESULT PutProperty(IDispatch* target, DISPID id, const VARIANT& value) n
 
 // The DISPID of the member called name, in the user's locale.
 inline HRESULT GetDispId(IDispatch* target, const wchar_t* name, DISPID* id) noexcept {
-    if (!target || !name || !id) return E_POINTER;
+    RETURN_HR_IF(E_POINTER, !target || !name || !id);
     *id = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     return target->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);

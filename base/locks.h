@@ -6,26 +6,19 @@
 
 namespace base {
 
-class SrwExclusiveLock {
+template <typename Lock, void(WINAPI* Acquire)(Lock*), void(WINAPI* Release)(Lock*)>
+class ScopedLock {
 public:
-    explicit SrwExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~SrwExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-    SrwExclusiveLock(const SrwExclusiveLock&) = delete;
-    SrwExclusiveLock& operator=(const SrwExclusiveLock&) = delete;
+    explicit ScopedLock(Lock& lock) noexcept : lock_(lock) { Acquire(&lock_); }
+    ~ScopedLock() { Release(&lock_); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
 
 private:
-    SRWLOCK& lock_;
+    Lock& lock_;
 };
 
-class CriticalSectionLock {
-public:
-    explicit CriticalSectionLock(CRITICAL_SECTION& cs) noexcept : cs_(cs) { ::EnterCriticalSection(&cs_); }
-    ~CriticalSectionLock() { ::LeaveCriticalSection(&cs_); }
-    CriticalSectionLock(const CriticalSectionLock&) = delete;
-    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
+using SrwExclusiveLock = ScopedLock<SRWLOCK, &::AcquireSRWLockExclusive, &::ReleaseSRWLockExclusive>;
+using CriticalSectionLock = ScopedLock<CRITICAL_SECTION, &::EnterCriticalSection, &::LeaveCriticalSection>;
 
 }  // namespace base

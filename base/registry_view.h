@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "base/unique_handle.h"
 
 namespace base {
@@ -30,9 +31,9 @@ inline int OwnBitness() noexcept { return sizeof(void*) == 8 ? 64 : 32; }
 
 // Whether clsid has an in-process server registered in the given view (0: this process's own).
 inline bool HasInprocServer(REFCLSID clsid, REGSAM view) {
-    wchar_t text[39];
-    if (::StringFromGUID2(clsid, text, 39) != 39) return false;
-    const std::wstring path = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
+    const std::wstring text = GuidText(clsid);
+    if (text.empty()) return false;
+    const std::wstring path = L"CLSID\\" + text + L"\\InprocServer32";
     UniqueHkey key;
     return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }

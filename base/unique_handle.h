@@ -52,42 +52,26 @@ private:
     pointer h_ = Traits::invalid();
 };
 
-// Kernel objects whose "none" is null: events, threads, processes, mutexes.
-struct NullHandleTraits {
-    using pointer = HANDLE;
+// Handles whose "none" is null, given back by Close.
+template <typename Pointer, auto Close>
+struct NullIsNoneTraits {
+    using pointer = Pointer;
     static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::CloseHandle(h); }
+    static void close(pointer h) noexcept { Close(h); }
 };
+
+// Kernel objects whose "none" is null: events, threads, processes, mutexes.
+using NullHandleTraits = NullIsNoneTraits<HANDLE, &::CloseHandle>;
+using RegKeyTraits = NullIsNoneTraits<HKEY, &::RegCloseKey>;
+using ModuleTraits = NullIsNoneTraits<HMODULE, &::FreeLibrary>;
+using GdiObjectTraits = NullIsNoneTraits<HGDIOBJ, &::DeleteObject>;
+using MemoryDcTraits = NullIsNoneTraits<HDC, &::DeleteDC>;
 
 // Files: CreateFile reports failure as INVALID_HANDLE_VALUE, never null.
 struct FileHandleTraits {
     using pointer = HANDLE;
     static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void close(pointer h) noexcept { ::CloseHandle(h); }
-};
-
-struct RegKeyTraits {
-    using pointer = HKEY;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::RegCloseKey(h); }
-};
-
-struct ModuleTraits {
-    using pointer = HMODULE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::FreeLibrary(h); }
-};
-
-struct GdiObjectTraits {
-    using pointer = HGDIOBJ;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DeleteObject(h); }
-};
-
-struct MemoryDcTraits {
-    using pointer = HDC;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DeleteDC(h); }
 };
 
 using UniqueEvent = UniqueHandle<NullHandleTraits>;

@@ -1,4 +1,5 @@
-// Owners for automation values: Bstr holds a BSTR, Variant contains a VARIANT and clears it.
+// Owners for automation values: Bstr holds a BSTR, Variant contains a VARIANT and clears it. One
+// owner is used by one thread at a time; a Variant holding an interface stays in its apartment.
 #pragma once
 
 #include <oaidl.h>
@@ -20,6 +21,12 @@ public:
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     ~Bstr() { reset(); }
+    // Takes over a BSTR that an API handed out inside a struct (EXCEPINFO's strings).
+    static Bstr Adopt(BSTR s) noexcept {
+        Bstr owner;
+        owner.s_ = s;
+        return owner;
+    }
 
     BSTR get() const noexcept { return s_; }
     UINT length() const noexcept { return ::SysStringLen(s_); }

@@ -1,4 +1,5 @@
 // A tiny benchmark runner: each group measures something and adds rows to one printed table.
+// Everything runs on the program's main thread.
 #pragma once
 
 #include <string>

@@ -16,10 +16,10 @@
 
 namespace {
 
-constexpr DISPID kInterval = soak::kDispInterval;
-constexpr DISPID kGetChnlValue = soak::kDispGetChnlValue;
-constexpr DISPID kStart = soak::kDispStart;
-constexpr DISPID kStop = soak::kDispStop;
+constexpr DISPID kInterval = soak::kDispidInterval;
+constexpr DISPID kGetChnlValue = soak::kDispidGetChnlValue;
+constexpr DISPID kStart = soak::kDispidStart;
+constexpr DISPID kStop = soak::kDispidStop;
 
 // Median over rounds of the mean time per call of fn.
 template <class Fn>

@@ -80,7 +80,7 @@ BENCH_GROUP(Events) {
     DPSIM_Configure("356:count");
     DPSIM_StartLog(200'000);
     const base::Variant one(1L);
-    base::PutProperty(ctrl.get(), soak::kDispChannelNumber, one.get());
+    base::PutProperty(ctrl.get(), soak::kDispidChannelNumber, one.get());
     soak::PutInterval(ctrl.get(), 10);
     soak::InvokeStart(ctrl.get());
     // The idle message loop: it waits for a message and handles it at once.

@@ -116,18 +116,18 @@ void MeasureWithTheTraceOpen() {
     Row("console output of one entry (attribute, text, attribute)", (bench::NowNs() - t) / kWrites / 1000,
         "us", "Wine's console on Xvfb");
 
-    char dir[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, dir);
-    const std::string path = std::string(dir) + "vandrel-trace-bench.tmp";
+    wchar_t dir[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, dir);
+    const std::wstring path = std::wstring(dir) + L"vandrel-trace-bench.tmp";
     {
-        base::UniqueFile f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        base::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         t = bench::NowNs();
         for (int i = 0; i < kWrites * 10; ++i) ::WriteFile(f.get(), "12 ", 3, &written, nullptr);
         Row("log output of one entry (one unbuffered WriteFile)",
             (bench::NowNs() - t) / (kWrites * 10) / 1000, "us", "");
     }
-    ::DeleteFileA(path.c_str());
+    ::DeleteFileW(path.c_str());
 }
 
 // In the child, measure and end before main runs the groups of the parent.

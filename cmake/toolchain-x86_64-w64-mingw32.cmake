@@ -1,13 +1,4 @@
-# Cross-compiling for Windows with mingw-w64 (posix thread model: GoogleTest needs std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for Windows with mingw-w64 (AMD64).
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(VANDREL_TRIPLET x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER   ${VANDREL_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VANDREL_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER  ${VANDREL_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VANDREL_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-w64.cmake)

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -49,19 +50,18 @@ uint64_t NowUs() noexcept {
                static_cast<uint64_t>(g_qpcFrequency.QuadPart);
 }
 
+// All or nothing: the boards stay as they were when memory runs out.
 void UseBoards(const std::vector<BoardConfig>& configs) {
-    g_boards.clear();
-    for (const BoardConfig& c : configs) {
-        Board b;
-        b.config = c;
-        g_boards.push_back(b);
-    }
+    std::vector<Board> boards(configs.size());
+    for (size_t i = 0; i < configs.size(); ++i) boards[i].config = configs[i];
+    g_boards.swap(boards);
 }
 
-void Complain(const std::string& text) noexcept {
-    std::fprintf(stderr, "%s\n", text.c_str());
+void Complain(const char* text) noexcept {
+    std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
-    ::OutputDebugStringA((text + "\n").c_str());
+    ::OutputDebugStringA(text);
+    ::OutputDebugStringA("\n");
 }
 
 // The value as one line of a message: control characters (a line break would start what looks like
@@ -82,13 +82,15 @@ void LoadEnvironmentConfig() {
     if (n > 0 && n < sizeof buffer) {
         text = std::string_view(buffer, n);
     } else if (n >= sizeof buffer) {
-        Complain("DirectPort: DIRECTPORT_SIM is too long; using \"" +
-                 std::string(directport::kDefaultConfig) + "\"");
+        Complain(("DirectPort: DIRECTPORT_SIM is too long; using \"" +
+                  std::string(directport::kDefaultConfig) + "\"")
+                     .c_str());
     }
     auto parsed = directport::ParseConfig(text);
     if (!parsed) {
-        Complain("DirectPort: malformed DIRECTPORT_SIM \"" + Printable(text) + "\"; using \"" +
-                 std::string(directport::kDefaultConfig) + "\"");
+        Complain(("DirectPort: malformed DIRECTPORT_SIM \"" + Printable(text) + "\"; using \"" +
+                  std::string(directport::kDefaultConfig) + "\"")
+                     .c_str());
         parsed = directport::ParseConfig(directport::kDefaultConfig);
     }
     g_loadConfig = *parsed;
@@ -105,8 +107,8 @@ bool StartsNewFrame(const Board& b, uint64_t nowUs, DWORD reader) noexcept {
 
 uint16_t FrameWord(const Board& b, int channel, uint64_t nowUs) noexcept {
     switch (b.config.mode) {
-        case BoardMode::Wave: return directport::WaveWord(channel, nowUs / 1000);
-        case BoardMode::Count: return directport::CountWord(b.frames);
+        case BoardMode::kWave: return directport::WaveWord(channel, nowUs / 1000);
+        case BoardMode::kCount: return directport::CountWord(b.frames);
         default: return b.config.words[channel];
     }
 }
@@ -126,7 +128,7 @@ BYTE StatusAnswer(Board& b, uint64_t nowUs, DWORD reader) noexcept {
         b.script.pop_front();
         return s;
     }
-    if (b.config.mode == BoardMode::Busy) return kBusy;
+    if (b.config.mode == BoardMode::kBusy) return kBusy;
     if (b.config.stall >= 0) {
         const int next = StartsNewFrame(b, nowUs, reader) ? 0 : b.position;
         if (next >= b.config.stall) return kBusy;
@@ -164,37 +166,43 @@ BYTE Answer(uint32_t port, uint64_t nowUs, DWORD reader) noexcept {
 
 }  // namespace
 
-INT WINAPI DP_InpB(INT nPort) {
+INT WINAPI DP_InpB(INT nPort) noexcept {
     const DWORD reader = ::GetCurrentThreadId();
     base::SrwExclusiveLock lock(g_lock);
     const uint64_t nowUs = NowUs();
     const BYTE value = Answer(static_cast<uint32_t>(nPort), nowUs, reader);
     ++g_readCount;
-    if (g_log.size() < g_logCapacity) {
+    if (g_log.size() < g_logCapacity) {  // within what DPSIM_StartLog reserved: no allocation
         g_log.push_back({reader, ::GetTickCount(), static_cast<LONGLONG>(nowUs), nPort, value});
     }
     return value;
 }
 
-void DPSIM_Reset(void) {
+void DPSIM_Reset(void) noexcept {
     base::SrwExclusiveLock lock(g_lock);
-    UseBoards(g_loadConfig);
+    try {
+        UseBoards(g_loadConfig);
+    } catch (const std::bad_alloc&) {
+        Complain("DirectPort: DPSIM_Reset: out of memory; the boards stay as they were");
+    }
     g_log.clear();
     g_log.shrink_to_fit();
     g_logCapacity = 0;
     g_readCount = 0;
 }
 
-int DPSIM_Configure(const char* config) {
+int DPSIM_Configure(const char* config) noexcept try {
     if (!config) return 0;
     const auto parsed = directport::ParseConfig(config);
     if (!parsed) return 0;
     base::SrwExclusiveLock lock(g_lock);
     UseBoards(*parsed);
     return 1;
+} catch (const std::bad_alloc&) {
+    return 0;
 }
 
-int DPSIM_ScriptStatus(LONG address, const BYTE* bytes, int count) {
+int DPSIM_ScriptStatus(LONG address, const BYTE* bytes, int count) noexcept try {
     if (count < 0 || (count > 0 && !bytes)) return 0;
     base::SrwExclusiveLock lock(g_lock);
     for (Board& b : g_boards) {
@@ -204,16 +212,23 @@ int DPSIM_ScriptStatus(LONG address, const BYTE* bytes, int count) {
         }
     }
     return 0;
+} catch (const std::bad_alloc&) {
+    return 0;
 }
 
-void DPSIM_StartLog(int capacity) {
+void DPSIM_StartLog(int capacity) noexcept {
     base::SrwExclusiveLock lock(g_lock);
     g_log.clear();
-    g_logCapacity = capacity > 0 ? static_cast<size_t>(capacity) : 0;
-    g_log.reserve(g_logCapacity);
+    g_logCapacity = 0;
+    try {
+        g_log.reserve(capacity > 0 ? static_cast<size_t>(capacity) : 0);
+        g_logCapacity = capacity > 0 ? static_cast<size_t>(capacity) : 0;
+    } catch (const std::bad_alloc&) {
+        Complain("DirectPort: DPSIM_StartLog: no memory for the log; not recording");
+    }
 }
 
-int DPSIM_ReadLog(DPSIM_ACCESS* out, int max) {
+int DPSIM_ReadLog(DPSIM_ACCESS* out, int max) noexcept {
     base::SrwExclusiveLock lock(g_lock);
     if (!out) return static_cast<int>(g_log.size());
     if (max <= 0) return 0;
@@ -222,12 +237,12 @@ int DPSIM_ReadLog(DPSIM_ACCESS* out, int max) {
     return static_cast<int>(n);
 }
 
-LONGLONG DPSIM_ReadCount(void) {
+LONGLONG DPSIM_ReadCount(void) noexcept {
     base::SrwExclusiveLock lock(g_lock);
     return g_readCount;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept {
     if (reason == DLL_PROCESS_ATTACH) {
         ::QueryPerformanceFrequency(&g_qpcFrequency);
         try {

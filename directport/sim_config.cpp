@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/text.h"
+
 namespace directport {
 namespace {
 
@@ -15,28 +17,7 @@ std::string_view Trim(std::string_view s) {
 
 // A whole token as an unsigned number, decimal or 0x hex, no larger than max.
 std::optional<uint32_t> ParseNumber(std::string_view s, uint32_t max) {
-    s = Trim(s);
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s.remove_prefix(2);
-    }
-    if (s.empty() || s.size() > 10) return std::nullopt;
-    uint64_t v = 0;
-    for (char c : s) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return std::nullopt;
-        v = v * base + d;
-        if (v > max) return std::nullopt;
-    }
-    return static_cast<uint32_t>(v);
+    return base::ParseWholeNumber(Trim(s), max);
 }
 
 std::vector<std::string_view> Split(std::string_view s, char sep) {
@@ -62,13 +43,13 @@ std::optional<BoardConfig> ParseBoard(std::string_view text) {
     const auto fields = Split(text.substr(colon + 1), ',');
     const std::string_view mode = Trim(fields[0]);
     if (mode == "wave") {
-        board.mode = BoardMode::Wave;
+        board.mode = BoardMode::kWave;
     } else if (mode == "busy") {
-        board.mode = BoardMode::Busy;
+        board.mode = BoardMode::kBusy;
     } else if (mode == "count") {
-        board.mode = BoardMode::Count;
+        board.mode = BoardMode::kCount;
     } else if (StartsWith(mode, "words=")) {
-        board.mode = BoardMode::Words;
+        board.mode = BoardMode::kWords;
         const auto words = Split(mode.substr(6), '/');
         if (words.size() != 8) return std::nullopt;
         for (size_t k = 0; k < 8; ++k) {

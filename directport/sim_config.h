@@ -4,6 +4,7 @@
 //   address := decimal | "0x" hex
 //   mode    := "wave" | "busy" | "count" | "words=" w "/" w "/" ... (eight words, decimal or 0x hex)
 //   option  := "stall=" count               (ready for the first count data bytes of a frame)
+// Pure functions; any thread.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,11 @@
 
 namespace directport {
 
-enum class BoardMode { Wave, Words, Busy, Count };
+enum class BoardMode { kWave, kWords, kBusy, kCount };
 
 struct BoardConfig {
     uint32_t address = 0;
-    BoardMode mode = BoardMode::Wave;
+    BoardMode mode = BoardMode::kWave;
     uint16_t words[8] = {};
     int stall = -1;  // -1: never stalls
 };

@@ -2,34 +2,36 @@
 
 #include <olectl.h>
 
+#include "base/hresult.h"
+
 namespace mirelo {
 
 STDMETHODIMP ClientSite::GetMoniker(DWORD, DWORD, IMoniker** moniker) noexcept {
-    if (!moniker) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, moniker);
     *moniker = nullptr;
     return E_NOTIMPL;
 }
 
 STDMETHODIMP ClientSite::GetContainer(IOleContainer** container) noexcept {
-    if (!container) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, container);
     *container = nullptr;
     return E_NOINTERFACE;
 }
 
 STDMETHODIMP ClientSite::GetTypeInfoCount(UINT* count) noexcept {
-    if (!count) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, count);
     *count = 0;
     return S_OK;
 }
 
 STDMETHODIMP ClientSite::GetTypeInfo(UINT, LCID, ITypeInfo** info) noexcept {
-    if (!info) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, info);
     *info = nullptr;
     return E_NOTIMPL;
 }
 
 STDMETHODIMP ClientSite::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) noexcept {
-    if (!ids) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, ids);
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
     return DISP_E_UNKNOWNNAME;
 }

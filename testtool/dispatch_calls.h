@@ -1,6 +1,7 @@
 // Late-bound calls into a control instance by DISPID, with the argument and result types the
 // handlers use. Each returns the failure of IDispatch::Invoke unchanged, or the failure of the
 // conversion of the result (DISP_E_OVERFLOW when it does not fit, DISP_E_TYPEMISMATCH ...).
+// Called on the form's thread, the apartment the instances live in.
 #pragma once
 
 #include <oaidl.h>

@@ -13,24 +13,19 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "testtool/remote.h"
 
 namespace {
 
 using mirelo::ControlArray;
 
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-    return out;
-}
-
 bool ParseArray(const char* name, ControlArray* array) {
-    static constexpr ControlArray kArrays[] = {ControlArray::ReadInterval, ControlArray::ReadNum,
-                                               ControlArray::Start, ControlArray::Stop};
+    static constexpr ControlArray kArrays[] = {ControlArray::kReadInterval, ControlArray::kReadNum,
+                                               ControlArray::kStart, ControlArray::kStop};
     for (ControlArray a : kArrays) {
         const std::wstring wide = mirelo::ArrayName(a);
-        if (Narrow(wide) == name) {
+        if (base::PrintableAscii(wide) == name) {
             *array = a;
             return true;
         }
@@ -40,11 +35,13 @@ bool ParseArray(const char* name, ControlArray* array) {
 
 int Read(HWND form) {
     for (int block = 0; block < 2; ++block) {
-        std::printf("block %d: interval %s, address %s, values", block,
-                    Narrow(mirelo::remote::Text(form, ControlArray::DataInterval, block)).c_str(),
-                    Narrow(mirelo::remote::Text(form, ControlArray::DataNum, block)).c_str());
+        std::printf(
+            "block %d: interval %s, address %s, values", block,
+            base::PrintableAscii(mirelo::remote::Text(form, ControlArray::kDataInterval, block)).c_str(),
+            base::PrintableAscii(mirelo::remote::Text(form, ControlArray::kDataNum, block)).c_str());
         for (int c = 0; c < 8; ++c) {
-            const std::string v = Narrow(mirelo::remote::Text(form, ControlArray::DataValue, block * 8 + c));
+            const std::string v =
+                base::PrintableAscii(mirelo::remote::Text(form, ControlArray::kDataValue, block * 8 + c));
             std::printf(" %s", v.empty() ? "-" : v.c_str());
         }
         std::printf("\n");

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/hresult.h"
+#include "base/text.h"
+
 namespace mirelo {
 namespace {
 
@@ -41,13 +44,11 @@ double ReadLeadingNumber(std::wstring_view text) {
         }
     }
     // The accepted prefix is plain ASCII, so strtod reads exactly it (the C locale's '.').
-    std::string ascii(i, '\0');
-    for (size_t k = 0; k < i; ++k) ascii[k] = static_cast<char>(text[k]);
-    return std::strtod(ascii.c_str(), nullptr);
+    return std::strtod(base::PrintableAscii(text.substr(0, i)).c_str(), nullptr);
 }
 
 HRESULT ConvertEntry(std::wstring_view text, SHORT* value) {
-    if (!value) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, value);
     // nearbyint under the default rounding mode rounds halves to even; an infinity from a huge
     // exponent fails the range check like any other large value.
     const double rounded = std::nearbyint(ReadLeadingNumber(text));

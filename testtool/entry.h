@@ -1,5 +1,5 @@
 // The entry conversion: how a number typed into one of the form's boxes becomes the 16-bit value
-// the handlers pass on. Pure functions, no state.
+// the handlers pass on. Pure functions, no state; any thread.
 #pragma once
 
 #include <windows.h>

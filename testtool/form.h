@@ -9,9 +9,9 @@
 
 namespace mirelo {
 
-enum class BoxArray { DataInterval, DataNum, DataValue };
-enum class ButtonArray { ReadInterval, ReadNum, Start, Stop };
-enum class TimerName { ReadTimer1, ReadTimer2 };
+enum class BoxArray { kDataInterval, kDataNum, kDataValue };
+enum class ButtonArray { kReadInterval, kReadNum, kStart, kStop };
+enum class TimerName { kReadTimer1, kReadTimer2 };
 
 class TextBox {
 public:

@@ -1,6 +1,7 @@
 // The form read_timer as data: its window, every control with its array name and index, text,
 // position and size in twips, tab index and initial state, and the three lines. The window is
 // built from this; tools that drive a running Mirelo from outside find controls by ControlId.
+// Constant data and pure functions; any thread.
 #pragma once
 
 #include <windows.h>
@@ -20,18 +21,18 @@ inline constexpr int kTwipsPerInch = 1440;
 
 // The form's control arrays, each element one child window.
 enum class ControlArray {
-    Label1,
-    Label2,
-    Label3,
-    DataInterval,
-    ReadInterval,
-    DataNum,
-    ReadNum,
-    Start,
-    Stop,
-    DataValue
+    kLabel1,
+    kLabel2,
+    kLabel3,
+    kDataInterval,
+    kReadInterval,
+    kDataNum,
+    kReadNum,
+    kStart,
+    kStop,
+    kDataValue
 };
-enum class ControlKind { Label, TextBox, Button };
+enum class ControlKind { kLabel, kTextBox, kButton };
 
 struct ControlLayout {
     ControlArray array;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/hresult.h"
+#include "base/screen.h"
 
 namespace mirelo {
 namespace {
@@ -91,13 +92,9 @@ FormWindow::~FormWindow() {
 HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
     RETURN_IF_FAILED(RegisterFormClass(module, iconId, &FormWindow::WindowProc));
 
-    {
-        HDC screen = ::GetDC(nullptr);
-        RETURN_LAST_ERROR_IF(!screen);
-        dpiX_ = ::GetDeviceCaps(screen, LOGPIXELSX);
-        dpiY_ = ::GetDeviceCaps(screen, LOGPIXELSY);
-        ::ReleaseDC(nullptr, screen);
-    }
+    const SIZE dpi = base::ScreenDpi();
+    dpiX_ = dpi.cx;
+    dpiY_ = dpi.cy;
 
     RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpiX_), TwipsToPixels(kClientHeightTwips, dpiY_)};
     RETURN_LAST_ERROR_IF(!::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle));
@@ -118,13 +115,13 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
             DWORD style = WS_CHILD | WS_VISIBLE;
             DWORD exStyle = 0;
             switch (c.kind) {
-                case ControlKind::Label: style |= SS_LEFT | SS_NOPREFIX; break;
-                case ControlKind::TextBox:
+                case ControlKind::kLabel: style |= SS_LEFT | SS_NOPREFIX; break;
+                case ControlKind::kTextBox:
                     cls = L"EDIT";
                     style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
                     exStyle = WS_EX_CLIENTEDGE;
                     break;
-                case ControlKind::Button:
+                case ControlKind::kButton:
                     cls = L"BUTTON";
                     style |= WS_TABSTOP | BS_PUSHBUTTON;
                     break;
@@ -138,11 +135,11 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
             RETURN_LAST_ERROR_IF(!child);
             if (font_) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
             // The boxes have no length limit of their own: 0 lifts the edit control's default.
-            if (c.kind == ControlKind::TextBox) ::SendMessageW(child, EM_LIMITTEXT, 0, 0);
+            if (c.kind == ControlKind::kTextBox) ::SendMessageW(child, EM_LIMITTEXT, 0, 0);
             switch (c.kind) {
-                case ControlKind::TextBox: boxes_[c.array].emplace(c.index, WindowBox(child)); break;
-                case ControlKind::Button: buttons_[c.array].emplace(c.index, WindowButton(child)); break;
-                case ControlKind::Label: break;
+                case ControlKind::kTextBox: boxes_[c.array].emplace(c.index, WindowBox(child)); break;
+                case ControlKind::kButton: buttons_[c.array].emplace(c.index, WindowButton(child)); break;
+                case ControlKind::kLabel: break;
             }
         }
         for (int t = 0; t < 2; ++t) timers_[t] = std::make_unique<WindowTimer>(hwnd, kTimerIds[t]);
@@ -151,29 +148,32 @@ HRESULT FormWindow::Build(HINSTANCE module, UINT iconId) noexcept {
     return S_OK;
 }
 
-HRESULT FormWindow::Box(BoxArray array, int index, TextBox** box) {
-    RETURN_HR_IF_NULL(E_POINTER, box);
-    *box = nullptr;
-    auto a = boxes_.find(ToControlArray(array));
-    RETURN_HR_IF(DISP_E_BADINDEX, a == boxes_.end());
+namespace {
+
+// Element index of a control array in arrays (boxes_ or buttons_); DISP_E_BADINDEX when there is none.
+template <typename Arrays, typename Element>
+HRESULT FindElement(Arrays& arrays, ControlArray array, int index, Element** element) {
+    RETURN_HR_IF_NULL(E_POINTER, element);
+    *element = nullptr;
+    auto a = arrays.find(array);
+    RETURN_HR_IF(DISP_E_BADINDEX, a == arrays.end());
     auto e = a->second.find(index);
     RETURN_HR_IF(DISP_E_BADINDEX, e == a->second.end());
-    *box = &e->second;
+    *element = &e->second;
     return S_OK;
+}
+
+}  // namespace
+
+HRESULT FormWindow::Box(BoxArray array, int index, TextBox** box) {
+    return FindElement(boxes_, ToControlArray(array), index, box);
 }
 
 HRESULT FormWindow::ButtonAt(ButtonArray array, int index, Button** button) {
-    RETURN_HR_IF_NULL(E_POINTER, button);
-    *button = nullptr;
-    auto a = buttons_.find(ToControlArray(array));
-    RETURN_HR_IF(DISP_E_BADINDEX, a == buttons_.end());
-    auto e = a->second.find(index);
-    RETURN_HR_IF(DISP_E_BADINDEX, e == a->second.end());
-    *button = &e->second;
-    return S_OK;
+    return FindElement(buttons_, ToControlArray(array), index, button);
 }
 
-Timer& FormWindow::TimerNamed(TimerName name) { return *timers_[name == TimerName::ReadTimer1 ? 0 : 1]; }
+Timer& FormWindow::TimerNamed(TimerName name) { return *timers_[name == TimerName::kReadTimer1 ? 0 : 1]; }
 
 void FormWindow::Show(int cmdShow) noexcept {
     ::ShowWindow(hwnd_, cmdShow);
@@ -261,7 +261,7 @@ LRESULT FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) no
         case WM_TIMER:
             for (int t = 0; t < 2; ++t) {
                 if (wParam == kTimerIds[t]) {
-                    if (events_) events_->OnTick(t == 0 ? TimerName::ReadTimer1 : TimerName::ReadTimer2);
+                    if (events_) events_->OnTick(t == 0 ? TimerName::kReadTimer1 : TimerName::kReadTimer2);
                     return 0;
                 }
             }

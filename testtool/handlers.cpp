@@ -40,10 +40,10 @@ HRESULT FormHandlers::Tick(TimerName timer) noexcept {
 
 void FormHandlers::OnClick(ButtonArray array, int index) noexcept {
     switch (array) {
-        case ButtonArray::ReadInterval: ReadIntervalClick(index); break;
-        case ButtonArray::ReadNum: ReadNumClick(index); break;
-        case ButtonArray::Start: StartClick(index); break;
-        case ButtonArray::Stop: StopClick(index); break;
+        case ButtonArray::kReadInterval: ReadIntervalClick(index); break;
+        case ButtonArray::kReadNum: ReadNumClick(index); break;
+        case ButtonArray::kStart: StartClick(index); break;
+        case ButtonArray::kStop: StopClick(index); break;
     }
 }
 
@@ -58,7 +58,7 @@ HRESULT FormHandlers::Instance(int block, IDispatch** instance) const noexcept {
 }
 
 Timer& FormHandlers::BlockTimer(int block) noexcept {
-    return form_.TimerNamed(block == 0 ? TimerName::ReadTimer1 : TimerName::ReadTimer2);
+    return form_.TimerNamed(block == 0 ? TimerName::kReadTimer1 : TimerName::kReadTimer2);
 }
 
 HRESULT FormHandlers::SetButton(ButtonArray array, int k, bool enabled) {
@@ -85,7 +85,7 @@ HRESULT FormHandlers::DoLoad() {
 
 HRESULT FormHandlers::DoReadIntervalClick(int k) {
     TextBox* box = nullptr;
-    RETURN_IF_FAILED(form_.Box(BoxArray::DataInterval, k, &box));
+    RETURN_IF_FAILED(form_.Box(BoxArray::kDataInterval, k, &box));
     SHORT value = 0;
     RETURN_IF_FAILED(ConvertEntry(box->Text(), &value));
     if (value < 0) {
@@ -99,7 +99,7 @@ HRESULT FormHandlers::DoReadIntervalClick(int k) {
 
 HRESULT FormHandlers::DoReadNumClick(int k) {
     TextBox* box = nullptr;
-    RETURN_IF_FAILED(form_.Box(BoxArray::DataNum, k, &box));
+    RETURN_IF_FAILED(form_.Box(BoxArray::kDataNum, k, &box));
     SHORT value = 0;
     RETURN_IF_FAILED(ConvertEntry(box->Text(), &value));
     // Unlike the interval box, the address box keeps what was typed.
@@ -116,8 +116,8 @@ HRESULT FormHandlers::DoStartClick(int k) {
     // Start's own result is ignored: the block runs whether or not sampling could start.
     RETURN_IF_FAILED(CallIgnoringResult(instance, kDispidStart));
     BlockTimer(k).SetEnabled(true);
-    RETURN_IF_FAILED(SetButton(ButtonArray::Start, k, false));
-    return SetButton(ButtonArray::Stop, k, true);
+    RETURN_IF_FAILED(SetButton(ButtonArray::kStart, k, false));
+    return SetButton(ButtonArray::kStop, k, true);
 }
 
 // The timer goes off before the instance stops, so no tick reads a stopping instance.
@@ -126,12 +126,12 @@ HRESULT FormHandlers::DoStopClick(int k) {
     RETURN_IF_FAILED(Instance(k, &instance));
     BlockTimer(k).SetEnabled(false);
     RETURN_IF_FAILED(CallVoid(instance, kDispidStop));
-    RETURN_IF_FAILED(SetButton(ButtonArray::Stop, k, false));
-    return SetButton(ButtonArray::Start, k, true);
+    RETURN_IF_FAILED(SetButton(ButtonArray::kStop, k, false));
+    return SetButton(ButtonArray::kStart, k, true);
 }
 
 HRESULT FormHandlers::DoTick(TimerName timer) {
-    const int block = timer == TimerName::ReadTimer1 ? 0 : 1;
+    const int block = timer == TimerName::kReadTimer1 ? 0 : 1;
     const int offset = block * kChannelsPerBlock;
     IDispatch* instance = nullptr;
     RETURN_IF_FAILED(Instance(block, &instance));
@@ -142,7 +142,7 @@ HRESULT FormHandlers::DoTick(TimerName timer) {
     RETURN_HR_IF(DISP_E_OVERFLOW, last < -32768 || last > 32767);
     for (LONG i = 0; i <= last; ++i) {
         TextBox* box = nullptr;
-        RETURN_IF_FAILED(form_.Box(BoxArray::DataValue, i + offset, &box));
+        RETURN_IF_FAILED(form_.Box(BoxArray::kDataValue, i + offset, &box));
         SHORT value = 0;
         RETURN_IF_FAILED(CallI2WithI4(instance, kDispidGetChnlValue, i, &value));
         box->SetText(std::to_wstring(value));

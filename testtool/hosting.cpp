@@ -38,8 +38,8 @@ HRESULT HostedControl::Host(IUnknown* control, IOleClientSite* site) noexcept {
 void HostedControl::Release() noexcept {
     dispatch_.reset();
     if (object_) {
-        object_->Close(OLECLOSE_NOSAVE);
-        object_->SetClientSite(nullptr);
+        LOG_IF_FAILED(object_->Close(OLECLOSE_NOSAVE));
+        LOG_IF_FAILED(object_->SetClientSite(nullptr));
         object_.reset();
     }
 }

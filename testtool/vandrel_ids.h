@@ -1,6 +1,7 @@
 // What Mirelo knows of the Vandrel control: its class, its dispatch interface, the DISPIDs it calls
 // and the state the form stores for each instance. Mirelo is a client like any other and takes
 // nothing from the control's sources; tests/control/identity_test.cpp holds this copy against them.
+// Constant data; any thread.
 #pragma once
 
 #include <windows.h>

@@ -6,21 +6,23 @@
 #include <oaidl.h>
 
 #include "base/com_ptr.h"
+#include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/variant.h"
 
 namespace soak {
 
-// What the benchmarks know of the control, a client like any other: tests/control/identity_test.cpp
-// holds it against the control's identity.
-// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
-inline constexpr CLSID kVandrelClsid = {
+// What the benchmarks know of the control, a client like any other, named as every client names
+// it (testtool/vandrel_ids.h): tests/control/identity_test.cpp holds it against the control's
+// identity.
+// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}, the class VandrelLib.Vandrel.
+inline constexpr CLSID kClsidVandrel = {
     0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
-inline constexpr DISPID kDispInterval = 1;
-inline constexpr DISPID kDispGetChnlValue = 3;
-inline constexpr DISPID kDispStart = 4;
-inline constexpr DISPID kDispStop = 5;
-inline constexpr DISPID kDispChannelNumber = 6;
+inline constexpr DISPID kDispidInterval = 1;
+inline constexpr DISPID kDispidGetChnlValue = 3;
+inline constexpr DISPID kDispidStart = 4;
+inline constexpr DISPID kDispidStop = 5;
+inline constexpr DISPID kDispidChannelNumber = 6;
 // The event interface _DVandrelEvents and its DataReady(nCycle).
 // {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}
 inline constexpr IID kEventsIid = {
@@ -36,8 +38,8 @@ inline base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx) {
         reinterpret_cast<void (*)()>(::GetProcAddress(ocx, "DllGetClassObject")));
     base::ComPtr<IClassFactory> factory;
     base::ComPtr<IDispatch> control;
-    if (get && SUCCEEDED(get(kVandrelClsid, IID_IClassFactory, factory.put_void()))) {
-        factory->CreateInstance(nullptr, IID_IDispatch, control.put_void());
+    if (get && SUCCEEDED(get(kClsidVandrel, IID_IClassFactory, factory.put_void()))) {
+        LOG_IF_FAILED(factory->CreateInstance(nullptr, IID_IDispatch, control.put_void()));
     }
     return control;
 }
@@ -45,15 +47,15 @@ inline base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx) {
 // Start's result: true for TRUE.
 inline bool InvokeStart(IDispatch* control) {
     base::Variant result;
-    const HRESULT hr = base::CallMethod(control, kDispStart, {}, result.ptr());
+    const HRESULT hr = base::CallMethod(control, kDispidStart, {}, result.ptr());
     return SUCCEEDED(hr) && result.vt() == VT_BOOL && result.get().boolVal == VARIANT_TRUE;
 }
 
-inline HRESULT InvokeStop(IDispatch* control) { return base::CallMethod(control, kDispStop, {}, nullptr); }
+inline HRESULT InvokeStop(IDispatch* control) { return base::CallMethod(control, kDispidStop, {}, nullptr); }
 
 inline HRESULT PutInterval(IDispatch* control, LONG interval) {
     const base::Variant value(interval);
-    return base::PutProperty(control, kDispInterval, value.get());
+    return base::PutProperty(control, kDispidInterval, value.get());
 }
 
 }  // namespace soak

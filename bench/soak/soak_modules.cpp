@@ -27,7 +27,7 @@ Round OneRound() {
     Round round;
     {
         base::ComPtr<IDispatch> control;
-        round.created = ::CoCreateInstance(kVandrelClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+        round.created = ::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                            control.put_void());
         if (SUCCEEDED(round.created)) {
             round.started = InvokeStart(control.get());

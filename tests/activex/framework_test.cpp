@@ -200,7 +200,7 @@ TEST(FrameworkCreation, CaughtExceptionsMapToOneHresultEach) {
 TEST(FrameworkExchange, StreamWordsInExchangeOrder) {
     base::ComPtr<IStream> stream;
     ASSERT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
-    activex::StreamExchange save(activex::PropExchange::Direction::Save, stream.get());
+    activex::StreamExchange save(activex::PropExchange::Direction::kSave, stream.get());
     LONG a = -2;
     ULONG b = 0xFFFFFFFFu;
     EXPECT_HR(S_OK, save.ExchangeLong(L"a", a, nullptr));
@@ -208,7 +208,7 @@ TEST(FrameworkExchange, StreamWordsInExchangeOrder) {
 
     LARGE_INTEGER zero = {};
     stream->Seek(zero, STREAM_SEEK_SET, nullptr);
-    activex::StreamExchange load(activex::PropExchange::Direction::Load, stream.get());
+    activex::StreamExchange load(activex::PropExchange::Direction::kLoad, stream.get());
     LONG a2 = 0;
     ULONG b2 = 0, c2 = 7;
     const ULONG def = 5;
@@ -237,14 +237,14 @@ TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
 
 TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
     testsupport::FakePropertyBag bag;
-    activex::BagExchange save(activex::PropExchange::Direction::Save, &bag, nullptr);
+    activex::BagExchange save(activex::PropExchange::Direction::kSave, &bag, nullptr);
     LONG x = 1234;
     EXPECT_HR(S_OK, save.ExchangeLong(L"x", x, nullptr));
     ASSERT_EQ(1u, bag.values.size());
     EXPECT_EQ(VT_I4, bag.values[0].value.vt());
     bag.Add(L"bad", base::Variant(L"not a number"));
 
-    activex::BagExchange load(activex::PropExchange::Direction::Load, &bag, nullptr);
+    activex::BagExchange load(activex::PropExchange::Direction::kLoad, &bag, nullptr);
     LONG loaded = 0, missing = 5, missingWithDefault = 5, bad = 6;
     const LONG def = 77;
     EXPECT_HR(S_OK, load.ExchangeLong(L"x", loaded, &def));

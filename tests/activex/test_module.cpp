@@ -2,4 +2,4 @@
 // names and its version block, so registration can be exercised without the control. No code.
 #include <windows.h>
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) noexcept { return TRUE; }

@@ -1,5 +1,6 @@
 // The error macros: each returns the right code, evaluates its expression once, and reports a
 // failure's origin (code, expression text, file, line) to the registered hook and nothing else.
+// That they refuse what is not an HRESULT is checked by compiling hresult_refused.cpp.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -69,6 +70,11 @@ HRESULT Win32Error(HRESULT error) {
     return S_OK;
 }
 
+HRESULT LogIfFailed(HRESULT hr) {
+    g_macroLine = __LINE__ + 1;
+    return LOG_IF_FAILED(Counted(hr));
+}
+
 struct MacroCase {
     const char* name;
     HRESULT (*call)(HRESULT);
@@ -87,6 +93,8 @@ const MacroCase kMacroCases[] = {
     {"LastErrorIfNoneSet", LastErrorIf, ERROR_SUCCESS, E_FAIL, "failed"},
     {"Win32Error", Win32Error, ERROR_ACCESS_DENIED, E_ACCESSDENIED, "Counted(error)"},
     {"Win32Success", Win32Error, ERROR_SUCCESS, S_OK, nullptr},
+    {"LogIfFailedFailure", LogIfFailed, E_FAIL, E_FAIL, "Counted(hr)"},
+    {"LogIfFailedSuccessCode", LogIfFailed, S_FALSE, S_FALSE, nullptr},
 };
 
 class FailureOrigin : public testing::Test {

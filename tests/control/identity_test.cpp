@@ -85,7 +85,7 @@ TEST(Identity, ClientCopiesEqualTheControls) {
     EXPECT_EQ(CLSID_Vandrel, mirelo::kClsidVandrel);
     EXPECT_EQ(DIID__DVandrel, mirelo::kDiidDVandrel);
     EXPECT_STREQ(vandrel::kControlProgId, monitor::kProgId);
-    EXPECT_EQ(CLSID_Vandrel, soak::kVandrelClsid);
+    EXPECT_EQ(CLSID_Vandrel, soak::kClsidVandrel);
     EXPECT_EQ(DIID__DVandrelEvents, soak::kEventsIid);
 
     const auto lib = BuiltLibrary();
@@ -94,13 +94,13 @@ TEST(Identity, ClientCopiesEqualTheControls) {
         const wchar_t* name;
         std::vector<DISPID> copies;
     } members[] = {
-        {L"Interval", {mirelo::kDispidInterval, soak::kDispInterval, testsupport::kInterval}},
+        {L"Interval", {mirelo::kDispidInterval, soak::kDispidInterval, testsupport::kInterval}},
         {L"Address", {mirelo::kDispidAddress, testsupport::kAddress}},
-        {L"GetChnlValue", {mirelo::kDispidGetChnlValue, soak::kDispGetChnlValue, testsupport::kGetChnlValue}},
-        {L"Start", {mirelo::kDispidStart, soak::kDispStart, testsupport::kStart}},
-        {L"Stop", {mirelo::kDispidStop, soak::kDispStop, testsupport::kStop}},
+        {L"GetChnlValue", {mirelo::kDispidGetChnlValue, soak::kDispidGetChnlValue, testsupport::kGetChnlValue}},
+        {L"Start", {mirelo::kDispidStart, soak::kDispidStart, testsupport::kStart}},
+        {L"Stop", {mirelo::kDispidStop, soak::kDispidStop, testsupport::kStop}},
         {L"ChannelNumber",
-         {mirelo::kDispidChannelNumber, soak::kDispChannelNumber, testsupport::kChannelNumber}},
+         {mirelo::kDispidChannelNumber, soak::kDispidChannelNumber, testsupport::kChannelNumber}},
     };
     for (const auto& m : members) {
         const DISPID id = LibraryDispId(lib.get(), m.name);

@@ -52,10 +52,10 @@ TEST(DirectPortConfig, ParsesFieldsOfEachBoard) {
     ASSERT_TRUE(boards);
     ASSERT_EQ(2u, boards->size());
     EXPECT_EQ(370u, (*boards)[0].address);
-    EXPECT_EQ(directport::BoardMode::Words, (*boards)[0].mode);
+    EXPECT_EQ(directport::BoardMode::kWords, (*boards)[0].mode);
     EXPECT_EQ(0x8001, (*boards)[0].words[1]);
     EXPECT_EQ(5, (*boards)[0].stall);
-    EXPECT_EQ(directport::BoardMode::Busy, (*boards)[1].mode);
+    EXPECT_EQ(directport::BoardMode::kBusy, (*boards)[1].mode);
     EXPECT_EQ(-1, (*boards)[1].stall);
 }
 

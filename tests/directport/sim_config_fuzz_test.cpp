@@ -55,15 +55,15 @@ void WriteBoard(FuzzRandom& r, Written* w) {
     text += Blanks(r) + (fault == 1 ? (r.OneIn(2) ? "" : ";") : ":") + Blanks(r);
     switch (fault == 2 ? 3 : r.Below(3)) {
         case 0:
-            board.mode = BoardMode::Wave;
+            board.mode = BoardMode::kWave;
             text += "wave";
             break;
         case 1:
-            board.mode = BoardMode::Busy;
+            board.mode = BoardMode::kBusy;
             text += "busy";
             break;
         case 2: {
-            board.mode = BoardMode::Words;
+            board.mode = BoardMode::kWords;
             text += "words=";
             const int count = fault == 3 ? (r.OneIn(2) ? 7 : 9) : 8;
             faultWritten = faultWritten || fault == 3 || fault == 4;
@@ -122,7 +122,7 @@ bool SameBoards(const std::vector<BoardConfig>& a, const std::vector<BoardConfig
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         if (a[i].address != b[i].address || a[i].mode != b[i].mode || a[i].stall != b[i].stall) return false;
-        for (int k = 0; k < 8 && a[i].mode == BoardMode::Words; ++k) {
+        for (int k = 0; k < 8 && a[i].mode == BoardMode::kWords; ++k) {
             if (a[i].words[k] != b[i].words[k]) return false;
         }
     }

@@ -680,11 +680,11 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     ASSERT_TRUE(mirelo);
     const HWND form = remote::WaitForForm(mirelo.id(), 30000);
     ASSERT_NE(nullptr, form) << "Mirelo showed no form";
-    ASSERT_TRUE(remote::Click(form, ControlArray::Start, 0));
+    ASSERT_TRUE(remote::Click(form, ControlArray::kStart, 0));
     std::wstring value;
     // The first reading arrives within two of the control's default intervals (2160 ms).
     for (int i = 0; i < 150; ++i) {
-        value = remote::Text(form, ControlArray::DataValue, 0);
+        value = remote::Text(form, ControlArray::kDataValue, 0);
         if (!value.empty() && value != L"32767") break;
         ::Sleep(100);
     }

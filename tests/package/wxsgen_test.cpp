@@ -12,7 +12,7 @@
 #include "tests/support/run_process.h"
 #include "tests/support/call_site.h"
 #include "tests/support/hresult_matchers.h"
-#include "control/wxsgen/wxsgen.h"
+#include "package/wxsgen/wxsgen.h"
 #include "vandrel_h.h"
 
 namespace {

@@ -25,19 +25,19 @@ inline std::string Narrow(const std::wstring& w) { return std::string(w.begin(),
 
 inline const char* BoxName(mirelo::BoxArray a) {
     switch (a) {
-        case mirelo::BoxArray::DataInterval: return "data_interval";
-        case mirelo::BoxArray::DataNum: return "data_num";
-        case mirelo::BoxArray::DataValue: break;
+        case mirelo::BoxArray::kDataInterval: return "data_interval";
+        case mirelo::BoxArray::kDataNum: return "data_num";
+        case mirelo::BoxArray::kDataValue: break;
     }
     return "data_value";
 }
 
 inline const char* ButtonName(mirelo::ButtonArray a) {
     switch (a) {
-        case mirelo::ButtonArray::ReadInterval: return "cmd_ReadInterval";
-        case mirelo::ButtonArray::ReadNum: return "cmd_ReadNum";
-        case mirelo::ButtonArray::Start: return "cmd_Start";
-        case mirelo::ButtonArray::Stop: break;
+        case mirelo::ButtonArray::kReadInterval: return "cmd_ReadInterval";
+        case mirelo::ButtonArray::kReadNum: return "cmd_ReadNum";
+        case mirelo::ButtonArray::kStart: return "cmd_Start";
+        case mirelo::ButtonArray::kStop: break;
     }
     return "cmd_Stop";
 }
@@ -106,16 +106,16 @@ public:
         using mirelo::BoxArray;
         using mirelo::ButtonArray;
         for (int k = 0; k < 2; ++k) {
-            AddBox(log, BoxArray::DataInterval, k, L"2160");
-            AddBox(log, BoxArray::DataNum, k, L"370");
-            AddButton(log, ButtonArray::ReadInterval, k, true);
-            AddButton(log, ButtonArray::ReadNum, k, true);
-            AddButton(log, ButtonArray::Start, k, true);
-            AddButton(log, ButtonArray::Stop, k, false);
+            AddBox(log, BoxArray::kDataInterval, k, L"2160");
+            AddBox(log, BoxArray::kDataNum, k, L"370");
+            AddButton(log, ButtonArray::kReadInterval, k, true);
+            AddButton(log, ButtonArray::kReadNum, k, true);
+            AddButton(log, ButtonArray::kStart, k, true);
+            AddButton(log, ButtonArray::kStop, k, false);
         }
-        for (int i = 0; i < 16; ++i) AddBox(log, BoxArray::DataValue, i, L"");
-        timers_.emplace(mirelo::TimerName::ReadTimer1, FakeTimer(log, "read_timer1"));
-        timers_.emplace(mirelo::TimerName::ReadTimer2, FakeTimer(log, "read_timer2"));
+        for (int i = 0; i < 16; ++i) AddBox(log, BoxArray::kDataValue, i, L"");
+        timers_.emplace(mirelo::TimerName::kReadTimer1, FakeTimer(log, "read_timer1"));
+        timers_.emplace(mirelo::TimerName::kReadTimer2, FakeTimer(log, "read_timer2"));
     }
 
     HRESULT Box(mirelo::BoxArray array, int index, mirelo::TextBox** box) override {

@@ -70,7 +70,7 @@ struct RecordingEvents final : mirelo::FormEvents {
     std::vector<std::pair<ButtonArray, int>> clicks;
     int ticks[2] = {0, 0};
     void OnClick(ButtonArray array, int index) noexcept override { clicks.emplace_back(array, index); }
-    void OnTick(TimerName timer) noexcept override { ++ticks[timer == TimerName::ReadTimer1 ? 0 : 1]; }
+    void OnTick(TimerName timer) noexcept override { ++ticks[timer == TimerName::kReadTimer1 ? 0 : 1]; }
 };
 
 class FormWindowTest : public ::testing::Test {
@@ -122,33 +122,33 @@ struct Expected {
 std::vector<Expected> ExpectedControls() {
     using A = ControlArray;
     std::vector<Expected> e = {
-        {A::Label1, 0, L"Static", L"通讯块一", 1080, 60, 735, 255, true},
-        {A::Label1, 1, L"Static", L"通讯块二", 4080, 60, 735, 255, true},
-        {A::DataInterval, 0, L"Edit", L"2160", 120, 480, 735, 375, true},
-        {A::ReadInterval, 0, L"Button", L"通讯间隔", 120, 840, 1095, 375, true},
-        {A::Label2, 0, L"Static", L"ms", 960, 600, 255, 255, true},
-        {A::DataInterval, 1, L"Edit", L"2160", 3120, 480, 735, 375, true},
-        {A::ReadInterval, 1, L"Button", L"通讯间隔", 3120, 840, 1095, 375, true},
-        {A::Label2, 1, L"Static", L"ms", 3960, 600, 255, 255, true},
-        {A::DataNum, 0, L"Edit", L"370", 1800, 480, 855, 375, true},
-        {A::ReadNum, 0, L"Button", L"通道地址", 1800, 840, 1095, 375, true},
-        {A::DataNum, 1, L"Edit", L"370", 4800, 480, 975, 375, true},
-        {A::ReadNum, 1, L"Button", L"通道地址", 4800, 840, 1095, 375, true},
-        {A::Start, 0, L"Button", L"开始", 120, 1320, 1095, 375, true},
-        {A::Stop, 0, L"Button", L"停止", 1800, 1320, 1095, 375, false},
-        {A::Start, 1, L"Button", L"开始", 3120, 1320, 1095, 375, true},
-        {A::Stop, 1, L"Button", L"停止", 4800, 1320, 1095, 375, false},
+        {A::kLabel1, 0, L"Static", L"通讯块一", 1080, 60, 735, 255, true},
+        {A::kLabel1, 1, L"Static", L"通讯块二", 4080, 60, 735, 255, true},
+        {A::kDataInterval, 0, L"Edit", L"2160", 120, 480, 735, 375, true},
+        {A::kReadInterval, 0, L"Button", L"通讯间隔", 120, 840, 1095, 375, true},
+        {A::kLabel2, 0, L"Static", L"ms", 960, 600, 255, 255, true},
+        {A::kDataInterval, 1, L"Edit", L"2160", 3120, 480, 735, 375, true},
+        {A::kReadInterval, 1, L"Button", L"通讯间隔", 3120, 840, 1095, 375, true},
+        {A::kLabel2, 1, L"Static", L"ms", 3960, 600, 255, 255, true},
+        {A::kDataNum, 0, L"Edit", L"370", 1800, 480, 855, 375, true},
+        {A::kReadNum, 0, L"Button", L"通道地址", 1800, 840, 1095, 375, true},
+        {A::kDataNum, 1, L"Edit", L"370", 4800, 480, 975, 375, true},
+        {A::kReadNum, 1, L"Button", L"通道地址", 4800, 840, 1095, 375, true},
+        {A::kStart, 0, L"Button", L"开始", 120, 1320, 1095, 375, true},
+        {A::kStop, 0, L"Button", L"停止", 1800, 1320, 1095, 375, false},
+        {A::kStart, 1, L"Button", L"开始", 3120, 1320, 1095, 375, true},
+        {A::kStop, 1, L"Button", L"停止", 4800, 1320, 1095, 375, false},
     };
     static const wchar_t* kChannels[] = {L"通道0", L"通道1", L"通道2", L"通道3",
                                          L"通道4", L"通道5", L"通道6", L"通道7"};
     for (int i = 0; i < 16; ++i) {
         const int b = i / 8, c = i % 8;
-        e.push_back({A::Label3, i, L"Static", kChannels[c], 120 + 1440 * (c % 2) + 3000 * b,
+        e.push_back({A::kLabel3, i, L"Static", kChannels[c], 120 + 1440 * (c % 2) + 3000 * b,
                      2040 + 480 * (c / 2), 495, 255, true});
     }
     for (int i = 0; i < 16; ++i) {
         const int b = i / 8, c = i % 8;
-        e.push_back({A::DataValue, i, L"Edit", L"", 720 + 1440 * (c % 2) + 3000 * b, 1920 + 480 * (c / 2),
+        e.push_back({A::kDataValue, i, L"Edit", L"", 720 + 1440 * (c % 2) + 3000 * b, 1920 + 480 * (c / 2),
                      735, 390, true});
     }
     return e;
@@ -274,12 +274,12 @@ INSTANTIATE_TEST_SUITE_P(HigherDpi, FormAtScreenDpi, ::testing::Values(120, 144)
 
 TEST_F(FormWindowTest, TabOrderPassesOverDisabledButtons) {
     using A = ControlArray;
-    std::vector<HWND> expected = {Child(A::DataInterval, 0), Child(A::ReadInterval, 0),
-                                  Child(A::DataInterval, 1), Child(A::ReadInterval, 1),
-                                  Child(A::DataNum, 0),      Child(A::ReadNum, 0),
-                                  Child(A::DataNum, 1),      Child(A::ReadNum, 1),
-                                  Child(A::Start, 0),        Child(A::Start, 1)};
-    for (int i = 0; i < 16; ++i) expected.push_back(Child(A::DataValue, i));
+    std::vector<HWND> expected = {Child(A::kDataInterval, 0), Child(A::kReadInterval, 0),
+                                  Child(A::kDataInterval, 1), Child(A::kReadInterval, 1),
+                                  Child(A::kDataNum, 0),      Child(A::kReadNum, 0),
+                                  Child(A::kDataNum, 1),      Child(A::kReadNum, 1),
+                                  Child(A::kStart, 0),        Child(A::kStart, 1)};
+    for (int i = 0; i < 16; ++i) expected.push_back(Child(A::kDataValue, i));
 
     auto walk = [&] {
         std::vector<HWND> order;
@@ -293,10 +293,10 @@ TEST_F(FormWindowTest, TabOrderPassesOverDisabledButtons) {
     EXPECT_EQ(walk(), expected);
 
     // With the Stop buttons enabled they take their places after their Start buttons.
-    ::EnableWindow(Child(A::Stop, 0), TRUE);
-    ::EnableWindow(Child(A::Stop, 1), TRUE);
-    expected.insert(expected.begin() + 9, Child(A::Stop, 0));
-    expected.insert(expected.begin() + 11, Child(A::Stop, 1));
+    ::EnableWindow(Child(A::kStop, 0), TRUE);
+    ::EnableWindow(Child(A::kStop, 1), TRUE);
+    expected.insert(expected.begin() + 9, Child(A::kStop, 0));
+    expected.insert(expected.begin() + 11, Child(A::kStop, 1));
     EXPECT_EQ(walk(), expected);
 }
 
@@ -306,10 +306,10 @@ struct SwappingEvents final : mirelo::FormEvents {
     void OnClick(ButtonArray array, int index) noexcept override {
         mirelo::Button* start = nullptr;
         mirelo::Button* stop = nullptr;
-        form->ButtonAt(ButtonArray::Start, index, &start);
-        form->ButtonAt(ButtonArray::Stop, index, &stop);
-        start->SetEnabled(array != ButtonArray::Start);
-        stop->SetEnabled(array == ButtonArray::Start);
+        form->ButtonAt(ButtonArray::kStart, index, &start);
+        form->ButtonAt(ButtonArray::kStop, index, &stop);
+        start->SetEnabled(array != ButtonArray::kStart);
+        stop->SetEnabled(array == ButtonArray::kStart);
     }
     void OnTick(TimerName) noexcept override {}
 };
@@ -332,17 +332,17 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
         };
 
         const HWND afterShow = ::GetFocus();
-        ::SetFocus(child(ControlArray::Start, 0));
-        ::SendMessageW(child(ControlArray::Start, 0), BM_CLICK, 0, 0);
+        ::SetFocus(child(ControlArray::kStart, 0));
+        ::SendMessageW(child(ControlArray::kStart, 0), BM_CLICK, 0, 0);
         const HWND afterStart = ::GetFocus();
-        ::SendMessageW(child(ControlArray::Stop, 0), BM_CLICK, 0, 0);
+        ::SendMessageW(child(ControlArray::kStop, 0), BM_CLICK, 0, 0);
         const HWND afterStop = ::GetFocus();
         if (::GetActiveWindow() != shown->hwnd()) continue;
 
-        EXPECT_EQ(afterShow, child(ControlArray::DataInterval, 0));
-        EXPECT_FALSE(::IsWindowEnabled(child(ControlArray::Stop, 0)));
-        EXPECT_EQ(afterStart, child(ControlArray::Stop, 0)) << "the keyboard goes on from Start to Stop";
-        EXPECT_EQ(afterStop, child(ControlArray::Start, 1)) << "the next enabled control in the tab order";
+        EXPECT_EQ(afterShow, child(ControlArray::kDataInterval, 0));
+        EXPECT_FALSE(::IsWindowEnabled(child(ControlArray::kStop, 0)));
+        EXPECT_EQ(afterStart, child(ControlArray::kStop, 0)) << "the keyboard goes on from Start to Stop";
+        EXPECT_EQ(afterStop, child(ControlArray::kStart, 1)) << "the next enabled control in the tab order";
         return;
     }
     FAIL() << "the form never stayed the active window";
@@ -366,9 +366,9 @@ TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
     };
     for (int attempt = 0; attempt < 5; ++attempt) {
         events.clicks.clear();
-        if (!enterOn(Child(ControlArray::ReadNum, 1)) || !enterOn(Child(ControlArray::DataNum, 1))) continue;
+        if (!enterOn(Child(ControlArray::kReadNum, 1)) || !enterOn(Child(ControlArray::kDataNum, 1))) continue;
         ASSERT_EQ(events.clicks.size(), 1u);
-        EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::ReadNum, 1));
+        EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::kReadNum, 1));
         return;
     }
     FAIL() << "the form never kept the focus";
@@ -376,42 +376,42 @@ TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
 
 TEST_F(FormWindowTest, ElementsByArrayAndIndex) {
     mirelo::TextBox* box = reinterpret_cast<mirelo::TextBox*>(1);
-    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::DataInterval, 2, &box));
+    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::kDataInterval, 2, &box));
     EXPECT_EQ(box, nullptr);
-    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::DataValue, 16, &box));
-    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::DataNum, -1, &box));
+    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::kDataValue, 16, &box));
+    EXPECT_HR(DISP_E_BADINDEX, form->Box(mirelo::BoxArray::kDataNum, -1, &box));
     mirelo::Button* button = reinterpret_cast<mirelo::Button*>(1);
-    EXPECT_HR(DISP_E_BADINDEX, form->ButtonAt(ButtonArray::Stop, 2, &button));
+    EXPECT_HR(DISP_E_BADINDEX, form->ButtonAt(ButtonArray::kStop, 2, &button));
     EXPECT_EQ(button, nullptr);
 
-    ASSERT_HR(S_OK, form->Box(mirelo::BoxArray::DataValue, 15, &box));
+    ASSERT_HR(S_OK, form->Box(mirelo::BoxArray::kDataValue, 15, &box));
     box->SetText(L"-32767");
-    EXPECT_EQ(TextOf(Child(ControlArray::DataValue, 15)), L"-32767");
-    ::SetWindowTextW(Child(ControlArray::DataNum, 1), L" 12abc");
-    ASSERT_HR(S_OK, form->Box(mirelo::BoxArray::DataNum, 1, &box));
+    EXPECT_EQ(TextOf(Child(ControlArray::kDataValue, 15)), L"-32767");
+    ::SetWindowTextW(Child(ControlArray::kDataNum, 1), L" 12abc");
+    ASSERT_HR(S_OK, form->Box(mirelo::BoxArray::kDataNum, 1, &box));
     EXPECT_EQ(box->Text(), L" 12abc");
 
-    ASSERT_HR(S_OK, form->ButtonAt(ButtonArray::Stop, 1, &button));
+    ASSERT_HR(S_OK, form->ButtonAt(ButtonArray::kStop, 1, &button));
     button->SetEnabled(true);
-    EXPECT_TRUE(::IsWindowEnabled(Child(ControlArray::Stop, 1)));
+    EXPECT_TRUE(::IsWindowEnabled(Child(ControlArray::kStop, 1)));
 }
 
 TEST_F(FormWindowTest, ClicksReachTheHandlersWithTheirIndex) {
-    ::SendMessageW(Child(ControlArray::ReadNum, 1), BM_CLICK, 0, 0);
-    ::SendMessageW(Child(ControlArray::Start, 0), BM_CLICK, 0, 0);
-    ::SendMessageW(Child(ControlArray::ReadInterval, 0), BM_CLICK, 0, 0);
-    ::SendMessageW(Child(ControlArray::Label1, 0), BM_CLICK, 0, 0);
+    ::SendMessageW(Child(ControlArray::kReadNum, 1), BM_CLICK, 0, 0);
+    ::SendMessageW(Child(ControlArray::kStart, 0), BM_CLICK, 0, 0);
+    ::SendMessageW(Child(ControlArray::kReadInterval, 0), BM_CLICK, 0, 0);
+    ::SendMessageW(Child(ControlArray::kLabel1, 0), BM_CLICK, 0, 0);
     ASSERT_EQ(events.clicks.size(), 3u);
-    EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::ReadNum, 1));
-    EXPECT_EQ(events.clicks[1], std::make_pair(ButtonArray::Start, 0));
-    EXPECT_EQ(events.clicks[2], std::make_pair(ButtonArray::ReadInterval, 0));
+    EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::kReadNum, 1));
+    EXPECT_EQ(events.clicks[1], std::make_pair(ButtonArray::kStart, 0));
+    EXPECT_EQ(events.clicks[2], std::make_pair(ButtonArray::kReadInterval, 0));
 }
 
 TEST_F(FormWindowTest, TimersTickOnlyWithAnIntervalWhileEnabled) {
     Pump(100);
     EXPECT_EQ(events.ticks[0] + events.ticks[1], 0) << "a new form's timers have interval 0";
 
-    mirelo::Timer& t2 = form->TimerNamed(TimerName::ReadTimer2);
+    mirelo::Timer& t2 = form->TimerNamed(TimerName::kReadTimer2);
     t2.SetInterval(20);
     Pump(200);
     EXPECT_GT(events.ticks[1], 2);

@@ -55,8 +55,8 @@ TEST_F(HandlersTest, LoadEndsAtTheFirstFailingPut) {
         failing->failAt = step <= 2 ? step : step - 2;
         EXPECT_HR(E_FAIL, handlers.Load());
         EXPECT_EQ(log.size(), static_cast<size_t>(step)) << "nothing after the failing put";
-        EXPECT_TRUE(form.timer(TimerName::ReadTimer1).enabled);
-        EXPECT_EQ(form.timer(TimerName::ReadTimer1).interval, 0u);
+        EXPECT_TRUE(form.timer(TimerName::kReadTimer1).enabled);
+        EXPECT_EQ(form.timer(TimerName::kReadTimer1).interval, 0u);
         failing->failAt = 0;
     }
 }
@@ -75,7 +75,7 @@ TEST_P(IntervalEntryTest, BothBlocks) {
     const IntervalCase c = GetParam();
     for (int k = 0; k < 2; ++k) {
         SCOPED_TRACE(k);
-        Type(BoxArray::DataInterval, k, c.typed);
+        Type(BoxArray::kDataInterval, k, c.typed);
         const HRESULT hr = handlers.ReadIntervalClick(k);
         const std::string who = k == 0 ? "V1" : "V2";
         if (c.put) {
@@ -85,7 +85,7 @@ TEST_P(IntervalEntryTest, BothBlocks) {
             EXPECT_HR(DISP_E_OVERFLOW, hr);
             EXPECT_TRUE(log.empty());
         }
-        EXPECT_EQ(Text(BoxArray::DataInterval, k), c.box);
+        EXPECT_EQ(Text(BoxArray::kDataInterval, k), c.box);
     }
     EXPECT_EQ(v1->interval, v2->interval);
 }
@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IntervalCase{L"-40000", false, 0, L"-40000"}));
 
 TEST_F(HandlersTest, IntervalRewrittenBeforeAFailingPutStaysRewritten) {
-    Type(BoxArray::DataInterval, 0, L"-7");
+    Type(BoxArray::kDataInterval, 0, L"-7");
     v1->failAt = 1;
     EXPECT_HR(E_FAIL, handlers.ReadIntervalClick(0));
     EXPECT_EQ(log, (Log{"data_interval(0) text 2160", "V1 put Interval I2 2160"}));
@@ -120,10 +120,10 @@ TEST_F(HandlersTest, AddressEntries) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testtool::Narrow(c.typed));
-        Type(BoxArray::DataNum, 1, c.typed);
+        Type(BoxArray::kDataNum, 1, c.typed);
         EXPECT_EQ(handlers.ReadNumClick(1), c.hr);
         EXPECT_EQ(log, c.call ? Log{c.call} : Log{}) << "the address box is never rewritten";
-        EXPECT_EQ(Text(BoxArray::DataNum, 1), c.typed);
+        EXPECT_EQ(Text(BoxArray::kDataNum, 1), c.typed);
     }
     EXPECT_EQ(v1->calls, 0);
 }
@@ -146,16 +146,16 @@ TEST_F(HandlersTest, StopStopsTheTimerBeforeItCallsTheInstance) {
     EXPECT_HR(S_OK, handlers.StopClick(1));
     EXPECT_EQ(log,
               (Log{"read_timer2 disabled", "V2 call Stop", "cmd_Stop(1) disabled", "cmd_Start(1) enabled"}));
-    EXPECT_TRUE(form.button(ButtonArray::Start, 1).enabled);
-    EXPECT_FALSE(form.button(ButtonArray::Stop, 1).enabled);
+    EXPECT_TRUE(form.button(ButtonArray::kStart, 1).enabled);
+    EXPECT_FALSE(form.button(ButtonArray::kStop, 1).enabled);
 }
 
 TEST_F(HandlersTest, AFailingStartLeavesTheBlockIdle) {
     v1->failAt = 1;
     EXPECT_HR(E_FAIL, handlers.StartClick(0));
     EXPECT_EQ(log, (Log{"V1 call Start"}));
-    EXPECT_TRUE(form.button(ButtonArray::Start, 0).enabled);
-    EXPECT_FALSE(form.button(ButtonArray::Stop, 0).enabled);
+    EXPECT_TRUE(form.button(ButtonArray::kStart, 0).enabled);
+    EXPECT_FALSE(form.button(ButtonArray::kStop, 0).enabled);
 }
 
 TEST_F(HandlersTest, AFailingStopLeavesTheTimerOffAndTheButtonsRunning) {
@@ -164,9 +164,9 @@ TEST_F(HandlersTest, AFailingStopLeavesTheTimerOffAndTheButtonsRunning) {
     v1->failAt = 2;
     EXPECT_HR(E_FAIL, handlers.StopClick(0));
     EXPECT_EQ(log, (Log{"read_timer1 disabled", "V1 call Stop"}));
-    EXPECT_FALSE(form.timer(TimerName::ReadTimer1).enabled);
-    EXPECT_FALSE(form.button(ButtonArray::Start, 0).enabled);
-    EXPECT_TRUE(form.button(ButtonArray::Stop, 0).enabled) << "Stop can be clicked again";
+    EXPECT_FALSE(form.timer(TimerName::kReadTimer1).enabled);
+    EXPECT_FALSE(form.button(ButtonArray::kStart, 0).enabled);
+    EXPECT_TRUE(form.button(ButtonArray::kStop, 0).enabled) << "Stop can be clicked again";
     EXPECT_HR(S_OK, handlers.StopClick(0));
 }
 
@@ -185,7 +185,7 @@ TEST_F(HandlersTest, ClicksOnElementsThatDoNotExistDoNothing) {
 }
 
 TEST_F(HandlersTest, AnythingThrownEndsTheHandlerSilently) {
-    form.box(BoxArray::DataInterval, 0).throws = true;
+    form.box(BoxArray::kDataInterval, 0).throws = true;
     EXPECT_HR(E_UNEXPECTED, handlers.ReadIntervalClick(0));
     EXPECT_TRUE(log.empty());
 }
@@ -198,7 +198,7 @@ TEST_F(HandlersTest, AMissingInstanceFailsWithoutACall) {
 
 TEST_F(HandlersTest, TickShowsEveryChannelOfTheBlock) {
     v1->values = {{0, 0}, {1, 1023}, {2, -5}, {3, -32767}, {4, 32767}, {5, 7}, {6, 100}, {7, -1}};
-    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::kReadTimer1));
     ASSERT_EQ(log.size(), 17u);
     EXPECT_EQ(log[0], "V1 get ChannelNumber");
     for (int i = 0; i < 8; ++i) {
@@ -206,34 +206,34 @@ TEST_F(HandlersTest, TickShowsEveryChannelOfTheBlock) {
     }
     const wchar_t* shown[] = {L"0", L"1023", L"-5", L"-32767", L"32767", L"7", L"100", L"-1"};
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(Text(BoxArray::DataValue, i), shown[i]);
-        EXPECT_EQ(Text(BoxArray::DataValue, 8 + i), L"") << "block 1 untouched";
+        EXPECT_EQ(Text(BoxArray::kDataValue, i), shown[i]);
+        EXPECT_EQ(Text(BoxArray::kDataValue, 8 + i), L"") << "block 1 untouched";
     }
 }
 
 TEST_F(HandlersTest, TickOfTheSecondTimerFillsTheSecondBlock) {
     v2->values = {{0, 11}, {7, 77}};
-    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer2));
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::kReadTimer2));
     EXPECT_EQ(log.front(), "V2 get ChannelNumber");
-    EXPECT_EQ(Text(BoxArray::DataValue, 8), L"11");
-    EXPECT_EQ(Text(BoxArray::DataValue, 15), L"77");
-    EXPECT_EQ(Text(BoxArray::DataValue, 9), L"32767");
-    EXPECT_EQ(Text(BoxArray::DataValue, 0), L"");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 8), L"11");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 15), L"77");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 9), L"32767");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 0), L"");
     EXPECT_EQ(v1->calls, 0);
 }
 
 TEST_F(HandlersTest, TickReadsTheChannelCountAfreshAndLeavesTheRestAlone) {
-    for (int i = 0; i < 8; ++i) Type(BoxArray::DataValue, i, L"old");
+    for (int i = 0; i < 8; ++i) Type(BoxArray::kDataValue, i, L"old");
     v1->channelNumber = 4;
     v1->values = {{0, 1}, {1, 2}, {2, 3}, {3, 4}};
-    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
-    EXPECT_EQ(Text(BoxArray::DataValue, 3), L"4");
-    EXPECT_EQ(Text(BoxArray::DataValue, 4), L"old");
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::kReadTimer1));
+    EXPECT_EQ(Text(BoxArray::kDataValue, 3), L"4");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 4), L"old");
 
     v1->channelNumber = 1;
     v1->channelNumberType = VT_I2;  // converted to a 32-bit count whatever the type
-    Type(BoxArray::DataValue, 0, L"typed by hand");
-    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
+    Type(BoxArray::kDataValue, 0, L"typed by hand");
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::kReadTimer1));
     EXPECT_EQ(log, (Log{"V1 get ChannelNumber", "V1 call GetChnlValue I4 0", "data_value(0) text 1"}));
 }
 
@@ -242,7 +242,7 @@ TEST_F(HandlersTest, TickWithNoChannelsOnlyReadsTheCount) {
         SCOPED_TRACE(count);
         log.clear();
         v1->channelNumber = count;
-        EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
+        EXPECT_HR(S_OK, handlers.Tick(TimerName::kReadTimer1));
         EXPECT_EQ(log, (Log{"V1 get ChannelNumber"}));
     }
 }
@@ -252,61 +252,61 @@ TEST_F(HandlersTest, TickEndsWhenTheLastIndexDoesNotFitSixteenBits) {
         SCOPED_TRACE(count);
         log.clear();
         v1->channelNumber = count;
-        EXPECT_HR(DISP_E_OVERFLOW, handlers.Tick(TimerName::ReadTimer1));
+        EXPECT_HR(DISP_E_OVERFLOW, handlers.Tick(TimerName::kReadTimer1));
         EXPECT_EQ(log, (Log{"V1 get ChannelNumber"}));
     }
 }
 
 TEST_F(HandlersTest, TickTakesTheBoxBeforeItCallsTheInstance) {
     v2->channelNumber = 20;  // more channels than the block has boxes
-    EXPECT_HR(DISP_E_BADINDEX, handlers.Tick(TimerName::ReadTimer2));
+    EXPECT_HR(DISP_E_BADINDEX, handlers.Tick(TimerName::kReadTimer2));
     EXPECT_EQ(log[log.size() - 2], "V2 call GetChnlValue I4 7");
     EXPECT_EQ(log.back(), "data_value(15) text 32767");
 }
 
 TEST_F(HandlersTest, AFailingChannelKeepsTheEarlierOnesAndTheNextTickStartsAgain) {
-    for (int i = 0; i < 8; ++i) Type(BoxArray::DataValue, i, L"old");
+    for (int i = 0; i < 8; ++i) Type(BoxArray::kDataValue, i, L"old");
     for (LONG i = 0; i < 8; ++i) v1->values[i] = 10 + i;
     v1->failAt = 5;  // the count, then channels 0-2, then channel 3 fails
-    EXPECT_HR(E_FAIL, handlers.Tick(TimerName::ReadTimer1));
+    EXPECT_HR(E_FAIL, handlers.Tick(TimerName::kReadTimer1));
     EXPECT_EQ(log.back(), "V1 call GetChnlValue I4 3");
-    EXPECT_EQ(Text(BoxArray::DataValue, 2), L"12");
-    EXPECT_EQ(Text(BoxArray::DataValue, 3), L"old");
-    EXPECT_EQ(Text(BoxArray::DataValue, 7), L"old");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 2), L"12");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 3), L"old");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 7), L"old");
 
     log.clear();
-    EXPECT_HR(S_OK, handlers.Tick(TimerName::ReadTimer1));
+    EXPECT_HR(S_OK, handlers.Tick(TimerName::kReadTimer1));
     EXPECT_EQ(log[1], "V1 call GetChnlValue I4 0");
-    EXPECT_EQ(Text(BoxArray::DataValue, 7), L"17");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 7), L"17");
 }
 
 TEST_F(HandlersTest, AReadingThatDoesNotFitSixteenBitsEndsTheTick) {
     v1->values = {{0, 5}, {1, 40000}};
-    EXPECT_HR(DISP_E_OVERFLOW, handlers.Tick(TimerName::ReadTimer1));
-    EXPECT_EQ(Text(BoxArray::DataValue, 0), L"5");
-    EXPECT_EQ(Text(BoxArray::DataValue, 1), L"");
+    EXPECT_HR(DISP_E_OVERFLOW, handlers.Tick(TimerName::kReadTimer1));
+    EXPECT_EQ(Text(BoxArray::kDataValue, 0), L"5");
+    EXPECT_EQ(Text(BoxArray::kDataValue, 1), L"");
 }
 
 TEST_F(HandlersTest, AFailingCountGetEndsTheTick) {
     v2->failAt = 1;
     v2->failure = DISP_E_EXCEPTION;
-    EXPECT_HR(DISP_E_EXCEPTION, handlers.Tick(TimerName::ReadTimer2));
+    EXPECT_HR(DISP_E_EXCEPTION, handlers.Tick(TimerName::kReadTimer2));
     EXPECT_EQ(log, (Log{"V2 get ChannelNumber"}));
 }
 
 TEST_F(HandlersTest, FormEventsReachTheirHandlers) {
     mirelo::FormEvents& events = handlers;
-    events.OnClick(ButtonArray::Start, 1);
-    events.OnTick(TimerName::ReadTimer2);
-    events.OnClick(ButtonArray::Stop, 1);
-    Type(BoxArray::DataInterval, 0, L"250");
-    events.OnClick(ButtonArray::ReadInterval, 0);
-    Type(BoxArray::DataNum, 0, L"356");
-    events.OnClick(ButtonArray::ReadNum, 0);
+    events.OnClick(ButtonArray::kStart, 1);
+    events.OnTick(TimerName::kReadTimer2);
+    events.OnClick(ButtonArray::kStop, 1);
+    Type(BoxArray::kDataInterval, 0, L"250");
+    events.OnClick(ButtonArray::kReadInterval, 0);
+    Type(BoxArray::kDataNum, 0, L"356");
+    events.OnClick(ButtonArray::kReadNum, 0);
     EXPECT_EQ(v2->calls, 1 + 1 + 8 + 1);
     EXPECT_EQ(v1->interval, 250);
     EXPECT_EQ(v1->address, 356);
-    EXPECT_FALSE(form.timer(TimerName::ReadTimer2).enabled);
+    EXPECT_FALSE(form.timer(TimerName::kReadTimer2).enabled);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ protected:
     std::wstring Text(ControlArray a, int i) { return remote::Text(form_, a, i); }
     std::vector<std::wstring> Values(int block) {
         std::vector<std::wstring> v;
-        for (int c = 0; c < 8; ++c) v.push_back(Text(ControlArray::DataValue, block * 8 + c));
+        for (int c = 0; c < 8; ++c) v.push_back(Text(ControlArray::kDataValue, block * 8 + c));
         return v;
     }
     bool Enabled(ControlArray a, int i) { return ::IsWindowEnabled(remote::Element(form_, a, i)) != FALSE; }
@@ -157,29 +157,29 @@ TEST_F(MireloEndToEnd, FreshToolShowsItsFormAsLaidOut) {
     EXPECT_EQ(client.bottom, Y(3840));
 
     for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(Text(ControlArray::DataInterval, k), L"2160");
-        EXPECT_EQ(Text(ControlArray::DataNum, k), L"370");
-        EXPECT_EQ(Text(ControlArray::Start, k), L"开始");
-        EXPECT_EQ(Text(ControlArray::Stop, k), L"停止");
-        EXPECT_TRUE(Enabled(ControlArray::Start, k));
-        EXPECT_FALSE(Enabled(ControlArray::Stop, k));
-        EXPECT_EQ(Text(ControlArray::Label1, k), k == 0 ? L"通讯块一" : L"通讯块二");
+        EXPECT_EQ(Text(ControlArray::kDataInterval, k), L"2160");
+        EXPECT_EQ(Text(ControlArray::kDataNum, k), L"370");
+        EXPECT_EQ(Text(ControlArray::kStart, k), L"开始");
+        EXPECT_EQ(Text(ControlArray::kStop, k), L"停止");
+        EXPECT_TRUE(Enabled(ControlArray::kStart, k));
+        EXPECT_FALSE(Enabled(ControlArray::kStop, k));
+        EXPECT_EQ(Text(ControlArray::kLabel1, k), k == 0 ? L"通讯块一" : L"通讯块二");
     }
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(Text(ControlArray::DataValue, i), L"");
-        EXPECT_EQ(Text(ControlArray::Label3, i), L"通道" + std::to_wstring(i % 8));
+        EXPECT_EQ(Text(ControlArray::kDataValue, i), L"");
+        EXPECT_EQ(Text(ControlArray::kLabel3, i), L"通道" + std::to_wstring(i % 8));
     }
 
     // A sample of places and sizes, one of each kind and both data_num widths.
     struct Place {
         ControlArray array;
         int index, left, top, width, height;
-    } places[] = {{ControlArray::Label1, 1, 4080, 60, 735, 255},
-                  {ControlArray::DataNum, 0, 1800, 480, 855, 375},
-                  {ControlArray::DataNum, 1, 4800, 480, 975, 375},
-                  {ControlArray::Stop, 1, 4800, 1320, 1095, 375},
-                  {ControlArray::Label3, 13, 3000 + 1560, 2040 + 960, 495, 255},
-                  {ControlArray::DataValue, 15, 3000 + 2160, 1920 + 1440, 735, 390}};
+    } places[] = {{ControlArray::kLabel1, 1, 4080, 60, 735, 255},
+                  {ControlArray::kDataNum, 0, 1800, 480, 855, 375},
+                  {ControlArray::kDataNum, 1, 4800, 480, 975, 375},
+                  {ControlArray::kStop, 1, 4800, 1320, 1095, 375},
+                  {ControlArray::kLabel3, 13, 3000 + 1560, 2040 + 960, 495, 255},
+                  {ControlArray::kDataValue, 15, 3000 + 2160, 1920 + 1440, 735, 390}};
     for (const Place& p : places) {
         RECT r;
         ::GetWindowRect(remote::Element(form_, p.array, p.index), &r);
@@ -193,19 +193,19 @@ TEST_F(MireloEndToEnd, FreshToolShowsItsFormAsLaidOut) {
     // The keyboard's way through the form; the disabled Stop buttons are passed over.
     using A = ControlArray;
     std::vector<HWND> expected;
-    for (auto [a, i] : std::vector<std::pair<A, int>>{{A::DataInterval, 0},
-                                                      {A::ReadInterval, 0},
-                                                      {A::DataInterval, 1},
-                                                      {A::ReadInterval, 1},
-                                                      {A::DataNum, 0},
-                                                      {A::ReadNum, 0},
-                                                      {A::DataNum, 1},
-                                                      {A::ReadNum, 1},
-                                                      {A::Start, 0},
-                                                      {A::Start, 1}}) {
+    for (auto [a, i] : std::vector<std::pair<A, int>>{{A::kDataInterval, 0},
+                                                      {A::kReadInterval, 0},
+                                                      {A::kDataInterval, 1},
+                                                      {A::kReadInterval, 1},
+                                                      {A::kDataNum, 0},
+                                                      {A::kReadNum, 0},
+                                                      {A::kDataNum, 1},
+                                                      {A::kReadNum, 1},
+                                                      {A::kStart, 0},
+                                                      {A::kStart, 1}}) {
         expected.push_back(remote::Element(form_, a, i));
     }
-    for (int i = 0; i < 16; ++i) expected.push_back(remote::Element(form_, A::DataValue, i));
+    for (int i = 0; i < 16; ++i) expected.push_back(remote::Element(form_, A::kDataValue, i));
     std::vector<HWND> order;
     HWND first = ::GetNextDlgTabItem(form_, nullptr, FALSE);
     for (HWND h = first; h && order.size() < 64; h = ::GetNextDlgTabItem(form_, h, FALSE)) {
@@ -216,21 +216,21 @@ TEST_F(MireloEndToEnd, FreshToolShowsItsFormAsLaidOut) {
 }
 
 TEST_F(MireloEndToEnd, StartFillsItsBlockOnlyAndStopKeepsTheLastValues) {
-    Click(ControlArray::Start, 0);
-    EXPECT_FALSE(Enabled(ControlArray::Start, 0));
-    EXPECT_TRUE(Enabled(ControlArray::Stop, 0));
+    Click(ControlArray::kStart, 0);
+    EXPECT_FALSE(Enabled(ControlArray::kStart, 0));
+    EXPECT_TRUE(Enabled(ControlArray::kStop, 0));
     EXPECT_TRUE(ShowsWithin(0, kBoard370)) << "block 0 shows the board's channels";
     EXPECT_EQ(Values(1), std::vector<std::wstring>(8)) << "block 1 untouched";
-    EXPECT_TRUE(Enabled(ControlArray::Start, 1));
+    EXPECT_TRUE(Enabled(ControlArray::kStart, 1));
 
     // A box edited by hand is overwritten at the next tick.
-    Type(ControlArray::DataValue, 3, L"typed");
+    Type(ControlArray::kDataValue, 3, L"typed");
     EXPECT_TRUE(ShowsWithin(0, kBoard370, 1000));
 
-    Click(ControlArray::Stop, 0);
-    EXPECT_TRUE(Enabled(ControlArray::Start, 0));
-    EXPECT_FALSE(Enabled(ControlArray::Stop, 0));
-    Type(ControlArray::DataValue, 7, L"kept");
+    Click(ControlArray::kStop, 0);
+    EXPECT_TRUE(Enabled(ControlArray::kStart, 0));
+    EXPECT_FALSE(Enabled(ControlArray::kStop, 0));
+    Type(ControlArray::kDataValue, 7, L"kept");
     ::Sleep(500);
     std::vector<std::wstring> after = kBoard370;
     after[7] = L"kept";
@@ -238,8 +238,8 @@ TEST_F(MireloEndToEnd, StartFillsItsBlockOnlyAndStopKeepsTheLastValues) {
 }
 
 TEST_F(MireloEndToEnd, BothBlocksRunAtOnceAtTheSameAddress) {
-    Click(ControlArray::Start, 0);
-    Click(ControlArray::Start, 1);
+    Click(ControlArray::kStart, 0);
+    Click(ControlArray::kStart, 1);
     EXPECT_TRUE(ShowsWithin(0, kBoard370));
     EXPECT_TRUE(ShowsWithin(1, kBoard370));
     // Both samplers keep taking turns at the board: a few intervals on, both are still fresh.
@@ -255,26 +255,26 @@ TEST_F(MireloEndToEnd, BothBlocksRunAtOnceAtTheSameAddress) {
 }
 
 TEST_F(MireloEndToEnd, AddressAndIntervalEntriesReachTheRunningInstance) {
-    Click(ControlArray::Start, 1);
+    Click(ControlArray::kStart, 1);
     ASSERT_TRUE(ShowsWithin(1, kBoard370));
 
     // A new address restarts the running instance on the other board.
-    Type(ControlArray::DataNum, 1, L" 380abc");
-    Click(ControlArray::ReadNum, 1);
+    Type(ControlArray::kDataNum, 1, L" 380abc");
+    Click(ControlArray::kReadNum, 1);
     EXPECT_TRUE(ShowsWithin(1, kBoard380));
-    EXPECT_EQ(Text(ControlArray::DataNum, 1), L" 380abc") << "the address box keeps what was typed";
+    EXPECT_EQ(Text(ControlArray::kDataNum, 1), L" 380abc") << "the address box keeps what was typed";
 
     // An interval entry that overflows changes nothing; a negative one is rewritten.
-    Type(ControlArray::DataInterval, 1, L"40000");
-    Click(ControlArray::ReadInterval, 1);
-    EXPECT_EQ(Text(ControlArray::DataInterval, 1), L"40000");
-    Type(ControlArray::DataInterval, 1, L"-1");
-    Click(ControlArray::ReadInterval, 1);
-    EXPECT_EQ(Text(ControlArray::DataInterval, 1), L"2160");
-    Type(ControlArray::DataInterval, 1, L"250");
-    Click(ControlArray::ReadInterval, 1);
+    Type(ControlArray::kDataInterval, 1, L"40000");
+    Click(ControlArray::kReadInterval, 1);
+    EXPECT_EQ(Text(ControlArray::kDataInterval, 1), L"40000");
+    Type(ControlArray::kDataInterval, 1, L"-1");
+    Click(ControlArray::kReadInterval, 1);
+    EXPECT_EQ(Text(ControlArray::kDataInterval, 1), L"2160");
+    Type(ControlArray::kDataInterval, 1, L"250");
+    Click(ControlArray::kReadInterval, 1);
     EXPECT_TRUE(ShowsWithin(1, kBoard380)) << "still sampling after the restart";
-    EXPECT_TRUE(Enabled(ControlArray::Stop, 1));
+    EXPECT_TRUE(Enabled(ControlArray::kStop, 1));
     EXPECT_EQ(Values(0), std::vector<std::wstring>(8));
 }
 
@@ -288,11 +288,11 @@ TEST_F(MireloEndToEnd, TabWalksTheFormAndSpaceAndEnterPressTheFocusedButton) {
         return testsupport::WaitUntil([&] { return remote::FocusedWindow(form_) == expected; }, 3000);
     };
     const auto press = [&](UINT key) { return remote::PressKey(form_, key); };
-    ASSERT_TRUE(focusBecomes(element(A::DataInterval, 0))) << "a new form's focus is on its first box";
+    ASSERT_TRUE(focusBecomes(element(A::kDataInterval, 0))) << "a new form's focus is on its first box";
 
-    const std::pair<A, int> walk[] = {{A::ReadInterval, 0}, {A::DataInterval, 1}, {A::ReadInterval, 1},
-                                      {A::DataNum, 0},      {A::ReadNum, 0},      {A::DataNum, 1},
-                                      {A::ReadNum, 1},      {A::Start, 0}};
+    const std::pair<A, int> walk[] = {{A::kReadInterval, 0}, {A::kDataInterval, 1}, {A::kReadInterval, 1},
+                                      {A::kDataNum, 0},      {A::kReadNum, 0},      {A::kDataNum, 1},
+                                      {A::kReadNum, 1},      {A::kStart, 0}};
     for (const auto& [a, i] : walk) {
         ASSERT_TRUE(press(VK_TAB));
         ASSERT_TRUE(focusBecomes(element(a, i))) << "Tab to " << mirelo::ArrayName(a) << i;
@@ -300,28 +300,28 @@ TEST_F(MireloEndToEnd, TabWalksTheFormAndSpaceAndEnterPressTheFocusedButton) {
 
     ASSERT_TRUE(press(VK_SPACE));
     EXPECT_TRUE(ShowsWithin(0, kBoard370)) << "Space pressed Start";
-    EXPECT_FALSE(Enabled(A::Start, 0));
-    EXPECT_TRUE(focusBecomes(element(A::Stop, 0))) << "from Start on to its Stop";
+    EXPECT_FALSE(Enabled(A::kStart, 0));
+    EXPECT_TRUE(focusBecomes(element(A::kStop, 0))) << "from Start on to its Stop";
 
     ASSERT_TRUE(press(VK_RETURN));
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return Enabled(A::Start, 0); }, 3000)) << "Enter pressed Stop";
-    EXPECT_FALSE(Enabled(A::Stop, 0));
-    EXPECT_TRUE(focusBecomes(element(A::Start, 1)));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return Enabled(A::kStart, 0); }, 3000)) << "Enter pressed Stop";
+    EXPECT_FALSE(Enabled(A::kStop, 0));
+    EXPECT_TRUE(focusBecomes(element(A::kStart, 1)));
 
     ASSERT_TRUE(press(VK_RETURN));
     EXPECT_TRUE(ShowsWithin(1, kBoard370)) << "Enter pressed the second Start";
-    EXPECT_TRUE(focusBecomes(element(A::Stop, 1)));
+    EXPECT_TRUE(focusBecomes(element(A::kStop, 1)));
     ASSERT_TRUE(press(VK_SPACE));
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return Enabled(A::Start, 1); }, 3000)) << "Space pressed Stop";
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return Enabled(A::kStart, 1); }, 3000)) << "Space pressed Stop";
 
     // Enter in a box presses nothing: no button has the focus.
-    ASSERT_TRUE(focusBecomes(element(A::DataValue, 0)));
+    ASSERT_TRUE(focusBecomes(element(A::kDataValue, 0)));
     ASSERT_TRUE(press(VK_RETURN));
     ::Sleep(300);
-    EXPECT_TRUE(Enabled(A::Start, 0));
-    EXPECT_TRUE(Enabled(A::Start, 1));
-    EXPECT_FALSE(Enabled(A::Stop, 0));
-    EXPECT_FALSE(Enabled(A::Stop, 1));
+    EXPECT_TRUE(Enabled(A::kStart, 0));
+    EXPECT_TRUE(Enabled(A::kStart, 1));
+    EXPECT_FALSE(Enabled(A::kStop, 0));
+    EXPECT_FALSE(Enabled(A::kStop, 1));
 }
 
 // Mirelo started at a higher screen DPI: the form and every control keep their places and sizes

@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "control/wxsgen/wxsgen.h"
+#include "base/unique_handle.h"
+#include "package/wxsgen/wxsgen.h"
 
 namespace {
 
@@ -17,11 +18,13 @@ int Fail(const char* what, HRESULT hr = S_OK) {
     return 1;
 }
 
-bool WriteFile(const std::wstring& path, const std::string& text) {
-    std::FILE* f = ::_wfopen(path.c_str(), L"wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && ok;
+// False with the thread's last error set.
+bool WriteTextFile(const std::wstring& path, const std::string& text) {
+    const base::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
 }
 
 int Generate(int argc, wchar_t** argv) {
@@ -46,9 +49,9 @@ int Generate(int argc, wchar_t** argv) {
     if (FAILED(hr)) return Fail("cannot read the module's strings and type library", hr);
     std::vector<wxsgen::Component> components;
     if (!wxsgen::RegistryComponents(a, info, &components)) return Fail("the module is not of that bitness");
-    if (!WriteFile(out + L"\\registry.wxi", wxsgen::WixComponents(components)) ||
-        !WriteFile(out + L"\\registry-refs.wxi", wxsgen::WixComponentRefs(components)) ||
-        !WriteFile(out + L"\\TRUV.Vandrel.manifest", wxsgen::AssemblyManifest(a, info))) {
+    if (!WriteTextFile(out + L"\\registry.wxi", wxsgen::WixComponents(components)) ||
+        !WriteTextFile(out + L"\\registry-refs.wxi", wxsgen::WixComponentRefs(components)) ||
+        !WriteTextFile(out + L"\\TRUV.Vandrel.manifest", wxsgen::AssemblyManifest(a, info))) {
         return Fail("cannot write the output files", HRESULT_FROM_WIN32(::GetLastError()));
     }
     return 0;

@@ -1,4 +1,4 @@
-#include "control/wxsgen/wxsgen.h"
+#include "package/wxsgen/wxsgen.h"
 
 #include <oleauto.h>
 
@@ -6,7 +6,9 @@
 #include "activex/typelib.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "base/text.h"
 #include "base/unique_handle.h"
+#include "base/variant.h"
 #include "control/class_table.h"
 
 namespace wxsgen {
@@ -26,26 +28,7 @@ constexpr wchar_t kInterfaces64Guid[] = L"5E0C6B1A-3F2D-4C47-9A7E-2B8D61F0C323";
 // The proxy of every dispatch interface: the automation marshaller.
 constexpr wchar_t kDispatchProxy[] = L"{00020420-0000-0000-C000-000000000046}";
 
-std::wstring GuidText(const GUID& guid) {
-    wchar_t text[39];
-    return ::StringFromGUID2(guid, text, 39) == 39 ? std::wstring(text) : std::wstring();
-}
-
-std::wstring LoadText(HMODULE module, UINT id) {
-    const wchar_t* text = nullptr;
-    const int n = ::LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring();
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                          nullptr);
-    return out;
-}
+using base::GuidText;
 
 // Adds a class's rows to the components of its two top keys.
 void AddClassRows(const activex::ClassRow* rows, size_t count, const activex::ClassTexts& texts,
@@ -134,7 +117,7 @@ std::string XmlText(const std::wstring& text) {
             default: escaped += c;
         }
     }
-    return Utf8(escaped);
+    return base::Utf8(escaped);
 }
 
 HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
@@ -144,8 +127,8 @@ HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
                                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     RETURN_LAST_ERROR_IF(!module);
     const HMODULE handle = static_cast<HMODULE>(module.get());
-    info->controlTypeName = LoadText(handle, vandrel::kControlRegistration.typeNameId);
-    info->pageTypeName = LoadText(handle, vandrel::kPageRegistration.typeNameId);
+    info->controlTypeName = base::StringResource(handle, vandrel::kControlRegistration.typeNameId);
+    info->pageTypeName = base::StringResource(handle, vandrel::kPageRegistration.typeNameId);
 
     base::ComPtr<ITypeLib> lib;
     RETURN_IF_FAILED(
@@ -156,11 +139,10 @@ HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
     info->syskind = attr->syskind;
     lib->ReleaseTLibAttr(attr);
 
-    BSTR doc = nullptr;
-    if (SUCCEEDED(lib->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr)) && doc) {
-        info->libraryName.assign(doc, ::SysStringLen(doc));
+    base::Bstr doc;
+    if (SUCCEEDED(lib->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr)) && doc.get()) {
+        info->libraryName.assign(doc.get(), doc.length());
     }
-    ::SysFreeString(doc);
 
     const UINT count = lib->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
@@ -173,10 +155,9 @@ HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
         const IID iid = typeAttr->guid;
         type->ReleaseTypeAttr(typeAttr);
         if (!isInterface) continue;
-        BSTR name = nullptr;
-        RETURN_IF_FAILED(lib->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr));
-        info->interfaces.push_back({iid, std::wstring(name, ::SysStringLen(name))});
-        ::SysFreeString(name);
+        base::Bstr name;
+        RETURN_IF_FAILED(lib->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr));
+        info->interfaces.push_back({iid, std::wstring(name.get(), name.length())});
     }
     return S_OK;
 }
