@@ -96,7 +96,8 @@ TEST(Identity, ClientCopiesEqualTheControls) {
     } members[] = {
         {L"Interval", {mirelo::kDispidInterval, soak::kDispidInterval, testsupport::kInterval}},
         {L"Address", {mirelo::kDispidAddress, testsupport::kAddress}},
-        {L"GetChnlValue", {mirelo::kDispidGetChnlValue, soak::kDispidGetChnlValue, testsupport::kGetChnlValue}},
+        {L"GetChnlValue",
+         {mirelo::kDispidGetChnlValue, soak::kDispidGetChnlValue, testsupport::kGetChnlValue}},
         {L"Start", {mirelo::kDispidStart, soak::kDispidStart, testsupport::kStart}},
         {L"Stop", {mirelo::kDispidStop, soak::kDispidStop, testsupport::kStop}},
         {L"ChannelNumber",

@@ -366,7 +366,8 @@ TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
     };
     for (int attempt = 0; attempt < 5; ++attempt) {
         events.clicks.clear();
-        if (!enterOn(Child(ControlArray::kReadNum, 1)) || !enterOn(Child(ControlArray::kDataNum, 1))) continue;
+        if (!enterOn(Child(ControlArray::kReadNum, 1)) || !enterOn(Child(ControlArray::kDataNum, 1)))
+            continue;
         ASSERT_EQ(events.clicks.size(), 1u);
         EXPECT_EQ(events.clicks[0], std::make_pair(ButtonArray::kReadNum, 1));
         return;
