@@ -68,22 +68,22 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
     return theApp.GetClassObject(rclsid, riid, ppv);
 }
 
 // Whether objects or server locks are alive, in both builds. Where the module stays loaded for the
 // rest of the process (base/runtime.h) COM's FreeLibrary after S_OK leaves it mapped.
-STDAPI DllCanUnloadNow() { return theApp.CanUnloadNow(); }
+STDAPI DllCanUnloadNow() noexcept { return theApp.CanUnloadNow(); }
 
-STDAPI DllRegisterServer() {
+STDAPI DllRegisterServer() noexcept {
     if (FAILED(activex::RegisterModuleTypeLib(activex::Module::Instance(), LIBID_VandrelLib))) {
         return SELFREG_E_TYPELIB;
     }
     return ClassRegistrationResult(theApp.UpdateRegistry(TRUE));
 }
 
-STDAPI DllUnregisterServer() {
+STDAPI DllUnregisterServer() noexcept {
     if (FAILED(activex::UnregisterModuleTypeLib(LIBID_VandrelLib, vandrel::kLibMajor, vandrel::kLibMinor,
                                                 vandrel::kLibLocale))) {
         return SELFREG_E_TYPELIB;
