@@ -1,5 +1,5 @@
 // What Vandrel.ocx registers its two classes with: read by the module's registration
-// (control/module.cpp) and by the installer generator (control/wxsgen), which turn them into the
+// (control/module.cpp) and by the installer generator (package/wxsgen), which turn them into the
 // same registry rows (activex/class_rows.h). Constant data; any thread.
 #pragma once
 
@@ -8,20 +8,18 @@
 #include "activex/registration.h"
 #include "control/identity.h"
 #include "control/resource.h"
-#include "control/vandrel_ctrl.h"
-#include "control/vandrel_prop_page.h"
 #include "vandrel_h.h"
 
 namespace vandrel {
 
 inline const activex::ControlRegistration kControlRegistration = {
-    &CLSID_Vandrel,
-    kControlProgId,
-    IDS_VANDREL,                // type name
-    IDB_TOOLBOX,                // toolbox bitmap
-    CVandrelCtrl::kMiscStatus,  // OLEMISC flags
-    &LIBID_VandrelLib,
-    kLibMajor,
+    &CLSID_Vandrel,     // class
+    kControlProgId,     // ProgID
+    IDS_VANDREL,        // type name
+    IDB_TOOLBOX,        // toolbox bitmap
+    kMiscStatus,        // OLEMISC flags
+    &LIBID_VandrelLib,  // type library
+    kLibMajor,          // and its version
     kLibMinor,
 };
 

@@ -1,5 +1,5 @@
 // Who Vandrel.ocx is: the names and numbers its registration, its class factories and the
-// installer generator (control/wxsgen) share. The class and interface identifiers of the control
+// installer generator (package/wxsgen) share. The class and interface identifiers of the control
 // are the type library's (vandrel.idl, declared in vandrel_h.h); the property page, which the
 // library does not describe, has its CLSID here. The library's version stands beside it, and a test
 // holds it against the built library. Constant data; any thread.
@@ -13,6 +13,13 @@
 namespace vandrel {
 
 inline constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
+
+// The control's OLEMISC flags, which its IOleObject answers and its registration writes.
+inline constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                                     OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INVISIBLEATRUNTIME |
+                                     OLEMISC_SETCLIENTSITEFIRST;
+// The value that registration writes and that containers have always read.
+static_assert(kMiscStatus == 0x20591, "MiscStatus of the registered control");
 
 // {8728C7CB-895D-442F-8647-74F1366CDDE4}
 inline constexpr CLSID kPageClsid = {

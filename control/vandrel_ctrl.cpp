@@ -29,17 +29,17 @@ const activex::Verb kVerbs[] = {
 };
 
 const activex::ControlClass kClass = {
-    CLSID_Vandrel,
-    DIID__DVandrel,
-    DIID__DVandrelEvents,
-    g_typeLib,
-    IDS_VANDREL,
-    CVandrelCtrl::kMiscStatus,
+    CLSID_Vandrel,         // class
+    DIID__DVandrel,        // dispatch interface
+    DIID__DVandrelEvents,  // event interface
+    g_typeLib,             // describes both
+    IDS_VANDREL,           // user type name
+    vandrel::kMiscStatus,  // OLEMISC flags
     kPropertyPages,
-    std::size(kPropertyPages),
+    std::size(kPropertyPages),  // the page
     kVerbs,
-    std::size(kVerbs),
-    vandrel::kControlProgId,
+    std::size(kVerbs),        // the properties verb
+    vandrel::kControlProgId,  // the source of the errors its members raise
 };
 
 using engine::SamplerStatus;

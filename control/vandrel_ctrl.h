@@ -47,11 +47,6 @@ public:
     static constexpr DISPID kDataReady = 1;
     static constexpr DISPID kStatusChanged = 2;
 
-    static constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
-                                         OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
-                                         OLEMISC_INVISIBLEATRUNTIME | OLEMISC_SETCLIENTSITEFIRST;
-    // The value that registration writes and that containers have always read.
-    static_assert(kMiscStatus == 0x20591, "MiscStatus of the registered control");
     static const ULONG kVersion = 0x00010000;  // the type library's 1.0
 
     // createEvent makes the sampler's stop event and createThread its thread; tests substitute

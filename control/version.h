@@ -1,5 +1,5 @@
 // The version of Vandrel.ocx: its version block (control/version.rc) and the assembly identity of
-// the installer's registration-free manifest (control/wxsgen) both take it from here. Plain
+// the installer's registration-free manifest (package/wxsgen) both take it from here. Plain
 // preprocessor definitions, since the resource compiler reads this file too.
 #pragma once
 
