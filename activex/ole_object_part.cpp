@@ -8,6 +8,7 @@
 #include "activex/property_exchange.h"
 #include "activex/resources.h"
 #include "base/hresult.h"
+#include "base/screen.h"
 #include "base/variant.h"
 
 namespace activex {
@@ -41,12 +42,9 @@ OleObjectPart::OleObjectPart(IUnknown& owner, const ControlClass& control, Pictu
       frame_(frame),
       events_(events),
       window_(picture) {
-    HDC screen = ::GetDC(nullptr);
-    const int dpiX = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    const int dpiY = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ::ReleaseDC(nullptr, screen);
-    extent_.cx = ::MulDiv(100, 2540, dpiX);
-    extent_.cy = ::MulDiv(50, 2540, dpiY);
+    const SIZE dpi = base::ScreenDpi();
+    extent_.cx = ::MulDiv(100, 2540, dpi.cx);
+    extent_.cy = ::MulDiv(50, 2540, dpi.cy);
 }
 
 HRESULT OleObjectPart::ExchangeExtent(PropExchange& px) noexcept {
@@ -91,7 +89,7 @@ STDMETHODIMP OleObjectPart::SetClientSite(IOleClientSite* site) noexcept {
 }
 
 STDMETHODIMP OleObjectPart::GetClientSite(IOleClientSite** site) noexcept {
-    if (!site) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, site);
     return clientSite_.CopyTo(site);
 }
 
@@ -101,7 +99,7 @@ STDMETHODIMP OleObjectPart::Close(DWORD saveOption) noexcept {
     InPlaceDeactivate();
     if ((saveOption == OLECLOSE_SAVEIFDIRTY || saveOption == OLECLOSE_PROMPTSAVE) && modified_.IsModified() &&
         clientSite_) {
-        clientSite_->SaveObject();
+        LOG_IF_FAILED(clientSite_->SaveObject());
     }
     if (adviseHolder_) adviseHolder_->SendOnClose();
     return S_OK;
@@ -110,7 +108,7 @@ STDMETHODIMP OleObjectPart::Close(DWORD saveOption) noexcept {
 STDMETHODIMP OleObjectPart::SetMoniker(DWORD, IMoniker*) noexcept { return E_NOTIMPL; }
 
 STDMETHODIMP OleObjectPart::GetMoniker(DWORD, DWORD, IMoniker** moniker) noexcept {
-    if (!moniker) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, moniker);
     *moniker = nullptr;
     return E_NOTIMPL;
 }
@@ -118,7 +116,7 @@ STDMETHODIMP OleObjectPart::GetMoniker(DWORD, DWORD, IMoniker** moniker) noexcep
 STDMETHODIMP OleObjectPart::InitFromData(IDataObject*, BOOL, DWORD) noexcept { return E_NOTIMPL; }
 
 STDMETHODIMP OleObjectPart::GetClipboardData(DWORD, IDataObject** data) noexcept {
-    if (!data) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, data);
     *data = nullptr;
     return E_NOTIMPL;
 }
@@ -147,7 +145,7 @@ STDMETHODIMP OleObjectPart::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG,
 }
 
 STDMETHODIMP OleObjectPart::EnumVerbs(IEnumOLEVERB** out) noexcept try {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     if (control_.verbCount == 0) return OLEOBJ_E_NOVERBS;
     std::vector<VerbItem> items;
@@ -165,13 +163,13 @@ STDMETHODIMP OleObjectPart::Update() noexcept { return S_OK; }
 STDMETHODIMP OleObjectPart::IsUpToDate() noexcept { return S_OK; }
 
 STDMETHODIMP OleObjectPart::GetUserClassID(CLSID* clsid) noexcept {
-    if (!clsid) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, clsid);
     *clsid = control_.clsid;
     return S_OK;
 }
 
 STDMETHODIMP OleObjectPart::GetUserType(DWORD, LPOLESTR* name) noexcept {
-    if (!name) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, name);
     *name = nullptr;
     // Without the string the caller reads the name from the registry.
     std::wstring text;
@@ -181,7 +179,7 @@ STDMETHODIMP OleObjectPart::GetUserType(DWORD, LPOLESTR* name) noexcept {
 
 STDMETHODIMP OleObjectPart::SetExtent(DWORD aspect, SIZEL* size) noexcept {
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
-    if (!size) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, size);
     if (size->cx != extent_.cx || size->cy != extent_.cy) {
         extent_ = *size;
         modified_.SetModified();
@@ -190,14 +188,15 @@ STDMETHODIMP OleObjectPart::SetExtent(DWORD aspect, SIZEL* size) noexcept {
 }
 
 STDMETHODIMP OleObjectPart::GetExtent(DWORD aspect, SIZEL* size) noexcept {
-    if (!size) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, size);
+    *size = {};
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     *size = extent_;
     return S_OK;
 }
 
 STDMETHODIMP OleObjectPart::Advise(IAdviseSink* sink, DWORD* connection) noexcept {
-    if (!connection) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, connection);
     *connection = 0;
     if (!adviseHolder_) RETURN_IF_FAILED(::CreateOleAdviseHolder(adviseHolder_.put()));
     return adviseHolder_->Advise(sink, connection);
@@ -209,14 +208,14 @@ STDMETHODIMP OleObjectPart::Unadvise(DWORD connection) noexcept {
 }
 
 STDMETHODIMP OleObjectPart::EnumAdvise(IEnumSTATDATA** out) noexcept {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     if (!adviseHolder_) RETURN_IF_FAILED(::CreateOleAdviseHolder(adviseHolder_.put()));
     return adviseHolder_->EnumAdvise(out);
 }
 
 STDMETHODIMP OleObjectPart::GetMiscStatus(DWORD, DWORD* status) noexcept {
-    if (!status) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, status);
     *status = control_.miscStatus;
     return S_OK;
 }
@@ -226,7 +225,7 @@ STDMETHODIMP OleObjectPart::SetColorScheme(LOGPALETTE*) noexcept { return E_NOTI
 // --- IOleControl ---------------------------------------------------------------------------------
 
 STDMETHODIMP OleObjectPart::GetControlInfo(CONTROLINFO* info) noexcept {
-    if (!info) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, info);
     info->hAccel = nullptr;
     info->cAccel = 0;
     info->dwFlags = 0;
@@ -240,7 +239,6 @@ STDMETHODIMP OleObjectPart::OnAmbientPropertyChange(DISPID dispid) noexcept {
     return S_OK;
 }
 
-// The control fires no events, so there are none to hold back.
 STDMETHODIMP OleObjectPart::FreezeEvents(BOOL freeze) noexcept {
     events_.FreezeEvents(freeze != FALSE);
     return S_OK;
@@ -287,7 +285,7 @@ HRESULT OleObjectPart::InPlaceActivate(LONG verb, IOleClientSite* activeSite) no
 void OleObjectPart::UIActivate() noexcept {
     if (uiActive_) return;
     uiActive_ = true;
-    inPlaceSite_->OnUIActivate();
+    LOG_IF_FAILED(inPlaceSite_->OnUIActivate());
     IOleInPlaceActiveObject* active = this;
     if (inPlaceFrame_) inPlaceFrame_->SetActiveObject(active, nullptr);
     if (uiWindow_) uiWindow_->SetActiveObject(active, nullptr);
@@ -317,7 +315,7 @@ STDMETHODIMP OleObjectPart::InPlaceDeactivate() noexcept {
 }
 
 STDMETHODIMP OleObjectPart::GetWindow(HWND* hwnd) noexcept {
-    if (!hwnd) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, hwnd);
     *hwnd = window_.get();
     return *hwnd ? S_OK : E_FAIL;
 }
@@ -325,7 +323,8 @@ STDMETHODIMP OleObjectPart::GetWindow(HWND* hwnd) noexcept {
 STDMETHODIMP OleObjectPart::ContextSensitiveHelp(BOOL) noexcept { return E_NOTIMPL; }
 
 STDMETHODIMP OleObjectPart::SetObjectRects(LPCRECT pos, LPCRECT clip) noexcept {
-    if (!pos || !clip) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, pos);
+    RETURN_HR_IF_NULL(E_POINTER, clip);
     posRect_ = *pos;
     clipRect_ = *clip;
     window_.SetRects(posRect_, clipRect_);
