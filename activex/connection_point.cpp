@@ -1,5 +1,7 @@
 #include "activex/connection_point.h"
 
+#include <utility>
+
 #include "activex/enumerator.h"
 #include "base/hresult.h"
 
@@ -13,9 +15,9 @@ struct ConnectionItem {
         out->dwCookie = cookie;
         return unknown.CopyTo(&out->pUnk);
     }
+    // Adopts the reference handed out, and lets it go.
     static void Free(CONNECTDATA* data) noexcept {
-        if (data->pUnk) data->pUnk->Release();
-        data->pUnk = nullptr;
+        base::ComPtr<IUnknown>::Attach(std::exchange(data->pUnk, nullptr));
     }
 };
 
@@ -23,8 +25,7 @@ struct PointItem {
     base::ComPtr<IConnectionPoint> point;
     HRESULT CopyOut(IConnectionPoint** out) const noexcept { return point.CopyTo(out); }
     static void Free(IConnectionPoint** p) noexcept {
-        if (*p) (*p)->Release();
-        *p = nullptr;
+        base::ComPtr<IConnectionPoint>::Attach(std::exchange(*p, nullptr));
     }
 };
 
@@ -34,22 +35,22 @@ using PointEnumerator = Enumerator<IEnumConnectionPoints, IConnectionPoint*, Poi
 }  // namespace
 
 STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) noexcept {
-    if (!iid) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, iid);
     *iid = iid_;
     return S_OK;
 }
 
 STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) noexcept {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = &container_;
     container_.AddRef();
     return S_OK;
 }
 
 STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) noexcept try {
-    if (!cookie) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, cookie);
     *cookie = 0;
-    if (!sink) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, sink);
     base::ComPtr<IUnknown> typed;
     if (FAILED(sink->QueryInterface(iid_, typed.put_void()))) return CONNECT_E_CANNOTCONNECT;
     sinks_.push_back({nextCookie_, std::move(typed)});
@@ -87,7 +88,7 @@ std::vector<base::ComPtr<IUnknown>> ConnectionPoint::Sinks() const {
 }
 
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) noexcept try {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     std::vector<ConnectionItem> items;
     for (const Sink& s : sinks_) items.push_back({s.cookie, s.unknown});
@@ -97,7 +98,7 @@ CATCH_RETURN()
 
 HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
                                   IEnumConnectionPoints** out) noexcept try {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     std::vector<PointItem> items;
     for (size_t i = 0; i < count; ++i) items.push_back({base::ComPtr<IConnectionPoint>(points[i])});

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/hresult.h"
 
 namespace activex {
 
@@ -32,7 +33,7 @@ STDMETHODIMP EventsPart::EnumConnectionPoints(IEnumConnectionPoints** out) noexc
 }
 
 STDMETHODIMP EventsPart::FindConnectionPoint(REFIID riid, IConnectionPoint** out) noexcept {
-    if (!out) return E_POINTER;
+    RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     ConnectionPoint* point = IsEqualIID(riid, eventPoint_.iid())         ? &eventPoint_
                              : IsEqualIID(riid, IID_IPropertyNotifySink) ? &notifyPoint_

@@ -62,7 +62,8 @@ public:
     HRESULT As(REFIID iid, void** out) const noexcept {
         RETURN_HR_IF_NULL(E_POINTER, out);
         *out = nullptr;
-        return p_ ? p_->QueryInterface(iid, out) : E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, p_);
+        return p_->QueryInterface(iid, out);
     }
 
     // Hands out a new reference through an out-parameter.

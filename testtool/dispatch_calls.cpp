@@ -13,6 +13,7 @@ HRESULT PutI2(IDispatch* target, DISPID id, SHORT value) noexcept {
 
 HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, value);
+    *value = 0;
     base::Variant result;
     RETURN_IF_FAILED(base::GetProperty(target, id, result.ptr()));
     RETURN_IF_FAILED(result.ChangeType(VT_I4));
@@ -22,6 +23,7 @@ HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept {
 
 HRESULT CallI2WithI4(IDispatch* target, DISPID id, LONG argument, SHORT* result) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, result);
+    *result = 0;
     const base::Variant arg(argument);
     base::Variant returned;
     RETURN_IF_FAILED(base::CallMethod(target, id, {arg.get()}, returned.ptr()));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/com_object.h"
+#include "base/hresult.h"
 #include "base/variant.h"
 #include "directport/directport.h"
 #include "tests/clients/board_log.h"
@@ -56,7 +57,7 @@ public:
     ~BoardLog() override { --g_objects; }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) noexcept override {
-        if (!count) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, count);
         *count = 0;
         return S_OK;
     }
@@ -66,7 +67,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) noexcept override {
-        if (!names || !ids) return E_POINTER;
+        RETURN_HR_IF(E_POINTER, !names || !ids);
         HRESULT hr = S_OK;
         for (UINT i = 0; i < count; ++i) {
             ids[i] = DISPID_UNKNOWN;
@@ -79,7 +80,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT* result,
                                      EXCEPINFO*, UINT*) noexcept override {
-        if (!p) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, p);
         if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
         if (result) ::VariantInit(result);
         base::Variant arg;
@@ -116,14 +117,10 @@ public:
 class Factory final : public base::ComObject<Factory, base::Lifetime::Scoped, IClassFactory> {
 public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** ppv) noexcept override {
-        if (!ppv) return E_POINTER;
+        RETURN_HR_IF_NULL(E_POINTER, ppv);
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        BoardLog* log = BoardLog::Make();
-        if (!log) return E_OUTOFMEMORY;
-        const HRESULT hr = log->QueryInterface(iid, ppv);
-        log->Release();
-        return hr;
+        return base::CreateObject<BoardLog>(iid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return S_OK; }
 };
@@ -132,12 +129,12 @@ Factory g_factory;
 
 }  // namespace
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv) noexcept {
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     if (clsid != testsupport::CLSID_BoardLog) return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(iid, ppv);
 }
 
 // Stays loaded while objects live; the factory is static.
-STDAPI DllCanUnloadNow() { return g_objects == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() noexcept { return g_objects == 0 ? S_OK : S_FALSE; }
