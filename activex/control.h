@@ -11,6 +11,10 @@
 // The control never claims to be safe for scripting or initialisation. It keeps the container's
 // freeze of its events (IOleControl::FreezeEvents) and fires events only while they are not frozen.
 //
+// Ownership: the control holds its parts by value, and each part the references its interfaces
+// take (the container's sites, the advise and event sinks) until the control lets go of them in
+// FinalRelease. The ControlClass is the derived class's constant data and outlives every control.
+//
 // Threading: a control lives in the single-threaded apartment that created it; every method, the
 // window procedure and destruction run on that thread. Only the reference count, and whether an
 // event sink is connected, may be asked from another thread.

@@ -203,20 +203,20 @@ HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* para
         (params->cNamedArgs && !params->rgdispidNamedArgs)) {
         return E_INVALIDARG;
     }
-    if (shape.kind == MemberKind::Property) {
+    if (shape.kind == MemberKind::kProperty) {
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-            *kind = CallKind::Put;
+            *kind = CallKind::kPut;
             return PreparePut(shape.readOnly, flags, *params, args, argErr);
         }
         // A get may come as a method call without arguments (obj.Prop in some languages).
         if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
         if (params->cNamedArgs) return DISP_E_NONAMEDARGS;
         if (params->cArgs) return DISP_E_BADPARAMCOUNT;
-        *kind = CallKind::Get;
+        *kind = CallKind::kGet;
         return S_OK;
     }
     if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-    *kind = CallKind::Method;
+    *kind = CallKind::kMethod;
     return PrepareMethod(shape.paramCount, shape.optionalOutput, *params, args, argErr, output);
 }
 

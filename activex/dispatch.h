@@ -26,7 +26,9 @@
 // (scode E_INVALIDARG, the row's text, the caller's source) when the caller passed one, else
 // E_INVALIDARG; and whatever a computed member's own code fails with.
 //
-// Called on the object's apartment thread.
+// A table is constant data of its class, read on any thread. InvokeFromTable, and the object's code
+// it runs, are called on the object's apartment thread; the other functions work only on what the
+// caller hands them and may be called on any thread.
 #pragma once
 
 #include <oaidl.h>
@@ -39,13 +41,13 @@
 
 namespace activex {
 
-enum class MemberKind : unsigned char { Property, Method };
+enum class MemberKind : unsigned char { kProperty, kMethod };
 
 // The most LONG parameters a method of a table may take.
 inline constexpr UINT kMaxParams = 4;
 
 // What the table-independent checks found out about one call.
-enum class CallKind { Get, Put, Method };
+enum class CallKind { kGet, kPut, kMethod };
 
 struct MemberShape {
     MemberKind kind;
@@ -112,14 +114,14 @@ struct DispatchEntry {
     bool optionalOutput = false;
     ValueRange range = {};
 
-    bool readOnly() const noexcept { return kind == MemberKind::Property && !field && !put; }
+    bool readOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put; }
 };
 
 // A read/write VT_I4 property with a change handler.
 template <class C>
 constexpr DispatchEntry<C> DispProperty(DISPID dispid, const wchar_t* name, const wchar_t* help,
                                         LONG C::*field, void (C::*onChanged)() noexcept) {
-    return {dispid, name, help, MemberKind::Property, VT_I4, 0, field, onChanged, nullptr};
+    return {dispid, name, help, MemberKind::kProperty, VT_I4, 0, field, onChanged, nullptr};
 }
 
 namespace detail {
@@ -236,7 +238,7 @@ constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* hel
     static_assert(std::is_void_v<typename Thunk::Result> == (ResultType == VT_EMPTY),
                   "void methods and only they return VT_EMPTY");
     static_assert(Thunk::kParams <= kMaxParams);
-    return DispatchEntry<C>{dispid,         name,    help,    MemberKind::Method, ResultType,
+    return DispatchEntry<C>{dispid,         name,    help,    MemberKind::kMethod, ResultType,
                             Thunk::kParams, nullptr, nullptr, &Thunk::Call};
 }
 
@@ -245,7 +247,7 @@ template <auto Get>
 constexpr auto DispGetter(DISPID dispid, const wchar_t* name, const wchar_t* help) {
     using Thunk = detail::GetThunk<Get>;
     DispatchEntry<typename Thunk::Class> entry{
-        dispid, name, help, MemberKind::Property, Thunk::kType, 0, nullptr, nullptr, nullptr};
+        dispid, name, help, MemberKind::kProperty, Thunk::kType, 0, nullptr, nullptr, nullptr};
     entry.get = &Thunk::Call;
     return entry;
 }
@@ -269,7 +271,7 @@ constexpr auto DispFunction(DISPID dispid, const wchar_t* name, const wchar_t* h
     using Thunk = detail::MakeThunk<Method>;
     static_assert(Thunk::kParams <= kMaxParams);
     DispatchEntry<typename Thunk::Class> entry{
-        dispid, name, help, MemberKind::Method, VT_VARIANT, Thunk::kParams, nullptr, nullptr, nullptr};
+        dispid, name, help, MemberKind::kMethod, VT_VARIANT, Thunk::kParams, nullptr, nullptr, nullptr};
     entry.make = &Thunk::Call;
     entry.optionalOutput = Thunk::kOutput;
     entry.range = range;
@@ -282,7 +284,7 @@ namespace detail {
 template <class C>
 bool RangeRefuses(const DispatchEntry<C>& entry, CallKind kind, const LONG* args) noexcept {
     if (!entry.range.text) return false;
-    const bool applies = kind == CallKind::Put || (kind == CallKind::Method && entry.paramCount > 0);
+    const bool applies = kind == CallKind::kPut || (kind == CallKind::kMethod && entry.paramCount > 0);
     return applies && !entry.range.Contains(args[0]);
 }
 
@@ -309,17 +311,17 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
     if (detail::RangeRefuses(*entry, kind, args))
         return RefuseOutOfRange(entry->range.text, source, excepInfo);
     switch (kind) {
-        case CallKind::Get:
+        case CallKind::kGet:
             if (!result) break;
             if (entry->get) return entry->get(self, result);
             WrapResult(VT_I4, self.*(entry->field), result);
             break;
-        case CallKind::Put:
+        case CallKind::kPut:
             if (entry->put) return entry->put(self, args[0]);
             self.*(entry->field) = args[0];
             (self.*(entry->onChanged))();
             break;
-        case CallKind::Method: {
+        case CallKind::kMethod: {
             if (entry->make) {
                 // The method runs also when the caller wants no result: a drain drains.
                 VARIANT unwanted;

@@ -1,5 +1,6 @@
 // What a sampler says about itself beyond its readings: its status, the result codes of its last
-// error and the observer it notifies. Types and constants only; the sampler owns the state.
+// error and the observer it notifies. Types and constants only, for any thread; the sampler owns
+// the state, and the observer says on which thread each of its calls comes.
 //
 // The result codes are defined here once; the control's type library mirrors them, so their values
 // never change. They use FACILITY_ITF from 0x0600 up, clear of the COM-defined codes below 0x0200

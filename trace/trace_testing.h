@@ -1,5 +1,6 @@
 // Seams of the process-wide trace for its tests: a small queue bound so an overflow is quick to
 // provoke, and set-up failures that cannot be caused from outside. Not for production callers.
+// Any thread, like the trace's own functions.
 #pragma once
 
 #include <cstddef>

@@ -146,7 +146,7 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
     for (UINT i = 0; i < attr->cVars; ++i) {
         VARDESC* var = nullptr;
         ASSERT_HR(S_OK, info->GetVarDesc(i, &var));
-        members[var->memid] = {Name(info.get(), var->memid), activex::MemberKind::Property,
+        members[var->memid] = {Name(info.get(), var->memid), activex::MemberKind::kProperty,
                                var->elemdescVar.tdesc.vt,    0,
                                Doc(info.get(), var->memid),  !(var->wVarFlags & VARFLAG_FREADONLY)};
         info->ReleaseVarDesc(var);
@@ -164,8 +164,8 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
             EXPECT_EQ(VT_I4, func->lprgelemdescParam[0].tdesc.vt);
         } else {
             const VARTYPE ret = func->elemdescFunc.tdesc.vt;
-            m.kind = func->invkind == INVOKE_PROPERTYGET ? activex::MemberKind::Property
-                                                         : activex::MemberKind::Method;
+            m.kind = func->invkind == INVOKE_PROPERTYGET ? activex::MemberKind::kProperty
+                                                         : activex::MemberKind::kMethod;
             m.type = ret == VT_VOID ? VARTYPE{VT_EMPTY} : ret;
             for (SHORT p = 0; p < func->cParams; ++p) {
                 const ELEMDESC& param = func->lprgelemdescParam[p];
@@ -194,7 +194,7 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.type, m.type) << entry.dispid;
         EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
         EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
-        if (entry.kind == activex::MemberKind::Property) {
+        if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.readOnly(), m.writable) << entry.dispid;
         }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
