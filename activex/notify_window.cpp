@@ -1,5 +1,7 @@
 #include "activex/notify_window.h"
 
+#include <atomic>
+
 #include "activex/module.h"
 #include "base/hresult.h"
 
@@ -8,11 +10,11 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"ActiveXNotifyWindow";
 constexpr UINT kNotifyMessage = WM_APP + 1;
-volatile LONG g_windowClassRegistered = 0;
+std::atomic<bool> g_windowClassRegistered{false};
 
 void UnregisterWindowClass() noexcept {
     ::UnregisterClassW(kWindowClass, Module::Instance());
-    g_windowClassRegistered = 0;
+    g_windowClassRegistered = false;
 }
 
 bool EnsureWindowClass(WNDPROC proc) noexcept {
@@ -23,7 +25,7 @@ bool EnsureWindowClass(WNDPROC proc) noexcept {
     wc.hInstance = Module::Instance();
     wc.lpszClassName = kWindowClass;
     if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    if (::InterlockedExchange(&g_windowClassRegistered, 1) == 0) AtModuleExit(&UnregisterWindowClass);
+    if (!g_windowClassRegistered.exchange(true)) AtModuleExit(&UnregisterWindowClass);
     return true;
 }
 
