@@ -86,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{L"--interval -5", "not '-5'"}, BadArgs{L"--interval 3600001", "from 1 to 3600000"},
         BadArgs{L"--interval 12ms", "not '12ms'"}, BadArgs{L"--address 65536", "--address needs"},
         BadArgs{L"--address 0x", "not '0x'"}, BadArgs{L"--address -1", "not '-1'"},
+        BadArgs{L"--address -0", "not '-0'"}, BadArgs{L"--address 0x-0", "not '0x-0'"},
         BadArgs{L"--address 99999999999999999999", "--address needs"},
         BadArgs{L"--duration 0", "--duration needs a positive"}, BadArgs{L"--duration -1", "not '-1'"},
         BadArgs{L"--duration nan", "not 'nan'"}, BadArgs{L"--duration 1e99", "not '1e99'"},

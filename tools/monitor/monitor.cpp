@@ -1,7 +1,6 @@
 #include "tools/monitor/monitor.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <iterator>
 #include <cstdarg>
@@ -11,6 +10,7 @@
 
 #include "base/hresult.h"
 #include "base/late_bound.h"
+#include "base/text.h"
 #include "base/variant.h"
 
 namespace monitor {
@@ -20,23 +20,11 @@ constexpr LONG kMaxPort = 0xFFFF;
 constexpr LONG kMaxIntervalMs = 3600000;
 constexpr double kMaxDurationSeconds = 366.0 * 24 * 3600;
 
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
-    return out;
-}
-
 // A whole number, decimal or with "0x" hexadecimal, within [low, high].
 bool ParseWhole(const std::wstring& text, LONG low, LONG high, LONG* value) {
-    if (text.empty()) return false;
-    const bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
-    const wchar_t* begin = text.c_str() + (hex ? 2 : 0);
-    if (!std::iswxdigit(*begin) && *begin != L'-') return false;
-    wchar_t* end = nullptr;
-    errno = 0;
-    const long long parsed = std::wcstoll(begin, &end, hex ? 16 : 10);
-    if (errno != 0 || *end != L'\0' || parsed < low || parsed > high) return false;
-    *value = static_cast<LONG>(parsed);
+    const auto parsed = base::ParseWholeNumber(std::wstring_view(text), static_cast<uint32_t>(high));
+    if (!parsed || *parsed < static_cast<uint32_t>(low)) return false;
+    *value = static_cast<LONG>(*parsed);
     return true;
 }
 
@@ -113,13 +101,13 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             continue;
         }
         if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration") {
-            *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + Narrow(name) + "'"
-                                              : "unexpected argument '" + Narrow(name) + "'";
+            *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + base::PrintableAscii(name) + "'"
+                                              : "unexpected argument '" + base::PrintableAscii(name) + "'";
             return false;
         }
         if (!value) {
             if (i + 1 >= args.size()) {
-                *error = Narrow(name) + " needs a value";
+                *error = base::PrintableAscii(name) + " needs a value";
                 return false;
             }
             value = args[++i];
@@ -128,26 +116,27 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
         if (name == L"--address") {
             if (!ParseWhole(*value, 0, kMaxPort, &number)) {
                 *error = "--address needs an I/O port number from 0 to 65535 (or 0x0 to 0xFFFF), not '" +
-                         Narrow(*value) + "'";
+                         base::PrintableAscii(*value) + "'";
                 return false;
             }
             options->address = number;
         } else if (name == L"--interval") {
             if (!ParseWhole(*value, 1, kMaxIntervalMs, &number)) {
                 *error = "--interval needs a whole number of milliseconds from 1 to 3600000, not '" +
-                         Narrow(*value) + "'";
+                         base::PrintableAscii(*value) + "'";
                 return false;
             }
             options->interval = number;
         } else if (name == L"--channels") {
             if (!ParseWhole(*value, 1, 8, &number) || (number != 1 && number != 4 && number != 8)) {
-                *error = "--channels must be 1, 4 or 8, not '" + Narrow(*value) + "'";
+                *error = "--channels must be 1, 4 or 8, not '" + base::PrintableAscii(*value) + "'";
                 return false;
             }
             options->channels = number;
         } else {
             if (!ParseSeconds(*value, &options->durationMs)) {
-                *error = "--duration needs a positive number of seconds, not '" + Narrow(*value) + "'";
+                *error = "--duration needs a positive number of seconds, not '" +
+                         base::PrintableAscii(*value) + "'";
                 return false;
             }
         }
