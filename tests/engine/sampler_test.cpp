@@ -330,59 +330,49 @@ INSTANTIATE_TEST_SUITE_P(Engine, SamplerShortCycle,
 
 namespace {
 
-// A clock that notes the performance counter at each of its reads. A cycle at Interval 0 reads it
-// 17 times (once at its start, once per given-up slot of 8 channels), so every 17th note is the
-// start of a cycle.
-constexpr long kNotes = 1 << 16;
-std::atomic<long> g_noted{0};
-LONGLONG g_notes[kNotes];
-DWORD WINAPI NotingTick() {
-    const long n = g_noted.fetch_add(1);
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    if (n < kNotes) g_notes[n] = now.QuadPart;
+// A clock that counts its reads. A cycle reads it once at its start and once per status poll
+// within its budget: at Interval 0, once per slot, every one given up at once.
+std::atomic<long> g_tickReads{0};
+DWORD WINAPI CountingTick() {
+    ++g_tickReads;
     return ::GetTickCount();
 }
 
-}  // namespace
-
-TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
-    SimBoards sim(kWordsBoard, 1024);
-    CChannelSampler s(&NotingTick);
-    s.SetInterval(0);
-    g_noted = 0;
-    ASSERT_TRUE(s.Start());
-    ::Sleep(500);
-    StopSoon(s);
-    EXPECT_TRUE(testsupport::ReadAccessLog().empty()) << "the budget is spent before the first read";
-
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    const long notes = std::min(g_noted.load(), kNotes);
-    std::vector<double> gapsMs;
-    for (long i = 17; i + 17 <= notes; i += 17) {
-        gapsMs.push_back(static_cast<double>(g_notes[i] - g_notes[i - 17]) * 1000.0 / frequency.QuadPart);
-    }
-    ASSERT_GE(gapsMs.size(), 10u) << "the sampler goes on cycling";
-    // A pause (at least 1 ms, 10 ms in fact) between cycles: no two cycle starts closer than that. A
-    // thread that spins starts most of its cycles well within a millisecond of the last.
-    const auto shortGaps = std::count_if(gapsMs.begin(), gapsMs.end(), [](double g) { return g < 0.8; });
-    EXPECT_EQ(0, shortGaps) << "of " << gapsMs.size() << " cycles, the shortest gap "
-                            << *std::min_element(gapsMs.begin(), gapsMs.end()) << " ms";
-}
-
-namespace {
-
-// A pause wait that notes the first pauses the thread asks for, then waits as the sampler's own does.
+// A pause wait that notes the first pauses the thread asks for, with the clock's reads before each,
+// then waits as the sampler's own does.
+constexpr int kNotedPauses = 16;
 std::atomic<int> g_pauseCount{0};
-DWORD g_pauses[4];
+struct NotedPause {
+    DWORD ms;
+    long tickReads;
+};
+NotedPause g_pauses[kNotedPauses];
 DWORD WINAPI NotingPauseWait(HANDLE stop, DWORD ms) {
     const int n = g_pauseCount.fetch_add(1);
-    if (n < 4) g_pauses[n] = ms;
+    if (n < kNotedPauses) g_pauses[n] = {ms, g_tickReads.load()};
     return ::WaitForSingleObject(stop, ms);
 }
 
 }  // namespace
+
+// At Interval 0 a cycle reads nothing and ends at once; the thread still pauses after every cycle
+// instead of spinning from one to the next.
+TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
+    SimBoards sim(kWordsBoard, 1024);
+    g_tickReads = 0;
+    g_pauseCount = 0;
+    CChannelSampler s(&CountingTick, ::CreateEventA, ::CreateThread, &NotingPauseWait);
+    s.SetInterval(0);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= kNotedPauses; }));
+    StopSoon(s);
+    EXPECT_TRUE(testsupport::ReadAccessLog().empty()) << "the budget is spent before the first read";
+    for (int i = 1; i < kNotedPauses; ++i) {
+        EXPECT_GT(g_pauses[i].ms, 0u) << "pause " << i;
+        EXPECT_EQ(17, g_pauses[i].tickReads - g_pauses[i - 1].tickReads)
+            << "one cycle of 8 channels between pauses " << i - 1 << " and " << i;
+    }
+}
 
 // The pause between cycles is the Interval, but at least 10 ms: at Interval 0 every cycle gives up
 // its slots at once, and shorter pauses still cost a good share of a core. The first cycle does not
@@ -396,8 +386,9 @@ TEST_P(SamplerPause, IsTheIntervalButAtLeastTenMilliseconds) {
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= 2; }));
     StopSoon(s);
-    EXPECT_EQ(0u, g_pauses[0]);
-    for (int i = 1; i < std::min(g_pauseCount.load(), 4); ++i) EXPECT_EQ(GetParam().second, g_pauses[i]) << i;
+    EXPECT_EQ(0u, g_pauses[0].ms);
+    for (int i = 1; i < std::min(g_pauseCount.load(), kNotedPauses); ++i)
+        EXPECT_EQ(GetParam().second, g_pauses[i].ms) << i;
 }
 INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
                          testing::Values(std::pair{0L, 10UL}, std::pair{9L, 10UL}, std::pair{11L, 11UL},
@@ -443,12 +434,13 @@ TEST_F(SamplerProtocol, FirstCycleDoesNotWaitForAHeldLock) {
     StopSoon(s);
 }
 
-// A stop request reaches a sampler that waits for a lock someone else holds.
+// A stop request reaches a sampler that waits for a lock someone else holds: the wait ends with
+// the request, before its time-out would start a cycle (whose first step reads the clock).
 TEST_F(SamplerProtocol, StopEndsAWaitForAHeldLock) {
     SimBoards sim(kWordsBoard, 4096);
     base::UniqueEvent lock(::CreateEventA(nullptr, FALSE, TRUE, kPortLockName));
     ASSERT_TRUE(lock);
-    CChannelSampler s;
+    CChannelSampler s(&CountingTick);
     s.SetInterval(1500);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(1) == 32766; }));
@@ -458,10 +450,9 @@ TEST_F(SamplerProtocol, StopEndsAWaitForAHeldLock) {
     const size_t reads = testsupport::AccessLogSize();
     ::Sleep(1800);
     ASSERT_EQ(reads, testsupport::AccessLogSize()) << "the sampler is still waiting for the lock";
-    const ULONGLONG from = ::GetTickCount64();
+    const long tickReads = g_tickReads;
     StopSoon(s);
-    const ULONGLONG took = ::GetTickCount64() - from;
-    EXPECT_LT(took, 800u) << "Stop waited out the lock wait";
+    EXPECT_EQ(tickReads, g_tickReads) << "Stop waited out the lock wait, and a cycle began";
     EXPECT_EQ(reads, testsupport::AccessLogSize()) << "a stopped sampler does not read";
     EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(lock.get(), 0)) << "the lock stays with its holder";
 }
