@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -260,6 +261,24 @@ void Uninstall(const wchar_t* product, const wchar_t* arch) {
         Msiexec(L"/x \"" + Msi(arch) + L"\"" + kPerUser);
 }
 
+// The script host registers its own type library (IHost, IArguments2) the first time it runs in a
+// prefix: each bitness's host runs once before the first snapshot, so that its keys are there from
+// the start and not taken for something of ours left behind.
+void RunEachScriptHostOnce() {
+    static const bool ran = [] {
+        const std::filesystem::path script = std::filesystem::temp_directory_path() / L"vandrel-nothing.vbs";
+        std::ofstream(script) << "WScript.Quit 0\n";
+        for (const wchar_t* system : {L"C:\\windows\\system32\\", L"C:\\windows\\syswow64\\"}) {
+            const std::wstring host = std::wstring(system) + L"cscript.exe";
+            if (Exists(host)) RunProcess(L"\"" + host + L"\" //nologo \"" + script.wstring() + L"\"");
+        }
+        std::error_code ignored;
+        std::filesystem::remove(script, ignored);
+        return true;
+    }();
+    static_cast<void>(ran);
+}
+
 bool ProgIdResolves() {
     CLSID clsid;
     return SUCCEEDED(::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
@@ -325,6 +344,7 @@ protected:
         if (Env(L"VANDREL_DIST").empty())
             GTEST_SKIP() << "run through tests/package/run (VANDREL_DIST unset)";
         ASSERT_TRUE(Exists(Msi(L"x64"))) << "no x64 package in VANDREL_DIST";
+        RunEachScriptHostOnce();
         RegistrationKeys keys;
         std::vector<std::wstring> touched = keys.Touched();
         for (const auto& key : {keys.control, keys.page, keys.progId, keys.typeLib}) {
