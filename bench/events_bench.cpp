@@ -10,48 +10,18 @@
 #include <utility>
 #include <vector>
 
-#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/module_file.h"
 #include "bench/bench.h"
 #include "bench/soak/soak_control.h"
 #include "directport/directport.h"
+#include "tests/support/event_sink.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
 
 constexpr LONG kBoard = 356;
 constexpr int kCycles = 300;
-
-// Notes when each DataReady arrives, in microseconds of the performance counter.
-class ReadySink final : public base::ComObject<ReadySink, base::Lifetime::Scoped, IDispatch> {
-public:
-    std::vector<std::pair<LONG, double>> arrivals;  // cycle number, time
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) noexcept override {
-        if (ppv && IsEqualIID(riid, soak::kEventsIid)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return ComObject::QueryInterface(riid, ppv);
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) noexcept override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                        UINT*) noexcept override try {
-        const double now = bench::NowNs() / 1000;
-        if (dispid == soak::kEventDataReady && params && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4)
-            arrivals.emplace_back(params->rgvarg[0].lVal, now);
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-};
 
 double Percentile(std::vector<double> samples, double p) {
     if (samples.empty()) return 0;
@@ -68,7 +38,13 @@ BENCH_GROUP(Events) {
     auto ctrl = ocx ? soak::CreateFromModule(ocx) : base::ComPtr<IDispatch>();
     base::ComPtr<IConnectionPointContainer> container;
     base::ComPtr<IConnectionPoint> point;
-    ReadySink sink;
+    // When each DataReady arrives, in microseconds of the performance counter.
+    std::vector<std::pair<LONG, double>> arrivals;  // cycle number, time
+    testsupport::EventSink sink(soak::kEventsIid);
+    sink.onEvent = [&](const testsupport::FiredEvent& e) {
+        const double now = bench::NowNs() / 1000;
+        if (e.dispid == soak::kEventDataReady) arrivals.emplace_back(e.value, now);
+    };
     DWORD cookie = 0;
     if (!ctrl || FAILED(ctrl->QueryInterface(IID_IConnectionPointContainer, container.put_void())) ||
         FAILED(container->FindConnectionPoint(soak::kEventsIid, point.put())) ||
@@ -85,7 +61,7 @@ BENCH_GROUP(Events) {
     soak::InvokeStart(ctrl.get());
     // The idle message loop: it waits for a message and handles it at once.
     const ULONGLONG giveUp = ::GetTickCount64() + 30'000;
-    while (sink.arrivals.size() < static_cast<size_t>(kCycles) && ::GetTickCount64() < giveUp) {
+    while (arrivals.size() < static_cast<size_t>(kCycles) && ::GetTickCount64() < giveUp) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
@@ -102,7 +78,7 @@ BENCH_GROUP(Events) {
         lastDataUs.push_back(static_cast<double>(last->timeUs));
     }
     std::vector<double> delays;
-    for (const auto& [number, at] : sink.arrivals) {
+    for (const auto& [number, at] : arrivals) {
         if (number >= 1 && static_cast<size_t>(number) <= lastDataUs.size())
             delays.push_back(at - lastDataUs[number - 1]);
     }
