@@ -3,9 +3,10 @@ set(VANDREL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(${VANDREL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# Quietly, and like the tests for a quick build (tests/CMakeLists.txt).
 foreach(t gtest gtest_main gmock gmock_main)
   if(TARGET ${t})
-    target_compile_options(${t} PRIVATE -w)
+    target_compile_options(${t} PRIVATE -w -O1)
   endif()
 endforeach()
 
