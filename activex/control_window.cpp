@@ -1,37 +1,16 @@
 #include "activex/control_window.h"
 
-#include <atomic>
 #include <utility>
 
 #include "activex/module.h"
+#include "activex/window_class.h"
 #include "base/hresult.h"
 
 namespace activex {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"ActiveXControlWindow";
-std::atomic<bool> g_windowClassRegistered{false};
-
-void UnregisterWindowClass() noexcept {
-    ::UnregisterClassW(kWindowClass, Module::Instance());
-    g_windowClassRegistered = false;
-}
-
-// The class is the module's own (registered with its instance), so its name is private to it.
-bool EnsureWindowClass(WNDPROC proc) noexcept {
-    if (g_windowClassRegistered) return true;
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = Module::Instance();
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kWindowClass;
-    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    if (!g_windowClassRegistered.exchange(true)) AtModuleExit(&UnregisterWindowClass);
-    return true;
-}
+using WindowClass = ModuleWindowClass<kWindowClass>;
 
 }  // namespace
 
@@ -66,7 +45,12 @@ void ControlWindow::OnPaint(HWND hwnd) noexcept {
 }
 
 HRESULT ControlWindow::Create(HWND parent, const RECT& pos, const RECT& clip) noexcept {
-    if (!EnsureWindowClass(&WindowProc)) return base::HResultFromLastError();
+    WNDCLASSEXW wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = &WindowProc;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    RETURN_IF_FAILED(WindowClass::Register(wc));
     hwnd_ = ::CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, pos.left,
                               pos.top, pos.right - pos.left, pos.bottom - pos.top, parent, nullptr,
                               Module::Instance(), this);

@@ -1,8 +1,7 @@
 #include "activex/notify_window.h"
 
-#include <atomic>
-
 #include "activex/module.h"
+#include "activex/window_class.h"
 #include "base/hresult.h"
 
 namespace activex {
@@ -10,24 +9,7 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"ActiveXNotifyWindow";
 constexpr UINT kNotifyMessage = WM_APP + 1;
-std::atomic<bool> g_windowClassRegistered{false};
-
-void UnregisterWindowClass() noexcept {
-    ::UnregisterClassW(kWindowClass, Module::Instance());
-    g_windowClassRegistered = false;
-}
-
-bool EnsureWindowClass(WNDPROC proc) noexcept {
-    if (g_windowClassRegistered) return true;
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = Module::Instance();
-    wc.lpszClassName = kWindowClass;
-    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    if (!g_windowClassRegistered.exchange(true)) AtModuleExit(&UnregisterWindowClass);
-    return true;
-}
+using WindowClass = ModuleWindowClass<kWindowClass>;
 
 }  // namespace
 
@@ -52,7 +34,9 @@ LRESULT CALLBACK NotifyWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 }
 
 HRESULT NotifyWindow::Create() noexcept {
-    if (!EnsureWindowClass(&WindowProc)) return base::HResultFromLastError();
+    WNDCLASSEXW wc = {};
+    wc.lpfnWndProc = &WindowProc;
+    RETURN_IF_FAILED(WindowClass::Register(wc));
     pending_.store(false, std::memory_order_relaxed);
     HWND hwnd = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   Module::Instance(), this);
