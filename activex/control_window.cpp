@@ -15,21 +15,10 @@ using WindowClass = ModuleWindowClass<kWindowClass>;
 }  // namespace
 
 LRESULT CALLBACK ControlWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
-    auto* self = reinterpret_cast<ControlWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    switch (msg) {
-        case WM_NCCREATE: {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-            break;
-        }
-        case WM_PAINT:
-            if (self) {
-                self->OnPaint(hwnd);
-                return 0;
-            }
-            break;
-        case WM_NCDESTROY: ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0); break;
-        default: break;
+    auto* self = WindowClass::OwnerOf<ControlWindow>(hwnd, msg, lp);
+    if (msg == WM_PAINT && self) {
+        self->OnPaint(hwnd);
+        return 0;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

@@ -14,23 +14,16 @@ using WindowClass = ModuleWindowClass<kWindowClass>;
 }  // namespace
 
 LRESULT CALLBACK NotifyWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
-    switch (msg) {
-        case WM_NCCREATE: {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-            break;
-        }
-        case kNotifyMessage:
-            if (auto* self = reinterpret_cast<NotifyWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
-                // Cleared first: what happens while the handler runs is posted anew.
-                self->pending_.store(false, std::memory_order_release);
-                self->handler_.OnNotify();
-            }
-            return 0;
-        case WM_NCDESTROY: ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0); break;
-        default: break;
+    auto* self = WindowClass::OwnerOf<NotifyWindow>(hwnd, msg, lp);
+    if (msg != kNotifyMessage) return ::DefWindowProcW(hwnd, msg, wp, lp);
+    if (self) {
+        // Cleared first, so that what happens while the handler runs is posted anew; an exchange,
+        // not a store, so that a Post that still found the flag set is ordered before the handler's
+        // reads and what it announced is seen by them.
+        self->pending_.exchange(false, std::memory_order_acq_rel);
+        self->handler_.OnNotify();
     }
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
+    return 0;
 }
 
 HRESULT NotifyWindow::Create() noexcept {

@@ -29,6 +29,20 @@ public:
         return S_OK;
     }
 
+    // The object a window of the class was made for (CreateWindowEx's last argument), from its
+    // WM_NCCREATE up to and including its WM_NCDESTROY; null outside that span and once the owner
+    // has cut the window off (GWLP_USERDATA set to 0). For the class's window procedure.
+    template <class Owner>
+    static Owner* OwnerOf(HWND hwnd, UINT msg, LPARAM lp) noexcept {
+        if (msg == WM_NCCREATE) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* owner = reinterpret_cast<Owner*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (msg == WM_NCDESTROY) ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        return owner;
+    }
+
 private:
     static void Unregister() noexcept {
         ::UnregisterClassW(Name, Module::Instance());
