@@ -39,6 +39,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/variant.h"
+
 namespace activex {
 
 enum class MemberKind : unsigned char { kProperty, kMethod };
@@ -324,13 +326,11 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
         case CallKind::kMethod: {
             if (entry->make) {
                 // The method runs also when the caller wants no result: a drain drains.
-                VARIANT unwanted;
-                ::VariantInit(&unwanted);
-                VARIANT* out = result ? result : &unwanted;
+                base::Variant unwanted;
+                VARIANT* out = result ? result : unwanted.ptr();
                 LONG handedBack = 0;
                 const bool wantsOutput = output.variant || output.plain;
                 hr = entry->make(self, args, wantsOutput ? &handedBack : nullptr, out);
-                ::VariantClear(&unwanted);
                 if (FAILED(hr)) return hr;
                 if (wantsOutput) output.Write(handedBack);
                 break;
