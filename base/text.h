@@ -1,7 +1,7 @@
-// Text every layer makes the same way: a GUID in its registry form, a module's string resource,
-// wide text narrowed for a file or a console, and whole numbers as people type them in options
-// and configuration texts. Pure functions of their arguments; any thread. The ones that return a
-// string throw std::bad_alloc.
+// Text every layer makes the same way: a GUID in its registry form, a module's string resource, the
+// system's message for an error, wide text narrowed for a file or a console, and whole numbers as
+// people type them in options and configuration texts. Any thread. The ones that return a string
+// throw std::bad_alloc.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "base/unique_handle.h"
 
 namespace base {
 
@@ -27,6 +29,23 @@ inline std::wstring StringResource(HMODULE module, UINT id) {
     const wchar_t* text = nullptr;
     const int n = ::LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
     return n > 0 && text ? std::wstring(text, static_cast<size_t>(n)) : std::wstring();
+}
+
+// The system's message for a Win32 error or another system HRESULT, without its closing line break;
+// empty when the system has none.
+inline std::wstring SystemMessage(HRESULT hr) {
+    const DWORD id = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : static_cast<DWORD>(hr);
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        id, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const UniqueLocal owner(text);
+    std::wstring message = n > 0 && text ? std::wstring(text, n) : std::wstring();
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+        message.pop_back();
+    }
+    return message;
 }
 
 // text as UTF-8, for files.

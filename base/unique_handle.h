@@ -66,6 +66,7 @@ using RegKeyTraits = NullIsNoneTraits<HKEY, &::RegCloseKey>;
 using ModuleTraits = NullIsNoneTraits<HMODULE, &::FreeLibrary>;
 using GdiObjectTraits = NullIsNoneTraits<HGDIOBJ, &::DeleteObject>;
 using MemoryDcTraits = NullIsNoneTraits<HDC, &::DeleteDC>;
+using LocalMemoryTraits = NullIsNoneTraits<HLOCAL, &::LocalFree>;
 
 // Files: CreateFile reports failure as INVALID_HANDLE_VALUE, never null.
 struct FileHandleTraits {
@@ -82,5 +83,7 @@ using UniqueHkey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueMemoryDc = UniqueHandle<MemoryDcTraits>;
+// What the system hands out with LocalAlloc (FormatMessage's buffer, CommandLineToArgvW's array).
+using UniqueLocal = UniqueHandle<LocalMemoryTraits>;
 
 }  // namespace base

@@ -6,12 +6,14 @@
 #include <cwchar>
 #include <iterator>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "activex/module.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "base/text.h"
 #include "control/identity.h"
 #include "control/resource.h"
 #include "control/vandrel_prop_page.h"
@@ -43,6 +45,9 @@ const activex::ControlClass kClass = {
 };
 
 using engine::SamplerStatus;
+
+// The most channels a cycle holds: a row's values after its number and time.
+constexpr int32_t kCycleChannels = static_cast<int32_t>(std::extent_v<decltype(engine::Cycle::values)>);
 
 // What ReadCycles and BufferSize take: the sampler's buffer sizes.
 constexpr activex::ValueRange kCycleRange = {static_cast<LONG>(engine::kMinBufferCycles),
@@ -81,7 +86,7 @@ void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t str
     }
     cells[stride].vt = VT_DATE;
     cells[stride].date = time;
-    for (int32_t k = 0; k < cycle.channels && k < 8; ++k) {
+    for (int32_t k = 0; k < std::clamp(cycle.channels, 0, kCycleChannels); ++k) {
         VARIANT& value = cells[(2 + k) * stride];
         value.vt = VT_I2;
         value.iVal = cycle.values[k];
@@ -102,22 +107,6 @@ std::wstring Format(const wchar_t* format, ...) {
     return buffer;
 }
 
-// The system's message for a Win32 error or another system HRESULT; empty when it has none.
-std::wstring SystemMessage(HRESULT hr) {
-    const DWORD id = HRESULT_FACILITY(hr) == FACILITY_WIN32 ? HRESULT_CODE(hr) : static_cast<DWORD>(hr);
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        id, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring message = n > 0 && text ? std::wstring(text, n) : std::wstring();
-    if (text) ::LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
-        message.pop_back();
-    }
-    return message;
-}
-
 // Our own text for the sampler's result codes, the system's for the others.
 std::wstring ErrorText(HRESULT hr) {
     switch (hr) {
@@ -135,7 +124,7 @@ std::wstring ErrorText(HRESULT hr) {
             return L"The board's lock was not free within Interval: another sampler, perhaps in another "
                    L"process, had the board.";
         default: {
-            const std::wstring message = SystemMessage(hr);
+            const std::wstring message = base::SystemMessage(hr);
             return message.empty() ? Format(L"Error 0x%08lX.", static_cast<unsigned long>(hr)) : message;
         }
     }
@@ -335,13 +324,15 @@ int64_t CVandrelCtrl::LocalOffset(uint64_t utc) noexcept {
     return offset_;
 }
 
+DATE CVandrelCtrl::LocalDate(uint64_t utc) noexcept { return ToDate(utc + LocalOffset(utc)); }
+
 HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
     engine::Cycle cycle;
     if (!m_Sampler.ReadNewestCycle(cycle)) return S_OK;  // Empty: no cycle in this run yet
-    SAFEARRAY* array =
-        ::SafeArrayCreateVector(VT_VARIANT, 0, 2 + static_cast<ULONG>(std::clamp(cycle.channels, 0, 8)));
+    SAFEARRAY* array = ::SafeArrayCreateVector(
+        VT_VARIANT, 0, 2 + static_cast<ULONG>(std::clamp(cycle.channels, 0, kCycleChannels)));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, array);
-    FillCycle(cycle, ToDate(cycle.time + LocalOffset(cycle.time)), static_cast<VARIANT*>(array->pvData), 1);
+    FillCycle(cycle, LocalDate(cycle.time), static_cast<VARIANT*>(array->pvData), 1);
     result->vt = VT_ARRAY | VT_VARIANT;
     result->parray = array;
     return S_OK;
@@ -358,7 +349,8 @@ HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) n
     lostNow += std::exchange(lossCarry_, 0);
 
     int32_t channels = rows ? 0 : m_ChannelNumber;
-    for (size_t r = 0; r < rows; ++r) channels = std::max(channels, std::clamp(cycles[r].channels, 0, 8));
+    for (size_t r = 0; r < rows; ++r)
+        channels = std::max(channels, std::clamp(cycles[r].channels, 0, kCycleChannels));
     SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 0}, {2 + static_cast<ULONG>(channels), 0}};
     SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
     if (!array) {
@@ -369,7 +361,7 @@ HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) n
     // The first index, the row, varies fastest: row r of column c is cell c * rows + r.
     auto* cells = static_cast<VARIANT*>(array->pvData);
     for (size_t r = 0; r < rows; ++r) {
-        FillCycle(cycles[r], ToDate(cycles[r].time + LocalOffset(cycles[r].time)), cells + r, rows);
+        FillCycle(cycles[r], LocalDate(cycles[r].time), cells + r, rows);
     }
     runDelivered_ += rows;
     if (lost) *lost = ClampToLong(lostNow);
@@ -381,15 +373,13 @@ CATCH_RETURN()
 
 // --- events --------------------------------------------------------------------------------------
 
-void CVandrelCtrl::OnCyclePublished(uint64_t) noexcept {
-    if (EventSinksConnected()) notifier_.Post();
-}
+void CVandrelCtrl::OnCyclePublished(uint64_t) noexcept { RequestEvents(); }
 
-void CVandrelCtrl::OnStatusChanged(SamplerStatus) noexcept {
-    if (EventSinksConnected()) notifier_.Post();
-}
+void CVandrelCtrl::OnStatusChanged(SamplerStatus) noexcept { RequestEvents(); }
 
-void CVandrelCtrl::EventsThawed() noexcept {
+void CVandrelCtrl::EventsThawed() noexcept { RequestEvents(); }
+
+void CVandrelCtrl::RequestEvents() noexcept {
     if (EventSinksConnected()) notifier_.Post();
 }
 

@@ -98,9 +98,13 @@ private:
     void OnStatusChanged(engine::SamplerStatus status) noexcept override;
     // The window's handler, on this thread: fires what changed since the last events.
     void OnNotify() noexcept override;
+    // Any thread: asks the window for a round of events when a sink is there to hear them.
+    void RequestEvents() noexcept;
     void FireLong(DISPID dispid, LONG value) noexcept;
     // Takes the time zone's offset for utc: local = utc + the result (FILETIME units).
     int64_t LocalOffset(uint64_t utc) noexcept;
+    // utc (FILETIME units) as the local automation DATE, to the millisecond.
+    DATE LocalDate(uint64_t utc) noexcept;
 
     LONG m_Interval;
     LONG m_Address;

@@ -10,6 +10,7 @@
 
 #include "base/inproc_server.h"
 #include "base/registry_view.h"
+#include "base/text.h"
 #include "testtool/form_window.h"
 #include "testtool/handlers.h"
 #include "testtool/hosting.h"
@@ -32,15 +33,7 @@ private:
 
 // Like any program whose form holds a control that cannot be created: say so and end.
 void ReportMissingControl(const wchar_t* name, HRESULT hr) {
-    wchar_t* system = nullptr;
-    ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&system), 0, nullptr);
-    std::wstring systemText;
-    if (system) {
-        systemText = system;
-        ::LocalFree(system);
-    }
+    const std::wstring systemText = base::SystemMessage(hr);
     const bool otherBitnessOnly =
         hr == REGDB_E_CLASSNOTREG && base::RegisteredForOtherBitnessOnly(mirelo::kClsidVandrel);
     const std::wstring text = mirelo::MissingControlText(name, hr, systemText, otherBitnessOnly);

@@ -41,9 +41,8 @@ std::vector<std::wstring> Arguments() {
     std::vector<std::wstring> args;
     int count = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (!argv) return args;
-    for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
-    ::LocalFree(argv);
+    const base::UniqueLocal owner(argv);
+    for (int i = 1; argv && i < count; ++i) args.emplace_back(argv[i]);
     return args;
 }
 

@@ -11,6 +11,7 @@
 #include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/text.h"
+#include "base/unique_handle.h"
 #include "base/variant.h"
 
 namespace monitor {
@@ -225,8 +226,8 @@ std::string DescribeFailure(const char* what, HRESULT hr) {
     const DWORD n = ::FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    const base::UniqueLocal owner(text);
     std::string reason = n > 0 && text ? std::string(text, n) : std::string();
-    if (text) ::LocalFree(text);
     while (!reason.empty() &&
            (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.')) {
         reason.pop_back();
