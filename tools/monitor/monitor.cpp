@@ -74,10 +74,11 @@ bool WaitUntil(ULONGLONG deadline, HANDLE stop) noexcept {
 const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no board",
                                     "incomplete", "lock busy", "failed"};
 
-}  // namespace
-
-const wchar_t* const Control::kMemberNames[Control::kMemberCount] = {
+// The members' names, in the order of Control::Member.
+const wchar_t* const kMemberNames[Control::kMemberCount] = {
     L"Interval", L"Address", L"ChannelNumber", L"GetChnlValue", L"Start", L"Stop", L"Status", L"ReadCycles"};
+
+}  // namespace
 
 bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std::string* error) {
     *options = Options{};

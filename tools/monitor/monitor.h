@@ -90,9 +90,6 @@ public:
         kReadCycles,
         kMemberCount
     };
-    // The members' names, for a message about a control that lacks one.
-    static const wchar_t* const kMemberNames[kMemberCount];
-
     // Takes a reference on dispatch and looks up the members; fails when one is missing.
     HRESULT Bind(IDispatch* dispatch) noexcept;
 
