@@ -168,5 +168,4 @@ constexpr LONG VerifyWin32Error(T error) noexcept {
 
 // A failure that the caller goes on past (a clean-up, a notification nobody can act on): reported
 // to the hook like a returned one, so that it is not lost without a word. Evaluates to the HRESULT.
-#define LOG_IF_FAILED(expr) \
-    ::base::ReportFailureOrigin(::base::detail::VerifyHResult(expr), #expr, __FILE__, __LINE__)
+#define LOG_IF_FAILED(expr) VANDREL_FAILURE_ORIGIN_(::base::detail::VerifyHResult(expr), #expr)
