@@ -13,6 +13,7 @@
 #include "bench/bench.h"
 #include "directport/directport.h"
 #include "engine/channel_sampler.h"
+#include "tests/support/sim_helpers.h"
 
 namespace {
 
@@ -50,15 +51,8 @@ DWORD WINAPI BareCycles(LPVOID ms) noexcept {
 
 // The spans in us from the first read to the last of the logged cycles of 48 reads.
 void AddCycleSpans(std::vector<double>& spansUs) {
-    std::vector<DPSIM_ACCESS> log(DPSIM_ReadLog(nullptr, 0));
-    log.resize(DPSIM_ReadLog(log.data(), static_cast<int>(log.size())));
-    size_t first = 0;
-    for (size_t i = 1; i <= log.size(); ++i) {
-        if (i == log.size() || log[i].timeUs - log[i - 1].timeUs > 5000) {
-            if (i - first == 48)
-                spansUs.push_back(static_cast<double>(log[i - 1].timeUs - log[first].timeUs));
-            first = i;
-        }
+    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), 5000)) {
+        if (cycle.reads.size() == 48) spansUs.push_back(static_cast<double>(cycle.lastUs - cycle.firstUs));
     }
 }
 

@@ -18,6 +18,7 @@
 #include "directport/directport.h"
 #include "engine/channel_sampler.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sim_helpers.h"
 #include "trace/trace.h"
 
 namespace {
@@ -57,16 +58,11 @@ double CycleNsPerByte() {
         ::Sleep(1000);
         sampler.Stop();
     }
-    std::vector<DPSIM_ACCESS> log(kLogSize);
-    log.resize(DPSIM_ReadLog(log.data(), kLogSize));
+    const std::vector<DPSIM_ACCESS> log = testsupport::ReadAccessLog();
     DPSIM_Reset();
     std::vector<double> perByte;
-    size_t first = 0;
-    for (size_t i = 1; i <= log.size(); ++i) {
-        if (i == log.size() || log[i].timeUs - log[i - 1].timeUs > 5000) {
-            if (i - first == 48) perByte.push_back((log[i - 1].timeUs - log[first].timeUs) * 1000.0 / 16);
-            first = i;
-        }
+    for (const auto& cycle : testsupport::SplitCycles(log, 5000)) {
+        if (cycle.reads.size() == 48) perByte.push_back((cycle.lastUs - cycle.firstUs) * 1000.0 / 16);
     }
     return bench::Median(perByte);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/runtime.h"
 #include "bench/soak/soak.h"
 #include "bench/soak/soak_control.h"
 
@@ -63,7 +64,7 @@ int RunModules(int rounds) {
     if (failed)
         std::snprintf(error, sizeof error, " (first 0x%08lX)", static_cast<unsigned long>(firstError));
     const std::string n = Number(static_cast<uint64_t>(rounds));
-    const bool staysLoaded = sizeof(void*) == 4;
+    const bool staysLoaded = base::kModuleStaysLoaded;
     std::vector<Row> rows = {
         {"module rounds: " + n + " in " + std::to_string(ms / 1000) + " s, failed create or Start" + error,
          std::to_string(failed), "0", failed == 0},
