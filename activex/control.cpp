@@ -25,8 +25,10 @@ HRESULT ControlBase::ExchangeProperties(PropExchange& px) noexcept {
     return px.ExchangeULong(L"_StockProps", stock, &kNoStockProperties);
 }
 
-void ControlBase::FireEvent(DISPID dispid, DISPPARAMS& params) noexcept {
-    if (!EventsFrozen()) events_.Fire(dispid, params);
+bool ControlBase::FireEvent(DISPID dispid, DISPPARAMS& params) noexcept {
+    if (EventsFrozen()) return false;
+    events_.Fire(dispid, params);
+    return true;
 }
 
 void ControlBase::FreezeEvents(bool freeze) noexcept {

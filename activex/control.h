@@ -49,9 +49,10 @@ protected:
 
     void SetModifiedFlag() noexcept { persistence_.SetModified(); }
 
-    // Fires the event dispid to the sinks of the event interface; nothing while the container has
-    // the events frozen (EventsThawed tells when they may fire again).
-    void FireEvent(DISPID dispid, DISPPARAMS& params) noexcept;
+    // Fires the event dispid to the sinks of the event interface and answers true; nothing, and
+    // false, while the container has the events frozen (EventsThawed tells when they may fire
+    // again), so that the caller can tell the event again then.
+    bool FireEvent(DISPID dispid, DISPPARAMS& params) noexcept;
     bool EventsFrozen() const noexcept { return frozen_ > 0; }
     // The container has undone its last freeze.
     virtual void EventsThawed() noexcept {}

@@ -571,13 +571,15 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
 TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
     const LONG before = activex::Module::ObjectCount();
     void* out = reinterpret_cast<void*>(0x1234);
+    CChannelSampler::Platform noEvent;
+    noEvent.createEvent = &NoEventLeft;
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
-              base::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, &NoEventLeft));
+              base::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, noEvent));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(before, activex::Module::ObjectCount()) << "the failed control was freed";
 
     ComPtr<IDispatch> ctrl;
-    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void()));
     EXPECT_EQ(before + 1, activex::Module::ObjectCount());
 }
 

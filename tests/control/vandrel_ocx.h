@@ -57,6 +57,9 @@ enum VandrelDispid : DISPID {
     kBufferSize = 15,
     kLostCycles = 16,
     kUnreadCycles = 17,
+    kCycleRate = 18,
+    kLongestGap = 19,
+    kFailedCycles = 20,
 };
 
 // The members of _DVandrelEvents.

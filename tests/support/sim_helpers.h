@@ -67,8 +67,8 @@ inline std::vector<BoardCycle> SplitCycles(const std::vector<DPSIM_ACCESS>& log,
     return cycles;
 }
 
-// Stands in for CreateEventA in a sampler's set-up: fails as a system out of resources does.
-inline HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+// Stands in for CreateEventW in a sampler's set-up: fails as a system out of resources does.
+inline HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
     ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return nullptr;
 }
