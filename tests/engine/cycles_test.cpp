@@ -253,7 +253,7 @@ TEST(CycleClock, FollowsTheCounterWithinTheCoarseSystemTime) {
         {300, 1025, 1035},  // and on from there
         {400, 1020, 1045},  // a coarse time behind by less than the slack changes nothing
         {500, 5000, 5000},  // the clock set forward
-        {600, 1000, 1000},  // the clock set back, or the counter fast by more than the slack
+        {600, 1000, 1000},  // the clock set back by more than a second
     };
     engine::CycleClock clock;
     clock.Start(0, 10000, 1000 * kUnitsPerMs);
