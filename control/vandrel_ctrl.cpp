@@ -189,6 +189,7 @@ void CVandrelCtrl::FinalRelease() noexcept {
 
 void CVandrelCtrl::ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
                                 void (CChannelSampler::*set)(LONG) noexcept) noexcept {
+    shown_.reset();
     if ((m_Sampler.*get)() != field) {
         if (m_Sampler.IsRunning()) {
             m_Sampler.Stop();
@@ -220,11 +221,10 @@ LONG CVandrelCtrl::CycleCount() noexcept { return ClampToLong(m_Sampler.CycleCou
 LONG CVandrelCtrl::CycleAge() noexcept { return m_Sampler.NewestCycleAgeMs(); }
 
 engine::StatusReport CVandrelCtrl::ShownReport(bool statusRead) noexcept {
-    if (statusRead || !shown_) {
-        shown_ = m_Sampler.Report();
-        // The loop's next turn lets go of it (OnNotify).
-        notifier_.Post();
-    }
+    if (!statusRead) return shown_ ? *shown_ : m_Sampler.Report();
+    shown_ = m_Sampler.Report();
+    // The loop's next turn lets go of it (OnNotify).
+    notifier_.Post();
     return *shown_;
 }
 
@@ -290,9 +290,16 @@ LONG CVandrelCtrl::FailedCycles() noexcept { return ClampToLong(m_Sampler.Health
 
 SHORT CVandrelCtrl::GetChnlValue(LONG nChnlIndex) noexcept { return m_Sampler.GetChnlValue(nChnlIndex); }
 
-BOOL CVandrelCtrl::Start() noexcept { return m_Sampler.Start(); }
+// Start, Stop and a setting's change make news of their own: an error read after them is theirs.
+BOOL CVandrelCtrl::Start() noexcept {
+    shown_.reset();
+    return m_Sampler.Start();
+}
 
-void CVandrelCtrl::Stop() noexcept { m_Sampler.Stop(); }
+void CVandrelCtrl::Stop() noexcept {
+    shown_.reset();
+    m_Sampler.Stop();
+}
 
 HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
     engine::Cycle cycle;

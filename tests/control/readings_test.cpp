@@ -436,7 +436,8 @@ TEST(ControlEvents, ABriefFaultIsToldAndAFreezeInsideASinkDelaysButLosesNothing)
 TEST(ControlErrors, LastErrorReadAfterStatusBelongsToThatStatus) {
     SimBoards sim("356:busy");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(5)));
+    // Pauses long enough for the stalling board to begin each cycle anew.
+    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(20)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == kBoardNotReady; }));
     // The status was read as "board not ready"; then the board leaves half cycles (FailedCycles
