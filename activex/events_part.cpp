@@ -47,7 +47,7 @@ STDMETHODIMP EventsPart::EnumConnectionPoints(IEnumConnectionPoints** out) noexc
 STDMETHODIMP EventsPart::FindConnectionPoint(REFIID riid, IConnectionPoint** out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
-    ConnectionPoint* point = IsEqualIID(riid, eventPoint_.iid())         ? &eventPoint_
+    ConnectionPoint* point = IsEqualIID(riid, eventPoint_.Iid())         ? &eventPoint_
                              : IsEqualIID(riid, IID_IPropertyNotifySink) ? &notifyPoint_
                                                                          : nullptr;
     if (!point) return CONNECT_E_NOCONNECTION;

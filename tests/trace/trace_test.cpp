@@ -640,7 +640,7 @@ constexpr char kCycle[] = "52 18 1 128 255 0 254 127 4chnl over\n";
 
 TEST(InChild, TracedSampler) {
     testsupport::SimBoards sim(kFourChannelBoard);
-    ASSERT_TRUE(sim.configured());
+    ASSERT_TRUE(sim.Configured());
     CChannelSampler sampler;  // finds the flag file and opens the trace
     sampler.SetChannelNumber(4);
     sampler.SetInterval(30);
