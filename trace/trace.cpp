@@ -288,7 +288,7 @@ bool EnsureWriter() noexcept {
         g_queue.store(queue, std::memory_order_release);
     }
     if (!g_wake.load(std::memory_order_relaxed)) {
-        const HANDLE wake = g_failEvent ? nullptr : ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        const HANDLE wake = g_failEvent ? nullptr : ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!wake) return false;
         g_wake.store(wake, std::memory_order_release);
     }

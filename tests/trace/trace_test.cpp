@@ -313,7 +313,7 @@ constexpr int kPostsEach = 400;  // Wine's console takes about a millisecond per
 
 TEST(InChild, ManyPosters) {
     ASSERT_EQ(1, TraceOpen());
-    base::UniqueEvent go(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    base::UniqueEvent go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<std::thread> posters;
     for (int t = 0; t < kPosters; ++t) {
         posters.emplace_back([t, &go] {
