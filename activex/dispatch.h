@@ -116,7 +116,7 @@ struct DispatchEntry {
     bool optionalOutput = false;
     ValueRange range = {};
 
-    bool readOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put; }
+    bool ReadOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put; }
 };
 
 // A read/write VT_I4 property with a change handler.
@@ -319,7 +319,7 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
     LONG args[kMaxParams] = {};
     CallKind kind;
     OutputTarget output;
-    const MemberShape shape = {entry->kind, entry->paramCount, entry->readOnly(), entry->optionalOutput};
+    const MemberShape shape = {entry->kind, entry->paramCount, entry->ReadOnly(), entry->optionalOutput};
     HRESULT hr = PrepareCall(shape, flags, params, args, &kind, argErr, &output);
     if (FAILED(hr)) return hr;
     if (detail::RangeRefuses(*entry, kind, args))

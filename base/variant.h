@@ -82,6 +82,12 @@ public:
     const VARIANT& get() const noexcept { return v_; }
     VARIANT* ptr() noexcept { return &v_; }
     VARTYPE vt() const noexcept { return v_.vt; }
+    // Hands the value over (into a caller's out-parameter), leaving this empty.
+    VARIANT Detach() noexcept {
+        const VARIANT out = v_;
+        ::VariantInit(&v_);
+        return out;
+    }
 
     void reset() noexcept {
         ::VariantClear(&v_);

@@ -466,7 +466,7 @@ public:
         ::SelectObject(dc_.get(), bitmap_.get());
         for (int i = 0; i < kSize * kSize; ++i) bits_[i] = kSentinel;
     }
-    HDC dc() const { return dc_.get(); }
+    HDC Dc() const { return dc_.get(); }
     DWORD At(int x, int y) const {
         ::GdiFlush();
         return bits_[y * kSize + x] & 0xFFFFFF;
@@ -499,12 +499,12 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
     auto view = As<IViewObject2>(ctrl.get());
     ASSERT_TRUE(view);
     Canvas canvas;
-    ::SetViewportOrgEx(canvas.dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
-    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds,
+    ::SetViewportOrgEx(canvas.Dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
+    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), &c.bounds,
                                nullptr, nullptr, 0));
 
     // The reference: bitmap 201 of the module, copied at its own size to where it belongs.
-    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(IDB_VANDREL)));
+    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().Module(), MAKEINTRESOURCEW(IDB_VANDREL)));
     ASSERT_TRUE(picture);
     BITMAP info = {};
     ::GetObjectW(picture.get(), sizeof info, &info);
@@ -514,7 +514,7 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
     base::UniqueMemoryDc source(::CreateCompatibleDC(nullptr));
     ::SelectObject(source.get(), picture.get());
     const RECT& e = c.expected;
-    ::BitBlt(expected.dc(), e.left, e.top, e.right - e.left, e.bottom - e.top, source.get(), 0, 0, SRCCOPY);
+    ::BitBlt(expected.Dc(), e.left, e.top, e.right - e.left, e.bottom - e.top, source.get(), 0, 0, SRCCOPY);
 
     int differing = 0;
     for (int y = 0; y < Canvas::kSize; ++y) {
@@ -556,11 +556,11 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
     auto view = As<IViewObject2>(ctrl.get());
     Canvas canvas;
     const RECTL bounds = {0, 0, 10, 10};
-    EXPECT_HR(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds,
+    EXPECT_HR(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.Dc(), &bounds,
                                         nullptr, nullptr, 0));
     EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds,
                                        nullptr, nullptr, 0));
-    EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr,
+    EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), nullptr,
                                        nullptr, nullptr, 0));
     EXPECT_EQ(Canvas::kSentinel, canvas.At(0, 0));
 }

@@ -380,7 +380,7 @@ public:
         running_ = false;
     }
 
-    const InvokeTally& tally() const { return tally_; }
+    const InvokeTally& Tally() const { return tally_; }
 
 private:
     DISPID RandomDispid() {
@@ -572,13 +572,13 @@ TEST(DispatchFuzz, InvokeAnswersEveryHostileCallAsDocumentedAndLeaksNothing) {
 
     const DWORD handlesAfter = CountOpenHandles();
     const SIZE_T heapAfter = testsupport::HeapBytesInUse();
-    PrintTally("Invoke", seed, fuzzer.tally());
+    PrintTally("Invoke", seed, fuzzer.Tally());
     std::printf("  handles %lu -> %lu, heap bytes in use %llu -> %llu\n", handlesBefore, handlesAfter,
                 static_cast<unsigned long long>(heapBefore), static_cast<unsigned long long>(heapAfter));
 
-    EXPECT_EQ(calls, fuzzer.tally().calls);
-    for (int combo = 0; combo < 16; ++combo) EXPECT_GT(fuzzer.tally().flagCombos[combo], 0u) << combo;
-    EXPECT_GT(fuzzer.tally().accepted, calls / 20) << "too few calls got through to test the state checks";
+    EXPECT_EQ(calls, fuzzer.Tally().calls);
+    for (int combo = 0; combo < 16; ++combo) EXPECT_GT(fuzzer.Tally().flagCombos[combo], 0u) << combo;
+    EXPECT_GT(fuzzer.Tally().accepted, calls / 20) << "too few calls got through to test the state checks";
     EXPECT_EQ(handlesBefore, handlesAfter);
     // A leak of one small block per call would show as at least calls * 16 bytes.
     EXPECT_LT(heapAfter, heapBefore + 64 * 1024);

@@ -318,8 +318,8 @@ public:
     StartedMirelo& operator=(const StartedMirelo&) = delete;
 
     explicit operator bool() const { return static_cast<bool>(process_); }
-    HANDLE handle() const { return process_.get(); }
-    DWORD id() const { return id_; }
+    HANDLE Handle() const { return process_.get(); }
+    DWORD Id() const { return id_; }
 
 private:
     base::UniqueProcess process_;
@@ -458,9 +458,9 @@ TEST_F(Packages, WithoutDirectPortBothToolsSayWhatIsMissing) {
     EXPECT_NE(std::wstring::npos, text.find(L"because DirectPort.dll")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L"was not found")) << Narrow(text);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.handle(), 20000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.Handle(), 20000));
     DWORD code = 0;
-    ::GetExitCodeProcess(mirelo.handle(), &code);
+    ::GetExitCodeProcess(mirelo.Handle(), &code);
     EXPECT_EQ(1u, code);
 }
 
@@ -713,7 +713,7 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     AddSimulatedBoard();
     const StartedMirelo mirelo(folder_);
     ASSERT_TRUE(mirelo);
-    const HWND form = remote::WaitForForm(mirelo.id(), 30000);
+    const HWND form = remote::WaitForForm(mirelo.Id(), 30000);
     ASSERT_NE(nullptr, form) << "Mirelo showed no form";
     ASSERT_TRUE(remote::Click(form, ControlArray::kStart, 0));
     std::wstring value;
@@ -726,7 +726,7 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     EXPECT_FALSE(value.empty());
     EXPECT_NE(L"32767", value);
     ::PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.handle(), 20000));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.Handle(), 20000));
     EXPECT_EQ(Set{}, Minus(ClassesRootNow(&before_), before_)) << "the folder registered something";
 }
 

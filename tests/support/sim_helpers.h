@@ -22,7 +22,7 @@ public:
     ~SimBoards() { DPSIM_Reset(); }
     SimBoards(const SimBoards&) = delete;
     SimBoards& operator=(const SimBoards&) = delete;
-    bool configured() const { return configured_; }
+    bool Configured() const { return configured_; }
 
 private:
     bool configured_ = false;
