@@ -29,8 +29,8 @@ inline bool SystemZoneOffset(uint64_t utc, int64_t* offset) noexcept {
         !::SystemTimeToFileTime(&local, &localFile)) {
         return false;
     }
-    *offset = static_cast<int64_t>(((static_cast<uint64_t>(localFile.dwHighDateTime) << 32) | localFile.dwLowDateTime) -
-                                   utc);
+    *offset = static_cast<int64_t>(
+        ((static_cast<uint64_t>(localFile.dwHighDateTime) << 32) | localFile.dwLowDateTime) - utc);
     return true;
 }
 
@@ -65,7 +65,8 @@ private:
 inline double AutomationDate(uint64_t local) noexcept {
     constexpr uint64_t kEpochDays = 109205;
     const double days = static_cast<double>(local / kFileTimeUnitsPerDay) - static_cast<double>(kEpochDays);
-    return days + static_cast<double>(local % kFileTimeUnitsPerDay) / static_cast<double>(kFileTimeUnitsPerDay);
+    return days +
+           static_cast<double>(local % kFileTimeUnitsPerDay) / static_cast<double>(kFileTimeUnitsPerDay);
 }
 
 // The local time utc + offset as "2026-12-09T10:15:30.123+01:00" (ISO 8601, to the millisecond,
@@ -80,8 +81,8 @@ inline std::string Iso8601(uint64_t utc, int64_t offset) {
     const int64_t minutes = offset / static_cast<int64_t>(60 * 1000 * kFileTimeUnitsPerMs);
     const int64_t size = minutes < 0 ? -minutes : minutes;
     char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%c%02u:%02u", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, minutes < 0 ? '-' : '+',
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%c%02u:%02u", t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, minutes < 0 ? '-' : '+',
                   static_cast<unsigned>(size / 60), static_cast<unsigned>(size % 60));
     return text;
 }

@@ -304,7 +304,8 @@ void CVandrelCtrl::Stop() noexcept {
 HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
     engine::Cycle cycle;
     if (!m_Sampler.ReadNewestCycle(cycle)) return S_OK;  // Empty: no cycle in this run yet
-    base::UniqueSafeArray array(::SafeArrayCreateVector(VT_VARIANT, 0, 2 + static_cast<ULONG>(cycle.channels)));
+    base::UniqueSafeArray array(
+        ::SafeArrayCreateVector(VT_VARIANT, 0, 2 + static_cast<ULONG>(cycle.channels)));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, array.get());
     FillCycle(cycle, base::AutomationDate(cycle.time + offsets_.At(cycle.time)),
               static_cast<VARIANT*>(array.get()->pvData), 1);

@@ -177,8 +177,7 @@ BOOL CChannelSampler::FailStart(HRESULT error) noexcept {
     uint64_t packed = report_.load(std::memory_order_relaxed);
     while (!report_.compare_exchange_weak(
         packed, (packed & 0xFFFFFFFFu) | (static_cast<uint64_t>(static_cast<uint32_t>(error)) << 32),
-        std::memory_order_acq_rel)) {
-    }
+        std::memory_order_acq_rel)) {}
     return FALSE;
 }
 

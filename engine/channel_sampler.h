@@ -50,8 +50,8 @@ struct SamplerPlatform {
     // The stop event (CreateEventW).
     HANDLE(WINAPI* createEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) = ::CreateEventW;
     // The sampling thread (CreateThread).
-    HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
-                                 LPDWORD) = ::CreateThread;
+    HANDLE(WINAPI* createThread)
+    (LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) = ::CreateThread;
     // The pause between cycles, a wait on the stop event (WaitForSingleObject).
     DWORD(WINAPI* pauseWait)(HANDLE, DWORD) = ::WaitForSingleObject;
     // The system timer's resolution asked for and given back (timeBeginPeriod, timeEndPeriod).

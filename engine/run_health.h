@@ -32,9 +32,10 @@ public:
         int64_t& slot = recent_[number % kRateCycles];
         if (number >= 2) {
             const int64_t gap = counter - recent_[(number - 1) % kRateCycles];
-            const uint64_t gapMs = gap > 0 ? (static_cast<uint64_t>(gap) * 1000u + static_cast<uint64_t>(frequency_) / 2) /
-                                                 static_cast<uint64_t>(frequency_)
-                                           : 0;
+            const uint64_t gapMs =
+                gap > 0 ? (static_cast<uint64_t>(gap) * 1000u + static_cast<uint64_t>(frequency_) / 2) /
+                              static_cast<uint64_t>(frequency_)
+                        : 0;
             if (gapMs > longestGapMs_.load(std::memory_order_relaxed)) {
                 longestGapMs_.store(gapMs > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(gapMs),
                                     std::memory_order_relaxed);

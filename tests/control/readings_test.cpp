@@ -467,8 +467,8 @@ SAFEARRAY* WINAPI ArrayUnlessRefused(VARTYPE vt, UINT dims, SAFEARRAYBOUND* boun
 TEST(ControlCycles, AFailedArrayLeavesTheCyclesUnreadAndLossesCountBeforeADrain) {
     SimBoards sim("356:count");
     ComPtr<IDispatch> ctrl;
-    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), CChannelSampler::Platform(),
-                                                     &ArrayUnlessRefused));
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(),
+                                                     CChannelSampler::Platform(), &ArrayUnlessRefused));
     ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
     ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(8)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));

@@ -16,13 +16,13 @@ namespace {
 using engine::CycleClock;
 constexpr int64_t kMs = CycleClock::kUnitsPerMs;
 constexpr int64_t kSlack = CycleClock::kSlackUnits;
-constexpr int64_t kTickUnits = 156250;               // 64 Hz, Windows 7's default clock interrupt
-constexpr int64_t kStartLagUnits = 11 * kMs;         // how far the coarse time at Start is behind
-constexpr int64_t kCycleUnits = 10 * kMs;            // the shortest sampling interval
-constexpr uint32_t kJitterUnits = 2 * kMs;           // how late in its cycle a stamp is taken
-constexpr int kWindowCycles = 100;                   // about a second
-constexpr int64_t kWindowErrorLimit = 2 * kMs;       // one for the cut to whole ms, one for the rest
-constexpr uint64_t kEpoch = 133'801'632'000'000'000; // 2025-01-01
+constexpr int64_t kTickUnits = 156250;                // 64 Hz, Windows 7's default clock interrupt
+constexpr int64_t kStartLagUnits = 11 * kMs;          // how far the coarse time at Start is behind
+constexpr int64_t kCycleUnits = 10 * kMs;             // the shortest sampling interval
+constexpr uint32_t kJitterUnits = 2 * kMs;            // how late in its cycle a stamp is taken
+constexpr int kWindowCycles = 100;                    // about a second
+constexpr int64_t kWindowErrorLimit = 2 * kMs;        // one for the cut to whole ms, one for the rest
+constexpr uint64_t kEpoch = 133'801'632'000'000'000;  // 2025-01-01
 
 // A machine whose counter runs ppm fast (slow when negative) against the true time, and whose
 // clock is set by shiftMs after changeS seconds; a set-back under a second is caught up within
@@ -87,7 +87,8 @@ Worst Simulate(const Machine& machine) {
             worst.maxAbove = std::max(worst.maxAbove, above);
         }
         const auto& start = window[(i + 128 - kWindowCycles) & 127];
-        if (i >= kWindowCycles && settled(start.t) && settled(t) && (start.t >= changeAt) == (t >= changeAt)) {
+        if (i >= kWindowCycles && settled(start.t) && settled(t) &&
+            (start.t >= changeAt) == (t >= changeAt)) {
             const int64_t error = static_cast<int64_t>(stamp - start.stamp) - (t - start.t);
             worst.windowError = std::max(worst.windowError, std::abs(error));
         }
@@ -99,7 +100,8 @@ Worst Simulate(const Machine& machine) {
 
 void Record(const Worst& w) {
     testing::Test::RecordProperty("stamps", std::to_string(w.stamps));
-    testing::Test::RecordProperty("aboveCoarseUnits", std::to_string(w.minAbove) + ".." + std::to_string(w.maxAbove));
+    testing::Test::RecordProperty("aboveCoarseUnits",
+                                  std::to_string(w.minAbove) + ".." + std::to_string(w.maxAbove));
     testing::Test::RecordProperty("windowErrorUnits", std::to_string(w.windowError));
 }
 
@@ -120,7 +122,8 @@ TEST_P(ClockDrift, NeverBackInTheBandAndTrueToTheSecond) {
 }
 INSTANTIATE_TEST_SUITE_P(Engine, ClockDrift,
                          testing::Values(Machine{"counter_50ppm_fast_10MHz", 10'000'000, 50, 86400, 0, 0, 0},
-                                         Machine{"counter_50ppm_slow_3_5GHz", 3'500'000'000, -50, 86400, 0, 0, 0}));
+                                         Machine{"counter_50ppm_slow_3_5GHz", 3'500'000'000, -50, 86400, 0, 0,
+                                                 0}));
 
 namespace {
 
@@ -139,7 +142,8 @@ void PrintTo(const ClockChange& c, std::ostream* os) { *os << "clock set by " <<
 class ClockSet : public testing::TestWithParam<ClockChange> {};
 TEST_P(ClockSet, FollowedForwardOrPastASecondBackElseCaughtUp) {
     const ClockChange& c = GetParam();
-    const Worst w = Simulate(Machine{"", 10'000'000, 50, 60, 30, c.shiftMs, c.followed ? 0 : 2 * -c.shiftMs + 100});
+    const Worst w =
+        Simulate(Machine{"", 10'000'000, 50, 60, 30, c.shiftMs, c.followed ? 0 : 2 * -c.shiftMs + 100});
     Record(w);
     EXPECT_EQ(c.followed && c.shiftMs < 0, w.stepBackAtChange);
     EXPECT_EQ(c.followed, w.firstAfterChange > -kMs && w.firstAfterChange <= kSlack) << w.firstAfterChange;
@@ -149,8 +153,9 @@ TEST_P(ClockSet, FollowedForwardOrPastASecondBackElseCaughtUp) {
     EXPECT_LE(w.windowError, kWindowErrorLimit);
 }
 INSTANTIATE_TEST_SUITE_P(Engine, ClockSet,
-                         testing::Values(ClockChange{2000, true}, ClockChange{-2000, true}, ClockChange{500, true},
-                                         ClockChange{-500, false}, ClockChange{-900, false}));
+                         testing::Values(ClockChange{2000, true}, ClockChange{-2000, true},
+                                         ClockChange{500, true}, ClockChange{-500, false},
+                                         ClockChange{-900, false}));
 
 // Stamps in ms from a counter of 10 counts per ms, started at counter 1000000 and 1000 ms. Catches
 // a counter that goes back taken as a step back, or as a leap of centuries where its unsigned
@@ -160,16 +165,16 @@ TEST(CycleClock, CounterThatGoesBackHoldsTheStamp) {
         int64_t counter;
         uint64_t systemMs, stampMs;
     } kSteps[] = {
-        {1'000'100, 1000, 1010},
-        {1'000'050, 1000, 1010},  // back 5 ms: held
-        {1'000'150, 1016, 1020},  // and on from there
-        {0, 1031, 1031},          // back to zero: held, and behind the coarse time
+        {1'000'100, 1000, 1010}, {1'000'050, 1000, 1010},  // back 5 ms: held
+        {1'000'150, 1016, 1020},                           // and on from there
+        {0, 1031, 1031},                                   // back to zero: held, and behind the coarse time
         {100, 1031, 1041},
     };
     CycleClock clock;
     clock.Start(1'000'000, 10000, 1000 * kMs);
     for (const auto& step : kSteps) {
-        EXPECT_EQ(step.stampMs * kMs, clock.Stamp(step.counter, step.systemMs * kMs)) << "counter " << step.counter;
+        EXPECT_EQ(step.stampMs * kMs, clock.Stamp(step.counter, step.systemMs * kMs))
+            << "counter " << step.counter;
     }
 }
 
@@ -182,7 +187,8 @@ TEST(CycleClock, AYearOfProgressAtAnyCounterFrequency) {
         clock.Start(42, frequency, kEpoch);
         const int64_t counter = 42 + frequency * 365 * 86400;
         EXPECT_EQ(kEpoch + kYear, clock.Stamp(counter, kEpoch + kYear - 10 * kMs)) << frequency;
-        EXPECT_EQ(kEpoch + kYear + kMs, clock.Stamp(counter + frequency * 3 / 2000, kEpoch + kYear - 10 * kMs))
+        EXPECT_EQ(kEpoch + kYear + kMs,
+                  clock.Stamp(counter + frequency * 3 / 2000, kEpoch + kYear - 10 * kMs))
             << frequency;
     }
 }

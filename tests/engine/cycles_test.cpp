@@ -304,7 +304,8 @@ TEST(CycleRing, ReaderRacingAWriterGetsWholeCyclesAndPlacesEveryLoss) {
         const ULONGLONG until = ::GetTickCount64() + 1000;
         while (::GetTickCount64() < until && fault.empty()) {
             engine::Cycle newest, out[4];
-            if (ring.ReadNewest(newest) && !Consistent(newest)) fault = "torn newest " + std::to_string(newest.number);
+            if (ring.ReadNewest(newest) && !Consistent(newest))
+                fault = "torn newest " + std::to_string(newest.number);
             uint64_t lostNow = 0;
             const size_t n = ring.Drain(out, 4, lostNow);
             lost += lostNow;
@@ -312,7 +313,8 @@ TEST(CycleRing, ReaderRacingAWriterGetsWholeCyclesAndPlacesEveryLoss) {
             for (size_t i = 0; i < n && fault.empty(); ++i, ++next) {
                 if (!Consistent(out[i])) fault = "torn row " + std::to_string(out[i].number);
                 if (out[i].number != next)
-                    fault = "row " + std::to_string(out[i].number) + " where " + std::to_string(next) + " was due";
+                    fault = "row " + std::to_string(out[i].number) + " where " + std::to_string(next) +
+                            " was due";
             }
             drained += n;
         }

@@ -408,7 +408,8 @@ TEST_P(SamplerPause, IsTheIntervalUnlessNothingCouldBeTried) {
 INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
                          testing::Values(PauseCase{kWordsBoard, 0, 10}, PauseCase{kWordsBoard, 1, 1},
                                          PauseCase{kWordsBoard, 9, 9}, PauseCase{"356:busy", 2, 2},
-                                         PauseCase{kWordsBoard, 11, 11}, PauseCase{kWordsBoard, -1, INFINITE}));
+                                         PauseCase{kWordsBoard, 11, 11},
+                                         PauseCase{kWordsBoard, -1, INFINITE}));
 
 TEST_F(SamplerProtocol, PortLockEventLivesWhileASamplerHoldsIt) {
     SimBoards sim(kWordsBoard);

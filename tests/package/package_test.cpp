@@ -588,7 +588,8 @@ TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNoth
                                          built, nullptr));
         ASSERT_EQ(0u, RunProcess(Tool(L"regsvr32.exe") + L" /s \"" + built + L"\"").exitCode);
         Set self = Ours(machine_.Snapshot());
-        // Windows keeps one ProgID key for both views; Wine's 32-bit registration writes it to the 64-bit one.
+        // Windows keeps one ProgID key for both views; Wine's 32-bit registration writes it to the 64-bit
+        // one.
         const Set progId = Below(ClassesKey(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Snapshot(), keys_.progId);
         self.insert(progId.begin(), progId.end());
         selfRegistered = WithoutPaths(self, built);
