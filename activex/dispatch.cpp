@@ -2,6 +2,11 @@
 
 #include <oleauto.h>
 
+#include <string>
+
+#include "base/hresult.h"
+#include "base/text.h"
+
 namespace activex {
 namespace {
 
@@ -29,7 +34,8 @@ bool IsMissing(const VARIANT& v) noexcept {
     return p && p->vt == VT_ERROR && p->scode == DISP_E_PARAMNOTFOUND;
 }
 
-HRESULT PreparePut(bool readOnly, WORD flags, const DISPPARAMS& params, LONG* args, UINT* argErr) noexcept {
+HRESULT PreparePut(bool readOnly, bool text, WORD flags, const DISPPARAMS& params, LONG* args,
+                   UINT* argErr) noexcept {
     if (readOnly || !(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
     if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
@@ -39,6 +45,7 @@ HRESULT PreparePut(bool readOnly, WORD flags, const DISPPARAMS& params, LONG* ar
         SetArgErr(argErr, 0);
         return DISP_E_PARAMNOTOPTIONAL;
     }
+    if (text) return S_OK;
     const HRESULT hr = CoerceToLong(params.rgvarg[0], &args[0]);
     if (FAILED(hr)) SetArgErr(argErr, 0);
     return hr;
@@ -158,6 +165,12 @@ HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept {
     return S_OK;
 }
 
+HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept {
+    const VARIANT* v = Dereference(arg);
+    if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
+    return ::VariantChangeType(out->put(), const_cast<VARIANT*>(v), 0, VT_BSTR);
+}
+
 void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept {
     switch (vt) {
         case VT_I2:
@@ -196,6 +209,18 @@ HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCE
     return DISP_E_EXCEPTION;
 }
 
+HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept try {
+    if (!excepInfo) return hr;
+    *excepInfo = EXCEPINFO{};
+    const std::wstring message = base::SystemMessage(hr);
+    // Without memory for the texts the caller still learns the error from scode.
+    excepInfo->bstrSource = source ? ::SysAllocString(source) : nullptr;
+    excepInfo->bstrDescription = message.empty() ? nullptr : ::SysAllocString(message.c_str());
+    excepInfo->scode = hr;
+    return DISP_E_EXCEPTION;
+}
+CATCH_RETURN()
+
 HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
                     CallKind* kind, UINT* argErr, OutputTarget* output) noexcept {
     if (!params) return E_INVALIDARG;
@@ -206,7 +231,7 @@ HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* para
     if (shape.kind == MemberKind::kProperty) {
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
             *kind = CallKind::kPut;
-            return PreparePut(shape.readOnly, flags, *params, args, argErr);
+            return PreparePut(shape.readOnly, shape.textPut, flags, *params, args, argErr);
         }
         // A get may come as a method call without arguments (obj.Prop in some languages).
         if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;

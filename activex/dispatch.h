@@ -56,6 +56,7 @@ struct MemberShape {
     UINT paramCount;              // LONG parameters
     bool readOnly = false;        // a property that refuses a put
     bool optionalOutput = false;  // a method with the optional by-reference parameter after them
+    bool textPut = false;         // a put takes text: its value is left for CoerceToText
 };
 
 // Where a method hands back its optional LONG: nowhere (not passed, or passed by value), into the
@@ -79,6 +80,8 @@ HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* para
 // chain of VT_VARIANT references that does not end (a variant referring to itself), is a
 // DISP_E_TYPEMISMATCH.
 HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
+// The same to VT_BSTR, into out (a null BSTR stands for empty text).
+HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept;
 
 // Wraps a method's LONG result as the automation type vt (VT_EMPTY: no value).
 void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept;
@@ -86,6 +89,9 @@ void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept;
 // The answer for a value outside a row's range (see the header's comment); description names the
 // range, source is the caller's (a ProgID). excepInfo may be null.
 HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
+// The answer for a member whose own code failed with hr, for a row that describes its failures: with
+// an EXCEPINFO, DISP_E_EXCEPTION with scode hr and the system's message for it, else hr.
+HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
 
 // The values a put or a method's first parameter takes; text is the refusal's description.
 struct ValueRange {
@@ -110,13 +116,16 @@ struct DispatchEntry {
     // Computed properties: the get makes *result; the put, if any, takes the coerced value.
     HRESULT (*get)(C& self, VARIANT* result) noexcept = nullptr;
     HRESULT (*put)(C& self, LONG value) noexcept = nullptr;
+    // Text properties: the put takes the value coerced to text; its failures are raised with the
+    // system's message (RaiseFailure).
+    HRESULT (*putText)(C& self, BSTR value) noexcept = nullptr;
     // VARIANT methods: makes *result; output is null when the row has no optional parameter or the
     // caller passed no variable for it.
     HRESULT (*make)(C& self, const LONG* args, LONG* output, VARIANT* result) noexcept = nullptr;
     bool optionalOutput = false;
     ValueRange range = {};
 
-    bool ReadOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put; }
+    bool ReadOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put && !putText; }
 };
 
 // A read/write VT_I4 property with a change handler.
@@ -179,6 +188,17 @@ struct GetThunk<Get> {
     }
 };
 
+template <class C, bool (C::*Get)() noexcept>
+struct GetThunk<Get> {
+    using Class = C;
+    static constexpr VARTYPE kType = VT_BOOL;
+    static HRESULT Call(C& self, VARIANT* result) noexcept {
+        result->boolVal = (self.*Get)() ? VARIANT_TRUE : VARIANT_FALSE;
+        result->vt = VT_BOOL;
+        return S_OK;
+    }
+};
+
 template <class C, HRESULT (C::*Get)(BSTR*) noexcept>
 struct GetThunk<Get> {
     using Class = C;
@@ -200,6 +220,12 @@ template <class C, HRESULT (C::*Put)(LONG) noexcept>
 struct PutThunk<Put> {
     using Class = C;
     static HRESULT Call(C& self, LONG value) noexcept { return (self.*Put)(value); }
+};
+
+template <class C, HRESULT (C::*Put)(BSTR) noexcept>
+struct PutThunk<Put> {
+    using Class = C;
+    static HRESULT Call(C& self, BSTR value) noexcept { return (self.*Put)(value); }
 };
 
 // A VARIANT method: HRESULT (C::*)(LONG..., [LONG* output,] VARIANT* result) noexcept.
@@ -243,16 +269,19 @@ private:
 
 }  // namespace detail
 
-// A method whose result is wrapped as resultType (VT_I2, VT_BOOL, VT_I4, or VT_EMPTY for void).
+// A method whose result is wrapped as resultType (VT_I2, VT_BOOL, VT_I4, or VT_EMPTY for void);
+// range limits its first parameter.
 template <auto Method, VARTYPE ResultType>
-constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* help) {
+constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* help, ValueRange range = {}) {
     using Thunk = detail::MethodThunk<Method>;
     using C = typename Thunk::Class;
     static_assert(std::is_void_v<typename Thunk::Result> == (ResultType == VT_EMPTY),
                   "void methods and only they return VT_EMPTY");
     static_assert(Thunk::kParams <= kMaxParams);
-    return DispatchEntry<C>{dispid,         name,    help,    MemberKind::kMethod, ResultType,
-                            Thunk::kParams, nullptr, nullptr, &Thunk::Call};
+    DispatchEntry<C> entry{dispid,         name,    help,    MemberKind::kMethod, ResultType,
+                           Thunk::kParams, nullptr, nullptr, &Thunk::Call};
+    entry.range = range;
+    return entry;
 }
 
 // A read-only property whose value Get computes: LONG Get() (VT_I4), double Get() (VT_R8) or
@@ -276,6 +305,16 @@ constexpr auto DispAccessors(DISPID dispid, const wchar_t* name, const wchar_t* 
     static_assert(detail::GetThunk<Get>::kType == VT_I4, "a put takes a LONG");
     entry.put = &detail::PutThunk<Put>::Call;
     entry.range = range;
+    return entry;
+}
+
+// A read/write VT_BSTR property whose value Get (HRESULT Get(BSTR*)) computes and Put (HRESULT
+// Put(BSTR)) takes; a failed put is raised with the system's message.
+template <auto Get, auto Put>
+constexpr auto DispTextAccessors(DISPID dispid, const wchar_t* name, const wchar_t* help) {
+    auto entry = DispGetter<Get>(dispid, name, help);
+    static_assert(detail::GetThunk<Get>::kType == VT_BSTR, "a text property gives text");
+    entry.putText = &detail::PutThunk<Put>::Call;
     return entry;
 }
 
@@ -319,7 +358,8 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
     LONG args[kMaxParams] = {};
     CallKind kind;
     OutputTarget output;
-    const MemberShape shape = {entry->kind, entry->paramCount, entry->ReadOnly(), entry->optionalOutput};
+    const MemberShape shape = {entry->kind, entry->paramCount, entry->ReadOnly(), entry->optionalOutput,
+                               entry->putText != nullptr};
     HRESULT hr = PrepareCall(shape, flags, params, args, &kind, argErr, &output);
     if (FAILED(hr)) return hr;
     if (detail::RangeRefuses(*entry, kind, args))
@@ -331,6 +371,16 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
             WrapResult(VT_I4, self.*(entry->field), result);
             break;
         case CallKind::kPut:
+            if (entry->putText) {
+                base::Variant text;
+                hr = CoerceToText(params->rgvarg[0], &text);
+                if (FAILED(hr)) {
+                    if (argErr) *argErr = 0;
+                    return hr;
+                }
+                hr = entry->putText(self, text.get().bstrVal);
+                return FAILED(hr) ? RaiseFailure(hr, source, excepInfo) : hr;
+            }
             if (entry->put) return entry->put(self, args[0]);
             self.*(entry->field) = args[0];
             (self.*(entry->onChanged))();

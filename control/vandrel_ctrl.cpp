@@ -52,6 +52,11 @@ constexpr activex::ValueRange kCycleRange = {static_cast<LONG>(engine::kMinBuffe
                                              L"The number of cycles must be from 1 to 100000."};
 static_assert(engine::kMinBufferCycles == 1 && engine::kMaxBufferCycles == 100000, "the range's text");
 
+// What RecordLimit takes.
+constexpr activex::ValueRange kLimitRange = {static_cast<LONG>(engine::CycleRecorder::kMinLimitBytes),
+                                             LONG_MAX, L"The limit must be from 4096 to 2147483647 bytes."};
+static_assert(engine::CycleRecorder::kMinLimitBytes == 4096, "the range's text");
+
 // A count as a Long: the largest Long stands for any larger count.
 LONG ClampToLong(uint64_t count) noexcept {
     return count > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(count);
@@ -116,7 +121,7 @@ std::wstring ErrorText(HRESULT hr) {
 
 }  // namespace
 
-const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[20] = {
+const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[25] = {
     activex::DispProperty(1, L"Interval", L"Time Interval", &CVandrelCtrl::m_Interval,
                           &CVandrelCtrl::OnIntervalChanged),
     activex::DispProperty(2, L"Address", L"Status Address", &CVandrelCtrl::m_Address,
@@ -146,19 +151,31 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[20] = {
         19, L"LongestGap", L"Longest time between two cycles in this run, in milliseconds"),
     activex::DispGetter<&CVandrelCtrl::FailedCycles>(20, L"FailedCycles",
                                                      L"Cycle attempts that failed in this run"),
+    activex::DispTextAccessors<&CVandrelCtrl::RecordFile, &CVandrelCtrl::PutRecordFile>(
+        21, L"RecordFile", L"File every cycle is recorded to; empty records nothing"),
+    activex::DispAccessors<&CVandrelCtrl::RecordLimit, &CVandrelCtrl::PutRecordLimit>(
+        22, L"RecordLimit", L"Largest size of a record file in bytes; then the next file begins",
+        kLimitRange),
+    activex::DispGetter<&CVandrelCtrl::RecordLost>(23, L"RecordLost",
+                                                   L"Cycles the record file lost since RecordFile was set"),
+    activex::DispGetter<&CVandrelCtrl::Recording>(24, L"Recording", L"Whether cycles are being recorded"),
+    activex::DispMethod<&CVandrelCtrl::WaitForCycles, VT_I4>(
+        25, L"WaitForCycles", L"Waits, handling messages, until cycles are unread or the time is out",
+        kCycleRange),
 };
 
 HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
     return base::CreateObject<CVandrelCtrl>(riid, ppv);
 }
 
-CVandrelCtrl::CVandrelCtrl(const CChannelSampler::Platform& platform, ArrayCreator createArray) noexcept
+CVandrelCtrl::CVandrelCtrl(const Seams& seams) noexcept
     : Control(kClass),
       m_Interval(0),
       m_Address(0),
-      m_Sampler(platform),
+      m_Sampler(seams.sampler),
       m_ChannelNumber(0),
-      createArray_(createArray),
+      createArray_(seams.createArray),
+      recorder_(m_Sampler, seams.recorder),
       notifier_(*this) {
     // The load is not checked: without the bitmap, Draw paints nothing.
     m_Bitmap.reset(::LoadBitmapW(activex::Module::Instance(), MAKEINTRESOURCEW(IDB_VANDREL)));
@@ -171,6 +188,8 @@ CVandrelCtrl::~CVandrelCtrl() = default;
 
 HRESULT CVandrelCtrl::FinalConstruct() noexcept {
     RETURN_IF_FAILED(m_Sampler.SetupResult());
+    cycleEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    RETURN_LAST_ERROR_IF(!cycleEvent_);
     // Without its window the control fires no events, and everything else works.
     LOG_IF_FAILED(notifier_.Create());
     return m_Sampler.SetObserver(this);
@@ -180,6 +199,7 @@ HRESULT CVandrelCtrl::FinalConstruct() noexcept {
 // container and the sinks.
 void CVandrelCtrl::FinalRelease() noexcept {
     m_Sampler.Stop();
+    recorder_.Close();
     m_Sampler.SetObserver(nullptr);
     notifier_.Destroy();
     ControlBase::FinalRelease();
@@ -286,6 +306,41 @@ LONG CVandrelCtrl::LongestGap() noexcept { return ClampToLong(m_Sampler.Health()
 
 LONG CVandrelCtrl::FailedCycles() noexcept { return ClampToLong(m_Sampler.Health().FailedAttempts()); }
 
+HRESULT CVandrelCtrl::RecordFile(BSTR* path) noexcept { return NewText(recordFile_, path); }
+
+// A path is taken as a full one, as the host's current folder had it when it was set.
+HRESULT CVandrelCtrl::PutRecordFile(BSTR path) noexcept try {
+    if (!path || !*path) {
+        recorder_.Close();
+        recordFile_.clear();
+        return S_OK;
+    }
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = ::GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n > full.size()) {
+        full.resize(n);
+        n = ::GetFullPathNameW(path, n, full.data(), nullptr);
+    }
+    RETURN_LAST_ERROR_IF(n == 0 || n > full.size());
+    full.resize(n);
+    RETURN_IF_FAILED(recorder_.Record(full, static_cast<size_t>(m_Sampler.GetBufferSize()), m_ChannelNumber));
+    recordFile_ = full;
+    return S_OK;
+}
+CATCH_RETURN()
+
+LONG CVandrelCtrl::RecordLimit() noexcept { return ClampToLong(recorder_.LimitBytes()); }
+
+// Not a saved setting: the modified flag stays.
+HRESULT CVandrelCtrl::PutRecordLimit(LONG bytes) noexcept {
+    recorder_.SetLimitBytes(static_cast<uint64_t>(bytes));
+    return S_OK;
+}
+
+LONG CVandrelCtrl::RecordLost() noexcept { return ClampToLong(recorder_.Lost()); }
+
+bool CVandrelCtrl::Recording() noexcept { return recorder_.Recording(); }
+
 // --- methods -------------------------------------------------------------------------------------
 
 SHORT CVandrelCtrl::GetChnlValue(LONG nChnlIndex) noexcept { return m_Sampler.GetChnlValue(nChnlIndex); }
@@ -299,6 +354,37 @@ BOOL CVandrelCtrl::Start() noexcept {
 void CVandrelCtrl::Stop() noexcept {
     shown_.reset();
     m_Sampler.Stop();
+    recorder_.Flush();
+}
+
+LONG CVandrelCtrl::WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept {
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs > 0 ? nTimeoutMs : 0);
+    ++waiters_;
+    for (;;) {
+        if (m_Sampler.UnreadCycles() >= static_cast<size_t>(nCycles) || !m_Sampler.IsRunning()) break;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline) break;
+        const HANDLE cycle = cycleEvent_.get();
+        const DWORD woke = ::MsgWaitForMultipleObjectsEx(
+            1, &cycle, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 1000)), QS_ALLINPUT,
+            MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_FAILED) break;
+        MSG msg;
+        bool quit = false;
+        while (!quit && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            // The host's own loop must see WM_QUIT: it goes back into the queue, and the wait ends.
+            if (msg.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+                quit = true;
+                break;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        if (quit) break;
+    }
+    --waiters_;
+    return ClampToLong(m_Sampler.UnreadCycles());
 }
 
 HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
@@ -341,7 +427,10 @@ CATCH_RETURN()
 
 // --- events --------------------------------------------------------------------------------------
 
-void CVandrelCtrl::OnSamplerNews() noexcept { RequestEvents(); }
+void CVandrelCtrl::OnSamplerNews() noexcept {
+    if (waiters_.load(std::memory_order_relaxed) > 0) ::SetEvent(cycleEvent_.get());
+    RequestEvents();
+}
 
 void CVandrelCtrl::EventsThawed() noexcept { RequestEvents(); }
 

@@ -32,14 +32,25 @@
 // made only costs the events.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "activex/control.h"
 #include "activex/notify_window.h"
 #include "base/local_time.h"
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
+#include "engine/cycle_recorder.h"
+
+// What a CVandrelCtrl asks of the system; tests substitute their own. Constant data.
+struct VandrelCtrlSeams {
+    CChannelSampler::Platform sampler;
+    // The arrays ReadCycles hands out (SafeArrayCreate's contract).
+    SAFEARRAY*(WINAPI* createArray)(VARTYPE, UINT, SAFEARRAYBOUND*) = ::SafeArrayCreate;
+    engine::RecorderPlatform recorder;
+};
 
 class CVandrelCtrl final : public activex::Control<CVandrelCtrl>,
                            private engine::SamplerObserver,
@@ -49,20 +60,16 @@ public:
     static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
 
     // The members of _DVandrel by DISPID, with their help strings.
-    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[20];
+    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[25];
     // The members of _DVandrelEvents.
     static constexpr DISPID kDataReady = 1;
     static constexpr DISPID kStatusChanged = 2;
 
     static const ULONG kVersion = 0x00010000;  // the type library's 1.0
 
-    // Makes the arrays ReadCycles hands out (SafeArrayCreate's contract); tests substitute one that
-    // fails.
-    using ArrayCreator = SAFEARRAY*(WINAPI*)(VARTYPE, UINT, SAFEARRAYBOUND*);
+    using Seams = VandrelCtrlSeams;
 
-    // platform is what the sampler asks of the system; tests substitute their own.
-    explicit CVandrelCtrl(const CChannelSampler::Platform& platform = CChannelSampler::Platform(),
-                          ArrayCreator createArray = ::SafeArrayCreate) noexcept;
+    explicit CVandrelCtrl(const Seams& seams = Seams()) noexcept;
     ~CVandrelCtrl() override;
 
     // Run by CreateObject before the first QueryInterface.
@@ -81,6 +88,9 @@ private:
     void Stop() noexcept;
     HRESULT ReadCycle(VARIANT* result) noexcept;
     HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
+    // Handles the thread's messages until nCycles unread cycles wait, nTimeoutMs passed, or the
+    // sampler is not running; returns the unread cycles.
+    LONG WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept;
 
     // Computed properties of _DVandrel.
     LONG CycleCount() noexcept;
@@ -96,6 +106,12 @@ private:
     double CycleRate() noexcept;
     LONG LongestGap() noexcept;
     LONG FailedCycles() noexcept;
+    HRESULT RecordFile(BSTR* path) noexcept;
+    HRESULT PutRecordFile(BSTR path) noexcept;
+    LONG RecordLimit() noexcept;
+    HRESULT PutRecordLimit(LONG bytes) noexcept;
+    LONG RecordLost() noexcept;
+    bool Recording() noexcept;
 
     // Change handlers, run after the dispatch layer stored the new value in the field.
     void OnIntervalChanged() noexcept;
@@ -127,7 +143,11 @@ private:
     CChannelSampler m_Sampler;
     LONG m_ChannelNumber;
 
-    const ArrayCreator createArray_;
+    decltype(Seams::createArray) const createArray_;
+    engine::CycleRecorder recorder_;
+    std::wstring recordFile_;       // the full path RecordFile took; empty when it was cleared
+    base::UniqueEvent cycleEvent_;  // set by the observer for a WaitForCycles under way
+    std::atomic<int> waiters_{0};
     activex::NotifyWindow notifier_;
     // What the events last told: the cycle (of a run) and the status.
     uint64_t toldRun_ = 0;

@@ -174,10 +174,7 @@ BOOL CChannelSampler::FailStart(HRESULT error) noexcept {
     }
     // A sampler that is running already goes on as it was: only the error half changes, and the
     // sampling thread may change the status meanwhile.
-    uint64_t packed = report_.load(std::memory_order_relaxed);
-    while (!report_.compare_exchange_weak(
-        packed, (packed & 0xFFFFFFFFu) | (static_cast<uint64_t>(static_cast<uint32_t>(error)) << 32),
-        std::memory_order_acq_rel)) {}
+    NoteError(error);
     return FALSE;
 }
 
@@ -203,8 +200,36 @@ void CChannelSampler::EndThread() noexcept {
 }
 
 DWORD WINAPI CChannelSampler::ThreadEntry(LPVOID param) noexcept {
-    static_cast<CChannelSampler*>(param)->SampleLoop();
+    auto* self = static_cast<CChannelSampler*>(param);
+    self->SampleLoop();
+    self->Tap(nullptr);
     return 0;
+}
+
+void CChannelSampler::SetTap(engine::CycleQueue* tap) noexcept {
+    tap_.store(tap, std::memory_order_seq_cst);
+    // The sampling thread raises its flag before it loads the tap: once the flag is seen down, any
+    // later push loads the new one.
+    while (tapping_.load(std::memory_order_seq_cst)) ::SwitchToThread();
+}
+
+void CChannelSampler::Tap(const engine::Cycle* cycle) noexcept {
+    tapping_.store(true, std::memory_order_seq_cst);
+    if (engine::CycleQueue* tap = tap_.load(std::memory_order_seq_cst)) {
+        if (cycle) {
+            tap->Push(*cycle);
+        } else {
+            tap->EndRun();
+        }
+    }
+    tapping_.store(false, std::memory_order_release);
+}
+
+void CChannelSampler::NoteError(HRESULT error) noexcept {
+    uint64_t packed = report_.load(std::memory_order_relaxed);
+    while (!report_.compare_exchange_weak(
+        packed, (packed & 0xFFFFFFFFu) | (static_cast<uint64_t>(static_cast<uint32_t>(error)) << 32),
+        std::memory_order_acq_rel)) {}
 }
 
 void CChannelSampler::SampleLoop() noexcept {
@@ -285,6 +310,7 @@ void CChannelSampler::Publish(const uint8_t (&buffer)[16], LONG channels) noexce
     cycle.time = clock_.Stamp(counter, SystemTimeNow());
     cycle.channels = channels;
     ring_.Publish(cycle);
+    Tap(&cycle);
     health_.NoteCycle(counter);
     SetStatus(engine::SamplerStatus::kSampling);
     if (observer_) observer_->OnSamplerNews();

@@ -35,6 +35,7 @@
 
 #include "base/unique_handle.h"
 #include "engine/cycle_clock.h"
+#include "engine/cycle_queue.h"
 #include "engine/cycle_ring.h"
 #include "engine/run_health.h"
 #include "engine/sampler_status.h"
@@ -149,6 +150,13 @@ public:
     LONG GetBufferSize() const noexcept { return static_cast<LONG>(ring_.Capacity()); }
     HRESULT SetBufferSize(LONG cycles) noexcept;
 
+    // While a tap is set, every cycle published is also pushed into it, and the end of each run
+    // (engine/cycle_queue.h); null for none. Any thread; returns once the sampling thread no longer
+    // uses the tap set before, so that its owner may free it.
+    void SetTap(engine::CycleQueue* tap) noexcept;
+    // Sets the error half of the status pair (a recorder's failure), leaving the status. Any thread.
+    void NoteError(HRESULT error) noexcept;
+
     // Sets the observer (null for none); HRESULT_FROM_WIN32(ERROR_INVALID_STATE) while a thread
     // handle is held. The observer must outlive the sampler's running: stop or destroy the sampler
     // before it goes. Destruction tells it nothing.
@@ -170,6 +178,8 @@ private:
     // spent or a stop was requested first. polled tells whether the port was read at all.
     bool WaitReady(DWORD cycleStart, bool& polled) noexcept;
     void Publish(const uint8_t (&buffer)[16], LONG channels) noexcept;
+    // Hands the tap a cycle, or the end of the run (cycle null). Sampling thread.
+    void Tap(const engine::Cycle* cycle) noexcept;
     void ReportFailedCycle(int bytes, bool tookLock) noexcept;
     // Ends the thread and gives up the port lock handle; the status is left to the caller.
     void EndThread() noexcept;
@@ -204,4 +214,7 @@ private:
     std::atomic<bool> stopRequested_{false};
 
     engine::RunHealth health_;
+    // The recorder's queue, and whether the sampling thread is pushing into the one it loaded.
+    std::atomic<engine::CycleQueue*> tap_{nullptr};
+    std::atomic<bool> tapping_{false};
 };

@@ -571,8 +571,8 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
 TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
     const LONG before = activex::Module::ObjectCount();
     void* out = reinterpret_cast<void*>(0x1234);
-    CChannelSampler::Platform noEvent;
-    noEvent.createEvent = &NoEventLeft;
+    CVandrelCtrl::Seams noEvent;
+    noEvent.sampler.createEvent = &NoEventLeft;
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
               base::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, noEvent));
     EXPECT_EQ(nullptr, out);

@@ -59,6 +59,7 @@ struct LibMember {
     UINT params;   // Long parameters
     std::wstring help;
     bool writable = false;        // a property that takes a put
+    VARTYPE putType = VT_EMPTY;   // and the type it takes
     bool optionalOutput = false;  // an optional in/out Variant after the Long parameters
 };
 
@@ -161,7 +162,7 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         if (func->invkind == INVOKE_PROPERTYPUT) {
             m.writable = true;
             ASSERT_EQ(1, func->cParams);
-            EXPECT_EQ(VT_I4, func->lprgelemdescParam[0].tdesc.vt);
+            m.putType = func->lprgelemdescParam[0].tdesc.vt;
         } else {
             const VARTYPE ret = func->elemdescFunc.tdesc.vt;
             m.kind = func->invkind == INVOKE_PROPERTYGET ? activex::MemberKind::kProperty
@@ -196,6 +197,7 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
+            if (m.writable) EXPECT_EQ(entry.putText ? VT_BSTR : VT_I4, m.putType) << entry.dispid;
         }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
     }
@@ -334,8 +336,9 @@ TEST(ModuleFile, ExportsTheFourEntryPointsAndImportsOnlySystemModules) {
     EXPECT_EQ((std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                         "DllUnregisterServer", "#functions=4"}),
               ExportedNames(module));
-    const std::set<std::string> allowed = {"directport.dll", "kernel32.dll", "user32.dll",   "gdi32.dll",
-                                           "ole32.dll",      "oleaut32.dll", "advapi32.dll", "msvcrt.dll"};
+    const std::set<std::string> allowed = {"directport.dll", "kernel32.dll", "user32.dll",
+                                           "gdi32.dll",      "ole32.dll",    "oleaut32.dll",
+                                           "advapi32.dll",   "msvcrt.dll",   "winmm.dll"};
     const auto imports = ImportedModules(module);
     for (const auto& name : imports) EXPECT_TRUE(allowed.count(name)) << name;
     EXPECT_TRUE(std::count(imports.begin(), imports.end(), "directport.dll"));

@@ -245,8 +245,8 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
 
     auto noLock = CreateControl();
     ComPtr<IDispatch> noThread;
-    CChannelSampler::Platform noThreadLeft;
-    noThreadLeft.createThread = &NoThreadLeft;
+    CVandrelCtrl::Seams noThreadLeft;
+    noThreadLeft.sampler.createThread = &NoThreadLeft;
     ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, noThread.put_void(), noThreadLeft));
     for (const auto& [ctrl, squat, error] :
          {std::tuple{noLock.get(), true, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
@@ -467,8 +467,9 @@ SAFEARRAY* WINAPI ArrayUnlessRefused(VARTYPE vt, UINT dims, SAFEARRAYBOUND* boun
 TEST(ControlCycles, AFailedArrayLeavesTheCyclesUnreadAndLossesCountBeforeADrain) {
     SimBoards sim("356:count");
     ComPtr<IDispatch> ctrl;
-    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(),
-                                                     CChannelSampler::Platform(), &ArrayUnlessRefused));
+    CVandrelCtrl::Seams seams;
+    seams.createArray = &ArrayUnlessRefused;
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), seams));
     ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
     ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(8)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));

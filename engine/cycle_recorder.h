@@ -1,0 +1,122 @@
+// CycleRecorder: every cycle of a sampler appended to a CSV file (base/cycle_csv.h) by a writer
+// thread of its own, so that neither the sampling thread (which never waits for a disk) nor the
+// host's thread (which may be busy for minutes) stands between a cycle and the file.
+//
+// The sampler pushes each cycle into the recorder's queue (engine/cycle_queue.h), which holds up to
+// the capacity given at the start of the recording; a writer that falls behind by more loses cycles,
+// which are counted (Lost) and marked in the file where they are missing. The writer takes what
+// waits at least every kWritePeriodMs and writes whole lines in one write, so a host that is killed
+// loses at most that much and leaves no partial row but the last line. A file that exists is
+// appended to; a new one gets a header line. Past the size limit the writer goes on in a new file
+// named after the first with a sequence number ("run.csv", "run-2.csv", ...), skipping names that
+// exist, never overwriting. A write that fails stops the recording (Recording turns false) and
+// notes the error in the sampler's LastError; sampling goes on.
+//
+// Owned by the sampler's owner, which destroys it before the sampler. Everything runs on the host's
+// thread but Recording and LimitBytes, which any thread may ask. The writer thread lives from the
+// start of a recording to its end, or to a failed write.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/local_time.h"
+#include "base/unique_handle.h"
+#include "engine/channel_sampler.h"
+#include "engine/cycle_queue.h"
+
+namespace engine {
+
+// What a recorder asks of the system; tests substitute their own.
+struct RecorderPlatform {
+    // Writes to the file (WriteFile's contract): a slow or a failing disk.
+    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = ::WriteFile;
+    // The time zone's offset for a cycle's time.
+    base::OffsetLookup zoneOffset = &base::SystemZoneOffset;
+};
+
+class CycleRecorder {
+public:
+    static constexpr uint64_t kDefaultLimitBytes = 100ull << 20;
+    static constexpr uint64_t kMinLimitBytes = 4096;
+    static constexpr DWORD kWritePeriodMs = 100;
+
+    explicit CycleRecorder(CChannelSampler& sampler, const RecorderPlatform& platform = RecorderPlatform()) noexcept
+        : sampler_(sampler), platform_(platform), offsets_(platform.zoneOffset) {}
+    ~CycleRecorder() { Close(); }
+    CycleRecorder(const CycleRecorder&) = delete;
+    CycleRecorder& operator=(const CycleRecorder&) = delete;
+
+    // Records every cycle from now on into path, a full path: the file is opened here (appended to,
+    // or created), so that one that cannot be opened is refused with the system's error and
+    // nothing changes. While recording already, the cycles published before the call go to the
+    // file before, the later ones to this one. queueCycles is how many cycles may wait for the
+    // disk, from the start of a recording on; channels names the header's columns when no cycle
+    // does.
+    HRESULT Record(const std::wstring& path, size_t queueCycles, int channels) noexcept;
+    // Writes what waits, marks what was lost, closes the file and ends the recording; returns when
+    // the file is complete. Nothing when not recording.
+    void Close() noexcept;
+    // Asks the writer to write what waits now (the run has stopped).
+    void Flush() noexcept;
+
+    // The path given to the recording under way, or to the last one; empty before any. Host.
+    const std::wstring& Path() const noexcept { return path_; }
+    uint64_t LimitBytes() const noexcept { return limit_.load(std::memory_order_relaxed); }
+    // kMinLimitBytes at least; the file under way rolls over when it next grows past it.
+    void SetLimitBytes(uint64_t bytes) noexcept;
+    bool Recording() const noexcept { return recording_.load(std::memory_order_acquire); }
+    // The cycles the queue dropped in the recording under way, or in the last one. Host.
+    uint64_t Lost() const noexcept;
+
+private:
+    enum class Command { kNone, kSwitch, kClose };
+
+    static DWORD WINAPI WriterEntry(LPVOID param) noexcept;
+    void WriteLoop() noexcept;
+    // Formats the entries up to cut (a queue index) into the buffer, rolling over as the file grows.
+    bool Drain(uint64_t cut) noexcept;
+    bool Append(const std::string& line, int channels) noexcept;
+    bool Mark(uint64_t first, uint64_t count) noexcept;
+    bool WriteOut() noexcept;
+    bool RollOver() noexcept;
+    void Fail(HRESULT error) noexcept;
+    // Ends the writer thread of a recording that failed, and lets go of its queue.
+    void Reap() noexcept;
+
+    CChannelSampler& sampler_;
+    const RecorderPlatform platform_;
+    std::atomic<uint64_t> limit_{kDefaultLimitBytes};
+    std::atomic<bool> recording_{false};
+    std::wstring path_;
+    uint64_t lostBefore_ = 0;  // the count of the last recording, once its queue is gone
+
+    std::unique_ptr<CycleQueue> queue_;
+    base::UniqueThread writer_;
+    base::UniqueEvent wake_;
+    base::UniqueEvent done_;  // the writer took the command
+
+    // The command handed to the writer, under lock_.
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    Command command_ = Command::kNone;
+    uint64_t cut_ = 0;
+    uint64_t trailingDrops_ = 0;
+    base::UniqueFile nextFile_;
+    std::wstring nextPath_;
+
+    // The writer's own.
+    base::UniqueFile file_;
+    std::wstring filePath_;  // the first file of the recording's path; rollover names follow it
+    unsigned sequence_ = 1;
+    uint64_t size_ = 0;
+    int channels_ = 0;
+    uint64_t lastNumber_ = 0;
+    std::string buffer_;
+    base::LocalOffsets offsets_;
+};
+
+}  // namespace engine
