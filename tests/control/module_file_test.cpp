@@ -197,7 +197,9 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
-            if (m.writable) EXPECT_EQ(entry.putText ? VT_BSTR : VT_I4, m.putType) << entry.dispid;
+            if (m.writable) {
+                EXPECT_EQ(entry.putText ? VT_BSTR : VT_I4, m.putType) << entry.dispid;
+            }
         }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
     }
