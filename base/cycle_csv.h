@@ -30,8 +30,8 @@ inline std::string CsvRow(uint64_t number, uint64_t utc, int64_t offset, const i
 
 // first .. first + count - 1 are missing.
 inline std::string CsvLostLine(uint64_t first, uint64_t count) {
-    return "# lost " + std::to_string(count) + (count == 1 ? " cycle: " : " cycles: ") + std::to_string(first) +
-           " to " + std::to_string(first + count - 1) + "\n";
+    return "# lost " + std::to_string(count) + (count == 1 ? " cycle: " : " cycles: ") +
+           std::to_string(first) + " to " + std::to_string(first + count - 1) + "\n";
 }
 
 }  // namespace base

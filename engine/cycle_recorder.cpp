@@ -24,7 +24,8 @@ base::UniqueFile OpenForAppend(const std::wstring& path, DWORD disposition, uint
 std::wstring Numbered(const std::wstring& path, unsigned sequence) {
     const size_t slash = path.find_last_of(L"\\/");
     const size_t dot = path.find_last_of(L'.');
-    const size_t cut = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? dot : path.size();
+    const size_t cut =
+        dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? dot : path.size();
     return path.substr(0, cut) + L"-" + std::to_wstring(sequence) + path.substr(cut);
 }
 
@@ -33,7 +34,8 @@ std::wstring Numbered(const std::wstring& path, unsigned sequence) {
 HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int channels) noexcept try {
     // A recording that failed left its writer to be reaped; the one under way goes on into path.
     if (!Recording()) Reap();
-    if (Recording() && ::CompareStringOrdinal(path.c_str(), -1, path_.c_str(), -1, TRUE) == CSTR_EQUAL) return S_OK;
+    if (Recording() && ::CompareStringOrdinal(path.c_str(), -1, path_.c_str(), -1, TRUE) == CSTR_EQUAL)
+        return S_OK;
     uint64_t size = 0;
     base::UniqueFile file = OpenForAppend(path, OPEN_ALWAYS, &size);
     RETURN_LAST_ERROR_IF(!file);
@@ -168,7 +170,8 @@ bool CycleRecorder::Drain(uint64_t cut) noexcept try {
         const Cycle& c = entry.cycle;
         if (entry.lostBefore > 0) {
             const bool sameRun = c.number > entry.lostBefore;
-            if (!Mark(sameRun ? c.number - entry.lostBefore : lastNumber_ + 1, entry.lostBefore)) return false;
+            if (!Mark(sameRun ? c.number - entry.lostBefore : lastNumber_ + 1, entry.lostBefore))
+                return false;
         }
         if (c.number == 0) continue;  // the end of a run
         if (!Append(base::CsvRow(c.number, c.time, offsets_.At(c.time), c.values, c.channels), c.channels))
@@ -226,10 +229,12 @@ bool CycleRecorder::RollOver() noexcept {
 bool CycleRecorder::WriteOut() noexcept {
     if (buffer_.empty()) return true;
     DWORD written = 0;
-    if (!platform_.writeFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written, nullptr) ||
+    if (!platform_.writeFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written,
+                             nullptr) ||
         written != buffer_.size()) {
-        Fail(written != buffer_.size() && ::GetLastError() == ERROR_SUCCESS ? HRESULT_FROM_WIN32(ERROR_DISK_FULL)
-                                                                           : base::HResultFromLastError());
+        Fail(written != buffer_.size() && ::GetLastError() == ERROR_SUCCESS
+                 ? HRESULT_FROM_WIN32(ERROR_DISK_FULL)
+                 : base::HResultFromLastError());
         return false;
     }
     size_ += written;

@@ -45,7 +45,8 @@ public:
     static constexpr uint64_t kMinLimitBytes = 4096;
     static constexpr DWORD kWritePeriodMs = 100;
 
-    explicit CycleRecorder(CChannelSampler& sampler, const RecorderPlatform& platform = RecorderPlatform()) noexcept
+    explicit CycleRecorder(CChannelSampler& sampler,
+                           const RecorderPlatform& platform = RecorderPlatform()) noexcept
         : sampler_(sampler), platform_(platform), offsets_(platform.zoneOffset) {}
     ~CycleRecorder() { Close(); }
     CycleRecorder(const CycleRecorder&) = delete;

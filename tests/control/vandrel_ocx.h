@@ -60,6 +60,11 @@ enum VandrelDispid : DISPID {
     kCycleRate = 18,
     kLongestGap = 19,
     kFailedCycles = 20,
+    kRecordFile = 21,
+    kRecordLimit = 22,
+    kRecordLost = 23,
+    kRecording = 24,
+    kWaitForCycles = 25,
 };
 
 // The members of _DVandrelEvents.

@@ -749,8 +749,12 @@ int ChildSample(int ms) {
 
 }  // namespace
 
+// The second process of the recorder's kill test (recorder_test.cpp).
+int ChildRecord(const char* path);
+
 int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--child-sample") == 0) return ChildSample(std::atoi(argv[2]));
+    if (argc > 2 && std::strcmp(argv[1], "--child-record") == 0) return ChildRecord(argv[2]);
     testing::InitGoogleTest(&argc, argv);
     testsupport::WatchEveryTest(kTestLimitMs);
     return RUN_ALL_TESTS();

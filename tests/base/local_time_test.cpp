@@ -1,0 +1,100 @@
+// Local times of UTC cycle times, and the one CSV form of cycles: pure functions, checked against
+// fixed texts, also under a locale that writes decimals with a comma.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <clocale>
+#include <string>
+
+#include "base/cycle_csv.h"
+#include "base/local_time.h"
+
+namespace {
+
+constexpr int64_t kMinute = 60 * 1000 * static_cast<int64_t>(base::kFileTimeUnitsPerMs);
+
+// 2026-12-09 10:15:30.123 UTC in FILETIME units, with 4567 units (0.4567 ms) more.
+uint64_t Utc() {
+    const SYSTEMTIME t = {2026, 12, 3, 9, 10, 15, 30, 123};
+    FILETIME f;
+    ::SystemTimeToFileTime(&t, &f);
+    return ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) + 4567;
+}
+
+struct IsoCase {
+    int64_t offsetMinutes;
+    const char* text;
+};
+
+class Iso8601Of : public testing::TestWithParam<IsoCase> {};
+
+TEST_P(Iso8601Of, TheLocalTimeToTheMillisecondWithItsOffset) {
+    EXPECT_EQ(GetParam().text, base::Iso8601(Utc(), GetParam().offsetMinutes * kMinute));
+}
+
+INSTANTIATE_TEST_SUITE_P(LocalTime, Iso8601Of,
+                         testing::Values(IsoCase{0, "2026-12-09T10:15:30.123+00:00"},
+                                         IsoCase{60, "2026-12-09T11:15:30.123+01:00"},
+                                         IsoCase{-210, "2026-12-09T06:45:30.123-03:30"},
+                                         IsoCase{345, "2026-12-09T16:00:30.123+05:45"},
+                                         IsoCase{14 * 60, "2026-12-10T00:15:30.123+14:00"}));
+
+// A zone that changes from +01:00 to +02:00 at a quarter hour of UTC, counting its look-ups; it
+// fails once when asked to.
+int g_lookups = 0;
+bool g_failNext = false;
+uint64_t g_change = 0;
+bool TestZone(uint64_t utc, int64_t* offset) noexcept {
+    ++g_lookups;
+    if (g_failNext) {
+        g_failNext = false;
+        return false;
+    }
+    *offset = (utc < g_change ? 60 : 120) * kMinute;
+    return true;
+}
+
+TEST(LocalTime, OffsetsFollowTheZoneAQuarterHourAtATimeAndAFailedLookUpIsNotKept) {
+    const uint64_t quarter = base::LocalOffsets::kUnitsPerQuarterHour;
+    g_change = (Utc() / quarter + 2) * quarter;
+    g_lookups = 0;
+    base::LocalOffsets offsets(&TestZone);
+    EXPECT_EQ(60 * kMinute, offsets.At(Utc()));
+    EXPECT_EQ(60 * kMinute, offsets.At(Utc() + 1000));
+    EXPECT_EQ(1, g_lookups) << "one look-up for the quarter hour";
+    EXPECT_EQ(60 * kMinute, offsets.At(g_change - 1));
+    EXPECT_EQ(120 * kMinute, offsets.At(g_change));
+    EXPECT_EQ(3, g_lookups);
+    g_failNext = true;
+    EXPECT_EQ(0, offsets.At(g_change + quarter)) << "UTC rather than no time";
+    EXPECT_EQ(120 * kMinute, offsets.At(g_change + quarter)) << "asked again";
+}
+
+TEST(LocalTime, AutomationDateKeepsTheMilliseconds) {
+    const SYSTEMTIME t = {2026, 12, 3, 9, 10, 15, 30, 0};
+    DATE whole = 0;
+    ASSERT_TRUE(::SystemTimeToVariantTime(const_cast<SYSTEMTIME*>(&t), &whole));
+    EXPECT_NEAR(whole + 0.123 / 86400, base::AutomationDate(Utc() - 4567), 1e-10);
+}
+
+// The same text whatever the locale says of decimals and lists.
+TEST(CycleCsv, RowsHeaderAndMarksReadTheSameInACommaDecimalLocale) {
+    const LCID thread = ::GetThreadLocale();
+    ::SetThreadLocale(MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT));
+    const std::string crt = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "German_Germany.1252");
+    const int16_t values[4] = {-32767, 0, 12, 32767};
+    const std::string row = base::CsvRow(1234567, Utc(), 60 * kMinute, values, 4);
+    const std::string header = base::CsvHeader(4);
+    const std::string one = base::CsvLostLine(5, 1), some = base::CsvLostLine(7, 3);
+    std::setlocale(LC_ALL, crt.c_str());
+    ::SetThreadLocale(thread);
+    EXPECT_EQ("1234567,2026-12-09T11:15:30.123+01:00,-32767,0,12,32767\n", row);
+    EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3\n", header);
+    EXPECT_EQ("# lost 1 cycle: 5 to 5\n", one);
+    EXPECT_EQ("# lost 3 cycles: 7 to 9\n", some);
+}
+
+}  // namespace

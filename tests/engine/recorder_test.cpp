@@ -1,0 +1,289 @@
+// The recorder against a running sampler and the counting board: what the file holds after a kill,
+// a slow disk, a size limit, refused paths, a failed write and a switch of files. Each test writes
+// in a folder of its own below the temporary folder.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/module_file.h"
+#include "base/unique_handle.h"
+#include "engine/channel_sampler.h"
+#include "engine/cycle_recorder.h"
+#include "tests/support/fail_fast.h"
+#include "tests/support/hresult_matchers.h"
+#include "tests/support/sim_helpers.h"
+
+using testsupport::SimBoards;
+using testsupport::WaitUntil;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What a record file holds: its lines, each row's number (a run's row, in order), each mark of lost
+// cycles, and whether every complete line is a header, a row or a mark.
+struct RecordFile {
+    std::vector<std::string> lines;  // complete lines
+    bool partialLast = false;        // the file ends in a line without its end
+    std::vector<uint64_t> numbers;
+    struct Mark {
+        uint64_t first, count;
+        size_t beforeRow;  // the index in numbers of the row after it
+    };
+    std::vector<Mark> marks;
+    std::string fault;
+
+    explicit RecordFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t start = 0;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        partialLast = start < text.size();
+        static const std::regex row("([0-9]+),[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"
+                                    "[+-][0-9]{2}:[0-9]{2}(,-?[0-9]+){8}");
+        static const std::regex mark("# lost ([0-9]+) cycles?: ([0-9]+) to ([0-9]+)");
+        for (const std::string& line : lines) {
+            std::smatch m;
+            if (std::regex_match(line, m, row)) {
+                numbers.push_back(std::stoull(m[1]));
+            } else if (std::regex_match(line, m, mark)) {
+                marks.push_back({std::stoull(m[2]), std::stoull(m[1]), numbers.size()});
+            } else if (line != "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7" && fault.empty()) {
+                fault = "not a row: " + line;
+            }
+        }
+    }
+    bool StartsWithHeader() const { return !lines.empty() && lines[0].rfind("cycle,time,", 0) == 0; }
+};
+
+// A folder of the test's own, emptied first.
+fs::path Folder() {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path folder = fs::temp_directory_path() / "vandrel-recorder" / test->name();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void StopSoon(CChannelSampler& s) {
+    testsupport::WithinMs(testsupport::kStopLimitMs, "Stop", [&] { s.Stop(); });
+}
+
+// Numbers consecutive from first but for the gaps the marks explain, each where it happened.
+std::string CheckSequence(const RecordFile& f, uint64_t first) {
+    uint64_t next = first;
+    size_t mark = 0;
+    for (size_t i = 0; i < f.numbers.size(); ++i) {
+        for (; mark < f.marks.size() && f.marks[mark].beforeRow == i; ++mark) {
+            if (f.marks[mark].first != next) return "a mark at " + std::to_string(f.marks[mark].first);
+            next += f.marks[mark].count;
+        }
+        if (f.numbers[i] != next) return "row " + std::to_string(f.numbers[i]) + " where " + std::to_string(next);
+        ++next;
+    }
+    return "";
+}
+
+std::atomic<int> g_writes{0};
+std::atomic<int> g_failFrom{INT_MAX};
+BOOL WINAPI SlowWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    ::Sleep(150);
+    return ::WriteFile(file, data, size, written, overlapped);
+}
+BOOL WINAPI WriteUntilFull(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (++g_writes >= g_failFrom) {
+        *written = 0;
+        ::SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return ::WriteFile(file, data, size, written, overlapped);
+}
+
+}  // namespace
+
+// The second process of the kill test: records at full speed until it is killed.
+int ChildRecord(const char* path) {
+    SimBoards sim("356:count");
+    CChannelSampler s;
+    s.SetInterval(1);
+    engine::CycleRecorder recorder(s);
+    const std::string narrow(path);
+    if (FAILED(recorder.Record(std::wstring(narrow.begin(), narrow.end()), 1000, 8)) || !s.Start()) return 2;
+    ::Sleep(INFINITE);
+    return 0;
+}
+
+// A host killed while it records leaves whole rows, numbered from 1, but for a last line in part.
+TEST(Recorder, AHostKilledWhileRecordingLeavesWholeRowsNumberedFromOne) {
+    const fs::path file = Folder() / "killed.csv";
+    std::wstring command = L"\"" + base::ModuleFileName(nullptr) + L"\" --child-record \"" + file.wstring() + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    base::UniqueProcess child(pi.hProcess);
+    base::UniqueThread childThread(pi.hThread);
+    const bool wrote = WaitUntil(
+        [&] {
+            std::error_code ignored;
+            return fs::exists(file) && fs::file_size(file, ignored) > 20000;
+        },
+        30000);
+    ::TerminateProcess(child.get(), 9);
+    ::WaitForSingleObject(child.get(), 10000);
+    ASSERT_TRUE(wrote) << "the child recorded nothing";
+    const RecordFile f(file);
+    EXPECT_EQ("", f.fault);
+    EXPECT_TRUE(f.StartsWithHeader());
+    ASSERT_GT(f.numbers.size(), 100u);
+    EXPECT_EQ("", CheckSequence(f, 1));
+    EXPECT_TRUE(f.marks.empty());
+}
+
+// A disk slower than the cycles: the queue drops what it cannot hold; each loss is counted and marked
+// where it happened, and rows and losses add up to the run.
+TEST(Recorder, ASlowDiskLosesCyclesCountedAndMarkedWhereTheyWere) {
+    SimBoards sim("356:count");
+    const fs::path file = Folder() / "slow.csv";
+    CChannelSampler s;
+    s.SetInterval(1);
+    engine::RecorderPlatform slow;
+    slow.writeFile = &SlowWrite;
+    engine::CycleRecorder recorder(s, slow);
+    ASSERT_HR(S_OK, recorder.Record(file.wstring(), 8, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Lost() > 20 && s.CycleCount() > 200; }, 20000));
+    StopSoon(s);
+    recorder.Close();
+    const RecordFile f(file);
+    EXPECT_EQ("", f.fault);
+    EXPECT_EQ("", CheckSequence(f, 1));
+    uint64_t marked = 0;
+    for (const auto& m : f.marks) marked += m.count;
+    EXPECT_EQ(recorder.Lost(), marked);
+    EXPECT_EQ(s.CycleCount(), f.numbers.size() + marked) << "every cycle written or marked";
+}
+
+// Past the limit the rows go on in name-3.csv when name-2.csv exists, which stays as it was; each
+// file starts with the header and keeps to the limit.
+TEST(Recorder, RollsOverAtTheLimitAndNeverOverwrites) {
+    SimBoards sim("356:count");
+    const fs::path folder = Folder();
+    std::ofstream(folder / "run-2.csv") << "keep\n";
+    CChannelSampler s;
+    s.SetInterval(1);
+    engine::CycleRecorder recorder(s);
+    recorder.SetLimitBytes(100);
+    EXPECT_EQ(engine::CycleRecorder::kMinLimitBytes, recorder.LimitBytes());
+    ASSERT_HR(S_OK, recorder.Record((folder / "run.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(folder / "run-5.csv"); }, 20000));
+    StopSoon(s);
+    recorder.Close();
+    std::ifstream kept(folder / "run-2.csv");
+    EXPECT_EQ("keep", std::string(std::istreambuf_iterator<char>(kept), {}).substr(0, 4));
+    uint64_t next = 1;
+    for (const char* name : {"run.csv", "run-3.csv", "run-4.csv"}) {
+        const RecordFile f(folder / name);
+        EXPECT_TRUE(f.StartsWithHeader()) << name;
+        EXPECT_LE(fs::file_size(folder / name), 4096u) << name;
+        EXPECT_EQ("", CheckSequence(f, next)) << name;
+        next += f.numbers.size();
+    }
+}
+
+// A path that cannot be opened is refused with the system's error and the recording goes on where
+// it was.
+TEST(Recorder, RefusesAPathItCannotOpenAndChangesNothing) {
+    SimBoards sim("356:count");
+    const fs::path folder = Folder();
+    const fs::path good = folder / "good.csv";
+    base::UniqueFile held(::CreateFileW((folder / "held.csv").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    CChannelSampler s;
+    s.SetInterval(2);
+    engine::CycleRecorder recorder(s);
+    ASSERT_HR(S_OK, recorder.Record(good.wstring(), 1000, 8));
+    ASSERT_TRUE(s.Start());
+    const struct {
+        fs::path path;
+        HRESULT error;
+    } kRefused[] = {{folder / "no such folder" / "x.csv", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
+                    {folder, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)},
+                    {folder / "held.csv", HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)}};
+    for (const auto& c : kRefused) {
+        EXPECT_HR(c.error, recorder.Record(c.path.wstring(), 1000, 8)) << c.path;
+        EXPECT_TRUE(recorder.Recording());
+        EXPECT_EQ(good.wstring(), recorder.Path());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > 20; }));
+    StopSoon(s);
+    recorder.Close();
+    const RecordFile f(good);
+    EXPECT_EQ("", CheckSequence(f, 1));
+    EXPECT_EQ(s.CycleCount(), f.numbers.size());
+}
+
+// A write that fails ends the recording and says why in the sampler's LastError; sampling goes on,
+// and a new recording can begin.
+TEST(Recorder, AFailedWriteEndsTheRecordingAndSamplingGoesOn) {
+    SimBoards sim("356:count");
+    const fs::path folder = Folder();
+    CChannelSampler s;
+    s.SetInterval(2);
+    engine::RecorderPlatform full;
+    full.writeFile = &WriteUntilFull;
+    g_writes = 0;
+    g_failFrom = 3;
+    engine::CycleRecorder recorder(s, full);
+    ASSERT_HR(S_OK, recorder.Record((folder / "full.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return !recorder.Recording(); }));
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_DISK_FULL), s.LastError());
+    EXPECT_EQ(engine::SamplerStatus::kSampling, s.Status());
+    const uint64_t at = s.CycleCount();
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > at + 5; })) << "sampling goes on";
+    g_failFrom = INT_MAX;
+    ASSERT_HR(S_OK, recorder.Record((folder / "again.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(WaitUntil([&] { return RecordFile(folder / "again.csv").numbers.size() > 3; }));
+    StopSoon(s);
+    recorder.Close();
+}
+
+// A file that exists is appended to without a second header; a switch goes on in the next file from
+// the cycle after the last one of the file before.
+TEST(Recorder, AppendsToAFileThatExistsAndSwitchesBetweenTwoCycles) {
+    SimBoards sim("356:count");
+    const fs::path folder = Folder();
+    std::ofstream(folder / "first.csv") << "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n";
+    CChannelSampler s;
+    s.SetInterval(1);
+    engine::CycleRecorder recorder(s);
+    ASSERT_HR(S_OK, recorder.Record((folder / "first.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > 30; }));
+    ASSERT_HR(S_OK, recorder.Record((folder / "second.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > 60; }));
+    StopSoon(s);
+    recorder.Close();
+    const RecordFile first(folder / "first.csv"), second(folder / "second.csv");
+    EXPECT_EQ(1, std::count(first.lines.begin(), first.lines.end(), first.lines[0])) << "a second header";
+    EXPECT_EQ("", CheckSequence(first, 1));
+    ASSERT_FALSE(second.numbers.empty());
+    EXPECT_TRUE(second.StartsWithHeader());
+    EXPECT_EQ("", CheckSequence(second, first.numbers.back() + 1));
+    EXPECT_EQ(s.CycleCount(), first.numbers.size() + second.numbers.size());
+}
