@@ -27,6 +27,10 @@ double NowNs();
 // Median of samples (sorted in place).
 double Median(std::vector<double>& samples);
 
+// The p-quantile of samples (0 <= p <= 1; sorted in place): the sample below which a fraction p of
+// them lie; 0 for none.
+double Percentile(std::vector<double>& samples, double p);
+
 // Mean of the middle half of samples (sorted in place): averages whole-unit readings to below a
 // unit, leaving out the outliers of a machine that others share.
 double MiddleMean(std::vector<double>& samples);

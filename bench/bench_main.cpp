@@ -44,6 +44,13 @@ double MiddleMean(std::vector<double>& samples) {
 
 bool LongRuns() { return g_longRuns; }
 
+double Percentile(std::vector<double>& samples, double p) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    return samples[std::min(samples.size() - 1,
+                            static_cast<size_t>(p * static_cast<double>(samples.size())))];
+}
+
 double Median(std::vector<double>& samples) {
     if (samples.empty()) return 0;
     std::sort(samples.begin(), samples.end());

@@ -1,12 +1,14 @@
 // Engine figures: the read-out path, the per-byte cost of a cycle, what publishing a numbered cycle
-// and draining the ring cost, whether a host draining every 100 ms loses cycles, how fast Stop
-// returns, and what an Interval-0 sampler costs in CPU.
+// and draining the ring cost, whether a host draining every 100 ms loses cycles, the pace a sampler
+// keeps at short Intervals and the gaps between its cycles, how fast Stop returns, and what an
+// Interval-0 sampler costs in CPU.
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle.h"
@@ -78,7 +80,8 @@ BENCH_GROUP(CycleBytes) {
     for (int turn = 0; turn < 3; ++turn) {
         DPSIM_StartLog(100'000);
         CChannelSampler sampler;
-        sampler.SetInterval(1);  // a cycle every 10 ms or so
+        // Pauses of 10 ms, as the bare loop makes them: well over the 5 ms that splits the log.
+        sampler.SetInterval(10);
         sampler.Start();
         ::Sleep(kTurnMs);
         sampler.Stop();
@@ -168,8 +171,8 @@ BENCH_GROUP(Drain) {
                     whole ? "200 drains of a full ring of 1,000" : "A DRAIN CAME SHORT"});
 }
 
-// A sampler at Interval 1 (a cycle every 10 ms or so) and a host that drains every 100 ms, for 60 s
-// with --long and 10 s otherwise. Every cycle number is either drained or counted lost.
+// A sampler at Interval 1 (a cycle about every millisecond) and a host that drains every 100 ms, for
+// 60 s with --long and 10 s otherwise. Every cycle number is either drained or counted lost.
 BENCH_GROUP(HostDrain) {
     DPSIM_Reset();
     DPSIM_Configure("356:count");
@@ -204,6 +207,115 @@ BENCH_GROUP(HostDrain) {
     rows.push_back(
         {"Interval 1, host drains every 100 ms: cycles lost", static_cast<double>(lost), "", note});
     DPSIM_Reset();
+}
+
+namespace {
+
+// What one sampler run on the counting board shows: its pace, on the sampler's own figures and at
+// the board, and the cycle time behind the pace it should keep.
+struct PaceRun {
+    double achieved = 0;  // CycleCount over the time between two counted cycles, per second
+    double healthRate = 0;
+    double cycleMs = 0;  // median of whole cycles' first to last read
+    uint64_t failed = 0;
+    uint32_t longestGapMs = 0;
+    // From the first read of each cycle to that of the next, at the board.
+    std::vector<double> startGapsMs;
+    size_t pieces = 0;  // runs of reads with a pause before them
+    size_t whole = 0;   // of those, whole cycles of 8 channels
+    bool logFull = false;
+};
+
+// Waits (polling every millisecond) for the sampler's count to move past seen; the count and the
+// time it was seen to move.
+std::pair<uint64_t, double> NextCount(const CChannelSampler& sampler, uint64_t seen) {
+    const ULONGLONG giveUp = ::GetTickCount64() + 5000;
+    for (;;) {
+        const uint64_t now = sampler.CycleCount();
+        if (now != seen || ::GetTickCount64() > giveUp) return {now, bench::NowNs()};
+        ::Sleep(1);
+    }
+}
+
+// A sampler of 8 channels at interval for about runMs. The achieved rate counts cycles from just
+// after one cycle to just after another, so that neither end carries part of a period; the
+// first cycles, which come before the first pause, are left out.
+PaceRun MeasurePace(LONG interval, DWORD runMs) {
+    constexpr int kLogCapacity = 400'000;  // 48 reads a cycle: 8,000 cycles
+    DPSIM_Reset();
+    DPSIM_Configure("356:count");
+    DPSIM_StartLog(kLogCapacity);
+    PaceRun run;
+    CChannelSampler sampler;
+    sampler.SetInterval(interval);
+    sampler.Start();
+    const auto [first, t0] = NextCount(sampler, NextCount(sampler, 0).first);
+    ::Sleep(runMs);
+    const auto [last, t1] = NextCount(sampler, sampler.CycleCount());
+    run.healthRate = sampler.Health().Rate();
+    sampler.Stop();
+    run.achieved = t1 > t0 ? static_cast<double>(last - first) * 1e9 / (t1 - t0) : 0;
+    run.failed = sampler.Health().FailedAttempts();
+    run.longestGapMs = sampler.Health().LongestGapMs();
+    run.logFull = DPSIM_ReadCount() > kLogCapacity;
+
+    // Within a cycle the reads follow each other by microseconds; between cycles the sampler
+    // pauses its Interval.
+    std::vector<double> spansMs;
+    LONGLONG previousStartUs = -1;
+    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), interval * 1000 / 2)) {
+        ++run.pieces;
+        if (cycle.reads.size() == 48) {
+            ++run.whole;
+            spansMs.push_back(static_cast<double>(cycle.lastUs - cycle.firstUs) / 1000);
+        }
+        if (previousStartUs >= 0)
+            run.startGapsMs.push_back(static_cast<double>(cycle.firstUs - previousStartUs) / 1000);
+        previousStartUs = cycle.firstUs;
+    }
+    run.cycleMs = bench::Median(spansMs);
+    DPSIM_Reset();
+    return run;
+}
+
+std::string Fixed(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace
+
+// Each Interval's achieved rate beside the rate its pauses allow, 1000 / (Interval + cycle time),
+// with the cycle time measured at the board in the same run; and at Interval 10, the gaps between
+// cycles as the board saw them.
+BENCH_GROUP(Pace) {
+    for (const LONG interval : {1L, 2L, 5L, 10L, 100L}) {
+        // Some 2,000 cycles at the short Intervals, 30 at Interval 100.
+        const DWORD runMs = interval >= 100 ? 3000 : 2000;
+        PaceRun run = MeasurePace(interval, runMs);
+        const std::string name = "Interval " + std::to_string(interval) + ": cycles a second, ";
+        rows.push_back({name + "achieved", run.achieved, "1/s",
+                        "CycleCount over " + Fixed(runMs / 1000.0, 0) + " s: a cycle every " +
+                            Fixed(run.achieved > 0 ? 1000 / run.achieved : 0, 3) + " ms; Health().Rate() " +
+                            Fixed(run.healthRate, 1) + "; " + std::to_string(run.failed) +
+                            " failed attempts"});
+        rows.push_back({name + "expected", 1000.0 / (interval + run.cycleMs), "1/s",
+                        "1000 / (Interval + " + Fixed(run.cycleMs, 3) +
+                            " ms, the median first to last read of " + std::to_string(run.whole) +
+                            " cycles at the board" + (run.logFull ? ", LOG FULL" : "") + ")"});
+        if (interval != 10) continue;
+        const std::string note = std::to_string(run.startGapsMs.size()) + " gaps, " +
+                                 std::to_string(run.whole) + " of " + std::to_string(run.pieces) +
+                                 " runs of reads whole cycles";
+        rows.push_back({"Interval 10: gap between cycles, median", bench::Percentile(run.startGapsMs, 0.5),
+                        "ms", "first read to first read, stamped by the board on the sampling thread"});
+        rows.push_back({"Interval 10: gap between cycles, 99th pct", bench::Percentile(run.startGapsMs, 0.99),
+                        "ms", note});
+        rows.push_back({"Interval 10: gap between cycles, max", bench::Percentile(run.startGapsMs, 1), "ms",
+                        "Health().LongestGapMs() " + std::to_string(run.longestGapMs) +
+                            " (publication to publication)"});
+    }
 }
 
 BENCH_GROUP(StopLatency) {

@@ -23,13 +23,6 @@ namespace {
 constexpr LONG kBoard = 356;
 constexpr int kCycles = 300;
 
-double Percentile(std::vector<double> samples, double p) {
-    if (samples.empty()) return 0;
-    std::sort(samples.begin(), samples.end());
-    return samples[std::min(samples.size() - 1,
-                            static_cast<size_t>(p * static_cast<double>(samples.size())))];
-}
-
 }  // namespace
 
 BENCH_GROUP(Events) {
@@ -85,10 +78,11 @@ BENCH_GROUP(Events) {
     DPSIM_Reset();
     const std::string note = std::to_string(delays.size()) + " events for " +
                              std::to_string(lastDataUs.size()) + " cycles, Interval 10, 1 channel";
-    rows.push_back(
-        {"DataReady after a cycle's publication, idle loop: median", Percentile(delays, 0.5), "us", note});
-    rows.push_back({"DataReady after a cycle's publication, idle loop: 99th pct", Percentile(delays, 0.99),
-                    "us", "from the cycle's last data read to the sink's call"});
+    rows.push_back({"DataReady after a cycle's publication, idle loop: median",
+                    bench::Percentile(delays, 0.5), "us", note});
+    rows.push_back({"DataReady after a cycle's publication, idle loop: 99th pct",
+                    bench::Percentile(delays, 0.99), "us",
+                    "from the cycle's last data read to the sink's call"});
     point.reset();
     container.reset();
     ctrl.reset();

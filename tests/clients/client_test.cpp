@@ -454,8 +454,13 @@ TEST_F(Clients, MonitorPrintsTheBoardsValues) {
     Register();
     const ProcessResult r = Monitor(L"--address 0x172 --interval 200 --channels 4 --duration 1.2 --csv");
     EXPECT_EQ(0u, r.exitCode) << r.err;
-    EXPECT_EQ("", r.err);
     const auto lines = SplitLines(r.out);
+    // Nothing on stderr but the closing line, which counts the cycles the CSV has.
+    const auto errLines = SplitLines(r.err);
+    ASSERT_EQ(1u, errLines.size()) << r.err;
+    EXPECT_EQ(0u, errLines[0].find("Vandrel control stopped after " + std::to_string(lines.size() - 1) +
+                                   " cycles: "))
+        << r.err << r.out;
     // The header and every cycle of the run, one about every 200 ms from the start, numbered.
     ASSERT_GE(lines.size(), 6u) << r.out;
     ASSERT_LE(lines.size(), 8u) << r.out;

@@ -2,6 +2,7 @@
 // fake control that records every dispatch call, and the program itself for what needs no control.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -134,6 +135,22 @@ TEST(MonitorLines, CsvHasAHeaderRowThenCycleNumberLocalTimeToTheMillisecondAndVa
         monitor::LostCyclesText(4, 3));
 }
 
+// A short run's rate is the whole run's, and a run of fewer than two cycles has no rate or gap.
+TEST(MonitorLines, HealthTextGivesWhatTheControlToldAndMeans) {
+    EXPECT_EQ(
+        "Vandrel control stopped after 412 cycles: 97.3 cycles a second over the last 100, "
+        "longest gap 12 ms, 0 failed attempts",
+        monitor::HealthText({412, 97.26, 12, 0}));
+    EXPECT_EQ(
+        "Vandrel control stopped after 100 cycles: 5.0 cycles a second, longest gap 201 ms, 1 failed attempt",
+        monitor::HealthText({100, 5.0, 201, 1}));
+    EXPECT_EQ("Vandrel control stopped after 1 cycle: 3 failed attempts",
+              monitor::HealthText({1, 0.0, 0, 3}));
+    EXPECT_EQ("Vandrel control stopped: 9.5 cycles a second",
+              monitor::HealthText({std::nullopt, 9.5, std::nullopt, std::nullopt}));
+    EXPECT_EQ("", monitor::HealthText({}));
+}
+
 TEST(MonitorLines, BannerNamesTheSettingsInEffect) {
     EXPECT_EQ("Vandrel control at port 356 (0x164), 8 channels, every 2160 ms; Ctrl+C stops.\n",
               monitor::FormatBanner({356, 2160, 8}));
@@ -180,8 +197,11 @@ public:
     HRESULT putResult = S_OK;
     std::function<SHORT(LONG index, int readNumber)> value = [](LONG k, int) { return SHORT(k * 100 - 50); };
     int reads = 0;
-    const wchar_t* missingName = nullptr;
+    std::vector<std::wstring> missingNames;  // what an older control lacks
     LONG status = 2;
+    LONG cycleCount = 412, longestGap = 12, failedCycles = 0;
+    double cycleRate = 97.26;
+    HRESULT rateResult = S_OK;
     std::vector<Batch> batches;
     bool stopped = false;
 
@@ -199,10 +219,14 @@ public:
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
             {L"Interval", 1}, {L"Address", 2},       {L"GetChnlValue", 3}, {L"Start", 4},
-            {L"Stop", 5},     {L"ChannelNumber", 6}, {L"ReadCycles", 8},   {L"Status", 11}};
+            {L"Stop", 5},     {L"ChannelNumber", 6}, {L"ReadCycles", 8},   {L"CycleCount", 9},
+            {L"Status", 11},  {L"CycleRate", 18},    {L"LongestGap", 19},  {L"FailedCycles", 20}};
         if (count != 1) return E_INVALIDARG;
         for (const auto& [name, id] : table) {
-            if (_wcsicmp(name, names[0]) == 0 && !(missingName && _wcsicmp(name, missingName) == 0)) {
+            const auto missing =
+                std::find_if(missingNames.begin(), missingNames.end(),
+                             [&](const std::wstring& m) { return _wcsicmp(name, m.c_str()) == 0; });
+            if (_wcsicmp(name, names[0]) == 0 && missing == missingNames.end()) {
                 ids[0] = id;
                 return S_OK;
             }
@@ -229,6 +253,14 @@ public:
             result->vt = VT_I4;
             result->lVal = *property;
             return S_OK;
+        }
+        if ((id == 9 || (id >= 18 && id <= 20)) && (flags & DISPATCH_PROPERTYGET)) {  // the health members
+            const char* const names[] = {"CycleCount", "CycleRate", "LongestGap", "FailedCycles"};
+            calls.push_back(std::string("get ") + names[id == 9 ? 0 : id - 17]);
+            result->vt = id == 18 ? VT_R8 : VT_I4;
+            if (id == 18) result->dblVal = cycleRate;
+            if (id != 18) result->lVal = id == 9 ? cycleCount : id == 19 ? longestGap : failedCycles;
+            return id == 18 ? rateResult : S_OK;
         }
         if (id == 11 && (flags & DISPATCH_PROPERTYGET)) {
             result->vt = VT_I4;
@@ -301,6 +333,15 @@ protected:
     std::vector<std::string> err;
 };
 
+// What a run that ended well reads last, once the control has stopped.
+const std::vector<std::string> kHealthReads = {"get CycleCount", "get CycleRate", "get LongestGap",
+                                               "get FailedCycles"};
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
     Options o;
     o.interval = 20;
@@ -308,15 +349,17 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
     o.channels = 4;
     o.durationMs = 100;
     EXPECT_EQ(monitor::kExitOk, Run(o));
-    EXPECT_EQ((std::vector<std::string>{"put Interval 20", "put Address 368", "put ChannelNumber 4",
-                                        "get Address", "get Interval", "get ChannelNumber", "Start", "Stop"}),
+    EXPECT_EQ(Joined({"put Interval 20", "put Address 368", "put ChannelNumber 4", "get Address",
+                      "get Interval", "get ChannelNumber", "Start", "Stop"},
+                     kHealthReads),
               fake.calls);
     EXPECT_TRUE(err.empty());
     const auto lines = testsupport::SplitLines(out);
-    ASSERT_EQ(7u, lines.size()) << out;  // banner, header, rows at 10, 30, 50, 70 and 90 ms
+    ASSERT_EQ(8u, lines.size()) << out;  // banner, header, rows at 10, 30, 50, 70 and 90 ms, closing line
     EXPECT_EQ("Vandrel control at port 368 (0x170), 4 channels, every 20 ms; Ctrl+C stops.", lines[0]);
     EXPECT_EQ(monitor::FormatHeader(4), lines[1] + "\n");
-    for (size_t i = 2; i < lines.size(); ++i) {
+    EXPECT_EQ(monitor::HealthText({412, 97.26, 12, 0}), lines.back());
+    for (size_t i = 2; i + 1 < lines.size(); ++i) {
         EXPECT_NE(std::string::npos, lines[i].find("     -50      50     150     250")) << lines[i];
     }
     EXPECT_EQ(20, fake.reads);
@@ -327,8 +370,8 @@ TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     o.durationMs = 1;  // shorter than the first drain: only the one after Stop, which finds no cycle
     o.csv = true;
     EXPECT_EQ(monitor::kExitOk, Run(o));
-    EXPECT_EQ((std::vector<std::string>{"get Address", "get Interval", "get ChannelNumber", "Start", "Stop",
-                                        "ReadCycles"}),
+    EXPECT_EQ(Joined({"get Address", "get Interval", "get ChannelNumber", "Start", "Stop", "ReadCycles"},
+                     kHealthReads),
               fake.calls);
     EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
 }
@@ -345,9 +388,59 @@ TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndReportsTheCyclesLost) {
     EXPECT_EQ(monitor::kExitOk, Run(o));
     std::string expected = "cycle,time,ch0,ch1\n";
     for (LONG n : {1, 2, 3, 7, 8, 9}) expected += monitor::FormatCsvRow(fake.RowOf(n));
-    EXPECT_EQ(expected, out);
-    EXPECT_EQ(std::vector<std::string>{monitor::LostCyclesText(4, 3)}, err);
-    EXPECT_EQ("ReadCycles", fake.calls.back()) << "drained after Stop until none came";
+    EXPECT_EQ(expected, out) << "the closing line is kept out of the CSV";
+    EXPECT_EQ(
+        (std::vector<std::string>{monitor::LostCyclesText(4, 3), monitor::HealthText({412, 97.26, 12, 0})}),
+        err);
+    const auto stop = std::find(fake.calls.begin(), fake.calls.end(), "Stop");
+    EXPECT_EQ(Joined({"Stop", "ReadCycles", "ReadCycles"}, kHealthReads),
+              std::vector<std::string>(stop, fake.calls.end()))
+        << "drained after Stop until none came";
+}
+
+// A control from before CycleCount, CycleRate, LongestGap and FailedCycles, or without one of them:
+// the run is as before, and the closing line gives what there is.
+struct OlderControl {
+    const char* name;
+    std::vector<std::wstring> missing;
+    bool csv;
+    const char* closing;  // "" for none
+};
+class MonitorOlderControl : public MonitorLoop, public testing::WithParamInterface<OlderControl> {};
+TEST_P(MonitorOlderControl, StillSamples) {
+    fake.missingNames = GetParam().missing;
+    Options o;
+    o.interval = 20;
+    o.durationMs = 50;
+    o.csv = GetParam().csv;
+    EXPECT_EQ(monitor::kExitOk, Run(o)) << "bound and sampled";
+    // The closing line is the last of its stream, and nothing else is written to err.
+    const auto lines = o.csv ? err : testsupport::SplitLines(out);
+    const bool closed = !lines.empty() && lines.back().rfind("Vandrel control stopped", 0) == 0;
+    EXPECT_EQ(GetParam().closing, closed ? lines.back() : "") << out;
+    EXPECT_EQ(o.csv && closed ? 1u : 0u, err.size());
+}
+INSTANTIATE_TEST_SUITE_P(
+    Monitor, MonitorOlderControl,
+    testing::Values(
+        OlderControl{
+            "NoHealthTable", {L"CycleCount", L"CycleRate", L"LongestGap", L"FailedCycles"}, false, ""},
+        OlderControl{"NoHealthCsv", {L"CycleCount", L"CycleRate", L"LongestGap", L"FailedCycles"}, true, ""},
+        OlderControl{"NoRate",
+                     {L"CycleRate"},
+                     false,
+                     "Vandrel control stopped after 412 cycles: longest gap 12 ms, 0 failed attempts"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MonitorLoop, AFailedHealthReadFailsTheRunWithOneLine) {
+    fake.rateResult = E_FAIL;
+    Options o;
+    o.interval = 20;
+    o.durationMs = 50;
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    ASSERT_EQ(1u, err.size());
+    EXPECT_EQ(0u, err[0].find("vandrel-monitor: reading CycleRate failed (0x80004005")) << err[0];
+    EXPECT_EQ(std::string::npos, out.find("Vandrel control stopped"));
 }
 
 // The stop arrives while the third row is being read, as Ctrl+C would: with the loop on time, or
@@ -368,7 +461,8 @@ TEST_P(MonitorStopEvent, EndsTheRunAndStopsTheControl) {
     // No duration and fresh values: only the stop can end the run (a missed one hangs until the
     // test's time-out), and the read count shows that it ended at the stop.
     EXPECT_EQ(monitor::kExitOk, Run(o, stop.get()));
-    EXPECT_EQ("Stop", fake.calls.back());
+    EXPECT_EQ(Joined({"Stop"}, kHealthReads),
+              std::vector<std::string>(fake.calls.end() - 1 - kHealthReads.size(), fake.calls.end()));
     EXPECT_EQ(3, fake.reads);
     EXPECT_TRUE(err.empty());
 }
@@ -419,8 +513,8 @@ TEST_F(MonitorLoop, ARefusedPutIsReportedBeforeStarting) {
     EXPECT_EQ(0u, err[0].find("vandrel-monitor: setting Interval failed (0x8002000A"));
 }
 
-TEST_F(MonitorLoop, BindingNeedsEveryMember) {
-    fake.missingName = L"GetChnlValue";
+TEST_F(MonitorLoop, BindingNeedsEveryMemberButTheHealthOnes) {
+    fake.missingNames = {L"GetChnlValue"};
     Control control;
     EXPECT_HR(DISP_E_UNKNOWNNAME, control.Bind(&fake));
 }

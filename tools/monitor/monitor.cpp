@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <type_traits>
 
 #include "base/hresult.h"
 #include "base/late_bound.h"
@@ -76,7 +77,8 @@ const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no b
 
 // The members' names, in the order of Control::Member.
 const wchar_t* const kMemberNames[Control::kMemberCount] = {
-    L"Interval", L"Address", L"ChannelNumber", L"GetChnlValue", L"Start", L"Stop", L"Status", L"ReadCycles"};
+    L"Interval", L"Address",    L"ChannelNumber", L"GetChnlValue", L"Start",      L"Stop",
+    L"Status",   L"ReadCycles", L"CycleCount",    L"CycleRate",    L"LongestGap", L"FailedCycles"};
 
 }  // namespace
 
@@ -165,7 +167,9 @@ std::string UsageText() {
            "  --duration SECONDS  stop after this time (default: run until Ctrl+C)\n"
            "  --csv               every cycle once, comma-separated: cycle number, local time,\n"
            "                      values; cycles lost unread are reported on stderr\n"
-           "A reading that is not fresh shows as 'stale'; the last column is the control's status.\n"
+           "Readings that are not fresh show as 'stale'; the status column is the control's Status.\n"
+           "A closing line gives the cycles, their rate, the longest gap and the failed attempts\n"
+           "that the control counted (on stderr with --csv).\n"
            "Exit status: 0 done, 1 failure, 2 bad arguments.\n";
 }
 
@@ -222,6 +226,33 @@ std::string LostCyclesText(LONGLONG first, LONG count) {
         static_cast<long long>(first + count - 1));
 }
 
+std::string HealthText(const RunHealth& health) {
+    // A rate and a gap need two cycles; a control that tells no count may have them.
+    const bool twoCycles = !health.cycles || *health.cycles >= 2;
+    std::vector<std::string> parts;
+    if (health.rate && twoCycles && *health.rate > 0) {
+        // Over fewer cycles the rate is the whole run's.
+        const bool lastHundred = health.cycles && *health.cycles > 100;
+        parts.push_back(
+            Format("%.1f cycles a second%s", *health.rate, lastHundred ? " over the last 100" : ""));
+    }
+    if (health.longestGapMs && twoCycles) {
+        parts.push_back(Format("longest gap %ld ms", static_cast<long>(*health.longestGapMs)));
+    }
+    if (health.failed) {
+        parts.push_back(Format("%ld failed attempt%s", static_cast<long>(*health.failed),
+                               *health.failed == 1 ? "" : "s"));
+    }
+    if (!health.cycles && parts.empty()) return std::string();
+    std::string text = "Vandrel control stopped";
+    if (health.cycles) {
+        text +=
+            Format(" after %ld cycle%s", static_cast<long>(*health.cycles), *health.cycles == 1 ? "" : "s");
+    }
+    for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? ": " : ", ") + parts[i];
+    return text;
+}
+
 std::string DescribeFailure(const char* what, HRESULT hr) {
     char* text = nullptr;
     const DWORD n = ::FormatMessageA(
@@ -248,8 +279,14 @@ std::string DescribeCreateFailure(HRESULT hr) {
 
 HRESULT Control::Bind(IDispatch* dispatch) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, dispatch);
-    for (int m = 0; m < kMemberCount; ++m)
-        RETURN_IF_FAILED(base::GetDispId(dispatch, kMemberNames[m], &ids_[m]));
+    for (int m = 0; m < kMemberCount; ++m) {
+        const HRESULT hr = base::GetDispId(dispatch, kMemberNames[m], &ids_[m]);
+        if (m >= kFirstOptional && hr == DISP_E_UNKNOWNNAME) {
+            ids_[m] = DISPID_UNKNOWN;  // an older control
+            continue;
+        }
+        RETURN_IF_FAILED(hr);
+    }
     dispatch_ = base::ComPtr<IDispatch>(dispatch);
     return S_OK;
 }
@@ -270,6 +307,14 @@ HRESULT Control::Get(Member property, LONG* value) noexcept {
     RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
     RETURN_IF_FAILED(result.ChangeType(VT_I4));
     *value = result.get().lVal;
+    return S_OK;
+}
+
+HRESULT Control::Get(Member property, double* value) noexcept {
+    base::Variant result;
+    RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
+    RETURN_IF_FAILED(result.ChangeType(VT_R8));
+    *value = result.get().dblVal;
     return S_OK;
 }
 
@@ -416,6 +461,26 @@ private:
     LONGLONG next_ = 1;  // the number of the cycle expected next
 };
 
+// Reads what the control tells of the run's pace, each member it has; false after a failure, told
+// to err.
+bool ReadHealth(Control& control, RunHealth* health, const Writer& err) {
+    const auto read = [&](Control::Member member, const char* what, auto& field) {
+        if (!control.Has(member)) return true;
+        typename std::remove_reference_t<decltype(field)>::value_type value{};
+        const HRESULT hr = control.Get(member, &value);
+        if (FAILED(hr)) {
+            err(DescribeFailure(what, hr));
+            return false;
+        }
+        field = value;
+        return true;
+    };
+    return read(Control::kCycleCount, "reading CycleCount", health->cycles) &&
+           read(Control::kCycleRate, "reading CycleRate", health->rate) &&
+           read(Control::kLongestGap, "reading LongestGap", health->longestGapMs) &&
+           read(Control::kFailedCycles, "reading FailedCycles", health->failed);
+}
+
 // Drains once per interval, but at least every kMaxDrainMs, until the duration ends or stop.
 int Collect(CsvWriter& csv, const Options& options, const Settings& settings, HANDLE stop,
             const Writer& err) {
@@ -502,6 +567,17 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
         for (LONGLONG came = 1; options.csv && result == kExitOk && came > 0;) {
             came = csv.Drain();
             if (came < 0) result = kExitFailed;
+        }
+        // So does its health, whole once the sampler has ended.
+        RunHealth health;
+        if (result == kExitOk && !ReadHealth(control, &health, err)) result = kExitFailed;
+        const std::string closing = result == kExitOk ? HealthText(health) : std::string();
+        if (!closing.empty()) {
+            if (options.csv) {
+                err(closing);
+            } else {
+                out(closing + "\n");
+            }
         }
         return result;
     } catch (...) {

@@ -1,6 +1,7 @@
 // vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval
 // with the control's status, or (--csv) every cycle once with its number and time, reporting the
-// cycles the control's buffer lost. Argument parsing, line formatting and the sampling loop are
+// cycles the control's buffer lost; after the run, a line with the pace the control kept, where the
+// control tells it. Argument parsing, line formatting and the sampling loop are
 // plain functions, so that tests drive them with a fake control. Everything runs on the program's
 // main thread, a single-threaded apartment that owns the control; only the stop event is signalled
 // from elsewhere (Ctrl+C).
@@ -76,6 +77,20 @@ std::string FormatCsvRow(const CycleRow& row);
 // The line for cycles the control's buffer overwrote before they were drained: first .. first+count-1.
 std::string LostCyclesText(LONGLONG first, LONG count);
 
+// How a run kept its pace, as far as the control tells it (a control older than these members
+// tells none of them).
+struct RunHealth {
+    std::optional<LONG> cycles;        // CycleCount
+    std::optional<double> rate;        // CycleRate: cycles a second over the last 100 cycles
+    std::optional<LONG> longestGapMs;  // LongestGap
+    std::optional<LONG> failed;        // FailedCycles
+};
+
+// The closing line of a run, without "\n", e.g. "Vandrel control stopped after 412 cycles: 97.3
+// cycles a second over the last 100, longest gap 12 ms, 0 failed attempts"; what a run of fewer than
+// two cycles has no figure for is left out. Empty when the control told nothing.
+std::string HealthText(const RunHealth& health);
+
 // A Vandrel control called late-bound: member names looked up once through IDispatch.
 class Control {
 public:
@@ -88,13 +103,24 @@ public:
         kStop,
         kStatus,
         kReadCycles,
+        // Optional from here on: members that older controls lack.
+        kCycleCount,
+        kCycleRate,
+        kLongestGap,
+        kFailedCycles,
         kMemberCount
     };
-    // Takes a reference on dispatch and looks up the members; fails when one is missing.
+    static constexpr int kFirstOptional = kCycleCount;
+
+    // Takes a reference on dispatch and looks up the members; fails when a member before
+    // kFirstOptional is missing, or when looking one up fails otherwise than with an unknown name.
     HRESULT Bind(IDispatch* dispatch) noexcept;
+    // Whether the bound control has member: always for those before kFirstOptional.
+    bool Has(Member member) const noexcept { return dispatch_ && ids_[member] != DISPID_UNKNOWN; }
 
     HRESULT Put(Member property, LONG value) noexcept;
     HRESULT Get(Member property, LONG* value) noexcept;
+    HRESULT Get(Member property, double* value) noexcept;
     HRESULT Start(bool* started) noexcept;
     HRESULT Stop() noexcept;
     HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
@@ -114,8 +140,9 @@ using Writer = std::function<void(const std::string&)>;
 // (the first after half an interval) until the duration ends, stop is signalled, or no fresh value
 // came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
 // interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
-// numbers goes to err. A started control is stopped in every case. Errors go to err as one line
-// each. Returns the process exit code.
+// numbers goes to err. A started control is stopped in every case. A run that ended well closes
+// with the HealthText line read after Stop, to out (to err with --csv, whose out is CSV alone).
+// Errors go to err as one line each. Returns the process exit code.
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err) noexcept;
 
 // One line for a failed COM call: what failed, the HRESULT and the system's text for it.
