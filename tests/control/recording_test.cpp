@@ -148,7 +148,8 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"VandrelWaitTest";
     ::RegisterClassW(&wc);
-    HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    wc.hInstance, nullptr);
     ASSERT_NE(nullptr, window);
     ::PostMessageW(window, WM_APP + 7, 0, 0);
     EXPECT_GE(WaitForCycles(ctrl.get(), 20, 60000), 20);
@@ -164,5 +165,6 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
 
     Variant refused;
-    EXPECT_HR(DISP_E_EXCEPTION, Invoke(ctrl.get(), kWaitForCycles, DISPATCH_METHOD, {I4(0), I4(10)}, refused.ptr()));
+    EXPECT_HR(DISP_E_EXCEPTION,
+              Invoke(ctrl.get(), kWaitForCycles, DISPATCH_METHOD, {I4(0), I4(10)}, refused.ptr()));
 }

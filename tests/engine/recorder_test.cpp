@@ -50,8 +50,9 @@ struct RecordFile {
         for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
             lines.push_back(text.substr(start, end - start));
         partialLast = start < text.size();
-        static const std::regex row("([0-9]+),[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"
-                                    "[+-][0-9]{2}:[0-9]{2}(,-?[0-9]+){8}");
+        static const std::regex row(
+            "([0-9]+),[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"
+            "[+-][0-9]{2}:[0-9]{2}(,-?[0-9]+){8}");
         static const std::regex mark("# lost ([0-9]+) cycles?: ([0-9]+) to ([0-9]+)");
         for (const std::string& line : lines) {
             std::smatch m;
@@ -90,7 +91,8 @@ std::string CheckSequence(const RecordFile& f, uint64_t first) {
             if (f.marks[mark].first != next) return "a mark at " + std::to_string(f.marks[mark].first);
             next += f.marks[mark].count;
         }
-        if (f.numbers[i] != next) return "row " + std::to_string(f.numbers[i]) + " where " + std::to_string(next);
+        if (f.numbers[i] != next)
+            return "row " + std::to_string(f.numbers[i]) + " where " + std::to_string(next);
         ++next;
     }
     return "";
@@ -128,11 +130,13 @@ int ChildRecord(const char* path) {
 // A host killed while it records leaves whole rows, numbered from 1, but for a last line in part.
 TEST(Recorder, AHostKilledWhileRecordingLeavesWholeRowsNumberedFromOne) {
     const fs::path file = Folder() / "killed.csv";
-    std::wstring command = L"\"" + base::ModuleFileName(nullptr) + L"\" --child-record \"" + file.wstring() + L"\"";
+    std::wstring command =
+        L"\"" + base::ModuleFileName(nullptr) + L"\" --child-record \"" + file.wstring() + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ASSERT_TRUE(
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     base::UniqueProcess child(pi.hProcess);
     base::UniqueThread childThread(pi.hThread);
     const bool wrote = WaitUntil(
@@ -210,8 +214,8 @@ TEST(Recorder, RefusesAPathItCannotOpenAndChangesNothing) {
     SimBoards sim("356:count");
     const fs::path folder = Folder();
     const fs::path good = folder / "good.csv";
-    base::UniqueFile held(::CreateFileW((folder / "held.csv").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::UniqueFile held(::CreateFileW((folder / "held.csv").c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
     CChannelSampler s;
     s.SetInterval(2);
