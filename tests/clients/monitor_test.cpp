@@ -147,6 +147,19 @@ TEST(MonitorLines, FailureNamesTheStepAndTheCode) {
     EXPECT_EQ(std::string::npos, line.find('\n'));
 }
 
+// A Win32 error as an HRESULT comes with the system's text for it, without the sentence's full stop
+// and line break, which would stand inside the parentheses or end the line early.
+TEST(MonitorLines, FailureOfAWin32ErrorCarriesTheSystemsTextInOneLine) {
+    const std::string line = monitor::DescribeFailure("Start", E_ACCESSDENIED);
+    const std::string head = "vandrel-monitor: Start failed (0x80070005: ";
+    ASSERT_EQ(0u, line.find(head)) << line;
+    ASSERT_GT(line.size(), head.size() + 1) << "no text for the error: " << line;
+    EXPECT_EQ(')', line.back()) << line;
+    EXPECT_EQ(std::string::npos, line.find_first_of("\r\n")) << line;
+    const char last = line[line.size() - 2];
+    EXPECT_TRUE(last != '.' && last != ' ') << line;
+}
+
 TEST(MonitorLines, CreateFailureSaysWhatIsMissingInOneLine) {
     struct Case {
         HRESULT hr;

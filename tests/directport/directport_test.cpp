@@ -7,9 +7,11 @@
 #include <string>
 #include <thread>
 
+#include "base/module_file.h"
 #include "directport/directport.h"
 #include "directport/sim_config.h"
 #include "tests/support/child_process.h"
+#include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 
 using testsupport::SimBoards;
@@ -183,6 +185,23 @@ TEST(DirectPortEnvironment, MalformedValueIsReportedOnceAndDefaultsApply) {
     const size_t first = child.out.find("malformed DIRECTPORT_SIM");
     ASSERT_NE(std::string::npos, first) << child.out;
     EXPECT_EQ(std::string::npos, child.out.find("malformed", first + 1)) << child.out;
+}
+
+// The value is quoted in the report as printable ASCII: a line break in it would forge a report of
+// its own, and a character of the ANSI code page would show as another one on the console.
+TEST(DirectPortEnvironment, MalformedValueIsQuotedInOnePrintableLine) {
+    const testsupport::ProcessResult child =
+        testsupport::RunProcess(L"\"" + base::ModuleFileName(nullptr) + L"\" --child-read", 60000,
+                                {{L"DIRECTPORT_SIM", L"356:sine\r\nDirectPort: forged \u00E9"}});
+    ASSERT_EQ(0u, child.exitCode) << child.out << child.err;
+    const std::string out = child.out + child.err;
+    const size_t first = out.find("DirectPort: malformed DIRECTPORT_SIM");
+    ASSERT_NE(std::string::npos, first) << out;
+    std::string line = out.substr(first, out.find('\n', first) - first);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    EXPECT_NE(std::string::npos, line.find("\"356:sine??DirectPort: forged ?\"")) << line;
+    for (const char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(c);
+    EXPECT_EQ(std::string::npos, out.find("\nDirectPort: forged")) << out;
 }
 
 int main(int argc, char** argv) {
