@@ -13,7 +13,7 @@
 #include "bench/bench.h"
 #include "directport/directport.h"
 #include "engine/channel_sampler.h"
-#include "tests/support/sim_helpers.h"
+#include "harness/access_log.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ DWORD WINAPI BareCycles(LPVOID ms) noexcept {
 
 // The spans in us from the first read to the last of the logged cycles of 48 reads.
 void AddCycleSpans(std::vector<double>& spansUs) {
-    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), 5000)) {
+    for (const auto& cycle : harness::SplitCycles(harness::ReadAccessLog(), 5000)) {
         if (cycle.reads.size() == 48) spansUs.push_back(static_cast<double>(cycle.lastUs - cycle.firstUs));
     }
 }

@@ -15,8 +15,8 @@
 #include "bench/bench.h"
 #include "bench/soak/soak_control.h"
 #include "directport/directport.h"
-#include "tests/support/event_sink.h"
-#include "tests/support/sim_helpers.h"
+#include "harness/access_log.h"
+#include "harness/event_sink.h"
 
 namespace {
 
@@ -40,8 +40,8 @@ BENCH_GROUP(Events) {
     base::ComPtr<IConnectionPoint> point;
     // When each DataReady arrives, in microseconds of the performance counter.
     std::vector<std::pair<LONG, double>> arrivals;  // cycle number, time
-    testsupport::EventSink sink(soak::kEventsIid);
-    sink.onEvent = [&](const testsupport::FiredEvent& e) {
+    harness::EventSink sink(soak::kEventsIid);
+    sink.onEvent = [&](const harness::FiredEvent& e) {
         const double now = bench::NowNs() / 1000;
         if (e.dispid == soak::kEventDataReady) arrivals.emplace_back(e.value, now);
     };
@@ -71,7 +71,7 @@ BENCH_GROUP(Events) {
 
     // Cycle n is the n-th run of the sampling thread's reads that holds a whole cycle's data reads.
     std::vector<double> lastDataUs;
-    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), 5000)) {
+    for (const auto& cycle : harness::SplitCycles(harness::ReadAccessLog(), 5000)) {
         if (cycle.DataReads(kBoard + 2) != 2) continue;
         const auto last = std::find_if(cycle.reads.rbegin(), cycle.reads.rend(),
                                        [](const DPSIM_ACCESS& r) { return r.port == kBoard + 2; });

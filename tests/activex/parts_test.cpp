@@ -19,8 +19,8 @@
 #include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "harness/event_sink.h"
 #include "tests/control/fake_site.h"
-#include "tests/support/event_sink.h"
 #include "tests/support/hresult_matchers.h"
 
 namespace {
@@ -250,17 +250,17 @@ TEST(EventsPart, FiresToEachSinkInOrderAndASinkMayUnadviseInItsCall) {
     Owner<activex::EventsPart> object(kEventIid);
     base::ComPtr<IConnectionPoint> point;
     ASSERT_HR(S_OK, object.part.FindConnectionPoint(kEventIid, point.put()));
-    testsupport::EventSink first(kEventIid), second(kEventIid);
+    harness::EventSink first(kEventIid), second(kEventIid);
     DWORD firstCookie = 0, secondCookie = 0;
     ASSERT_HR(S_OK, point->Advise(&first, &firstCookie));
     ASSERT_HR(S_OK, point->Advise(&second, &secondCookie));
     EXPECT_TRUE(object.part.HasEventSinks());
     std::vector<std::string> order;
-    first.onEvent = [&](const testsupport::FiredEvent&) {
+    first.onEvent = [&](const harness::FiredEvent&) {
         order.push_back("first, control held " + std::to_string(object.RefCount() > 2));
         point->Unadvise(firstCookie);
     };
-    second.onEvent = [&](const testsupport::FiredEvent&) { order.push_back("second"); };
+    second.onEvent = [&](const harness::FiredEvent&) { order.push_back("second"); };
     VARIANT arg;
     arg.vt = VT_I4;
     arg.lVal = 7;

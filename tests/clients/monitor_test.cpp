@@ -9,6 +9,7 @@
 #include "base/com_object.h"
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
+#include "harness/run_process.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
 #include "tests/support/run_process.h"
@@ -457,7 +458,7 @@ TEST_P(MonitorProgram, AnswersInOneLine) {
     const testsupport::ClassesRootRestorer restorer(
         {L"VANDREL.VandrelCtrl.1", L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"});
     restorer.Clear();
-    const auto r = testsupport::RunProcess(MonitorCommand(GetParam().args), 30000);
+    const auto r = harness::RunProcess(MonitorCommand(GetParam().args), 30000);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(GetParam().exitCode, r.exitCode) << r.out << r.err;
     if (GetParam().exitCode == 0) {
@@ -494,7 +495,7 @@ TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
                                 KEY_ALL_ACCESS | other, nullptr, key.put(), nullptr));
-    const auto r = testsupport::RunProcess(MonitorCommand(L"--duration 1"), 30000);
+    const auto r = harness::RunProcess(MonitorCommand(L"--duration 1"), 30000);
     base::UniqueHkey classes;
     if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | other, classes.put()) ==
         ERROR_SUCCESS) {

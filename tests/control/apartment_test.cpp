@@ -27,13 +27,13 @@
 #include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "harness/child_process.h"
+#include "harness/process_usage.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/control/fake_site.h"
 #include "tests/support/call_site.h"
-#include "tests/support/child_process.h"
 #include "tests/support/fuzz_support.h"
-#include "tests/support/process_usage.h"
 #include "tests/support/run_process.h"
 #include "tests/support/hresult_matchers.h"
 #include "vandrel_h.h"
@@ -356,7 +356,7 @@ TEST_F(ModuleLife, ModuleUnloadsOrStaysAfterItsLastObjectAndServesAgainLeavingNo
     ::CoFreeUnusedLibrariesEx(0, 0);
     ASSERT_EQ(kStaysLoaded, ModuleLoaded()) << "loaded after its last object";
 
-    const DWORD handlesBefore = testsupport::CountOpenHandles();
+    const DWORD handlesBefore = harness::CountOpenHandles();
     const SIZE_T heapBefore = testsupport::HeapBytesInUse();
     constexpr int kRounds = 5;
     for (int round = 0; round < kRounds && !HasFailure(); ++round) {
@@ -368,7 +368,7 @@ TEST_F(ModuleLife, ModuleUnloadsOrStaysAfterItsLastObjectAndServesAgainLeavingNo
         ::CoFreeUnusedLibrariesEx(0, 0);
         EXPECT_EQ(kStaysLoaded, ModuleLoaded()) << "round " << round;
     }
-    const DWORD handlesAfter = testsupport::CountOpenHandles();
+    const DWORD handlesAfter = harness::CountOpenHandles();
     const SIZE_T heapAfter = testsupport::HeapBytesInUse();
     std::printf("%d load and unload rounds: handles %lu -> %lu, heap bytes in use %llu -> %llu\n", kRounds,
                 handlesBefore, handlesAfter, static_cast<unsigned long long>(heapBefore),
@@ -409,7 +409,7 @@ TEST_F(ModuleLife, OpenTraceKeepsTheModuleForTheRestOfTheProcess) {
         base::UniqueFile flag(::CreateFileA(kFlagFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ASSERT_TRUE(flag);
     }
-    const auto child = testsupport::RunSelf("--child-pinned");
+    const auto child = harness::RunSelf("--child-pinned");
     ::DeleteFileA(kFlagFile);
     if (!hadLog) ::DeleteFileA(kLogFile);
     EXPECT_EQ(0u, child.exitCode) << child.out;

@@ -19,10 +19,11 @@
 #include "base/variant.h"
 #include "control/resource.h"
 #include "control/vandrel_ctrl.h"
+#include "harness/access_log.h"
+#include "harness/process_usage.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
 #include "tests/support/hresult_matchers.h"
-#include "tests/support/process_usage.h"
 #include "tests/support/property_bag.h"
 #include "tests/support/sim_helpers.h"
 
@@ -49,7 +50,7 @@ const bool kWatched = testsupport::WatchEveryTest(60000);
 // Threads that read the board, in the order of their first read.
 std::vector<DWORD> ReadingThreads() {
     std::vector<DWORD> threads;
-    for (const auto& r : testsupport::ReadAccessLog()) {
+    for (const auto& r : harness::ReadAccessLog()) {
         if (std::find(threads.begin(), threads.end(), r.threadId) == threads.end())
             threads.push_back(r.threadId);
     }
@@ -86,7 +87,7 @@ TEST(ControlSettings, NewControlHasTheSamplerDefaultsAndIsNotModified) {
     ASSERT_TRUE(ctrl);
     ExpectSettings(ctrl.get(), 2160, 356, 8);
     EXPECT_FALSE(IsDirty(ctrl.get()));
-    EXPECT_EQ(0u, testsupport::AccessLogSize()) << "creating a control must not start sampling";
+    EXPECT_EQ(0u, harness::AccessLogSize()) << "creating a control must not start sampling";
 }
 
 TEST(ControlSettings, IdlePutsTakeEffectWithoutStartingTheSampler) {
@@ -98,7 +99,7 @@ TEST(ControlSettings, IdlePutsTakeEffectWithoutStartingTheSampler) {
     ExpectSettings(ctrl.get(), 500, 370, 4);
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index 4 is not below the count 4";
     EXPECT_TRUE(IsDirty(ctrl.get()));
-    EXPECT_EQ(0u, testsupport::AccessLogSize());
+    EXPECT_EQ(0u, harness::AccessLogSize());
 }
 
 TEST(ControlSettings, RefusedChannelNumberOnAnIdleControlKeepsTheCount) {
@@ -109,7 +110,7 @@ TEST(ControlSettings, RefusedChannelNumberOnAnIdleControlKeepsTheCount) {
         EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber)) << refused;
     }
     EXPECT_TRUE(IsDirty(ctrl.get())) << "the modified flag is set also when nothing changed";
-    EXPECT_EQ(0u, testsupport::AccessLogSize());
+    EXPECT_EQ(0u, harness::AccessLogSize());
 }
 
 TEST(ControlSettings, RefusedChannelNumberOnARunningControlRestartsOnceAndReadsTheOldCount) {
@@ -124,7 +125,7 @@ TEST(ControlSettings, RefusedChannelNumberOnARunningControlRestartsOnceAndReadsT
     const auto threads = ReadingThreads();
     EXPECT_EQ(2u, threads.size()) << "one stop and one start";
     // The old thread had ended before the new one read anything.
-    const auto log = testsupport::ReadAccessLog();
+    const auto log = harness::ReadAccessLog();
     size_t lastOld = 0, firstNew = log.size();
     for (size_t i = 0; i < log.size(); ++i) {
         if (log[i].threadId == threads[0]) lastOld = i;
@@ -164,13 +165,13 @@ TEST(ControlSettings, AddressChangeOnARunningControlReadsTheNewPorts) {
     EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
     ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; }));
     ASSERT_TRUE(WaitUntil([] {
-        for (const auto& r : testsupport::ReadAccessLog()) {
+        for (const auto& r : harness::ReadAccessLog()) {
             if (r.port == 372) return true;
         }
         return false;
     })) << "the new data port was never read";
     const auto threads = ReadingThreads();
-    for (const auto& r : testsupport::ReadAccessLog()) {
+    for (const auto& r : harness::ReadAccessLog()) {
         if (r.threadId == threads[0]) {
             EXPECT_TRUE(r.port == 356 || r.port == 358) << r.port;
         } else {
@@ -251,7 +252,7 @@ TEST_P(ControlRefusedCall, FailsWithTheStandardErrorAndChangesNothing) {
     EXPECT_EQ(VT_EMPTY, result.vt) << c.what;
     ExpectSettings(ctrl.get(), 2160, 356, 8);
     EXPECT_FALSE(IsDirty(ctrl.get())) << c.what;
-    EXPECT_EQ(0u, testsupport::AccessLogSize()) << c.what << ": the sampler must not have been touched";
+    EXPECT_EQ(0u, harness::AccessLogSize()) << c.what << ": the sampler must not have been touched";
 }
 
 // The dispatch layer's rules are the framework's own tests; here, that the control's properties take
@@ -283,9 +284,9 @@ TEST(ControlMethods, StartTwiceThenStop) {
     EXPECT_EQ(VARIANT_FALSE, Start(ctrl.get())) << "already running";
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
     Stop(ctrl.get());
-    const size_t reads = testsupport::AccessLogSize();
+    const size_t reads = harness::AccessLogSize();
     ::Sleep(100);
-    EXPECT_EQ(reads, testsupport::AccessLogSize()) << "reads after Stop returned";
+    EXPECT_EQ(reads, harness::AccessLogSize()) << "reads after Stop returned";
     EXPECT_EQ(1u, ReadingThreads().size());
     EXPECT_FALSE(IsDirty(ctrl.get())) << "methods leave the modified flag alone";
 }
@@ -602,7 +603,7 @@ struct Usage {
 };
 
 // A leaked GDI bitmap shows in the committed memory.
-Usage MeasureUsage() { return {testsupport::CountOpenHandles(), testsupport::CommittedBytes()}; }
+Usage MeasureUsage() { return {harness::CountOpenHandles(), harness::CommittedBytes()}; }
 
 }  // namespace
 

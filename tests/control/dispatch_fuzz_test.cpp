@@ -22,14 +22,15 @@
 #include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
+#include "harness/process_usage.h"
 #include "tests/support/fuzz_support.h"
 #include "tests/control/vandrel_ocx.h"
-#include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/call_site.h"
 #include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
+using harness::CountOpenHandles;
 using testsupport::FuzzRandom;
 using testsupport::FuzzSetting;
 using namespace testsupport;  // DISPIDs

@@ -16,10 +16,10 @@
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "harness/event_sink.h"
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
-#include "tests/support/event_sink.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/window_text.h"
 #include "tests/support/hresult_matchers.h"
@@ -463,7 +463,7 @@ TEST(HostingAtl, AnAdvisedSinkHearsDataReadyOnTheHostThread) {
     {
         RegisteredClass ctrlClass(kCtrlClsid);
         TestWindow form(320, 240);
-        testsupport::EventSink sink(kEventsIid);
+        harness::EventSink sink(kEventsIid);
         ComPtr<IUnknown> container, unknown;
         ASSERT_HR(S_OK, createEx(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
                                  container.put(), unknown.put(), kEventsIid, &sink));

@@ -17,16 +17,16 @@
 #include "base/variant.h"
 #include "control/vandrel_ctrl.h"
 #include "engine/sampler_status.h"
+#include "harness/event_sink.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
-#include "tests/support/event_sink.h"
 #include "tests/support/hresult_matchers.h"
 #include "tests/support/sim_helpers.h"
 
 using base::ComPtr;
 using base::Variant;
+using harness::EventSink;
 using testsupport::CreateControl;
-using testsupport::EventSink;
 using testsupport::GetLong;
 using testsupport::I4;
 using testsupport::Put;
@@ -308,7 +308,7 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
 
     // A sink may let go of the control in its event: the control goes, and nothing calls into it.
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    sink.onEvent = [&](const testsupport::FiredEvent&) { ctrl.reset(); };
+    sink.onEvent = [&](const harness::FiredEvent&) { ctrl.reset(); };
     ASSERT_TRUE(PumpUntil([&] { return !ctrl; }));
     EXPECT_EQ(1u, sink.RefCount()) << "the connection went with the control";
 }

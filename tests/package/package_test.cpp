@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "harness/run_process.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
@@ -33,6 +34,8 @@
 #include "testtool/remote.h"
 
 using namespace testsupport;
+using harness::ProcessResult;
+using harness::RunProcess;
 
 namespace {
 
