@@ -33,7 +33,13 @@ using base::ComPtr;
 using harness::CountOpenHandles;
 using testsupport::FuzzRandom;
 using testsupport::FuzzSetting;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using client::kDispidAddress;
+using client::kDispidChannelNumber;
+using client::kDispidGetChnlValue;
+using client::kDispidInterval;
+using client::kDispidStart;
+using client::kDispidStop;
 
 namespace {
 
@@ -332,17 +338,20 @@ struct Settings {
 };
 
 Settings ReadSettings(IDispatch* ctrl) {
-    return {GetLong(ctrl, kInterval), GetLong(ctrl, kAddress), GetLong(ctrl, kChannelNumber)};
+    return {GetLong(ctrl, kDispidInterval), GetLong(ctrl, kDispidAddress),
+            GetLong(ctrl, kDispidChannelNumber)};
 }
 
-bool IsProperty(DISPID id) { return id == kInterval || id == kAddress || id == kChannelNumber; }
+bool IsProperty(DISPID id) {
+    return id == kDispidInterval || id == kDispidAddress || id == kDispidChannelNumber;
+}
 
 // The control's idea of running, asked without changing it: Start answers FALSE while running,
 // and a Start that did start is undone at once.
 bool ProbeRunning(IDispatch* ctrl, testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
     base::Variant v;
-    if (Invoke(ctrl, kStart, DISPATCH_METHOD, {}, v.ptr()) != S_OK || v.vt() != VT_BOOL) {
+    if (Invoke(ctrl, kDispidStart, DISPATCH_METHOD, {}, v.ptr()) != S_OK || v.vt() != VT_BOOL) {
         ADD_FAILURE() << "Start refused while probing";
         return false;
     }
@@ -432,7 +441,7 @@ private:
                 namedCount = 1;
                 nameList.push_back(DISPID_PROPERTYPUT);
             } else {
-                argCount = dispid == kGetChnlValue ? 1 : 0;
+                argCount = dispid == kDispidGetChnlValue ? 1 : 0;
             }
         } else if (argCount && r_.OneIn(2)) {
             namedCount = 1 + r_.Below(argCount);
@@ -488,8 +497,8 @@ private:
 
         if (SUCCEEDED(hr)) {
             ++tally_.accepted;
-            if (dispid == kStart) running_ = true;  // FALSE: it was running already
-            if (dispid == kStop) running_ = false;
+            if (dispid == kDispidStart) running_ = true;  // FALSE: it was running already
+            if (dispid == kDispidStop) running_ = false;
             settings_ = ReadSettings(ctrl_);
             return;
         }
@@ -505,9 +514,9 @@ private:
         VARTYPE expected = VT_EMPTY;
         if (IsProperty(dispid)) {
             expected = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) ? VT_EMPTY : VT_I4;
-        } else if (dispid == kGetChnlValue) {
+        } else if (dispid == kDispidGetChnlValue) {
             expected = VT_I2;
-        } else if (dispid == kStart) {
+        } else if (dispid == kDispidStart) {
             expected = VT_BOOL;
         }
         Check(result.vt == expected, call, "result of the wrong type", S_OK);
@@ -597,8 +606,8 @@ struct KnownName {
 };
 
 const KnownName kMembers[] = {
-    {L"Interval", kInterval}, {L"Address", kAddress}, {L"GetChnlValue", kGetChnlValue},
-    {L"Start", kStart},       {L"Stop", kStop},       {L"ChannelNumber", kChannelNumber}};
+    {L"Interval", kDispidInterval}, {L"Address", kDispidAddress}, {L"GetChnlValue", kDispidGetChnlValue},
+    {L"Start", kDispidStart},       {L"Stop", kDispidStop},       {L"ChannelNumber", kDispidChannelNumber}};
 
 std::wstring RandomCase(FuzzRandom& r, std::wstring text) {
     for (auto& c : text) {

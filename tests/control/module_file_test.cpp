@@ -22,9 +22,9 @@
 
 using base::Bstr;
 using base::ComPtr;
-using testsupport::kCtrlClsid;
-using testsupport::kDispIid;
-using testsupport::kEventsIid;
+using client::kClsidVandrel;
+using client::kDiidDVandrel;
+using client::kDiidDVandrelEvents;
 using testsupport::kLibid;
 using testsupport::VandrelOcx;
 
@@ -87,9 +87,9 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
         WORD flags;
     };
     for (const Type& t :
-         {Type{kDispIid, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kEventsIid, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kCtrlClsid, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
+         {Type{kDiidDVandrel, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
+          Type{kDiidDVandrelEvents, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
+          Type{kClsidVandrel, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
         ComPtr<ITypeInfo> info;
         ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
         TYPEATTR* attr = nullptr;
@@ -109,10 +109,10 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
                 impl->GetTypeAttr(&implAttr);
                 const bool source = implFlags & IMPLTYPEFLAG_FSOURCE;
                 EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
-                EXPECT_EQ(source ? kEventsIid : kDispIid, implAttr->guid);
+                EXPECT_EQ(source ? kDiidDVandrelEvents : kDiidDVandrel, implAttr->guid);
                 impl->ReleaseTypeAttr(implAttr);
             }
-        } else if (t.guid == kEventsIid) {
+        } else if (t.guid == kDiidDVandrelEvents) {
             // The events the control fires, each with one Long.
             ASSERT_EQ(2, attr->cFuncs);
             EXPECT_EQ(0, attr->cVars);
@@ -139,7 +139,7 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> info;
-    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDiidDVandrel, info.put()));
     TYPEATTR* attr = nullptr;
     ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
     std::map<DISPID, LibMember> members;
@@ -246,7 +246,7 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> info;
-    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDiidDVandrel, info.put()));
     struct Property {
         MEMBERID id;
         const wchar_t* name;

@@ -32,7 +32,8 @@ using testsupport::I4;
 using testsupport::Put;
 using testsupport::SimBoards;
 using testsupport::WaitUntil;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using namespace client;  // DISPIDs
 
 namespace {
 
@@ -71,7 +72,7 @@ std::vector<Row> ReadCycles(IDispatch* ctrl, LONG max, LONG* lost,
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = &lostVar;
     Variant result;
-    EXPECT_HR(S_OK, Invoke(ctrl, kReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
+    EXPECT_HR(S_OK, Invoke(ctrl, kDispidReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
     EXPECT_EQ(VT_I4, lostVar.vt);
     *lost = lostVar.lVal;
     LONG lastRow = -1, lastColumn = -1;
@@ -119,7 +120,7 @@ HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
     const DATE begin = LocalNow() - kSecond;
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     LONG next = 1, lastNewest = 0, rows = 0, lost = 0;
@@ -145,10 +146,10 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     };
     for (const auto& [buffer, drainMs, untilCycle] :
          {std::tuple{1000, 30, 1800}, std::tuple{16, 250, 2000}}) {
-        ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(buffer)));
-        while (GetLong(ctrl.get(), kCycleCount) < untilCycle) {
+        ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(buffer)));
+        while (GetLong(ctrl.get(), kDispidCycleCount) < untilCycle) {
             Variant newest;
-            ASSERT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
+            ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
             if (newest.vt() != VT_EMPTY) {
                 const Row r = RowOf(newest.get().parray, 10, {0});
                 check(r, begin, r.number >= lastNewest);
@@ -162,14 +163,14 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     while (drain(100000)) {}
     EXPECT_EQ("", fault);
     EXPECT_GT(lost, 0) << "the slow reader lost cycles";
-    EXPECT_EQ(GetLong(ctrl.get(), kCycleCount), rows + lost) << "every cycle drained or reported lost";
-    EXPECT_EQ(lost, GetLong(ctrl.get(), kLostCycles));
-    EXPECT_EQ(0, GetLong(ctrl.get(), kUnreadCycles));
+    EXPECT_EQ(GetLong(ctrl.get(), kDispidCycleCount), rows + lost) << "every cycle drained or reported lost";
+    EXPECT_EQ(lost, GetLong(ctrl.get(), kDispidLostCycles));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidUnreadCycles));
 
     // A new run numbers from 1 again.
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    EXPECT_EQ(0, GetLong(ctrl.get(), kLostCycles));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 1; }));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidLostCycles));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 1; }));
     LONG lostNow = -1;
     const auto first = ReadCycles(ctrl.get(), 1, &lostNow);
     ASSERT_EQ(1u, first.size());
@@ -182,14 +183,14 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
 TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
     auto ctrl = CreateControl();
     Variant v;
-    EXPECT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(ctrl.get(), kDispidReadCycle, DISPATCH_METHOD, {}, v.ptr()));
     EXPECT_EQ(VT_EMPTY, v.vt());
     LONG lost = -1;
     EXPECT_TRUE(ReadCycles(ctrl.get(), 5, &lost).empty()) << "zero rows";
     EXPECT_EQ(0, lost);
-    EXPECT_EQ(-1, GetLong(ctrl.get(), kCycleAge));
-    EXPECT_EQ(1000, GetLong(ctrl.get(), kBufferSize));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
+    EXPECT_EQ(-1, GetLong(ctrl.get(), kDispidCycleAge));
+    EXPECT_EQ(1000, GetLong(ctrl.get(), kDispidBufferSize));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(100000)));
     EXPECT_FALSE(IsDirty(ctrl.get())) << "BufferSize is no saved setting";
 
     // The coercion's refusals are the framework's: the range and a read-only put are the control's.
@@ -198,10 +199,10 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
         WORD flags;
         LONG value;
         HRESULT expected;  // with an EXCEPINFO given
-    } cases[] = {{kReadCycles, DISPATCH_METHOD, 0, DISP_E_EXCEPTION},
-                 {kReadCycles, DISPATCH_METHOD, 100001, DISP_E_EXCEPTION},
-                 {kBufferSize, DISPATCH_PROPERTYPUT, 0, DISP_E_EXCEPTION},
-                 {kCycleCount, DISPATCH_PROPERTYPUT, 5, DISP_E_MEMBERNOTFOUND}};
+    } cases[] = {{kDispidReadCycles, DISPATCH_METHOD, 0, DISP_E_EXCEPTION},
+                 {kDispidReadCycles, DISPATCH_METHOD, 100001, DISP_E_EXCEPTION},
+                 {kDispidBufferSize, DISPATCH_PROPERTYPUT, 0, DISP_E_EXCEPTION},
+                 {kDispidCycleCount, DISPATCH_PROPERTYPUT, 5, DISP_E_MEMBERNOTFOUND}};
     for (const auto& c : cases) {
         DISPID named = DISPID_PROPERTYPUT;
         VARIANT arg = I4(c.value);
@@ -222,7 +223,7 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
         }
         ::SysFreeString(excep.bstrDescription);
         ::SysFreeString(excep.bstrSource);
-        EXPECT_EQ(100000, GetLong(ctrl.get(), kBufferSize));
+        EXPECT_EQ(100000, GetLong(ctrl.get(), kDispidBufferSize));
         EXPECT_FALSE(IsDirty(ctrl.get()));
     }
 }
@@ -232,12 +233,12 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
     SimBoards sim("356:count");
     auto running = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(running.get()));
-    EXPECT_EQ(S_OK, GetLong(running.get(), kLastError));
-    EXPECT_EQ(L"", GetText(running.get(), kLastErrorText));
+    EXPECT_EQ(S_OK, GetLong(running.get(), kDispidLastError));
+    EXPECT_EQ(L"", GetText(running.get(), kDispidLastErrorText));
     EXPECT_EQ(VARIANT_FALSE, Start(running.get()));
-    EXPECT_EQ(engine::kErrorAlreadyRunning, GetLong(running.get(), kLastError));
-    EXPECT_NE(std::wstring::npos, GetText(running.get(), kLastErrorText).find(L"Call Stop first"));
-    EXPECT_NE(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(running.get(), kStatus));
+    EXPECT_EQ(engine::kErrorAlreadyRunning, GetLong(running.get(), kDispidLastError));
+    EXPECT_NE(std::wstring::npos, GetText(running.get(), kDispidLastErrorText).find(L"Call Stop first"));
+    EXPECT_NE(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(running.get(), kDispidStatus));
     Stop(running.get());
 
     auto noLock = CreateControl();
@@ -250,11 +251,11 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
         // Another kind of object holds the lock's name, so the lock cannot be opened.
         base::UniqueEvent squatter(squat ? ::CreateMutexA(nullptr, FALSE, kPortLockName) : nullptr);
         EXPECT_EQ(VARIANT_FALSE, Start(ctrl));
-        EXPECT_EQ(error, GetLong(ctrl, kLastError));
-        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(ctrl, kStatus));
-        const std::wstring text = GetText(ctrl, kLastErrorText);
+        EXPECT_EQ(error, GetLong(ctrl, kDispidLastError));
+        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(ctrl, kDispidStatus));
+        const std::wstring text = GetText(ctrl, kDispidLastErrorText);
         EXPECT_FALSE(text.empty());
-        EXPECT_EQ(L"Start failed: " + text, GetText(ctrl, kStatusText));
+        EXPECT_EQ(L"Start failed: " + text, GetText(ctrl, kDispidStatusText));
     }
 }
 
@@ -264,45 +265,45 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
 TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
     ASSERT_TRUE(PumpUntil([] { return true; }));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 5; }));
     EXPECT_EQ(0u, HIWORD(::GetQueueStatus(QS_POSTMESSAGE))) << "posted without a sink";
 
-    EventSink sink(kEventsIid);
+    EventSink sink(kDiidDVandrelEvents);
     ComPtr<IConnectionPointContainer> points;
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
-    ASSERT_HR(S_OK, points->FindConnectionPoint(kEventsIid, point.put()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
     ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
     points.reset();
     point.reset();
     // Busy: cycles come and no message is handled.
-    const LONG busyUntil = GetLong(ctrl.get(), kCycleCount) + 10;
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= busyUntil; }));
+    const LONG busyUntil = GetLong(ctrl.get(), kDispidCycleCount) + 10;
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= busyUntil; }));
     ASSERT_TRUE(PumpUntil([] { return true; }));
     ASSERT_EQ(2u, sink.fired.size()) << "one StatusChanged and one DataReady";
-    EXPECT_EQ(kStatusChanged, sink.fired[0].dispid);
+    EXPECT_EQ(kDispidStatusChanged, sink.fired[0].dispid);
     EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kSampling), sink.fired[0].value);
-    EXPECT_EQ(kDataReady, sink.fired[1].dispid);
+    EXPECT_EQ(kDispidDataReady, sink.fired[1].dispid);
     EXPECT_GE(sink.fired[1].value, busyUntil);
 
     ComPtr<IOleControl> container;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleControl, container.put_void()));
     EXPECT_HR(S_OK, container->FreezeEvents(TRUE));
-    const LONG thawAfter = GetLong(ctrl.get(), kCycleCount) + 5;
-    ASSERT_TRUE(PumpUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= thawAfter; }));
+    const LONG thawAfter = GetLong(ctrl.get(), kDispidCycleCount) + 5;
+    ASSERT_TRUE(PumpUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= thawAfter; }));
     EXPECT_EQ(2u, sink.fired.size()) << "fired while frozen";
     EXPECT_HR(S_OK, container->FreezeEvents(FALSE));
     container.reset();
-    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 2; }));
-    EXPECT_GE(sink.Values(kDataReady)[1], thawAfter) << "the thaw told the newest cycle";
-    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 6; }));
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDispidDataReady).size() >= 2; }));
+    EXPECT_GE(sink.Values(kDispidDataReady)[1], thawAfter) << "the thaw told the newest cycle";
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDispidDataReady).size() >= 6; }));
     Stop(ctrl.get());
-    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kStatusChanged).back() == 0; }));
-    const auto cycles = sink.Values(kDataReady);
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDispidStatusChanged).back() == 0; }));
+    const auto cycles = sink.Values(kDispidDataReady);
     for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]) << i;
     for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
 
