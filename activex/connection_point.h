@@ -29,7 +29,7 @@ public:
     STDMETHODIMP Unadvise(DWORD cookie) noexcept override;
     STDMETHODIMP EnumConnections(IEnumConnections** out) noexcept override;
 
-    const IID& iid() const noexcept { return iid_; }
+    const IID& Iid() const noexcept { return iid_; }
     // Lets go of every sink (the control is going away).
     void Clear() noexcept;
 

@@ -3,13 +3,14 @@
 //
 // The parts, each with its own state (control_parts.h says how they reach each other):
 // - DispatchPart: IDispatch through the control's table, IProvideClassInfo2;
-// - OleObjectPart: IOleObject, IOleControl, in-place activation with a child window, the extent;
+// - EmbeddingPart: IOleObject, IOleControl, the client site, ambients, verbs and the extent;
+// - InPlacePart: IOleInPlaceObject, IOleInPlaceActiveObject, in-place activation with a child window;
 // - ViewPart: IViewObject2;
 // - PersistencePart: IPersistStreamInit, IPersistStorage, IPersistPropertyBag, the modified flag;
 // - PropertyPagesPart: ISpecifyPropertyPages and the property frame of the properties verb;
-// - EventsPart: IConnectionPointContainer with the event and IPropertyNotifySink points.
-// The control never claims to be safe for scripting or initialisation. It keeps the container's
-// freeze of its events (IOleControl::FreezeEvents) and fires events only while they are not frozen.
+// - EventsPart: IConnectionPointContainer with the event and IPropertyNotifySink points, and the
+//   container's freeze of the events (IOleControl::FreezeEvents): events fire only while not frozen.
+// The control never claims to be safe for scripting or initialisation.
 //
 // Ownership: the control holds its parts by value, and each part the references its interfaces
 // take (the container's sites, the advise and event sinks) until the control lets go of them in
@@ -23,9 +24,10 @@
 #include "activex/control_parts.h"
 #include "activex/dispatch.h"
 #include "activex/dispatch_part.h"
+#include "activex/embedding_part.h"
 #include "activex/events_part.h"
+#include "activex/in_place_part.h"
 #include "activex/module.h"
-#include "activex/ole_object_part.h"
 #include "activex/persistence_part.h"
 #include "activex/property_exchange.h"
 #include "activex/property_pages_part.h"
@@ -39,7 +41,7 @@ class ControlBase : public base::ComObject<ControlBase, ModuleLifetime, IUnknown
                     public Picture,
                     public PropertySet,
                     public DispatchMembers,
-                    public EventFreeze {
+                    public EventThaw {
 protected:
     explicit ControlBase(const ControlClass& control) noexcept;
 
@@ -49,12 +51,13 @@ protected:
 
     void SetModifiedFlag() noexcept { persistence_.SetModified(); }
 
-    // Fires the event dispid to the sinks of the event interface; nothing while the container has
-    // the events frozen (EventsThawed tells when they may fire again).
-    void FireEvent(DISPID dispid, DISPPARAMS& params) noexcept;
-    bool EventsFrozen() const noexcept { return frozen_ > 0; }
-    // The container has undone its last freeze.
-    virtual void EventsThawed() noexcept {}
+    // Fires the event dispid to the sinks of the event interface: true when they heard it, false
+    // when none did because the container has the events frozen (EventsThawed tells when they may
+    // fire again) or there was no memory to fire it. A caller counts as told only what went out.
+    bool FireEvent(DISPID dispid, DISPPARAMS& params) noexcept { return events_.Fire(dispid, params); }
+    bool EventsFrozen() const noexcept { return events_.Frozen(); }
+    // EventThaw: the container has undone its last freeze.
+    void EventsThawed() noexcept override {}
     // Any thread: whether a sink of the event interface is connected.
     bool EventSinksConnected() const noexcept { return events_.HasEventSinks(); }
     // The control's ProgID, the source of the errors its members raise.
@@ -66,16 +69,15 @@ protected:
 private:
     // Redraws: the window when in place, else through the view advise sink.
     void ValuesReplaced() noexcept override;
-    void FreezeEvents(bool freeze) noexcept override;
 
     DispatchPart dispatch_;
     PersistencePart persistence_;
     PropertyPagesPart pages_;
-    OleObjectPart oleObject_;
-    ViewPart view_;
     EventsPart events_;
+    InPlacePart inPlace_;
+    EmbeddingPart embedding_;
+    ViewPart view_;
     const wchar_t* const errorSource_;
-    ULONG frozen_ = 0;  // nested freezes
 };
 
 // Adds the derived class's dispatch table. Derived declares a public static table kDispatchMap.

@@ -2,14 +2,15 @@
 // facts) and the small interfaces through which one part reaches another or the control's own code.
 //
 // A control (control.h) is one COM identity composed of parts, each implementing a group of its
-// interfaces with its own state: DispatchPart (dispatch_part.h), OleObjectPart (ole_object_part.h),
-// ViewPart (view_part.h), PersistencePart (persistence_part.h), PropertyPagesPart
-// (property_pages_part.h) and EventsPart (events_part.h). Everything here is called on the control's
-// apartment thread.
+// interfaces with its own state: DispatchPart (dispatch_part.h), EmbeddingPart (embedding_part.h),
+// InPlacePart (in_place_part.h), ViewPart (view_part.h), PersistencePart (persistence_part.h),
+// PropertyPagesPart (property_pages_part.h) and EventsPart (events_part.h). Everything here is called
+// on the control's apartment thread.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
+#include <oleidl.h>
 
 namespace activex {
 
@@ -66,7 +67,7 @@ protected:
     ~DispatchMembers() = default;
 };
 
-// The container's hold on the control's events (IOleControl::FreezeEvents, kept by the control):
+// The container's hold on the control's events (IOleControl::FreezeEvents, kept by the events part):
 // calls nest, and the events may fire again when every freeze has been undone.
 class EventFreeze {
 public:
@@ -74,6 +75,16 @@ public:
 
 protected:
     ~EventFreeze() = default;
+};
+
+// The control's hook at the end of a freeze (called by the events part): the container has undone
+// its last freeze, so what waited may be fired now.
+class EventThaw {
+public:
+    virtual void EventsThawed() noexcept = 0;
+
+protected:
+    ~EventThaw() = default;
 };
 
 // The control's persistent values, described once for every direction of an exchange.
@@ -98,13 +109,34 @@ protected:
     ~ModifiedFlag() = default;
 };
 
-// The control's extent in HIMETRIC (kept by the OLE object part), for the view.
+// The control's extent in HIMETRIC (kept by the embedding part), for the view.
 class ExtentSource {
 public:
     virtual SIZEL Extent() const noexcept = 0;
 
 protected:
     ~ExtentSource() = default;
+};
+
+// In-place activation in a child window (kept by the in-place part), which the embedding part's
+// verbs, Close, Disconnect and ambients drive.
+class InPlaceActivation {
+public:
+    // Activates in place in site's window (nothing more when already active) and shows the window;
+    // OLEIVERB_UIACTIVATE and OLEIVERB_PRIMARY also make the control UI-active.
+    virtual HRESULT Activate(LONG verb, IOleClientSite* site) noexcept = 0;
+    // OLEIVERB_HIDE: leaves UI activation and hides the window; the control stays in place.
+    virtual void Hide() noexcept = 0;
+    // Leaves in-place activation and destroys the window; nothing when not active.
+    virtual void Deactivate() noexcept = 0;
+    // The container's ambient UserMode (true: the form runs), on which the window's visibility
+    // hangs for a control invisible at run time.
+    virtual void SetUserMode(bool userMode) noexcept = 0;
+    // The container's window while in place, else null.
+    virtual HWND ContainerWindow() noexcept = 0;
+
+protected:
+    ~InPlaceActivation() = default;
 };
 
 // The platform's property frame for the control (opened by the property-pages part), which the

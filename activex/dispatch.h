@@ -4,7 +4,7 @@
 // A table row is a property or a method:
 // - a field property: a LONG field of the object, read by a get; a put coerces its argument to VT_I4,
 //   stores it and then runs the change handler;
-// - a computed property: the object's get function makes the value (VT_I4 or VT_BSTR); a put, when
+// - a computed property: the object's get function makes the value (VT_I4, VT_R8 or VT_BSTR); a put, when
 //   the row has a put function, hands it the value coerced to VT_I4; a row without one is read-only;
 // - a method: LONG parameters (coerced) and either a LONG result wrapped as VT_I2, VT_BOOL as -1/0,
 //   VT_I4 or nothing, or a VARIANT result that the method makes itself. Such a method may take one
@@ -116,7 +116,7 @@ struct DispatchEntry {
     bool optionalOutput = false;
     ValueRange range = {};
 
-    bool readOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put; }
+    bool ReadOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put; }
 };
 
 // A read/write VT_I4 property with a change handler.
@@ -164,6 +164,17 @@ struct GetThunk<Get> {
     static HRESULT Call(C& self, VARIANT* result) noexcept {
         result->lVal = (self.*Get)();
         result->vt = VT_I4;
+        return S_OK;
+    }
+};
+
+template <class C, double (C::*Get)() noexcept>
+struct GetThunk<Get> {
+    using Class = C;
+    static constexpr VARTYPE kType = VT_R8;
+    static HRESULT Call(C& self, VARIANT* result) noexcept {
+        result->dblVal = (self.*Get)();
+        result->vt = VT_R8;
         return S_OK;
     }
 };
@@ -244,7 +255,8 @@ constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* hel
                             Thunk::kParams, nullptr, nullptr, &Thunk::Call};
 }
 
-// A read-only property whose value Get computes: LONG Get() (VT_I4) or HRESULT Get(BSTR*) (VT_BSTR).
+// A read-only property whose value Get computes: LONG Get() (VT_I4), double Get() (VT_R8) or
+// HRESULT Get(BSTR*) (VT_BSTR).
 template <auto Get>
 constexpr auto DispGetter(DISPID dispid, const wchar_t* name, const wchar_t* help) {
     using Thunk = detail::GetThunk<Get>;
@@ -307,7 +319,7 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
     LONG args[kMaxParams] = {};
     CallKind kind;
     OutputTarget output;
-    const MemberShape shape = {entry->kind, entry->paramCount, entry->readOnly(), entry->optionalOutput};
+    const MemberShape shape = {entry->kind, entry->paramCount, entry->ReadOnly(), entry->optionalOutput};
     HRESULT hr = PrepareCall(shape, flags, params, args, &kind, argErr, &output);
     if (FAILED(hr)) return hr;
     if (detail::RangeRefuses(*entry, kind, args))

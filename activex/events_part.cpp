@@ -14,7 +14,8 @@ void EventsPart::Disconnect() noexcept {
     notifyPoint_.Clear();
 }
 
-void EventsPart::Fire(DISPID dispid, DISPPARAMS& params) noexcept try {
+bool EventsPart::Fire(DISPID dispid, DISPPARAMS& params) noexcept try {
+    if (Frozen()) return false;
     // A part's reference is its control's.
     const base::ComPtr<IConnectionPointContainer> hold(this);
     // Each sink was asked for the event interface, a dispatch interface: the pointer is an IDispatch.
@@ -23,8 +24,19 @@ void EventsPart::Fire(DISPID dispid, DISPPARAMS& params) noexcept try {
             ->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
                      nullptr);
     }
+    return true;
 } catch (...) {
-    // Without memory for the list of sinks the event is not fired.
+    // Taking the list of sinks is all that can throw, so no sink has heard the event.
+    LOG_IF_FAILED(base::HResultFromCaughtException());
+    return false;
+}
+
+void EventsPart::FreezeEvents(bool freeze) noexcept {
+    if (freeze) {
+        ++frozen_;
+    } else if (frozen_ > 0 && --frozen_ == 0) {
+        thaw_.EventsThawed();
+    }
 }
 
 STDMETHODIMP EventsPart::EnumConnectionPoints(IEnumConnectionPoints** out) noexcept {
@@ -35,7 +47,7 @@ STDMETHODIMP EventsPart::EnumConnectionPoints(IEnumConnectionPoints** out) noexc
 STDMETHODIMP EventsPart::FindConnectionPoint(REFIID riid, IConnectionPoint** out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
-    ConnectionPoint* point = IsEqualIID(riid, eventPoint_.iid())         ? &eventPoint_
+    ConnectionPoint* point = IsEqualIID(riid, eventPoint_.Iid())         ? &eventPoint_
                              : IsEqualIID(riid, IID_IPropertyNotifySink) ? &notifyPoint_
                                                                          : nullptr;
     if (!point) return CONNECT_E_NOCONNECTION;

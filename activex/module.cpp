@@ -57,7 +57,7 @@ BOOL Module::Init(HINSTANCE instance) noexcept {
     base::SrwExclusiveLock lock(g_lock);
     g_instance = instance;
     for (auto& f : factories_) {
-        if (f->entry().clsid && !IsEqualCLSID(*f->entry().clsid, CLSID_NULL)) f->set_registered(true);
+        if (f->Entry().clsid && !IsEqualCLSID(*f->Entry().clsid, CLSID_NULL)) f->SetRegistered(true);
     }
     return TRUE;
 }
@@ -67,7 +67,7 @@ void Module::Exit(bool processEnding) noexcept {
     size_t count = 0;
     {
         base::SrwExclusiveLock lock(g_lock);
-        for (auto& f : factories_) f->set_registered(false);
+        for (auto& f : factories_) f->SetRegistered(false);
         if (!processEnding) {
             count = g_cleanupCount;
             for (size_t i = 0; i < count; ++i) cleanups[i] = g_cleanups[i];
@@ -82,7 +82,7 @@ HRESULT Module::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept
     *ppv = nullptr;
     base::SrwExclusiveLock lock(g_lock);
     for (auto& f : factories_) {
-        if (f->registered() && IsEqualCLSID(*f->entry().clsid, clsid)) return f->QueryInterface(riid, ppv);
+        if (f->Registered() && IsEqualCLSID(*f->Entry().clsid, clsid)) return f->QueryInterface(riid, ppv);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }
@@ -99,7 +99,7 @@ HRESULT Module::CanUnloadNow() noexcept {
 HRESULT Module::UpdateRegistry(BOOL add) noexcept {
     base::SrwExclusiveLock lock(g_lock);
     for (auto& f : factories_) {
-        if (f->entry().updateRegistry) RETURN_IF_FAILED(f->entry().updateRegistry(g_instance, add));
+        if (f->Entry().updateRegistry) RETURN_IF_FAILED(f->Entry().updateRegistry(g_instance, add));
     }
     return S_OK;
 }

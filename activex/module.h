@@ -41,9 +41,9 @@ public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) noexcept override;
     STDMETHODIMP LockServer(BOOL lock) noexcept override;
 
-    const ClassEntry& entry() const noexcept { return entry_; }
-    bool registered() const noexcept { return registered_; }
-    void set_registered(bool on) noexcept { registered_ = on; }
+    const ClassEntry& Entry() const noexcept { return entry_; }
+    bool Registered() const noexcept { return registered_; }
+    void SetRegistered(bool on) noexcept { registered_ = on; }
     bool HeldOutside() const noexcept { return RefCount() > 1; }
 
 private:

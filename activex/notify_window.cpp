@@ -27,6 +27,8 @@ LRESULT CALLBACK NotifyWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 }
 
 HRESULT NotifyWindow::Create() noexcept {
+    VANDREL_CHECK_OWNING_THREAD(thread_);
+    VANDREL_BIND_OWNING_THREAD(thread_);
     WNDCLASSEXW wc = {};
     wc.lpfnWndProc = &WindowProc;
     RETURN_IF_FAILED(WindowClass::Register(wc));
@@ -41,6 +43,7 @@ HRESULT NotifyWindow::Create() noexcept {
 void NotifyWindow::Destroy() noexcept {
     const HWND hwnd = hwnd_.exchange(nullptr, std::memory_order_acq_rel);
     if (!hwnd) return;
+    VANDREL_CHECK_OWNING_THREAD(thread_);
     // Cut first: a message still waiting then finds no handler. Only the owning thread can destroy
     // the window; from another one (an owner released against the apartment's rules) it is asked to.
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);

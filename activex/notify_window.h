@@ -6,11 +6,17 @@
 // Made, destroyed and handled on its owning thread; Post on any thread. A Post racing with Destroy
 // is harmless: the message goes to no window, or to one that ignores it. Destroy called on another
 // thread detaches the handler at once and leaves the window for its own thread to close.
+//
+// Where thread checks are compiled in (base/thread_check.h), Create on another thread than an
+// earlier Create, and Destroy of a window on another thread than its Create, are reported. The
+// handler needs no check: Windows runs a window's procedure only on the thread that made it.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+
+#include "base/thread_check.h"
 
 namespace activex {
 
@@ -43,6 +49,7 @@ private:
     Handler& handler_;
     std::atomic<HWND> hwnd_{nullptr};
     std::atomic<bool> pending_{false};
+    base::OwningThread thread_;  // the thread of Create
 };
 
 }  // namespace activex

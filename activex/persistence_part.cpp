@@ -69,7 +69,7 @@ STDMETHODIMP PersistencePart::GetSizeMax(ULARGE_INTEGER* size) noexcept {
     size->QuadPart = 0;
     SizeExchange px;
     RETURN_IF_FAILED(values_.ExchangeProperties(px));
-    size->QuadPart = px.bytes();
+    size->QuadPart = px.Bytes();
     return S_OK;
 }
 

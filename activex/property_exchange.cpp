@@ -26,7 +26,7 @@ HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept {
 }
 
 HRESULT StreamExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) noexcept {
-    if (!loading()) return stream_->Write(&value, sizeof value, nullptr);
+    if (!Loading()) return stream_->Write(&value, sizeof value, nullptr);
     LONG read = 0;
     ULONG got = 0;
     const HRESULT hr = stream_->Read(&read, sizeof read, &got);
@@ -37,7 +37,7 @@ HRESULT StreamExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) n
 }
 
 HRESULT ValuesExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) noexcept try {
-    if (!loading()) {
+    if (!Loading()) {
         values_->push_back(value);
         return S_OK;
     }
@@ -48,7 +48,7 @@ HRESULT ValuesExchange::ExchangeLong(const wchar_t*, LONG& value, const LONG*) n
 CATCH_RETURN()
 
 HRESULT BagExchange::ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept {
-    if (!loading()) {
+    if (!Loading()) {
         base::Variant v(value);
         return bag_->Write(name, v.ptr());
     }

@@ -21,8 +21,7 @@ public:
     PropExchange(const PropExchange&) = delete;
     PropExchange& operator=(const PropExchange&) = delete;
 
-    Direction direction() const noexcept { return direction_; }
-    bool loading() const noexcept { return direction_ == Direction::kLoad; }
+    bool Loading() const noexcept { return direction_ == Direction::kLoad; }
 
     // Save: writes value. Load: reads it; when the store has none, takes *defaultValue, or keeps
     // the value when there is no default. Reset: takes *defaultValue when there is one.
@@ -52,7 +51,7 @@ public:
         bytes_ += sizeof(LONG);
         return S_OK;
     }
-    ULONG bytes() const noexcept { return bytes_; }
+    ULONG Bytes() const noexcept { return bytes_; }
 
 private:
     ULONG bytes_ = 0;

@@ -38,7 +38,7 @@ protected:
     // has no property links to carry out and changes nothing.
     virtual HRESULT ApplyChanges() noexcept { return S_OK; }
 
-    const std::vector<base::ComPtr<IUnknown>>& objects() const noexcept { return objects_; }
+    const std::vector<base::ComPtr<IUnknown>>& Objects() const noexcept { return objects_; }
     // A page with controls marks itself changed, so that the frame offers to apply.
     void SetDirty(bool dirty) noexcept;
 

@@ -38,10 +38,6 @@ public:
     // The type info of the type (interface or class) guid.
     HRESULT GetTypeInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept;
 
-    const GUID& libid() const noexcept { return libid_; }
-    WORD major() const noexcept { return major_; }
-    WORD minor() const noexcept { return minor_; }
-
 private:
     HRESULT Load(LCID lcid, ITypeLib** out) noexcept;
     static void ReleaseAll() noexcept;

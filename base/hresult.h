@@ -20,19 +20,19 @@ namespace base {
 using FailureOriginHook = void (*)(HRESULT hr, const char* expression, const char* file, int line) noexcept;
 
 namespace detail {
-inline std::atomic<FailureOriginHook> failureOriginHook{nullptr};
+inline std::atomic<FailureOriginHook> g_failureOriginHook{nullptr};
 }  // namespace detail
 
 // Registers hook (null removes it) and returns the one it replaces.
 inline FailureOriginHook SetFailureOriginHook(FailureOriginHook hook) noexcept {
-    return detail::failureOriginHook.exchange(hook);
+    return detail::g_failureOriginHook.exchange(hook);
 }
 
 // hr, after telling the hook where it came from when it is a failure. With no hook registered the
 // cost is one relaxed load.
 inline HRESULT ReportFailureOrigin(HRESULT hr, const char* expression, const char* file, int line) noexcept {
     if (FAILED(hr)) {
-        if (const FailureOriginHook hook = detail::failureOriginHook.load(std::memory_order_relaxed)) {
+        if (const FailureOriginHook hook = detail::g_failureOriginHook.load(std::memory_order_relaxed)) {
             hook(hr, expression, file, line);
         }
     }

@@ -1,5 +1,6 @@
-// Owners for automation values: Bstr holds a BSTR, Variant contains a VARIANT and clears it. One
-// owner is used by one thread at a time; a Variant holding an interface stays in its apartment.
+// Owners for automation values: Bstr holds a BSTR, Variant contains a VARIANT and clears it,
+// UniqueSafeArray holds an array being built until it is handed on. One owner is used by one thread
+// at a time; a Variant holding an interface stays in its apartment.
 #pragma once
 
 #include <oaidl.h>
@@ -7,7 +8,12 @@
 
 #include <utility>
 
+#include "base/unique_handle.h"
+
 namespace base {
+
+// A SAFEARRAY that is destroyed unless release() hands it on (into a VARIANT, say).
+using UniqueSafeArray = UniqueHandle<NullIsNoneTraits<SAFEARRAY*, &::SafeArrayDestroy>>;
 
 class Bstr {
 public:
@@ -76,6 +82,12 @@ public:
     const VARIANT& get() const noexcept { return v_; }
     VARIANT* ptr() noexcept { return &v_; }
     VARTYPE vt() const noexcept { return v_.vt; }
+    // Hands the value over (into a caller's out-parameter), leaving this empty.
+    VARIANT Detach() noexcept {
+        const VARIANT out = v_;
+        ::VariantInit(&v_);
+        return out;
+    }
 
     void reset() noexcept {
         ::VariantClear(&v_);

@@ -257,7 +257,9 @@ double ThreadCpuMs(HANDLE thread) {
 BENCH_GROUP(IntervalZero) {
     DPSIM_Reset();
     DPSIM_Configure("356:wave");
-    CChannelSampler sampler(&CountingTick);
+    CChannelSampler::Platform platform;
+    platform.tick = &CountingTick;
+    CChannelSampler sampler(platform);
     sampler.SetInterval(0);
     g_tickReads = 0;
     sampler.Start();

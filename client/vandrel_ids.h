@@ -44,6 +44,9 @@ inline constexpr DISPID kDispidLastErrorText = 14;
 inline constexpr DISPID kDispidBufferSize = 15;
 inline constexpr DISPID kDispidLostCycles = 16;
 inline constexpr DISPID kDispidUnreadCycles = 17;
+inline constexpr DISPID kDispidCycleRate = 18;
+inline constexpr DISPID kDispidLongestGap = 19;
+inline constexpr DISPID kDispidFailedCycles = 20;
 
 // Members of _DVandrelEvents.
 inline constexpr DISPID kDispidDataReady = 1;
@@ -73,6 +76,9 @@ inline constexpr Member kMembers[] = {
     {L"BufferSize", kDispidBufferSize},
     {L"LostCycles", kDispidLostCycles},
     {L"UnreadCycles", kDispidUnreadCycles},
+    {L"CycleRate", kDispidCycleRate},
+    {L"LongestGap", kDispidLongestGap},
+    {L"FailedCycles", kDispidFailedCycles},
 };
 
 inline constexpr Member kEvents[] = {

@@ -34,7 +34,7 @@ public:
     CVandrelApp() : Module(kClasses) {}
 };
 
-CVandrelApp theApp;
+CVandrelApp g_app;
 
 // The exports' answer for the class entries: SELFREG_E_CLASS for a failure, except a refused
 // write, which keeps its own code so that the installer or person sees why (no rights).
@@ -52,15 +52,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             // A debug build says where each failure it returns began, in the debugger's output.
             base::SetFailureOriginHook(&base::DebugOutputFailureOrigin);
 #endif
-            if (!theApp.Init(instance)) {
-                theApp.Exit(false);
+            if (!g_app.Init(instance)) {
+                g_app.Exit(false);
                 return FALSE;
             }
             base::KeepModuleLoadedWhereUnloadingLeaks(instance);
             break;
         case DLL_PROCESS_DETACH:
             // reserved is set when the process ends, null when the module is freed.
-            theApp.Exit(reserved != nullptr);
+            g_app.Exit(reserved != nullptr);
             if (!reserved) base::ReleaseRuntimeReserve();
             break;
         default: break;
@@ -69,18 +69,18 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) noexcept {
-    return theApp.GetClassObject(rclsid, riid, ppv);
+    return g_app.GetClassObject(rclsid, riid, ppv);
 }
 
 // Whether objects or server locks are alive, in both builds. Where the module stays loaded for the
 // rest of the process (base/runtime.h) COM's FreeLibrary after S_OK leaves it mapped.
-STDAPI DllCanUnloadNow() noexcept { return theApp.CanUnloadNow(); }
+STDAPI DllCanUnloadNow() noexcept { return g_app.CanUnloadNow(); }
 
 STDAPI DllRegisterServer() noexcept {
     if (FAILED(activex::RegisterModuleTypeLib(activex::Module::Instance(), LIBID_VandrelLib))) {
         return SELFREG_E_TYPELIB;
     }
-    return ClassRegistrationResult(theApp.UpdateRegistry(TRUE));
+    return ClassRegistrationResult(g_app.UpdateRegistry(TRUE));
 }
 
 STDAPI DllUnregisterServer() noexcept {
@@ -88,5 +88,5 @@ STDAPI DllUnregisterServer() noexcept {
                                                 vandrel::kLibLocale))) {
         return SELFREG_E_TYPELIB;
     }
-    return ClassRegistrationResult(theApp.UpdateRegistry(FALSE));
+    return ClassRegistrationResult(g_app.UpdateRegistry(FALSE));
 }

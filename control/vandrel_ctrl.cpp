@@ -46,9 +46,6 @@ const activex::ControlClass kClass = {
 
 using engine::SamplerStatus;
 
-// The most channels a cycle holds: a row's values after its number and time.
-constexpr int32_t kCycleChannels = static_cast<int32_t>(std::extent_v<decltype(engine::Cycle::values)>);
-
 // What ReadCycles and BufferSize take: the sampler's buffer sizes.
 constexpr activex::ValueRange kCycleRange = {static_cast<LONG>(engine::kMinBufferCycles),
                                              static_cast<LONG>(engine::kMaxBufferCycles),
@@ -58,19 +55,6 @@ static_assert(engine::kMinBufferCycles == 1 && engine::kMaxBufferCycles == 10000
 // A count as a Long: the largest Long stands for any larger count.
 LONG ClampToLong(uint64_t count) noexcept {
     return count > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(count);
-}
-
-// FILETIME units (100 ns) per day and per quarter of an hour, and the days from 1601-01-01, where
-// FILETIME counts from, to 1899-12-30, day 0 of an automation DATE.
-constexpr uint64_t kUnitsPerDay = 864000000000ull;
-constexpr uint64_t kUnitsPerQuarterHour = 9000000000ull;
-constexpr uint64_t kDateEpochDays = 109205;
-
-// A local time in FILETIME units as an automation DATE with its milliseconds (SystemTimeToVariantTime
-// drops them); the day and its fraction apart, so that the fraction keeps its precision.
-DATE ToDate(uint64_t local) noexcept {
-    const double days = static_cast<double>(local / kUnitsPerDay) - static_cast<double>(kDateEpochDays);
-    return days + static_cast<double>(local % kUnitsPerDay) / static_cast<double>(kUnitsPerDay);
 }
 
 // The cells of one cycle: its number, its time, then its values, each stride cells after the last.
@@ -86,7 +70,7 @@ void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t str
     }
     cells[stride].vt = VT_DATE;
     cells[stride].date = time;
-    for (int32_t k = 0; k < std::clamp(cycle.channels, 0, kCycleChannels); ++k) {
+    for (int32_t k = 0; k < cycle.channels; ++k) {
         VARIANT& value = cells[(2 + k) * stride];
         value.vt = VT_I2;
         value.iVal = cycle.values[k];
@@ -132,7 +116,7 @@ std::wstring ErrorText(HRESULT hr) {
 
 }  // namespace
 
-const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[17] = {
+const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[20] = {
     activex::DispProperty(1, L"Interval", L"Time Interval", &CVandrelCtrl::m_Interval,
                           &CVandrelCtrl::OnIntervalChanged),
     activex::DispProperty(2, L"Address", L"Status Address", &CVandrelCtrl::m_Address,
@@ -156,19 +140,25 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[17] = {
         15, L"BufferSize", L"Cycles the buffer keeps", kCycleRange),
     activex::DispGetter<&CVandrelCtrl::LostCycles>(16, L"LostCycles", L"Cycles lost unread in this run"),
     activex::DispGetter<&CVandrelCtrl::UnreadCycles>(17, L"UnreadCycles", L"Cycles waiting to be read"),
+    activex::DispGetter<&CVandrelCtrl::CycleRate>(18, L"CycleRate",
+                                                  L"Cycles a second over the last 100 cycles of this run"),
+    activex::DispGetter<&CVandrelCtrl::LongestGap>(
+        19, L"LongestGap", L"Longest time between two cycles in this run, in milliseconds"),
+    activex::DispGetter<&CVandrelCtrl::FailedCycles>(20, L"FailedCycles",
+                                                     L"Cycle attempts that failed in this run"),
 };
 
 HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
     return base::CreateObject<CVandrelCtrl>(riid, ppv);
 }
 
-CVandrelCtrl::CVandrelCtrl(CChannelSampler::EventCreator createEvent,
-                           CChannelSampler::ThreadCreator createThread) noexcept
+CVandrelCtrl::CVandrelCtrl(const CChannelSampler::Platform& platform, ArrayCreator createArray) noexcept
     : Control(kClass),
       m_Interval(0),
       m_Address(0),
-      m_Sampler(::GetTickCount, createEvent, createThread),
+      m_Sampler(platform),
       m_ChannelNumber(0),
+      createArray_(createArray),
       notifier_(*this) {
     // The load is not checked: without the bitmap, Draw paints nothing.
     m_Bitmap.reset(::LoadBitmapW(activex::Module::Instance(), MAKEINTRESOURCEW(IDB_VANDREL)));
@@ -181,8 +171,8 @@ CVandrelCtrl::~CVandrelCtrl() = default;
 
 HRESULT CVandrelCtrl::FinalConstruct() noexcept {
     RETURN_IF_FAILED(m_Sampler.SetupResult());
-    // Not checked: without its window the control fires no events, and everything else works.
-    notifier_.Create();
+    // Without its window the control fires no events, and everything else works.
+    LOG_IF_FAILED(notifier_.Create());
     return m_Sampler.SetObserver(this);
 }
 
@@ -199,11 +189,12 @@ void CVandrelCtrl::FinalRelease() noexcept {
 
 void CVandrelCtrl::ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
                                 void (CChannelSampler::*set)(LONG) noexcept) noexcept {
+    shown_.reset();
     if ((m_Sampler.*get)() != field) {
         if (m_Sampler.IsRunning()) {
             m_Sampler.Stop();
             (m_Sampler.*set)(field);
-            StartRun();
+            m_Sampler.Start();
         } else {
             (m_Sampler.*set)(field);
         }
@@ -229,12 +220,21 @@ LONG CVandrelCtrl::CycleCount() noexcept { return ClampToLong(m_Sampler.CycleCou
 
 LONG CVandrelCtrl::CycleAge() noexcept { return m_Sampler.NewestCycleAgeMs(); }
 
-LONG CVandrelCtrl::Status() noexcept { return static_cast<LONG>(m_Sampler.Status()); }
+engine::StatusReport CVandrelCtrl::ShownReport(bool statusRead) noexcept {
+    if (!statusRead) return shown_ ? *shown_ : m_Sampler.Report();
+    shown_ = m_Sampler.Report();
+    // The loop's next turn lets go of it (OnNotify).
+    notifier_.Post();
+    return *shown_;
+}
+
+LONG CVandrelCtrl::Status() noexcept { return static_cast<LONG>(ShownReport(true).status); }
 
 HRESULT CVandrelCtrl::StatusText(BSTR* text) noexcept try {
+    const engine::StatusReport report = ShownReport(true);
     const unsigned long port = static_cast<unsigned long>(m_Address);
     std::wstring line;
-    switch (m_Sampler.Status()) {
+    switch (report.status) {
         case SamplerStatus::kStopped: line = L"Stopped: not sampling."; break;
         case SamplerStatus::kWaitingForFirstCycle:
             line = Format(L"Started; waiting for the first cycle from the board at port %lu (0x%lX).", port,
@@ -258,16 +258,16 @@ HRESULT CVandrelCtrl::StatusText(BSTR* text) noexcept try {
                 L"holds its lock.",
                 port, port);
             break;
-        case SamplerStatus::kStartFailed: line = L"Start failed: " + ErrorText(m_Sampler.LastError()); break;
+        case SamplerStatus::kStartFailed: line = L"Start failed: " + ErrorText(report.error); break;
     }
     return NewText(line, text);
 }
 CATCH_RETURN()
 
-LONG CVandrelCtrl::LastError() noexcept { return static_cast<LONG>(m_Sampler.LastError()); }
+LONG CVandrelCtrl::LastError() noexcept { return static_cast<LONG>(ShownReport(false).error); }
 
 HRESULT CVandrelCtrl::LastErrorText(BSTR* text) noexcept try {
-    return NewText(ErrorText(m_Sampler.LastError()), text);
+    return NewText(ErrorText(ShownReport(false).error), text);
 }
 CATCH_RETURN()
 
@@ -276,140 +276,151 @@ LONG CVandrelCtrl::BufferSize() noexcept { return m_Sampler.GetBufferSize(); }
 // Not a saved setting: the modified flag stays.
 HRESULT CVandrelCtrl::PutBufferSize(LONG nCycles) noexcept { return m_Sampler.SetBufferSize(nCycles); }
 
-// The losses reported, and those a drain would report now: the cycles neither handed out nor
-// reported that the buffer no longer holds. The newest is read before the unread count, so that a
-// cycle arriving between them cannot be taken for a loss.
-LONG CVandrelCtrl::LostCycles() noexcept {
-    const uint64_t newest = m_Sampler.CycleCount();
-    const uint64_t unread = m_Sampler.UnreadCycles();
-    const uint64_t accounted = runDelivered_ + runLost_ + unread;
-    return ClampToLong(runLost_ + (newest > accounted ? newest - accounted : 0));
-}
+LONG CVandrelCtrl::LostCycles() noexcept { return ClampToLong(m_Sampler.LostCycles()); }
 
 LONG CVandrelCtrl::UnreadCycles() noexcept { return ClampToLong(m_Sampler.UnreadCycles()); }
+
+double CVandrelCtrl::CycleRate() noexcept { return m_Sampler.Health().Rate(); }
+
+LONG CVandrelCtrl::LongestGap() noexcept { return ClampToLong(m_Sampler.Health().LongestGapMs()); }
+
+LONG CVandrelCtrl::FailedCycles() noexcept { return ClampToLong(m_Sampler.Health().FailedAttempts()); }
 
 // --- methods -------------------------------------------------------------------------------------
 
 SHORT CVandrelCtrl::GetChnlValue(LONG nChnlIndex) noexcept { return m_Sampler.GetChnlValue(nChnlIndex); }
 
-BOOL CVandrelCtrl::Start() noexcept { return StartRun(); }
-
-void CVandrelCtrl::Stop() noexcept { m_Sampler.Stop(); }
-
-BOOL CVandrelCtrl::StartRun() noexcept {
-    if (!m_Sampler.Start()) return FALSE;
-    ++run_;
-    runDelivered_ = 0;
-    runLost_ = 0;
-    lossCarry_ = 0;
-    return TRUE;
+// Start, Stop and a setting's change make news of their own: an error read after them is theirs.
+BOOL CVandrelCtrl::Start() noexcept {
+    shown_.reset();
+    return m_Sampler.Start();
 }
 
-// The zone's offset changes only on a quarter hour of UTC (every zone's offset is a whole number of
-// quarter hours, and so are the local times of its changes), so one look-up serves a quarter hour.
-int64_t CVandrelCtrl::LocalOffset(uint64_t utc) noexcept {
-    const uint64_t quarter = utc / kUnitsPerQuarterHour;
-    if (quarter == offsetQuarter_) return offset_;
-    const FILETIME universalFile = {static_cast<DWORD>(utc), static_cast<DWORD>(utc >> 32)};
-    SYSTEMTIME universal, local;
-    FILETIME localFile;
-    if (!::FileTimeToSystemTime(&universalFile, &universal) ||
-        !::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local) ||
-        !::SystemTimeToFileTime(&local, &localFile)) {
-        return 0;  // UTC, rather than no time
-    }
-    offsetQuarter_ = quarter;
-    offset_ = static_cast<int64_t>(
-        ((static_cast<uint64_t>(localFile.dwHighDateTime) << 32) | localFile.dwLowDateTime) - utc);
-    return offset_;
+void CVandrelCtrl::Stop() noexcept {
+    shown_.reset();
+    m_Sampler.Stop();
 }
-
-DATE CVandrelCtrl::LocalDate(uint64_t utc) noexcept { return ToDate(utc + LocalOffset(utc)); }
 
 HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
     engine::Cycle cycle;
     if (!m_Sampler.ReadNewestCycle(cycle)) return S_OK;  // Empty: no cycle in this run yet
-    SAFEARRAY* array = ::SafeArrayCreateVector(
-        VT_VARIANT, 0, 2 + static_cast<ULONG>(std::clamp(cycle.channels, 0, kCycleChannels)));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, array);
-    FillCycle(cycle, LocalDate(cycle.time), static_cast<VARIANT*>(array->pvData), 1);
+    base::UniqueSafeArray array(
+        ::SafeArrayCreateVector(VT_VARIANT, 0, 2 + static_cast<ULONG>(cycle.channels)));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, array.get());
+    FillCycle(cycle, base::AutomationDate(cycle.time + offsets_.At(cycle.time)),
+              static_cast<VARIANT*>(array.get()->pvData), 1);
     result->vt = VT_ARRAY | VT_VARIANT;
-    result->parray = array;
+    result->parray = array.release();
     return S_OK;
 }
 
-// Rows of (number, time, values): the table checked nMaxCycles. Cycles drained but then dropped for
-// want of memory for the array are reported as lost with the next drain.
+// Rows of (number, time, values): the table checked nMaxCycles. The cycles are copied first and
+// taken from the buffer only once their array exists: without memory for it they stay unread.
 HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept try {
     std::vector<engine::Cycle> cycles(
         std::min<size_t>(static_cast<size_t>(nMaxCycles), m_Sampler.UnreadCycles()));
-    uint64_t lostNow = 0;
-    const size_t rows = m_Sampler.DrainCycles(cycles.data(), cycles.size(), lostNow);
-    runLost_ += lostNow;
-    lostNow += std::exchange(lossCarry_, 0);
-
-    int32_t channels = rows ? 0 : m_ChannelNumber;
-    for (size_t r = 0; r < rows; ++r)
-        channels = std::max(channels, std::clamp(cycles[r].channels, 0, kCycleChannels));
-    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(rows), 0}, {2 + static_cast<ULONG>(channels), 0}};
-    SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, 2, bounds);
-    if (!array) {
-        runLost_ += rows;
-        lossCarry_ = lostNow + rows;
-        return E_OUTOFMEMORY;
-    }
+    const engine::ReadBatch batch = m_Sampler.PeekCycles(cycles.data(), cycles.size());
+    int32_t channels = batch.count ? 0 : m_ChannelNumber;
+    for (size_t r = 0; r < batch.count; ++r) channels = std::max(channels, cycles[r].channels);
+    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(batch.count), 0}, {2 + static_cast<ULONG>(channels), 0}};
+    base::UniqueSafeArray array(createArray_(VT_VARIANT, 2, bounds));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, array.get());
     // The first index, the row, varies fastest: row r of column c is cell c * rows + r.
-    auto* cells = static_cast<VARIANT*>(array->pvData);
-    for (size_t r = 0; r < rows; ++r) {
-        FillCycle(cycles[r], LocalDate(cycles[r].time), cells + r, rows);
+    auto* cells = static_cast<VARIANT*>(array.get()->pvData);
+    for (size_t r = 0; r < batch.count; ++r) {
+        FillCycle(cycles[r], base::AutomationDate(cycles[r].time + offsets_.At(cycles[r].time)), cells + r,
+                  batch.count);
     }
-    runDelivered_ += rows;
-    if (lost) *lost = ClampToLong(lostNow);
+    m_Sampler.TakeCycles(batch);
+    if (lost) *lost = ClampToLong(batch.lost);
     result->vt = VT_ARRAY | VT_VARIANT;
-    result->parray = array;
+    result->parray = array.release();
     return S_OK;
 }
 CATCH_RETURN()
 
 // --- events --------------------------------------------------------------------------------------
 
-void CVandrelCtrl::OnCyclePublished(uint64_t) noexcept { RequestEvents(); }
-
-void CVandrelCtrl::OnStatusChanged(SamplerStatus) noexcept { RequestEvents(); }
+void CVandrelCtrl::OnSamplerNews() noexcept { RequestEvents(); }
 
 void CVandrelCtrl::EventsThawed() noexcept { RequestEvents(); }
 
 void CVandrelCtrl::RequestEvents() noexcept {
-    if (EventSinksConnected()) notifier_.Post();
+    // Without a sink nobody hears the changes: they are let go of as they come.
+    if (EventSinksConnected()) {
+        notifier_.Post();
+    } else {
+        m_Sampler.ForgetStatusChanges(UINT64_MAX);
+    }
 }
 
-void CVandrelCtrl::FireLong(DISPID dispid, LONG value) noexcept {
+bool CVandrelCtrl::FireLong(DISPID dispid, LONG value) noexcept {
     VARIANT arg;
     arg.vt = VT_I4;
     arg.lVal = value;
     DISPPARAMS params = {&arg, nullptr, 1, 0};
-    FireEvent(dispid, params);
+    return FireEvent(dispid, params);
 }
 
-// What happened since the last events, in the order it happened as far as it shows: a change to
-// sampling came with the newest cycle, any other change after it. What is told is noted before the
-// sinks hear it, so that a sink pumping messages in its call does not hear it twice.
+// A sink that handles messages in its call (a message box, DoEvents) brings the next message here
+// while a pass runs: that one only asks for another pass, so what the sinks hear stays in order.
 void CVandrelCtrl::OnNotify() noexcept {
-    if (EventsFrozen()) return;
+    shown_.reset();
+    if (notifying_) {
+        notifyAgain_ = true;
+        return;
+    }
+    if (!EventSinksConnected()) {
+        m_Sampler.ForgetStatusChanges(UINT64_MAX);
+        return;
+    }
     // A sink may let go of the control in its call.
     const base::ComPtr<IUnknown> hold(static_cast<IUnknown*>(this));
-    const SamplerStatus status = m_Sampler.Status();
-    const uint64_t newest = m_Sampler.CycleCount();
-    const bool cycleNews = newest > 0 && (firedRun_ != run_ || firedCycle_ != newest);
-    const bool statusNews = status != firedStatus_;
-    firedStatus_ = status;
-    if (statusNews && status == SamplerStatus::kSampling) FireLong(kStatusChanged, static_cast<LONG>(status));
-    if (cycleNews) {
-        firedRun_ = run_;
-        firedCycle_ = newest;
-        FireLong(kDataReady, ClampToLong(newest));
+    notifying_ = true;
+    do {
+        notifyAgain_ = false;
+        if (!TellNews()) break;  // frozen: the thaw asks again
+    } while (notifyAgain_);
+    notifying_ = false;
+}
+
+// The status changes in the order they came, a failure after the cycle it followed and a change to
+// sampling before the cycle it came with; then the newest cycle, and the status now for a sink that
+// connected after the changes were let go of.
+bool CVandrelCtrl::TellNews() noexcept {
+    engine::StatusChange changes[engine::StatusLog::kCapacity];
+    const size_t count = m_Sampler.StatusChanges().Peek(changes, std::size(changes));
+    for (size_t i = 0; i < count; ++i) {
+        const engine::StatusChange& change = changes[i];
+        if (change.status != SamplerStatus::kSampling && !TellCycle(change.run, change.cycle)) return false;
+        if (change.status != toldStatus_) {
+            shown_ = engine::StatusReport{change.status, change.error};
+            const bool told = FireLong(kStatusChanged, static_cast<LONG>(change.status));
+            shown_.reset();
+            if (!told) return false;
+            toldStatus_ = change.status;
+        }
+        m_Sampler.ForgetStatusChanges(change.sequence);
     }
-    if (statusNews && status != SamplerStatus::kSampling) FireLong(kStatusChanged, static_cast<LONG>(status));
+    const SamplerStatus now = m_Sampler.Status();
+    engine::StatusChange waiting;
+    const bool catchUp = now != toldStatus_ && m_Sampler.StatusChanges().Peek(&waiting, 1) == 0;
+    const auto tellNow = [&] {
+        if (!FireLong(kStatusChanged, static_cast<LONG>(now))) return false;
+        toldStatus_ = now;
+        return true;
+    };
+    if (catchUp && now == SamplerStatus::kSampling && !tellNow()) return false;
+    if (!TellCycle(m_Sampler.Run(), m_Sampler.CycleCount())) return false;
+    return !catchUp || now == SamplerStatus::kSampling || tellNow();
+}
+
+bool CVandrelCtrl::TellCycle(uint64_t run, uint64_t cycle) noexcept {
+    if (cycle == 0 || run != m_Sampler.Run() || (run == toldRun_ && cycle <= toldCycle_)) return true;
+    if (!FireLong(kDataReady, ClampToLong(cycle))) return false;
+    toldRun_ = run;
+    toldCycle_ = cycle;
+    return true;
 }
 
 // --- persistence and drawing ---------------------------------------------------------------------

@@ -5,19 +5,24 @@
 // back the value the sampler took, three methods (GetChnlValue, Start, Stop) that forward to it,
 // and the reads of whole numbered cycles (ReadCycle, ReadCycles) with what the sampler says of
 // itself (CycleCount, CycleAge, Status, StatusText, LastError, LastErrorText, BufferSize,
-// LostCycles, UnreadCycles). Every Start through the control, also the restart of a property
-// change, begins a new run: cycles are numbered from 1 again and the unread ones of the run before
-// are gone. It persists none of its settings (only the version and the standard set) and shows a
-// fixed picture while the host's form is designed.
+// LostCycles, UnreadCycles, and the run's health: CycleRate, LongestGap, FailedCycles). The control
+// maps the engine's cycles and figures to automation values; the engine numbers the cycles and
+// keeps the run's totals. Every Start through the control, also the restart of a property change,
+// begins a new run: cycles are numbered from 1 again and the unread ones of the run before are gone.
+// It persists none of its settings (only the version and the standard set) and shows a fixed
+// picture while the host's form is designed.
 //
-// Events (_DVandrelEvents): DataReady with the newest cycle's number and StatusChanged with the new
-// status, fired on the thread that created the control from its message loop, never from the
+// Events (_DVandrelEvents): DataReady with the newest cycle's number and StatusChanged with each
+// new status, fired on the thread that created the control from its message loop, never from the
 // sampling thread. The sampler's observer, called on the sampling thread, posts to a message-only
 // window of the creating thread only while an event sink is connected, and only when no post is
-// waiting; the window's handler then fires what changed since it last fired. So a busy host gets
-// one DataReady for many cycles (and drains them with ReadCycles), a host that never pumps messages
-// misses no cycle in the buffer, and without a sink nothing is posted at all. While the container
-// has the events frozen nothing fires; thawing fires what is pending.
+// waiting; the window's handler then tells what happened since it last ran, in order: every status
+// change the sampler logged (engine/status_log.h), each failure after the cycle it followed, and the
+// newest cycle. So a busy host gets one DataReady for many cycles (and drains them with ReadCycles)
+// but every StatusChanged, a host that never pumps messages misses no cycle in the buffer, and
+// without a sink nothing is posted at all. The handler is never re-entered (a sink that pumps
+// messages asks for one more pass instead), and what a container that froze the events did not take
+// is told after the thaw.
 //
 // The control owns its sampler, its picture and its window. It lives in the single-threaded
 // apartment of the host thread that created it; the sampler's own thread is the only other thread
@@ -28,9 +33,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "activex/control.h"
 #include "activex/notify_window.h"
+#include "base/local_time.h"
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
 
@@ -42,17 +49,20 @@ public:
     static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
 
     // The members of _DVandrel by DISPID, with their help strings.
-    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[17];
+    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[20];
     // The members of _DVandrelEvents.
     static constexpr DISPID kDataReady = 1;
     static constexpr DISPID kStatusChanged = 2;
 
     static const ULONG kVersion = 0x00010000;  // the type library's 1.0
 
-    // createEvent makes the sampler's stop event and createThread its thread; tests substitute
-    // ones that fail.
-    explicit CVandrelCtrl(CChannelSampler::EventCreator createEvent = ::CreateEventA,
-                          CChannelSampler::ThreadCreator createThread = ::CreateThread) noexcept;
+    // Makes the arrays ReadCycles hands out (SafeArrayCreate's contract); tests substitute one that
+    // fails.
+    using ArrayCreator = SAFEARRAY*(WINAPI*)(VARTYPE, UINT, SAFEARRAYBOUND*);
+
+    // platform is what the sampler asks of the system; tests substitute their own.
+    explicit CVandrelCtrl(const CChannelSampler::Platform& platform = CChannelSampler::Platform(),
+                          ArrayCreator createArray = ::SafeArrayCreate) noexcept;
     ~CVandrelCtrl() override;
 
     // Run by CreateObject before the first QueryInterface.
@@ -83,6 +93,9 @@ private:
     HRESULT PutBufferSize(LONG nCycles) noexcept;
     LONG LostCycles() noexcept;
     LONG UnreadCycles() noexcept;
+    double CycleRate() noexcept;
+    LONG LongestGap() noexcept;
+    LONG FailedCycles() noexcept;
 
     // Change handlers, run after the dispatch layer stored the new value in the field.
     void OnIntervalChanged() noexcept;
@@ -90,21 +103,23 @@ private:
     void OnChannelNumberChanged() noexcept;
     void ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
                       void (CChannelSampler::*set)(LONG) noexcept) noexcept;
-    // Starts the sampler and, when it starts, a new run of the control's counts.
-    BOOL StartRun() noexcept;
+
+    // The status and error a host reads: the pair a read of the status took (or the pair a
+    // StatusChanged being told carries), so that the error read after it belongs to that status,
+    // until the host's message loop turns; else the sampler's pair now. A status read takes anew.
+    engine::StatusReport ShownReport(bool statusRead) noexcept;
 
     // The observer, on the sampling thread (and on this one inside Start and Stop).
-    void OnCyclePublished(uint64_t number) noexcept override;
-    void OnStatusChanged(engine::SamplerStatus status) noexcept override;
-    // The window's handler, on this thread: fires what changed since the last events.
+    void OnSamplerNews() noexcept override;
+    // The window's handler, on this thread: tells what happened since the last pass.
     void OnNotify() noexcept override;
-    // Any thread: asks the window for a round of events when a sink is there to hear them.
+    // One pass; false when a freeze stopped it, leaving the rest untold.
+    bool TellNews() noexcept;
+    // DataReady(cycle) if it is of this run and newer than what was told; false when frozen.
+    bool TellCycle(uint64_t run, uint64_t cycle) noexcept;
+    // Any thread: asks the window for a pass when a sink is there to hear it.
     void RequestEvents() noexcept;
-    void FireLong(DISPID dispid, LONG value) noexcept;
-    // Takes the time zone's offset for utc: local = utc + the result (FILETIME units).
-    int64_t LocalOffset(uint64_t utc) noexcept;
-    // utc (FILETIME units) as the local automation DATE, to the millisecond.
-    DATE LocalDate(uint64_t utc) noexcept;
+    bool FireLong(DISPID dispid, LONG value) noexcept;
 
     LONG m_Interval;
     LONG m_Address;
@@ -112,19 +127,14 @@ private:
     CChannelSampler m_Sampler;
     LONG m_ChannelNumber;
 
+    const ArrayCreator createArray_;
     activex::NotifyWindow notifier_;
-    // The runs Start began, and what the events last told: run, cycle and status.
-    uint64_t run_ = 0;
-    uint64_t firedRun_ = 0;
-    uint64_t firedCycle_ = 0;
-    engine::SamplerStatus firedStatus_ = engine::SamplerStatus::kStopped;
-    // This run's cycles handed out by ReadCycles and those reported lost (with those drained but
-    // dropped for want of memory); lossCarry_ waits for the next report.
-    uint64_t runDelivered_ = 0;
-    uint64_t runLost_ = 0;
-    uint64_t lossCarry_ = 0;
-    // The local time's offset for one quarter of an hour of UTC, when the zone's rules change the
-    // offset at most on such a boundary.
-    uint64_t offsetQuarter_ = UINT64_MAX;
-    int64_t offset_ = 0;
+    // What the events last told: the cycle (of a run) and the status.
+    uint64_t toldRun_ = 0;
+    uint64_t toldCycle_ = 0;
+    engine::SamplerStatus toldStatus_ = engine::SamplerStatus::kStopped;
+    bool notifying_ = false;    // a pass is running
+    bool notifyAgain_ = false;  // asked for while it ran
+    std::optional<engine::StatusReport> shown_;
+    base::LocalOffsets offsets_;
 };

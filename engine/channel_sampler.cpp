@@ -13,11 +13,12 @@ constexpr LONG kDefaultInterval = 2160;
 constexpr LONG kDefaultAddress = 356;
 constexpr LONG kDefaultChannels = 8;
 constexpr int kBufferBytes = 16;
-// The shortest pause between cycles. At Interval 0 a cycle gives up every slot at once, and the
-// raised-priority thread would otherwise spin on its stop check and lock wait. Such a cycle reads
-// nothing, so its rate only costs: under Wine each one takes about 0.1 ms of CPU in three kernel
-// calls, and 1 ms pauses still came to 7 % of a core.
-constexpr DWORD kMinPauseMs = 10;
+// The pause after a cycle that could not try a single slot because its budget was spent before the
+// first (Interval 0). The raised-priority thread would otherwise spin on its stop check and lock
+// wait; such a cycle reads nothing, so its rate only costs: under Wine each one takes about 0.1 ms of
+// CPU in three kernel calls, and 1 ms pauses still came to 7 % of a core. Every other cycle pauses
+// its Interval.
+constexpr DWORD kNothingTriedPauseMs = 10;
 
 bool IsReady(INT status) noexcept { return (status & 1) == 0; }
 
@@ -33,6 +34,35 @@ int64_t CounterNow() noexcept {
     return now.QuadPart;
 }
 
+// The 1 ms timer resolution a sampling thread holds while its Interval is short; given back when no
+// longer wanted and when the thread's loop ends, however it ends.
+class TimerResolution {
+public:
+    explicit TimerResolution(const CChannelSampler::Platform& platform) noexcept : platform_(platform) {}
+    ~TimerResolution() { Want(false); }
+    TimerResolution(const TimerResolution&) = delete;
+    TimerResolution& operator=(const TimerResolution&) = delete;
+
+    void Want(bool fine) noexcept {
+        if (fine == held_) return;
+        if (fine) {
+            held_ = platform_.beginTimerPeriod(1) == TIMERR_NOERROR;
+        } else {
+            platform_.endTimerPeriod(1);
+            held_ = false;
+        }
+    }
+
+private:
+    const CChannelSampler::Platform& platform_;
+    bool held_ = false;
+};
+
+uint64_t Pack(engine::StatusReport report) noexcept {
+    return static_cast<uint32_t>(report.status) |
+           (static_cast<uint64_t>(static_cast<uint32_t>(report.error)) << 32);
+}
+
 // The trace is switched on by the presence of the flag file when a sampler is built. The file is
 // opened exclusively, so a file that another process holds open counts as absent. Nothing here
 // throws (the trace's entry points are noexcept), so there is nothing to catch.
@@ -44,19 +74,16 @@ void ActivateTraceIfFlagged() noexcept {
 
 }  // namespace
 
-CChannelSampler::CChannelSampler(TickSource tickSource, EventCreator createEvent, ThreadCreator createThread,
-                                 PauseWait pauseWait) noexcept
+CChannelSampler::CChannelSampler(const Platform& platform) noexcept
     : Interval(kDefaultInterval),
       Address(kDefaultAddress),
       ChannelNumber(kDefaultChannels),
       LastUpdateTick(0),
       ThreadId(0),
-      tick_(tickSource),
-      createThread_(createThread),
-      pauseWait_(pauseWait) {
+      platform_(platform) {
     ActivateTraceIfFlagged();
     for (auto& slot : Values) slot.store(-1, std::memory_order_relaxed);
-    StopEvent.reset(createEvent(nullptr, FALSE, FALSE, nullptr));
+    StopEvent.reset(platform_.createEvent(nullptr, FALSE, FALSE, nullptr));
     if (!StopEvent) setupResult_ = base::HResultFromLastError();
     if (SUCCEEDED(setupResult_)) setupResult_ = SetBufferSize(engine::kDefaultBufferCycles);
 }
@@ -71,7 +98,7 @@ SHORT CChannelSampler::GetChnlValue(LONG nChnlIndex) const noexcept {
     if (nChnlIndex < 0 || nChnlIndex >= GetChannelNumber()) return engine::kNoValue;
     const uint32_t limit = engine::StalenessLimit(static_cast<uint32_t>(GetInterval()));
     const DWORD last = LastUpdateTick.load(std::memory_order_acquire);
-    if (engine::TickDiff(last, tick_()) > limit) return engine::kNoValue;
+    if (engine::TickDiff(last, platform_.tick()) > limit) return engine::kNoValue;
     return engine::DecodeChannelWord(
         static_cast<uint16_t>(Values[nChnlIndex].load(std::memory_order_relaxed)));
 }
@@ -79,8 +106,14 @@ SHORT CChannelSampler::GetChnlValue(LONG nChnlIndex) const noexcept {
 LONG CChannelSampler::NewestCycleAgeMs() const noexcept {
     // The tick is stored before the cycle's number, so a cycle of this run brings its own tick.
     if (CycleCount() == 0) return -1;
-    const uint32_t age = engine::TickDiff(LastUpdateTick.load(std::memory_order_acquire), tick_());
+    const uint32_t age = engine::TickDiff(LastUpdateTick.load(std::memory_order_acquire), platform_.tick());
     return age > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<LONG>(age);
+}
+
+engine::StatusReport CChannelSampler::Report() const noexcept {
+    const uint64_t packed = report_.load(std::memory_order_acquire);
+    return {static_cast<engine::SamplerStatus>(static_cast<int32_t>(packed & 0xFFFFFFFFu)),
+            static_cast<HRESULT>(static_cast<uint32_t>(packed >> 32))};
 }
 
 HRESULT CChannelSampler::SetBufferSize(LONG cycles) noexcept {
@@ -118,25 +151,33 @@ BOOL CChannelSampler::Start() noexcept {
     stopRequested_.store(false, std::memory_order_relaxed);
     DWORD id = 0;
     // Suspended until the new run is set up: once running, the thread may publish at once.
-    ThreadHandle.reset(createThread_(nullptr, 0, ThreadEntry, this, CREATE_SUSPENDED, &id));
+    ThreadHandle.reset(platform_.createThread(nullptr, 0, ThreadEntry, this, CREATE_SUSPENDED, &id));
     if (!ThreadHandle) return FailStart(base::HResultFromLastError());
     ThreadId = id;
     ::SetThreadPriority(ThreadHandle.get(), THREAD_PRIORITY_HIGHEST);
 
+    ++run_;
     ring_.Reset();
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
+    health_.Reset(frequency.QuadPart);
     clock_.Start(CounterNow(), frequency.QuadPart, SystemTimeNow());
-    lastError_.store(S_OK, std::memory_order_relaxed);
-    SetStatus(engine::SamplerStatus::kWaitingForFirstCycle);
+    SetReport(engine::SamplerStatus::kWaitingForFirstCycle, S_OK);
     ::ResumeThread(ThreadHandle.get());
     return TRUE;
 }
 
 BOOL CChannelSampler::FailStart(HRESULT error) noexcept {
-    lastError_.store(error, std::memory_order_relaxed);
-    // A sampler that is running already goes on as it was.
-    if (error != engine::kErrorAlreadyRunning) SetStatus(engine::SamplerStatus::kStartFailed);
+    if (error != engine::kErrorAlreadyRunning) {
+        SetReport(engine::SamplerStatus::kStartFailed, error);
+        return FALSE;
+    }
+    // A sampler that is running already goes on as it was: only the error half changes, and the
+    // sampling thread may change the status meanwhile.
+    uint64_t packed = report_.load(std::memory_order_relaxed);
+    while (!report_.compare_exchange_weak(
+        packed, (packed & 0xFFFFFFFFu) | (static_cast<uint64_t>(static_cast<uint32_t>(error)) << 32),
+        std::memory_order_acq_rel)) {}
     return FALSE;
 }
 
@@ -168,14 +209,16 @@ DWORD WINAPI CChannelSampler::ThreadEntry(LPVOID param) noexcept {
 
 void CChannelSampler::SampleLoop() noexcept {
     uint8_t buffer[kBufferBytes] = {};
+    TimerResolution resolution(platform_);
     // The first cycle neither pauses nor waits for the lock; later ones use the Interval of the
-    // cycle before, pausing at least kMinPauseMs.
+    // cycle before.
     DWORD pause = 0;
     DWORD lockWait = 0;
     for (;;) {
+        resolution.Want(static_cast<DWORD>(GetInterval()) < kFineTimerBelowMs);
         // Stop check, which is also the pause between cycles. A failed wait ends the thread as a
         // stop request would.
-        if (pauseWait_(StopEvent.get(), pause) != WAIT_TIMEOUT) return;
+        if (platform_.pauseWait(StopEvent.get(), pause) != WAIT_TIMEOUT) return;
 
         // Turn at the board: wait for the port lock, but go on without it after the time-out. The
         // stop event comes first, so a stop request wins over a free lock.
@@ -183,40 +226,45 @@ void CChannelSampler::SampleLoop() noexcept {
         const DWORD turn = ::WaitForMultipleObjects(2, handles, FALSE, lockWait);
         if (turn == WAIT_OBJECT_0) return;
 
-        const int count = ReadCycle(buffer);
+        const BoardRead read = ReadBoardCycle(buffer);
         const LONG channels = GetChannelNumber();
-        if (count == 2 * channels) {
+        if (read.bytes == 2 * channels) {
             TraceData("%dchnl over", static_cast<int>(channels));
             Publish(buffer, channels);
         } else if (!stopRequested_.load(std::memory_order_relaxed)) {
-            ReportFailedCycle(count, turn == WAIT_OBJECT_0 + 1);
+            ReportFailedCycle(read.bytes, turn == WAIT_OBJECT_0 + 1);
         }
         TraceData("\n");
         lockWait = static_cast<DWORD>(GetInterval());
-        pause = lockWait < kMinPauseMs ? kMinPauseMs : lockWait;
+        pause = read.nothingTried && lockWait < kNothingTriedPauseMs ? kNothingTriedPauseMs : lockWait;
         // Released whether or not the wait took it: a lock left taken elsewhere frees up this way.
         ::SetEvent(PortLockEvent.get());
     }
 }
 
-int CChannelSampler::ReadCycle(uint8_t (&buffer)[16]) noexcept {
-    const DWORD cycleStart = tick_();
-    int count = 0;
+CChannelSampler::BoardRead CChannelSampler::ReadBoardCycle(uint8_t (&buffer)[16]) noexcept {
+    const DWORD cycleStart = platform_.tick();
+    BoardRead read;
     for (int slot = 0; slot < 2 * GetChannelNumber() && slot < kBufferBytes; ++slot) {
         if (stopRequested_.load(std::memory_order_relaxed)) break;
-        if (!WaitReady(cycleStart)) continue;  // budget spent: the slot is given up
-        ++count;
+        bool polled = false;
+        if (!WaitReady(cycleStart, polled)) {  // budget spent: the slot is given up
+            read.nothingTried = read.nothingTried || (slot == 0 && !polled);
+            continue;
+        }
+        ++read.bytes;
         const uint8_t byte = static_cast<uint8_t>(DP_InpB(engine::DataPort(GetAddress())) & 0xFF);
         buffer[slot] = byte;
         TraceData("%d ", static_cast<int>(byte));
     }
-    return count;
+    return read;
 }
 
-bool CChannelSampler::WaitReady(DWORD cycleStart) noexcept {
+bool CChannelSampler::WaitReady(DWORD cycleStart, bool& polled) noexcept {
     for (;;) {
         if (stopRequested_.load(std::memory_order_relaxed)) return false;
-        if (engine::TickDiff(cycleStart, tick_()) >= static_cast<DWORD>(GetInterval())) return false;
+        if (engine::TickDiff(cycleStart, platform_.tick()) >= static_cast<DWORD>(GetInterval())) return false;
+        polled = true;
         if (!IsReady(DP_InpB(GetAddress()))) continue;
         if (!IsReady(DP_InpB(GetAddress()))) continue;
         return true;
@@ -230,14 +278,16 @@ void CChannelSampler::Publish(const uint8_t (&buffer)[16], LONG channels) noexce
         Values[k].store(static_cast<int16_t>(raw), std::memory_order_relaxed);
         if (k < channels) cycle.values[k] = engine::DecodeChannelWord(raw);
     }
-    LastUpdateTick.store(tick_(), std::memory_order_release);
+    LastUpdateTick.store(platform_.tick(), std::memory_order_release);
 
+    const int64_t counter = CounterNow();
     cycle.number = ring_.Newest() + 1;
-    cycle.time = clock_.Stamp(CounterNow(), SystemTimeNow());
+    cycle.time = clock_.Stamp(counter, SystemTimeNow());
     cycle.channels = channels;
     ring_.Publish(cycle);
+    health_.NoteCycle(counter);
     SetStatus(engine::SamplerStatus::kSampling);
-    if (observer_) observer_->OnCyclePublished(cycle.number);
+    if (observer_) observer_->OnSamplerNews();
 }
 
 // The lock goes first: while another sampler has the board, this one finds it busy or half read.
@@ -249,11 +299,16 @@ void CChannelSampler::ReportFailedCycle(int bytes, bool tookLock) noexcept {
     const SamplerStatus status = !tookLock    ? SamplerStatus::kPortLockNotObtained
                                  : bytes == 0 ? SamplerStatus::kBoardNotReady
                                               : SamplerStatus::kCycleIncomplete;
-    lastError_.store(error, std::memory_order_relaxed);
-    SetStatus(status);
+    health_.NoteFailure();
+    SetReport(status, error);
 }
 
-void CChannelSampler::SetStatus(engine::SamplerStatus status) noexcept {
-    if (status_.exchange(status, std::memory_order_acq_rel) == status) return;
-    if (observer_) observer_->OnStatusChanged(status);
+// On the one thread that may change the status at the time: the sampling thread while it runs, the
+// host's while none does.
+void CChannelSampler::SetReport(engine::SamplerStatus status, HRESULT error) noexcept {
+    const engine::StatusReport before = Report();
+    report_.store(Pack({status, error}), std::memory_order_release);
+    if (before.status == status) return;
+    statusLog_.Push({status, error, run_, ring_.Newest(), 0});
+    if (observer_) observer_->OnSamplerNews();
 }

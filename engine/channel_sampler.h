@@ -10,9 +10,15 @@
 //
 // Every complete cycle also gets a number (from 1 since Start) and a time and goes into a ring of
 // the last cycles (engine/cycle_ring.h), where the host reads the newest cycle or drains them all,
-// whole; the ring's slots are the only other state the threads share, with the status and the last
-// error (engine/sampler_status.h), which are atomics. An observer hears of cycles and status
-// changes. Status, LastError and CycleCount may be read from any thread.
+// whole; the ring also keeps the run's totals of cycles delivered and lost. The status and the last
+// error are one atomic pair; every change of the status also goes into a StatusLog
+// (engine/status_log.h) for the host to take in order. An observer hears that there is news. The
+// run's health (rate, longest gap, failed attempts) is kept by the sampling thread in atomics.
+// Status, LastError, CycleCount and the health figures may be read from any thread.
+//
+// While a run's Interval is below kFineTimerBelowMs the sampling thread asks Windows for 1 ms timer
+// resolution (Windows otherwise stretches a short pause to its 15.6 ms clock tick), and gives the
+// request back when the Interval grows or the run ends.
 //
 // The sampler owns its thread, its stop event, its handle to the machine-wide port lock event and
 // its cycle buffers. Its thread is never ended forcibly: every place where it can block or spin also
@@ -22,6 +28,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <atomic>
 #include <cstdint>
@@ -29,25 +36,39 @@
 #include "base/unique_handle.h"
 #include "engine/cycle_clock.h"
 #include "engine/cycle_ring.h"
+#include "engine/run_health.h"
 #include "engine/sampler_status.h"
+#include "engine/status_log.h"
+
+namespace engine {
+
+// What a sampler asks of the system, each with the contract of the Windows function named; tests
+// substitute their own. Constant data.
+struct SamplerPlatform {
+    // The millisecond tick counter (GetTickCount).
+    DWORD(WINAPI* tick)() = ::GetTickCount;
+    // The stop event (CreateEventW).
+    HANDLE(WINAPI* createEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) = ::CreateEventW;
+    // The sampling thread (CreateThread).
+    HANDLE(WINAPI* createThread)
+    (LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) = ::CreateThread;
+    // The pause between cycles, a wait on the stop event (WaitForSingleObject).
+    DWORD(WINAPI* pauseWait)(HANDLE, DWORD) = ::WaitForSingleObject;
+    // The system timer's resolution asked for and given back (timeBeginPeriod, timeEndPeriod).
+    MMRESULT(WINAPI* beginTimerPeriod)(UINT) = ::timeBeginPeriod;
+    MMRESULT(WINAPI* endTimerPeriod)(UINT) = ::timeEndPeriod;
+};
+
+}  // namespace engine
 
 class CChannelSampler {
 public:
-    // Source of the millisecond tick counter; tests substitute their own clock.
-    using TickSource = DWORD(WINAPI*)();
-    // Creates the stop event (CreateEventA's contract); tests substitute one that fails.
-    using EventCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
-    // Creates the sampling thread (CreateThread's contract); tests substitute one that fails.
-    using ThreadCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
-                                          DWORD, LPDWORD);
-    // The sampling thread's pause between cycles, a wait on the stop event (WaitForSingleObject's
-    // contract); tests substitute one that notes the pause asked for.
-    using PauseWait = DWORD(WINAPI*)(HANDLE, DWORD);
+    using Platform = engine::SamplerPlatform;
 
-    explicit CChannelSampler(TickSource tickSource = ::GetTickCount,
-                             EventCreator createEvent = ::CreateEventA,
-                             ThreadCreator createThread = ::CreateThread,
-                             PauseWait pauseWait = ::WaitForSingleObject) noexcept;
+    // Below this Interval a run asks for 1 ms timer resolution.
+    static constexpr DWORD kFineTimerBelowMs = 16;
+
+    explicit CChannelSampler(const Platform& platform = Platform()) noexcept;
     virtual ~CChannelSampler();
 
     CChannelSampler(const CChannelSampler&) = delete;
@@ -86,25 +107,40 @@ public:
 
     // What the sampler is doing, and the last error that Start or a failed cycle attempt set. A
     // failed attempt sets both; the next complete cycle sets the status back to kSampling and
-    // leaves the error. Any thread; the error matches a status read before it.
-    engine::SamplerStatus Status() const noexcept { return status_.load(std::memory_order_acquire); }
-    HRESULT LastError() const noexcept { return lastError_.load(std::memory_order_relaxed); }
+    // leaves the error. Report gives both of one moment. Any thread.
+    engine::StatusReport Report() const noexcept;
+    engine::SamplerStatus Status() const noexcept { return Report().status; }
+    HRESULT LastError() const noexcept { return Report().error; }
+    // The status changes not yet forgotten, oldest first (see engine/status_log.h). Any thread.
+    const engine::StatusLog& StatusChanges() const noexcept { return statusLog_; }
+    void ForgetStatusChanges(uint64_t sequence) noexcept { statusLog_.Forget(sequence); }
 
+    // The runs begun by a successful Start; 0 before the first. Host's thread.
+    uint64_t Run() const noexcept { return run_; }
     // Complete cycles since Start: the number of the newest one, 0 for none. Any thread.
     uint64_t CycleCount() const noexcept { return ring_.Newest(); }
     // Milliseconds since the newest cycle of this run was published, on the clock that decides
     // staleness for GetChnlValue; -1 when there is none.
     LONG NewestCycleAgeMs() const noexcept;
+    // The run's health (engine/run_health.h), any thread: its rate, its longest gap between two
+    // cycles and its failed cycle attempts (a stop cutting a cycle short is no failure).
+    const engine::RunHealth& Health() const noexcept { return health_; }
+
     // Copies the newest cycle of this run; false when there is none.
     bool ReadNewestCycle(engine::Cycle& out) noexcept { return ring_.ReadNewest(out); }
-    // Copies up to max unread cycles oldest-first and returns how many; lost receives how many
-    // cycles were overwritten unread since the last drain, all older than out[0]. The cycles stay
-    // readable after Stop, until the next successful Start.
+    // Copies up to max unread cycles oldest-first without taking them, and takes what such a copy
+    // found (see CycleRing::Peek and Take): a reader that cannot keep its copies leaves them
+    // unread. The cycles stay readable after Stop, until the next successful Start.
+    engine::ReadBatch PeekCycles(engine::Cycle* out, size_t max) noexcept { return ring_.Peek(out, max); }
+    void TakeCycles(const engine::ReadBatch& batch) noexcept { ring_.Take(batch); }
+    // Peek and take in one; lost receives how many cycles were overwritten unread before out[0].
     size_t DrainCycles(engine::Cycle* out, size_t max, uint64_t& lost) noexcept {
         return ring_.Drain(out, max, lost);
     }
     // How many cycles a drain could return now (more may arrive meanwhile).
     size_t UnreadCycles() noexcept { return ring_.Unread(); }
+    // This run's cycles lost unread: reported by a drain, or overwritten and not yet reported.
+    uint64_t LostCycles() noexcept { return ring_.Lost(); }
 
     // The ring's capacity in cycles, kMinBufferCycles to kMaxBufferCycles, kDefaultBufferCycles at
     // first: E_INVALIDARG outside, E_OUTOFMEMORY, and the capacity stays. Allocates here; a running
@@ -119,19 +155,28 @@ public:
     HRESULT SetObserver(engine::SamplerObserver* observer) noexcept;
 
 private:
+    // What one pass over the board's slots brought.
+    struct BoardRead {
+        int bytes = 0;
+        // The budget was spent before the first slot was polled (Interval 0): nothing was tried.
+        bool nothingTried = false;
+    };
+
     static DWORD WINAPI ThreadEntry(LPVOID param) noexcept;
     void SampleLoop() noexcept;
-    // Reads one cycle's bytes into buffer within the budget; returns how many bytes arrived.
-    int ReadCycle(uint8_t (&buffer)[16]) noexcept;
+    // Reads one cycle's bytes from the board into buffer within the budget.
+    BoardRead ReadBoardCycle(uint8_t (&buffer)[16]) noexcept;
     // Polls the status port until two successive reads show ready; false when the cycle's budget is
-    // spent or a stop was requested first.
-    bool WaitReady(DWORD cycleStart) noexcept;
+    // spent or a stop was requested first. polled tells whether the port was read at all.
+    bool WaitReady(DWORD cycleStart, bool& polled) noexcept;
     void Publish(const uint8_t (&buffer)[16], LONG channels) noexcept;
     void ReportFailedCycle(int bytes, bool tookLock) noexcept;
     // Ends the thread and gives up the port lock handle; the status is left to the caller.
     void EndThread() noexcept;
     BOOL FailStart(HRESULT error) noexcept;
-    void SetStatus(engine::SamplerStatus status) noexcept;
+    // Publishes the pair; a new status also goes to the status log and the observer.
+    void SetReport(engine::SamplerStatus status, HRESULT error) noexcept;
+    void SetStatus(engine::SamplerStatus status) noexcept { SetReport(status, LastError()); }
 
     std::atomic<int16_t> Values[8];
     std::atomic<LONG> Interval;
@@ -143,18 +188,20 @@ private:
     base::UniqueEvent StopEvent;
     base::UniqueEvent PortLockEvent;
 
-    const TickSource tick_;
-    const ThreadCreator createThread_;
-    const PauseWait pauseWait_;
+    const Platform platform_;
     HRESULT setupResult_ = S_OK;
     engine::CycleRing ring_;
     // Started by Start, then read and rebased by the sampling thread alone.
     engine::CycleClock clock_;
-    std::atomic<engine::SamplerStatus> status_{engine::SamplerStatus::kStopped};
-    std::atomic<HRESULT> lastError_{S_OK};
+    // The status in the low 32 bits, the last error in the high 32.
+    std::atomic<uint64_t> report_{0};
+    engine::StatusLog statusLog_;
+    uint64_t run_ = 0;
     // Changed only while no thread runs.
     engine::SamplerObserver* observer_ = nullptr;
     // Set by Stop before it signals StopEvent; lets the status poll see the request without a
     // kernel call per poll.
     std::atomic<bool> stopRequested_{false};
+
+    engine::RunHealth health_;
 };

@@ -79,7 +79,8 @@ void CycleRing::Reset() noexcept {
     }
     newest_.store(0, std::memory_order_release);
     next_ = 1;
-    lost_ = 0;
+    delivered_ = 0;
+    lostReported_ = 0;
 }
 
 bool CycleRing::ReadNewest(Cycle& out) noexcept {
@@ -100,29 +101,50 @@ size_t CycleRing::Unread() noexcept {
     return static_cast<size_t>(std::min<uint64_t>(newest - next_ + 1, buffer->capacity));
 }
 
-size_t CycleRing::Drain(Cycle* out, size_t max, uint64_t& lost) noexcept {
+ReadBatch CycleRing::Peek(Cycle* out, size_t max) noexcept {
     FreeRetired();
-    size_t count = 0;
-    while (count < max) {
+    ReadBatch batch;
+    batch.next = next_;
+    while (batch.count < max) {
         const uint64_t newest = newest_.load(std::memory_order_acquire);
-        if (next_ > newest) break;
+        if (batch.next > newest) break;
         const Buffer& buffer = *active_.load(std::memory_order_acquire);
         const uint64_t oldest = newest > buffer.capacity ? newest - buffer.capacity + 1 : 1;
-        if (next_ >= oldest && ReadSlot(buffer, next_, out[count])) {
-            ++count;
-            ++next_;
+        if (batch.next >= oldest && ReadSlot(buffer, batch.next, out[batch.count])) {
+            ++batch.count;
+            ++batch.next;
             continue;
         }
-        // Overwritten before it was read. Cycles lost after a copied one wait for the next Drain,
-        // so that every loss it reports lies before its first cycle.
-        if (count > 0) break;
-        const uint64_t resume = next_ < oldest ? oldest : next_ + 1;
-        lost_ += resume - next_;
-        next_ = resume;
+        // Overwritten before it was read. Cycles lost after a copied one wait for the next batch,
+        // so that every loss a batch reports lies before its first cycle.
+        if (batch.count > 0) break;
+        const uint64_t resume = batch.next < oldest ? oldest : batch.next + 1;
+        batch.lost += resume - batch.next;
+        batch.next = resume;
     }
-    lost = lost_;
-    lost_ = 0;
-    return count;
+    return batch;
+}
+
+void CycleRing::Take(const ReadBatch& batch) noexcept {
+    next_ = batch.next;
+    delivered_ += batch.count;
+    lostReported_ += batch.lost;
+}
+
+size_t CycleRing::Drain(Cycle* out, size_t max, uint64_t& lost) noexcept {
+    const ReadBatch batch = Peek(out, max);
+    Take(batch);
+    lost = batch.lost;
+    return batch.count;
+}
+
+uint64_t CycleRing::Lost() noexcept {
+    FreeRetired();
+    const uint64_t newest = newest_.load(std::memory_order_acquire);
+    const Buffer* buffer = active_.load(std::memory_order_acquire);
+    const uint64_t capacity = buffer ? buffer->capacity : 0;
+    const uint64_t oldest = newest > capacity ? newest - capacity + 1 : 1;
+    return lostReported_ + (oldest > next_ ? oldest - next_ : 0);
 }
 
 bool CycleRing::ReadSlot(const Buffer& buffer, uint64_t number, Cycle& out) noexcept {

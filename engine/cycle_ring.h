@@ -29,8 +29,16 @@ struct Cycle {
     int16_t values[8] = {};  // decoded values of channels 0 .. channels-1; 0 beyond
 };
 
-// The buffer sizes a sampler takes, in cycles. 100,000 cycles are 17 minutes at the fastest rate
-// (a 10 ms pause between cycles) and 4 MB.
+// What a Peek found: count cycles copied, and the cycles overwritten unread before the first of
+// them. Take takes exactly these.
+struct ReadBatch {
+    size_t count = 0;
+    uint64_t lost = 0;
+    uint64_t next = 0;  // the cycle after the batch
+};
+
+// The buffer sizes a sampler takes, in cycles. 100,000 cycles are 100 s at 1,000 cycles a second
+// and 4 MB.
 inline constexpr size_t kDefaultBufferCycles = 1000;
 inline constexpr size_t kMinBufferCycles = 1;
 inline constexpr size_t kMaxBufferCycles = 100000;
@@ -62,9 +70,19 @@ public:
     bool ReadNewest(Cycle& out) noexcept;
     // Host: how many cycles a Drain could return now.
     size_t Unread() noexcept;
-    // Host: copies up to max unread cycles oldest-first and returns how many. lost receives the
-    // number of cycles overwritten unread since the last Drain; all of them are older than out[0].
+    // Host: copies up to max unread cycles oldest-first without taking them; a reader that could
+    // not keep them (no memory for its result) leaves them unread by not calling Take. The batch's
+    // cycles follow each other without a gap; all its losses lie before the first.
+    ReadBatch Peek(Cycle* out, size_t max) noexcept;
+    // Host: takes what the last Peek found: its cycles count as delivered, its losses as reported.
+    void Take(const ReadBatch& batch) noexcept;
+    // Host: Peek and Take in one; lost receives the losses reported.
     size_t Drain(Cycle* out, size_t max, uint64_t& lost) noexcept;
+
+    // Host, since the last Reset: the cycles taken, and the cycles lost unread, both those reported
+    // and those overwritten that no Take has reported yet.
+    uint64_t Delivered() const noexcept { return delivered_; }
+    uint64_t Lost() noexcept;
 
 private:
     // A cycle in atomics, so that a reader's copy racing the writer is no data race; number is the
@@ -95,7 +113,8 @@ private:
     // The host's alone.
     size_t capacity_ = 0;
     uint64_t next_ = 1;  // the oldest cycle the reader has not had
-    uint64_t lost_ = 0;  // skipped since the last Drain reported
+    uint64_t delivered_ = 0;
+    uint64_t lostReported_ = 0;
 };
 
 }  // namespace engine

@@ -37,17 +37,21 @@ enum class SamplerStatus : int32_t {
     kStartFailed = 6,           // the last Start failed for a cause other than kErrorAlreadyRunning
 };
 
-// Told about a sampler's cycles and status. Set on a stopped sampler (SetObserver) and owned by
-// whoever set it, which keeps it alive until the sampler is stopped or destroyed. The sampler calls
-// it without a lock of its own held; an implementation must return at once (post a message, set an
-// event) and must not call back into the sampler's Start, Stop or SetObserver.
+// The status and the last error of one moment, published together (CChannelSampler::Report).
+struct StatusReport {
+    SamplerStatus status = SamplerStatus::kStopped;
+    HRESULT error = S_OK;
+};
+
+// Told that a sampler has news: a cycle was published, or its status changed (StatusLog holds the
+// changes). Set on a stopped sampler (SetObserver) and owned by whoever set it, which keeps it alive
+// until the sampler is stopped or destroyed. Called on the sampling thread, and on the host's thread
+// inside Start and Stop, without a lock of the sampler's held; an implementation must return at once
+// (post a message, set an event) and must not call back into the sampler's Start, Stop or
+// SetObserver.
 class SamplerObserver {
 public:
-    // On the sampling thread, after cycle `number` can be read (CycleCount() >= number).
-    virtual void OnCyclePublished(uint64_t number) noexcept = 0;
-    // On whichever thread changed the status: the sampling thread after a cycle attempt, the
-    // host's thread inside Start and Stop. Called once per change, in the order of the changes.
-    virtual void OnStatusChanged(SamplerStatus status) noexcept = 0;
+    virtual void OnSamplerNews() noexcept = 0;
 
 protected:
     ~SamplerObserver() = default;

@@ -3,6 +3,7 @@
 #include <olectl.h>
 
 #include "base/hresult.h"
+#include "base/variant.h"
 
 namespace mirelo {
 
@@ -40,34 +41,26 @@ STDMETHODIMP ClientSite::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*
                                 EXCEPINFO*, UINT*) noexcept {
     // Ambients are read-only properties without arguments.
     if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
-    VARIANT value;
-    ::VariantInit(&value);
+    base::Variant value;
+    VARIANT* const v = value.put();
     switch (id) {
         case DISPID_AMBIENT_USERMODE:
-            value.vt = VT_BOOL;
-            value.boolVal = VARIANT_TRUE;
+            v->vt = VT_BOOL;
+            v->boolVal = VARIANT_TRUE;
             break;
         case DISPID_AMBIENT_LOCALEID:
-            value.vt = VT_I4;
-            value.lVal = static_cast<LONG>(::GetUserDefaultLCID());
+            v->vt = VT_I4;
+            v->lVal = static_cast<LONG>(::GetUserDefaultLCID());
             break;
         case DISPID_AMBIENT_DISPLAYNAME:
-            value.bstrVal = ::SysAllocStringLen(displayName_.data(), static_cast<UINT>(displayName_.size()));
-            if (!value.bstrVal) return E_OUTOFMEMORY;
-            value.vt = VT_BSTR;
+            v->bstrVal = ::SysAllocStringLen(displayName_.data(), static_cast<UINT>(displayName_.size()));
+            if (!v->bstrVal) return E_OUTOFMEMORY;
+            v->vt = VT_BSTR;
             break;
         default: return DISP_E_MEMBERNOTFOUND;
     }
-    if (params && (params->cArgs != 0 || params->cNamedArgs != 0)) {
-        ::VariantClear(&value);
-        return DISP_E_BADPARAMCOUNT;
-    }
-    if (!result) {
-        ::VariantClear(&value);
-        return S_OK;
-    }
-    ::VariantInit(result);
-    *result = value;
+    if (params && (params->cArgs != 0 || params->cNamedArgs != 0)) return DISP_E_BADPARAMCOUNT;
+    if (result) *result = value.Detach();
     return S_OK;
 }
 

@@ -26,9 +26,9 @@ public:
     FormWindow(const FormWindow&) = delete;
     FormWindow& operator=(const FormWindow&) = delete;
 
-    HWND hwnd() const noexcept { return hwnd_; }
-    int dpiX() const noexcept { return dpiX_; }
-    int dpiY() const noexcept { return dpiY_; }
+    HWND Hwnd() const noexcept { return hwnd_; }
+    int DpiX() const noexcept { return dpiX_; }
+    int DpiY() const noexcept { return dpiY_; }
 
     // Where clicks and ticks go; null drops them. The sink must outlive the window or be reset.
     void SetEvents(FormEvents* events) noexcept { events_ = events; }

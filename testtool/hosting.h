@@ -29,7 +29,7 @@ public:
     // then goes with this object's (a running control stops its sampling when destroyed).
     void Release() noexcept;
 
-    IDispatch* dispatch() const noexcept { return dispatch_.get(); }
+    IDispatch* Dispatch() const noexcept { return dispatch_.get(); }
 
 private:
     base::ComPtr<IOleObject> object_;

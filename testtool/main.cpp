@@ -25,7 +25,7 @@ public:
     ~OleApartment() {
         if (SUCCEEDED(hr_)) ::OleUninitialize();
     }
-    HRESULT result() const noexcept { return hr_; }
+    HRESULT Result() const noexcept { return hr_; }
 
 private:
     HRESULT hr_;
@@ -42,7 +42,7 @@ void ReportMissingControl(const wchar_t* name, HRESULT hr) {
 
 int RunMirelo(HINSTANCE instance, int cmdShow) {
     OleApartment apartment;
-    if (FAILED(apartment.result())) return 1;
+    if (FAILED(apartment.Result())) return 1;
 
     std::unique_ptr<mirelo::FormWindow> form;
     if (FAILED(mirelo::FormWindow::Create(instance, IDI_MIRELO, true, &form))) return 1;
@@ -60,11 +60,11 @@ int RunMirelo(HINSTANCE instance, int cmdShow) {
         }
     }
 
-    mirelo::FormHandlers handlers(*form, vandrel1.dispatch(), vandrel2.dispatch());
+    mirelo::FormHandlers handlers(*form, vandrel1.Dispatch(), vandrel2.Dispatch());
     handlers.Load();
     form->SetEvents(&handlers);
     form->Show(cmdShow);
-    const int code = mirelo::RunMessageLoop(form->hwnd());
+    const int code = mirelo::RunMessageLoop(form->Hwnd());
     // The window is gone; the instances go before the apartment does.
     form->SetEvents(nullptr);
     vandrel2.Release();

@@ -146,13 +146,13 @@ public:
         const size_t bytes = size_t{r.length} + 1;
         if (bytes > kConsoleChunk) {
             FlushConsole();
-            WriteConsolePieces(r.text(), bytes);
+            WriteConsolePieces(r.Text(), bytes);
         } else {
             if (pieceUsed_ + bytes > kConsoleChunk) FlushConsole();
-            std::memcpy(piece_ + pieceUsed_, r.text(), bytes);
+            std::memcpy(piece_ + pieceUsed_, r.Text(), bytes);
             pieceUsed_ += bytes;
         }
-        AddToLog(r.text(), r.length);
+        AddToLog(r.Text(), r.length);
     }
 
     // Ends the colour run and writes what is gathered.
@@ -236,10 +236,10 @@ void Drain(trace::Queue& queue, base::UniqueFile& log) noexcept {
     for (;;) {
         while (g_holdWriter.load(std::memory_order_acquire)) ::Sleep(1);
         trace::Batch batch = queue.Take();
-        if (batch.empty()) {
+        if (batch.Empty()) {
             queue.QueuePendingDrops();
             batch = queue.Take();
-            if (batch.empty()) return;
+            if (batch.Empty()) return;
         }
         {
             BatchOutput out(log);
@@ -288,7 +288,7 @@ bool EnsureWriter() noexcept {
         g_queue.store(queue, std::memory_order_release);
     }
     if (!g_wake.load(std::memory_order_relaxed)) {
-        const HANDLE wake = g_failEvent ? nullptr : ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        const HANDLE wake = g_failEvent ? nullptr : ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!wake) return false;
         g_wake.store(wake, std::memory_order_release);
     }

@@ -31,7 +31,7 @@ Record* WriteHeader(char* at, size_t length, int attribute) noexcept {
     auto* r = reinterpret_cast<Record*>(at);
     r->length = static_cast<DWORD>(length);
     r->attribute = attribute;
-    r->text()[length] = '\0';
+    r->Text()[length] = '\0';
     return r;
 }
 
@@ -81,7 +81,7 @@ LongEntry Queue::NewLongEntry(size_t length, int attribute) noexcept {
     Block* block = bytes ? NewBlock(bytes) : nullptr;
     if (!block) return {};
     block->used = bytes;
-    return {block, WriteHeader(block->data(), length, attribute)->text()};
+    return {block, WriteHeader(block->Data(), length, attribute)->Text()};
 }
 
 bool Queue::PushLong(LongEntry entry) noexcept {
@@ -123,8 +123,8 @@ bool Queue::AppendRecord(const char* text, size_t length, int attribute) noexcep
         }
         AppendBlock(block);
     }
-    Record* r = WriteHeader(tail_->data() + tail_->used, length, attribute);
-    std::memcpy(r->text(), text, length);
+    Record* r = WriteHeader(tail_->Data() + tail_->used, length, attribute);
+    std::memcpy(r->Text(), text, length);
     tail_->used += bytes;
     return true;
 }

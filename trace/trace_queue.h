@@ -34,8 +34,8 @@ namespace trace {
 struct Record {
     DWORD length;   // characters of text, without the terminating zero
     int attribute;  // console attribute; only the low 16 bits reach the console
-    const char* text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
-    char* text() noexcept { return reinterpret_cast<char*>(this + 1); }
+    const char* Text() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+    char* Text() noexcept { return reinterpret_cast<char*>(this + 1); }
 };
 
 // A piece of queue memory holding records back to back.
@@ -43,8 +43,8 @@ struct Block {
     Block* next;
     size_t capacity;  // bytes of records
     size_t used;
-    char* data() noexcept { return reinterpret_cast<char*>(this + 1); }
-    const char* data() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+    char* Data() noexcept { return reinterpret_cast<char*>(this + 1); }
+    const char* Data() const noexcept { return reinterpret_cast<const char*>(this + 1); }
 };
 
 // Bytes a record of length characters takes in a block, padding included; 0 when too long.
@@ -55,12 +55,12 @@ struct Batch {
     Block* blocks = nullptr;
     size_t count = 0;      // entries, drop lines included
     uint64_t lastSeq = 0;  // sequence number of the newest entry in the batch
-    bool empty() const noexcept { return count == 0; }
+    bool Empty() const noexcept { return count == 0; }
     template <typename Fn>
     void Visit(Fn&& fn) const noexcept {
         for (const Block* b = blocks; b; b = b->next) {
             for (size_t at = 0; at < b->used;) {
-                const auto* r = reinterpret_cast<const Record*>(b->data() + at);
+                const auto* r = reinterpret_cast<const Record*>(b->Data() + at);
                 fn(*r);
                 at += RecordBytes(r->length);
             }

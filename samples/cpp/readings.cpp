@@ -85,8 +85,8 @@ class Printer {
 public:
     explicit Printer(IDispatch* control) noexcept : control_(control) {}
 
-    int printed() const noexcept { return printed_; }
-    HRESULT result() const noexcept { return result_; }
+    int Printed() const noexcept { return printed_; }
+    HRESULT Result() const noexcept { return result_; }
 
     void Drain() noexcept {
         if (printed_ >= kCycles || FAILED(result_)) return;
@@ -210,7 +210,7 @@ HRESULT Run(IDispatch* control) noexcept {
     }
     // The message loop that the events arrive through, for at most 40 intervals.
     const ULONGLONG giveUp = ::GetTickCount64() + 40 * kIntervalMs;
-    while (SUCCEEDED(hr) && printer.printed() < kCycles && SUCCEEDED(printer.result()) &&
+    while (SUCCEEDED(hr) && printer.Printed() < kCycles && SUCCEEDED(printer.Result()) &&
            ::GetTickCount64() < giveUp) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
         MSG msg;
@@ -219,11 +219,11 @@ HRESULT Run(IDispatch* control) noexcept {
             ::DispatchMessageW(&msg);
         }
     }
-    if (SUCCEEDED(hr) && SUCCEEDED(printer.result()) && printer.printed() < kCycles) {
+    if (SUCCEEDED(hr) && SUCCEEDED(printer.Result()) && printer.Printed() < kCycles) {
         std::printf("no data within %ld ms\n", 40 * kIntervalMs);
         hr = E_FAIL;
     }
-    if (SUCCEEDED(hr)) hr = printer.result();
+    if (SUCCEEDED(hr)) hr = printer.Result();
     const HRESULT stopped = Call(control, kStop, DISPATCH_METHOD, nullptr, 0, VT_EMPTY, nullptr);
     if (cookie) point->Unadvise(cookie);
     point->Release();

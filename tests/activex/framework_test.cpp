@@ -232,7 +232,7 @@ TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
     ULONG unsignedValue = 3;
     size.ExchangeLong(L"x", withDefault, nullptr);
     size.ExchangeULong(L"y", unsignedValue, nullptr);
-    EXPECT_EQ(8u, size.bytes());
+    EXPECT_EQ(8u, size.Bytes());
 }
 
 TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
@@ -279,7 +279,7 @@ public:
         bytes_.push_back(b);
         return *this;
     }
-    const std::vector<BYTE>& bytes() const { return bytes_; }
+    const std::vector<BYTE>& Written() const { return bytes_; }
 
 private:
     std::vector<BYTE> bytes_;
@@ -291,7 +291,7 @@ std::vector<BYTE> ExtendedTemplate() {
     w.Word(0).Word(0).Word(250).Word(62);
     w.Word(0).Word(0xFFFF).Word(0x0081).Text(L"");  // no menu, class by ordinal, empty title
     w.Word(9).Word(400).Bytes(1, 134).Text(L"MS Shell Dlg");
-    return w.bytes();
+    return w.Written();
 }
 
 }  // namespace
@@ -313,7 +313,7 @@ TEST(FrameworkDialogTemplate, ReadsExtendedAndClassicTemplates) {
     classic.Dword(WS_POPUP).Dword(0).Word(0).Word(5).Word(6).Word(100).Word(50);
     classic.Text(L"menu").Word(0).Text(L"Title");
     activex::DialogTemplateInfo plain;
-    ASSERT_TRUE(activex::ParseDialogTemplate(classic.bytes().data(), classic.bytes().size(), &plain));
+    ASSERT_TRUE(activex::ParseDialogTemplate(classic.Written().data(), classic.Written().size(), &plain));
     EXPECT_EQ(static_cast<DWORD>(WS_POPUP), plain.style);
     EXPECT_EQ(5, plain.x);
     EXPECT_EQ(100, plain.cx);

@@ -5,13 +5,16 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "activex/dispatch_part.h"
+#include "activex/embedding_part.h"
 #include "activex/events_part.h"
-#include "activex/ole_object_part.h"
 #include "activex/persistence_part.h"
 #include "activex/property_pages_part.h"
 #include "activex/typelib.h"
@@ -53,10 +56,14 @@ class Recorder final : public activex::Picture,
                        public activex::ModifiedFlag,
                        public activex::ExtentSource,
                        public activex::PropertyFrame,
-                       public activex::EventFreeze {
+                       public activex::EventFreeze,
+                       public activex::EventThaw,
+                       public activex::InPlaceActivation {
 public:
     std::vector<std::string> calls;
     LONG values[2] = {1, 2};  // the persistent values, whose defaults are 10 and 20
+    IOleClientSite* activatedIn = nullptr;
+    HWND containerWindow = nullptr;
 
     void Draw(HDC, const RECT&, const RECT&) noexcept override { calls.push_back("Draw"); }
     HRESULT InvokeMember(DISPID dispid, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
@@ -81,6 +88,18 @@ public:
         return S_OK;
     }
     void FreezeEvents(bool freeze) noexcept override { calls.push_back(freeze ? "Freeze" : "Thaw"); }
+    void EventsThawed() noexcept override { calls.push_back("EventsThawed"); }
+    HRESULT Activate(LONG verb, IOleClientSite* site) noexcept override {
+        calls.push_back("Activate " + std::to_string(verb));
+        activatedIn = site;
+        return S_OK;
+    }
+    void Hide() noexcept override { calls.push_back("Hide"); }
+    void Deactivate() noexcept override { calls.push_back("Deactivate"); }
+    void SetUserMode(bool userMode) noexcept override {
+        calls.push_back("UserMode " + std::to_string(userMode));
+    }
+    HWND ContainerWindow() noexcept override { return containerWindow; }
 
 private:
     bool modified_ = false;
@@ -109,7 +128,20 @@ base::ComPtr<IStream> StreamOf(std::vector<LONG> words) {
 
 using Calls = std::vector<std::string>;
 
+// Fault injection: the next allocation of the program fails, as when memory is exhausted.
+std::atomic<bool> g_failNextAllocation{false};
+
+std::atomic<HRESULT> g_reported{S_OK};
+void RecordFailure(HRESULT hr, const char*, const char*, int) noexcept { g_reported = hr; }
+
 }  // namespace
+
+// The library's operator delete frees what malloc gave.
+void* operator new(std::size_t size) {
+    if (g_failNextAllocation.exchange(false)) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
 
 TEST(DispatchPart, InvokeReachesTheTableOnlyOnThePrimaryInterface) {
     Recorder control;
@@ -123,44 +155,116 @@ TEST(DispatchPart, InvokeReachesTheTableOnlyOnThePrimaryInterface) {
     EXPECT_EQ((Calls{"InvokeMember 7"}), control.calls);
 }
 
-TEST(OleObjectPart, PropertiesVerbOpensThePlatformFrameOnlyWhenTheSiteShowsNone) {
+// The frame belongs to the caller's window, else to the container's while the control is in place.
+TEST(EmbeddingPart, PropertiesVerbOpensThePlatformFrameOnlyWhenTheSiteShowsNone) {
     for (HRESULT siteAnswer : {E_NOTIMPL, S_FALSE, S_OK}) {
-        Recorder control;
-        Owner<activex::OleObjectPart> object(kClass, control, control, control, control);
-        testsupport::FakeSite site(nullptr);
-        site.localeId = 0x0407;
-        site.showPropertyFrame = siteAnswer;
-        ASSERT_HR(S_OK, object.part.SetClientSite(&site));
-        EXPECT_HR(S_OK, object.part.DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0, ::GetDesktopWindow(),
-                                           nullptr));
-        EXPECT_EQ(siteAnswer == S_OK ? Calls{} : Calls{"ShowPropertyFrame 1031"}, control.calls)
-            << "the caller's window, the container's locale";
-        object.part.Disconnect();
-        EXPECT_EQ(1u, site.RefCount());
+        for (bool callerWindow : {true, false}) {
+            Recorder control;
+            control.containerWindow = ::GetDesktopWindow();
+            Owner<activex::EmbeddingPart> object(kClass, control, control, control, control);
+            testsupport::FakeSite site(nullptr);
+            site.localeId = 0x0407;
+            site.showPropertyFrame = siteAnswer;
+            ASSERT_HR(S_OK, object.part.SetClientSite(&site));
+            control.calls.clear();
+            EXPECT_HR(S_OK, object.part.DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0,
+                                               callerWindow ? ::GetDesktopWindow() : nullptr, nullptr));
+            EXPECT_EQ(siteAnswer == S_OK ? Calls{} : Calls{"ShowPropertyFrame 1031"}, control.calls)
+                << "the owner window, the container's locale";
+            object.part.Disconnect();
+            EXPECT_EQ(1u, site.RefCount());
+        }
     }
 }
 
-TEST(OleObjectPart, OnlyARealExtentChangeModifiesAndCloseSavesAndTellsTheAdviseSinks) {
+TEST(EmbeddingPart, OnlyARealExtentChangeModifiesAndCloseDeactivatesSavesAndTellsTheAdviseSinks) {
     Recorder control;
-    Owner<activex::OleObjectPart> object(kClass, control, control, control, control);
+    Owner<activex::EmbeddingPart> object(kClass, control, control, control, control);
     testsupport::FakeSite site(nullptr);
     AdviseSink sink;
     DWORD cookie = 0;
     ASSERT_HR(S_OK, object.part.SetClientSite(&site));
     ASSERT_HR(S_OK, object.part.Advise(&sink, &cookie));
+    control.calls.clear();
     SIZEL size = object.part.Extent();
     EXPECT_HR(S_OK, object.part.SetExtent(DVASPECT_CONTENT, &size));
     EXPECT_TRUE(control.calls.empty()) << "the same extent again";
     ++size.cx;
     EXPECT_HR(S_OK, object.part.SetExtent(DVASPECT_CONTENT, &size));
     EXPECT_HR(S_OK, object.part.Close(OLECLOSE_SAVEIFDIRTY));
-    EXPECT_EQ(Calls{"SetModified"}, control.calls);
+    EXPECT_EQ((Calls{"SetModified", "Deactivate"}), control.calls);
     EXPECT_TRUE(site.Called("SaveObject"));
     EXPECT_EQ(Calls{"OnClose"}, sink.calls);
     object.part.Disconnect();
     EXPECT_EQ(1u, site.RefCount());
     EXPECT_EQ(1u, sink.RefCount());
 }
+
+// The in-place part hears UserMode when a site comes or goes and when the container says it changed
+// (a site without ambients is a running form); losing the site and Disconnect deactivate.
+TEST(EmbeddingPart, UserModeReachesTheInPlacePartAndLeavingTheSiteDeactivates) {
+    Recorder control;
+    Owner<activex::EmbeddingPart> object(kClass, control, control, control, control);
+    testsupport::FakeSite site(nullptr);
+    site.userMode = true;
+    ASSERT_HR(S_OK, object.part.SetClientSite(&site));
+    site.userMode = false;
+    EXPECT_HR(S_OK, object.part.OnAmbientPropertyChange(DISPID_AMBIENT_BACKCOLOR));
+    EXPECT_HR(S_OK, object.part.OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE));
+    site.hasAmbients = false;
+    EXPECT_HR(S_OK, object.part.OnAmbientPropertyChange(DISPID_UNKNOWN));
+    EXPECT_HR(S_OK, object.part.SetClientSite(nullptr));
+    EXPECT_EQ(1u, site.RefCount());
+    object.part.Disconnect();
+    EXPECT_EQ((Calls{"UserMode 1", "UserMode 0", "UserMode 1", "Deactivate", "UserMode 1", "Deactivate"}),
+              control.calls);
+}
+
+struct VerbCase {
+    const char* name;
+    LONG verb;
+    HRESULT answer;
+    Calls calls;  // what reaches the in-place part
+};
+
+void PrintTo(const VerbCase& c, std::ostream* os) { *os << c.name; }
+
+class EmbeddingPartVerbs : public testing::TestWithParam<VerbCase> {};
+
+// Each verb reaches the in-place part as the call it means: activation in the client site, or in
+// the caller's site while there is no client site.
+TEST_P(EmbeddingPartVerbs, ReachTheInPlacePartInTheClientSiteElseTheCallers) {
+    const VerbCase& c = GetParam();
+    Recorder control;
+    Owner<activex::EmbeddingPart> object(kClass, control, control, control, control);
+    testsupport::FakeSite client(nullptr), caller(nullptr);
+    for (bool hasClientSite : {false, true}) {
+        if (hasClientSite) {
+            ASSERT_HR(S_OK, object.part.SetClientSite(&client));
+        }
+        control.calls.clear();
+        control.activatedIn = nullptr;
+        EXPECT_HR(c.answer, object.part.DoVerb(c.verb, nullptr, &caller, 0, nullptr, nullptr));
+        EXPECT_EQ(c.calls, control.calls) << "client site " << hasClientSite;
+        if (!control.activatedIn) continue;
+        EXPECT_EQ(hasClientSite ? &client : &caller, control.activatedIn) << "client site " << hasClientSite;
+    }
+    object.part.Disconnect();
+    EXPECT_EQ(1u, client.RefCount());
+    EXPECT_EQ(1u, caller.RefCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parts, EmbeddingPartVerbs,
+    testing::Values(VerbCase{"Primary", OLEIVERB_PRIMARY, S_OK, {"Activate 0"}},
+                    VerbCase{"Show", OLEIVERB_SHOW, S_OK, {"Activate -1"}},
+                    VerbCase{"Open", OLEIVERB_OPEN, S_OK, {"Activate -2"}},
+                    VerbCase{"UiActivate", OLEIVERB_UIACTIVATE, S_OK, {"Activate -4"}},
+                    VerbCase{"InPlaceActivate", OLEIVERB_INPLACEACTIVATE, S_OK, {"Activate -5"}},
+                    VerbCase{"Hide", OLEIVERB_HIDE, S_OK, {"Hide"}},
+                    VerbCase{"UnknownPositiveIsPrimary", 7, OLEOBJ_S_INVALIDVERB, {"Activate 0"}},
+                    VerbCase{"UnknownNegative", OLEIVERB_DISCARDUNDOSTATE, E_NOTIMPL, {}}),
+    [](const testing::TestParamInfo<VerbCase>& info) { return std::string(info.param.name); });
 
 TEST(ViewPart, SinkHearsOfChangesFromItsAdviseOnAndExtentIsTheControls) {
     Recorder control;
@@ -232,7 +336,8 @@ TEST_P(PropertyPagesPartList, HandsOutACopyOfTheClassPages) {
 INSTANTIATE_TEST_SUITE_P(Parts, PropertyPagesPartList, testing::Values(0u, 2u));
 
 TEST(EventsPart, PointsAreFoundByTheirInterfaceAndHoldTheControl) {
-    Owner<activex::EventsPart> object(kEventIid);
+    Recorder control;
+    Owner<activex::EventsPart> object(kEventIid, control);
     for (const IID& iid : {kEventIid, IID_IPropertyNotifySink}) {
         base::ComPtr<IConnectionPoint> point;
         ASSERT_HR(S_OK, object.part.FindConnectionPoint(iid, point.put()));
@@ -247,7 +352,8 @@ TEST(EventsPart, PointsAreFoundByTheirInterfaceAndHoldTheControl) {
 // Events go to each sink in the order they connected, while the control is held; a sink that
 // unadvises in its call neither breaks the round nor hears the next event.
 TEST(EventsPart, FiresToEachSinkInOrderAndASinkMayUnadviseInItsCall) {
-    Owner<activex::EventsPart> object(kEventIid);
+    Recorder control;
+    Owner<activex::EventsPart> object(kEventIid, control);
     base::ComPtr<IConnectionPoint> point;
     ASSERT_HR(S_OK, object.part.FindConnectionPoint(kEventIid, point.put()));
     harness::EventSink first(kEventIid), second(kEventIid);
@@ -265,8 +371,8 @@ TEST(EventsPart, FiresToEachSinkInOrderAndASinkMayUnadviseInItsCall) {
     arg.vt = VT_I4;
     arg.lVal = 7;
     DISPPARAMS params = {&arg, nullptr, 1, 0};
-    object.part.Fire(5, params);
-    object.part.Fire(6, params);
+    EXPECT_TRUE(object.part.Fire(5, params));
+    EXPECT_TRUE(object.part.Fire(6, params));
     EXPECT_EQ((Calls{"first, control held 1", "second", "second"}), order);
     EXPECT_EQ(7, second.fired[1].value);
     EXPECT_HR(S_OK, point->Unadvise(secondCookie));
@@ -274,4 +380,44 @@ TEST(EventsPart, FiresToEachSinkInOrderAndASinkMayUnadviseInItsCall) {
     point.reset();
     EXPECT_EQ(1u, first.RefCount());
     EXPECT_EQ(1u, object.RefCount());
+}
+
+// Fire says whether the sinks heard the event, so that the control notes as told only what went
+// out. Nothing goes while the container holds the events frozen (freezes nest, an unmatched thaw is
+// ignored), and the control hears once, at the last thaw, that it may fire again. Without memory for
+// the list of sinks nothing goes either, and the failure is reported, not swallowed as told.
+TEST(EventsPart, FireSaysWhetherTheSinksHeardTheEvent) {
+    Recorder control;
+    Owner<activex::EventsPart> object(kEventIid, control);
+    base::ComPtr<IConnectionPoint> point;
+    ASSERT_HR(S_OK, object.part.FindConnectionPoint(kEventIid, point.put()));
+    harness::EventSink sink(kEventIid);
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
+    DISPPARAMS none = {};
+    object.part.FreezeEvents(true);
+    object.part.FreezeEvents(true);
+    EXPECT_FALSE(object.part.Fire(1, none));
+    object.part.FreezeEvents(false);
+    EXPECT_FALSE(object.part.Fire(2, none)) << "one freeze still holds";
+    EXPECT_TRUE(control.calls.empty());
+    object.part.FreezeEvents(false);
+    object.part.FreezeEvents(false);
+    EXPECT_EQ(Calls{"EventsThawed"}, control.calls);
+
+    g_reported = S_OK;
+    const base::FailureOriginHook previous = base::SetFailureOriginHook(&RecordFailure);
+    g_failNextAllocation = true;
+    const bool delivered = object.part.Fire(3, none);
+    base::SetFailureOriginHook(previous);
+    EXPECT_FALSE(g_failNextAllocation) << "Fire made no allocation";
+    EXPECT_FALSE(delivered);
+    EXPECT_HR(E_OUTOFMEMORY, g_reported.load());
+
+    EXPECT_TRUE(object.part.Fire(4, none));
+    EXPECT_EQ(std::vector<LONG>{-99999}, sink.Values(4));
+    EXPECT_EQ(1u, sink.fired.size()) << "only the event that went out";
+    EXPECT_HR(S_OK, point->Unadvise(cookie));
+    point.reset();
+    EXPECT_EQ(1u, object.RefCount()) << "the hold Fire took is given back";
 }

@@ -50,20 +50,20 @@ protected:
         restorer_.reset();
     }
 
-    HINSTANCE module() const { return static_cast<HINSTANCE>(module_.get()); }
+    HINSTANCE Module() const { return static_cast<HINSTANCE>(module_.get()); }
 
     // What DllRegisterServer does: the type library, then the page and the control.
     void RegisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
-        ASSERT_HR(S_OK, activex::RegisterModuleTypeLib(module(), LIBID_VandrelLib));
-        ASSERT_HR(S_OK, activex::UpdatePageRegistration(module(), kPage, TRUE));
-        ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), kControl, TRUE));
+        ASSERT_HR(S_OK, activex::RegisterModuleTypeLib(Module(), LIBID_VandrelLib));
+        ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), kPage, TRUE));
+        ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), kControl, TRUE));
     }
     void UnregisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
-        ASSERT_HR(S_OK, activex::UpdatePageRegistration(module(), kPage, FALSE));
-        ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), kControl, FALSE));
+        ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), kPage, FALSE));
+        ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), kControl, FALSE));
     }
 
     Set Now() const { return keys_.Snapshot(); }
@@ -125,8 +125,8 @@ TEST_F(Registration, MissingTypeNamesFallBackToTheClsidText) {
     const activex::ControlRegistration control = {&CLSID_Vandrel, kControlProgId,    77, 1,
                                                   0x20591,        &LIBID_VandrelLib, 1,  0};
     const activex::PageRegistration page = {&kPageClsid, 78};
-    ASSERT_HR(S_OK, activex::UpdateControlRegistration(module(), control, TRUE));
-    ASSERT_HR(S_OK, activex::UpdatePageRegistration(module(), page, TRUE));
+    ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), control, TRUE));
+    ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), page, TRUE));
     EXPECT_TRUE(At(clsid_).count(clsid_ + L" = " + GuidText(CLSID_Vandrel)));
     EXPECT_TRUE(At(L"vandrel.vandrelctrl.1").count(L"vandrel.vandrelctrl.1 = " + GuidText(CLSID_Vandrel)));
     EXPECT_TRUE(At(page_).count(page_ + L" = " + GuidText(kPageClsid)));
@@ -142,8 +142,8 @@ TEST_F(Registration, ARefusedRegistryCallFailsWithItsOwnError) {
               ::RegCreateKeyExW(HKEY_CLASSES_ROOT, sandbox.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                 KEY_ALL_ACCESS, nullptr, root.put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CLASSES_ROOT, root.get()));
-    const HRESULT control = activex::UpdateControlRegistration(module(), kControl, TRUE);
-    const HRESULT page = activex::UpdatePageRegistration(module(), kPage, TRUE);
+    const HRESULT control = activex::UpdateControlRegistration(Module(), kControl, TRUE);
+    const HRESULT page = activex::UpdatePageRegistration(Module(), kPage, TRUE);
     ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     const HRESULT refused = HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE);
     EXPECT_EQ(refused, control);
@@ -247,8 +247,8 @@ TEST_P(SixteenBit, RemovalKeepsAllButTheWin32Server) {
         return lines;
     };
     const Set before = classAndProgId();
-    ASSERT_HR(S_OK, GetParam().control ? activex::UpdateControlRegistration(module(), kControl, FALSE)
-                                       : activex::UpdatePageRegistration(module(), kPage, FALSE));
+    ASSERT_HR(S_OK, GetParam().control ? activex::UpdateControlRegistration(Module(), kControl, FALSE)
+                                       : activex::UpdatePageRegistration(Module(), kPage, FALSE));
     const Set now = classAndProgId();
     const Set gone = Minus(before, now);
     Set expected = Below(before, key + L"\\inprocserver32");
@@ -270,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, SixteenBit,
 TEST_F(Registration, TypeLibraryFromAModuleWithoutOneIsRefused) {
     const Set before = Now();
     EXPECT_HR_FAILED(activex::RegisterModuleTypeLib(::GetModuleHandleW(nullptr), LIBID_VandrelLib));
-    EXPECT_HR(SELFREG_E_TYPELIB, activex::RegisterModuleTypeLib(module(), kForeignLibid));
+    EXPECT_HR(SELFREG_E_TYPELIB, activex::RegisterModuleTypeLib(Module(), kForeignLibid));
     EXPECT_EQ(before, Now());
 }
 

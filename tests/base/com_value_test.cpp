@@ -197,6 +197,24 @@ TEST(Variant, ContainedInterfaceIsReleasedOnceByResetPutAndMoves) {
     EXPECT_EQ(0u, object.Held()) << "destruction clears";
 }
 
+// A Detach that kept the value would release it again when the owner goes.
+TEST(Variant, DetachHandsTheReferenceOverAndLeavesNothing) {
+    Counted object;
+    VARIANT out;
+    {
+        base::Variant v;
+        v.put()->vt = VT_UNKNOWN;
+        v.ptr()->punkVal = &object;
+        object.AddRef();
+        out = v.Detach();
+        EXPECT_EQ(VT_EMPTY, v.vt());
+    }
+    ASSERT_EQ(VT_UNKNOWN, out.vt);
+    EXPECT_EQ(1u, object.Held()) << "the reference is the receiver's";
+    ::VariantClear(&out);
+    EXPECT_EQ(0u, object.Held());
+}
+
 TEST(Variant, ChangeTypeConvertsInPlaceOrKeepsTheValue) {
     base::Variant v(LONG{42});
     ASSERT_HR(S_OK, v.ChangeType(VT_BSTR));

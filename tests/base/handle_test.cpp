@@ -15,13 +15,13 @@ namespace {
 // last error.
 struct FakeTraits {
     using pointer = int;
-    static std::vector<int>& closed() {
+    static std::vector<int>& Closed() {
         static std::vector<int> log;
         return log;
     }
     static pointer invalid() noexcept { return -1; }
     static void close(pointer h) noexcept {
-        closed().push_back(h);
+        Closed().push_back(h);
         ::SetLastError(ERROR_INVALID_HANDLE);
     }
 };
@@ -29,8 +29,8 @@ using FakeHandle = base::UniqueHandle<FakeTraits>;
 
 class UniqueHandleTest : public testing::Test {
 protected:
-    void SetUp() override { FakeTraits::closed().clear(); }
-    static const std::vector<int>& closed() { return FakeTraits::closed(); }
+    void SetUp() override { FakeTraits::Closed().clear(); }
+    static const std::vector<int>& Closed() { return FakeTraits::Closed(); }
 };
 
 TEST_F(UniqueHandleTest, MovesOwnershipAndClosesOnce) {
@@ -41,11 +41,11 @@ TEST_F(UniqueHandleTest, MovesOwnershipAndClosesOnce) {
         EXPECT_EQ(7, b.get());
         FakeHandle c(9);
         c = std::move(b);  // 9 goes, 7 moves on
-        EXPECT_EQ(std::vector<int>{9}, closed());
+        EXPECT_EQ(std::vector<int>{9}, Closed());
         EXPECT_EQ(-1, b.get());
         EXPECT_EQ(7, c.get());
     }
-    EXPECT_EQ((std::vector<int>{9, 7}), closed());
+    EXPECT_EQ((std::vector<int>{9, 7}), Closed());
 }
 
 TEST_F(UniqueHandleTest, SelfMoveKeepsTheHandle) {
@@ -53,18 +53,18 @@ TEST_F(UniqueHandleTest, SelfMoveKeepsTheHandle) {
     FakeHandle& same = a;
     a = std::move(same);
     EXPECT_EQ(3, a.get());
-    EXPECT_TRUE(closed().empty());
+    EXPECT_TRUE(Closed().empty());
 }
 
 TEST_F(UniqueHandleTest, ResetClosesTheOldOneOnly) {
     FakeHandle a(1);
     a.reset(2);
-    EXPECT_EQ(std::vector<int>{1}, closed());
+    EXPECT_EQ(std::vector<int>{1}, Closed());
     a.reset();
-    EXPECT_EQ((std::vector<int>{1, 2}), closed());
+    EXPECT_EQ((std::vector<int>{1, 2}), Closed());
     EXPECT_FALSE(a);
     a.reset();  // nothing held: nothing to close
-    EXPECT_EQ(2u, closed().size());
+    EXPECT_EQ(2u, Closed().size());
 }
 
 TEST_F(UniqueHandleTest, ReleaseGivesUpWithoutClosing) {
@@ -72,13 +72,13 @@ TEST_F(UniqueHandleTest, ReleaseGivesUpWithoutClosing) {
     EXPECT_EQ(5, a.release());
     EXPECT_FALSE(a.valid());
     a.reset();
-    EXPECT_TRUE(closed().empty());
+    EXPECT_TRUE(Closed().empty());
 }
 
 TEST_F(UniqueHandleTest, PutClosesBeforeHandingOutTheSlot) {
     FakeHandle a(4);
     int* slot = a.put();
-    EXPECT_EQ(std::vector<int>{4}, closed()) << "closed before the callee writes";
+    EXPECT_EQ(std::vector<int>{4}, Closed()) << "closed before the callee writes";
     EXPECT_EQ(-1, *slot);
     *slot = 8;
     EXPECT_EQ(8, a.get());
@@ -100,7 +100,7 @@ TEST_F(UniqueHandleTest, ClosingKeepsTheLastError) {
     ::SetLastError(ERROR_BAD_FORMAT);
     { FakeHandle gone(std::move(a)); }
     EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), ::GetLastError()) << "destruction";
-    EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), closed());
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4}), Closed());
 }
 
 TEST(UniqueFile, NoneIsInvalidHandleValueNotNull) {

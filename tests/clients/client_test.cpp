@@ -85,7 +85,7 @@ struct ControlModule {
         return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module.get(), name)))
                       : nullptr;
     }
-    bool ok() const { return getClassObject && canUnloadNow && registerServer && unregisterServer; }
+    bool Ok() const { return getClassObject && canUnloadNow && registerServer && unregisterServer; }
 };
 
 // Every test starts with nothing registered and leaves the registry as it found it.
@@ -139,7 +139,7 @@ TEST_F(Clients, UnregisteringANeverRegisteredModuleSucceeds) {
     const ProcessResult r = Regsvr32(L"/u /s");
     EXPECT_EQ(0u, r.exitCode) << r.out << r.err;
     ControlModule m;
-    ASSERT_TRUE(m.ok());
+    ASSERT_TRUE(m.Ok());
     EXPECT_HR(S_OK, m.unregisterServer());
     EXPECT_EQ(before, keys_.Snapshot());
 }
@@ -149,7 +149,7 @@ TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
     SetKey(keys_.control + L"\\InprocServer", L"VANDREL.OCX");
     const Set before = keys_.Snapshot();
     ControlModule m;
-    ASSERT_TRUE(m.ok());
+    ASSERT_TRUE(m.Ok());
     EXPECT_HR(S_OK, m.unregisterServer());
     registered_ = false;
     const Set now = keys_.Snapshot();
@@ -273,7 +273,7 @@ TEST_F(Clients, CppClientByDispidOnly) {
     SimBoards boards(
         "356:words=0x1234/0x8001/0x7FFE/0xFFFF/0/0/0/0;"
         "370:words=0x0005/0x8005/0x0000/0x8000/0x0001/0x8001/0x4000/0xC000");
-    ASSERT_TRUE(boards.configured());
+    ASSERT_TRUE(boards.Configured());
     CLSID clsid;
     ASSERT_HR(S_OK, ::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
     EXPECT_TRUE(::IsEqualCLSID(clsid, CLSID_Vandrel));

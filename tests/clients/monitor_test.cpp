@@ -379,9 +379,9 @@ TEST_P(MonitorStopEvent, EndsTheRunAndStopsTheControl) {
         }
         return SHORT(7);
     };
-    const ULONGLONG begin = ::GetTickCount64();
+    // No duration and fresh values: only the stop can end the run (a missed one hangs until the
+    // test's time-out), and the read count shows that it ended at the stop.
     EXPECT_EQ(monitor::kExitOk, Run(o, stop.get()));
-    EXPECT_LT(::GetTickCount64() - begin, 2000u);
     EXPECT_EQ("Stop", fake.calls.back());
     EXPECT_EQ(3, fake.reads);
     EXPECT_TRUE(err.empty());

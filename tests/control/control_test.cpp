@@ -471,7 +471,7 @@ public:
         ::SelectObject(dc_.get(), bitmap_.get());
         for (int i = 0; i < kSize * kSize; ++i) bits_[i] = kSentinel;
     }
-    HDC dc() const { return dc_.get(); }
+    HDC Dc() const { return dc_.get(); }
     DWORD At(int x, int y) const {
         ::GdiFlush();
         return bits_[y * kSize + x] & 0xFFFFFF;
@@ -504,12 +504,12 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
     auto view = As<IViewObject2>(ctrl.get());
     ASSERT_TRUE(view);
     Canvas canvas;
-    ::SetViewportOrgEx(canvas.dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
-    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), &c.bounds,
+    ::SetViewportOrgEx(canvas.Dc(), c.viewportOrigin.x, c.viewportOrigin.y, nullptr);
+    ASSERT_HR(S_OK, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), &c.bounds,
                                nullptr, nullptr, 0));
 
     // The reference: bitmap 201 of the module, copied at its own size to where it belongs.
-    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().module(), MAKEINTRESOURCEW(IDB_VANDREL)));
+    base::UniqueGdiObject picture(::LoadBitmapW(VandrelOcx::Get().Module(), MAKEINTRESOURCEW(IDB_VANDREL)));
     ASSERT_TRUE(picture);
     BITMAP info = {};
     ::GetObjectW(picture.get(), sizeof info, &info);
@@ -519,7 +519,7 @@ TEST_P(ControlDrawing, PaintsThePictureAtTheCornerOfItsBoundsAndNowhereElse) {
     base::UniqueMemoryDc source(::CreateCompatibleDC(nullptr));
     ::SelectObject(source.get(), picture.get());
     const RECT& e = c.expected;
-    ::BitBlt(expected.dc(), e.left, e.top, e.right - e.left, e.bottom - e.top, source.get(), 0, 0, SRCCOPY);
+    ::BitBlt(expected.Dc(), e.left, e.top, e.right - e.left, e.bottom - e.top, source.get(), 0, 0, SRCCOPY);
 
     int differing = 0;
     for (int y = 0; y < Canvas::kSize; ++y) {
@@ -561,11 +561,11 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
     auto view = As<IViewObject2>(ctrl.get());
     Canvas canvas;
     const RECTL bounds = {0, 0, 10, 10};
-    EXPECT_HR(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.dc(), &bounds,
+    EXPECT_HR(DV_E_DVASPECT, view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, canvas.Dc(), &bounds,
                                         nullptr, nullptr, 0));
     EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds,
                                        nullptr, nullptr, 0));
-    EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.dc(), nullptr,
+    EXPECT_HR(E_INVALIDARG, view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), nullptr,
                                        nullptr, nullptr, 0));
     EXPECT_EQ(Canvas::kSentinel, canvas.At(0, 0));
 }
@@ -576,13 +576,15 @@ TEST(ControlDrawingRefused, RefusesWhatItCannotDraw) {
 TEST(ControlLifetime, ASamplerThatCannotBeSetUpFailsCreationWithItsError) {
     const LONG before = activex::Module::ObjectCount();
     void* out = reinterpret_cast<void*>(0x1234);
+    CChannelSampler::Platform noEvent;
+    noEvent.createEvent = &NoEventLeft;
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES),
-              base::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, &NoEventLeft));
+              base::CreateObject<CVandrelCtrl>(IID_IDispatch, &out, noEvent));
     EXPECT_EQ(nullptr, out);
     EXPECT_EQ(before, activex::Module::ObjectCount()) << "the failed control was freed";
 
     ComPtr<IDispatch> ctrl;
-    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), &::CreateEventA));
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void()));
     EXPECT_EQ(before + 1, activex::Module::ObjectCount());
 }
 

@@ -449,7 +449,7 @@ public:
         }
     }
 
-    const InvokeTally& tally() const { return tally_; }
+    const InvokeTally& Tally() const { return tally_; }
 
 private:
     DISPID RandomDispid() {
@@ -657,19 +657,19 @@ TEST(DispatchFuzz, InvokeAnswersEveryHostileCallAsDocumentedAndLeaksNothing) {
 
     const DWORD handlesAfter = CountOpenHandles();
     const SIZE_T heapAfter = HeapBytesInUse();
-    PrintTally("Invoke", seed, fuzzer.tally());
+    PrintTally("Invoke", seed, fuzzer.Tally());
     std::printf("  handles %lu -> %lu, heap bytes in use %llu -> %llu\n", handlesBefore, handlesAfter,
                 static_cast<unsigned long long>(heapBefore), static_cast<unsigned long long>(heapAfter));
 
-    EXPECT_EQ(calls, fuzzer.tally().calls);
-    for (int combo = 0; combo < 16; ++combo) EXPECT_GT(fuzzer.tally().flagCombos[combo], 0u) << combo;
-    EXPECT_GT(fuzzer.tally().accepted, calls / 20) << "too few calls got through to test the state checks";
+    EXPECT_EQ(calls, fuzzer.Tally().calls);
+    for (int combo = 0; combo < 16; ++combo) EXPECT_GT(fuzzer.Tally().flagCombos[combo], 0u) << combo;
+    EXPECT_GT(fuzzer.Tally().accepted, calls / 20) << "too few calls got through to test the state checks";
     // Every member, also one added to the control after this test was written, is called and gets
     // past the checks of the dispatch layer; a run shortened by VANDREL_FUZZ_CALLS may miss one.
     if (calls >= 20000) {
         for (DISPID id : members.ids) {
-            const auto found = fuzzer.tally().members.find(id);
-            EXPECT_TRUE(found != fuzzer.tally().members.end() && found->second.second > 0)
+            const auto found = fuzzer.Tally().members.find(id);
+            EXPECT_TRUE(found != fuzzer.Tally().members.end() && found->second.second > 0)
                 << "member " << base::PrintableAscii(members.byId.at(id).name) << " (DISPID " << id
                 << ") never accepted a call";
         }

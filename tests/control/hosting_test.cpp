@@ -180,7 +180,7 @@ private:
         }
         // The page's window comes from the module's own dialog template.
         if (reinterpret_cast<HMODULE>(::GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)) ==
-            VandrelOcx::Get().module()) {
+            VandrelOcx::Get().Module()) {
             view->pageFound = true;
             view->pageVisible = ::IsWindowVisible(hwnd);
             view->pageHasChildren = ::GetWindow(hwnd, GW_CHILD) != nullptr;

@@ -23,7 +23,7 @@ namespace {
 
 base::ComPtr<ITypeLib> BuiltLibrary() {
     base::ComPtr<ITypeLib> lib;
-    EXPECT_HR(S_OK, ::LoadTypeLibEx(testsupport::VandrelOcx::Get().path().c_str(), REGKIND_NONE, lib.put()));
+    EXPECT_HR(S_OK, ::LoadTypeLibEx(testsupport::VandrelOcx::Get().Path().c_str(), REGKIND_NONE, lib.put()));
     return lib;
 }
 
@@ -58,7 +58,7 @@ TEST(Identity, HeaderAgreesWithTheBuiltTypeLibrary) {
 }
 
 TEST(Identity, HeaderAgreesWithTheModulesVersionBlock) {
-    const std::wstring path = testsupport::VandrelOcx::Get().path();
+    const std::wstring path = testsupport::VandrelOcx::Get().Path();
     DWORD ignored = 0;
     std::vector<BYTE> block(::GetFileVersionInfoSizeW(path.c_str(), &ignored));
     ASSERT_FALSE(block.empty());

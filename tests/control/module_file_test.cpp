@@ -37,7 +37,7 @@ namespace {
 
 ComPtr<ITypeLib> LoadModuleTypeLib() {
     ComPtr<ITypeLib> lib;
-    if (FAILED(::LoadTypeLibEx(VandrelOcx::Get().path().c_str(), REGKIND_NONE, lib.put())) || !lib) {
+    if (FAILED(::LoadTypeLibEx(VandrelOcx::Get().Path().c_str(), REGKIND_NONE, lib.put())) || !lib) {
         testsupport::EndTest("the module's type library does not load");
     }
     return lib;
@@ -135,7 +135,7 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
         EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
         if (entry.kind == activex::MemberKind::kProperty) {
-            EXPECT_EQ(!entry.readOnly(), m.writable) << entry.dispid;
+            EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
         }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
     }
@@ -260,7 +260,7 @@ std::vector<std::string> ImportedModules(HMODULE module) {
 constexpr WORD kChineseSimplified = 0x0804;
 
 const void* Resource(const wchar_t* type, UINT id, DWORD* size) {
-    HMODULE module = VandrelOcx::Get().module();
+    HMODULE module = VandrelOcx::Get().Module();
     HRSRC found = ::FindResourceExW(module, type, MAKEINTRESOURCEW(id), kChineseSimplified);
     if (!found) return nullptr;
     *size = ::SizeofResource(module, found);
@@ -270,7 +270,7 @@ const void* Resource(const wchar_t* type, UINT id, DWORD* size) {
 }  // namespace
 
 TEST(ModuleFile, ExportsTheFourEntryPointsAndImportsOnlySystemModules) {
-    HMODULE module = VandrelOcx::Get().module();
+    HMODULE module = VandrelOcx::Get().Module();
     EXPECT_EQ((std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                         "DllUnregisterServer", "#functions=4"}),
               ExportedNames(module));
@@ -287,7 +287,7 @@ TEST(ModuleFile, ResourcesInSimplifiedChinese) {
     for (UINT id : {1u, 2u, 200u}) {
         EXPECT_TRUE(Resource(RT_STRING, id / 16 + 1, &size)) << "string " << id;  // RT_STRING blocks
     }
-    HMODULE module = VandrelOcx::Get().module();
+    HMODULE module = VandrelOcx::Get().Module();
     const std::pair<UINT, const wchar_t*> strings[] = {
         {1, L"Vandrel Control"}, {2, L"Vandrel Property Page"}, {200, L"Simple"}};
     for (const auto& [id, text] : strings) {

@@ -74,7 +74,6 @@ class HostileBag final : public base::ComObject<HostileBag, base::Lifetime::Scop
 public:
     explicit HostileBag(FuzzRandom& r) : r_(r) {}
     STDMETHODIMP Read(LPCOLESTR, VARIANT* value, IErrorLog*) noexcept override {
-        ++reads_;
         switch (r_.Below(16)) {
             case 0: return E_INVALIDARG;
             case 1: return E_FAIL;
@@ -124,11 +123,9 @@ public:
         }
     }
     STDMETHODIMP Write(LPCOLESTR, VARIANT*) noexcept override { return E_NOTIMPL; }
-    ULONG reads() const { return reads_; }
 
 private:
     FuzzRandom& r_;
-    ULONG reads_ = 0;
 };
 
 std::vector<BYTE> SavedForm(IUnknown* ctrl, testsupport::CallSite caller = testsupport::CallSite::Here()) {

@@ -7,7 +7,10 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -243,8 +246,9 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
 
     auto noLock = CreateControl();
     ComPtr<IDispatch> noThread;
-    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, noThread.put_void(), &::CreateEventA,
-                                                     &NoThreadLeft));
+    CChannelSampler::Platform noThreadLeft;
+    noThreadLeft.createThread = &NoThreadLeft;
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, noThread.put_void(), noThreadLeft));
     for (const auto& [ctrl, squat, error] :
          {std::tuple{noLock.get(), true, HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
           std::tuple{noThread.get(), false, HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY)}}) {
@@ -312,4 +316,200 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
     sink.onEvent = [&](const harness::FiredEvent&) { ctrl.reset(); };
     ASSERT_TRUE(PumpUntil([&] { return !ctrl; }));
     EXPECT_EQ(1u, sink.RefCount()) << "the connection went with the control";
+}
+
+namespace {
+
+// Connects sink to the control's events for the rest of the test.
+void Connect(IDispatch* ctrl, EventSink& sink, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
+    ComPtr<IConnectionPointContainer> points;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
+    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
+}
+
+void Pump() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+// Handles messages until the control has nothing more to tell and its status is settled.
+void PumpUntilIdle(IDispatch* ctrl, const std::function<bool(LONG status)>& settled) {
+    ASSERT_TRUE(PumpUntil([&] { return settled(GetLong(ctrl, kDispidStatus)); }));
+    for (int i = 0; i < 20; ++i) {
+        Pump();
+        ::Sleep(5);
+    }
+}
+
+constexpr LONG kSampling = static_cast<LONG>(engine::SamplerStatus::kSampling);
+constexpr LONG kBoardNotReady = static_cast<LONG>(engine::SamplerStatus::kBoardNotReady);
+
+}  // namespace
+
+// A sink that handles messages inside its events (DoEvents, a message box) while the board fails
+// and recovers: no event arrives inside another, DataReady never goes back, and once the loop is
+// idle the last StatusChanged heard is the control's Status.
+TEST(ControlEvents, ASinkThatPumpsMessagesHearsEveryChangeInOrderAndNeverInsideAnother) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(2)));
+    EventSink sink(kDiidDVandrelEvents);
+    Connect(ctrl.get(), sink);
+    int depth = 0, deepest = 0;
+    sink.onEvent = [&](const harness::FiredEvent&) {
+        deepest = std::max(deepest, ++depth);
+        for (int i = 0; i < 3; ++i) {
+            Pump();
+            ::Sleep(1);
+        }
+        --depth;
+    };
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    std::atomic<bool> flipping{true};
+    std::thread board([&] {
+        for (int i = 0; i < 20; ++i) {
+            DPSIM_Configure(i % 2 ? "356:count" : "356:busy");
+            ::Sleep(15);
+        }
+        DPSIM_Configure("356:count");
+        flipping = false;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return !flipping.load(); }));
+    board.join();
+    PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
+    EXPECT_EQ(1, deepest) << "an event arrived inside another";
+    const auto statuses = sink.Values(kDispidStatusChanged);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(GetLong(ctrl.get(), kDispidStatus), statuses.back());
+    EXPECT_NE(statuses.end(), std::find(statuses.begin(), statuses.end(), kBoardNotReady));
+    const auto cycles = sink.Values(kDispidDataReady);
+    for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LE(cycles[i - 1], cycles[i]) << i;
+    Stop(ctrl.get());
+}
+
+// A fault that comes and goes while the host is busy is told, in order; and a container that
+// freezes the events from inside a sink gets what followed after its thaw, not never.
+TEST(ControlEvents, ABriefFaultIsToldAndAFreezeInsideASinkDelaysButLosesNothing) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(5)));
+    EventSink sink(kDiidDVandrelEvents);
+    Connect(ctrl.get(), sink);
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
+    const size_t before = sink.Values(kDispidStatusChanged).size();
+
+    // Busy host: the board fails for a while and recovers before anything is handled.
+    ASSERT_EQ(1, DPSIM_Configure("356:busy"));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kBoardNotReady; }));
+    ::Sleep(30);
+    ASSERT_EQ(1, DPSIM_Configure("356:count"));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kSampling; }));
+    PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
+    const auto statuses = sink.Values(kDispidStatusChanged);
+    EXPECT_EQ((std::vector<LONG>{kBoardNotReady, kSampling}),
+              std::vector<LONG>(statuses.begin() + static_cast<ptrdiff_t>(before), statuses.end()));
+
+    // The container freezes in the sink of a DataReady whose pass also has a failure to tell.
+    ComPtr<IOleControl> container;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleControl, container.put_void()));
+    bool froze = false;
+    sink.onEvent = [&](const harness::FiredEvent& e) {
+        if (e.dispid == kDispidDataReady && !froze) froze = SUCCEEDED(container->FreezeEvents(TRUE));
+    };
+    ASSERT_EQ(1, DPSIM_Configure("356:busy"));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kBoardNotReady; }));
+    PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kBoardNotReady; });
+    ASSERT_TRUE(froze);
+    EXPECT_EQ(kSampling, sink.Values(kDispidStatusChanged).back()) << "told while frozen";
+    EXPECT_HR(S_OK, container->FreezeEvents(FALSE));
+    PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kBoardNotReady; });
+    EXPECT_EQ(kBoardNotReady, sink.Values(kDispidStatusChanged).back()) << "lost in the freeze";
+    Stop(ctrl.get());
+}
+
+// Status then LastError belong together also when the status changes between the two reads; once
+// the host's loop turns, LastError is the newest again.
+TEST(ControlErrors, LastErrorReadAfterStatusBelongsToThatStatus) {
+    SimBoards sim("356:busy");
+    auto ctrl = CreateControl();
+    // Pauses long enough for the stalling board to begin each cycle anew.
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(20)));
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kBoardNotReady; }));
+    // The status was read as "board not ready"; then the board leaves half cycles (FailedCycles
+    // counts them without a read of the status).
+    const LONG failed = GetLong(ctrl.get(), kDispidFailedCycles);
+    ASSERT_EQ(1, DPSIM_Configure("356:count,stall=5"));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidFailedCycles) >= failed + 3; }));
+    EXPECT_EQ(engine::kErrorBoardNotReady, GetLong(ctrl.get(), kDispidLastError));
+    EXPECT_NE(std::wstring::npos, GetText(ctrl.get(), kDispidLastErrorText).find(L"No byte arrived"));
+    Pump();
+    EXPECT_EQ(engine::kErrorCycleIncomplete, GetLong(ctrl.get(), kDispidLastError)) << "the loop turned";
+    Stop(ctrl.get());
+}
+
+namespace {
+
+std::atomic<bool> g_noArrays{false};
+SAFEARRAY* WINAPI ArrayUnlessRefused(VARTYPE vt, UINT dims, SAFEARRAYBOUND* bounds) {
+    return g_noArrays ? nullptr : ::SafeArrayCreate(vt, dims, bounds);
+}
+
+}  // namespace
+
+// Without memory for ReadCycles' array nothing leaves the buffer: the call fails with
+// E_OUTOFMEMORY, and the next one returns every cycle, none counted lost. LostCycles counts what
+// the buffer overwrote before any drain reports it.
+TEST(ControlCycles, AFailedArrayLeavesTheCyclesUnreadAndLossesCountBeforeADrain) {
+    SimBoards sim("356:count");
+    ComPtr<IDispatch> ctrl;
+    ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(),
+                                                     CChannelSampler::Platform(), &ArrayUnlessRefused));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(8)));
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 20; }));
+    Stop(ctrl.get());
+    const LONG count = GetLong(ctrl.get(), kDispidCycleCount);
+    EXPECT_EQ(count - 8, GetLong(ctrl.get(), kDispidLostCycles)) << "before any drain";
+
+    g_noArrays = true;
+    Variant result;
+    EXPECT_HR(E_OUTOFMEMORY, Invoke(ctrl.get(), kDispidReadCycles, DISPATCH_METHOD, {I4(100)}, result.ptr()));
+    g_noArrays = false;
+    EXPECT_EQ(8, GetLong(ctrl.get(), kDispidUnreadCycles));
+    LONG lost = -1;
+    const auto rows = ReadCycles(ctrl.get(), 100, &lost);
+    ASSERT_EQ(8u, rows.size());
+    EXPECT_EQ(count - 7, rows[0].number);
+    EXPECT_EQ(count - 8, lost);
+    EXPECT_EQ(count - 8, GetLong(ctrl.get(), kDispidLostCycles));
+}
+
+// The run's health through the control: a rate once cycles come, failed attempts while the board is
+// busy, and a new run that starts from nothing.
+TEST(ControlHealth, RateGapAndFailedAttemptsOfTheRun) {
+    SimBoards sim("356:busy");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(5)));
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidFailedCycles) >= 3; }));
+    ASSERT_EQ(1, DPSIM_Configure("356:count"));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 5; }));
+    Variant rate;
+    ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidCycleRate, DISPATCH_PROPERTYGET, {}, rate.ptr()));
+    EXPECT_EQ(VT_R8, rate.vt());
+    EXPECT_GT(rate.get().dblVal, 0.0);
+    EXPECT_GT(GetLong(ctrl.get(), kDispidLongestGap), 0);
+    Stop(ctrl.get());
+    const LONG failed = GetLong(ctrl.get(), kDispidFailedCycles);
+    EXPECT_EQ(failed, GetLong(ctrl.get(), kDispidFailedCycles)) << "kept after Stop";
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidFailedCycles)) << "a new run";
+    Stop(ctrl.get());
 }

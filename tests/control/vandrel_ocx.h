@@ -43,8 +43,8 @@ public:
         return ocx;
     }
 
-    HMODULE module() const { return module_; }
-    std::wstring path() const { return path_; }
+    HMODULE Module() const { return module_; }
+    std::wstring Path() const { return path_; }
 
     HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
         return getClassObject_(clsid, riid, ppv);

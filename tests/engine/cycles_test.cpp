@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <mutex>
+#include <atomic>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -129,8 +130,11 @@ TEST(SamplerErrors, EachStartFailureHasItsOwnError) {
     EXPECT_NE(SamplerStatus::kStartFailed, running.Status()) << "the running sampler goes on";
     StopSoon(running);
 
-    CChannelSampler noStopEvent(::GetTickCount, &testsupport::NoEventLeft);
-    CChannelSampler noThread(::GetTickCount, ::CreateEventA, &NoThreadLeft);
+    CChannelSampler::Platform noEvent, noThreadLeft;
+    noEvent.createEvent = &testsupport::NoEventLeft;
+    noThreadLeft.createThread = &NoThreadLeft;
+    CChannelSampler noStopEvent(noEvent);
+    CChannelSampler noThread(noThreadLeft);
     CChannelSampler noLock;  // another kind of object holds the lock's name
     const struct {
         CChannelSampler& sampler;
@@ -152,23 +156,18 @@ TEST(SamplerErrors, EachStartFailureHasItsOwnError) {
 
 namespace {
 
-// Records the statuses, and whether each published cycle came in order and could be read already.
-struct RecordingObserver : engine::SamplerObserver {
-    explicit RecordingObserver(const CChannelSampler& s) : sampler(s) {}
-    void OnCyclePublished(uint64_t number) noexcept override {
-        std::lock_guard<std::mutex> hold(lock);
-        inOrderAndReadable = inOrderAndReadable && number == ++published && sampler.CycleCount() >= number;
-    }
-    void OnStatusChanged(SamplerStatus status) noexcept override {
-        std::lock_guard<std::mutex> hold(lock);
-        statuses.push_back(status);
-    }
-    const CChannelSampler& sampler;
-    std::mutex lock;
-    std::vector<SamplerStatus> statuses;
-    uint64_t published = 0;
-    bool inOrderAndReadable = true;
+// Counts the news it hears.
+struct CountingObserver : engine::SamplerObserver {
+    void OnSamplerNews() noexcept override { ++news; }
+    std::atomic<long> news{0};
 };
+
+// The status changes the sampler logged, oldest first.
+std::vector<engine::StatusChange> LoggedChanges(const CChannelSampler& s) {
+    std::vector<engine::StatusChange> changes(engine::StatusLog::kCapacity);
+    changes.resize(s.StatusChanges().Peek(changes.data(), changes.size()));
+    return changes;
+}
 
 struct StatusCase {
     const char* board;
@@ -196,7 +195,7 @@ TEST_P(SamplerStatusOf, Board) {
         ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0));
     }
     CChannelSampler s;
-    RecordingObserver observer(s);
+    CountingObserver observer;
     ASSERT_HR(S_OK, s.SetObserver(&observer));
     s.SetInterval(20);
     s.SetAddress(c.address);
@@ -212,13 +211,23 @@ TEST_P(SamplerStatusOf, Board) {
     EXPECT_HR(c.error, s.LastError());
     StopSoon(s);
 
-    const auto& statuses = observer.statuses;  // the thread has ended
-    ASSERT_GE(statuses.size(), 3u);
-    EXPECT_EQ(SamplerStatus::kWaitingForFirstCycle, statuses.front());
-    EXPECT_EQ(c.status, statuses[1]);
-    EXPECT_EQ(SamplerStatus::kStopped, statuses.back());
-    for (size_t i = 1; i < statuses.size(); ++i) EXPECT_NE(statuses[i - 1], statuses[i]) << "not a change";
-    EXPECT_TRUE(observer.inOrderAndReadable);
+    // The log holds the run's changes in order, each with the error of its moment and the cycle it
+    // followed; the observer heard of them.
+    const auto changes = LoggedChanges(s);
+    ASSERT_GE(changes.size(), 3u);
+    EXPECT_EQ(SamplerStatus::kWaitingForFirstCycle, changes.front().status);
+    EXPECT_EQ(c.status, changes[1].status);
+    EXPECT_HR(c.error, changes[1].error);
+    EXPECT_EQ(SamplerStatus::kStopped, changes.back().status);
+    for (size_t i = 1; i < changes.size(); ++i) {
+        EXPECT_NE(changes[i - 1].status, changes[i].status) << "not a change";
+        EXPECT_LT(changes[i - 1].sequence, changes[i].sequence);
+        EXPECT_LE(changes[i - 1].cycle, changes[i].cycle);
+        EXPECT_EQ(s.Run(), changes[i].run);
+    }
+    EXPECT_GE(observer.news, static_cast<long>(changes.size()));
+    s.ForgetStatusChanges(changes[1].sequence);
+    EXPECT_EQ(changes.size() - 2, LoggedChanges(s).size()) << "forgotten up to the second";
 }
 INSTANTIATE_TEST_SUITE_P(
     Engine, SamplerStatusOf,
@@ -244,7 +253,7 @@ TEST(CycleClock, FollowsTheCounterWithinTheCoarseSystemTime) {
         {300, 1025, 1035},  // and on from there
         {400, 1020, 1045},  // a coarse time behind by less than the slack changes nothing
         {500, 5000, 5000},  // the clock set forward
-        {600, 1000, 1000},  // the clock set back, or the counter fast by more than the slack
+        {600, 1000, 1000},  // the clock set back by more than a second
     };
     engine::CycleClock clock;
     clock.Start(0, 10000, 1000 * kUnitsPerMs);
@@ -252,4 +261,139 @@ TEST(CycleClock, FollowsTheCounterWithinTheCoarseSystemTime) {
         EXPECT_EQ(step.stampMs * kUnitsPerMs, clock.Stamp(step.counter, step.systemMs * kUnitsPerMs))
             << "counter " << step.counter;
     }
+}
+
+// --- the ring and the logs alone -----------------------------------------------------------------
+
+namespace {
+
+// A cycle whose every field says its number, so that a copy mixing two cycles shows.
+engine::Cycle Numbered(uint64_t number) {
+    engine::Cycle c;
+    c.number = number;
+    c.time = number * 7;
+    c.channels = 8;
+    for (int k = 0; k < 8; ++k) c.values[k] = static_cast<int16_t>(number + k);
+    return c;
+}
+
+bool Consistent(const engine::Cycle& c) {
+    if (c.time != c.number * 7 || c.channels != 8) return false;
+    for (int k = 0; k < 8; ++k) {
+        if (c.values[k] != static_cast<int16_t>(c.number + k)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A writer publishing as fast as it can into a ring of one or two cycles while the reader reads the
+// newest and drains: every copy is one cycle whole, every batch runs without a gap from where the
+// losses it reports end, and what was drained and lost adds up to what was published.
+TEST(CycleRing, ReaderRacingAWriterGetsWholeCyclesAndPlacesEveryLoss) {
+    for (size_t capacity : {1u, 2u}) {
+        engine::CycleRing ring;
+        ASSERT_HR(S_OK, ring.Resize(capacity));
+        ring.Settle();
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            for (uint64_t n = 1; !done; ++n) ring.Publish(Numbered(n));
+        });
+        std::string fault;
+        uint64_t next = 1, drained = 0, lost = 0;
+        const ULONGLONG until = ::GetTickCount64() + 1000;
+        while (::GetTickCount64() < until && fault.empty()) {
+            engine::Cycle newest, out[4];
+            if (ring.ReadNewest(newest) && !Consistent(newest))
+                fault = "torn newest " + std::to_string(newest.number);
+            uint64_t lostNow = 0;
+            const size_t n = ring.Drain(out, 4, lostNow);
+            lost += lostNow;
+            next += lostNow;
+            for (size_t i = 0; i < n && fault.empty(); ++i, ++next) {
+                if (!Consistent(out[i])) fault = "torn row " + std::to_string(out[i].number);
+                if (out[i].number != next)
+                    fault = "row " + std::to_string(out[i].number) + " where " + std::to_string(next) +
+                            " was due";
+            }
+            drained += n;
+        }
+        done = true;
+        writer.join();
+        uint64_t lostNow = 0;
+        engine::Cycle out[4];
+        while (size_t n = ring.Drain(out, 4, lostNow)) drained += n, lost += lostNow;
+        lost += lostNow;
+        EXPECT_EQ("", fault) << "capacity " << capacity;
+        EXPECT_GT(drained, 0u);
+        EXPECT_EQ(ring.Newest(), drained + lost) << "capacity " << capacity;
+        EXPECT_EQ(lost, ring.Lost());
+        EXPECT_EQ(drained, ring.Delivered());
+    }
+}
+
+// What the ring overwrote counts as lost before any drain reports it; a peek that is not taken
+// leaves every cycle unread and reports nothing.
+TEST(CycleRing, LossesCountBeforeADrainAndAnUntakenPeekTakesNothing) {
+    engine::CycleRing ring;
+    ASSERT_HR(S_OK, ring.Resize(4));
+    ring.Settle();
+    for (uint64_t n = 1; n <= 10; ++n) ring.Publish(Numbered(n));
+    EXPECT_EQ(6u, ring.Lost());
+    engine::Cycle out[8];
+    const engine::ReadBatch batch = ring.Peek(out, 8);
+    EXPECT_EQ(4u, batch.count);
+    EXPECT_EQ(6u, batch.lost);
+    EXPECT_EQ(7u, out[0].number);
+    EXPECT_EQ(4u, ring.Unread()) << "peeked, not taken";
+    EXPECT_EQ(0u, ring.Delivered());
+    ring.Take(batch);
+    EXPECT_EQ(0u, ring.Unread());
+    EXPECT_EQ(4u, ring.Delivered());
+    EXPECT_EQ(6u, ring.Lost());
+}
+
+// In order; a repeat of the newest waiting status only brings it up to date; a full log keeps the
+// newest; forgetting goes by sequence, so an entry dropped meanwhile cannot take an untold one along.
+TEST(StatusLog, KeepsTheNewestChangesInOrderAndForgetsBySequence) {
+    using S = SamplerStatus;
+    engine::StatusLog log;
+    log.Push({S::kWaitingForFirstCycle, S_OK, 1, 0, 0});
+    log.Push({S::kBoardNotReady, engine::kErrorBoardNotReady, 1, 0, 0});
+    log.Push({S::kBoardNotReady, engine::kErrorCycleIncomplete, 1, 3, 0});
+    engine::StatusChange out[engine::StatusLog::kCapacity + 1];
+    ASSERT_EQ(2u, log.Peek(out, std::size(out)));
+    EXPECT_EQ(engine::kErrorCycleIncomplete, out[1].error);
+    EXPECT_EQ(3u, out[1].cycle);
+    const uint64_t told = out[0].sequence;
+
+    for (int i = 0; i < 20; ++i) log.Push({i % 2 ? S::kSampling : S::kCycleIncomplete, S_OK, 1, 10u + i, 0});
+    ASSERT_EQ(engine::StatusLog::kCapacity, log.Peek(out, std::size(out)));
+    EXPECT_EQ(29u, out[engine::StatusLog::kCapacity - 1].cycle) << "the newest stay";
+    log.Forget(told);  // long gone: forgets nothing it still holds
+    EXPECT_EQ(engine::StatusLog::kCapacity, log.Peek(out, std::size(out)));
+    log.Forget(out[2].sequence);
+    EXPECT_EQ(engine::StatusLog::kCapacity - 3, log.Peek(out, std::size(out)));
+}
+
+// The rate over the last 100 cycles and the longest gap, from counter readings of 1000 counts a second.
+TEST(RunHealth, RateOverTheLastHundredCyclesAndTheLongestGap) {
+    engine::RunHealth health;
+    health.Reset(1000);
+    health.NoteCycle(5000);
+    EXPECT_EQ(0.0, health.Rate()) << "one cycle has no rate";
+    int64_t counter = 5000;
+    for (int i = 0; i < 150; ++i) health.NoteCycle(counter += 10);  // 100 a second
+    EXPECT_DOUBLE_EQ(100.0, health.Rate());
+    EXPECT_EQ(10u, health.LongestGapMs());
+    health.NoteCycle(counter += 510);
+    EXPECT_EQ(510u, health.LongestGapMs());
+    EXPECT_DOUBLE_EQ(100.0 / 1.5, health.Rate()) << "99 gaps of 10 ms and one of 510 ms";
+    for (int i = 0; i < 100; ++i) health.NoteCycle(counter += 20);
+    EXPECT_DOUBLE_EQ(50.0, health.Rate()) << "the slow gap has left the window";
+    EXPECT_EQ(510u, health.LongestGapMs()) << "the run's longest stays";
+    health.NoteFailure();
+    EXPECT_EQ(1u, health.FailedAttempts());
+    health.Reset(1000);
+    EXPECT_EQ(0u, health.LongestGapMs() + health.FailedAttempts());
 }

@@ -53,6 +53,14 @@ void RunClockFrom(DWORD at) {
     g_frozen = false;
 }
 
+// The system's platform but for the tick counter, and the pause wait when one is given.
+CChannelSampler::Platform TickedBy(DWORD(WINAPI* tick)(), DWORD(WINAPI* pause)(HANDLE, DWORD) = nullptr) {
+    CChannelSampler::Platform platform;
+    platform.tick = tick;
+    if (pause) platform.pauseWait = pause;
+    return platform;
+}
+
 // Stop under a watchdog: a stop request that never arrives ends the test program in seconds.
 void StopSoon(CChannelSampler& s) {
     testsupport::WithinMs(testsupport::kStopLimitMs, "Stop", [&] { s.Stop(); });
@@ -117,7 +125,7 @@ protected:
 };
 
 TEST_F(SamplerReadOut, BeforeTheFirstCycleThePresetSlotsReadWhileTheCounterIsSmall) {
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     FreezeClock(0x10);
     for (LONG i = 0; i < 8; ++i) EXPECT_EQ(-32767, s.GetChnlValue(i)) << i;
     FreezeClock(64850);
@@ -127,7 +135,7 @@ TEST_F(SamplerReadOut, BeforeTheFirstCycleThePresetSlotsReadWhileTheCounterIsSma
 }
 
 TEST_F(SamplerReadOut, IndexOutsideTheChannelCountIsTheSentinel) {
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     FreezeClock(0x10);
     EXPECT_EQ(-32767, s.GetChnlValue(7));
     EXPECT_EQ(32767, s.GetChnlValue(8));
@@ -139,13 +147,13 @@ TEST_F(SamplerReadOut, IndexOutsideTheChannelCountIsTheSentinel) {
 }
 
 TEST_F(SamplerReadOut, PublishedWordsAreDecoded) {
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     PublishAt(s, 100000);
     for (LONG i = 0; i < 8; ++i) EXPECT_EQ(kWordsValues[i], s.GetChnlValue(i)) << i;
 }
 
 TEST_F(SamplerReadOut, StalenessBoundaryFollowsTheInterval) {
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     PublishAt(s, 100000);
     FreezeClock(100000 + 64850);
     EXPECT_EQ(32766, s.GetChnlValue(1)) << "exactly at the limit is still fresh";
@@ -159,7 +167,7 @@ TEST_F(SamplerReadOut, StalenessBoundaryFollowsTheInterval) {
 }
 
 TEST_F(SamplerReadOut, AgeIsMeasuredAcrossTheCounterWrap) {
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     PublishAt(s, 0xFFFFFF00);
     s.SetInterval(7);  // limit 260 ms, the age 271 ms
     FreezeClock(0x10);
@@ -169,7 +177,7 @@ TEST_F(SamplerReadOut, AgeIsMeasuredAcrossTheCounterWrap) {
 }
 
 TEST_F(SamplerReadOut, ValuesOutliveStopAndRestartUntilTheNextCompleteCycle) {
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     PublishAt(s, 100000);
     EXPECT_EQ(-4660, s.GetChnlValue(7)) << "readable after Stop";
     ASSERT_EQ(1, DPSIM_Configure("356:busy"));
@@ -230,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(Engine, StatusSequence,
 TEST_F(SamplerProtocol, BoardThatNeverGetsReadySpendsTheBudgetAndPublishesNothing) {
     SimBoards sim("356:busy", 1 << 20);
     RunClockFrom(1000);
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     s.SetInterval(100);
     ASSERT_TRUE(s.Start());
     ::Sleep(450);
@@ -244,7 +252,7 @@ TEST_F(SamplerProtocol, BoardThatNeverGetsReadySpendsTheBudgetAndPublishesNothin
 TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
     SimBoards sim("356:words=1/2/3/4/5/6/7/8,stall=5", 1 << 20);
     RunClockFrom(1000);
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     s.SetInterval(60);
     // The board re-arms when it is left alone for 10 ms, which a sampler preempted within its
     // cycle causes; such a cycle can even get all 16 bytes, so only the others are judged (the
@@ -280,7 +288,7 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
 TEST_F(SamplerProtocol, IntervalZeroSpendsTheBudgetBeforeTheFirstRead) {
     SimBoards sim(kWordsBoard, 1024);
     RunClockFrom(1000);
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     s.SetInterval(0);
     ASSERT_TRUE(s.Start());
     ::Sleep(200);
@@ -309,7 +317,7 @@ TEST_P(SamplerShortCycle, OnlyACompleteCycleIsPublished) {
     const std::vector<BYTE> ready(2 * c.readyBytes, 0x00);
     ASSERT_EQ(1, DPSIM_ScriptStatus(kStatus, ready.data(), static_cast<int>(ready.size())));
     FreezeClock(100000);  // published values would be fresh; the preset slots are stale
-    CChannelSampler s(TestTick);
+    CChannelSampler s(TickedBy(TestTick));
     s.SetChannelNumber(c.channels);
     ASSERT_TRUE(s.Start());
     const auto dataReads = [] {
@@ -362,7 +370,7 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     SimBoards sim(kWordsBoard, 1024);
     g_tickReads = 0;
     g_pauseCount = 0;
-    CChannelSampler s(&CountingTick, ::CreateEventA, ::CreateThread, &NotingPauseWait);
+    CChannelSampler s(TickedBy(&CountingTick, &NotingPauseWait));
     s.SetInterval(0);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= kNotedPauses; }));
@@ -375,25 +383,34 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     }
 }
 
-// The pause between cycles is the Interval, but at least 10 ms: at Interval 0 every cycle gives up
-// its slots at once, and shorter pauses still cost a good share of a core. The first cycle does not
-// pause; -1 is the platform's unlimited wait.
-class SamplerPause : public testing::TestWithParam<std::pair<LONG, DWORD>> {};
-TEST_P(SamplerPause, IsTheIntervalButAtLeastTenMilliseconds) {
-    SimBoards sim(kWordsBoard);
+// The pause after a cycle is its Interval, also below 10 ms and also after a cycle that polled a
+// busy board until its budget ran out. Only a cycle that could not try a single slot (Interval 0)
+// pauses 10 ms, as spinning from one empty cycle to the next would cost a good share of a core.
+// The first cycle does not pause; -1 is the platform's unlimited wait.
+struct PauseCase {
+    const char* board;
+    LONG interval;
+    DWORD pause;
+};
+void PrintTo(const PauseCase& c, std::ostream* os) { *os << c.board << " at Interval " << c.interval; }
+class SamplerPause : public testing::TestWithParam<PauseCase> {};
+TEST_P(SamplerPause, IsTheIntervalUnlessNothingCouldBeTried) {
+    SimBoards sim(GetParam().board);
     g_pauseCount = 0;
-    CChannelSampler s(::GetTickCount, ::CreateEventA, ::CreateThread, &NotingPauseWait);
-    s.SetInterval(GetParam().first);
+    CChannelSampler s(TickedBy(::GetTickCount, &NotingPauseWait));
+    s.SetInterval(GetParam().interval);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= 2; }));
     StopSoon(s);
     EXPECT_EQ(0u, g_pauses[0].ms);
     for (int i = 1; i < std::min(g_pauseCount.load(), kNotedPauses); ++i)
-        EXPECT_EQ(GetParam().second, g_pauses[i].ms) << i;
+        EXPECT_EQ(GetParam().pause, g_pauses[i].ms) << i;
 }
 INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
-                         testing::Values(std::pair{0L, 10UL}, std::pair{9L, 10UL}, std::pair{11L, 11UL},
-                                         std::pair{-1L, INFINITE}));
+                         testing::Values(PauseCase{kWordsBoard, 0, 10}, PauseCase{kWordsBoard, 1, 1},
+                                         PauseCase{kWordsBoard, 9, 9}, PauseCase{"356:busy", 2, 2},
+                                         PauseCase{kWordsBoard, 11, 11},
+                                         PauseCase{kWordsBoard, -1, INFINITE}));
 
 TEST_F(SamplerProtocol, PortLockEventLivesWhileASamplerHoldsIt) {
     SimBoards sim(kWordsBoard);
@@ -441,7 +458,7 @@ TEST_F(SamplerProtocol, StopEndsAWaitForAHeldLock) {
     SimBoards sim(kWordsBoard, 4096);
     base::UniqueEvent lock(::CreateEventA(nullptr, FALSE, TRUE, kPortLockName));
     ASSERT_TRUE(lock);
-    CChannelSampler s(&CountingTick);
+    CChannelSampler s(TickedBy(&CountingTick));
     s.SetInterval(1500);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(1) == 32766; }));
@@ -494,7 +511,9 @@ TEST_F(SamplerProtocol, StartFailsWhenThePortLockCannotBeOpened) {
 TEST(SamplerLifecycle, WithoutAStopEventTheSetUpFailsAndNothingStarts) {
     SimBoards sim(kWordsBoard, 64);
     EXPECT_HR(S_OK, CChannelSampler().SetupResult());
-    CChannelSampler s(::GetTickCount, &NoEventLeft);
+    CChannelSampler::Platform noEvent;
+    noEvent.createEvent = &NoEventLeft;
+    CChannelSampler s(noEvent);
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), s.SetupResult());
     EXPECT_FALSE(s.Start()) << "a thread without a stop event could be neither paused nor stopped";
     EXPECT_FALSE(s.IsRunning());
@@ -575,6 +594,68 @@ TEST(SamplerLifecycle, ThousandStartStopCyclesLeakNoHandles) {
         StopSoon(s);
     }
     EXPECT_LE(harness::CountOpenHandles(), before + 2);
+}
+
+namespace {
+
+// The timer resolution asked for and given back, and the pauses of Interval 16 or more that came
+// while it was held.
+std::atomic<long> g_timerBegins{0}, g_timerEnds{0}, g_fineLongPauses{0}, g_pausesSeen{0};
+MMRESULT WINAPI CountTimerBegin(UINT period) {
+    if (period == 1) ++g_timerBegins;
+    return TIMERR_NOERROR;
+}
+MMRESULT WINAPI CountTimerEnd(UINT period) {
+    if (period == 1) ++g_timerEnds;
+    return TIMERR_NOERROR;
+}
+DWORD WINAPI PauseNotingResolution(HANDLE stop, DWORD ms) {
+    if (ms >= CChannelSampler::kFineTimerBelowMs && g_timerBegins != g_timerEnds) ++g_fineLongPauses;
+    ++g_pausesSeen;
+    return ::WaitForSingleObject(stop, ms);
+}
+
+}  // namespace
+
+// Windows stretches short pauses to its clock tick unless asked for 1 ms resolution: a run below
+// 16 ms asks, one at 16 or more does not, an Interval that grows gives it back, and however the run
+// ends (Stop, a restart, destruction) nothing stays asked for.
+TEST(SamplerTimer, FineResolutionOnlyWhileTheIntervalIsShortAndNeverLeft) {
+    SimBoards sim(kWordsBoard);
+    CChannelSampler::Platform platform;
+    platform.beginTimerPeriod = &CountTimerBegin;
+    platform.endTimerPeriod = &CountTimerEnd;
+    platform.pauseWait = &PauseNotingResolution;
+    const auto pausesSoon = [] {
+        const long from = g_pausesSeen;
+        return WaitUntil([&] { return g_pausesSeen >= from + 2; });
+    };
+    for (int round = 0; round < 1000; ++round) {
+        const bool shortInterval = round >= 100 && round % 2 == 0;
+        auto s = std::make_unique<CChannelSampler>(platform);
+        s->SetInterval(shortInterval ? 5 : 16);
+        ASSERT_TRUE(s->Start()) << round;
+        switch (round % 4) {
+            case 0: StopSoon(*s); break;
+            case 1:  // a change while running: either way, but never short in the first rounds
+                s->SetInterval(round < 100 ? 30 : shortInterval ? 20 : 3);
+                ASSERT_TRUE(pausesSoon()) << round;
+                StopSoon(*s);
+                break;
+            case 2: s.reset(); break;
+            case 3:
+                StopSoon(*s);
+                ASSERT_TRUE(s->Start()) << round;
+                break;
+        }
+        if (round == 99) {
+            EXPECT_EQ(0, g_timerBegins) << "asked at Interval 16 or more";
+        }
+        s.reset();
+        ASSERT_EQ(g_timerBegins.load(), g_timerEnds.load()) << "left asked for after round " << round;
+    }
+    EXPECT_GT(g_timerBegins, 0);
+    EXPECT_EQ(0, g_fineLongPauses) << "held through a pause of 16 ms or more";
 }
 
 // --- several samplers at one board ---------------------------------------------------------------

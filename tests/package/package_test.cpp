@@ -292,7 +292,9 @@ void RunEachScriptHostOnce() {
         std::ofstream(script) << "WScript.Quit 0\n";
         for (const wchar_t* system : {L"C:\\windows\\system32\\", L"C:\\windows\\syswow64\\"}) {
             const std::wstring host = std::wstring(system) + L"cscript.exe";
-            if (Exists(host)) RunProcess(L"\"" + host + L"\" //nologo \"" + script.wstring() + L"\"");
+            const bool runs = std::wstring(system).find(L"syswow64") == std::wstring::npos ||
+                              No32BitProgramsReason().empty();
+            if (runs && Exists(host)) RunProcess(L"\"" + host + L"\" //nologo \"" + script.wstring() + L"\"");
         }
         std::error_code ignored;
         std::filesystem::remove(script, ignored);
@@ -338,8 +340,8 @@ public:
     StartedMirelo& operator=(const StartedMirelo&) = delete;
 
     explicit operator bool() const { return static_cast<bool>(process_); }
-    HANDLE handle() const { return process_.get(); }
-    DWORD id() const { return id_; }
+    HANDLE Handle() const { return process_.get(); }
+    DWORD Id() const { return id_; }
 
 private:
     base::UniqueProcess process_;
@@ -487,9 +489,9 @@ TEST_F(Packages, WithoutDirectPortBothToolsSayWhatIsMissing) {
     EXPECT_NE(std::wstring::npos, text.find(L"because DirectPort.dll")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L"was not found")) << Narrow(text);
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.handle(), 20000));
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.Handle(), 20000));
     DWORD code = 0;
-    ::GetExitCodeProcess(mirelo.handle(), &code);
+    ::GetExitCodeProcess(mirelo.Handle(), &code);
     EXPECT_EQ(1u, code);
 }
 
@@ -614,26 +616,36 @@ protected:
     std::wstring folder_;  // %LOCALAPPDATA%\Programs\Vandrel-<arch>
 };
 
+// Where the package's programs cannot run (the x86 one on a machine that refuses 32-bit code), the
+// installation, its files and rows and its removal are still proven; the comparison with regsvr32
+// and the script host's run are not, and the case ends skipped with the reason.
 TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNothing) {
-    wchar_t built[MAX_PATH];
-    ASSERT_NE(0u, ::GetFullPathNameW((BinFolder() + GetParam().bin + L"Vandrel.ocx").c_str(), MAX_PATH, built,
-                                     nullptr));
-    ASSERT_EQ(0u, RunProcess(Tool(L"regsvr32.exe") + L" /s \"" + built + L"\"").exitCode);
-    Set self = Ours(machine_.Snapshot());
-    // Windows keeps one ProgID key for both views; Wine's 32-bit registration writes it to the 64-bit one.
-    const Set progId = Below(ClassesKey(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Snapshot(), keys_.progId);
-    self.insert(progId.begin(), progId.end());
-    const Set selfRegistered = WithoutPaths(self, built);
-    ASSERT_EQ(0u, RunProcess(Tool(L"regsvr32.exe") + L" /u /s \"" + built + L"\"").exitCode);
-    restorer_->Clear();
+    const std::string cannotRun = GetParam().view == KEY_WOW64_32KEY ? No32BitProgramsReason() : "";
+    Set selfRegistered;
+    if (cannotRun.empty()) {
+        wchar_t built[MAX_PATH];
+        ASSERT_NE(0u, ::GetFullPathNameW((BinFolder() + GetParam().bin + L"Vandrel.ocx").c_str(), MAX_PATH,
+                                         built, nullptr));
+        ASSERT_EQ(0u, RunProcess(Tool(L"regsvr32.exe") + L" /s \"" + built + L"\"").exitCode);
+        Set self = Ours(machine_.Snapshot());
+        // Windows keeps one ProgID key for both views; Wine's 32-bit registration writes it to the 64-bit
+        // one.
+        const Set progId = Below(ClassesKey(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Snapshot(), keys_.progId);
+        self.insert(progId.begin(), progId.end());
+        selfRegistered = WithoutPaths(self, built);
+        ASSERT_EQ(0u, RunProcess(Tool(L"regsvr32.exe") + L" /u /s \"" + built + L"\"").exitCode);
+        restorer_->Clear();
+    }
 
     ASSERT_EQ(0u, Msiexec(L"/i " + Package() + L" ADDLOCAL=ALL" + kPerUser));
     ExpectOnlyIn(MSIINSTALLCONTEXT_USERUNMANAGED);
     const Set installed = WithoutPaths(Ours(user_.Snapshot()), folder_ + L"\\Vandrel.ocx");
-    EXPECT_EQ(selfRegistered, installed)
-        << "only installed:\n"
-        << Show(Minus(installed, selfRegistered)) << "only self-registered:\n"
-        << Show(Minus(selfRegistered, installed));
+    if (cannotRun.empty()) {
+        EXPECT_EQ(selfRegistered, installed)
+            << "only installed:\n"
+            << Show(Minus(installed, selfRegistered)) << "only self-registered:\n"
+            << Show(Minus(selfRegistered, installed));
+    }
     EXPECT_TRUE(installed.count(keys_.control + L"\\inprocserver32 = <ocx>"));
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         EXPECT_EQ(Set{}, Ours(ClassesKey(HKEY_LOCAL_MACHINE, view).Snapshot())) << "written for the machine";
@@ -644,24 +656,28 @@ TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNoth
     EXPECT_FALSE(Exists(x64Dir_));
     EXPECT_FALSE(Exists(x86Dir_));
 
-    // On Windows HKEY_CLASSES_ROOT shows the user's classes over the machine's; Wine's shows the
-    // machine's alone, so the script host of this bitness is given the user's rows there.
-    user_.CopyOursTo(machine_);
-    const ProcessResult script = RunProcess(
-        Tool(L"cscript.exe") + L" //nologo \"" + BinFolder() + L"samples\\readings.vbs\"", 60000,
-        {{L"DIRECTPORT_SIM", L"356:words=0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A"}});
-    machine_.DeleteOurs();
-    const auto lines = SplitLines(script.out);
-    ASSERT_EQ(7u, lines.size()) << script.out << script.err;
-    EXPECT_EQ(0u, lines[5].find("cycle 5 at ")) << lines[5];
-    EXPECT_NE(std::string::npos, lines[5].find(": -2698 -2698 -2698 -2698")) << lines[5];
-    EXPECT_EQ("done", lines[6]);
+    if (cannotRun.empty()) {
+        // On Windows HKEY_CLASSES_ROOT shows the user's classes over the machine's; Wine's shows the
+        // machine's alone, so the script host of this bitness is given the user's rows there.
+        user_.CopyOursTo(machine_);
+        const ProcessResult script = RunProcess(
+            Tool(L"cscript.exe") + L" //nologo \"" + BinFolder() + L"samples\\readings.vbs\"", 60000,
+            {{L"DIRECTPORT_SIM", L"356:words=0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A/0x8A8A"}});
+        machine_.DeleteOurs();
+        const auto lines = SplitLines(script.out);
+        ASSERT_EQ(7u, lines.size()) << script.out << script.err;
+        EXPECT_EQ(0u, lines[5].find("cycle 5 at ")) << lines[5];
+        EXPECT_NE(std::string::npos, lines[5].find(": -2698 -2698 -2698 -2698")) << lines[5];
+        EXPECT_EQ("done", lines[6]);
+    }
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Package() + kPerUser));
     ExpectOnlyIn(MSIINSTALLCONTEXT_NONE);
     EXPECT_EQ(Set{}, Ours(user_.Snapshot()));
     EXPECT_FALSE(Exists(folder_));
     ExpectNothingLeft();
+    if (!cannotRun.empty() && !HasFailure())
+        GTEST_SKIP() << "installed and removed, but neither compared with regsvr32 nor run: " << cannotRun;
 }
 
 // Windows Installer keeps one installation of a product for a user: installing the package again
@@ -738,7 +754,7 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     AddSimulatedBoard();
     const StartedMirelo mirelo(folder_);
     ASSERT_TRUE(mirelo);
-    const HWND form = remote::WaitForForm(mirelo.id(), 30000);
+    const HWND form = remote::WaitForForm(mirelo.Id(), 30000);
     ASSERT_NE(nullptr, form) << "Mirelo showed no form";
     ASSERT_TRUE(remote::Click(form, ControlArray::kStart, 0));
     std::wstring value;
@@ -751,7 +767,7 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     EXPECT_FALSE(value.empty());
     EXPECT_NE(L"32767", value);
     ::PostMessageW(form, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.handle(), 20000));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.Handle(), 20000));
     EXPECT_EQ(Set{}, Minus(ClassesRootNow(&before_), before_)) << "the folder registered something";
 }
 

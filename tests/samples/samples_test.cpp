@@ -2,7 +2,8 @@
 // VBScript and JScript programs under cscript, which drain whole cycles, and the C++ client as
 // built, which drains them when the control's DataReady event reaches its sink. Each runs with the system
 // tools and the build of each bitness whose programs start on this machine (the 32-bit side needs
-// SysWOW64 and the win32 build); a side that cannot run is skipped with the reason. Also what the
+// a machine that runs 32-bit programs, SysWOW64 and the win32 build); a side that cannot run is
+// skipped with the reason. Also what the
 // C++ client reports when the control cannot be created, the cases of the user guide's
 // troubleshooting table. HKEY_CLASSES_ROOT is put back after every test.
 #include <gtest/gtest.h>
@@ -79,10 +80,8 @@ Side SideOf(int bits) {
         ::GetSystemDirectoryW(folder, MAX_PATH);
         side.bin = BinFolder();
     } else if (bits == 32) {
-        if (!::GetSystemWow64DirectoryW(folder, MAX_PATH)) {
-            side.skip = "this system has no 32-bit side (no SysWOW64)";
-            return side;
-        }
+        side.skip = No32BitProgramsReason();
+        if (!side.skip.empty() || !::GetSystemWow64DirectoryW(folder, MAX_PATH)) return side;
         side.bin = BinFolder() + L"..\\..\\win32\\bin\\";
     } else {
         side.skip = "a 32-bit process cannot reach the 64-bit system folder under Wine (no Sysnative)";
@@ -93,8 +92,6 @@ Side SideOf(int bits) {
         side.skip = "no cscript.exe in the " + std::to_string(bits) + "-bit system folder";
     } else if (!Exists(side.Ocx())) {
         side.skip = "no " + std::to_string(bits) + "-bit build beside this one (build/win32)";
-    } else if (RunProcess(Quoted(side.system + L"cmd.exe") + L" /c exit 7", 30000).exitCode != 7) {
-        side.skip = std::to_string(bits) + "-bit programs do not start on this machine";
     }
     return side;
 }

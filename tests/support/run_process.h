@@ -22,6 +22,30 @@ inline bool IsWow64() {
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
+// Why no 32-bit program can run here, or empty when they can. Some machines refuse 32-bit code
+// altogether, and then no 32-bit program starts in a 64-bit prefix either, although SysWOW64 holds
+// its files. scripts/wine-run says which kind of machine this is (VANDREL_32BIT_PROGRAMS, "yes" or
+// "no"); when it did not (a test program started by hand), a 32-bit cmd.exe is tried once. A
+// machine said to run them is never skipped: a failure there is a failure.
+inline const std::string& No32BitProgramsReason() {
+    static const std::string reason = []() -> std::string {
+        if (sizeof(void*) == 4) return std::string();  // this program is one
+        const std::string refused = "this machine cannot run 32-bit programs";
+        wchar_t said[8] = {};
+        const DWORD n = ::GetEnvironmentVariableW(L"VANDREL_32BIT_PROGRAMS", said, 8);
+        if (n > 0 && n < 8) {
+            return std::wstring(said) == L"no" ? refused + " (scripts/wine-run found so)" : std::string();
+        }
+        wchar_t dir[MAX_PATH];
+        const UINT length = ::GetSystemWow64DirectoryW(dir, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return "this system has no 32-bit side (no SysWOW64)";
+        const harness::ProcessResult probe =
+            harness::RunProcess(L"\"" + std::wstring(dir, length) + L"\\cmd.exe\" /c exit 7", 30000);
+        return probe.exitCode == 7 ? std::string() : refused + " (a 32-bit cmd.exe did not start)";
+    }();
+    return reason;
+}
+
 // The full path of a Windows tool (regsvr32.exe, cscript.exe, reg.exe) of this process's own
 // bitness, quoted for a command line. A bare name would leave the bitness to the search path and to
 // file-system redirection; under Wine, to the loader that started us.

@@ -21,14 +21,14 @@ public:
     ~SimBoards() { DPSIM_Reset(); }
     SimBoards(const SimBoards&) = delete;
     SimBoards& operator=(const SimBoards&) = delete;
-    bool configured() const { return configured_; }
+    bool Configured() const { return configured_; }
 
 private:
     bool configured_ = false;
 };
 
-// Stands in for CreateEventA in a sampler's set-up: fails as a system out of resources does.
-inline HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+// Stands in for CreateEventW in a sampler's set-up: fails as a system out of resources does.
+inline HANDLE WINAPI NoEventLeft(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
     ::SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return nullptr;
 }

@@ -56,7 +56,7 @@ public:
             text_ = text;
             log_->push_back(name_ + " text " + Narrow(text));
         }
-        const std::wstring& text() const { return text_; }
+        const std::wstring& CurrentText() const { return text_; }
         bool throws = false;
 
     private:
@@ -138,9 +138,9 @@ public:
     }
     mirelo::Timer& TimerNamed(mirelo::TimerName name) override { return timers_.at(name); }
 
-    FakeBox& box(mirelo::BoxArray a, int i) { return boxes_.at({a, i}); }
-    FakeButton& button(mirelo::ButtonArray a, int i) { return buttons_.at({a, i}); }
-    FakeTimer& timer(mirelo::TimerName t) { return timers_.at(t); }
+    FakeBox& FakeBoxAt(mirelo::BoxArray a, int i) { return boxes_.at({a, i}); }
+    FakeButton& FakeButtonAt(mirelo::ButtonArray a, int i) { return buttons_.at({a, i}); }
+    FakeTimer& FakeTimerNamed(mirelo::TimerName t) { return timers_.at(t); }
 
     // Elements named here ("data_value(5)") do not exist.
     std::set<std::string> missing;

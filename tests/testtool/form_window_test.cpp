@@ -79,15 +79,15 @@ protected:
         ASSERT_HR(S_OK, mirelo::FormWindow::Create(::GetModuleHandleW(nullptr), 0, false, &form));
         form->SetEvents(&events);
         if (const int dpi = ExpectedDpi()) {
-            ASSERT_EQ(form->dpiX(), dpi) << "the child did not start at the DPI its parent set";
-            ASSERT_EQ(form->dpiY(), dpi);
+            ASSERT_EQ(form->DpiX(), dpi) << "the child did not start at the DPI its parent set";
+            ASSERT_EQ(form->DpiY(), dpi);
         }
     }
-    HWND Child(ControlArray a, int i) { return ::GetDlgItem(form->hwnd(), mirelo::ControlId(a, i)); }
+    HWND Child(ControlArray a, int i) { return ::GetDlgItem(form->Hwnd(), mirelo::ControlId(a, i)); }
     RECT RectInClient(HWND child) {
         RECT r;
         ::GetWindowRect(child, &r);
-        ::MapWindowPoints(nullptr, form->hwnd(), reinterpret_cast<POINT*>(&r), 2);
+        ::MapWindowPoints(nullptr, form->Hwnd(), reinterpret_cast<POINT*>(&r), 2);
         return r;
     }
 
@@ -96,18 +96,18 @@ protected:
 };
 
 TEST_F(FormWindowTest, WindowCaptionClientAreaAndBorder) {
-    EXPECT_EQ(TextOf(form->hwnd()), L"Mirelo测试小工具 V1.0.8");
-    EXPECT_EQ(ClassOf(form->hwnd()), L"Mirelo.read_timer");
+    EXPECT_EQ(TextOf(form->Hwnd()), L"Mirelo测试小工具 V1.0.8");
+    EXPECT_EQ(ClassOf(form->Hwnd()), L"Mirelo.read_timer");
     RECT client;
-    ::GetClientRect(form->hwnd(), &client);
+    ::GetClientRect(form->Hwnd(), &client);
     EXPECT_EQ(client.right, X(6585));
     EXPECT_EQ(client.bottom, Y(3840));
-    const LONG style = ::GetWindowLongW(form->hwnd(), GWL_STYLE);
+    const LONG style = ::GetWindowLongW(form->Hwnd(), GWL_STYLE);
     EXPECT_TRUE(style & WS_CAPTION);
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_FALSE(style & WS_THICKFRAME) << "one fixed size";
     EXPECT_FALSE(style & WS_MAXIMIZEBOX);
-    EXPECT_FALSE(::IsWindowVisible(form->hwnd())) << "hidden until the load handler has run";
+    EXPECT_FALSE(::IsWindowVisible(form->Hwnd())) << "hidden until the load handler has run";
 }
 
 struct Expected {
@@ -157,10 +157,10 @@ std::vector<Expected> ExpectedControls() {
 TEST_F(FormWindowTest, EveryControlWithItsTextPlaceSizeAndState) {
     const std::vector<Expected> expected = ExpectedControls();
     int children = 0;
-    for (HWND c = ::GetWindow(form->hwnd(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) ++children;
+    for (HWND c = ::GetWindow(form->Hwnd(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) ++children;
     EXPECT_EQ(children, static_cast<int>(expected.size())) << "nothing more on the form";
 
-    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(form->hwnd(), WM_GETFONT, 0, 0));
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(form->Hwnd(), WM_GETFONT, 0, 0));
     for (const Expected& e : expected) {
         SCOPED_TRACE(std::wstring(mirelo::ArrayName(e.array)) + L"(" + std::to_wstring(e.index) + L")");
         HWND c = Child(e.array, e.index);
@@ -202,7 +202,7 @@ std::wstring WidestText(HWND control) {
 
 TEST_F(FormWindowTest, CaptionsAndReadingsFitTheirControls) {
     const int edge = ::GetSystemMetrics(SM_CXEDGE);
-    for (HWND c = ::GetWindow(form->hwnd(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+    for (HWND c = ::GetWindow(form->Hwnd(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
         const std::wstring text = WidestText(c);
         SCOPED_TRACE(ClassOf(c) + L" " + text);
         HDC dc = ::GetDC(c);
@@ -229,11 +229,11 @@ TEST_F(FormWindowTest, CaptionsAndReadingsFitTheirControls) {
 // A face the font mapper cannot serve draws boxes instead of characters: every character the form
 // shows must be a glyph of the font its controls use.
 TEST_F(FormWindowTest, EveryCharacterShownExistsInTheFormFont) {
-    HWND first = ::GetWindow(form->hwnd(), GW_CHILD);
+    HWND first = ::GetWindow(form->Hwnd(), GW_CHILD);
     ASSERT_NE(first, nullptr);
-    HDC dc = ::GetDC(form->hwnd());
+    HDC dc = ::GetDC(form->Hwnd());
     HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(first, WM_GETFONT, 0, 0)));
-    std::vector<std::wstring> texts = {TextOf(form->hwnd()), L"-0123456789"};
+    std::vector<std::wstring> texts = {TextOf(form->Hwnd()), L"-0123456789"};
     for (HWND c = first; c; c = ::GetWindow(c, GW_HWNDNEXT)) texts.push_back(TextOf(c));
     for (const std::wstring& text : texts) {
         std::vector<WORD> glyphs(text.size() + 1, 0);
@@ -246,7 +246,7 @@ TEST_F(FormWindowTest, EveryCharacterShownExistsInTheFormFont) {
         }
     }
     ::SelectObject(dc, old);
-    ::ReleaseDC(form->hwnd(), dc);
+    ::ReleaseDC(form->Hwnd(), dc);
 }
 
 // The checks above and the places in twips, again in a child process started at a higher DPI,
@@ -259,7 +259,7 @@ TEST_P(FormAtScreenDpi, KeepsPlacesInTwipsAndCaptionsFit) {
     harness::ChildResult child;
     {
         testsupport::ScopedScreenDpi screen(static_cast<DWORD>(GetParam()));
-        ASSERT_TRUE(screen.set());
+        ASSERT_TRUE(screen.Applied());
         child = harness::RunSelf(
             "--gtest_filter=FormWindowTest.WindowCaption*:FormWindowTest.EveryControl*:FormWindowTest."
             "Captions*:"
@@ -283,8 +283,8 @@ TEST_F(FormWindowTest, TabOrderPassesOverDisabledButtons) {
 
     auto walk = [&] {
         std::vector<HWND> order;
-        HWND first = ::GetNextDlgTabItem(form->hwnd(), nullptr, FALSE);
-        for (HWND h = first; h && order.size() < 64; h = ::GetNextDlgTabItem(form->hwnd(), h, FALSE)) {
+        HWND first = ::GetNextDlgTabItem(form->Hwnd(), nullptr, FALSE);
+        for (HWND h = first; h && order.size() < 64; h = ::GetNextDlgTabItem(form->Hwnd(), h, FALSE)) {
             if (!order.empty() && h == first) break;
             order.push_back(h);
         }
@@ -326,9 +326,9 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
         shown->SetEvents(&swapping);
         shown->Show(SW_SHOW);
         Pump(50);
-        if (::GetActiveWindow() != shown->hwnd()) continue;
+        if (::GetActiveWindow() != shown->Hwnd()) continue;
         auto child = [&](ControlArray a, int i) {
-            return ::GetDlgItem(shown->hwnd(), mirelo::ControlId(a, i));
+            return ::GetDlgItem(shown->Hwnd(), mirelo::ControlId(a, i));
         };
 
         const HWND afterShow = ::GetFocus();
@@ -337,7 +337,7 @@ TEST_F(FormWindowTest, FocusStartsOnTheFirstBoxAndFollowsAButtonThatDisablesItse
         const HWND afterStart = ::GetFocus();
         ::SendMessageW(child(ControlArray::kStop, 0), BM_CLICK, 0, 0);
         const HWND afterStop = ::GetFocus();
-        if (::GetActiveWindow() != shown->hwnd()) continue;
+        if (::GetActiveWindow() != shown->Hwnd()) continue;
 
         EXPECT_EQ(afterShow, child(ControlArray::kDataInterval, 0));
         EXPECT_FALSE(::IsWindowEnabled(child(ControlArray::kStop, 0)));
@@ -361,7 +361,7 @@ TEST_F(FormWindowTest, EnterInTheMessageLoopPressesTheFocusedButtonOnly) {
         ::PostMessageW(target, WM_KEYDOWN, VK_RETURN, 1);
         ::PostMessageW(target, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC0000001u));
         ::PostQuitMessage(0);
-        EXPECT_EQ(mirelo::RunMessageLoop(form->hwnd()), 0);
+        EXPECT_EQ(mirelo::RunMessageLoop(form->Hwnd()), 0);
         return ::GetFocus() == target;
     };
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -432,9 +432,9 @@ TEST_F(FormWindowTest, TimersTickOnlyWithAnIntervalWhileEnabled) {
 
 TEST_F(FormWindowTest, LinesAreDrawnAndEndBeforeTheStrip) {
     form->Show(SW_SHOWNOACTIVATE);
-    ::UpdateWindow(form->hwnd());
+    ::UpdateWindow(form->Hwnd());
     Pump(50);
-    HDC dc = ::GetDC(form->hwnd());
+    HDC dc = ::GetDC(form->Hwnd());
     const COLORREF line = ::GetSysColor(COLOR_WINDOWTEXT);
     const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
     EXPECT_EQ(::GetPixel(dc, X(3000), Y(1560) + 2), line) << "Line1";
@@ -444,7 +444,7 @@ TEST_F(FormWindowTest, LinesAreDrawnAndEndBeforeTheStrip) {
     EXPECT_EQ(::GetPixel(dc, X(300), Y(1800)), line) << "Line3";
     EXPECT_EQ(::GetPixel(dc, X(300), Y(1800) + 2), face);
     EXPECT_EQ(::GetPixel(dc, X(6000) + 3, Y(1800)), face) << "the strip right of the rules stays empty";
-    ::ReleaseDC(form->hwnd(), dc);
+    ::ReleaseDC(form->Hwnd(), dc);
 }
 
 TEST_F(FormWindowTest, DestroyedFormQuitsOnlyWhenAskedTo) {
@@ -453,8 +453,8 @@ TEST_F(FormWindowTest, DestroyedFormQuitsOnlyWhenAskedTo) {
     form.reset();
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    ::SendMessageW(main->hwnd(), WM_CLOSE, 0, 0);
-    EXPECT_EQ(main->hwnd(), nullptr);
+    ::SendMessageW(main->Hwnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(main->Hwnd(), nullptr);
     ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 0u);
 }

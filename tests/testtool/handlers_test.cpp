@@ -27,9 +27,9 @@ protected:
         base::ComPtr<RecordingVandrel>::Attach(RecordingVandrel::Make(&log, "V2"));
     mirelo::FormHandlers handlers{form, v1.get(), v2.get()};
 
-    std::wstring Text(BoxArray a, int i) { return form.box(a, i).text(); }
+    std::wstring Text(BoxArray a, int i) { return form.FakeBoxAt(a, i).CurrentText(); }
     void Type(BoxArray a, int i, const wchar_t* text) {
-        form.box(a, i).SetText(text);
+        form.FakeBoxAt(a, i).SetText(text);
         log.clear();
     }
     void TearDown() override {
@@ -55,8 +55,8 @@ TEST_F(HandlersTest, LoadEndsAtTheFirstFailingPut) {
         failing->failAt = step <= 2 ? step : step - 2;
         EXPECT_HR(E_FAIL, handlers.Load());
         EXPECT_EQ(log.size(), static_cast<size_t>(step)) << "nothing after the failing put";
-        EXPECT_TRUE(form.timer(TimerName::kReadTimer1).enabled);
-        EXPECT_EQ(form.timer(TimerName::kReadTimer1).interval, 0u);
+        EXPECT_TRUE(form.FakeTimerNamed(TimerName::kReadTimer1).enabled);
+        EXPECT_EQ(form.FakeTimerNamed(TimerName::kReadTimer1).interval, 0u);
         failing->failAt = 0;
     }
 }
@@ -146,16 +146,16 @@ TEST_F(HandlersTest, StopStopsTheTimerBeforeItCallsTheInstance) {
     EXPECT_HR(S_OK, handlers.StopClick(1));
     EXPECT_EQ(log,
               (Log{"read_timer2 disabled", "V2 call Stop", "cmd_Stop(1) disabled", "cmd_Start(1) enabled"}));
-    EXPECT_TRUE(form.button(ButtonArray::kStart, 1).enabled);
-    EXPECT_FALSE(form.button(ButtonArray::kStop, 1).enabled);
+    EXPECT_TRUE(form.FakeButtonAt(ButtonArray::kStart, 1).enabled);
+    EXPECT_FALSE(form.FakeButtonAt(ButtonArray::kStop, 1).enabled);
 }
 
 TEST_F(HandlersTest, AFailingStartLeavesTheBlockIdle) {
     v1->failAt = 1;
     EXPECT_HR(E_FAIL, handlers.StartClick(0));
     EXPECT_EQ(log, (Log{"V1 call Start"}));
-    EXPECT_TRUE(form.button(ButtonArray::kStart, 0).enabled);
-    EXPECT_FALSE(form.button(ButtonArray::kStop, 0).enabled);
+    EXPECT_TRUE(form.FakeButtonAt(ButtonArray::kStart, 0).enabled);
+    EXPECT_FALSE(form.FakeButtonAt(ButtonArray::kStop, 0).enabled);
 }
 
 TEST_F(HandlersTest, AFailingStopLeavesTheTimerOffAndTheButtonsRunning) {
@@ -164,9 +164,9 @@ TEST_F(HandlersTest, AFailingStopLeavesTheTimerOffAndTheButtonsRunning) {
     v1->failAt = 2;
     EXPECT_HR(E_FAIL, handlers.StopClick(0));
     EXPECT_EQ(log, (Log{"read_timer1 disabled", "V1 call Stop"}));
-    EXPECT_FALSE(form.timer(TimerName::kReadTimer1).enabled);
-    EXPECT_FALSE(form.button(ButtonArray::kStart, 0).enabled);
-    EXPECT_TRUE(form.button(ButtonArray::kStop, 0).enabled) << "Stop can be clicked again";
+    EXPECT_FALSE(form.FakeTimerNamed(TimerName::kReadTimer1).enabled);
+    EXPECT_FALSE(form.FakeButtonAt(ButtonArray::kStart, 0).enabled);
+    EXPECT_TRUE(form.FakeButtonAt(ButtonArray::kStop, 0).enabled) << "Stop can be clicked again";
     EXPECT_HR(S_OK, handlers.StopClick(0));
 }
 
@@ -185,7 +185,7 @@ TEST_F(HandlersTest, ClicksOnElementsThatDoNotExistDoNothing) {
 }
 
 TEST_F(HandlersTest, AnythingThrownEndsTheHandlerSilently) {
-    form.box(BoxArray::kDataInterval, 0).throws = true;
+    form.FakeBoxAt(BoxArray::kDataInterval, 0).throws = true;
     EXPECT_HR(E_UNEXPECTED, handlers.ReadIntervalClick(0));
     EXPECT_TRUE(log.empty());
 }
@@ -306,7 +306,7 @@ TEST_F(HandlersTest, FormEventsReachTheirHandlers) {
     EXPECT_EQ(v2->calls, 1 + 1 + 8 + 1);
     EXPECT_EQ(v1->interval, 250);
     EXPECT_EQ(v1->address, 356);
-    EXPECT_FALSE(form.timer(TimerName::kReadTimer2).enabled);
+    EXPECT_FALSE(form.FakeTimerNamed(TimerName::kReadTimer2).enabled);
 }
 
 }  // namespace

@@ -256,7 +256,7 @@ TEST_F(HostingTest, SiteFirstThenStoredStateThenDispatchOnly) {
         const std::vector<unsigned char> expected = {0x00, 0x00, 0x01, 0x00, 0x69, 0x03, 0x00, 0x00,
                                                      0x95, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
         EXPECT_EQ(control->loaded, expected);
-        EXPECT_EQ(hosted.dispatch(), static_cast<IDispatch*>(control.get()));
+        EXPECT_EQ(hosted.Dispatch(), static_cast<IDispatch*>(control.get()));
         log.clear();
     }
     EXPECT_EQ(log, (Log{"Close(NOSAVE)", "SetClientSite(null)"}));
@@ -268,7 +268,7 @@ TEST_F(HostingTest, AFailedLoadDisconnectsTheSiteAgain) {
     mirelo::HostedControl hosted;
     EXPECT_HR(E_UNEXPECTED, hosted.Host(static_cast<IOleObject*>(control.get()), site.get()));
     EXPECT_EQ(log, (Log{"SetClientSite(site)", "Load in user mode", "Close(NOSAVE)", "SetClientSite(null)"}));
-    EXPECT_EQ(hosted.dispatch(), nullptr);
+    EXPECT_EQ(hosted.Dispatch(), nullptr);
     EXPECT_EQ(control->RefCount(), 1u);
 }
 
@@ -284,8 +284,8 @@ TEST_F(HostingTest, MovingAHostedControlKeepsOneHold) {
     mirelo::HostedControl a;
     ASSERT_HR(S_OK, a.Host(static_cast<IOleObject*>(control.get()), site.get()));
     mirelo::HostedControl b = std::move(a);
-    EXPECT_EQ(a.dispatch(), nullptr);
-    EXPECT_NE(b.dispatch(), nullptr);
+    EXPECT_EQ(a.Dispatch(), nullptr);
+    EXPECT_NE(b.Dispatch(), nullptr);
     log.clear();
     b.Release();
     b.Release();

@@ -332,7 +332,7 @@ class MireloAtScreenDpi : public MireloEndToEnd, public ::testing::WithParamInte
 protected:
     void SetUp() override {
         testsupport::ScopedScreenDpi screen(static_cast<DWORD>(GetParam()));
-        ASSERT_TRUE(screen.set());
+        ASSERT_TRUE(screen.Applied());
         StartMirelo();
     }
     int Pixels(int twips) const { return ::MulDiv(twips, GetParam(), 1440); }

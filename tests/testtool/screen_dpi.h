@@ -40,7 +40,7 @@ public:
     ScopedScreenDpi(const ScopedScreenDpi&) = delete;
     ScopedScreenDpi& operator=(const ScopedScreenDpi&) = delete;
 
-    bool set() const noexcept { return set_; }
+    bool Applied() const noexcept { return set_; }
 
 private:
     static constexpr wchar_t kValue[] = L"LogPixels";

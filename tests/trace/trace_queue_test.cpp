@@ -30,8 +30,8 @@ Taken TakeAll(trace::Queue& q, testsupport::CallSite caller = testsupport::CallS
     out.lastSeq = batch.lastSeq;
     size_t visited = 0;
     batch.Visit([&](const trace::Record& r) {
-        EXPECT_EQ('\0', r.text()[r.length]);
-        out.texts.emplace_back(r.text(), r.length);
+        EXPECT_EQ('\0', r.Text()[r.length]);
+        out.texts.emplace_back(r.Text(), r.length);
         out.attributes.push_back(r.attribute);
         ++visited;
     });
@@ -50,7 +50,7 @@ std::string DropLine(uint64_t n) {
 
 TEST(TraceQueue, FirstInFirstOutWithRisingSequenceNumbers) {
     trace::Queue q(10);
-    EXPECT_TRUE(q.Take().empty());
+    EXPECT_TRUE(q.Take().Empty());
     EXPECT_EQ(0u, q.LastSeq());
     Push(q, "a");
     Push(q, "");

@@ -314,7 +314,7 @@ constexpr int kPostsEach = 400;  // Wine's console takes about a millisecond per
 
 TEST(InChild, ManyPosters) {
     ASSERT_EQ(1, TraceOpen());
-    base::UniqueEvent go(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    base::UniqueEvent go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<std::thread> posters;
     for (int t = 0; t < kPosters; ++t) {
         posters.emplace_back([t, &go] {
@@ -641,7 +641,7 @@ constexpr char kCycle[] = "52 18 1 128 255 0 254 127 4chnl over\n";
 
 TEST(InChild, TracedSampler) {
     testsupport::SimBoards sim(kFourChannelBoard);
-    ASSERT_TRUE(sim.configured());
+    ASSERT_TRUE(sim.Configured());
     CChannelSampler sampler;  // finds the flag file and opens the trace
     sampler.SetChannelNumber(4);
     sampler.SetInterval(30);

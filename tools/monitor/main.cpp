@@ -55,7 +55,7 @@ public:
     }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
-    HRESULT result() const noexcept { return hr_; }
+    HRESULT Result() const noexcept { return hr_; }
 
 private:
     HRESULT hr_;
@@ -63,8 +63,8 @@ private:
 
 int Monitor(const monitor::Options& options) {
     ComApartment apartment;
-    if (FAILED(apartment.result())) {
-        WriteLine(stderr, monitor::DescribeFailure("starting COM", apartment.result()));
+    if (FAILED(apartment.Result())) {
+        WriteLine(stderr, monitor::DescribeFailure("starting COM", apartment.Result()));
         return monitor::kExitFailed;
     }
     CLSID clsid;
