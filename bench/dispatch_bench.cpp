@@ -12,14 +12,10 @@
 #include "base/variant.h"
 #include "bench/bench.h"
 #include "bench/soak/soak_control.h"
+#include "client/vandrel_ids.h"
 #include "directport/directport.h"
 
 namespace {
-
-constexpr DISPID kInterval = soak::kDispidInterval;
-constexpr DISPID kGetChnlValue = soak::kDispidGetChnlValue;
-constexpr DISPID kStart = soak::kDispidStart;
-constexpr DISPID kStop = soak::kDispidStop;
 
 // Median over rounds of the mean time per call of fn.
 template <class Fn>
@@ -53,10 +49,12 @@ BENCH_GROUP(Dispatch) {
 
     auto getChnlValue = [&](int i) {
         index.lVal = i & 7;
-        ctrl->Invoke(kGetChnlValue, IID_NULL, 0, DISPATCH_METHOD, &oneArg, &result, nullptr, nullptr);
+        ctrl->Invoke(client::kDispidGetChnlValue, IID_NULL, 0, DISPATCH_METHOD, &oneArg, &result, nullptr,
+                     nullptr);
     };
     auto getInterval = [&](int) {
-        ctrl->Invoke(kInterval, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+        ctrl->Invoke(client::kDispidInterval, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                     nullptr);
     };
     rows.push_back(
         {"Invoke GetChnlValue (DISPID 3), idle control", NsPerCall(getChnlValue), "ns", "per call"});
@@ -68,7 +66,8 @@ BENCH_GROUP(Dispatch) {
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS put = {&current, &named, 1, 1};
     auto putInterval = [&](int) {
-        ctrl->Invoke(kInterval, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr);
+        ctrl->Invoke(client::kDispidInterval, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
+                     nullptr);
     };
     rows.push_back(
         {"Invoke Interval put of the current value", NsPerCall(putInterval), "ns", "per call, no restart"});
@@ -82,11 +81,11 @@ BENCH_GROUP(Dispatch) {
 
     DPSIM_Reset();
     DPSIM_Configure("356:wave");
-    ctrl->Invoke(kStart, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    ctrl->Invoke(client::kDispidStart, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
     ::Sleep(50);
     rows.push_back({"Invoke GetChnlValue (DISPID 3), sampling control", NsPerCall(getChnlValue), "ns",
                     "per call, Interval 2160"});
-    ctrl->Invoke(kStop, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
+    ctrl->Invoke(client::kDispidStop, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr);
     DPSIM_Reset();
     ctrl.reset();
     ::CoUninitialize();

@@ -15,7 +15,7 @@
 #include "bench/bench.h"
 #include "directport/directport.h"
 #include "engine/channel_sampler.h"
-#include "tests/support/sim_helpers.h"
+#include "harness/access_log.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ DWORD WINAPI BareCycles(LPVOID ms) noexcept {
 
 // The spans in us from the first read to the last of the logged cycles of 48 reads.
 void AddCycleSpans(std::vector<double>& spansUs) {
-    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), 5000)) {
+    for (const auto& cycle : harness::SplitCycles(harness::ReadAccessLog(), 5000)) {
         if (cycle.reads.size() == 48) spansUs.push_back(static_cast<double>(cycle.lastUs - cycle.firstUs));
     }
 }
@@ -263,7 +263,7 @@ PaceRun MeasurePace(LONG interval, DWORD runMs) {
     // pauses its Interval.
     std::vector<double> spansMs;
     LONGLONG previousStartUs = -1;
-    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), interval * 1000 / 2)) {
+    for (const auto& cycle : harness::SplitCycles(harness::ReadAccessLog(), interval * 1000 / 2)) {
         ++run.pieces;
         if (cycle.reads.size() == 48) {
             ++run.whole;

@@ -14,9 +14,10 @@
 #include "base/module_file.h"
 #include "bench/bench.h"
 #include "bench/soak/soak_control.h"
+#include "client/vandrel_ids.h"
 #include "directport/directport.h"
-#include "tests/support/event_sink.h"
-#include "tests/support/sim_helpers.h"
+#include "harness/access_log.h"
+#include "harness/event_sink.h"
 
 namespace {
 
@@ -33,14 +34,14 @@ BENCH_GROUP(Events) {
     base::ComPtr<IConnectionPoint> point;
     // When each DataReady arrives, in microseconds of the performance counter.
     std::vector<std::pair<LONG, double>> arrivals;  // cycle number, time
-    testsupport::EventSink sink(soak::kEventsIid);
-    sink.onEvent = [&](const testsupport::FiredEvent& e) {
+    harness::EventSink sink(client::kDiidDVandrelEvents);
+    sink.onEvent = [&](const harness::FiredEvent& e) {
         const double now = bench::NowNs() / 1000;
-        if (e.dispid == soak::kEventDataReady) arrivals.emplace_back(e.value, now);
+        if (e.dispid == client::kDispidDataReady) arrivals.emplace_back(e.value, now);
     };
     DWORD cookie = 0;
     if (!ctrl || FAILED(ctrl->QueryInterface(IID_IConnectionPointContainer, container.put_void())) ||
-        FAILED(container->FindConnectionPoint(soak::kEventsIid, point.put())) ||
+        FAILED(container->FindConnectionPoint(client::kDiidDVandrelEvents, point.put())) ||
         FAILED(point->Advise(&sink, &cookie))) {
         rows.push_back({"DataReady not measured", 0, "", "Vandrel.ocx not loaded or no event point"});
         return;
@@ -49,7 +50,7 @@ BENCH_GROUP(Events) {
     DPSIM_Configure("356:count");
     DPSIM_StartLog(200'000);
     const base::Variant one(1L);
-    base::PutProperty(ctrl.get(), soak::kDispidChannelNumber, one.get());
+    base::PutProperty(ctrl.get(), client::kDispidChannelNumber, one.get());
     soak::PutInterval(ctrl.get(), 10);
     soak::InvokeStart(ctrl.get());
     // The idle message loop: it waits for a message and handles it at once.
@@ -64,7 +65,7 @@ BENCH_GROUP(Events) {
 
     // Cycle n is the n-th run of the sampling thread's reads that holds a whole cycle's data reads.
     std::vector<double> lastDataUs;
-    for (const auto& cycle : testsupport::SplitCycles(testsupport::ReadAccessLog(), 5000)) {
+    for (const auto& cycle : harness::SplitCycles(harness::ReadAccessLog(), 5000)) {
         if (cycle.DataReads(kBoard + 2) != 2) continue;
         const auto last = std::find_if(cycle.reads.rbegin(), cycle.reads.rend(),
                                        [](const DPSIM_ACCESS& r) { return r.port == kBoard + 2; });

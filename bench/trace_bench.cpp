@@ -17,8 +17,8 @@
 #include "bench/bench.h"
 #include "directport/directport.h"
 #include "engine/channel_sampler.h"
-#include "tests/support/child_process.h"
-#include "tests/support/sim_helpers.h"
+#include "harness/access_log.h"
+#include "harness/child_process.h"
 #include "trace/trace.h"
 
 namespace {
@@ -58,10 +58,10 @@ double CycleNsPerByte() {
         ::Sleep(1000);
         sampler.Stop();
     }
-    const std::vector<DPSIM_ACCESS> log = testsupport::ReadAccessLog();
+    const std::vector<DPSIM_ACCESS> log = harness::ReadAccessLog();
     DPSIM_Reset();
     std::vector<double> perByte;
-    for (const auto& cycle : testsupport::SplitCycles(log, 5000)) {
+    for (const auto& cycle : harness::SplitCycles(log, 5000)) {
         if (cycle.reads.size() == 48) perByte.push_back((cycle.lastUs - cycle.firstUs) * 1000.0 / 16);
     }
     return bench::Median(perByte);
@@ -145,7 +145,7 @@ BENCH_GROUP(TracePosts) {
                     "per post, nothing formatted or queued"});
 
     const bool hadLog = ::GetFileAttributesA(kLog) != INVALID_FILE_ATTRIBUTES;
-    const testsupport::ChildResult child = testsupport::RunSelf("", kChildVariable, "1", 600000);
+    const harness::ChildResult child = harness::RunSelf("", kChildVariable, "1", 600000);
     if (!hadLog) ::DeleteFileA(kLog);
     std::istringstream lines(child.out);
     std::string line;

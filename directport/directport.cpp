@@ -11,6 +11,7 @@
 
 #include "base/locks.h"
 #include "base/runtime.h"
+#include "base/text.h"
 #include "directport/sim_config.h"
 
 namespace {
@@ -64,16 +65,6 @@ void Complain(const char* text) noexcept {
     ::OutputDebugStringA("\n");
 }
 
-// The value as one line of a message: control characters (a line break would start what looks like
-// a message of its own) shown as '?'.
-std::string Printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
-    }
-    return out;
-}
-
 // Reads DIRECTPORT_SIM once, at load; a malformed value is reported and the defaults apply.
 void LoadEnvironmentConfig() {
     char buffer[4096];
@@ -88,7 +79,7 @@ void LoadEnvironmentConfig() {
     }
     auto parsed = directport::ParseConfig(text);
     if (!parsed) {
-        Complain(("DirectPort: malformed DIRECTPORT_SIM \"" + Printable(text) + "\"; using \"" +
+        Complain(("DirectPort: malformed DIRECTPORT_SIM \"" + base::PrintableAscii(text) + "\"; using \"" +
                   std::string(directport::kDefaultConfig) + "\"")
                      .c_str());
         parsed = directport::ParseConfig(directport::kDefaultConfig);

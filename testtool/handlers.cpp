@@ -3,9 +3,9 @@
 #include <string>
 
 #include "base/hresult.h"
+#include "client/vandrel_ids.h"
 #include "testtool/dispatch_calls.h"
 #include "testtool/entry.h"
-#include "testtool/vandrel_ids.h"
 
 namespace mirelo {
 namespace {
@@ -72,8 +72,8 @@ HRESULT FormHandlers::DoLoad() {
     for (int block = 0; block < 2; ++block) {
         IDispatch* instance = nullptr;
         RETURN_IF_FAILED(Instance(block, &instance));
-        RETURN_IF_FAILED(PutI2(instance, kDispidAddress, kLoadAddress));
-        RETURN_IF_FAILED(PutI2(instance, kDispidChannelNumber, kLoadChannelNumber));
+        RETURN_IF_FAILED(PutI2(instance, client::kDispidAddress, kLoadAddress));
+        RETURN_IF_FAILED(PutI2(instance, client::kDispidChannelNumber, kLoadChannelNumber));
     }
     for (int block = 0; block < 2; ++block) {
         Timer& timer = BlockTimer(block);
@@ -94,7 +94,7 @@ HRESULT FormHandlers::DoReadIntervalClick(int k) {
     }
     IDispatch* instance = nullptr;
     RETURN_IF_FAILED(Instance(k, &instance));
-    return PutI2(instance, kDispidInterval, value);
+    return PutI2(instance, client::kDispidInterval, value);
 }
 
 HRESULT FormHandlers::DoReadNumClick(int k) {
@@ -106,7 +106,7 @@ HRESULT FormHandlers::DoReadNumClick(int k) {
     if (value < 0) value = kDefaultAddress;
     IDispatch* instance = nullptr;
     RETURN_IF_FAILED(Instance(k, &instance));
-    return PutI2(instance, kDispidAddress, value);
+    return PutI2(instance, client::kDispidAddress, value);
 }
 
 // The instance is called before the timer runs, so the first tick already finds it started.
@@ -114,7 +114,7 @@ HRESULT FormHandlers::DoStartClick(int k) {
     IDispatch* instance = nullptr;
     RETURN_IF_FAILED(Instance(k, &instance));
     // Start's own result is ignored: the block runs whether or not sampling could start.
-    RETURN_IF_FAILED(CallIgnoringResult(instance, kDispidStart));
+    RETURN_IF_FAILED(CallIgnoringResult(instance, client::kDispidStart));
     BlockTimer(k).SetEnabled(true);
     RETURN_IF_FAILED(SetButton(ButtonArray::kStart, k, false));
     return SetButton(ButtonArray::kStop, k, true);
@@ -125,7 +125,7 @@ HRESULT FormHandlers::DoStopClick(int k) {
     IDispatch* instance = nullptr;
     RETURN_IF_FAILED(Instance(k, &instance));
     BlockTimer(k).SetEnabled(false);
-    RETURN_IF_FAILED(CallVoid(instance, kDispidStop));
+    RETURN_IF_FAILED(CallVoid(instance, client::kDispidStop));
     RETURN_IF_FAILED(SetButton(ButtonArray::kStop, k, false));
     return SetButton(ButtonArray::kStart, k, true);
 }
@@ -137,14 +137,14 @@ HRESULT FormHandlers::DoTick(TimerName timer) {
     RETURN_IF_FAILED(Instance(block, &instance));
     // The count is read afresh on every tick: another client may have changed it.
     LONG count = 0;
-    RETURN_IF_FAILED(GetI4(instance, kDispidChannelNumber, &count));
+    RETURN_IF_FAILED(GetI4(instance, client::kDispidChannelNumber, &count));
     const LONGLONG last = static_cast<LONGLONG>(count) - 1;
     RETURN_HR_IF(DISP_E_OVERFLOW, last < -32768 || last > 32767);
     for (LONG i = 0; i <= last; ++i) {
         TextBox* box = nullptr;
         RETURN_IF_FAILED(form_.Box(BoxArray::kDataValue, i + offset, &box));
         SHORT value = 0;
-        RETURN_IF_FAILED(CallI2WithI4(instance, kDispidGetChnlValue, i, &value));
+        RETURN_IF_FAILED(CallI2WithI4(instance, client::kDispidGetChnlValue, i, &value));
         box->SetText(std::to_wstring(value));
     }
     return S_OK;

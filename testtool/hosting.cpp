@@ -2,14 +2,27 @@
 
 #include <ocidl.h>
 
+#include <cstdint>
 #include <cwchar>
 #include <utility>
 
 #include "base/hresult.h"
+#include "client/vandrel_ids.h"
 #include "testtool/client_site.h"
-#include "testtool/vandrel_ids.h"
 
 namespace mirelo {
+namespace {
+
+// The control's persisted state as the form keeps it for each instance, little-endian: format
+// version 0x00010000, extent 873 x 661 HIMETRIC, stock-property mask 0.
+constexpr uint8_t kStoredState[16] = {
+    0x00, 0x00, 0x01, 0x00,  // version
+    0x69, 0x03, 0x00, 0x00,  // 873
+    0x95, 0x02, 0x00, 0x00,  // 661
+    0x00, 0x00, 0x00, 0x00,  // no stock properties
+};
+
+}  // namespace
 
 HostedControl& HostedControl::operator=(HostedControl&& other) noexcept {
     if (this != &other) {
@@ -64,8 +77,8 @@ HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept 
         base::ComPtr<IOleClientSite>::Attach(ClientSite::Make(name ? name : L""));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, site.get());
     base::ComPtr<IUnknown> control;
-    RETURN_IF_FAILED(
-        ::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, control.put_void()));
+    RETURN_IF_FAILED(::CoCreateInstance(client::kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                        control.put_void()));
     return out->Host(control.get(), site.get());
 }
 

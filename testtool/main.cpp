@@ -11,11 +11,11 @@
 #include "base/inproc_server.h"
 #include "base/registry_view.h"
 #include "base/text.h"
+#include "client/vandrel_ids.h"
 #include "testtool/form_window.h"
 #include "testtool/handlers.h"
 #include "testtool/hosting.h"
 #include "testtool/resource.h"
-#include "testtool/vandrel_ids.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ private:
 void ReportMissingControl(const wchar_t* name, HRESULT hr) {
     const std::wstring systemText = base::SystemMessage(hr);
     const bool otherBitnessOnly =
-        hr == REGDB_E_CLASSNOTREG && base::RegisteredForOtherBitnessOnly(mirelo::kClsidVandrel);
+        hr == REGDB_E_CLASSNOTREG && base::RegisteredForOtherBitnessOnly(client::kClsidVandrel);
     const std::wstring text = mirelo::MissingControlText(name, hr, systemText, otherBitnessOnly);
     ::MessageBoxW(nullptr, text.c_str(), mirelo::kFormCaption, MB_OK | MB_ICONERROR);
 }
@@ -54,7 +54,7 @@ int RunMirelo(HINSTANCE instance, int cmdShow) {
         const HRESULT hr = mirelo::CreateVandrelInstance(kNames[i], hosted[i]);
         if (FAILED(hr)) {
             // Without registration the control is the Vandrel.ocx beside Mirelo (the portable folder).
-            ReportMissingControl(kNames[i], base::ExplainCreateFailure(mirelo::kClsidVandrel, hr,
+            ReportMissingControl(kNames[i], base::ExplainCreateFailure(client::kClsidVandrel, hr,
                                                                        base::BesideProgram(L"Vandrel.ocx")));
             return 1;
         }

@@ -14,6 +14,7 @@
 #include "base/runtime.h"
 #include "bench/soak/soak.h"
 #include "bench/soak/soak_control.h"
+#include "client/vandrel_ids.h"
 
 namespace soak {
 namespace {
@@ -28,8 +29,8 @@ Round OneRound() {
     Round round;
     {
         base::ComPtr<IDispatch> control;
-        round.created = ::CoCreateInstance(kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                           control.put_void());
+        round.created = ::CoCreateInstance(client::kClsidVandrel, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IDispatch, control.put_void());
         if (SUCCEEDED(round.created)) {
             round.started = InvokeStart(control.get());
             InvokeStop(control.get());

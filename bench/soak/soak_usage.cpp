@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "base/module_file.h"
-#include "tests/support/process_usage.h"
 #include "bench/soak/soak.h"
+#include "harness/process_usage.h"
 
 namespace soak {
 namespace {
@@ -62,10 +62,10 @@ std::vector<Row> GrowthRows(const std::string& phase, const Usage& before, const
 Usage MeasureUsage() {
     static const char* const kPrivate[] = {"RssAnon", "VmSwap"};
     Usage u;
-    u.handles = testsupport::CountOpenHandles();
+    u.handles = harness::CountOpenHandles();
     u.privateBytes = ProcStatusKb(kPrivate, 2) * 1024;
     // Outside Wine there is no /proc: the committed private bytes stand in.
-    if (u.privateBytes == 0) u.privateBytes = testsupport::CommittedBytes();
+    if (u.privateBytes == 0) u.privateBytes = harness::CommittedBytes();
     return u;
 }
 

@@ -22,8 +22,8 @@
 #include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
+#include "harness/event_sink.h"
 #include "tests/control/fake_site.h"
-#include "tests/support/event_sink.h"
 #include "tests/support/hresult_matchers.h"
 
 namespace {
@@ -356,17 +356,17 @@ TEST(EventsPart, FiresToEachSinkInOrderAndASinkMayUnadviseInItsCall) {
     Owner<activex::EventsPart> object(kEventIid, control);
     base::ComPtr<IConnectionPoint> point;
     ASSERT_HR(S_OK, object.part.FindConnectionPoint(kEventIid, point.put()));
-    testsupport::EventSink first(kEventIid), second(kEventIid);
+    harness::EventSink first(kEventIid), second(kEventIid);
     DWORD firstCookie = 0, secondCookie = 0;
     ASSERT_HR(S_OK, point->Advise(&first, &firstCookie));
     ASSERT_HR(S_OK, point->Advise(&second, &secondCookie));
     EXPECT_TRUE(object.part.HasEventSinks());
     std::vector<std::string> order;
-    first.onEvent = [&](const testsupport::FiredEvent&) {
+    first.onEvent = [&](const harness::FiredEvent&) {
         order.push_back("first, control held " + std::to_string(object.RefCount() > 2));
         point->Unadvise(firstCookie);
     };
-    second.onEvent = [&](const testsupport::FiredEvent&) { order.push_back("second"); };
+    second.onEvent = [&](const harness::FiredEvent&) { order.push_back("second"); };
     VARIANT arg;
     arg.vt = VT_I4;
     arg.lVal = 7;
@@ -391,7 +391,7 @@ TEST(EventsPart, FireSaysWhetherTheSinksHeardTheEvent) {
     Owner<activex::EventsPart> object(kEventIid, control);
     base::ComPtr<IConnectionPoint> point;
     ASSERT_HR(S_OK, object.part.FindConnectionPoint(kEventIid, point.put()));
-    testsupport::EventSink sink(kEventIid);
+    harness::EventSink sink(kEventIid);
     DWORD cookie = 0;
     ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
     DISPPARAMS none = {};

@@ -19,6 +19,8 @@
 #include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "harness/access_log.h"
+#include "harness/run_process.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/clients/board_log.h"
@@ -30,6 +32,10 @@
 #include "vandrel_h.h"
 
 using namespace testsupport;
+using harness::BoardCycle;
+using harness::ProcessResult;
+using harness::RunProcess;
+using harness::SplitCycles;
 
 namespace {
 

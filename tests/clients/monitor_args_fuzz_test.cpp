@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "tests/support/fuzz_support.h"
 #include "tools/monitor/monitor.h"
 
@@ -135,7 +136,7 @@ TEST(MonitorArgumentsFuzz, ValidLinesGiveTheirOptionsAndOthersOneLineOfError) {
         if (!ok) {
             run.Failed();
             std::string shown;
-            for (const auto& a : line.args) shown += " [" + testsupport::Printable(a) + "]";
+            for (const auto& a : line.args) shown += " [" + base::PrintableAscii(a) + "]";
             ADD_FAILURE() << "line" << shown << ": " << (parsed ? "accepted" : "refused with '" + error + "'")
                           << ", expected " << (line.valid ? "accepted" : "refused");
         }

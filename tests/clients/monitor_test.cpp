@@ -10,6 +10,7 @@
 #include "base/com_object.h"
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
+#include "harness/run_process.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
 #include "tests/support/run_process.h"
@@ -162,6 +163,19 @@ TEST(MonitorLines, FailureNamesTheStepAndTheCode) {
     const std::string line = monitor::DescribeFailure("setting Interval", DISP_E_OVERFLOW);
     EXPECT_EQ(0u, line.find("vandrel-monitor: setting Interval failed (0x8002000A"));
     EXPECT_EQ(std::string::npos, line.find('\n'));
+}
+
+// A Win32 error as an HRESULT comes with the system's text for it, without the sentence's full stop
+// and line break, which would stand inside the parentheses or end the line early.
+TEST(MonitorLines, FailureOfAWin32ErrorCarriesTheSystemsTextInOneLine) {
+    const std::string line = monitor::DescribeFailure("Start", E_ACCESSDENIED);
+    const std::string head = "vandrel-monitor: Start failed (0x80070005: ";
+    ASSERT_EQ(0u, line.find(head)) << line;
+    ASSERT_GT(line.size(), head.size() + 1) << "no text for the error: " << line;
+    EXPECT_EQ(')', line.back()) << line;
+    EXPECT_EQ(std::string::npos, line.find_first_of("\r\n")) << line;
+    const char last = line[line.size() - 2];
+    EXPECT_TRUE(last != '.' && last != ' ') << line;
 }
 
 TEST(MonitorLines, CreateFailureSaysWhatIsMissingInOneLine) {
@@ -538,7 +552,7 @@ TEST_P(MonitorProgram, AnswersInOneLine) {
     const testsupport::ClassesRootRestorer restorer(
         {L"VANDREL.VandrelCtrl.1", L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"});
     restorer.Clear();
-    const auto r = testsupport::RunProcess(MonitorCommand(GetParam().args), 30000);
+    const auto r = harness::RunProcess(MonitorCommand(GetParam().args), 30000);
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(GetParam().exitCode, r.exitCode) << r.out << r.err;
     if (GetParam().exitCode == 0) {
@@ -575,7 +589,7 @@ TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\InprocServer32").c_str(), 0, nullptr, 0,
                                 KEY_ALL_ACCESS | other, nullptr, key.put(), nullptr));
-    const auto r = testsupport::RunProcess(MonitorCommand(L"--duration 1"), 30000);
+    const auto r = harness::RunProcess(MonitorCommand(L"--duration 1"), 30000);
     base::UniqueHkey classes;
     if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | other, classes.put()) ==
         ERROR_SUCCESS) {

@@ -27,25 +27,26 @@
 #include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "client/vandrel_ids.h"
+#include "harness/child_process.h"
+#include "harness/process_usage.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/control/fake_site.h"
 #include "tests/support/call_site.h"
-#include "tests/support/child_process.h"
 #include "tests/support/fuzz_support.h"
-#include "tests/support/process_usage.h"
 #include "tests/support/run_process.h"
 #include "tests/support/hresult_matchers.h"
 #include "vandrel_h.h"
 
 using base::ComPtr;
+using namespace client;  // DISPIDs
 
 namespace {
 
 constexpr wchar_t kModuleName[] = L"Vandrel.ocx";
 constexpr char kFlagFile[] = "C:\\TRUV_Debug.flag";
 constexpr char kLogFile[] = "C:\\log.log";
-constexpr DISPID kInterval = 1, kAddress = 2, kGetChnlValue = 3, kStart = 4, kStop = 5, kChannelNumber = 6;
 
 std::wstring OcxPath() { return testsupport::BinFolder() + kModuleName; }
 
@@ -67,7 +68,8 @@ LONG GetLong(IDispatch* d, DISPID id) {
 
 SHORT ChannelValue(IDispatch* d, LONG index) {
     base::Variant arg(index), v;
-    if (FAILED(Call(d, kGetChnlValue, DISPATCH_METHOD, arg.ptr(), v.ptr())) || v.vt() != VT_I2) return -32768;
+    if (FAILED(Call(d, kDispidGetChnlValue, DISPATCH_METHOD, arg.ptr(), v.ptr())) || v.vt() != VT_I2)
+        return -32768;
     return v.get().iVal;
 }
 
@@ -236,12 +238,12 @@ void UseOneControl(const char* when, testsupport::CallSite caller = testsupport:
     EXPECT_TRUE(::IsWindow(window));
     ::SendMessageW(window, WM_PAINT, 0, 0);  // runs the window procedure of this load
 
-    EXPECT_HR(S_OK, PutLong(ctrl.get(), kInterval, 20));
+    EXPECT_HR(S_OK, PutLong(ctrl.get(), kDispidInterval, 20));
     base::Variant started;
-    EXPECT_HR(S_OK, Call(ctrl.get(), kStart, DISPATCH_METHOD, nullptr, started.ptr()));
+    EXPECT_HR(S_OK, Call(ctrl.get(), kDispidStart, DISPATCH_METHOD, nullptr, started.ptr()));
     EXPECT_EQ(VARIANT_TRUE, started.get().boolVal);
     EXPECT_TRUE(PumpWhile([&] { return ChannelValue(ctrl.get(), 0) == 32767; }, 5000)) << "no fresh reading";
-    EXPECT_HR(S_OK, Call(ctrl.get(), kStop, DISPATCH_METHOD, nullptr, nullptr));
+    EXPECT_HR(S_OK, Call(ctrl.get(), kDispidStop, DISPATCH_METHOD, nullptr, nullptr));
 
     ole->Close(OLECLOSE_NOSAVE);
     ole->SetClientSite(nullptr);
@@ -276,23 +278,23 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
         ComPtr<IDispatch> remote;
         seen.unmarshal = git->GetInterfaceFromGlobal(ctrlCookie, DIID__DVandrel, remote.put_void());
         if (FAILED(seen.unmarshal)) return;
-        PutLong(remote.get(), kInterval, 20);
-        PutLong(remote.get(), kAddress, 356);
-        seen.channelsPut = PutLong(remote.get(), kChannelNumber, 3);  // the sampler keeps 8
-        seen.interval = GetLong(remote.get(), kInterval);
-        seen.address = GetLong(remote.get(), kAddress);
-        seen.channels = GetLong(remote.get(), kChannelNumber);
+        PutLong(remote.get(), kDispidInterval, 20);
+        PutLong(remote.get(), kDispidAddress, 356);
+        seen.channelsPut = PutLong(remote.get(), kDispidChannelNumber, 3);  // the sampler keeps 8
+        seen.interval = GetLong(remote.get(), kDispidInterval);
+        seen.address = GetLong(remote.get(), kDispidAddress);
+        seen.channels = GetLong(remote.get(), kDispidChannelNumber);
         seen.unknownMember = Call(remote.get(), 99, DISPATCH_METHOD, nullptr, nullptr);
         base::Variant text(L"not a number");
-        seen.badArgument = Call(remote.get(), kInterval, DISPATCH_PROPERTYPUT, text.ptr(), nullptr);
+        seen.badArgument = Call(remote.get(), kDispidInterval, DISPATCH_PROPERTYPUT, text.ptr(), nullptr);
         base::Variant started;
-        Call(remote.get(), kStart, DISPATCH_METHOD, nullptr, started.ptr());
+        Call(remote.get(), kDispidStart, DISPATCH_METHOD, nullptr, started.ptr());
         seen.started = started.get().boolVal;
         seen.sampled = WaitFor([&] { return ChannelValue(remote.get(), 0) != 32767; });
         // A long pause between cycles: a stop must not wait it out.
-        PutLong(remote.get(), kInterval, 600000);
+        PutLong(remote.get(), kDispidInterval, 600000);
         const ULONGLONG before = ::GetTickCount64();
-        seen.stop = Call(remote.get(), kStop, DISPATCH_METHOD, nullptr, nullptr);
+        seen.stop = Call(remote.get(), kDispidStop, DISPATCH_METHOD, nullptr, nullptr);
         seen.stopMs = ::GetTickCount64() - before;
     });
     std::printf("Stop through the marshaled interface returned after %llu ms\n", seen.stopMs);
@@ -308,7 +310,7 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
     EXPECT_HR(S_OK, seen.stop);
     // Not a timing: a bound that tells a stop from one that waits out the 600 s pause.
     EXPECT_LT(seen.stopMs, 10000u) << "Stop waited for the sampler's pause";
-    EXPECT_EQ(600000, GetLong(ctrl.get(), kInterval)) << "the calls reached this very control";
+    EXPECT_EQ(600000, GetLong(ctrl.get(), kDispidInterval)) << "the calls reached this very control";
 
     // Every call arrives on this thread, and only while it serves messages: a call made while the
     // thread is busy elsewhere completes only after it turns back to its message loop.
@@ -321,7 +323,7 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
         [&] {
             ComPtr<IDispatch> remote;
             if (FAILED(git->GetInterfaceFromGlobal(recorderCookie, IID_IDispatch, remote.put_void()))) return;
-            GetLong(remote.get(), kInterval);  // the proxy fully set up while the thread serves calls
+            GetLong(remote.get(), kDispidInterval);  // the proxy fully set up while the thread serves calls
             ::SetEvent(ready.get());
             ::WaitForSingleObject(busy.get(), 30000);
             value = ChannelValue(remote.get(), 9);
@@ -357,7 +359,7 @@ TEST_F(ModuleLife, ModuleUnloadsOrStaysAfterItsLastObjectAndServesAgainLeavingNo
     ::CoFreeUnusedLibrariesEx(0, 0);
     ASSERT_EQ(kStaysLoaded, ModuleLoaded()) << "loaded after its last object";
 
-    const DWORD handlesBefore = testsupport::CountOpenHandles();
+    const DWORD handlesBefore = harness::CountOpenHandles();
     const SIZE_T heapBefore = testsupport::HeapBytesInUse();
     constexpr int kRounds = 5;
     for (int round = 0; round < kRounds && !HasFailure(); ++round) {
@@ -369,7 +371,7 @@ TEST_F(ModuleLife, ModuleUnloadsOrStaysAfterItsLastObjectAndServesAgainLeavingNo
         ::CoFreeUnusedLibrariesEx(0, 0);
         EXPECT_EQ(kStaysLoaded, ModuleLoaded()) << "round " << round;
     }
-    const DWORD handlesAfter = testsupport::CountOpenHandles();
+    const DWORD handlesAfter = harness::CountOpenHandles();
     const SIZE_T heapAfter = testsupport::HeapBytesInUse();
     std::printf("%d load and unload rounds: handles %lu -> %lu, heap bytes in use %llu -> %llu\n", kRounds,
                 handlesBefore, handlesAfter, static_cast<unsigned long long>(heapBefore),
@@ -410,7 +412,7 @@ TEST_F(ModuleLife, OpenTraceKeepsTheModuleForTheRestOfTheProcess) {
         base::UniqueFile flag(::CreateFileA(kFlagFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ASSERT_TRUE(flag);
     }
-    const auto child = testsupport::RunSelf("--child-pinned");
+    const auto child = harness::RunSelf("--child-pinned");
     ::DeleteFileA(kFlagFile);
     if (!hadLog) ::DeleteFileA(kLogFile);
     EXPECT_EQ(0u, child.exitCode) << child.out;
@@ -437,10 +439,10 @@ int PinnedChild() {
     std::printf("after unload: loaded %d, same address %d\n", after != nullptr, after == first);
     ctrl = create();
     if (!ctrl) return 4;
-    PutLong(ctrl.get(), kInterval, 20);
-    Call(ctrl.get(), kStart, DISPATCH_METHOD, nullptr, nullptr);
+    PutLong(ctrl.get(), kDispidInterval, 20);
+    Call(ctrl.get(), kDispidStart, DISPATCH_METHOD, nullptr, nullptr);
     const bool sampled = PumpWhile([&] { return ChannelValue(ctrl.get(), 0) == 32767; }, 5000);
-    Call(ctrl.get(), kStop, DISPATCH_METHOD, nullptr, nullptr);
+    Call(ctrl.get(), kDispidStop, DISPATCH_METHOD, nullptr, nullptr);
     std::printf("second control: sampled %d\n", sampled);
     std::fflush(stdout);
     ctrl.reset();

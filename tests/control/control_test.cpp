@@ -19,10 +19,11 @@
 #include "base/variant.h"
 #include "control/resource.h"
 #include "control/vandrel_ctrl.h"
+#include "harness/access_log.h"
+#include "harness/process_usage.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
 #include "tests/support/hresult_matchers.h"
-#include "tests/support/process_usage.h"
 #include "tests/support/property_bag.h"
 #include "tests/support/sim_helpers.h"
 
@@ -36,7 +37,8 @@ using testsupport::Put;
 using testsupport::SimBoards;
 using testsupport::VandrelOcx;
 using testsupport::WaitUntil;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using namespace client;  // DISPIDs
 
 namespace {
 
@@ -49,7 +51,7 @@ const bool kWatched = testsupport::WatchEveryTest(60000);
 // Threads that read the board, in the order of their first read.
 std::vector<DWORD> ReadingThreads() {
     std::vector<DWORD> threads;
-    for (const auto& r : testsupport::ReadAccessLog()) {
+    for (const auto& r : harness::ReadAccessLog()) {
         if (std::find(threads.begin(), threads.end(), r.threadId) == threads.end())
             threads.push_back(r.threadId);
     }
@@ -61,9 +63,9 @@ bool SomeThreadRead() { return !ReadingThreads().empty(); }
 void ExpectSettings(IDispatch* ctrl, LONG interval, LONG address, LONG channels,
                     testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
-    EXPECT_EQ(interval, GetLong(ctrl, kInterval));
-    EXPECT_EQ(address, GetLong(ctrl, kAddress));
-    EXPECT_EQ(channels, GetLong(ctrl, kChannelNumber));
+    EXPECT_EQ(interval, GetLong(ctrl, kDispidInterval));
+    EXPECT_EQ(address, GetLong(ctrl, kDispidAddress));
+    EXPECT_EQ(channels, GetLong(ctrl, kDispidChannelNumber));
 }
 
 // Another interface of the control; the test ends when it has none, since the next step uses it.
@@ -86,30 +88,30 @@ TEST(ControlSettings, NewControlHasTheSamplerDefaultsAndIsNotModified) {
     ASSERT_TRUE(ctrl);
     ExpectSettings(ctrl.get(), 2160, 356, 8);
     EXPECT_FALSE(IsDirty(ctrl.get()));
-    EXPECT_EQ(0u, testsupport::AccessLogSize()) << "creating a control must not start sampling";
+    EXPECT_EQ(0u, harness::AccessLogSize()) << "creating a control must not start sampling";
 }
 
 TEST(ControlSettings, IdlePutsTakeEffectWithoutStartingTheSampler) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
-    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidAddress, I4(370)));
     ExpectSettings(ctrl.get(), 500, 370, 4);
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index 4 is not below the count 4";
     EXPECT_TRUE(IsDirty(ctrl.get()));
-    EXPECT_EQ(0u, testsupport::AccessLogSize());
+    EXPECT_EQ(0u, harness::AccessLogSize());
 }
 
 TEST(ControlSettings, RefusedChannelNumberOnAnIdleControlKeepsTheCount) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
     for (LONG refused : {5L, 0L, -1L, 16L, 2L}) {
-        EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(refused)));
-        EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber)) << refused;
+        EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(refused)));
+        EXPECT_EQ(8, GetLong(ctrl.get(), kDispidChannelNumber)) << refused;
     }
     EXPECT_TRUE(IsDirty(ctrl.get())) << "the modified flag is set also when nothing changed";
-    EXPECT_EQ(0u, testsupport::AccessLogSize());
+    EXPECT_EQ(0u, harness::AccessLogSize());
 }
 
 TEST(ControlSettings, RefusedChannelNumberOnARunningControlRestartsOnceAndReadsTheOldCount) {
@@ -117,14 +119,14 @@ TEST(ControlSettings, RefusedChannelNumberOnARunningControlRestartsOnceAndReadsT
     auto ctrl = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(5)));
-    EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(5)));
+    EXPECT_EQ(8, GetLong(ctrl.get(), kDispidChannelNumber));
     ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; })) << "no restart";
     ::Sleep(200);
     const auto threads = ReadingThreads();
     EXPECT_EQ(2u, threads.size()) << "one stop and one start";
     // The old thread had ended before the new one read anything.
-    const auto log = testsupport::ReadAccessLog();
+    const auto log = harness::ReadAccessLog();
     size_t lastOld = 0, firstNew = log.size();
     for (size_t i = 0; i < log.size(); ++i) {
         if (log[i].threadId == threads[0]) lastOld = i;
@@ -151,26 +153,26 @@ TEST_P(PutOfCurrentValue, OnARunningControlOnlySetsTheModifiedFlag) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, PutOfCurrentValue,
-                         testing::Values(std::make_pair(DISPID{kInterval}, 2160L),
-                                         std::make_pair(DISPID{kAddress}, 356L),
-                                         std::make_pair(DISPID{kChannelNumber}, 8L)));
+                         testing::Values(std::make_pair(DISPID{kDispidInterval}, 2160L),
+                                         std::make_pair(DISPID{kDispidAddress}, 356L),
+                                         std::make_pair(DISPID{kDispidChannelNumber}, 8L)));
 
 TEST(ControlSettings, AddressChangeOnARunningControlReadsTheNewPorts) {
     SimBoards sim("356:wave;370:wave", kLog);
     auto ctrl = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
-    EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidAddress, I4(370)));
+    EXPECT_EQ(370, GetLong(ctrl.get(), kDispidAddress));
     ASSERT_TRUE(WaitUntil([] { return ReadingThreads().size() >= 2; }));
     ASSERT_TRUE(WaitUntil([] {
-        for (const auto& r : testsupport::ReadAccessLog()) {
+        for (const auto& r : harness::ReadAccessLog()) {
             if (r.port == 372) return true;
         }
         return false;
     })) << "the new data port was never read";
     const auto threads = ReadingThreads();
-    for (const auto& r : testsupport::ReadAccessLog()) {
+    for (const auto& r : harness::ReadAccessLog()) {
         if (r.threadId == threads[0]) {
             EXPECT_TRUE(r.port == 356 || r.port == 358) << r.port;
         } else {
@@ -188,24 +190,24 @@ TEST(ControlDispatch, ArgumentsOfOtherTypesAreCoerced) {
     VARIANT i2;
     i2.vt = VT_I2;
     i2.iVal = 500;
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, i2));
-    EXPECT_EQ(500, GetLong(ctrl.get(), kInterval));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, i2));
+    EXPECT_EQ(500, GetLong(ctrl.get(), kDispidInterval));
 
     Variant text(L"500");
-    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, text.get()));
-    EXPECT_EQ(500, GetLong(ctrl.get(), kAddress));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidAddress, text.get()));
+    EXPECT_EQ(500, GetLong(ctrl.get(), kDispidAddress));
 
     // Script engines pass their variables by reference.
     VARIANT four = I4(4);
     VARIANT byRef;
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = &four;
-    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, byRef));
-    EXPECT_EQ(4, GetLong(ctrl.get(), kChannelNumber));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, byRef));
+    EXPECT_EQ(4, GetLong(ctrl.get(), kDispidChannelNumber));
 
     Variant index(L"9");
     Variant result;
-    EXPECT_HR(S_OK, Invoke(ctrl.get(), kGetChnlValue, DISPATCH_METHOD, {index.get()}, result.ptr()));
+    EXPECT_HR(S_OK, Invoke(ctrl.get(), kDispidGetChnlValue, DISPATCH_METHOD, {index.get()}, result.ptr()));
     EXPECT_EQ(VT_I2, result.vt());
     EXPECT_EQ(32767, result.get().iVal);
 }
@@ -251,27 +253,30 @@ TEST_P(ControlRefusedCall, FailsWithTheStandardErrorAndChangesNothing) {
     EXPECT_EQ(VT_EMPTY, result.vt) << c.what;
     ExpectSettings(ctrl.get(), 2160, 356, 8);
     EXPECT_FALSE(IsDirty(ctrl.get())) << c.what;
-    EXPECT_EQ(0u, testsupport::AccessLogSize()) << c.what << ": the sampler must not have been touched";
+    EXPECT_EQ(0u, harness::AccessLogSize()) << c.what << ": the sampler must not have been touched";
 }
 
 // The dispatch layer's rules are the framework's own tests; here, that the control's properties take
 // numbers only, through the control's own IDispatch, and that a refused put changes nothing of it.
-INSTANTIATE_TEST_SUITE_P(
-    Dispatch, ControlRefusedCall,
-    testing::Values(
-        RefusedCall{"\"abc\" for Interval",
-                    kInterval,
-                    DISPATCH_PROPERTYPUT,
-                    {Bstr(L"abc")},
-                    true,
-                    DISP_E_TYPEMISMATCH},
-        RefusedCall{"1e12 for Address", kAddress, DISPATCH_PROPERTYPUT, {R8(1e12)}, true, DISP_E_OVERFLOW},
-        RefusedCall{"-1e12 for ChannelNumber",
-                    kChannelNumber,
-                    DISPATCH_PROPERTYPUT,
-                    {R8(-1e12)},
-                    true,
-                    DISP_E_OVERFLOW}));
+INSTANTIATE_TEST_SUITE_P(Dispatch, ControlRefusedCall,
+                         testing::Values(RefusedCall{"\"abc\" for Interval",
+                                                     kDispidInterval,
+                                                     DISPATCH_PROPERTYPUT,
+                                                     {Bstr(L"abc")},
+                                                     true,
+                                                     DISP_E_TYPEMISMATCH},
+                                         RefusedCall{"1e12 for Address",
+                                                     kDispidAddress,
+                                                     DISPATCH_PROPERTYPUT,
+                                                     {R8(1e12)},
+                                                     true,
+                                                     DISP_E_OVERFLOW},
+                                         RefusedCall{"-1e12 for ChannelNumber",
+                                                     kDispidChannelNumber,
+                                                     DISPATCH_PROPERTYPUT,
+                                                     {R8(-1e12)},
+                                                     true,
+                                                     DISP_E_OVERFLOW}));
 
 // --- methods -------------------------------------------------------------------------------------
 
@@ -283,9 +288,9 @@ TEST(ControlMethods, StartTwiceThenStop) {
     EXPECT_EQ(VARIANT_FALSE, Start(ctrl.get())) << "already running";
     ASSERT_TRUE(WaitUntil(SomeThreadRead));
     Stop(ctrl.get());
-    const size_t reads = testsupport::AccessLogSize();
+    const size_t reads = harness::AccessLogSize();
     ::Sleep(100);
-    EXPECT_EQ(reads, testsupport::AccessLogSize()) << "reads after Stop returned";
+    EXPECT_EQ(reads, harness::AccessLogSize()) << "reads after Stop returned";
     EXPECT_EQ(1u, ReadingThreads().size());
     EXPECT_FALSE(IsDirty(ctrl.get())) << "methods leave the modified flag alone";
 }
@@ -298,7 +303,7 @@ TEST(ControlMethods, GetChnlValueForwardsTheSamplerReadings) {
     for (LONG i = 0; i < 8; ++i) EXPECT_EQ(kWordsValues[i], GetChnlValue(ctrl.get(), i)) << i;
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), -1));
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 8));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(4)));
     EXPECT_EQ(32767, GetChnlValue(ctrl.get(), 4)) << "index not below the new count";
     EXPECT_EQ(kWordsValues[3], GetChnlValue(ctrl.get(), 3));
     Stop(ctrl.get());
@@ -343,9 +348,9 @@ SIZEL Extent(IUnknown* ctrl, testsupport::CallSite caller = testsupport::CallSit
 
 TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
     auto ctrl = CreateControl();
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(4)));
     SIZEL size = {1234, 567};
     EXPECT_HR(S_OK, As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size));
     auto persist = As<IPersistStreamInit>(ctrl.get());
@@ -372,7 +377,7 @@ TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
 TEST(ControlPersistence, LoadKeepsTheSettingsOfARunningControlAndInitNewToo) {
     SimBoards sim("356:wave", kLog);
     auto ctrl = CreateControl();
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(500)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     auto stream = NewStream();
     ASSERT_HR(S_OK, As<IPersistStreamInit>(CreateControl().get())->Save(stream.get(), TRUE));
@@ -604,7 +609,7 @@ struct Usage {
 };
 
 // A leaked GDI bitmap shows in the committed memory.
-Usage MeasureUsage() { return {testsupport::CountOpenHandles(), testsupport::CommittedBytes()}; }
+Usage MeasureUsage() { return {harness::CountOpenHandles(), harness::CommittedBytes()}; }
 
 }  // namespace
 

@@ -16,25 +16,26 @@
 #include "base/com_ptr.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
+#include "harness/event_sink.h"
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
-#include "tests/support/event_sink.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/window_text.h"
 #include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
+using client::kClsidVandrel;
 using testsupport::CreateControl;
 using testsupport::FakeSite;
 using testsupport::GetLong;
 using testsupport::I4;
-using testsupport::kCtrlClsid;
 using testsupport::kPageClsid;
 using testsupport::Put;
 using testsupport::SimBoards;
 using testsupport::VandrelOcx;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using namespace client;  // DISPIDs
 
 namespace {
 
@@ -345,7 +346,7 @@ TEST(HostingSite, CloseSavesAModifiedControlOnlyWhenAsked) {
     TestWindow form;
     FakeSite site(form.get());
     Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
-    EXPECT_HR(S_OK, Put(a.ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(a.ctrl.get(), kDispidInterval, I4(500)));
     site.calls.clear();
     EXPECT_HR(S_OK, a.ole->Close(OLECLOSE_NOSAVE));
     EXPECT_FALSE(site.Called("SaveObject"));
@@ -405,7 +406,7 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
 
     HWND inPlace = nullptr;
     {
-        RegisteredClass ctrlClass(kCtrlClsid);
+        RegisteredClass ctrlClass(kClsidVandrel);
         RegisteredClass pageClass(kPageClsid);
         TestWindow form(320, 240);
         {
@@ -416,7 +417,7 @@ TEST(HostingAtl, WineAtlHostCreatesActivatesAndReleasesTheControl) {
             ComPtr<IUnknown> unknown;
             ASSERT_HR(S_OK, getControl(form.get(), unknown.put()));
             auto ctrl = As<IDispatch>(unknown.get());
-            EXPECT_EQ(2160, GetLong(ctrl.get(), kInterval));
+            EXPECT_EQ(2160, GetLong(ctrl.get(), kDispidInterval));
 
             // In place: a child window over the host's client area.
             EXPECT_HR(S_OK, As<IOleInPlaceObject>(ctrl.get())->GetWindow(&inPlace));
@@ -461,29 +462,29 @@ TEST(HostingAtl, AnAdvisedSinkHearsDataReadyOnTheHostThread) {
 
     SimBoards sim("356:count");
     {
-        RegisteredClass ctrlClass(kCtrlClsid);
+        RegisteredClass ctrlClass(kClsidVandrel);
         TestWindow form(320, 240);
-        testsupport::EventSink sink(kEventsIid);
+        harness::EventSink sink(kDiidDVandrelEvents);
         ComPtr<IUnknown> container, unknown;
         ASSERT_HR(S_OK, createEx(L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", form.get(), nullptr,
-                                 container.put(), unknown.put(), kEventsIid, &sink));
+                                 container.put(), unknown.put(), kDiidDVandrelEvents, &sink));
         DWORD cookie = 0;
         if (sink.RefCount() == 1) {
-            ASSERT_HR(S_OK, advise(unknown.get(), &sink, &kEventsIid, &cookie));
+            ASSERT_HR(S_OK, advise(unknown.get(), &sink, &kDiidDVandrelEvents, &cookie));
         }
         auto ctrl = As<IDispatch>(unknown.get());
-        EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+        EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
         ASSERT_EQ(VARIANT_TRUE, testsupport::Start(ctrl.get()));
         ASSERT_TRUE(testsupport::WaitUntil([&] {
             PumpMessages();
-            return sink.Values(testsupport::kDataReady).size() >= 3;
+            return sink.Values(client::kDispidDataReady).size() >= 3;
         }));
         testsupport::Stop(ctrl.get());
-        const auto cycles = sink.Values(testsupport::kDataReady);
+        const auto cycles = sink.Values(client::kDispidDataReady);
         for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]);
         for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
         if (cookie) {
-            EXPECT_HR(S_OK, unadvise(unknown.get(), &kEventsIid, cookie));
+            EXPECT_HR(S_OK, unadvise(unknown.get(), &kDiidDVandrelEvents, cookie));
         }
         ctrl.reset();
         unknown.reset();
@@ -535,17 +536,17 @@ TEST(HostingPage, DescribesItselfAsTheEmptySimplePage) {
 
 TEST(HostingPage, ApplyChangesNoneOfTheSettings) {
     auto ctrl = CreateControl();
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kAddress, I4(370)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidAddress, I4(370)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(4)));
     auto page = VandrelOcx::Get().Create<IPropertyPage>(kPageClsid);
     IUnknown* objects[] = {ctrl.get()};
     EXPECT_HR(S_OK, page->SetObjects(1, objects));
     EXPECT_HR(S_FALSE, page->IsPageDirty());
     EXPECT_HR(S_OK, page->Apply());
-    EXPECT_EQ(500, GetLong(ctrl.get(), kInterval));
-    EXPECT_EQ(370, GetLong(ctrl.get(), kAddress));
-    EXPECT_EQ(4, GetLong(ctrl.get(), kChannelNumber));
+    EXPECT_EQ(500, GetLong(ctrl.get(), kDispidInterval));
+    EXPECT_EQ(370, GetLong(ctrl.get(), kDispidAddress));
+    EXPECT_EQ(4, GetLong(ctrl.get(), kDispidChannelNumber));
     EXPECT_HR(S_FALSE, page->IsPageDirty());
     EXPECT_HR(E_NOTIMPL, page->Help(nullptr));
     EXPECT_HR(S_OK, page->SetObjects(0, nullptr));
@@ -555,7 +556,7 @@ TEST(HostingPage, ApplyChangesNoneOfTheSettings) {
 TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
     RegisteredClass pageClass(kPageClsid);
     auto ctrl = CreateControl();
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(500)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(500)));
     IUnknown* objects[] = {ctrl.get()};
     CLSID pages[] = {kPageClsid};
     HRESULT hr;
@@ -571,9 +572,9 @@ TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
     ASSERT_TRUE(view.pageFound) << "the page's window was not in the frame";
     EXPECT_TRUE(view.pageVisible);
     EXPECT_FALSE(view.pageHasChildren);
-    EXPECT_EQ(500, GetLong(ctrl.get(), kInterval)) << "closing the frame changes nothing";
-    EXPECT_EQ(356, GetLong(ctrl.get(), kAddress));
-    EXPECT_EQ(8, GetLong(ctrl.get(), kChannelNumber));
+    EXPECT_EQ(500, GetLong(ctrl.get(), kDispidInterval)) << "closing the frame changes nothing";
+    EXPECT_EQ(356, GetLong(ctrl.get(), kDispidAddress));
+    EXPECT_EQ(8, GetLong(ctrl.get(), kDispidChannelNumber));
 }
 
 int main(int argc, char** argv) {

@@ -1,22 +1,23 @@
 // The control's identity header against what the build made of vandrel.idl and version.rc, and
-// the copies that the clients (Mirelo, vandrel-monitor, the soak runs) and the tests keep of it:
-// a client includes nothing of the control, so its copy can only be held to the original here.
+// the copies that the clients (Mirelo, vandrel-monitor, the benchmarks and soak runs, the tests) and
+// the tests alone keep of it: a client includes nothing of the control, so its copy can only be held
+// to the original here.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/com_ptr.h"
-#include "bench/soak/soak_control.h"
+#include "base/text.h"
+#include "client/vandrel_ids.h"
 #include "control/class_table.h"
 #include "control/identity.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/hresult_matchers.h"
-#include "testtool/vandrel_ids.h"
-#include "tools/monitor/monitor.h"
 
 namespace {
 
@@ -26,14 +27,16 @@ base::ComPtr<ITypeLib> BuiltLibrary() {
     return lib;
 }
 
-DISPID LibraryDispId(ITypeLib* lib, const wchar_t* name) {
+// Each of members under its name in the library's interface iid.
+void ExpectMembers(ITypeLib* lib, REFIID iid, const std::vector<client::Member>& members) {
     base::ComPtr<ITypeInfo> info;
-    EXPECT_HR(S_OK, lib->GetTypeInfoOfGuid(DIID__DVandrel, info.put()));
-    if (!info) return DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    MEMBERID id = DISPID_UNKNOWN;
-    EXPECT_HR(S_OK, info->GetIDsOfNames(names, 1, &id)) << name;
-    return id;
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(iid, info.put()));
+    for (const client::Member& m : members) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(m.name)};
+        MEMBERID id = DISPID_UNKNOWN;
+        EXPECT_HR(S_OK, info->GetIDsOfNames(names, 1, &id)) << base::PrintableAscii(m.name);
+        EXPECT_EQ(id, m.dispid) << base::PrintableAscii(m.name);
+    }
 }
 
 TEST(Identity, HeaderAgreesWithTheBuiltTypeLibrary) {
@@ -81,47 +84,25 @@ TEST(Identity, HeaderAgreesWithTheModulesVersionBlock) {
     EXPECT_EQ(std::wstring(text.begin(), text.end()), value);
 }
 
-TEST(Identity, ClientCopiesEqualTheControls) {
-    EXPECT_EQ(CLSID_Vandrel, mirelo::kClsidVandrel);
-    EXPECT_EQ(DIID__DVandrel, mirelo::kDiidDVandrel);
-    EXPECT_STREQ(vandrel::kControlProgId, monitor::kProgId);
-    EXPECT_EQ(CLSID_Vandrel, soak::kClsidVandrel);
-    EXPECT_EQ(DIID__DVandrelEvents, soak::kEventsIid);
+// One row per member the clients call: a member added to client/vandrel_ids.h is checked here
+// without a line of its own.
+TEST(Identity, ClientCopyEqualsTheControls) {
+    EXPECT_STREQ(vandrel::kControlProgId, client::kProgIdVandrel);
+    EXPECT_EQ(CLSID_Vandrel, client::kClsidVandrel);
+    EXPECT_EQ(DIID__DVandrel, client::kDiidDVandrel);
+    EXPECT_EQ(DIID__DVandrelEvents, client::kDiidDVandrelEvents);
 
     const auto lib = BuiltLibrary();
     ASSERT_TRUE(lib);
-    const struct {
-        const wchar_t* name;
-        std::vector<DISPID> copies;
-    } members[] = {
-        {L"Interval", {mirelo::kDispidInterval, soak::kDispidInterval, testsupport::kInterval}},
-        {L"Address", {mirelo::kDispidAddress, testsupport::kAddress}},
-        {L"GetChnlValue",
-         {mirelo::kDispidGetChnlValue, soak::kDispidGetChnlValue, testsupport::kGetChnlValue}},
-        {L"Start", {mirelo::kDispidStart, soak::kDispidStart, testsupport::kStart}},
-        {L"Stop", {mirelo::kDispidStop, soak::kDispidStop, testsupport::kStop}},
-        {L"ChannelNumber",
-         {mirelo::kDispidChannelNumber, soak::kDispidChannelNumber, testsupport::kChannelNumber}},
-    };
-    for (const auto& m : members) {
-        const DISPID id = LibraryDispId(lib.get(), m.name);
-        for (DISPID copy : m.copies) EXPECT_EQ(id, copy) << m.name;
-    }
-    base::ComPtr<ITypeInfo> events;
-    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(DIID__DVandrelEvents, events.put()));
-    LPOLESTR dataReady[] = {const_cast<LPOLESTR>(L"DataReady")};
-    DISPID id = DISPID_UNKNOWN;
-    EXPECT_HR(S_OK, events->GetIDsOfNames(dataReady, 1, &id));
-    EXPECT_EQ(id, soak::kEventDataReady);
+    ExpectMembers(lib.get(), DIID__DVandrel, {std::begin(client::kMembers), std::end(client::kMembers)});
+    ExpectMembers(lib.get(), DIID__DVandrelEvents, {std::begin(client::kEvents), std::end(client::kEvents)});
 }
 
-// The tests write the identities out on their own, so that a changed header fails them.
+// The tests write the identities no client needs out on their own, so that a changed header fails
+// them.
 TEST(Identity, TestsCopiesEqualTheControls) {
-    EXPECT_EQ(CLSID_Vandrel, testsupport::kCtrlClsid);
     EXPECT_EQ(vandrel::kPageClsid, testsupport::kPageClsid);
     EXPECT_EQ(LIBID_VandrelLib, testsupport::kLibid);
-    EXPECT_EQ(DIID__DVandrel, testsupport::kDispIid);
-    EXPECT_EQ(DIID__DVandrelEvents, testsupport::kEventsIid);
 }
 
 }  // namespace

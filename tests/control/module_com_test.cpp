@@ -17,10 +17,10 @@
 #include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
+using client::kClsidVandrel;
+using client::kDiidDVandrel;
+using client::kDiidDVandrelEvents;
 using testsupport::CreateControl;
-using testsupport::kCtrlClsid;
-using testsupport::kDispIid;
-using testsupport::kEventsIid;
 using testsupport::kLibid;
 using testsupport::kPageClsid;
 using testsupport::VandrelOcx;
@@ -61,7 +61,7 @@ private:
 
 TEST(ModuleClassObjects, ServesExactlyTheControlAndThePage) {
     const VandrelOcx& ocx = VandrelOcx::Get();
-    for (const CLSID& clsid : {kCtrlClsid, kPageClsid}) {
+    for (const CLSID& clsid : {kClsidVandrel, kPageClsid}) {
         ComPtr<IClassFactory> factory;
         EXPECT_HR(S_OK, ocx.GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
         ASSERT_TRUE(factory);
@@ -78,12 +78,12 @@ TEST(ModuleClassObjects, ServesExactlyTheControlAndThePage) {
     p = kSentinel;
     EXPECT_HR(CLASS_E_CLASSNOTAVAILABLE, ocx.GetClassObject(CLSID_NULL, IID_IClassFactory, &p));
     EXPECT_EQ(nullptr, p);
-    EXPECT_HR(E_POINTER, ocx.GetClassObject(kCtrlClsid, IID_IClassFactory, nullptr));
+    EXPECT_HR(E_POINTER, ocx.GetClassObject(kClsidVandrel, IID_IClassFactory, nullptr));
 }
 
 TEST(ModuleClassObjects, FactoryRefusesAggregationAndUnknownInterfaces) {
     ComPtr<IClassFactory> factory;
-    ASSERT_HR(S_OK, VandrelOcx::Get().GetClassObject(kCtrlClsid, IID_IClassFactory, factory.put_void()));
+    ASSERT_HR(S_OK, VandrelOcx::Get().GetClassObject(kClsidVandrel, IID_IClassFactory, factory.put_void()));
     FakeSink outer({});
     void* p = kSentinel;
     EXPECT_HR(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_IUnknown, &p));
@@ -133,7 +133,7 @@ TEST(ControlIdentity, AnswersTheContainerInterfacesWithOneIdentity) {
     auto ctrl = CreateControl();
     const auto self = Identity(ctrl.get());
     const IID answered[] = {IID_IDispatch,
-                            kDispIid,
+                            kDiidDVandrel,
                             IID_IOleObject,
                             IID_IOleControl,
                             IID_IOleWindow,
@@ -157,7 +157,7 @@ TEST(ControlIdentity, AnswersTheContainerInterfacesWithOneIdentity) {
         EXPECT_HR(S_OK, p->QueryInterface(IID_IOleObject, back.put_void()));
     }
     // Its Address reads any I/O port: it never claims to be safe for scripting or initialisation.
-    for (const IID& iid : {IID_IObjectSafety, IID_IPersistFile, IID_IClassFactory, kEventsIid}) {
+    for (const IID& iid : {IID_IObjectSafety, IID_IPersistFile, IID_IClassFactory, kDiidDVandrelEvents}) {
         void* p = kSentinel;
         EXPECT_HR(E_NOINTERFACE, ctrl->QueryInterface(iid, &p));
         EXPECT_EQ(nullptr, p);
@@ -173,12 +173,12 @@ TEST(ControlIdentity, TellsItsClassStatusNameAndVerb) {
     EXPECT_EQ(0x20591u, status);
     CLSID clsid = {};
     EXPECT_HR(S_OK, ole->GetUserClassID(&clsid));
-    EXPECT_EQ(kCtrlClsid, clsid);
+    EXPECT_EQ(kClsidVandrel, clsid);
     ComPtr<IPersist> persist;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IPersist, persist.put_void()));
     clsid = {};
     EXPECT_HR(S_OK, persist->GetClassID(&clsid));
-    EXPECT_EQ(kCtrlClsid, clsid);
+    EXPECT_EQ(kClsidVandrel, clsid);
     LPOLESTR name = nullptr;
     EXPECT_HR(S_OK, ole->GetUserType(USERCLASSTYPE_FULL, &name));
     EXPECT_STREQ(L"Vandrel Control", name);
@@ -262,7 +262,7 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
         iids.push_back(iid);
         point->Release();
     }
-    EXPECT_EQ((std::vector<IID>{kEventsIid, IID_IPropertyNotifySink}), iids);
+    EXPECT_EQ((std::vector<IID>{kDiidDVandrelEvents, IID_IPropertyNotifySink}), iids);
     points.reset();
 
     void* p = kSentinel;
@@ -270,7 +270,7 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
               container->FindConnectionPoint(IID_IDispatch, reinterpret_cast<IConnectionPoint**>(&p)));
     EXPECT_EQ(nullptr, p);
 
-    for (const IID& iid : {kEventsIid, IID_IPropertyNotifySink}) {
+    for (const IID& iid : {kDiidDVandrelEvents, IID_IPropertyNotifySink}) {
         ComPtr<IConnectionPoint> cp;
         ASSERT_HR(S_OK, container->FindConnectionPoint(iid, cp.put()));
         ComPtr<IConnectionPointContainer> back;
@@ -303,13 +303,13 @@ TEST(ControlIdentity, ConnectionPointsForTheEventsAndPropertyNotifications) {
 }
 
 TEST(ControlIdentity, SinksAreLetGoWithTheControl) {
-    FakeSink sink({kEventsIid});
+    FakeSink sink({kDiidDVandrelEvents});
     {
         auto ctrl = CreateControl();
         ComPtr<IConnectionPointContainer> container;
         ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, container.put_void()));
         ComPtr<IConnectionPoint> cp;
-        ASSERT_HR(S_OK, container->FindConnectionPoint(kEventsIid, cp.put()));
+        ASSERT_HR(S_OK, container->FindConnectionPoint(kDiidDVandrelEvents, cp.put()));
         DWORD cookie = 0;
         ASSERT_HR(S_OK, cp->Advise(&sink, &cookie));
     }
@@ -328,7 +328,7 @@ TEST(ControlTypeInfo, FromTheModuleTypeLibrary) {
     ASSERT_HR(S_OK, ctrl->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()));
     TYPEATTR* attr = nullptr;
     ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
-    EXPECT_EQ(kDispIid, attr->guid);
+    EXPECT_EQ(kDiidDVandrel, attr->guid);
     EXPECT_EQ(TKIND_DISPATCH, attr->typekind);
     info->ReleaseTypeAttr(attr);
     void* p = kSentinel;
@@ -340,12 +340,12 @@ TEST(ControlTypeInfo, FromTheModuleTypeLibrary) {
     ComPtr<ITypeInfo> coclass;
     ASSERT_HR(S_OK, classInfo->GetClassInfo(coclass.put()));
     ASSERT_HR(S_OK, coclass->GetTypeAttr(&attr));
-    EXPECT_EQ(kCtrlClsid, attr->guid);
+    EXPECT_EQ(kClsidVandrel, attr->guid);
     EXPECT_EQ(TKIND_COCLASS, attr->typekind);
     coclass->ReleaseTypeAttr(attr);
     GUID guid = {};
     EXPECT_HR(S_OK, classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &guid));
-    EXPECT_EQ(kEventsIid, guid);
+    EXPECT_EQ(kDiidDVandrelEvents, guid);
     EXPECT_HR(E_INVALIDARG, classInfo->GetGUID(99, &guid));
 }
 

@@ -17,15 +17,18 @@
 #include "control/vandrel_ctrl.h"
 #include "control/resource.h"
 #include "engine/sampler_status.h"
+#include "tests/control/library_members.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/hresult_matchers.h"
 
 using base::Bstr;
 using base::ComPtr;
-using testsupport::kCtrlClsid;
-using testsupport::kDispIid;
-using testsupport::kEventsIid;
+using client::kClsidVandrel;
+using client::kDiidDVandrel;
+using client::kDiidDVandrelEvents;
 using testsupport::kLibid;
+using testsupport::MemberHelp;
+using testsupport::MemberName;
 using testsupport::VandrelOcx;
 
 // --- the type library ----------------------------------------------------------------------------
@@ -39,29 +42,6 @@ ComPtr<ITypeLib> LoadModuleTypeLib() {
     }
     return lib;
 }
-
-std::wstring Doc(ITypeInfo* info, MEMBERID id) {
-    Bstr name, doc;
-    info->GetDocumentation(id, nullptr, doc.put(), nullptr, nullptr);
-    return doc.get() ? doc.get() : L"";
-}
-
-std::wstring Name(ITypeInfo* info, MEMBERID id) {
-    Bstr name;
-    info->GetDocumentation(id, name.put(), nullptr, nullptr, nullptr);
-    return name.get() ? name.get() : L"";
-}
-
-struct LibMember {
-    std::wstring name;
-    activex::MemberKind kind;
-    VARTYPE type;  // VT_EMPTY for a void method
-    UINT params;   // Long parameters
-    std::wstring help;
-    bool writable = false;        // a property that takes a put
-    VARTYPE putType = VT_EMPTY;   // and the type it takes
-    bool optionalOutput = false;  // an optional in/out Variant after the Long parameters
-};
 
 }  // namespace
 
@@ -88,9 +68,9 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
         WORD flags;
     };
     for (const Type& t :
-         {Type{kDispIid, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kEventsIid, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kCtrlClsid, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
+         {Type{kDiidDVandrel, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
+          Type{kDiidDVandrelEvents, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
+          Type{kClsidVandrel, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
         ComPtr<ITypeInfo> info;
         ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
         TYPEATTR* attr = nullptr;
@@ -110,17 +90,17 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
                 impl->GetTypeAttr(&implAttr);
                 const bool source = implFlags & IMPLTYPEFLAG_FSOURCE;
                 EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
-                EXPECT_EQ(source ? kEventsIid : kDispIid, implAttr->guid);
+                EXPECT_EQ(source ? kDiidDVandrelEvents : kDiidDVandrel, implAttr->guid);
                 impl->ReleaseTypeAttr(implAttr);
             }
-        } else if (t.guid == kEventsIid) {
+        } else if (t.guid == kDiidDVandrelEvents) {
             // The events the control fires, each with one Long.
             ASSERT_EQ(2, attr->cFuncs);
             EXPECT_EQ(0, attr->cVars);
             for (UINT i = 0; i < 2; ++i) {
                 FUNCDESC* func = nullptr;
                 ASSERT_HR(S_OK, info->GetFuncDesc(i, &func));
-                EXPECT_EQ(i == 0 ? L"DataReady" : L"StatusChanged", Name(info.get(), func->memid));
+                EXPECT_EQ(i == 0 ? L"DataReady" : L"StatusChanged", MemberName(info.get(), func->memid));
                 EXPECT_EQ(i == 0 ? CVandrelCtrl::kDataReady : CVandrelCtrl::kStatusChanged, func->memid);
                 EXPECT_EQ(VT_VOID, func->elemdescFunc.tdesc.vt);
                 ASSERT_EQ(1, func->cParams);
@@ -129,8 +109,8 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
             }
         }
         info->ReleaseTypeAttr(attr);
-        EXPECT_EQ(L"Vandrel Control", Doc(info.get(), MEMBERID_NIL)) << t.name;
-        EXPECT_EQ(t.name, Name(info.get(), MEMBERID_NIL));
+        EXPECT_EQ(L"Vandrel Control", MemberHelp(info.get(), MEMBERID_NIL)) << t.name;
+        EXPECT_EQ(t.name, MemberName(info.get(), MEMBERID_NIL));
     }
 }
 
@@ -140,58 +120,17 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> info;
-    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
-    TYPEATTR* attr = nullptr;
-    ASSERT_HR(S_OK, info->GetTypeAttr(&attr));
-    std::map<DISPID, LibMember> members;
-    for (UINT i = 0; i < attr->cVars; ++i) {
-        VARDESC* var = nullptr;
-        ASSERT_HR(S_OK, info->GetVarDesc(i, &var));
-        members[var->memid] = {Name(info.get(), var->memid), activex::MemberKind::kProperty,
-                               var->elemdescVar.tdesc.vt,    0,
-                               Doc(info.get(), var->memid),  !(var->wVarFlags & VARFLAG_FREADONLY)};
-        info->ReleaseVarDesc(var);
-    }
-    // Methods, and properties as a get function with, for a writable one, a put function.
-    for (UINT i = 0; i < attr->cFuncs; ++i) {
-        FUNCDESC* func = nullptr;
-        ASSERT_HR(S_OK, info->GetFuncDesc(i, &func));
-        LibMember& m = members[func->memid];
-        m.name = Name(info.get(), func->memid);
-        m.help = Doc(info.get(), func->memid);
-        if (func->invkind == INVOKE_PROPERTYPUT) {
-            m.writable = true;
-            ASSERT_EQ(1, func->cParams);
-            m.putType = func->lprgelemdescParam[0].tdesc.vt;
-        } else {
-            const VARTYPE ret = func->elemdescFunc.tdesc.vt;
-            m.kind = func->invkind == INVOKE_PROPERTYGET ? activex::MemberKind::kProperty
-                                                         : activex::MemberKind::kMethod;
-            m.type = ret == VT_VOID ? VARTYPE{VT_EMPTY} : ret;
-            for (SHORT p = 0; p < func->cParams; ++p) {
-                const ELEMDESC& param = func->lprgelemdescParam[p];
-                const USHORT inOutOptional = PARAMFLAG_FIN | PARAMFLAG_FOUT | PARAMFLAG_FOPT;
-                if (param.tdesc.vt == VT_PTR && param.tdesc.lptdesc->vt == VT_VARIANT &&
-                    (param.paramdesc.wParamFlags & inOutOptional) == inOutOptional &&
-                    p == func->cParams - 1) {
-                    m.optionalOutput = true;
-                } else {
-                    EXPECT_EQ(VT_I4, param.tdesc.vt) << m.name << " parameter " << p;
-                    ++m.params;
-                }
-            }
-        }
-        info->ReleaseFuncDesc(func);
-    }
-    info->ReleaseTypeAttr(attr);
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDiidDVandrel, info.put()));
+    std::map<DISPID, testsupport::LibMember> members;
+    ASSERT_TRUE(testsupport::ReadLibMembers(info.get(), &members));
 
     ASSERT_EQ(std::size(CVandrelCtrl::kDispatchMap), members.size());
     for (const auto& entry : CVandrelCtrl::kDispatchMap) {
         const auto found = members.find(entry.dispid);
         ASSERT_NE(members.end(), found) << "DISPID " << entry.dispid << " is not in the type library";
-        const LibMember& m = found->second;
+        const testsupport::LibMember& m = found->second;
         EXPECT_EQ(entry.name, m.name) << entry.dispid;
-        EXPECT_EQ(entry.kind, m.kind) << entry.dispid;
+        EXPECT_EQ(entry.kind == activex::MemberKind::kMethod, m.method) << entry.dispid;
         EXPECT_EQ(entry.type, m.type) << entry.dispid;
         EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
         EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
@@ -235,7 +174,7 @@ TEST(ModuleTypeLibrary, EnumsMirrorTheSamplersStatusesAndErrors) {
             ASSERT_HR(S_OK, info->GetVarDesc(v, &var));
             base::Variant value;
             ASSERT_HR(S_OK, ::VariantChangeType(value.ptr(), var->lpvarValue, 0, VT_I4));
-            found.emplace_back(Name(info.get(), var->memid), value.get().lVal);
+            found.emplace_back(MemberName(info.get(), var->memid), value.get().lVal);
             info->ReleaseVarDesc(var);
         }
         info->ReleaseTypeAttr(attr);
@@ -250,7 +189,7 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     ComPtr<ITypeInfo> info;
-    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDispIid, info.put()));
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDiidDVandrel, info.put()));
     struct Property {
         MEMBERID id;
         const wchar_t* name;
@@ -278,8 +217,8 @@ TEST(ModuleTypeLibrary, PropertiesCarryTheirHelpStrings) {
         EXPECT_EQ(0u, context) << p.name;
         EXPECT_STREQ(L"Vandrel.hlp", helpFile.get()) << p.name;
     }
-    EXPECT_EQ(L"Read Data", Doc(info.get(), 3));
-    EXPECT_EQ(L"Stop working", Doc(info.get(), 5));
+    EXPECT_EQ(L"Read Data", MemberHelp(info.get(), 3));
+    EXPECT_EQ(L"Stop working", MemberHelp(info.get(), 5));
     Bstr libDoc;
     ASSERT_HR(S_OK, lib->GetDocumentation(-1, nullptr, libDoc.put(), nullptr, nullptr));
     EXPECT_STREQ(L"Vandrel ActiveX", libDoc.get());
@@ -338,6 +277,7 @@ TEST(ModuleFile, ExportsTheFourEntryPointsAndImportsOnlySystemModules) {
     EXPECT_EQ((std::vector<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                         "DllUnregisterServer", "#functions=4"}),
               ExportedNames(module));
+    // winmm.dll: the sampler's timer resolution for a short Interval (timeBeginPeriod).
     const std::set<std::string> allowed = {"directport.dll", "kernel32.dll", "user32.dll",
                                            "gdi32.dll",      "ole32.dll",    "oleaut32.dll",
                                            "advapi32.dll",   "msvcrt.dll",   "winmm.dll"};

@@ -17,17 +17,19 @@
 #include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
+#include "harness/process_usage.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
 #include "tests/support/fuzz_support.h"
-#include "tests/support/process_usage.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/hresult_matchers.h"
 
 using base::ComPtr;
+using harness::CountOpenHandles;
 using testsupport::FuzzRandom;
 using testsupport::FuzzSetting;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using namespace client;  // DISPIDs
 
 namespace {
 
@@ -178,10 +180,10 @@ bool IsDocumentedLoadResult(HRESULT hr, HRESULT injected) {
 void ExpectUsable(IDispatch* ctrl, const char* after,
                   testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
-    const LONG interval = GetLong(ctrl, kInterval);
-    EXPECT_HR(S_OK, Put(ctrl, kInterval, I4(interval + 1))) << after;
-    EXPECT_EQ(interval + 1, GetLong(ctrl, kInterval)) << after;
-    EXPECT_HR(S_OK, Put(ctrl, kInterval, I4(interval))) << after;
+    const LONG interval = GetLong(ctrl, kDispidInterval);
+    EXPECT_HR(S_OK, Put(ctrl, kDispidInterval, I4(interval + 1))) << after;
+    EXPECT_EQ(interval + 1, GetLong(ctrl, kDispidInterval)) << after;
+    EXPECT_HR(S_OK, Put(ctrl, kDispidInterval, I4(interval))) << after;
     EXPECT_EQ(32767, GetChnlValue(ctrl, 0)) << after << ": no reading before a start";
 }
 
@@ -295,7 +297,7 @@ TEST(PersistenceFuzz, HostileSavedStateGetsDocumentedAnswersAndFailedLoadsChange
 
     // Still a working control: it samples.
     ExpectUsable(ctrl.get(), "at the end");
-    EXPECT_HR(S_OK, Put(ctrl.get(), kInterval, I4(20)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(20)));
     EXPECT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     EXPECT_TRUE(WaitUntil([&] { return GetChnlValue(ctrl.get(), 0) != 32767; }));
     Stop(ctrl.get());

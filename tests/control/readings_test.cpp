@@ -20,22 +20,23 @@
 #include "base/variant.h"
 #include "control/vandrel_ctrl.h"
 #include "engine/sampler_status.h"
+#include "harness/event_sink.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
-#include "tests/support/event_sink.h"
 #include "tests/support/hresult_matchers.h"
 #include "tests/support/sim_helpers.h"
 
 using base::ComPtr;
 using base::Variant;
+using harness::EventSink;
 using testsupport::CreateControl;
-using testsupport::EventSink;
 using testsupport::GetLong;
 using testsupport::I4;
 using testsupport::Put;
 using testsupport::SimBoards;
 using testsupport::WaitUntil;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using namespace client;  // DISPIDs
 
 namespace {
 
@@ -74,7 +75,7 @@ std::vector<Row> ReadCycles(IDispatch* ctrl, LONG max, LONG* lost,
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = &lostVar;
     Variant result;
-    EXPECT_HR(S_OK, Invoke(ctrl, kReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
+    EXPECT_HR(S_OK, Invoke(ctrl, kDispidReadCycles, DISPATCH_METHOD, {I4(max), byRef}, result.ptr()));
     EXPECT_EQ(VT_I4, lostVar.vt);
     *lost = lostVar.lVal;
     LONG lastRow = -1, lastColumn = -1;
@@ -122,7 +123,7 @@ HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
     const DATE begin = LocalNow() - kSecond;
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     LONG next = 1, lastNewest = 0, rows = 0, lost = 0;
@@ -148,10 +149,10 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     };
     for (const auto& [buffer, drainMs, untilCycle] :
          {std::tuple{1000, 30, 1800}, std::tuple{16, 250, 2000}}) {
-        ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(buffer)));
-        while (GetLong(ctrl.get(), kCycleCount) < untilCycle) {
+        ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(buffer)));
+        while (GetLong(ctrl.get(), kDispidCycleCount) < untilCycle) {
             Variant newest;
-            ASSERT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
+            ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidReadCycle, DISPATCH_METHOD, {}, newest.ptr()));
             if (newest.vt() != VT_EMPTY) {
                 const Row r = RowOf(newest.get().parray, 10, {0});
                 check(r, begin, r.number >= lastNewest);
@@ -165,14 +166,14 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     while (drain(100000)) {}
     EXPECT_EQ("", fault);
     EXPECT_GT(lost, 0) << "the slow reader lost cycles";
-    EXPECT_EQ(GetLong(ctrl.get(), kCycleCount), rows + lost) << "every cycle drained or reported lost";
-    EXPECT_EQ(lost, GetLong(ctrl.get(), kLostCycles));
-    EXPECT_EQ(0, GetLong(ctrl.get(), kUnreadCycles));
+    EXPECT_EQ(GetLong(ctrl.get(), kDispidCycleCount), rows + lost) << "every cycle drained or reported lost";
+    EXPECT_EQ(lost, GetLong(ctrl.get(), kDispidLostCycles));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidUnreadCycles));
 
     // A new run numbers from 1 again.
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    EXPECT_EQ(0, GetLong(ctrl.get(), kLostCycles));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 1; }));
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidLostCycles));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 1; }));
     LONG lostNow = -1;
     const auto first = ReadCycles(ctrl.get(), 1, &lostNow);
     ASSERT_EQ(1u, first.size());
@@ -185,14 +186,14 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
 TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
     auto ctrl = CreateControl();
     Variant v;
-    EXPECT_HR(S_OK, Invoke(ctrl.get(), kReadCycle, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(ctrl.get(), kDispidReadCycle, DISPATCH_METHOD, {}, v.ptr()));
     EXPECT_EQ(VT_EMPTY, v.vt());
     LONG lost = -1;
     EXPECT_TRUE(ReadCycles(ctrl.get(), 5, &lost).empty()) << "zero rows";
     EXPECT_EQ(0, lost);
-    EXPECT_EQ(-1, GetLong(ctrl.get(), kCycleAge));
-    EXPECT_EQ(1000, GetLong(ctrl.get(), kBufferSize));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
+    EXPECT_EQ(-1, GetLong(ctrl.get(), kDispidCycleAge));
+    EXPECT_EQ(1000, GetLong(ctrl.get(), kDispidBufferSize));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(100000)));
     EXPECT_FALSE(IsDirty(ctrl.get())) << "BufferSize is no saved setting";
 
     // The coercion's refusals are the framework's: the range and a read-only put are the control's.
@@ -201,10 +202,10 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
         WORD flags;
         LONG value;
         HRESULT expected;  // with an EXCEPINFO given
-    } cases[] = {{kReadCycles, DISPATCH_METHOD, 0, DISP_E_EXCEPTION},
-                 {kReadCycles, DISPATCH_METHOD, 100001, DISP_E_EXCEPTION},
-                 {kBufferSize, DISPATCH_PROPERTYPUT, 0, DISP_E_EXCEPTION},
-                 {kCycleCount, DISPATCH_PROPERTYPUT, 5, DISP_E_MEMBERNOTFOUND}};
+    } cases[] = {{kDispidReadCycles, DISPATCH_METHOD, 0, DISP_E_EXCEPTION},
+                 {kDispidReadCycles, DISPATCH_METHOD, 100001, DISP_E_EXCEPTION},
+                 {kDispidBufferSize, DISPATCH_PROPERTYPUT, 0, DISP_E_EXCEPTION},
+                 {kDispidCycleCount, DISPATCH_PROPERTYPUT, 5, DISP_E_MEMBERNOTFOUND}};
     for (const auto& c : cases) {
         DISPID named = DISPID_PROPERTYPUT;
         VARIANT arg = I4(c.value);
@@ -225,7 +226,7 @@ TEST(ControlCycles, BeforeAnyCycleAndForRefusedInput) {
         }
         ::SysFreeString(excep.bstrDescription);
         ::SysFreeString(excep.bstrSource);
-        EXPECT_EQ(100000, GetLong(ctrl.get(), kBufferSize));
+        EXPECT_EQ(100000, GetLong(ctrl.get(), kDispidBufferSize));
         EXPECT_FALSE(IsDirty(ctrl.get()));
     }
 }
@@ -235,12 +236,12 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
     SimBoards sim("356:count");
     auto running = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(running.get()));
-    EXPECT_EQ(S_OK, GetLong(running.get(), kLastError));
-    EXPECT_EQ(L"", GetText(running.get(), kLastErrorText));
+    EXPECT_EQ(S_OK, GetLong(running.get(), kDispidLastError));
+    EXPECT_EQ(L"", GetText(running.get(), kDispidLastErrorText));
     EXPECT_EQ(VARIANT_FALSE, Start(running.get()));
-    EXPECT_EQ(engine::kErrorAlreadyRunning, GetLong(running.get(), kLastError));
-    EXPECT_NE(std::wstring::npos, GetText(running.get(), kLastErrorText).find(L"Call Stop first"));
-    EXPECT_NE(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(running.get(), kStatus));
+    EXPECT_EQ(engine::kErrorAlreadyRunning, GetLong(running.get(), kDispidLastError));
+    EXPECT_NE(std::wstring::npos, GetText(running.get(), kDispidLastErrorText).find(L"Call Stop first"));
+    EXPECT_NE(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(running.get(), kDispidStatus));
     Stop(running.get());
 
     auto noLock = CreateControl();
@@ -254,11 +255,11 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
         // Another kind of object holds the lock's name, so the lock cannot be opened.
         base::UniqueEvent squatter(squat ? ::CreateMutexA(nullptr, FALSE, kPortLockName) : nullptr);
         EXPECT_EQ(VARIANT_FALSE, Start(ctrl));
-        EXPECT_EQ(error, GetLong(ctrl, kLastError));
-        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(ctrl, kStatus));
-        const std::wstring text = GetText(ctrl, kLastErrorText);
+        EXPECT_EQ(error, GetLong(ctrl, kDispidLastError));
+        EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kStartFailed), GetLong(ctrl, kDispidStatus));
+        const std::wstring text = GetText(ctrl, kDispidLastErrorText);
         EXPECT_FALSE(text.empty());
-        EXPECT_EQ(L"Start failed: " + text, GetText(ctrl, kStatusText));
+        EXPECT_EQ(L"Start failed: " + text, GetText(ctrl, kDispidStatusText));
     }
 }
 
@@ -268,51 +269,51 @@ TEST(ControlErrors, EachStartFailureHasItsOwnLastError) {
 TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
     ASSERT_TRUE(PumpUntil([] { return true; }));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 5; }));
     EXPECT_EQ(0u, HIWORD(::GetQueueStatus(QS_POSTMESSAGE))) << "posted without a sink";
 
-    EventSink sink(kEventsIid);
+    EventSink sink(kDiidDVandrelEvents);
     ComPtr<IConnectionPointContainer> points;
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
-    ASSERT_HR(S_OK, points->FindConnectionPoint(kEventsIid, point.put()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
     ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
     points.reset();
     point.reset();
     // Busy: cycles come and no message is handled.
-    const LONG busyUntil = GetLong(ctrl.get(), kCycleCount) + 10;
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= busyUntil; }));
+    const LONG busyUntil = GetLong(ctrl.get(), kDispidCycleCount) + 10;
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= busyUntil; }));
     ASSERT_TRUE(PumpUntil([] { return true; }));
     ASSERT_EQ(2u, sink.fired.size()) << "one StatusChanged and one DataReady";
-    EXPECT_EQ(kStatusChanged, sink.fired[0].dispid);
+    EXPECT_EQ(kDispidStatusChanged, sink.fired[0].dispid);
     EXPECT_EQ(static_cast<LONG>(engine::SamplerStatus::kSampling), sink.fired[0].value);
-    EXPECT_EQ(kDataReady, sink.fired[1].dispid);
+    EXPECT_EQ(kDispidDataReady, sink.fired[1].dispid);
     EXPECT_GE(sink.fired[1].value, busyUntil);
 
     ComPtr<IOleControl> container;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleControl, container.put_void()));
     EXPECT_HR(S_OK, container->FreezeEvents(TRUE));
-    const LONG thawAfter = GetLong(ctrl.get(), kCycleCount) + 5;
-    ASSERT_TRUE(PumpUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= thawAfter; }));
+    const LONG thawAfter = GetLong(ctrl.get(), kDispidCycleCount) + 5;
+    ASSERT_TRUE(PumpUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= thawAfter; }));
     EXPECT_EQ(2u, sink.fired.size()) << "fired while frozen";
     EXPECT_HR(S_OK, container->FreezeEvents(FALSE));
     container.reset();
-    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 2; }));
-    EXPECT_GE(sink.Values(kDataReady)[1], thawAfter) << "the thaw told the newest cycle";
-    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDataReady).size() >= 6; }));
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDispidDataReady).size() >= 2; }));
+    EXPECT_GE(sink.Values(kDispidDataReady)[1], thawAfter) << "the thaw told the newest cycle";
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDispidDataReady).size() >= 6; }));
     Stop(ctrl.get());
-    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kStatusChanged).back() == 0; }));
-    const auto cycles = sink.Values(kDataReady);
+    ASSERT_TRUE(PumpUntil([&] { return sink.Values(kDispidStatusChanged).back() == 0; }));
+    const auto cycles = sink.Values(kDispidDataReady);
     for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LT(cycles[i - 1], cycles[i]) << i;
     for (const auto& e : sink.fired) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
 
     // A sink may let go of the control in its event: the control goes, and nothing calls into it.
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    sink.onEvent = [&](const testsupport::FiredEvent&) { ctrl.reset(); };
+    sink.onEvent = [&](const harness::FiredEvent&) { ctrl.reset(); };
     ASSERT_TRUE(PumpUntil([&] { return !ctrl; }));
     EXPECT_EQ(1u, sink.RefCount()) << "the connection went with the control";
 }
@@ -326,7 +327,7 @@ void Connect(IDispatch* ctrl, EventSink& sink, testsupport::CallSite caller = te
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
-    ASSERT_HR(S_OK, points->FindConnectionPoint(kEventsIid, point.put()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
     ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
 }
 
@@ -337,7 +338,7 @@ void Pump() {
 
 // Handles messages until the control has nothing more to tell and its status is settled.
 void PumpUntilIdle(IDispatch* ctrl, const std::function<bool(LONG status)>& settled) {
-    ASSERT_TRUE(PumpUntil([&] { return settled(GetLong(ctrl, kStatus)); }));
+    ASSERT_TRUE(PumpUntil([&] { return settled(GetLong(ctrl, kDispidStatus)); }));
     for (int i = 0; i < 20; ++i) {
         Pump();
         ::Sleep(5);
@@ -355,11 +356,11 @@ constexpr LONG kBoardNotReady = static_cast<LONG>(engine::SamplerStatus::kBoardN
 TEST(ControlEvents, ASinkThatPumpsMessagesHearsEveryChangeInOrderAndNeverInsideAnother) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(2)));
-    EventSink sink(kEventsIid);
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(2)));
+    EventSink sink(kDiidDVandrelEvents);
     Connect(ctrl.get(), sink);
     int depth = 0, deepest = 0;
-    sink.onEvent = [&](const testsupport::FiredEvent&) {
+    sink.onEvent = [&](const harness::FiredEvent&) {
         deepest = std::max(deepest, ++depth);
         for (int i = 0; i < 3; ++i) {
             Pump();
@@ -381,11 +382,11 @@ TEST(ControlEvents, ASinkThatPumpsMessagesHearsEveryChangeInOrderAndNeverInsideA
     board.join();
     PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
     EXPECT_EQ(1, deepest) << "an event arrived inside another";
-    const auto statuses = sink.Values(kStatusChanged);
+    const auto statuses = sink.Values(kDispidStatusChanged);
     ASSERT_FALSE(statuses.empty());
-    EXPECT_EQ(GetLong(ctrl.get(), kStatus), statuses.back());
+    EXPECT_EQ(GetLong(ctrl.get(), kDispidStatus), statuses.back());
     EXPECT_NE(statuses.end(), std::find(statuses.begin(), statuses.end(), kBoardNotReady));
-    const auto cycles = sink.Values(kDataReady);
+    const auto cycles = sink.Values(kDispidDataReady);
     for (size_t i = 1; i < cycles.size(); ++i) EXPECT_LE(cycles[i - 1], cycles[i]) << i;
     Stop(ctrl.get());
 }
@@ -395,21 +396,21 @@ TEST(ControlEvents, ASinkThatPumpsMessagesHearsEveryChangeInOrderAndNeverInsideA
 TEST(ControlEvents, ABriefFaultIsToldAndAFreezeInsideASinkDelaysButLosesNothing) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(5)));
-    EventSink sink(kEventsIid);
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(5)));
+    EventSink sink(kDiidDVandrelEvents);
     Connect(ctrl.get(), sink);
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
-    const size_t before = sink.Values(kStatusChanged).size();
+    const size_t before = sink.Values(kDispidStatusChanged).size();
 
     // Busy host: the board fails for a while and recovers before anything is handled.
     ASSERT_EQ(1, DPSIM_Configure("356:busy"));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == kBoardNotReady; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kBoardNotReady; }));
     ::Sleep(30);
     ASSERT_EQ(1, DPSIM_Configure("356:count"));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == kSampling; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kSampling; }));
     PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
-    const auto statuses = sink.Values(kStatusChanged);
+    const auto statuses = sink.Values(kDispidStatusChanged);
     EXPECT_EQ((std::vector<LONG>{kBoardNotReady, kSampling}),
               std::vector<LONG>(statuses.begin() + static_cast<ptrdiff_t>(before), statuses.end()));
 
@@ -417,17 +418,17 @@ TEST(ControlEvents, ABriefFaultIsToldAndAFreezeInsideASinkDelaysButLosesNothing)
     ComPtr<IOleControl> container;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IOleControl, container.put_void()));
     bool froze = false;
-    sink.onEvent = [&](const testsupport::FiredEvent& e) {
-        if (e.dispid == kDataReady && !froze) froze = SUCCEEDED(container->FreezeEvents(TRUE));
+    sink.onEvent = [&](const harness::FiredEvent& e) {
+        if (e.dispid == kDispidDataReady && !froze) froze = SUCCEEDED(container->FreezeEvents(TRUE));
     };
     ASSERT_EQ(1, DPSIM_Configure("356:busy"));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == kBoardNotReady; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kBoardNotReady; }));
     PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kBoardNotReady; });
     ASSERT_TRUE(froze);
-    EXPECT_EQ(kSampling, sink.Values(kStatusChanged).back()) << "told while frozen";
+    EXPECT_EQ(kSampling, sink.Values(kDispidStatusChanged).back()) << "told while frozen";
     EXPECT_HR(S_OK, container->FreezeEvents(FALSE));
     PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kBoardNotReady; });
-    EXPECT_EQ(kBoardNotReady, sink.Values(kStatusChanged).back()) << "lost in the freeze";
+    EXPECT_EQ(kBoardNotReady, sink.Values(kDispidStatusChanged).back()) << "lost in the freeze";
     Stop(ctrl.get());
 }
 
@@ -437,18 +438,18 @@ TEST(ControlErrors, LastErrorReadAfterStatusBelongsToThatStatus) {
     SimBoards sim("356:busy");
     auto ctrl = CreateControl();
     // Pauses long enough for the stalling board to begin each cycle anew.
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(20)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(20)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == kBoardNotReady; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kBoardNotReady; }));
     // The status was read as "board not ready"; then the board leaves half cycles (FailedCycles
     // counts them without a read of the status).
-    const LONG failed = GetLong(ctrl.get(), kFailedCycles);
+    const LONG failed = GetLong(ctrl.get(), kDispidFailedCycles);
     ASSERT_EQ(1, DPSIM_Configure("356:count,stall=5"));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kFailedCycles) >= failed + 3; }));
-    EXPECT_EQ(engine::kErrorBoardNotReady, GetLong(ctrl.get(), kLastError));
-    EXPECT_NE(std::wstring::npos, GetText(ctrl.get(), kLastErrorText).find(L"No byte arrived"));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidFailedCycles) >= failed + 3; }));
+    EXPECT_EQ(engine::kErrorBoardNotReady, GetLong(ctrl.get(), kDispidLastError));
+    EXPECT_NE(std::wstring::npos, GetText(ctrl.get(), kDispidLastErrorText).find(L"No byte arrived"));
     Pump();
-    EXPECT_EQ(engine::kErrorCycleIncomplete, GetLong(ctrl.get(), kLastError)) << "the loop turned";
+    EXPECT_EQ(engine::kErrorCycleIncomplete, GetLong(ctrl.get(), kDispidLastError)) << "the loop turned";
     Stop(ctrl.get());
 }
 
@@ -470,25 +471,25 @@ TEST(ControlCycles, AFailedArrayLeavesTheCyclesUnreadAndLossesCountBeforeADrain)
     CVandrelCtrl::Seams seams;
     seams.createArray = &ArrayUnlessRefused;
     ASSERT_HR(S_OK, base::CreateObject<CVandrelCtrl>(IID_IDispatch, ctrl.put_void(), seams));
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
-    ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(8)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(8)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 20; }));
     Stop(ctrl.get());
-    const LONG count = GetLong(ctrl.get(), kCycleCount);
-    EXPECT_EQ(count - 8, GetLong(ctrl.get(), kLostCycles)) << "before any drain";
+    const LONG count = GetLong(ctrl.get(), kDispidCycleCount);
+    EXPECT_EQ(count - 8, GetLong(ctrl.get(), kDispidLostCycles)) << "before any drain";
 
     g_noArrays = true;
     Variant result;
-    EXPECT_HR(E_OUTOFMEMORY, Invoke(ctrl.get(), kReadCycles, DISPATCH_METHOD, {I4(100)}, result.ptr()));
+    EXPECT_HR(E_OUTOFMEMORY, Invoke(ctrl.get(), kDispidReadCycles, DISPATCH_METHOD, {I4(100)}, result.ptr()));
     g_noArrays = false;
-    EXPECT_EQ(8, GetLong(ctrl.get(), kUnreadCycles));
+    EXPECT_EQ(8, GetLong(ctrl.get(), kDispidUnreadCycles));
     LONG lost = -1;
     const auto rows = ReadCycles(ctrl.get(), 100, &lost);
     ASSERT_EQ(8u, rows.size());
     EXPECT_EQ(count - 7, rows[0].number);
     EXPECT_EQ(count - 8, lost);
-    EXPECT_EQ(count - 8, GetLong(ctrl.get(), kLostCycles));
+    EXPECT_EQ(count - 8, GetLong(ctrl.get(), kDispidLostCycles));
 }
 
 // The run's health through the control: a rate once cycles come, failed attempts while the board is
@@ -496,20 +497,20 @@ TEST(ControlCycles, AFailedArrayLeavesTheCyclesUnreadAndLossesCountBeforeADrain)
 TEST(ControlHealth, RateGapAndFailedAttemptsOfTheRun) {
     SimBoards sim("356:busy");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(5)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(5)));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kFailedCycles) >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidFailedCycles) >= 3; }));
     ASSERT_EQ(1, DPSIM_Configure("356:count"));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kCycleCount) >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 5; }));
     Variant rate;
-    ASSERT_HR(S_OK, Invoke(ctrl.get(), kCycleRate, DISPATCH_PROPERTYGET, {}, rate.ptr()));
+    ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidCycleRate, DISPATCH_PROPERTYGET, {}, rate.ptr()));
     EXPECT_EQ(VT_R8, rate.vt());
     EXPECT_GT(rate.get().dblVal, 0.0);
-    EXPECT_GT(GetLong(ctrl.get(), kLongestGap), 0);
+    EXPECT_GT(GetLong(ctrl.get(), kDispidLongestGap), 0);
     Stop(ctrl.get());
-    const LONG failed = GetLong(ctrl.get(), kFailedCycles);
-    EXPECT_EQ(failed, GetLong(ctrl.get(), kFailedCycles)) << "kept after Stop";
+    const LONG failed = GetLong(ctrl.get(), kDispidFailedCycles);
+    EXPECT_EQ(failed, GetLong(ctrl.get(), kDispidFailedCycles)) << "kept after Stop";
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    EXPECT_EQ(0, GetLong(ctrl.get(), kFailedCycles)) << "a new run";
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidFailedCycles)) << "a new run";
     Stop(ctrl.get());
 }

@@ -24,7 +24,8 @@ using testsupport::I4;
 using testsupport::Put;
 using testsupport::SimBoards;
 using testsupport::WaitUntil;
-using namespace testsupport;  // DISPIDs
+using namespace testsupport;
+using namespace client;  // DISPIDs
 
 namespace {
 
@@ -59,7 +60,8 @@ bool GetBool(IDispatch* ctrl, DISPID id) {
 
 LONG WaitForCycles(IDispatch* ctrl, LONG cycles, LONG timeoutMs) {
     Variant result;
-    EXPECT_HR(S_OK, Invoke(ctrl, kWaitForCycles, DISPATCH_METHOD, {I4(cycles), I4(timeoutMs)}, result.ptr()));
+    EXPECT_HR(S_OK,
+              Invoke(ctrl, kDispidWaitForCycles, DISPATCH_METHOD, {I4(cycles), I4(timeoutMs)}, result.ptr()));
     return result.vt() == VT_I4 ? result.get().lVal : -1;
 }
 
@@ -89,23 +91,23 @@ TEST(ControlRecording, AHostThatNeverPumpsFindsEveryCycleInTheFile) {
     SimBoards sim("356:count");
     const fs::path file = Folder("busy") / "busy.csv";
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(1)));
-    ASSERT_HR(S_OK, Put(ctrl.get(), kBufferSize, I4(100000)));
-    ASSERT_HR(S_OK, PutText(ctrl.get(), kRecordFile, file.c_str()));
-    EXPECT_EQ(file.wstring(), GetText(ctrl.get(), kRecordFile));
-    EXPECT_TRUE(GetBool(ctrl.get(), kRecording));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(100000)));
+    ASSERT_HR(S_OK, PutText(ctrl.get(), kDispidRecordFile, file.c_str()));
+    EXPECT_EQ(file.wstring(), GetText(ctrl.get(), kDispidRecordFile));
+    EXPECT_TRUE(GetBool(ctrl.get(), kDispidRecording));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ::Sleep(1500);
     Stop(ctrl.get());
-    ASSERT_HR(S_OK, PutText(ctrl.get(), kRecordFile, L""));
-    EXPECT_FALSE(GetBool(ctrl.get(), kRecording));
-    EXPECT_EQ(L"", GetText(ctrl.get(), kRecordFile));
-    const LONG count = GetLong(ctrl.get(), kCycleCount);
+    ASSERT_HR(S_OK, PutText(ctrl.get(), kDispidRecordFile, L""));
+    EXPECT_FALSE(GetBool(ctrl.get(), kDispidRecording));
+    EXPECT_EQ(L"", GetText(ctrl.get(), kDispidRecordFile));
+    const LONG count = GetLong(ctrl.get(), kDispidCycleCount);
     const auto numbers = RowNumbers(file);
     ASSERT_EQ(static_cast<size_t>(count), numbers.size());
     for (size_t i = 0; i < numbers.size(); ++i) ASSERT_EQ(static_cast<LONG>(i + 1), numbers[i]);
-    EXPECT_EQ(0, GetLong(ctrl.get(), kRecordLost));
-    EXPECT_EQ(count, GetLong(ctrl.get(), kUnreadCycles)) << "the buffer has every cycle too";
+    EXPECT_EQ(0, GetLong(ctrl.get(), kDispidRecordLost));
+    EXPECT_EQ(count, GetLong(ctrl.get(), kDispidUnreadCycles)) << "the buffer has every cycle too";
 }
 
 // A path that cannot be opened fails the put with the system's message, as a host shows it, and
@@ -113,28 +115,29 @@ TEST(ControlRecording, AHostThatNeverPumpsFindsEveryCycleInTheFile) {
 TEST(ControlRecording, RefusedInputSaysWhyAndChangesNothing) {
     const fs::path folder = Folder("refused");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, PutText(ctrl.get(), kRecordFile, (folder / "first.csv").c_str()));
+    ASSERT_HR(S_OK, PutText(ctrl.get(), kDispidRecordFile, (folder / "first.csv").c_str()));
     EXCEPINFO excep = {};
     const fs::path missing = folder / "missing" / "x.csv";
-    EXPECT_HR(DISP_E_EXCEPTION, PutText(ctrl.get(), kRecordFile, missing.c_str(), &excep));
+    EXPECT_HR(DISP_E_EXCEPTION, PutText(ctrl.get(), kDispidRecordFile, missing.c_str(), &excep));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), excep.scode);
     EXPECT_EQ(base::SystemMessage(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)),
               excep.bstrDescription ? excep.bstrDescription : L"");
     EXPECT_STREQ(L"VANDREL.VandrelCtrl.1", excep.bstrSource);
     ::SysFreeString(excep.bstrDescription);
     ::SysFreeString(excep.bstrSource);
-    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), PutText(ctrl.get(), kRecordFile, missing.c_str()))
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+              PutText(ctrl.get(), kDispidRecordFile, missing.c_str()))
         << "without an EXCEPINFO";
-    EXPECT_EQ((folder / "first.csv").wstring(), GetText(ctrl.get(), kRecordFile));
-    EXPECT_TRUE(GetBool(ctrl.get(), kRecording));
+    EXPECT_EQ((folder / "first.csv").wstring(), GetText(ctrl.get(), kDispidRecordFile));
+    EXPECT_TRUE(GetBool(ctrl.get(), kDispidRecording));
 
-    EXPECT_EQ(104857600, GetLong(ctrl.get(), kRecordLimit));
-    EXPECT_HR(DISP_E_EXCEPTION, Put(ctrl.get(), kRecordLimit, I4(4095)));
-    EXPECT_HR(S_OK, Put(ctrl.get(), kRecordLimit, I4(4096)));
-    EXPECT_EQ(4096, GetLong(ctrl.get(), kRecordLimit));
-    EXPECT_HR(DISP_E_MEMBERNOTFOUND, Put(ctrl.get(), kRecordLost, I4(0)));
+    EXPECT_EQ(104857600, GetLong(ctrl.get(), kDispidRecordLimit));
+    EXPECT_HR(DISP_E_EXCEPTION, Put(ctrl.get(), kDispidRecordLimit, I4(4095)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidRecordLimit, I4(4096)));
+    EXPECT_EQ(4096, GetLong(ctrl.get(), kDispidRecordLimit));
+    EXPECT_HR(DISP_E_MEMBERNOTFOUND, Put(ctrl.get(), kDispidRecordLost, I4(0)));
     EXPECT_FALSE(IsDirty(ctrl.get())) << "no saved setting";
-    ASSERT_HR(S_OK, PutText(ctrl.get(), kRecordFile, L""));
+    ASSERT_HR(S_OK, PutText(ctrl.get(), kDispidRecordFile, L""));
 }
 
 // WaitForCycles returns once the cycles wait, at the time-out when none come, and at once when the
@@ -142,7 +145,7 @@ TEST(ControlRecording, RefusedInputSaysWhyAndChangesNothing) {
 TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     SimBoards sim("356:count");
     auto ctrl = CreateControl();
-    ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(2)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(2)));
     EXPECT_EQ(0, WaitForCycles(ctrl.get(), 5, 60000)) << "not sampling: at once";
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     g_handled = 0;
@@ -159,9 +162,9 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     EXPECT_EQ(1u, g_handled) << "the host's message was handled during the wait";
 
     ASSERT_EQ(1, DPSIM_Configure("356:busy"));
-    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == 3; }));
     Variant drained;
-    ASSERT_HR(S_OK, Invoke(ctrl.get(), kReadCycles, DISPATCH_METHOD, {I4(100000)}, drained.ptr()));
+    ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidReadCycles, DISPATCH_METHOD, {I4(100000)}, drained.ptr()));
     EXPECT_EQ(0, WaitForCycles(ctrl.get(), 1, 50)) << "the time-out, no cycle";
     Stop(ctrl.get());
     ::DestroyWindow(window);
@@ -169,5 +172,5 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
 
     Variant refused;
     EXPECT_HR(DISP_E_EXCEPTION,
-              Invoke(ctrl.get(), kWaitForCycles, DISPATCH_METHOD, {I4(0), I4(10)}, refused.ptr()));
+              Invoke(ctrl.get(), kDispidWaitForCycles, DISPATCH_METHOD, {I4(0), I4(10)}, refused.ptr()));
 }

@@ -17,58 +17,20 @@
 #include "base/module_file.h"
 #include "base/late_bound.h"
 #include "base/variant.h"
+#include "client/vandrel_ids.h"
 #include "tests/support/call_site.h"
 #include "tests/support/fail_fast.h"
 #include "tests/support/hresult_matchers.h"
 
 namespace testsupport {
 
-// The identities the module must carry, written out here rather than taken from its code.
-// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}
-inline constexpr CLSID kCtrlClsid = {
-    0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
+// The identities of the module that no client needs, written out here rather than taken from its
+// code; the others are the clients' copy (client/vandrel_ids.h).
 // {8728C7CB-895D-442F-8647-74F1366CDDE4}
 inline constexpr CLSID kPageClsid = {
     0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
 // {7AD9A13E-2E6B-4264-89E6-DBC515E57398}
 inline constexpr GUID kLibid = {0x7AD9A13E, 0x2E6B, 0x4264, {0x89, 0xE6, 0xDB, 0xC5, 0x15, 0xE5, 0x73, 0x98}};
-// {BF13AB5C-6996-4363-8236-2075EBB16884}
-inline constexpr IID kDispIid = {
-    0xBF13AB5C, 0x6996, 0x4363, {0x82, 0x36, 0x20, 0x75, 0xEB, 0xB1, 0x68, 0x84}};
-// {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}
-inline constexpr IID kEventsIid = {
-    0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
-
-enum VandrelDispid : DISPID {
-    kInterval = 1,
-    kAddress = 2,
-    kGetChnlValue = 3,
-    kStart = 4,
-    kStop = 5,
-    kChannelNumber = 6,
-    kReadCycle = 7,
-    kReadCycles = 8,
-    kCycleCount = 9,
-    kCycleAge = 10,
-    kStatus = 11,
-    kStatusText = 12,
-    kLastError = 13,
-    kLastErrorText = 14,
-    kBufferSize = 15,
-    kLostCycles = 16,
-    kUnreadCycles = 17,
-    kCycleRate = 18,
-    kLongestGap = 19,
-    kFailedCycles = 20,
-    kRecordFile = 21,
-    kRecordLimit = 22,
-    kRecordLost = 23,
-    kRecording = 24,
-    kWaitForCycles = 25,
-};
-
-// The members of _DVandrelEvents.
-enum VandrelEventDispid : DISPID { kDataReady = 1, kStatusChanged = 2 };
 
 using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using DllCanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
@@ -129,7 +91,9 @@ private:
     DllCanUnloadNowFn canUnloadNow_ = nullptr;
 };
 
-inline base::ComPtr<IDispatch> CreateControl() { return VandrelOcx::Get().Create<IDispatch>(kCtrlClsid); }
+inline base::ComPtr<IDispatch> CreateControl() {
+    return VandrelOcx::Get().Create<IDispatch>(client::kClsidVandrel);
+}
 
 // Late-bound calls the way automation clients make them, arguments in call order.
 inline HRESULT Invoke(IDispatch* d, DISPID id, WORD flags, const std::vector<VARIANT>& argsInOrder,
@@ -156,7 +120,7 @@ inline LONG GetLong(IDispatch* d, DISPID id) {
 inline SHORT GetChnlValue(IDispatch* d, LONG index, CallSite site = CallSite::Here()) {
     CallerTrace trace(site);
     base::Variant v;
-    EXPECT_HR(S_OK, Invoke(d, kGetChnlValue, DISPATCH_METHOD, {I4(index)}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(d, client::kDispidGetChnlValue, DISPATCH_METHOD, {I4(index)}, v.ptr()));
     EXPECT_EQ(VT_I2, v.vt());
     return v.get().iVal;
 }
@@ -164,7 +128,7 @@ inline SHORT GetChnlValue(IDispatch* d, LONG index, CallSite site = CallSite::He
 inline VARIANT_BOOL Start(IDispatch* d, CallSite site = CallSite::Here()) {
     CallerTrace trace(site);
     base::Variant v;
-    EXPECT_HR(S_OK, Invoke(d, kStart, DISPATCH_METHOD, {}, v.ptr()));
+    EXPECT_HR(S_OK, Invoke(d, client::kDispidStart, DISPATCH_METHOD, {}, v.ptr()));
     EXPECT_EQ(VT_BOOL, v.vt());
     return v.get().boolVal;
 }
@@ -173,7 +137,8 @@ inline VARIANT_BOOL Start(IDispatch* d, CallSite site = CallSite::Here()) {
 inline void Stop(IDispatch* d, CallSite site = CallSite::Here()) {
     CallerTrace trace(site);
     base::Variant v;
-    WithinMs(kStopLimitMs, "Stop", [&] { EXPECT_HR(S_OK, Invoke(d, kStop, DISPATCH_METHOD, {}, v.ptr())); });
+    WithinMs(kStopLimitMs, "Stop",
+             [&] { EXPECT_HR(S_OK, Invoke(d, client::kDispidStop, DISPATCH_METHOD, {}, v.ptr())); });
     EXPECT_EQ(VT_EMPTY, v.vt());
 }
 

@@ -7,9 +7,12 @@
 #include <string>
 #include <thread>
 
+#include "base/module_file.h"
 #include "directport/directport.h"
 #include "directport/sim_config.h"
-#include "tests/support/child_process.h"
+#include "harness/access_log.h"
+#include "harness/child_process.h"
+#include "harness/run_process.h"
 #include "tests/support/sim_helpers.h"
 
 using testsupport::SimBoards;
@@ -156,7 +159,7 @@ TEST(DirectPortLog, RecordsReadsUpToCapacityAndCountsAll) {
     const LONGLONG before = DPSIM_ReadCount();
     for (int i = 0; i < 12; ++i) Read(i % 2 ? kData : kStatus);
     EXPECT_EQ(before + 12, DPSIM_ReadCount());
-    const auto log = testsupport::ReadAccessLog();
+    const auto log = harness::ReadAccessLog();
     ASSERT_EQ(10u, log.size());
     EXPECT_EQ(kStatus, log[0].port);
     EXPECT_EQ(0xFE, log[0].value);
@@ -171,18 +174,35 @@ TEST(DirectPortLog, RecordsReadsUpToCapacityAndCountsAll) {
 // --- configuration from the environment, read when the library loads ------------------------------
 
 TEST(DirectPortEnvironment, BoardsComeFromTheVariable) {
-    const auto child = testsupport::RunSelf("--child-read", "DIRECTPORT_SIM", "0x200:busy");
+    const auto child = harness::RunSelf("--child-read", "DIRECTPORT_SIM", "0x200:busy");
     ASSERT_EQ(0u, child.exitCode) << child.out;
     EXPECT_NE(std::string::npos, child.out.find("356=255 370=255 512=1")) << child.out;
 }
 
 TEST(DirectPortEnvironment, MalformedValueIsReportedOnceAndDefaultsApply) {
-    const auto child = testsupport::RunSelf("--child-read", "DIRECTPORT_SIM", "356:sine");
+    const auto child = harness::RunSelf("--child-read", "DIRECTPORT_SIM", "356:sine");
     ASSERT_EQ(0u, child.exitCode) << child.out;
     EXPECT_NE(std::string::npos, child.out.find("356=254 370=254 512=255")) << child.out;
     const size_t first = child.out.find("malformed DIRECTPORT_SIM");
     ASSERT_NE(std::string::npos, first) << child.out;
     EXPECT_EQ(std::string::npos, child.out.find("malformed", first + 1)) << child.out;
+}
+
+// The value is quoted in the report as printable ASCII: a line break in it would forge a report of
+// its own, and a character of the ANSI code page would show as another one on the console.
+TEST(DirectPortEnvironment, MalformedValueIsQuotedInOnePrintableLine) {
+    const harness::ProcessResult child =
+        harness::RunProcess(L"\"" + base::ModuleFileName(nullptr) + L"\" --child-read", 60000,
+                            {{L"DIRECTPORT_SIM", L"356:sine\r\nDirectPort: forged \u00E9"}});
+    ASSERT_EQ(0u, child.exitCode) << child.out << child.err;
+    const std::string out = child.out + child.err;
+    const size_t first = out.find("DirectPort: malformed DIRECTPORT_SIM");
+    ASSERT_NE(std::string::npos, first) << out;
+    std::string line = out.substr(first, out.find('\n', first) - first);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    EXPECT_NE(std::string::npos, line.find("\"356:sine??DirectPort: forged ?\"")) << line;
+    for (const char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(c);
+    EXPECT_EQ(std::string::npos, out.find("\nDirectPort: forged")) << out;
 }
 
 int main(int argc, char** argv) {

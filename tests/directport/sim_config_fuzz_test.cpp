@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "directport/sim_config.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/fuzz_support.h"
 
 using directport::BoardConfig;
@@ -161,7 +161,7 @@ TEST(SimConfigFuzz, MalformedEnvironmentValuesGiveOneLineAndTheDefaults) {
         values.push_back(text);
     }
     for (const std::string& value : values) {
-        const auto child = testsupport::RunSelf("--child-read", "DIRECTPORT_SIM", value.c_str());
+        const auto child = harness::RunSelf("--child-read", "DIRECTPORT_SIM", value.c_str());
         ASSERT_EQ(0u, child.exitCode) << child.out;
         EXPECT_NE(std::string::npos, child.out.find("356=254 370=254 512=255")) << child.out;
         // The reading line and one line of complaint that names the fallback.

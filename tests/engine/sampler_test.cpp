@@ -13,8 +13,9 @@
 
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
-#include "tests/support/child_process.h"
-#include "tests/support/process_usage.h"
+#include "harness/access_log.h"
+#include "harness/child_process.h"
+#include "harness/process_usage.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/fail_fast.h"
 #include "tests/support/call_site.h"
@@ -201,7 +202,7 @@ TEST_F(SamplerProtocol, FourChannelsReadEightBytesEachAfterTwoReadyPolls) {
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(2) == 32767 && s.GetChnlValue(1) == 32766; }));
     StopSoon(s);
-    const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 100000);
+    const auto cycles = harness::SplitCycles(harness::ReadAccessLog(), 100000);
     ASSERT_FALSE(cycles.empty());
     const auto& reads = cycles[0].reads;
     ASSERT_EQ(24u, reads.size());
@@ -220,9 +221,9 @@ TEST_P(StatusSequence, ByteIsTakenAfterTwoSuccessiveReadyReads) {
     CChannelSampler s;
     s.SetChannelNumber(1);
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(WaitUntil([] { return testsupport::AccessLogSize() > 8; }));
+    ASSERT_TRUE(WaitUntil([] { return harness::AccessLogSize() > 8; }));
     StopSoon(s);
-    const auto log = testsupport::ReadAccessLog();
+    const auto log = harness::ReadAccessLog();
     for (size_t i = 0; i < script.size(); ++i) {
         EXPECT_EQ(kStatus, log[i].port) << "read " << i;
         EXPECT_EQ(script[i], log[i].value) << "read " << i;
@@ -242,7 +243,7 @@ TEST_F(SamplerProtocol, BoardThatNeverGetsReadySpendsTheBudgetAndPublishesNothin
     ASSERT_TRUE(s.Start());
     ::Sleep(450);
     StopSoon(s);
-    const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 30000);
+    const auto cycles = harness::SplitCycles(harness::ReadAccessLog(), 30000);
     EXPECT_GE(cycles.size(), 2u);
     for (const auto& c : cycles) EXPECT_EQ(0, c.DataReads(kData));
     EXPECT_EQ(-32767, s.GetChnlValue(0)) << "still the preset slot: nothing was published";
@@ -265,7 +266,7 @@ TEST_F(SamplerProtocol, BoardStallingMidCycleIsReadButNotPublished) {
         ASSERT_TRUE(s.Start());
         ::Sleep(300);
         StopSoon(s);
-        const auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), 20000);
+        const auto cycles = harness::SplitCycles(harness::ReadAccessLog(), 20000);
         ASSERT_GE(cycles.size(), 2u);
         for (size_t k = 0; k + 1 < cycles.size(); ++k) {
             const auto& c = cycles[k];
@@ -292,7 +293,7 @@ TEST_F(SamplerProtocol, IntervalZeroSpendsTheBudgetBeforeTheFirstRead) {
     ASSERT_TRUE(s.Start());
     ::Sleep(200);
     StopSoon(s);
-    EXPECT_TRUE(testsupport::ReadAccessLog().empty());
+    EXPECT_TRUE(harness::ReadAccessLog().empty());
     s.SetInterval(2160);  // at 0 the staleness limit is 50 ms
     EXPECT_EQ(-32767, s.GetChnlValue(0));
 }
@@ -320,7 +321,7 @@ TEST_P(SamplerShortCycle, OnlyACompleteCycleIsPublished) {
     s.SetChannelNumber(c.channels);
     ASSERT_TRUE(s.Start());
     const auto dataReads = [] {
-        const auto log = testsupport::ReadAccessLog();
+        const auto log = harness::ReadAccessLog();
         return std::count_if(log.begin(), log.end(), [](const DPSIM_ACCESS& r) { return r.port == kData; });
     };
     ASSERT_TRUE(WaitUntil([&] { return dataReads() >= c.readyBytes; }));
@@ -374,7 +375,7 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= kNotedPauses; }));
     StopSoon(s);
-    EXPECT_TRUE(testsupport::ReadAccessLog().empty()) << "the budget is spent before the first read";
+    EXPECT_TRUE(harness::ReadAccessLog().empty()) << "the budget is spent before the first read";
     for (int i = 1; i < kNotedPauses; ++i) {
         EXPECT_GT(g_pauses[i].ms, 0u) << "pause " << i;
         EXPECT_EQ(17, g_pauses[i].tickReads - g_pauses[i - 1].tickReads)
@@ -430,7 +431,7 @@ TEST_F(SamplerProtocol, ReleasesTheLockAfterACycleThatCouldNotTakeIt) {
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0)) << "the test takes the lock";
     CChannelSampler s;  // Interval 2160: one cycle, then a long pause
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(WaitUntil([] { return testsupport::AccessLogSize() >= 48; }));
+    ASSERT_TRUE(WaitUntil([] { return harness::AccessLogSize() >= 48; }));
     ::Sleep(50);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0))
         << "the sampler sampled without the lock and signalled it at the end of its cycle";
@@ -464,13 +465,13 @@ TEST_F(SamplerProtocol, StopEndsAWaitForAHeldLock) {
     // The first cycle has released the lock; the test takes it, and the sampler's next cycle (after
     // its 1500 ms pause) waits up to another 1500 ms for it.
     ASSERT_TRUE(WaitUntil([&] { return ::WaitForSingleObject(lock.get(), 0) == WAIT_OBJECT_0; }));
-    const size_t reads = testsupport::AccessLogSize();
+    const size_t reads = harness::AccessLogSize();
     ::Sleep(1800);
-    ASSERT_EQ(reads, testsupport::AccessLogSize()) << "the sampler is still waiting for the lock";
+    ASSERT_EQ(reads, harness::AccessLogSize()) << "the sampler is still waiting for the lock";
     const long tickReads = g_tickReads;
     StopSoon(s);
     EXPECT_EQ(tickReads, g_tickReads) << "Stop waited out the lock wait, and a cycle began";
-    EXPECT_EQ(reads, testsupport::AccessLogSize()) << "a stopped sampler does not read";
+    EXPECT_EQ(reads, harness::AccessLogSize()) << "a stopped sampler does not read";
     EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(lock.get(), 0)) << "the lock stays with its holder";
 }
 
@@ -483,7 +484,7 @@ TEST_F(SamplerProtocol, StopInTheMiddleOfACycleReleasesTheLock) {
     CChannelSampler s;
     s.SetInterval(10000);
     ASSERT_TRUE(s.Start());
-    ASSERT_TRUE(WaitUntil([] { return testsupport::AccessLogSize() > 0; }));
+    ASSERT_TRUE(WaitUntil([] { return harness::AccessLogSize() > 0; }));
     ASSERT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(lock.get(), 0)) << "the sampler's cycle holds the lock";
     StopSoon(s);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(lock.get(), 0))
@@ -518,7 +519,7 @@ TEST(SamplerLifecycle, WithoutAStopEventTheSetUpFailsAndNothingStarts) {
     EXPECT_FALSE(s.IsRunning());
     EXPECT_FALSE(PortLockExists());
     ::Sleep(50);
-    EXPECT_EQ(0u, testsupport::AccessLogSize());
+    EXPECT_EQ(0u, harness::AccessLogSize());
     StopSoon(s);
 }
 
@@ -586,13 +587,13 @@ TEST(SamplerLifecycle, ThousandStartStopCyclesLeakNoHandles) {
     CChannelSampler s;
     ASSERT_TRUE(s.Start());  // first use may allocate lasting things
     StopSoon(s);
-    const DWORD before = testsupport::CountOpenHandles();
+    const DWORD before = harness::CountOpenHandles();
     ASSERT_GT(before, 0u);
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(s.Start()) << i;
         StopSoon(s);
     }
-    EXPECT_LE(testsupport::CountOpenHandles(), before + 2);
+    EXPECT_LE(harness::CountOpenHandles(), before + 2);
 }
 
 namespace {
@@ -663,10 +664,10 @@ namespace {
 
 // Cycles of different threads must not overlap at the board. A thread's first cycle only tries the
 // lock (it never waits for it), so it is left out.
-void ExpectTurnsAtTheBoard(const std::vector<testsupport::BoardCycle>& cycles, size_t threads,
+void ExpectTurnsAtTheBoard(const std::vector<harness::BoardCycle>& cycles, size_t threads,
                            testsupport::CallSite caller = testsupport::CallSite::Here()) {
     const testsupport::CallerTrace fromCaller(caller);
-    std::vector<const testsupport::BoardCycle*> checked;
+    std::vector<const harness::BoardCycle*> checked;
     std::map<DWORD, int> perThread;
     for (const auto& c : cycles) {
         if (perThread[c.thread]++ > 0) checked.push_back(&c);
@@ -700,12 +701,12 @@ TEST(SamplerTurns, TwoSamplersInOneProcess) {
     ::Sleep(1000);
     StopSoon(a);
     StopSoon(b);
-    ExpectTurnsAtTheBoard(testsupport::SplitCycles(testsupport::ReadAccessLog(), kCycleGapUs), 2);
+    ExpectTurnsAtTheBoard(harness::SplitCycles(harness::ReadAccessLog(), kCycleGapUs), 2);
 }
 
 TEST(SamplerTurns, TwoProcesses) {
-    testsupport::ChildResult child;
-    std::thread other([&] { child = testsupport::RunSelf("--child-sample 1500"); });
+    harness::ChildResult child;
+    std::thread other([&] { child = harness::RunSelf("--child-sample 1500"); });
     SimBoards sim("356:wave", 1 << 20);
     CChannelSampler s;
     s.SetInterval(kTurnInterval);
@@ -717,12 +718,12 @@ TEST(SamplerTurns, TwoProcesses) {
 
     // Both processes' cycles on one time line: the child prints its own as
     // "cycle <thread> <first us> <last us>".
-    auto cycles = testsupport::SplitCycles(testsupport::ReadAccessLog(), kCycleGapUs);
+    auto cycles = harness::SplitCycles(harness::ReadAccessLog(), kCycleGapUs);
     std::istringstream lines(child.out);
     std::string word;
     while (lines >> word) {
         if (word != "cycle") continue;
-        testsupport::BoardCycle c;
+        harness::BoardCycle c;
         lines >> c.thread >> c.firstUs >> c.lastUs;
         cycles.push_back(c);
     }
@@ -741,7 +742,7 @@ int ChildSample(int ms) {
     if (!s.Start()) return 2;
     ::Sleep(ms);
     StopSoon(s);
-    for (const auto& c : testsupport::SplitCycles(testsupport::ReadAccessLog(), kCycleGapUs)) {
+    for (const auto& c : harness::SplitCycles(harness::ReadAccessLog(), kCycleGapUs)) {
         std::printf("cycle %lu %lld %lld\n", c.thread, c.firstUs, c.lastUs);
     }
     return 0;

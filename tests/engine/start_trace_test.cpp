@@ -11,7 +11,7 @@
 
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
-#include "tests/support/child_process.h"
+#include "harness/child_process.h"
 #include "tests/support/child_tests.h"
 #include "tests/support/file_text.h"
 #include "tests/support/sim_helpers.h"
@@ -43,8 +43,8 @@ TEST(InChild, StartTracesHowItGotTheLock) {
 
 TEST(StartTrace, SuccessAndFailureLines) {
     ::DeleteFileA(kLog);
-    const testsupport::ChildResult r =
-        testsupport::RunSelf("--child --gtest_filter=InChild.StartTracesHowItGotTheLock");
+    const harness::ChildResult r =
+        harness::RunSelf("--child --gtest_filter=InChild.StartTracesHowItGotTheLock");
     EXPECT_EQ(0u, r.exitCode) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
     const std::string log = testsupport::ReadFileText(kLog);

@@ -24,7 +24,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "base/unique_handle.h"
+#include "harness/run_process.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
@@ -33,6 +35,8 @@
 #include "testtool/remote.h"
 
 using namespace testsupport;
+using harness::ProcessResult;
+using harness::RunProcess;
 
 namespace {
 
@@ -42,6 +46,9 @@ using mirelo::ControlArray;
 constexpr wchar_t kVersion[] = L"1.0.0.27";
 constexpr wchar_t kX64Product[] = L"{3B7E9C41-6D0A-4E55-8F1B-1C2A9D7E0641}";
 constexpr wchar_t kX86Product[] = L"{3B7E9C41-6D0A-4E55-8F1B-1C2A9D7E0321}";
+// Each package's Mirelo shortcut in the Start menu's Vandrel folder, which both packages share.
+constexpr wchar_t kX64Shortcut[] = L"Mirelo (64-bit).lnk";
+constexpr wchar_t kX86Shortcut[] = L"Mirelo (32-bit).lnk";
 // Appended to a command line, last: Wine's installer takes the next property as the value of an
 // empty one ("ALLUSERS=\"\" ADDLOCAL=ALL" sets ALLUSERS to "ADDLOCAL=ALL").
 constexpr wchar_t kPerUser[] = L" ALLUSERS=\"\"";
@@ -59,6 +66,21 @@ std::wstring Folder(int csidl) {
 
 bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The program the shortcut file at path starts, in lower case; "(unreadable)" when it cannot be read.
+std::wstring ShortcutTarget(const std::wstring& path) {
+    base::ComPtr<IShellLinkW> link;
+    base::ComPtr<IPersistFile> file;
+    wchar_t target[MAX_PATH] = L"";
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  link.put_void())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) ||
+        FAILED(file->Load(path.c_str(), STGM_READ)) ||
+        FAILED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) {
+        return L"(unreadable)";
+    }
+    return Lower(target);
 }
 
 // Our keys below a classes key, as lower-case paths.
@@ -396,6 +418,15 @@ protected:
         for (const auto& menu : menus_) EXPECT_FALSE(Exists(menu)) << Narrow(menu);
     }
 
+    // The program that the shortcut name in the menu folder starts (see menus_), in lower case;
+    // empty when neither menu holds it.
+    std::wstring MenuShortcutTarget(const wchar_t* name) const {
+        for (const auto& menu : menus_) {
+            if (Exists(menu + L"\\" + name)) return ShortcutTarget(menu + L"\\" + name);
+        }
+        return L"";
+    }
+
     RegistrationKeys keys_;
     std::unique_ptr<ClassesRootRestorer> restorer_;
     Set before_;
@@ -424,7 +455,7 @@ TEST_F(Packages, InstalledRegistryEqualsSelfRegistrationAndRemovalLeavesNothing)
         EXPECT_TRUE(Exists(x64Dir_ + L"\\" + file)) << testsupport::Narrow(file);
     }
     EXPECT_FALSE(Exists(x64Dir_ + L"\\DirectPort.dll"));
-    EXPECT_TRUE(Exists(menus_[0] + L"\\Mirelo.lnk") || Exists(menus_[1] + L"\\Mirelo.lnk"));
+    EXPECT_EQ(Lower(x64Dir_ + L"\\Mirelo.exe"), MenuShortcutTarget(kX64Shortcut));
 
     ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
     ExpectNothingLeft();
@@ -498,6 +529,11 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     EXPECT_TRUE(x86Rows.count(wow + keys_.control + L"\\inprocserver32 @ThreadingModel = Apartment"));
     EXPECT_TRUE(WithoutPaths(both, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
     EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
+    // One Start menu folder, a shortcut of each bitness to that bitness's Mirelo.
+    const std::wstring x64Mirelo = Lower(x64Dir_ + L"\\Mirelo.exe"),
+                       x86Mirelo = Lower(x86Dir_ + L"\\Mirelo.exe");
+    EXPECT_EQ(x64Mirelo, MenuShortcutTarget(kX64Shortcut));
+    EXPECT_EQ(x86Mirelo, MenuShortcutTarget(kX86Shortcut));
 
     // The x86 package goes: its own rows go, the shared ones and the x64 control stay.
     ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x86") + L"\""));
@@ -510,6 +546,8 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     EXPECT_TRUE(x64Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));
     EXPECT_TRUE(ProgIdResolves());
     EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
+    EXPECT_EQ(x64Mirelo, MenuShortcutTarget(kX64Shortcut)) << "the x86 package took the x64 one's shortcut";
+    EXPECT_EQ(L"", MenuShortcutTarget(kX86Shortcut));
 
     ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
     // Wine keeps a ProgID key per registry view where Windows shares one: the x86 package's copy
@@ -527,6 +565,8 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     EXPECT_TRUE(x86Only.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
     EXPECT_TRUE(WithoutPaths(x86Only, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
     EXPECT_TRUE(x86Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));
+    EXPECT_EQ(x86Mirelo, MenuShortcutTarget(kX86Shortcut)) << "the x64 package took the x86 one's shortcut";
+    EXPECT_EQ(L"", MenuShortcutTarget(kX64Shortcut));
 }
 
 // One package, its build, and the registry view and system tools of its bitness.

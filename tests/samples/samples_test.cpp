@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "harness/run_process.h"
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
@@ -21,6 +22,8 @@
 #include "vandrel_h.h"
 
 using namespace testsupport;
+using harness::ProcessResult;
+using harness::RunProcess;
 
 namespace {
 

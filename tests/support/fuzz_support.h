@@ -72,13 +72,6 @@ private:
     int failures_ = 0;
 };
 
-// Text for a failure message: anything outside printable ASCII shown as '?'.
-inline std::string Printable(const std::wstring& text) {
-    std::string shown;
-    for (wchar_t c : text) shown += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
-    return shown;
-}
-
 // Bytes in busy blocks of every heap of the process; callers make sure no other thread allocates.
 inline SIZE_T HeapBytesInUse() {
     HANDLE heaps[64];

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/text.h"
 #include "testtool/entry.h"
 #include "tests/support/fuzz_support.h"
 
@@ -208,9 +209,9 @@ TEST(EntryFuzz, ConversionMatchesTheReferenceOnRandomText) {
         (expected ? converted : overflowed)++;
         if (!ok) {
             run.Failed();
-            ADD_FAILURE() << "entry \"" << testsupport::Printable(text).substr(0, 120) << "\" ("
-                          << text.size() << " characters): hr 0x" << std::hex << hr << std::dec << " value "
-                          << value << ", expected "
+            ADD_FAILURE() << "entry \"" << base::PrintableAscii(text).substr(0, 120) << "\" (" << text.size()
+                          << " characters): hr 0x" << std::hex << hr << std::dec << " value " << value
+                          << ", expected "
                           << (expected ? std::to_string(*expected) : std::string("overflow"));
         }
     }

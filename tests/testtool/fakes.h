@@ -14,8 +14,8 @@
 
 #include "base/com_object.h"
 #include "base/hresult.h"
+#include "client/vandrel_ids.h"
 #include "testtool/form.h"
-#include "testtool/vandrel_ids.h"
 
 namespace testtool {
 
@@ -162,12 +162,12 @@ private:
 
 inline const char* MemberName(DISPID id) {
     switch (id) {
-        case mirelo::kDispidInterval: return "Interval";
-        case mirelo::kDispidAddress: return "Address";
-        case mirelo::kDispidGetChnlValue: return "GetChnlValue";
-        case mirelo::kDispidStart: return "Start";
-        case mirelo::kDispidStop: return "Stop";
-        case mirelo::kDispidChannelNumber: return "ChannelNumber";
+        case client::kDispidInterval: return "Interval";
+        case client::kDispidAddress: return "Address";
+        case client::kDispidGetChnlValue: return "GetChnlValue";
+        case client::kDispidStart: return "Start";
+        case client::kDispidStop: return "Stop";
+        case client::kDispidChannelNumber: return "ChannelNumber";
     }
     return "?";
 }
@@ -247,9 +247,9 @@ private:
 
         if (result) ::VariantInit(result);
         switch (id) {
-            case mirelo::kDispidInterval: return Property(put, &interval, arg, result);
-            case mirelo::kDispidAddress: return Property(put, &address, arg, result);
-            case mirelo::kDispidChannelNumber:
+            case client::kDispidInterval: return Property(put, &interval, arg, result);
+            case client::kDispidAddress: return Property(put, &address, arg, result);
+            case client::kDispidChannelNumber:
                 if (!put && result) {
                     result->vt = channelNumberType;
                     if (channelNumberType == VT_I2) {
@@ -260,7 +260,7 @@ private:
                     return S_OK;
                 }
                 return Property(put, &channelNumber, arg, result);
-            case mirelo::kDispidGetChnlValue: {
+            case client::kDispidGetChnlValue: {
                 if (!result) return S_OK;
                 const LONG v = values.count(arg) ? values[arg] : 32767;
                 if (v >= -32768 && v <= 32767) {
@@ -272,13 +272,13 @@ private:
                 }
                 return S_OK;
             }
-            case mirelo::kDispidStart:
+            case client::kDispidStart:
                 if (result) {
                     result->vt = VT_BOOL;
                     result->boolVal = startResult;
                 }
                 return S_OK;
-            case mirelo::kDispidStop: return S_OK;
+            case client::kDispidStop: return S_OK;
         }
         return DISP_E_MEMBERNOTFOUND;
     }

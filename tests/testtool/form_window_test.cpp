@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "base/module_file.h"
+#include "harness/child_process.h"
 #include "tests/support/deliverables.h"
 #include "testtool/form_window.h"
 #include "testtool/resource.h"
-#include "tests/support/child_process.h"
 #include "tests/support/window_text.h"
 #include "tests/testtool/screen_dpi.h"
 #include "tests/support/hresult_matchers.h"
@@ -256,11 +256,11 @@ class FormAtScreenDpi : public ::testing::TestWithParam<int> {};
 
 TEST_P(FormAtScreenDpi, KeepsPlacesInTwipsAndCaptionsFit) {
     const std::string dpi = std::to_string(GetParam());
-    testsupport::ChildResult child;
+    harness::ChildResult child;
     {
         testsupport::ScopedScreenDpi screen(static_cast<DWORD>(GetParam()));
         ASSERT_TRUE(screen.Applied());
-        child = testsupport::RunSelf(
+        child = harness::RunSelf(
             "--gtest_filter=FormWindowTest.WindowCaption*:FormWindowTest.EveryControl*:FormWindowTest."
             "Captions*:"
             "FormWindowTest.EveryCharacter*:FormWindowTest.LinesAre*",

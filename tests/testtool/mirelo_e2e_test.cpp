@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "harness/run_process.h"
 #include "testtool/remote.h"
 #include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
@@ -73,15 +74,15 @@ class MireloEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         wasRegistered_ = VandrelRegistered();
-        registerCode_ = testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /s \"" +
-                                                testsupport::BinFolder() + L"Vandrel.ocx\"")
+        registerCode_ = harness::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /s \"" +
+                                            testsupport::BinFolder() + L"Vandrel.ocx\"")
                             .exitCode;
     }
     static void TearDownTestSuite() {
         // Leave the prefix's registry as it was found.
         if (!wasRegistered_)
-            testsupport::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /u /s \"" +
-                                    testsupport::BinFolder() + L"Vandrel.ocx\"");
+            harness::RunProcess(testsupport::SystemTool(L"regsvr32.exe") + L" /u /s \"" +
+                                testsupport::BinFolder() + L"Vandrel.ocx\"");
     }
 
     void SetUp() override { StartMirelo(); }
@@ -90,7 +91,7 @@ protected:
         const testsupport::CallerTrace fromCaller(caller);
         ASSERT_EQ(registerCode_, 0u) << "regsvr32 Vandrel.ocx";
         std::wstring command = L"\"" + testsupport::BinFolder() + L"Mirelo.exe\"";
-        std::vector<wchar_t> environment = testsupport::EnvironmentWith({{L"DIRECTPORT_SIM", kBoards}});
+        std::vector<wchar_t> environment = harness::EnvironmentWith({{L"DIRECTPORT_SIM", kBoards}});
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};

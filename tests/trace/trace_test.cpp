@@ -16,10 +16,11 @@
 
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
+#include "harness/child_process.h"
 #include "tests/support/call_site.h"
-#include "tests/support/child_process.h"
 #include "tests/support/child_tests.h"
 #include "tests/support/file_text.h"
+#include "tests/support/run_process.h"
 #include "tests/support/sim_helpers.h"
 #include "trace/trace.h"
 #include "trace/trace_testing.h"
@@ -56,8 +57,8 @@ protected:
     // Runs InChild.<name> in a new process; fails the test when it fails there or did not run.
     static void RunChild(const char* name, testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
-        const testsupport::ChildResult r =
-            testsupport::RunSelf(std::string("--child --gtest_filter=InChild.") + name);
+        const harness::ChildResult r =
+            harness::RunSelf(std::string("--child --gtest_filter=InChild.") + name);
         EXPECT_EQ(0u, r.exitCode) << r.out;
         EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
     }

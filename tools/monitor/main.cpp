@@ -13,6 +13,7 @@
 #include "base/inproc_server.h"
 #include "base/registry_view.h"
 #include "base/unique_handle.h"
+#include "client/vandrel_ids.h"
 #include "tools/monitor/monitor.h"
 
 namespace {
@@ -67,7 +68,7 @@ int Monitor(const monitor::Options& options) {
         return monitor::kExitFailed;
     }
     CLSID clsid;
-    HRESULT hr = ::CLSIDFromProgID(monitor::kProgId, &clsid);
+    HRESULT hr = ::CLSIDFromProgID(client::kProgIdVandrel, &clsid);
     base::ComPtr<IDispatch> dispatch;
     if (SUCCEEDED(hr)) {
         hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, dispatch.put_void());
@@ -76,8 +77,8 @@ int Monitor(const monitor::Options& options) {
         // The ProgID key is shared by both registry views; the class key is not.
         const REGSAM other = base::OtherRegistryView();
         if (other != 0 &&
-            (SUCCEEDED(::CLSIDFromProgID(monitor::kProgId, &clsid)) ||
-             base::ClsidOfProgId(monitor::kProgId, other, &clsid)) &&
+            (SUCCEEDED(::CLSIDFromProgID(client::kProgIdVandrel, &clsid)) ||
+             base::ClsidOfProgId(client::kProgIdVandrel, other, &clsid)) &&
             base::RegisteredForOtherBitnessOnly(clsid)) {
             WriteLine(stderr, monitor::WrongBitnessText(base::OwnBitness(), base::OtherBitness()));
             return monitor::kExitFailed;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
-#include <cstdarg>
-#include <cstdio>
 #include <cwchar>
 #include <cwctype>
 #include <type_traits>
@@ -12,7 +10,6 @@
 #include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/text.h"
-#include "base/unique_handle.h"
 #include "base/variant.h"
 
 namespace monitor {
@@ -39,16 +36,6 @@ bool ParseSeconds(const std::wstring& text, ULONGLONG* ms) {
     }
     *ms = static_cast<ULONGLONG>(std::llround(seconds * 1000.0));
     return *ms > 0;
-}
-
-std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
 }
 
 // Waits until the tick count reaches deadline, handling the thread's window messages meanwhile
@@ -174,29 +161,32 @@ std::string UsageText() {
 }
 
 std::string FormatBanner(const Settings& s) {
-    return Format("Vandrel control at port %ld (0x%lX), %ld channel%s, every %ld ms; Ctrl+C stops.\n",
-                  static_cast<long>(s.address), static_cast<unsigned long>(s.address),
-                  static_cast<long>(s.channels), s.channels == 1 ? "" : "s", static_cast<long>(s.interval));
+    return base::Format("Vandrel control at port %ld (0x%lX), %ld channel%s, every %ld ms; Ctrl+C stops.\n",
+                        static_cast<long>(s.address), static_cast<unsigned long>(s.address),
+                        static_cast<long>(s.channels), s.channels == 1 ? "" : "s",
+                        static_cast<long>(s.interval));
 }
 
 std::string FormatHeader(LONG channels) {
-    std::string line = Format("%9s  %-10s", "time/s", "status");
-    for (LONG k = 0; k < channels; ++k) line += Format("%8s", Format("ch%ld", static_cast<long>(k)).c_str());
+    std::string line = base::Format("%9s  %-10s", "time/s", "status");
+    for (LONG k = 0; k < channels; ++k)
+        line += base::Format("%8s", base::Format("ch%ld", static_cast<long>(k)).c_str());
     return line + "\n";
 }
 
 std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status) {
     const bool known = status >= 0 && status < static_cast<LONG>(std::size(kStatusWords));
     std::string line =
-        Format("%9s  %-10s", Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000).c_str(),
-               known ? kStatusWords[status] : Format("%ld", static_cast<long>(status)).c_str());
-    for (SHORT v : values) line += Format("%8s", v == kNoValue ? "stale" : Format("%d", v).c_str());
+        base::Format("%9s  %-10s", base::Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000).c_str(),
+                     known ? kStatusWords[status] : base::Format("%ld", static_cast<long>(status)).c_str());
+    for (SHORT v : values)
+        line += base::Format("%8s", v == kNoValue ? "stale" : base::Format("%d", v).c_str());
     return line + "\n";
 }
 
 std::string FormatCsvHeader(LONG channels) {
     std::string line = "cycle,time";
-    for (LONG k = 0; k < channels; ++k) line += Format(",ch%ld", static_cast<long>(k));
+    for (LONG k = 0; k < channels; ++k) line += base::Format(",ch%ld", static_cast<long>(k));
     return line + "\n";
 }
 
@@ -211,15 +201,15 @@ std::string FormatCsvRow(const CycleRow& row) {
     }
     SYSTEMTIME date = {};
     ::VariantTimeToSystemTime(day, &date);
-    std::string line =
-        Format("%lld,%04u-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<long long>(row.number),
-               date.wYear, date.wMonth, date.wDay, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-    for (SHORT v : row.values) line += Format(",%d", v);
+    std::string line = base::Format("%lld,%04u-%02u-%02u %02lld:%02lld:%02lld.%03lld",
+                                    static_cast<long long>(row.number), date.wYear, date.wMonth, date.wDay,
+                                    ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+    for (SHORT v : row.values) line += base::Format(",%d", v);
     return line + "\n";
 }
 
 std::string LostCyclesText(LONGLONG first, LONG count) {
-    return Format(
+    return base::Format(
         "vandrel-monitor: lost %ld cycle%s (%lld to %lld): the control's buffer overflowed before they were "
         "read",
         static_cast<long>(count), count == 1 ? "" : "s", static_cast<long long>(first),
@@ -234,38 +224,32 @@ std::string HealthText(const RunHealth& health) {
         // Over fewer cycles the rate is the whole run's.
         const bool lastHundred = health.cycles && *health.cycles > 100;
         parts.push_back(
-            Format("%.1f cycles a second%s", *health.rate, lastHundred ? " over the last 100" : ""));
+            base::Format("%.1f cycles a second%s", *health.rate, lastHundred ? " over the last 100" : ""));
     }
     if (health.longestGapMs && twoCycles) {
-        parts.push_back(Format("longest gap %ld ms", static_cast<long>(*health.longestGapMs)));
+        parts.push_back(base::Format("longest gap %ld ms", static_cast<long>(*health.longestGapMs)));
     }
     if (health.failed) {
-        parts.push_back(Format("%ld failed attempt%s", static_cast<long>(*health.failed),
-                               *health.failed == 1 ? "" : "s"));
+        parts.push_back(base::Format("%ld failed attempt%s", static_cast<long>(*health.failed),
+                                     *health.failed == 1 ? "" : "s"));
     }
     if (!health.cycles && parts.empty()) return std::string();
     std::string text = "Vandrel control stopped";
     if (health.cycles) {
-        text +=
-            Format(" after %ld cycle%s", static_cast<long>(*health.cycles), *health.cycles == 1 ? "" : "s");
+        text += base::Format(" after %ld cycle%s", static_cast<long>(*health.cycles),
+                             *health.cycles == 1 ? "" : "s");
     }
     for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? ": " : ", ") + parts[i];
     return text;
 }
 
 std::string DescribeFailure(const char* what, HRESULT hr) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    const base::UniqueLocal owner(text);
-    std::string reason = n > 0 && text ? std::string(text, n) : std::string();
-    while (!reason.empty() &&
-           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return Format("vandrel-monitor: %s failed (0x%08lX%s%s)", what, static_cast<unsigned long>(hr),
-                  reason.empty() ? "" : ": ", reason.c_str());
+    // In the ANSI code page, as the system's narrow message functions give it; the sentence's full
+    // stop goes, as the text stands in parentheses.
+    std::string reason = base::Narrow(base::SystemMessage(hr), CP_ACP);
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '.')) reason.pop_back();
+    return base::Format("vandrel-monitor: %s failed (0x%08lX%s%s)", what, static_cast<unsigned long>(hr),
+                        reason.empty() ? "" : ": ", reason.c_str());
 }
 
 std::string DescribeCreateFailure(HRESULT hr) {
@@ -377,7 +361,7 @@ CATCH_RETURN()
 namespace {
 
 std::string NoAnswerText(const Settings& settings) {
-    return Format(
+    return base::Format(
         "vandrel-monitor: no answer from the board at port %ld (0x%lX) for %d intervals; is there a board at "
         "that address?",
         static_cast<long>(settings.address), static_cast<unsigned long>(settings.address),
@@ -532,8 +516,8 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
             return kExitFailed;
         }
         if (settings.channels < 1 || settings.channels > 8) {
-            err(Format("vandrel-monitor: the control reports %ld channels",
-                       static_cast<long>(settings.channels)));
+            err(base::Format("vandrel-monitor: the control reports %ld channels",
+                             static_cast<long>(settings.channels)));
             return kExitFailed;
         }
         bool started = false;

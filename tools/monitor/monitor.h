@@ -19,9 +19,6 @@
 
 namespace monitor {
 
-// The control's ProgID: a client's own copy, which tests/control/identity_test.cpp holds against the
-// control's.
-inline constexpr wchar_t kProgId[] = L"VANDREL.VandrelCtrl.1";
 // GetChnlValue's answer for an invalid index or readings that are not fresh.
 inline constexpr SHORT kNoValue = 32767;
 // Intervals in a row without one fresh value (or, with --csv, drains without a cycle) after which

@@ -1,11 +1,12 @@
-// What this process holds, for leak tests. Under Wine GetProcessHandleCount, GetGuiResources and
-// PrivateUsage all report 0, so handles are counted by probing every handle value.
+// What this process holds, for the leak tests and the soak runs. Under Wine GetProcessHandleCount,
+// GetGuiResources and PrivateUsage all report 0, so handles are counted by probing every handle
+// value. Any thread.
 #pragma once
 
 #include <windows.h>
 #include <psapi.h>
 
-namespace testsupport {
+namespace harness {
 
 inline DWORD CountOpenHandles() {
     DWORD count = 0;
@@ -23,4 +24,4 @@ inline SIZE_T CommittedBytes() {
     return mem.PagefileUsage;
 }
 
-}  // namespace testsupport
+}  // namespace harness

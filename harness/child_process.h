@@ -1,15 +1,18 @@
-// Runs this test program again as a child process (for what needs a second process: environment
-// read at load, two processes at one board, a console of its own) and collects its output.
+// Runs this program (a test or benchmark program) again as a child process, for what needs a second
+// process: environment read at load, two processes at one board, a console of its own, a clean
+// process to time in. Collects its output; any thread.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/module_file.h"
-#include "tests/support/run_process.h"
+#include "harness/run_process.h"
 
-namespace testsupport {
+namespace harness {
 
 struct ChildResult {
     DWORD exitCode = 0xFFFFFFFF;  // also when the child did not end in time
@@ -31,4 +34,4 @@ inline ChildResult RunSelf(const std::string& args, const char* envName = nullpt
     return {run.exitCode, run.out + run.err};
 }
 
-}  // namespace testsupport
+}  // namespace harness

@@ -1,6 +1,7 @@
-// A sink of a control's events for tests: answers the event interface's IID with its IDispatch and
-// records each event (DISPID, its first argument as a Long, the thread it came on) in order. A test
-// may hook a call to run inside each event, as a host's handler would run code there.
+// A sink of a control's events for the tests and the benchmarks: answers the event interface's IID
+// with its IDispatch and records each event (DISPID, its first argument as a Long, the thread it
+// came on) in order. A caller may hook a call to run inside each event, as a host's handler would
+// run code there. Called on the control's thread; read by its owner on that thread.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +12,7 @@
 
 #include "base/com_object.h"
 
-namespace testsupport {
+namespace harness {
 
 struct FiredEvent {
     DISPID dispid;
@@ -61,4 +62,4 @@ private:
     const IID events_;
 };
 
-}  // namespace testsupport
+}  // namespace harness

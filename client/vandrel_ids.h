@@ -1,0 +1,99 @@
+// What a client knows of the Vandrel control: its ProgID, its class, its two dispatch interfaces
+// and their members by DISPID. Mirelo, vandrel-monitor, the benchmarks and the soak program, and the
+// tests share this one copy. A client takes nothing from the control's sources, so
+// tests/control/identity_test.cpp holds this copy against them, row by row of kMembers and kEvents.
+// Constant data; any thread.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace client {
+
+// The ProgID that scripts create the control by.
+inline constexpr wchar_t kProgIdVandrel[] = L"VANDREL.VandrelCtrl.1";
+
+// {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}, the class VandrelLib.Vandrel.
+inline constexpr CLSID kClsidVandrel = {
+    0xE4DE41E5, 0x20F5, 0x4A71, {0x91, 0xC1, 0xBC, 0x06, 0x86, 0x54, 0x0A, 0xCF}};
+
+// {BF13AB5C-6996-4363-8236-2075EBB16884}, the dispatch interface _DVandrel.
+inline constexpr IID kDiidDVandrel = {
+    0xBF13AB5C, 0x6996, 0x4363, {0x82, 0x36, 0x20, 0x75, 0xEB, 0xB1, 0x68, 0x84}};
+
+// {0CCC30C5-82DB-4870-8B3A-F7E005ABC32E}, the event interface _DVandrelEvents.
+inline constexpr IID kDiidDVandrelEvents = {
+    0x0CCC30C5, 0x82DB, 0x4870, {0x8B, 0x3A, 0xF7, 0xE0, 0x05, 0xAB, 0xC3, 0x2E}};
+
+// Members of _DVandrel, by the numbers the control fixes. A member a client comes to need gets its
+// constant here and its row in kMembers, which puts it under identity_test.
+inline constexpr DISPID kDispidInterval = 1;
+inline constexpr DISPID kDispidAddress = 2;
+inline constexpr DISPID kDispidGetChnlValue = 3;
+inline constexpr DISPID kDispidStart = 4;
+inline constexpr DISPID kDispidStop = 5;
+inline constexpr DISPID kDispidChannelNumber = 6;
+inline constexpr DISPID kDispidReadCycle = 7;
+inline constexpr DISPID kDispidReadCycles = 8;
+inline constexpr DISPID kDispidCycleCount = 9;
+inline constexpr DISPID kDispidCycleAge = 10;
+inline constexpr DISPID kDispidStatus = 11;
+inline constexpr DISPID kDispidStatusText = 12;
+inline constexpr DISPID kDispidLastError = 13;
+inline constexpr DISPID kDispidLastErrorText = 14;
+inline constexpr DISPID kDispidBufferSize = 15;
+inline constexpr DISPID kDispidLostCycles = 16;
+inline constexpr DISPID kDispidUnreadCycles = 17;
+inline constexpr DISPID kDispidCycleRate = 18;
+inline constexpr DISPID kDispidLongestGap = 19;
+inline constexpr DISPID kDispidFailedCycles = 20;
+inline constexpr DISPID kDispidRecordFile = 21;
+inline constexpr DISPID kDispidRecordLimit = 22;
+inline constexpr DISPID kDispidRecordLost = 23;
+inline constexpr DISPID kDispidRecording = 24;
+inline constexpr DISPID kDispidWaitForCycles = 25;
+
+// Members of _DVandrelEvents.
+inline constexpr DISPID kDispidDataReady = 1;
+inline constexpr DISPID kDispidStatusChanged = 2;
+
+// A member's name in the type library and the DISPID this copy gives it.
+struct Member {
+    const wchar_t* name;
+    DISPID dispid;
+};
+
+inline constexpr Member kMembers[] = {
+    {L"Interval", kDispidInterval},
+    {L"Address", kDispidAddress},
+    {L"GetChnlValue", kDispidGetChnlValue},
+    {L"Start", kDispidStart},
+    {L"Stop", kDispidStop},
+    {L"ChannelNumber", kDispidChannelNumber},
+    {L"ReadCycle", kDispidReadCycle},
+    {L"ReadCycles", kDispidReadCycles},
+    {L"CycleCount", kDispidCycleCount},
+    {L"CycleAge", kDispidCycleAge},
+    {L"Status", kDispidStatus},
+    {L"StatusText", kDispidStatusText},
+    {L"LastError", kDispidLastError},
+    {L"LastErrorText", kDispidLastErrorText},
+    {L"BufferSize", kDispidBufferSize},
+    {L"LostCycles", kDispidLostCycles},
+    {L"UnreadCycles", kDispidUnreadCycles},
+    {L"CycleRate", kDispidCycleRate},
+    {L"LongestGap", kDispidLongestGap},
+    {L"FailedCycles", kDispidFailedCycles},
+    {L"RecordFile", kDispidRecordFile},
+    {L"RecordLimit", kDispidRecordLimit},
+    {L"RecordLost", kDispidRecordLost},
+    {L"Recording", kDispidRecording},
+    {L"WaitForCycles", kDispidWaitForCycles},
+};
+
+inline constexpr Member kEvents[] = {
+    {L"DataReady", kDispidDataReady},
+    {L"StatusChanged", kDispidStatusChanged},
+};
+
+}  // namespace client
