@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdarg>
-#include <cwchar>
 #include <iterator>
 #include <string>
 #include <type_traits>
@@ -87,15 +85,6 @@ HRESULT NewText(const std::wstring& text, BSTR* out) noexcept {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-std::wstring Format(const wchar_t* format, ...) {
-    wchar_t buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vswprintf(buffer, std::size(buffer), format, args);
-    va_end(args);
-    return buffer;
-}
-
 // Our own text for the sampler's result codes, the system's for the others.
 std::wstring ErrorText(HRESULT hr) {
     switch (hr) {
@@ -114,7 +103,8 @@ std::wstring ErrorText(HRESULT hr) {
                    L"process, had the board.";
         default: {
             const std::wstring message = base::SystemMessage(hr);
-            return message.empty() ? Format(L"Error 0x%08lX.", static_cast<unsigned long>(hr)) : message;
+            return message.empty() ? base::Format(L"Error 0x%08lX.", static_cast<unsigned long>(hr))
+                                   : message;
         }
     }
 }
@@ -257,23 +247,23 @@ HRESULT CVandrelCtrl::StatusText(BSTR* text) noexcept try {
     switch (report.status) {
         case SamplerStatus::kStopped: line = L"Stopped: not sampling."; break;
         case SamplerStatus::kWaitingForFirstCycle:
-            line = Format(L"Started; waiting for the first cycle from the board at port %lu (0x%lX).", port,
-                          port);
+            line = base::Format(L"Started; waiting for the first cycle from the board at port %lu (0x%lX).",
+                                port, port);
             break;
         case SamplerStatus::kSampling:
-            line = Format(L"Sampling the board at port %lu (0x%lX): %ld channels every %ld ms.", port, port,
-                          static_cast<long>(m_ChannelNumber), static_cast<long>(m_Interval));
+            line = base::Format(L"Sampling the board at port %lu (0x%lX): %ld channels every %ld ms.", port,
+                                port, static_cast<long>(m_ChannelNumber), static_cast<long>(m_Interval));
             break;
         case SamplerStatus::kBoardNotReady:
-            line = Format(L"No data from port %lu (0x%lX): no board there, or the board stays busy.", port,
-                          port);
+            line = base::Format(L"No data from port %lu (0x%lX): no board there, or the board stays busy.",
+                                port, port);
             break;
         case SamplerStatus::kCycleIncomplete:
-            line = Format(L"The board at port %lu (0x%lX) stopped being ready in the middle of a cycle.",
-                          port, port);
+            line = base::Format(
+                L"The board at port %lu (0x%lX) stopped being ready in the middle of a cycle.", port, port);
             break;
         case SamplerStatus::kPortLockNotObtained:
-            line = Format(
+            line = base::Format(
                 L"Waiting for the board at port %lu (0x%lX): another sampler, perhaps in another process, "
                 L"holds its lock.",
                 port, port);
