@@ -410,9 +410,17 @@ TEST(ControlEvents, ABriefFaultIsToldAndAFreezeInsideASinkDelaysButLosesNothing)
     ASSERT_EQ(1, DPSIM_Configure("356:count"));
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidStatus) == kSampling; }));
     PumpUntilIdle(ctrl.get(), [](LONG status) { return status == kSampling; });
+    // A switch of the board in the middle of a cycle may add an incomplete one in between.
     const auto statuses = sink.Values(kDispidStatusChanged);
-    EXPECT_EQ((std::vector<LONG>{kBoardNotReady, kSampling}),
-              std::vector<LONG>(statuses.begin() + static_cast<ptrdiff_t>(before), statuses.end()));
+    const std::vector<LONG> told(statuses.begin() + static_cast<ptrdiff_t>(before), statuses.end());
+    ASSERT_GE(told.size(), 2u);
+    EXPECT_NE(told.end(), std::find(told.begin(), told.end(), kBoardNotReady)) << "the fault went unheard";
+    EXPECT_EQ(kSampling, told.back());
+    for (size_t i = 1; i < told.size(); ++i) EXPECT_NE(told[i - 1], told[i]) << "told twice";
+
+    // An untold cycle, so that the pass that tells the failure begins with its DataReady.
+    const LONG untold = GetLong(ctrl.get(), kDispidCycleCount);
+    ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) > untold; }));
 
     // The container freezes in the sink of a DataReady whose pass also has a failure to tell.
     ComPtr<IOleControl> container;
