@@ -349,14 +349,17 @@ void CVandrelCtrl::Stop() noexcept {
 
 LONG CVandrelCtrl::WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept {
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs > 0 ? nTimeoutMs : 0);
+    // The buffer never holds more than its size: a count past it waits for a full buffer.
+    const size_t wanted =
+        std::min<size_t>(static_cast<size_t>(nCycles), static_cast<size_t>(m_Sampler.GetBufferSize()));
     ++waiters_;
     for (;;) {
-        if (m_Sampler.UnreadCycles() >= static_cast<size_t>(nCycles) || !m_Sampler.IsRunning()) break;
+        if (m_Sampler.UnreadCycles() >= wanted || !m_Sampler.IsRunning()) break;
         const ULONGLONG now = ::GetTickCount64();
         if (now >= deadline) break;
         const HANDLE cycle = cycleEvent_.get();
         const DWORD woke = ::MsgWaitForMultipleObjectsEx(
-            1, &cycle, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 1000)), QS_ALLINPUT,
+            1, &cycle, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)), QS_ALLINPUT,
             MWMO_INPUTAVAILABLE);
         if (woke == WAIT_FAILED) break;
         MSG msg;

@@ -88,8 +88,9 @@ private:
     void Stop() noexcept;
     HRESULT ReadCycle(VARIANT* result) noexcept;
     HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
-    // Handles the thread's messages until nCycles unread cycles wait, nTimeoutMs passed, or the
-    // sampler is not running; returns the unread cycles.
+    // Handles the thread's messages until nCycles unread cycles wait (a full buffer, for more than
+    // it holds), nTimeoutMs passed, or the sampler is not running; returns the unread cycles. The
+    // observer wakes it at each cycle; it also looks every 100 ms, for a wait nested in another.
     LONG WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept;
 
     // Computed properties of _DVandrel.

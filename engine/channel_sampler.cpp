@@ -332,9 +332,20 @@ void CChannelSampler::ReportFailedCycle(int bytes, bool tookLock) noexcept {
 // On the one thread that may change the status at the time: the sampling thread while it runs, the
 // host's while none does.
 void CChannelSampler::SetReport(engine::SamplerStatus status, HRESULT error) noexcept {
-    const engine::StatusReport before = Report();
-    report_.store(Pack({status, error}), std::memory_order_release);
-    if (before.status == status) return;
-    statusLog_.Push({status, error, run_, ring_.Newest(), 0});
+    Change(status, &error);
+}
+
+// A recorder's NoteError may come at any moment: the pair is replaced by a compare-and-swap, so that
+// a status that keeps the error keeps also one noted meanwhile.
+void CChannelSampler::Change(engine::SamplerStatus status, const HRESULT* error) noexcept {
+    uint64_t packed = report_.load(std::memory_order_relaxed);
+    uint64_t next;
+    do {
+        const HRESULT kept = static_cast<HRESULT>(static_cast<uint32_t>(packed >> 32));
+        next = Pack({status, error ? *error : kept});
+    } while (!report_.compare_exchange_weak(packed, next, std::memory_order_acq_rel));
+    if (static_cast<engine::SamplerStatus>(static_cast<int32_t>(packed & 0xFFFFFFFFu)) == status) return;
+    statusLog_.Push(
+        {status, static_cast<HRESULT>(static_cast<uint32_t>(next >> 32)), run_, ring_.Newest(), 0});
     if (observer_) observer_->OnSamplerNews();
 }

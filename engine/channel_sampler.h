@@ -186,7 +186,9 @@ private:
     BOOL FailStart(HRESULT error) noexcept;
     // Publishes the pair; a new status also goes to the status log and the observer.
     void SetReport(engine::SamplerStatus status, HRESULT error) noexcept;
-    void SetStatus(engine::SamplerStatus status) noexcept { SetReport(status, LastError()); }
+    void SetStatus(engine::SamplerStatus status) noexcept { Change(status, nullptr); }
+    // Sets the status and, when error is given, the error; else keeps the error.
+    void Change(engine::SamplerStatus status, const HRESULT* error) noexcept;
 
     std::atomic<int16_t> Values[8];
     std::atomic<LONG> Interval;

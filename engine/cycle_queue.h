@@ -21,7 +21,9 @@ namespace engine {
 
 struct QueuedCycle {
     Cycle cycle;              // number 0: the end of a run
-    uint64_t lostBefore = 0;  // cycles dropped between the entry before and this one
+    uint64_t lostBefore = 0;  // cycles of its run dropped between the entry before and this one
+    // Cycles dropped at the end of runs before, whose own end found the queue full.
+    uint64_t lostAtRunEnd = 0;
 };
 
 class CycleQueue {
@@ -37,10 +39,14 @@ public:
     // Writer: a cycle, or the end of a run (the run's drops since its last queued cycle).
     void Push(const Cycle& cycle) noexcept { Put(cycle); }
     void EndRun() noexcept {
-        if (pendingDrops_ > 0) Put(Cycle{});
+        if (pendingDrops_ == 0) return;
+        Put(Cycle{});
+        // No room for the end either: its drops go with the next entry, apart from the next run's.
+        endDrops_ += pendingDrops_;
+        pendingDrops_ = 0;
     }
     // Writer, or any thread once the writer no longer pushes: drops not yet handed on.
-    uint64_t PendingDrops() const noexcept { return pendingDrops_; }
+    uint64_t PendingDrops() const noexcept { return pendingDrops_ + endDrops_; }
 
     // Reader: the oldest entry; false when there is none.
     bool Pop(QueuedCycle& out) noexcept {
@@ -67,8 +73,9 @@ private:
             }
             return;
         }
-        slots_[write % capacity_] = {cycle, pendingDrops_};
+        slots_[write % capacity_] = {cycle, pendingDrops_, endDrops_};
         pendingDrops_ = 0;
+        endDrops_ = 0;
         write_.store(write + 1, std::memory_order_release);
     }
 
@@ -77,6 +84,7 @@ private:
     std::atomic<uint64_t> write_{0};
     std::atomic<uint64_t> read_{0};
     uint64_t pendingDrops_ = 0;  // the writer's
+    uint64_t endDrops_ = 0;      // the writer's
     std::atomic<uint64_t> dropped_{0};
 };
 

@@ -80,7 +80,7 @@ HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int 
     const HANDLE handles[2] = {done_.get(), writer_.get()};
     ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     path_ = path;
-    return Recording() ? S_OK : sampler_.LastError();
+    return Recording() ? S_OK : error_.load(std::memory_order_acquire);
 }
 CATCH_RETURN()
 
@@ -168,10 +168,12 @@ bool CycleRecorder::Drain(uint64_t cut) noexcept try {
     QueuedCycle entry;
     while (queue_->NextToRead() < cut && queue_->Pop(entry)) {
         const Cycle& c = entry.cycle;
+        // The end of a run before, then the gap before this cycle in its own run (or before the end
+        // of the run this entry closes).
+        if (entry.lostAtRunEnd > 0 && !Mark(lastNumber_ + 1, entry.lostAtRunEnd)) return false;
         if (entry.lostBefore > 0) {
-            const bool sameRun = c.number > entry.lostBefore;
-            if (!Mark(sameRun ? c.number - entry.lostBefore : lastNumber_ + 1, entry.lostBefore))
-                return false;
+            const bool inRun = c.number > entry.lostBefore;
+            if (!Mark(inRun ? c.number - entry.lostBefore : lastNumber_ + 1, entry.lostBefore)) return false;
         }
         if (c.number == 0) continue;  // the end of a run
         if (!Append(base::CsvRow(c.number, c.time, offsets_.At(c.time), c.values, c.channels), c.channels))
@@ -243,6 +245,7 @@ bool CycleRecorder::WriteOut() noexcept {
 }
 
 void CycleRecorder::Fail(HRESULT error) noexcept {
+    error_.store(error, std::memory_order_release);
     sampler_.SetTap(nullptr);
     sampler_.NoteError(error);
     recording_.store(false, std::memory_order_release);

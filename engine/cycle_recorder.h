@@ -93,6 +93,7 @@ private:
     const RecorderPlatform platform_;
     std::atomic<uint64_t> limit_{kDefaultLimitBytes};
     std::atomic<bool> recording_{false};
+    std::atomic<HRESULT> error_{S_OK};  // why the writer failed
     std::wstring path_;
     uint64_t lostBefore_ = 0;  // the count of the last recording, once its queue is gone
 

@@ -397,3 +397,31 @@ TEST(RunHealth, RateOverTheLastHundredCyclesAndTheLongestGap) {
     health.Reset(1000);
     EXPECT_EQ(0u, health.LongestGapMs() + health.FailedAttempts());
 }
+
+// A writer ahead of the recorder drops cycles and says where: a gap rides with the next cycle of its
+// run, and the drops at the end of a run whose end found the queue full ride apart from the next
+// run's, so that neither is numbered as the other's.
+TEST(CycleQueue, DropsRideWithTheNextEntryAndARunsEndStaysApart) {
+    engine::CycleQueue queue(2);
+    ASSERT_TRUE(queue.Valid());
+    for (uint64_t n = 1; n <= 4; ++n) queue.Push(Numbered(n));  // 3 and 4 find it full
+    queue.EndRun();                                             // and so does the end
+    engine::QueuedCycle out;
+    ASSERT_TRUE(queue.Pop(out));
+    EXPECT_EQ(1u, out.cycle.number);
+    queue.Push(Numbered(1));  // the next run: room for one
+    queue.Push(Numbered(2));  // full again: 2 and 3 are dropped
+    queue.Push(Numbered(3));
+    ASSERT_TRUE(queue.Pop(out));
+    EXPECT_EQ(2u, out.cycle.number);
+    ASSERT_TRUE(queue.Pop(out));
+    EXPECT_EQ(1u, out.cycle.number);
+    EXPECT_EQ(0u, out.lostBefore);
+    EXPECT_EQ(2u, out.lostAtRunEnd) << "3 and 4 of the run before";
+    queue.Push(Numbered(4));
+    ASSERT_TRUE(queue.Pop(out));
+    EXPECT_EQ(4u, out.cycle.number);
+    EXPECT_EQ(2u, out.lostBefore) << "2 and 3 of this run";
+    EXPECT_EQ(4u, queue.Dropped());
+    EXPECT_FALSE(queue.Pop(out));
+}
