@@ -6,12 +6,11 @@
 // Build with the .NET Framework compiler; /platform must match the control's bitness
 // (x86 for the 32-bit control, x64 for the 64-bit one; AnyCPU runs 64-bit on 64-bit Windows):
 //   csc /platform:x86 /r:Microsoft.CSharp.dll Readings.cs
-// Prints the first five cycles whole (number, time, values), each once, then "done". ReadCycles
+// Prints the first five cycles whole (number, time, values), each once, then "done". WaitForCycles
+// waits until the cycles asked for are there, handling the thread's messages meanwhile; ReadCycles
 // drains the cycles that came since the last call, oldest first, as a two-dimensional array
 // (row, column); lost tells how many the buffer overwrote before they were read.
 using System;
-using System.Diagnostics;
-using System.Threading;
 
 static class Readings
 {
@@ -44,9 +43,9 @@ static class Readings
         try
         {
             // Rows are cycles: column 0 the cycle number, 1 its local time, 2 onwards the values.
+            // WaitForCycles returns how many wait: 0 when none came within 40 intervals.
             int printed = 0;
-            var waited = Stopwatch.StartNew();
-            while (printed < Cycles && waited.ElapsedMilliseconds < 40 * IntervalMs)
+            while (printed < Cycles && (int)vandrel.WaitForCycles(Cycles - printed, 40 * IntervalMs) > 0)
             {
                 object lost = null;
                 object[,] rows = vandrel.ReadCycles(Cycles - printed, ref lost);
@@ -61,7 +60,6 @@ static class Readings
                                       string.Join(" ", values));
                     printed++;
                 }
-                Thread.Sleep(10);
             }
             if (printed < Cycles)
                 Console.Error.WriteLine("no data: {0}", vandrel.StatusText);

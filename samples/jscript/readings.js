@@ -4,22 +4,16 @@
 // the 64-bit control, C:\Windows\SysWOW64\cscript.exe for the 32-bit one.
 //
 // Sets the board's status port, the sampling interval and the channel count, starts sampling,
-// prints the first five cycles whole (number, time, values), each once, and stops. ReadCycles
-// drains the cycles that came since the last call, oldest first, as a 2-D array that JScript reads
-// through VBArray; JScript cannot pass the Lost argument by reference, so it asks LostCycles. The
-// last line, "done", shows that the script ran to its end: cscript may end an erroneous script
-// without a message.
+// prints the first five cycles whole (number, time, values), each once, and stops. WaitForCycles
+// waits until the cycles asked for are there (handling the script host's messages meanwhile), and
+// ReadCycles drains the cycles that came since the last call, oldest first, as a 2-D array that
+// JScript reads through VBArray; JScript cannot pass the Lost argument by reference, so it asks
+// LostCycles. The last line, "done", shows that the script ran to its end: cscript may end an
+// erroneous script without a message.
 var BOARD_ADDRESS = 356;  // status port of the board (0x164)
 var INTERVAL_MS = 250;    // sampling interval, milliseconds
 var CHANNELS = 4;         // 1, 4 or 8
 var CYCLES = 5;           // cycles to print
-
-// Waits without WScript.Sleep, which not every script host offers.
-function waitMs(ms) {
-    var until = new Date().getTime() + ms;
-    while (new Date().getTime() < until) {
-    }
-}
 
 function twoDigits(n) { return (n < 10 ? "0" : "") + n; }
 
@@ -44,9 +38,9 @@ if (!vandrel.Start()) {
 }
 
 // Rows are cycles: column 0 the cycle number, 1 its time, 2 onwards the channel values.
+// WaitForCycles returns how many wait: 0 when none came within 40 intervals.
 var printed = 0, lost = 0;
-var giveUp = new Date().getTime() + 40 * INTERVAL_MS;
-while (printed < CYCLES && new Date().getTime() < giveUp) {
+while (printed < CYCLES && vandrel.WaitForCycles(CYCLES - printed, 40 * INTERVAL_MS) > 0) {
     var rows = new VBArray(vandrel.ReadCycles(CYCLES - printed));
     if (vandrel.LostCycles > lost) {
         WScript.Echo((vandrel.LostCycles - lost) + " cycles lost: the buffer was full");
@@ -59,7 +53,6 @@ while (printed < CYCLES && new Date().getTime() < giveUp) {
                      values.join(" "));
         printed++;
     }
-    waitMs(10);
 }
 if (printed < CYCLES) WScript.Echo("no data: " + vandrel.StatusText);
 

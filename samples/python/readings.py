@@ -8,13 +8,12 @@ compiles (python3 -m py_compile).
 
 The Python interpreter's bitness must match the control's: a 32-bit Python needs the x86
 control, a 64-bit Python the x64 one (python -c "import struct; print(struct.calcsize('P') * 8)").
-Prints the first five cycles whole (number, time, values), each once, then "done". ReadCycles
+Prints the first five cycles whole (number, time, values), each once, then "done". WaitForCycles
+waits until the cycles asked for are there, handling the thread's messages meanwhile; ReadCycles
 drains the cycles that came since the last call, oldest first: a tuple of rows, each a tuple of
 the cycle number, its local time and the channel values. LostCycles counts the cycles the buffer
 overwrote before they were read.
 """
-
-import time
 
 import win32com.client
 
@@ -35,16 +34,15 @@ def main():
     if not vandrel.Start():
         raise SystemExit("Start failed: " + vandrel.LastErrorText)
     try:
+        # WaitForCycles returns how many wait: 0 when none came within 40 intervals.
         printed, lost = 0, 0
-        give_up = time.monotonic() + 40 * INTERVAL_MS / 1000
-        while printed < CYCLES and time.monotonic() < give_up:
+        while printed < CYCLES and vandrel.WaitForCycles(CYCLES - printed, 40 * INTERVAL_MS) > 0:
             for number, when, *values in vandrel.ReadCycles(CYCLES - printed):
                 print(f"cycle {number} at {when:%H:%M:%S}.{when.microsecond // 1000:03d}:", " ".join(map(str, values)))
                 printed += 1
             if vandrel.LostCycles > lost:
                 print(f"{vandrel.LostCycles - lost} cycles lost: the buffer was full")
                 lost = vandrel.LostCycles
-            time.sleep(0.01)
         if printed < CYCLES:
             print("no data:", vandrel.StatusText)
     finally:

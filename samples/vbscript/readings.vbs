@@ -4,26 +4,17 @@
 ' the 64-bit control, C:\Windows\SysWOW64\cscript.exe for the 32-bit one.
 '
 ' Sets the board's status port, the sampling interval and the channel count, starts sampling,
-' prints the first five cycles whole (number, time, values), each once, and stops. ReadCycles
-' drains the cycles that came since the last call, oldest first, so none is missed or read twice
-' however late the script looks. The last line, "done", shows that the script ran to its end:
-' cscript may end an erroneous script without a message.
+' prints the first five cycles whole (number, time, values), each once, and stops. WaitForCycles
+' waits until the cycles asked for are there (handling the script host's messages meanwhile), and
+' ReadCycles drains the cycles that came since the last call, oldest first, so none is missed or
+' read twice however late the script looks. The last line, "done", shows that the script ran to
+' its end: cscript may end an erroneous script without a message.
 Option Explicit
 
 Const BoardAddress = 356    ' status port of the board (0x164)
 Const IntervalMs = 250      ' sampling interval, milliseconds
 Const Channels = 4          ' 1, 4 or 8
 Const Cycles = 5            ' cycles to print
-
-' Waits without WScript.Sleep, which not every script host offers; Timer wraps at midnight.
-Sub WaitMs(ms)
-    Dim since, elapsed
-    since = Timer
-    Do
-        elapsed = Timer - since
-        If elapsed < 0 Then elapsed = elapsed + 86400
-    Loop While elapsed * 1000 < ms
-End Sub
 
 ' hh:mm:ss.fff of a cycle's time, a Date that carries the milliseconds.
 Function TimeText(t)
@@ -33,7 +24,7 @@ Function TimeText(t)
                Right("0" & (ms \ 1000) Mod 60, 2) & "." & Right("00" & ms Mod 1000, 3)
 End Function
 
-Dim vandrel, rows, row, column, line, lost, printed, waited
+Dim vandrel, rows, row, column, line, lost, printed
 Set vandrel = CreateObject("VANDREL.VandrelCtrl.1")
 vandrel.Address = BoardAddress
 vandrel.Interval = IntervalMs
@@ -47,9 +38,10 @@ If Not vandrel.Start() Then
 End If
 
 ' Rows are cycles: column 0 the cycle number, 1 its time, 2 onwards the channel values.
+' WaitForCycles returns how many wait: 0 when none came within 40 intervals.
 printed = 0
-waited = 0
-Do While printed < Cycles And waited < 40 * IntervalMs
+Do While printed < Cycles
+    If vandrel.WaitForCycles(Cycles - printed, 40 * IntervalMs) = 0 Then Exit Do
     rows = vandrel.ReadCycles(Cycles - printed, lost)
     If lost > 0 Then WScript.Echo lost & " cycles lost: the buffer was full"
     For row = 0 To UBound(rows, 1)
@@ -60,8 +52,6 @@ Do While printed < Cycles And waited < 40 * IntervalMs
         WScript.Echo line
         printed = printed + 1
     Next
-    WaitMs 10
-    waited = waited + 10
 Loop
 If printed < Cycles Then WScript.Echo "no data: " & vandrel.StatusText
 
