@@ -62,7 +62,8 @@ double CycleNsPerByte() {
     DPSIM_Reset();
     std::vector<double> perByte;
     for (const auto& cycle : harness::SplitCycles(log, 5000)) {
-        if (cycle.reads.size() == 48) perByte.push_back((cycle.lastUs - cycle.firstUs) * 1000.0 / 16);
+        if (cycle.reads.size() == 48)
+            perByte.push_back(static_cast<double>(cycle.lastUs - cycle.firstUs) * 1000.0 / 16);
     }
     return bench::Median(perByte);
 }

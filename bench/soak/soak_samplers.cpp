@@ -171,8 +171,10 @@ int RunSamplers(double minutes) {
             std::fprintf(
                 stderr,
                 "overlap at +%.3f s: sampler %d (cycle %d, %.2f ms) began during sampler %d's cycle%s\n",
-                (c.firstUs - startUs) / 1e6, c.sampler, perSampler[static_cast<size_t>(c.sampler)] + 1,
-                (c.lastUs - c.firstUs) / 1000.0, reachSampler, late ? " after its time-out" : "");
+                static_cast<double>(c.firstUs - startUs) / 1e6, c.sampler,
+                perSampler[static_cast<size_t>(c.sampler)] + 1,
+                static_cast<double>(c.lastUs - c.firstUs) / 1000.0, reachSampler,
+                late ? " after its time-out" : "");
         }
         if (c.lastUs > reach) {
             reach = c.lastUs;
@@ -196,7 +198,7 @@ int RunSamplers(double minutes) {
     char share[32], turns[32], longest[32];
     std::snprintf(share, sizeof share, "%.0f %%", worstShare * 100);
     std::snprintf(turns, sizeof turns, "%.0f %%", leastTurns * 100);
-    std::snprintf(longest, sizeof longest, "%.2f ms", longestUs / 1000.0);
+    std::snprintf(longest, sizeof longest, "%.2f ms", static_cast<double>(longestUs) / 1000.0);
     const bool logsComplete = codes[0] == 0 && codes[1] == 0 && samplers.size() == 4;
     const std::string span = std::to_string(static_cast<int>(minutes * 60)) + " s";
     return PrintRows({

@@ -264,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
                     VerbCase{"Hide", OLEIVERB_HIDE, S_OK, {"Hide"}},
                     VerbCase{"UnknownPositiveIsPrimary", 7, OLEOBJ_S_INVALIDVERB, {"Activate 0"}},
                     VerbCase{"UnknownNegative", OLEIVERB_DISCARDUNDOSTATE, E_NOTIMPL, {}}),
-    [](const testing::TestParamInfo<VerbCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<VerbCase>& test) { return std::string(test.param.name); });
 
 TEST(ViewPart, SinkHearsOfChangesFromItsAdviseOnAndExtentIsTheControls) {
     Recorder control;

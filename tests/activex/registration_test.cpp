@@ -265,7 +265,7 @@ TEST_P(SixteenBit, RemovalKeepsAllButTheWin32Server) {
 
 INSTANTIATE_TEST_SUITE_P(Classes, SixteenBit,
                          testing::Values(SixteenBitCase{"control", true}, SixteenBitCase{"page", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Registration, TypeLibraryFromAModuleWithoutOneIsRefused) {
     const Set before = Now();

@@ -72,7 +72,7 @@ TEST_P(KeySetFailure, EndsTheSet) {
 INSTANTIATE_TEST_SUITE_P(Writes, KeySetFailure,
                          testing::Values(FailureCase{"AccessDenied", false, ERROR_ACCESS_DENIED},
                                          FailureCase{"OtherError", true, ERROR_CHILD_MUST_BE_VOLATILE}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(RegistryTable, DeleteKeyTreeRemovesEverythingBelowAndTakesAbsentKeysAsRemoved) {
     const RegistryEntry entries[] = {{key_.get(), L"a\\b\\c", L"x"}, {key_.get(), L"keep", L"y"}};

@@ -102,6 +102,6 @@ TEST_P(VersionBlock, StringsInTheNeutralTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Presets, VersionBlock, testing::Values(Preset::kThisBuild, Preset::kOtherBuild),
-                         [](const auto& info) { return std::string(testsupport::PresetName(info.param)); });
+                         [](const auto& test) { return std::string(testsupport::PresetName(test.param)); });
 
 }  // namespace

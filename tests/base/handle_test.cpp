@@ -176,8 +176,8 @@ TEST_P(RealHandles, ResetClosesAndKeepsTheLastError) { EXPECT_TRUE(GetParam().op
 TEST_P(RealHandles, PutClosesAndKeepsTheLastError) { EXPECT_TRUE(GetParam().openResetCheck(true)); }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RealHandles, testing::ValuesIn(kRealKinds),
-                         [](const testing::TestParamInfo<RealKind>& info) {
-                             std::string name = info.param.name;
+                         [](const testing::TestParamInfo<RealKind>& test) {
+                             std::string name = test.param.name;
                              for (char& c : name)
                                  if (c == ' ') c = '_';
                              return name;

@@ -128,8 +128,8 @@ TEST_P(Macros, ReturnTheCodeAndReportTheOrigin) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Macros, testing::ValuesIn(kMacroCases),
-                         [](const testing::TestParamInfo<MacroCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<MacroCase>& test) {
+                             return std::string(test.param.name);
                          });
 
 HRESULT Throwing(int what) noexcept try {

@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         PutCase{"indexed put", DISPATCH_PROPERTYPUT, {7, 8, 42}, {42, 8, 7}, {DISPID_PROPERTYPUT}},
         PutCase{"put without a value names nothing", DISPATCH_PROPERTYPUT, {}, {}, {}},
         PutCase{"method or get names nothing", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {5}, {5}, {}}),
-    [](const testing::TestParamInfo<PutCase>& info) { return "Case" + std::to_string(info.index); });
+    [](const testing::TestParamInfo<PutCase>& test) { return "Case" + std::to_string(test.index); });
 
 TEST(LateBound, PropertyHelpersUseTheirFlags) {
     RecordingDispatch target;

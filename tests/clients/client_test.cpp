@@ -345,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(Cscript, ScriptClients,
                                                     {"defaults 2160 356 8", "settings 40 370 8", "start true",
                                                      "start again false", "values 5 -5 0 0 1 -1 16384 -16384",
                                                      "outside 32767 32767", "stopped", "END"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // --- two processes at one board ------------------------------------------------------------------
 

@@ -444,7 +444,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {L"CycleRate"},
                      false,
                      "Vandrel control stopped after 412 cycles: longest gap 12 ms, 0 failed attempts"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(MonitorLoop, AFailedHealthReadFailsTheRunWithOneLine) {
     fake.rateResult = E_FAIL;
@@ -481,7 +481,7 @@ TEST_P(MonitorStopEvent, EndsTheRunAndStopsTheControl) {
     EXPECT_TRUE(err.empty());
 }
 INSTANTIATE_TEST_SUITE_P(Monitor, MonitorStopEvent, testing::Values(0UL, 30UL),
-                         [](const auto& info) { return info.param == 0 ? "OnTime" : "HeldUp"; });
+                         [](const auto& test) { return test.param == 0 ? "OnTime" : "HeldUp"; });
 
 TEST_F(MonitorLoop, ABoardThatNeverAnswersIsReportedAfterAFewIntervals) {
     Options o;
@@ -571,7 +571,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "vandrel-monitor: --channels must be 1, 4 or 8, not '5' (see --help)"},
                     ProgramCase{"NotRegistered", L"--duration 1", 1,
                                 "vandrel-monitor: the Vandrel control is not registered"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(MonitorProgramBitness, AControlRegisteredForTheOtherBitnessOnlyIsNamedSo) {
     const REGSAM other = base::OtherRegistryView();

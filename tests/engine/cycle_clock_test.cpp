@@ -49,7 +49,7 @@ struct Worst {
 };
 
 Worst Simulate(const Machine& machine) {
-    const double countsPerUnit = machine.frequency * (1 + machine.ppm * 1e-6) / 1e7;
+    const double countsPerUnit = static_cast<double>(machine.frequency) * (1 + machine.ppm * 1e-6) / 1e7;
     const int64_t startCounter = 987'654'321;  // counted since boot
     const int64_t changeAt = machine.shiftMs == 0 ? INT64_MAX / 2 : machine.changeS * 1000 * kMs;
     const int64_t bandFrom = changeAt + machine.catchUpMs * kMs, spacingFrom = bandFrom + 1000 * kMs;
@@ -74,7 +74,8 @@ Worst Simulate(const Machine& machine) {
             coarse += machine.shiftMs * kMs;
             changeIndex = i;
         }
-        const uint64_t stamp = clock.Stamp(startCounter + static_cast<int64_t>(t * countsPerUnit), coarse);
+        const uint64_t stamp =
+            clock.Stamp(startCounter + static_cast<int64_t>(static_cast<double>(t) * countsPerUnit), coarse);
         const int64_t above = static_cast<int64_t>(stamp - coarse);
         if (i == changeIndex) {
             worst.firstAfterChange = above;

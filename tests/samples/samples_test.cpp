@@ -167,8 +167,8 @@ INSTANTIATE_TEST_SUITE_P(Bitnesses, SampleRun,
                          testing::Values(SampleCase{"vbscript", 64}, SampleCase{"jscript", 64},
                                          SampleCase{"cpp", 64}, SampleCase{"vbscript", 32},
                                          SampleCase{"jscript", 32}, SampleCase{"cpp", 32}),
-                         [](const testing::TestParamInfo<SampleCase>& info) {
-                             return std::string(info.param.name) + std::to_string(info.param.bits);
+                         [](const testing::TestParamInfo<SampleCase>& test) {
+                             return std::string(test.param.name) + std::to_string(test.param.bits);
                          });
 
 // --- when the control cannot be created -----------------------------------------------------------

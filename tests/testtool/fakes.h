@@ -67,8 +67,8 @@ public:
 
     class FakeButton final : public mirelo::Button {
     public:
-        FakeButton(Log* log, std::string name, bool enabled)
-            : log_(log), name_(std::move(name)), enabled(enabled) {}
+        FakeButton(Log* log, std::string name, bool startsEnabled)
+            : log_(log), name_(std::move(name)), enabled(startsEnabled) {}
         void SetEnabled(bool on) override {
             enabled = on;
             log_->push_back(name_ + (on ? " enabled" : " disabled"));

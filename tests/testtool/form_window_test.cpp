@@ -507,7 +507,7 @@ TEST_P(MireloFileOf, VersionBlock) {
 
 INSTANTIATE_TEST_SUITE_P(Presets, MireloFileOf,
                          testing::Values(testsupport::Preset::kThisBuild, testsupport::Preset::kOtherBuild),
-                         [](const auto& info) { return std::string(testsupport::PresetName(info.param)); });
+                         [](const auto& test) { return std::string(testsupport::PresetName(test.param)); });
 
 #pragma pack(push, 2)
 struct IconDirEntry {
