@@ -29,8 +29,10 @@ inline bool SystemZoneOffset(uint64_t utc, int64_t* offset) noexcept {
         !::SystemTimeToFileTime(&local, &localFile)) {
         return false;
     }
+    // A SYSTEMTIME ends at the millisecond: the local one is that of utc's whole millisecond.
     *offset = static_cast<int64_t>(
-        ((static_cast<uint64_t>(localFile.dwHighDateTime) << 32) | localFile.dwLowDateTime) - utc);
+        ((static_cast<uint64_t>(localFile.dwHighDateTime) << 32) | localFile.dwLowDateTime) -
+        (utc - utc % kFileTimeUnitsPerMs));
     return true;
 }
 

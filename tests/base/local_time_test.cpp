@@ -79,6 +79,24 @@ TEST(LocalTime, AutomationDateKeepsTheMilliseconds) {
     EXPECT_NEAR(whole + 0.123 / 86400, base::AutomationDate(Utc() - 4567), 1e-10);
 }
 
+uint64_t FileTimeOf(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0) {
+    const SYSTEMTIME t = {year, month, 0, day, hour, minute, 0, 0};
+    FILETIME f = {};
+    ::SystemTimeToFileTime(&t, &f);
+    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+// The system's offset is whole quarter hours also at a time between whole milliseconds, not short by
+// the part a SYSTEMTIME leaves out (which wrote +01:00 as "+00:59"): in this machine's zone, winter
+// and summer.
+TEST(LocalTime, SystemOffsetsAreWholeQuarterHours) {
+    for (const uint64_t utc : {Utc(), FileTimeOf(2026, 7, 1, 12) + 9999}) {
+        int64_t offset = 1;
+        ASSERT_TRUE(base::SystemZoneOffset(utc, &offset));
+        EXPECT_EQ(0, offset % (15 * kMinute)) << offset << " at " << base::Iso8601(utc, 0);
+    }
+}
+
 // The same text whatever the locale says of decimals and lists.
 TEST(CycleCsv, RowsHeaderAndMarksReadTheSameInACommaDecimalLocale) {
     const LCID thread = ::GetThreadLocale();
