@@ -10,6 +10,7 @@
 #include <atomic>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -450,6 +451,18 @@ ProcessResult Monitor(const std::wstring& args) {
                       {{L"DIRECTPORT_SIM", kBoards}});
 }
 
+// The time column of a CSV row.
+std::string TimeOf(const std::string& row) {
+    const size_t first = row.find(','), second = row.find(',', first + 1);
+    return second == std::string::npos ? std::string() : row.substr(first + 1, second - first - 1);
+}
+
+// "2026-12-09T10:15:30.123+01:00": ISO 8601 local time to the millisecond with its UTC offset.
+bool IsIsoTime(const std::string& time) {
+    static const std::regex kForm(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
+    return std::regex_match(time, kForm);
+}
+
 TEST_F(Clients, MonitorPrintsTheBoardsValues) {
     Register();
     const ProcessResult r = Monitor(L"--address 0x172 --interval 200 --channels 4 --duration 1.2 --csv");
@@ -467,6 +480,7 @@ TEST_F(Clients, MonitorPrintsTheBoardsValues) {
     EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3", lines[0]);
     for (size_t i = 1; i < lines.size(); ++i) {
         EXPECT_EQ(std::to_string(i) + ",", lines[i].substr(0, lines[i].find(',') + 1)) << lines[i];
+        EXPECT_TRUE(IsIsoTime(TimeOf(lines[i]))) << lines[i];
         const std::string values = ",5,-5,0,0";
         EXPECT_EQ(values, lines[i].substr(lines[i].size() - std::min(lines[i].size(), values.size())))
             << lines[i];

@@ -122,14 +122,7 @@ DATE DateOf(WORD year, WORD month, WORD day, double secondsIntoDay) {
     return date + secondsIntoDay / 86400;
 }
 
-TEST(MonitorLines, CsvHasAHeaderRowThenCycleNumberLocalTimeToTheMillisecondAndValues) {
-    EXPECT_EQ("cycle,time,ch0\n", monitor::FormatCsvHeader(1));
-    EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", monitor::FormatCsvHeader(8));
-    EXPECT_EQ("7,2026-12-08 19:04:56.123,-4660,4660\n",
-              monitor::FormatCsvRow({7, DateOf(2026, 12, 8, 19 * 3600 + 4 * 60 + 56.123), {-4660, 4660}}));
-    EXPECT_EQ("2147483648,2026-12-09 00:00:00.000,0\n",
-              monitor::FormatCsvRow({2147483648LL, DateOf(2026, 12, 8, 86399.9996), {0}}))
-        << "a time that rounds to the next day";
+TEST(MonitorLines, LostCyclesOnStderrNameTheNumbers) {
     EXPECT_EQ(
         "vandrel-monitor: lost 3 cycles (4 to 6): the control's buffer overflowed before they were read",
         monitor::LostCyclesText(4, 3));
@@ -315,6 +308,17 @@ public:
     }
 };
 
+// A zone at +01:00 all year: the CSV's times read the same on every machine.
+constexpr int64_t kHourUnits = 3600 * 1000 * static_cast<int64_t>(base::kFileTimeUnitsPerMs);
+bool PlusOneOffset(uint64_t, int64_t* offset) noexcept {
+    *offset = kHourUnits;
+    return true;
+}
+bool PlusOneUtc(uint64_t local, uint64_t* utc) noexcept {
+    *utc = local - kHourUnits;
+    return true;
+}
+
 class MonitorLoop : public testing::Test {
 protected:
     int Run(const Options& o, HANDLE stop = nullptr,
@@ -326,7 +330,7 @@ protected:
         if (FAILED(hr)) return -1;
         return monitor::Run(
             control, o, stop, [this](const std::string& s) { out += s; },
-            [this](const std::string& s) { err.push_back(s); });
+            [this](const std::string& s) { err.push_back(s); }, monitor::Zone{&PlusOneUtc, &PlusOneOffset});
     }
     FakeControl fake;  // records every call but GetChnlValue, which it counts in reads
     std::string out;
@@ -376,9 +380,11 @@ TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
 }
 
-// Every cycle once, in order: those the drains bring while sampling, a gap reported with the
-// numbers lost, and the cycles still waiting when the control stops.
-TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndReportsTheCyclesLost) {
+// Every cycle once, in order, in the form the control records: those the drains bring while
+// sampling, a gap marked where it is and reported with the numbers lost, and the cycles still
+// waiting when the control stops. The times are the local times ReadCycles gives, with the zone's
+// offset.
+TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndMarksTheCyclesLost) {
     Options o;
     o.interval = 20;
     o.channels = 2;
@@ -386,9 +392,17 @@ TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndReportsTheCyclesLost) {
     o.csv = true;
     fake.batches = {{0, 1, 3, false}, {3, 7, 2, false}, {0, 9, 1, true}};
     EXPECT_EQ(monitor::kExitOk, Run(o));
-    std::string expected = "cycle,time,ch0,ch1\n";
-    for (LONG n : {1, 2, 3, 7, 8, 9}) expected += monitor::FormatCsvRow(fake.RowOf(n));
-    EXPECT_EQ(expected, out) << "the closing line is kept out of the CSV";
+    EXPECT_EQ(
+        "cycle,time,ch0,ch1\n"
+        "1,2026-12-08T00:00:01.000+01:00,1,1\n"
+        "2,2026-12-08T00:00:02.000+01:00,2,2\n"
+        "3,2026-12-08T00:00:03.000+01:00,3,3\n"
+        "# lost 3 cycles: 4 to 6\n"
+        "7,2026-12-08T00:00:07.000+01:00,7,7\n"
+        "8,2026-12-08T00:00:08.000+01:00,8,8\n"
+        "9,2026-12-08T00:00:09.000+01:00,9,9\n",
+        out)
+        << "the closing line is kept out of the CSV";
     EXPECT_EQ(
         (std::vector<std::string>{monitor::LostCyclesText(4, 3), monitor::HealthText({412, 97.26, 12, 0})}),
         err);

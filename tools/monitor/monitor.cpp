@@ -9,6 +9,7 @@
 #include <cwctype>
 #include <type_traits>
 
+#include "base/cycle_csv.h"
 #include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/text.h"
@@ -165,8 +166,10 @@ std::string UsageText() {
            "  --interval MS       sampling interval in milliseconds (control default 2160)\n"
            "  --channels N        channels to read: 1, 4 or 8 (control default 8)\n"
            "  --duration SECONDS  stop after this time (default: run until Ctrl+C)\n"
-           "  --csv               every cycle once, comma-separated: cycle number, local time,\n"
-           "                      values; cycles lost unread are reported on stderr\n"
+           "  --csv               every cycle once, comma-separated: cycle number, local time\n"
+           "                      (2026-12-09T10:15:30.123+01:00), values; where cycles were\n"
+           "                      lost unread, a line '# lost N cycles: FIRST to LAST' (and a\n"
+           "                      line on stderr)\n"
            "Readings that are not fresh show as 'stale'; the status column is the control's Status.\n"
            "A closing line gives the cycles, their rate, the longest gap and the failed attempts\n"
            "that the control counted (on stderr with --csv).\n"
@@ -191,30 +194,6 @@ std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LON
         Format("%9s  %-10s", Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000).c_str(),
                known ? kStatusWords[status] : Format("%ld", static_cast<long>(status)).c_str());
     for (SHORT v : values) line += Format("%8s", v == kNoValue ? "stale" : Format("%d", v).c_str());
-    return line + "\n";
-}
-
-std::string FormatCsvHeader(LONG channels) {
-    std::string line = "cycle,time";
-    for (LONG k = 0; k < channels; ++k) line += Format(",ch%ld", static_cast<long>(k));
-    return line + "\n";
-}
-
-std::string FormatCsvRow(const CycleRow& row) {
-    // The day and the milliseconds into it apart, rounded once: VariantTimeToSystemTime would
-    // round the milliseconds away.
-    double day = std::floor(row.time);
-    long long ms = std::llround((row.time - day) * 86400000.0);
-    if (ms >= 86400000) {
-        day += 1;
-        ms -= 86400000;
-    }
-    SYSTEMTIME date = {};
-    ::VariantTimeToSystemTime(day, &date);
-    std::string line =
-        Format("%lld,%04u-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<long long>(row.number),
-               date.wYear, date.wMonth, date.wDay, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-    for (SHORT v : row.values) line += Format(",%d", v);
     return line + "\n";
 }
 
@@ -427,11 +406,11 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
     }
 }
 
-// Writes every cycle once: what each drain brings, and the gaps it reports as lost.
+// Writes every cycle once: what each drain brings, and the gaps it reports as lost where they are.
 class CsvWriter {
 public:
-    CsvWriter(Control& control, const Writer& out, const Writer& err)
-        : control_(control), out_(out), err_(err) {}
+    CsvWriter(Control& control, const Zone& zone, const Writer& out, const Writer& err)
+        : control_(control), utcTimes_(zone.toUtc, zone.offsetAt), out_(out), err_(err) {}
 
     // Writes the cycles that came since the last drain; how many came, or -1 for a failure (told to
     // err).
@@ -443,10 +422,26 @@ public:
             err_(DescribeFailure("ReadCycles", hr));
             return -1;
         }
-        if (lost > 0) err_(LostCyclesText(next_, lost));
+        if (lost > 0) {
+            out_(base::CsvLostLine(static_cast<uint64_t>(next_), static_cast<uint64_t>(lost)));
+            err_(LostCyclesText(next_, lost));
+        }
         next_ += lost;
+        // The cycles were stamped a moment ago (a drain takes what came since the last): where the
+        // clock was set back, their local times are those of the pass nearer to now.
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        const uint64_t hint = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
         for (const CycleRow& row : rows) {
-            out_(FormatCsvRow(row));
+            const std::optional<uint64_t> local = base::LocalTimeOfAutomationDate(row.time);
+            const std::optional<uint64_t> utc = local ? utcTimes_.At(*local, hint) : std::nullopt;
+            if (!utc) {
+                err_(Format("vandrel-monitor: cycle %lld came with a time that is no local time here (%.9f)",
+                            static_cast<long long>(row.number), row.time));
+                return -1;
+            }
+            out_(base::CsvRow(static_cast<uint64_t>(row.number), *utc, static_cast<int64_t>(*local - *utc),
+                              row.values.data(), static_cast<int>(row.values.size())));
             next_ = row.number + 1;
         }
         return static_cast<LONGLONG>(rows.size());
@@ -456,6 +451,7 @@ private:
     static constexpr LONG kMaxCycles = 100000;  // the most one call takes
 
     Control& control_;
+    base::UtcTimes utcTimes_;
     const Writer& out_;
     const Writer& err_;
     LONGLONG next_ = 1;  // the number of the cycle expected next
@@ -505,8 +501,8 @@ int Collect(CsvWriter& csv, const Options& options, const Settings& settings, HA
 
 }  // namespace
 
-int Run(Control& control, const Options& options, HANDLE stop, const Writer& out,
-        const Writer& err) noexcept {
+int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
+        const Zone& zone) noexcept {
     try {
         const struct {
             const std::optional<LONG>& value;
@@ -547,10 +543,10 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
             return kExitFailed;
         }
         int result;
-        CsvWriter csv(control, out, err);
+        CsvWriter csv(control, zone, out, err);
         try {
             if (options.csv) {
-                out(FormatCsvHeader(settings.channels));
+                out(base::CsvHeader(settings.channels));
                 result = Collect(csv, options, settings, stop, err);
             } else {
                 result = Sample(control, options, settings, stop, out, err);

@@ -1,10 +1,10 @@
 // vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval
-// with the control's status, or (--csv) every cycle once with its number and time, reporting the
-// cycles the control's buffer lost; after the run, a line with the pace the control kept, where the
-// control tells it. Argument parsing, line formatting and the sampling loop are
-// plain functions, so that tests drive them with a fake control. Everything runs on the program's
-// main thread, a single-threaded apartment that owns the control; only the stop event is signalled
-// from elsewhere (Ctrl+C).
+// with the control's status, or (--csv) every cycle once in the CSV form of base/cycle_csv.h,
+// marking the cycles the control's buffer lost. After the run, a line with the pace the control
+// kept, where the control tells it. Argument parsing, line formatting and the sampling loop are
+// plain functions, so that tests drive them with a fake control and a zone of their own. Everything
+// runs on the program's main thread, a single-threaded apartment that owns the control; only the
+// stop event is signalled from elsewhere (Ctrl+C).
 #pragma once
 
 #include <windows.h>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/local_time.h"
 
 namespace monitor {
 
@@ -62,19 +63,17 @@ struct Settings {
 // One cycle as ReadCycles gives it.
 struct CycleRow {
     LONGLONG number = 0;
-    DATE time = 0;  // local
+    DATE time = 0;  // local, without its offset
     std::vector<SHORT> values;
 };
 
 // Lines end in "\n". The table pads columns for a console and gives the control's status (its
-// Status value as a word) before the values; the CSV form has a header row, then a row per cycle.
+// Status value as a word) before the values. The CSV lines are base/cycle_csv.h's.
 std::string FormatBanner(const Settings& settings);
 std::string FormatHeader(LONG channels);
 std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status);
-std::string FormatCsvHeader(LONG channels);
-// The time as "2026-12-08 19:04:56.123".
-std::string FormatCsvRow(const CycleRow& row);
-// The line for cycles the control's buffer overwrote before they were drained: first .. first+count-1.
+// The line on stderr, without "\n", for cycles the control's buffer overwrote before they were
+// drained: first .. first+count-1 (the CSV marks them with a line of its own).
 std::string LostCyclesText(LONGLONG first, LONG count);
 
 // How a run kept its pace, as far as the control tells it (a control older than these members
@@ -136,14 +135,22 @@ private:
 
 using Writer = std::function<void(const std::string&)>;
 
+// The time zone the CSV's times are told in: the system's. ReadCycles gives local times alone, and
+// the zone's rules give their UTC times and offsets back (see base::UtcTimes).
+struct Zone {
+    base::UtcLookup toUtc = &base::SystemZoneUtc;
+    base::OffsetLookup offsetAt = &base::SystemZoneOffset;
+};
+
 // Applies the options, starts sampling and writes the banner, the header and a row per interval
 // (the first after half an interval) until the duration ends, stop is signalled, or no fresh value
 // came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
 // interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
-// numbers goes to err. A started control is stopped in every case. A run that ended well closes
-// with the HealthText line read after Stop, to out (to err with --csv, whose out is CSV alone).
-// Errors go to err as one line each. Returns the process exit code.
-int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err) noexcept;
+// numbers is marked where it is and also told to err. A started control is stopped in every case.
+// A run that ended well closes with the HealthText line read after Stop, to out (to err with --csv,
+// whose out is CSV alone). Errors go to err as one line each. Returns the process exit code.
+int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
+        const Zone& zone = Zone()) noexcept;
 
 // One line for a failed COM call: what failed, the HRESULT and the system's text for it.
 std::string DescribeFailure(const char* what, HRESULT hr);
