@@ -78,8 +78,9 @@ const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no b
 
 // The members' names, in the order of Control::Member.
 const wchar_t* const kMemberNames[Control::kMemberCount] = {
-    L"Interval", L"Address",    L"ChannelNumber", L"GetChnlValue", L"Start",      L"Stop",
-    L"Status",   L"ReadCycles", L"CycleCount",    L"CycleRate",    L"LongestGap", L"FailedCycles"};
+    L"Interval",   L"Address",    L"ChannelNumber", L"GetChnlValue", L"Start",      L"Stop",
+    L"Status",     L"ReadCycles", L"CycleCount",    L"CycleRate",    L"LongestGap", L"FailedCycles",
+    L"RecordFile", L"RecordLost", L"Recording",     L"LastError"};
 
 }  // namespace
 
@@ -105,7 +106,8 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             options->csv = true;
             continue;
         }
-        if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration") {
+        if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration" &&
+            name != L"--record") {
             *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + base::PrintableAscii(name) + "'"
                                               : "unexpected argument '" + base::PrintableAscii(name) + "'";
             return false;
@@ -116,6 +118,12 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
                 return false;
             }
             value = args[++i];
+            // Most likely an option written where the file name was forgotten.
+            if (name == L"--record" && value->rfind(L"-", 0) == 0) {
+                *error = "--record needs a file name, not '" + base::PrintableAscii(*value) +
+                         "' (write --record=FILE for a name that begins with '-')";
+                return false;
+            }
         }
         LONG number = 0;
         if (name == L"--address") {
@@ -138,6 +146,12 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
                 return false;
             }
             options->channels = number;
+        } else if (name == L"--record") {
+            if (value->empty()) {
+                *error = "--record needs a file name";
+                return false;
+            }
+            options->record = *value;
         } else {
             if (!ParseSeconds(*value, &options->durationMs)) {
                 *error = "--duration needs a positive number of seconds, not '" +
@@ -159,7 +173,7 @@ std::string WrongBitnessText(int ownBits, int controlBits) {
 
 std::string UsageText() {
     return "Usage: vandrel-monitor [--address PORT] [--interval MS] [--channels 1|4|8]\n"
-           "                       [--duration SECONDS] [--csv]\n"
+           "                       [--duration SECONDS] [--csv] [--record FILE]\n"
            "Samples a board through the registered Vandrel control (VANDREL.VandrelCtrl.1) and\n"
            "prints the channel values once per interval until the duration ends or Ctrl+C.\n"
            "  --address PORT      the board's status port, decimal or 0x hex (control default 356)\n"
@@ -170,6 +184,9 @@ std::string UsageText() {
            "                      (2026-12-09T10:15:30.123+01:00), values; where cycles were\n"
            "                      lost unread, a line '# lost N cycles: FIRST to LAST' (and a\n"
            "                      line on stderr)\n"
+           "  --record FILE       the control records every cycle to FILE meanwhile, in the\n"
+           "                      same CSV form (appended to a file that exists); the file is\n"
+           "                      complete when vandrel-monitor ends\n"
            "Readings that are not fresh show as 'stale'; the status column is the control's Status.\n"
            "A closing line gives the cycles, their rate, the longest gap and the failed attempts\n"
            "that the control counted (on stderr with --csv).\n"
@@ -232,19 +249,26 @@ std::string HealthText(const RunHealth& health) {
     return text;
 }
 
-std::string DescribeFailure(const char* what, HRESULT hr) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    const base::UniqueLocal owner(text);
-    std::string reason = n > 0 && text ? std::string(text, n) : std::string();
+std::string DescribeFailure(const std::string& what, HRESULT hr, const std::wstring& given) {
+    std::string reason;
+    if (given.empty()) {
+        char* text = nullptr;
+        const DWORD n = ::FormatMessageA(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        const base::UniqueLocal owner(text);
+        if (n > 0 && text) reason.assign(text, n);
+    } else {
+        // The control's text, which may hold any character, on one line of the console.
+        reason = base::PrintableAscii(given);
+    }
     while (!reason.empty() &&
            (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.')) {
         reason.pop_back();
     }
-    return Format("vandrel-monitor: %s failed (0x%08lX%s%s)", what, static_cast<unsigned long>(hr),
-                  reason.empty() ? "" : ": ", reason.c_str());
+    // Put together rather than formatted: what may name a long path.
+    return "vandrel-monitor: " + what + " failed (" + Format("0x%08lX", static_cast<unsigned long>(hr)) +
+           (reason.empty() ? "" : ": " + reason) + ")";
 }
 
 std::string DescribeCreateFailure(HRESULT hr) {
@@ -270,15 +294,28 @@ HRESULT Control::Bind(IDispatch* dispatch) noexcept {
     return S_OK;
 }
 
-HRESULT Control::Call(Member member, WORD flags, const VARIANT* args, UINT argCount,
-                      VARIANT* result) noexcept {
+HRESULT Control::Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result,
+                      std::wstring* description) noexcept try {
     RETURN_HR_IF(E_UNEXPECTED, !dispatch_);
-    return base::InvokeById(dispatch_.get(), ids_[member], flags, args, argCount, result);
+    base::DispException exception;
+    const HRESULT hr =
+        base::InvokeById(dispatch_.get(), ids_[member], flags, args, argCount, result, nullptr, &exception);
+    if (hr != DISP_E_EXCEPTION) return hr;
+    if (description && exception.description.get()) *description = exception.description.get();
+    return exception.error;
 }
+CATCH_RETURN()
 
 HRESULT Control::Put(Member property, LONG value) noexcept {
     base::Variant arg(value);
     return Call(property, DISPATCH_PROPERTYPUT, arg.ptr(), 1, nullptr);
+}
+
+HRESULT Control::Put(Member property, const std::wstring& value, std::wstring* description) noexcept {
+    description->clear();
+    base::Variant arg(value.c_str());
+    RETURN_HR_IF(E_OUTOFMEMORY, !arg.get().bstrVal);
+    return Call(property, DISPATCH_PROPERTYPUT, arg.ptr(), 1, nullptr, description);
 }
 
 HRESULT Control::Get(Member property, LONG* value) noexcept {
@@ -294,6 +331,14 @@ HRESULT Control::Get(Member property, double* value) noexcept {
     RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
     RETURN_IF_FAILED(result.ChangeType(VT_R8));
     *value = result.get().dblVal;
+    return S_OK;
+}
+
+HRESULT Control::Get(Member property, bool* value) noexcept {
+    base::Variant result;
+    RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
+    RETURN_IF_FAILED(result.ChangeType(VT_BOOL));
+    *value = result.get().boolVal != VARIANT_FALSE;
     return S_OK;
 }
 
@@ -499,6 +544,90 @@ int Collect(CsvWriter& csv, const Options& options, const Settings& settings, HA
     }
 }
 
+// Starts the control, samples until the run ends, stops the control, and reads what it tells of
+// the run when the run ended well.
+int SampleRun(Control& control, const Options& options, const Settings& settings, HANDLE stop,
+              const Zone& zone, const Writer& out, const Writer& err, RunHealth* health) {
+    bool started = false;
+    HRESULT hr = control.Start(&started);
+    if (FAILED(hr)) {
+        err(DescribeFailure("Start", hr));
+        return kExitFailed;
+    }
+    if (!started) {
+        err("vandrel-monitor: the control did not start sampling (Start returned False)");
+        return kExitFailed;
+    }
+    int result;
+    CsvWriter csv(control, zone, out, err);
+    try {
+        if (options.csv) {
+            out(base::CsvHeader(settings.channels));
+            result = Collect(csv, options, settings, stop, err);
+        } else {
+            result = Sample(control, options, settings, stop, out, err);
+        }
+    } catch (...) {
+        result = kExitFailed;
+    }
+    hr = control.Stop();
+    if (FAILED(hr) && result == kExitOk) {
+        err(DescribeFailure("Stop", hr));
+        result = kExitFailed;
+    }
+    // The cycles of the run stay readable after Stop: the last ones are written too.
+    for (LONGLONG came = 1; options.csv && result == kExitOk && came > 0;) {
+        came = csv.Drain();
+        if (came < 0) result = kExitFailed;
+    }
+    // So does its health, whole once the sampler has ended.
+    if (result == kExitOk && !ReadHealth(control, health, err)) result = kExitFailed;
+    return result;
+}
+
+std::string RecordName(const Options& options) { return "'" + base::PrintableAscii(options.record) + "'"; }
+
+// Clears RecordFile, which completes the file, and tells the cycles the recording lost. A recording
+// that stopped before the run ended (a write failed) fails a run that ended well.
+int EndRecording(Control& control, const Options& options, int result, const Writer& err) {
+    bool recording = true;
+    if (result == kExitOk && control.Has(Control::kRecording)) {
+        const HRESULT hr = control.Get(Control::kRecording, &recording);
+        if (FAILED(hr)) {
+            err(DescribeFailure("reading Recording", hr));
+            result = kExitFailed;
+        }
+    }
+    std::wstring description;
+    HRESULT hr = control.Put(Control::kRecordFile, std::wstring(), &description);
+    if (FAILED(hr) && result == kExitOk) {
+        err(DescribeFailure("closing the record file " + RecordName(options), hr, description));
+        result = kExitFailed;
+    }
+    LONG lost = 0;
+    hr = control.Has(Control::kRecordLost) ? control.Get(Control::kRecordLost, &lost) : S_OK;
+    if (FAILED(hr) && result == kExitOk) {
+        err(DescribeFailure("reading RecordLost", hr));
+        result = kExitFailed;
+    }
+    if (lost > 0) {
+        err("vandrel-monitor: the recording to " + RecordName(options) + " lost " + std::to_string(lost) +
+            (lost == 1 ? " cycle" : " cycles") +
+            ": the disk fell behind; lines '# lost' in the file mark where");
+    }
+    if (result == kExitOk && !recording) {
+        // The control noted why as its last error, unless a failed cycle came after.
+        LONG error = S_OK;
+        const bool told =
+            control.Has(Control::kLastError) && SUCCEEDED(control.Get(Control::kLastError, &error));
+        err(told && FAILED(error)
+                ? DescribeFailure("recording to " + RecordName(options), error)
+                : "vandrel-monitor: recording to " + RecordName(options) + " stopped before the run ended");
+        result = kExitFailed;
+    }
+    return result;
+}
+
 }  // namespace
 
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
@@ -532,41 +661,30 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
                        static_cast<long>(settings.channels)));
             return kExitFailed;
         }
-        bool started = false;
-        hr = control.Start(&started);
-        if (FAILED(hr)) {
-            err(DescribeFailure("Start", hr));
-            return kExitFailed;
-        }
-        if (!started) {
-            err("vandrel-monitor: the control did not start sampling (Start returned False)");
-            return kExitFailed;
-        }
-        int result;
-        CsvWriter csv(control, zone, out, err);
-        try {
-            if (options.csv) {
-                out(base::CsvHeader(settings.channels));
-                result = Collect(csv, options, settings, stop, err);
-            } else {
-                result = Sample(control, options, settings, stop, out, err);
+        // Set before Start, once the settings are, so that the file has every cycle of the run under
+        // the header of its channels.
+        const bool record = !options.record.empty();
+        if (record) {
+            if (!control.Has(Control::kRecordFile)) {
+                err("vandrel-monitor: this Vandrel control cannot record (it has no RecordFile); --record "
+                    "needs a newer Vandrel.ocx");
+                return kExitFailed;
             }
+            std::wstring description;
+            hr = control.Put(Control::kRecordFile, options.record, &description);
+            if (FAILED(hr)) {
+                err(DescribeFailure("recording to " + RecordName(options), hr, description));
+                return kExitFailed;
+            }
+        }
+        RunHealth health;
+        int result;
+        try {
+            result = SampleRun(control, options, settings, stop, zone, out, err, &health);
         } catch (...) {
             result = kExitFailed;
         }
-        hr = control.Stop();
-        if (FAILED(hr) && result == kExitOk) {
-            err(DescribeFailure("Stop", hr));
-            result = kExitFailed;
-        }
-        // The cycles of the run stay readable after Stop: the last ones are written too.
-        for (LONGLONG came = 1; options.csv && result == kExitOk && came > 0;) {
-            came = csv.Drain();
-            if (came < 0) result = kExitFailed;
-        }
-        // So does its health, whole once the sampler has ended.
-        RunHealth health;
-        if (result == kExitOk && !ReadHealth(control, &health, err)) result = kExitFailed;
+        if (record) result = EndRecording(control, options, result, err);
         const std::string closing = result == kExitOk ? HealthText(health) : std::string();
         if (!closing.empty()) {
             if (options.csv) {

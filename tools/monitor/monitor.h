@@ -1,10 +1,11 @@
 // vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval
 // with the control's status, or (--csv) every cycle once in the CSV form of base/cycle_csv.h,
-// marking the cycles the control's buffer lost. After the run, a line with the pace the control
-// kept, where the control tells it. Argument parsing, line formatting and the sampling loop are
-// plain functions, so that tests drive them with a fake control and a zone of their own. Everything
-// runs on the program's main thread, a single-threaded apartment that owns the control; only the
-// stop event is signalled from elsewhere (Ctrl+C).
+// marking the cycles the control's buffer lost; with --record, the control records every cycle to a
+// file of that form meanwhile. After the run, a line with the pace the control kept, where the
+// control tells it. Argument parsing, line formatting and the sampling loop are plain functions, so
+// that tests drive them with a fake control and a zone of their own. Everything runs on the
+// program's main thread, a single-threaded apartment that owns the control; only the stop event is
+// signalled from elsewhere (Ctrl+C).
 #pragma once
 
 #include <windows.h>
@@ -40,6 +41,7 @@ struct Options {
     std::optional<LONG> channels;  // 1, 4 or 8
     ULONGLONG durationMs = 0;      // 0: until Ctrl+C
     bool csv = false;
+    std::wstring record;  // the control's record file, as given; empty records nothing
     bool help = false;
 };
 
@@ -107,6 +109,10 @@ public:
         kCycleRate,
         kLongestGap,
         kFailedCycles,
+        kRecordFile,
+        kRecordLost,
+        kRecording,
+        kLastError,
         kMemberCount
     };
     static constexpr int kFirstOptional = kCycleCount;
@@ -117,9 +123,13 @@ public:
     // Whether the bound control has member: always for those before kFirstOptional.
     bool Has(Member member) const noexcept { return dispatch_ && ids_[member] != DISPID_UNKNOWN; }
 
+    // A member that raises an exception fails with the error it names; a text put hands on what
+    // the control said of it in *description (empty when it said nothing).
     HRESULT Put(Member property, LONG value) noexcept;
+    HRESULT Put(Member property, const std::wstring& value, std::wstring* description) noexcept;
     HRESULT Get(Member property, LONG* value) noexcept;
     HRESULT Get(Member property, double* value) noexcept;
+    HRESULT Get(Member property, bool* value) noexcept;
     HRESULT Start(bool* started) noexcept;
     HRESULT Stop() noexcept;
     HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
@@ -127,7 +137,8 @@ public:
     HRESULT ReadCycles(LONG max, std::vector<CycleRow>* rows, LONG* lost) noexcept;
 
 private:
-    HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result) noexcept;
+    HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result,
+                 std::wstring* description = nullptr) noexcept;
 
     base::ComPtr<IDispatch> dispatch_;
     DISPID ids_[kMemberCount] = {};
@@ -147,13 +158,16 @@ struct Zone {
 // came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
 // interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
 // numbers is marked where it is and also told to err. A started control is stopped in every case.
-// A run that ended well closes with the HealthText line read after Stop, to out (to err with --csv,
-// whose out is CSV alone). Errors go to err as one line each. Returns the process exit code.
+// With --record, the control's RecordFile is set before Start and cleared when the run ends, in
+// every case, which completes the file; cycles the recording lost are told to err. A run that ended
+// well closes with the HealthText line read after Stop, to out (to err with --csv, whose out is CSV
+// alone). Errors go to err as one line each. Returns the process exit code.
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
         const Zone& zone = Zone()) noexcept;
 
-// One line for a failed COM call: what failed, the HRESULT and the system's text for it.
-std::string DescribeFailure(const char* what, HRESULT hr);
+// One line for a failed COM call: what failed, the HRESULT and why: the reason given (the control's
+// text), or else the system's text for the HRESULT.
+std::string DescribeFailure(const std::string& what, HRESULT hr, const std::wstring& given = std::wstring());
 
 // One line for a control that could be found but not created: DirectPort.dll (the board's
 // port-input library that Vandrel.ocx imports) not found, or any other failure as DescribeFailure.
