@@ -74,6 +74,14 @@ std::vector<LONG> RowNumbers(const fs::path& file) {
     return numbers;
 }
 
+// A window that counts the test's message. A window procedure is stdcall on i686, which a lambda's
+// function pointer is not.
+UINT g_handled = 0;
+LRESULT CALLBACK CountingWindow(HWND window, UINT message, WPARAM w, LPARAM l) noexcept {
+    if (message == WM_APP + 7) ++g_handled;
+    return ::DefWindowProcW(window, message, w, l);
+}
+
 }  // namespace
 
 // A host that sets the file, starts, stays busy without handling a message or draining, and stops:
@@ -138,13 +146,9 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     ASSERT_HR(S_OK, Put(ctrl.get(), kInterval, I4(2)));
     EXPECT_EQ(0, WaitForCycles(ctrl.get(), 5, 60000)) << "not sampling: at once";
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    static UINT handled;
-    handled = 0;
+    g_handled = 0;
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-        if (m == WM_APP + 7) ++handled;
-        return ::DefWindowProcW(h, m, w, l);
-    };
+    wc.lpfnWndProc = &CountingWindow;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"VandrelWaitTest";
     ::RegisterClassW(&wc);
@@ -153,7 +157,7 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     ASSERT_NE(nullptr, window);
     ::PostMessageW(window, WM_APP + 7, 0, 0);
     EXPECT_GE(WaitForCycles(ctrl.get(), 20, 60000), 20);
-    EXPECT_EQ(1u, handled) << "the host's message was handled during the wait";
+    EXPECT_EQ(1u, g_handled) << "the host's message was handled during the wait";
 
     ASSERT_EQ(1, DPSIM_Configure("356:busy"));
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kStatus) == 3; }));
