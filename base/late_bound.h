@@ -1,9 +1,10 @@
 // Late-bound calls through IDispatch as an automation client makes them. Arguments are given in
 // call order, first argument first; IDispatch::Invoke wants them last first, and the helpers turn
-// them round. A property put names its value DISPID_PROPERTYPUT. The strings of an exception the
-// target raises (DISP_E_EXCEPTION) are freed: the HRESULT is the answer. The helpers neither take
-// nor keep the arguments (shallow copies are handed on for the call) and run on the caller's
-// thread, in whatever apartment the target belongs to.
+// them round. A property put names its value DISPID_PROPERTYPUT. A caller that wants what the
+// target said of an exception it raised (DISP_E_EXCEPTION) passes a DispException; otherwise its
+// strings are freed and the HRESULT is the answer. The helpers neither take nor keep the arguments
+// (shallow copies are handed on for the call) and run on the caller's thread, in whatever apartment
+// the target belongs to.
 #pragma once
 
 #include <oaidl.h>
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "base/hresult.h"
@@ -19,12 +21,23 @@
 
 namespace base {
 
+// What a target said of the exception it raised.
+struct DispException {
+    // The error it named: its scode, or its wCode as an HRESULT (0x80040200 + wCode, as automation
+    // clients read it); DISP_E_EXCEPTION when it named none.
+    HRESULT error = S_OK;
+    Bstr description;  // null when it gave none
+};
+
 // Calls member id with flags (DISPATCH_METHOD, _PROPERTYGET, _PROPERTYPUT or _PROPERTYPUTREF, or
 // a combination a client may use) and count arguments in call order; result may be null when the
 // caller does not want it. When the target reports an argument at fault, *argErr (if given) gets
-// its position in call order; otherwise *argErr is left alone. Returns the target's HRESULT.
+// its position in call order; otherwise *argErr is left alone. When the target raises an exception,
+// *exception (if given) gets what it said of it; otherwise *exception is left alone. Returns the target's
+// HRESULT.
 inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIANT* args, size_t count,
-                          VARIANT* result, UINT* argErr = nullptr) noexcept {
+                          VARIANT* result, UINT* argErr = nullptr,
+                          DispException* exception = nullptr) noexcept {
     RETURN_HR_IF(E_POINTER, !target || (count && !args));
     try {
         std::vector<VARIANT> reversed(std::make_reverse_iterator(args + count),
@@ -37,9 +50,15 @@ inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIAN
         UINT fault = ~0u;
         const HRESULT hr =
             target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &fault);
-        const Bstr source = Bstr::Adopt(info.bstrSource), description = Bstr::Adopt(info.bstrDescription),
-                   helpFile = Bstr::Adopt(info.bstrHelpFile);
+        const Bstr source = Bstr::Adopt(info.bstrSource), helpFile = Bstr::Adopt(info.bstrHelpFile);
+        Bstr description = Bstr::Adopt(info.bstrDescription);
         if (argErr && fault < count) *argErr = static_cast<UINT>(count - 1 - fault);
+        if (exception && hr == DISP_E_EXCEPTION) {
+            exception->error = FAILED(info.scode) ? info.scode
+                               : info.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x200 + info.wCode)
+                                            : DISP_E_EXCEPTION;
+            exception->description = std::move(description);
+        }
         return hr;
     }
     CATCH_RETURN()

@@ -157,6 +157,11 @@ TEST(LateBound, TheTargetsFailureComesBackUnchanged) {
     EXPECT_HR(DISP_E_EXCEPTION, base::CallMethod(&target, 3, {I4(1)}, result.ptr()));
     EXPECT_TRUE(target.gotExcepInfo) << "the target gets somewhere to describe its exception";
     EXPECT_EQ(VT_EMPTY, result.vt());
+    base::DispException raised;  // what the target said reaches a caller that asks
+    EXPECT_HR(DISP_E_EXCEPTION,
+              base::InvokeById(&target, 3, DISPATCH_METHOD, nullptr, 0, nullptr, nullptr, &raised));
+    EXPECT_HR(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x200 + 1001), raised.error) << "its wCode";
+    EXPECT_STREQ(L"raised on purpose", raised.description.get());
 
     target.raise = false;
     target.answer = DISP_E_TYPEMISMATCH;

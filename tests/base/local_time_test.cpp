@@ -6,6 +6,8 @@
 #include <oleauto.h>
 
 #include <clocale>
+#include <cmath>
+#include <optional>
 #include <string>
 
 #include "base/cycle_csv.h"
@@ -77,6 +79,88 @@ TEST(LocalTime, AutomationDateKeepsTheMilliseconds) {
     DATE whole = 0;
     ASSERT_TRUE(::SystemTimeToVariantTime(const_cast<SYSTEMTIME*>(&t), &whole));
     EXPECT_NEAR(whole + 0.123 / 86400, base::AutomationDate(Utc() - 4567), 1e-10);
+}
+
+uint64_t FileTimeOf(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0) {
+    const SYSTEMTIME t = {year, month, 0, day, hour, minute, 0, 0};
+    FILETIME f = {};
+    ::SystemTimeToFileTime(&t, &f);
+    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+uint64_t BackFromDate(uint64_t local) {
+    return base::LocalTimeOfAutomationDate(base::AutomationDate(local)).value_or(0);
+}
+
+// Every millisecond of the two seconds around midnight comes back from its DATE as it was, over the
+// years a DATE's step grows with, not one off; a time between whole milliseconds comes back cut to
+// its millisecond as Iso8601 writes it, unless it lies within the DATE's step below the next one.
+TEST(LocalTime, AutomationDateComesBackToTheMillisecond) {
+    const uint64_t ms = base::kFileTimeUnitsPerMs;
+    for (const uint64_t midnight :
+         {FileTimeOf(1601, 1, 2), FileTimeOf(1899, 12, 31), FileTimeOf(1990, 1, 1), FileTimeOf(2026, 12, 9),
+          FileTimeOf(2100, 1, 1), FileTimeOf(9999, 12, 31)}) {
+        for (uint64_t t = midnight - 1000 * ms; t < midnight + 1000 * ms; t += ms) {
+            ASSERT_EQ(t, BackFromDate(t))
+                << base::Iso8601(t, 0) << " came back as " << base::Iso8601(BackFromDate(t), 0);
+        }
+    }
+    for (uint64_t t = Utc(); t < Utc() + 1000 * ms; t += 997) {  // every place within a millisecond
+        if (t % ms < ms - 11) {
+            ASSERT_EQ(t - t % ms, BackFromDate(t)) << t % ms << " units into " << base::Iso8601(t, 0);
+        }
+    }
+    EXPECT_EQ(std::nullopt, base::LocalTimeOfAutomationDate(-109206.0)) << "before 1601";
+    EXPECT_EQ(std::nullopt, base::LocalTimeOfAutomationDate(1.1e7)) << "past the year 30827";
+    EXPECT_EQ(std::nullopt, base::LocalTimeOfAutomationDate(std::nan("")));
+}
+
+// A zone whose clock goes back from +02:00 to +01:00 at g_setBack (UTC): the local times of the hour
+// before happen twice. Its rules name the later UTC time of such a local time, or the earlier.
+uint64_t g_setBack = 0;
+bool SetBackZone(uint64_t utc, int64_t* offset) noexcept {
+    *offset = (utc < g_setBack ? 120 : 60) * kMinute;
+    return true;
+}
+bool LaterUtc(uint64_t local, uint64_t* utc) noexcept {
+    *utc = local - (local - 60 * kMinute >= g_setBack ? 60 : 120) * kMinute;
+    return true;
+}
+bool EarlierUtc(uint64_t local, uint64_t* utc) noexcept {
+    *utc = local - (local - 120 * kMinute < g_setBack ? 120 : 60) * kMinute;
+    return true;
+}
+
+// A cycle of either pass of the hour the clock is set back, read 100 ms after it, gets back the UTC
+// time it had (not the other pass's, an hour off), whichever reading the rules name.
+TEST(LocalTime, UtcOfALocalTimeIsTheReadingNearTheTimeItWasRead) {
+    g_setBack = FileTimeOf(2026, 10, 25, 1);
+    for (const base::UtcLookup rules : {&LaterUtc, &EarlierUtc}) {
+        base::UtcTimes utcTimes(rules, &SetBackZone);
+        for (const int64_t minutes : {-90, -60, -30, -1, 0, 30, 59, 60}) {
+            const uint64_t utc = g_setBack + minutes * kMinute + 4567;
+            int64_t offset = 0;
+            SetBackZone(utc, &offset);
+            EXPECT_EQ(utc, utcTimes.At(utc + offset, utc + 100 * base::kFileTimeUnitsPerMs).value_or(0))
+                << minutes << " minutes from the change, rules naming the "
+                << (rules == &LaterUtc ? "later" : "earlier");
+        }
+    }
+}
+
+// The system's offset is whole quarter hours also at a time between whole milliseconds, not short by
+// the part a SYSTEMTIME leaves out (which wrote +01:00 as "+00:59"), and the system's rules take the
+// local time back to that time: in this machine's zone, winter and summer, and (in Central Europe)
+// both passes of the hour the clock is set back.
+TEST(LocalTime, SystemOffsetsAreWholeQuarterHoursAndGoBack) {
+    base::UtcTimes utcTimes;
+    for (const uint64_t utc : {Utc(), FileTimeOf(2026, 7, 1, 12) + 9999, FileTimeOf(2026, 10, 25, 0, 30) + 1,
+                               FileTimeOf(2026, 10, 25, 1, 30) + 1}) {
+        int64_t offset = 1;
+        ASSERT_TRUE(base::SystemZoneOffset(utc, &offset));
+        EXPECT_EQ(0, offset % (15 * kMinute)) << offset << " at " << base::Iso8601(utc, 0);
+        EXPECT_EQ(utc, utcTimes.At(utc + offset, utc).value_or(0)) << base::Iso8601(utc, offset);
+    }
 }
 
 // The same text whatever the locale says of decimals and lists.

@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +20,7 @@
 
 #include "base/com_ptr.h"
 #include "base/late_bound.h"
+#include "base/local_time.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
 #include "harness/access_log.h"
@@ -456,6 +460,36 @@ ProcessResult Monitor(const std::wstring& args) {
                       {{L"DIRECTPORT_SIM", kBoards}});
 }
 
+// The time column of a CSV row.
+std::string TimeOf(const std::string& row) {
+    const size_t first = row.find(','), second = row.find(',', first + 1);
+    return second == std::string::npos ? std::string() : row.substr(first + 1, second - first - 1);
+}
+
+// "2026-12-09T10:15:30.123+01:00": ISO 8601 local time to the millisecond with its UTC offset.
+bool IsIsoTime(const std::string& time) {
+    static const std::regex kForm(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
+    return std::regex_match(time, kForm);
+}
+
+// A row of the monitor's CSV is the row the control recorded, but for a time one millisecond later
+// where the cycle's time lay within a microsecond below the next millisecond: the DATE that
+// ReadCycles gives the monitor cannot tell (see base::LocalTimeOfAutomationDate).
+bool SameRow(const std::string& printed, const std::string& recorded) {
+    if (printed == recorded) return true;
+    SYSTEMTIME t = {};
+    FILETIME f = {};
+    if (std::sscanf(TimeOf(recorded).c_str(), "%4hu-%2hu-%2huT%2hu:%2hu:%2hu.%3hu", &t.wYear, &t.wMonth,
+                    &t.wDay, &t.wHour, &t.wMinute, &t.wSecond, &t.wMilliseconds) != 7 ||
+        !::SystemTimeToFileTime(&t, &f)) {
+        return false;
+    }
+    const uint64_t later = ((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) + 10000;
+    std::string expected = recorded;
+    expected.replace(recorded.find(',') + 1, 23, base::Iso8601(later, 0).substr(0, 23));
+    return printed == expected;
+}
+
 TEST_F(Clients, MonitorPrintsTheBoardsValues) {
     Register();
     const ProcessResult r = Monitor(L"--address 0x172 --interval 200 --channels 4 --duration 1.2 --csv");
@@ -473,9 +507,38 @@ TEST_F(Clients, MonitorPrintsTheBoardsValues) {
     EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3", lines[0]);
     for (size_t i = 1; i < lines.size(); ++i) {
         EXPECT_EQ(std::to_string(i) + ",", lines[i].substr(0, lines[i].find(',') + 1)) << lines[i];
+        EXPECT_TRUE(IsIsoTime(TimeOf(lines[i]))) << lines[i];
         const std::string values = ",5,-5,0,0";
         EXPECT_EQ(values, lines[i].substr(lines[i].size() - std::min(lines[i].size(), values.size())))
             << lines[i];
+    }
+}
+
+// With --record the control's file has every cycle once, as the monitor's own CSV has it, and is
+// complete when the monitor has ended.
+TEST_F(Clients, MonitorRecordsTheRowsItPrints) {
+    Register();
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / "vandrel-monitor-record";
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    ASSERT_TRUE(fs::create_directories(folder));
+    const fs::path file = folder / "run.csv";
+    const ProcessResult r = Monitor(
+        L"--address 0x172 --interval 100 --channels 4 --duration 1 --csv --record " + Quoted(file.wstring()));
+    EXPECT_EQ(0u, r.exitCode) << r.err;
+    std::ifstream in(file, std::ios::binary);
+    const std::string recordedText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    fs::remove_all(folder, ignored);
+    const auto printed = SplitLines(r.out), recorded = SplitLines(recordedText);
+    ASSERT_GE(printed.size(), 6u) << r.out;
+    ASSERT_EQ(printed.size(), recorded.size()) << "printed:\n" << r.out << "recorded:\n" << recordedText;
+    EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3", recorded[0]);
+    for (size_t i = 1; i < printed.size(); ++i) {
+        EXPECT_EQ(std::to_string(i) + ",", recorded[i].substr(0, recorded[i].find(',') + 1)) << recorded[i];
+        EXPECT_TRUE(SameRow(printed[i], recorded[i]))
+            << "printed " << printed[i] << ", recorded " << recorded[i];
     }
 }
 

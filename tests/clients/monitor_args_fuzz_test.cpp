@@ -58,7 +58,7 @@ void AddOption(FuzzRandom& r, Line* line, const wchar_t* name, const Value& valu
 Line WriteLine(FuzzRandom& r) {
     Line line;
     for (UINT i = 0, n = r.Below(6); i < n; ++i) {
-        switch (r.Below(11)) {
+        switch (r.Below(12)) {
             case 0:
             case 1: AddOption(r, &line, L"--address", r.Pick(kAddresses), &line.expected.address); break;
             case 2:
@@ -84,10 +84,23 @@ Line WriteLine(FuzzRandom& r) {
             case 8: {
                 // A value-taking option left without its value at the end of the line.
                 static const wchar_t* const kNames[] = {L"--address", L"--interval", L"--channels",
-                                                        L"--duration"};
+                                                        L"--duration", L"--record"};
                 line.args.push_back(r.Pick(kNames));
                 line.valid = false;
                 return line;
+            }
+            case 9: {
+                // Any file name but an empty one, and one that begins with '-' only after '=' (alone
+                // it is an option written in place of a forgotten name).
+                static const wchar_t* const kFiles[] = {L"run.csv", L"C:\\d\\a b.csv", L"\x4E2D.csv", L"-x",
+                                                        L""};
+                const std::wstring file = r.Pick(kFiles);
+                const bool joined = r.OneIn(2);
+                line.args.push_back(joined ? L"--record=" + file : L"--record");
+                if (!joined) line.args.push_back(file);
+                line.valid = line.valid && !file.empty() && (joined || file[0] != L'-');
+                line.expected.record = file;
+                break;
             }
             default: {
                 static const wchar_t* const kStrays[] = {L"--Address=5",
@@ -112,7 +125,7 @@ Line WriteLine(FuzzRandom& r) {
 
 bool SameOptions(const monitor::Options& a, const monitor::Options& b) {
     return a.address == b.address && a.interval == b.interval && a.channels == b.channels &&
-           a.durationMs == b.durationMs && a.csv == b.csv && a.help == b.help;
+           a.durationMs == b.durationMs && a.csv == b.csv && a.help == b.help && a.record == b.record;
 }
 
 }  // namespace
@@ -124,6 +137,7 @@ TEST(MonitorArgumentsFuzz, ValidLinesGiveTheirOptionsAndOthersOneLineOfError) {
         const Line line = WriteLine(run.random);
         monitor::Options options;
         options.csv = true;  // stale values the parser must reset
+        options.record = L"stale.csv";
         std::string error = "stale";
         const bool parsed = monitor::ParseArguments(line.args, &options, &error);
         bool ok = parsed == line.valid;

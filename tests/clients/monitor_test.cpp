@@ -9,6 +9,7 @@
 
 #include "base/com_object.h"
 #include "base/registry_view.h"
+#include "base/text.h"
 #include "base/unique_handle.h"
 #include "harness/run_process.h"
 #include "tests/activex/registry_snapshot.h"
@@ -41,6 +42,7 @@ struct GoodArgs {
     LONG address, interval, channels;  // -1: not given
     ULONGLONG durationMs;
     bool csv;
+    const wchar_t* record = L"";
 };
 class MonitorArguments : public testing::TestWithParam<GoodArgs> {};
 
@@ -53,6 +55,7 @@ TEST_P(MonitorArguments, Accepted) {
     EXPECT_EQ(GetParam().channels, o.channels.value_or(-1));
     EXPECT_EQ(GetParam().durationMs, o.durationMs);
     EXPECT_EQ(GetParam().csv, o.csv);
+    EXPECT_EQ(GetParam().record, o.record);
     EXPECT_FALSE(o.help);
 }
 
@@ -64,7 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoodArgs{L"--address=0x164 --interval=1 --channels=1 --duration=2.5", 356, 1, 1, 2500, false},
         GoodArgs{L"--address 0XFFFF --channels 8 --duration .25", 0xFFFF, -1, 8, 250, false},
         GoodArgs{L"--interval 100 --interval 3600000", -1, 3600000, -1, 0, false},
-        GoodArgs{L"--address 0", 0, -1, -1, 0, false}));
+        GoodArgs{L"--address 0", 0, -1, -1, 0, false},
+        GoodArgs{L"--record C:\\data\\run.csv --csv", -1, -1, -1, 0, true, L"C:\\data\\run.csv"},
+        GoodArgs{L"--record=-odd.csv", -1, -1, -1, 0, false, L"-odd.csv"}));
 
 struct BadArgs {
     const wchar_t* line;
@@ -93,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{L"--duration 0", "--duration needs a positive"}, BadArgs{L"--duration -1", "not '-1'"},
         BadArgs{L"--duration nan", "not 'nan'"}, BadArgs{L"--duration 1e99", "not '1e99'"},
         BadArgs{L"--interval", "--interval needs a value"}, BadArgs{L"--csv=yes", "--csv takes no value"},
-        BadArgs{L"--rate 5", "unknown option '--rate'"}, BadArgs{L"356", "unexpected argument '356'"}));
+        BadArgs{L"--rate 5", "unknown option '--rate'"}, BadArgs{L"356", "unexpected argument '356'"},
+        BadArgs{L"--record", "--record needs a value"}, BadArgs{L"--record=", "--record needs a file name"},
+        BadArgs{L"--record --csv", "--record needs a file name, not '--csv' (write --record=FILE"}));
 
 TEST(MonitorArgumentsHelp, AskedForInAnyOfItsForms) {
     for (const wchar_t* form : {L"--help", L"-h", L"/?"}) {
@@ -123,14 +130,7 @@ DATE DateOf(WORD year, WORD month, WORD day, double secondsIntoDay) {
     return date + secondsIntoDay / 86400;
 }
 
-TEST(MonitorLines, CsvHasAHeaderRowThenCycleNumberLocalTimeToTheMillisecondAndValues) {
-    EXPECT_EQ("cycle,time,ch0\n", monitor::FormatCsvHeader(1));
-    EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", monitor::FormatCsvHeader(8));
-    EXPECT_EQ("7,2026-12-08 19:04:56.123,-4660,4660\n",
-              monitor::FormatCsvRow({7, DateOf(2026, 12, 8, 19 * 3600 + 4 * 60 + 56.123), {-4660, 4660}}));
-    EXPECT_EQ("2147483648,2026-12-09 00:00:00.000,0\n",
-              monitor::FormatCsvRow({2147483648LL, DateOf(2026, 12, 8, 86399.9996), {0}}))
-        << "a time that rounds to the next day";
+TEST(MonitorLines, LostCyclesOnStderrNameTheNumbers) {
     EXPECT_EQ(
         "vandrel-monitor: lost 3 cycles (4 to 6): the control's buffer overflowed before they were read",
         monitor::LostCyclesText(4, 3));
@@ -218,6 +218,10 @@ public:
     HRESULT rateResult = S_OK;
     std::vector<Batch> batches;
     bool stopped = false;
+    std::wstring recordFile;
+    HRESULT recordRefusal = S_OK;  // raised with a description, as the real control does
+    bool recordingFails = false;   // Recording turns false while the run goes on, as after a failed write
+    LONG recordLost = 0, lastError = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 
     // Cycle n: its number, a time n seconds into 2026-12-08, and n in every channel.
     monitor::CycleRow RowOf(LONG n) const {
@@ -232,9 +236,10 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         static const std::pair<const wchar_t*, DISPID> table[] = {
-            {L"Interval", 1}, {L"Address", 2},       {L"GetChnlValue", 3}, {L"Start", 4},
-            {L"Stop", 5},     {L"ChannelNumber", 6}, {L"ReadCycles", 8},   {L"CycleCount", 9},
-            {L"Status", 11},  {L"CycleRate", 18},    {L"LongestGap", 19},  {L"FailedCycles", 20}};
+            {L"Interval", 1},      {L"Address", 2},       {L"GetChnlValue", 3}, {L"Start", 4},
+            {L"Stop", 5},          {L"ChannelNumber", 6}, {L"ReadCycles", 8},   {L"CycleCount", 9},
+            {L"Status", 11},       {L"LastError", 13},    {L"CycleRate", 18},   {L"LongestGap", 19},
+            {L"FailedCycles", 20}, {L"RecordFile", 21},   {L"RecordLost", 23},  {L"Recording", 24}};
         if (count != 1) return E_INVALIDARG;
         for (const auto& [name, id] : table) {
             const auto missing =
@@ -249,7 +254,27 @@ public:
         return DISP_E_UNKNOWNNAME;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT* result,
-                                     EXCEPINFO*, UINT*) override {
+                                     EXCEPINFO* excep, UINT*) override {
+        if (id == 21 && flags == DISPATCH_PROPERTYPUT) {
+            if (p->cArgs != 1 || p->cNamedArgs != 1 || p->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+            const std::wstring path = p->rgvarg[0].bstrVal ? p->rgvarg[0].bstrVal : L"";
+            calls.push_back("put RecordFile " + base::PrintableAscii(path));
+            if (!path.empty() && FAILED(recordRefusal)) {
+                excep->scode = recordRefusal;
+                excep->bstrDescription = ::SysAllocString(L"No such folder.");
+                return DISP_E_EXCEPTION;
+            }
+            recordFile = path;
+            return S_OK;
+        }
+        if ((id == 13 || id == 23 || id == 24) && (flags & DISPATCH_PROPERTYGET)) {
+            calls.push_back(id == 13 ? "get LastError" : id == 23 ? "get RecordLost" : "get Recording");
+            result->vt = id == 24 ? VT_BOOL : VT_I4;
+            if (id == 24)
+                result->boolVal = !recordFile.empty() && !recordingFails ? VARIANT_TRUE : VARIANT_FALSE;
+            if (id != 24) result->lVal = id == 13 ? lastError : recordLost;
+            return S_OK;
+        }
         LONG* property = id == 1 ? &interval : id == 2 ? &address : id == 6 ? &channels : nullptr;
         const char* name = id == 1 ? "Interval" : id == 2 ? "Address" : id == 6 ? "ChannelNumber" : "";
         if (property && flags == DISPATCH_PROPERTYPUT) {
@@ -329,6 +354,17 @@ public:
     }
 };
 
+// A zone at +01:00 all year: the CSV's times read the same on every machine.
+constexpr int64_t kHourUnits = 3600 * 1000 * static_cast<int64_t>(base::kFileTimeUnitsPerMs);
+bool PlusOneOffset(uint64_t, int64_t* offset) noexcept {
+    *offset = kHourUnits;
+    return true;
+}
+bool PlusOneUtc(uint64_t local, uint64_t* utc) noexcept {
+    *utc = local - kHourUnits;
+    return true;
+}
+
 class MonitorLoop : public testing::Test {
 protected:
     int Run(const Options& o, HANDLE stop = nullptr,
@@ -340,7 +376,7 @@ protected:
         if (FAILED(hr)) return -1;
         return monitor::Run(
             control, o, stop, [this](const std::string& s) { out += s; },
-            [this](const std::string& s) { err.push_back(s); });
+            [this](const std::string& s) { err.push_back(s); }, monitor::Zone{&PlusOneUtc, &PlusOneOffset});
     }
     FakeControl fake;  // records every call but GetChnlValue, which it counts in reads
     std::string out;
@@ -390,9 +426,11 @@ TEST_F(MonitorLoop, UnsetSettingsStayTheControlsOwn) {
     EXPECT_EQ("cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n", out);
 }
 
-// Every cycle once, in order: those the drains bring while sampling, a gap reported with the
-// numbers lost, and the cycles still waiting when the control stops.
-TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndReportsTheCyclesLost) {
+// Every cycle once, in order, in the form the control records: those the drains bring while
+// sampling, a gap marked where it is and reported with the numbers lost, and the cycles still
+// waiting when the control stops. The times are the local times ReadCycles gives, with the zone's
+// offset.
+TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndMarksTheCyclesLost) {
     Options o;
     o.interval = 20;
     o.channels = 2;
@@ -400,9 +438,17 @@ TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndReportsTheCyclesLost) {
     o.csv = true;
     fake.batches = {{0, 1, 3, false}, {3, 7, 2, false}, {0, 9, 1, true}};
     EXPECT_EQ(monitor::kExitOk, Run(o));
-    std::string expected = "cycle,time,ch0,ch1\n";
-    for (LONG n : {1, 2, 3, 7, 8, 9}) expected += monitor::FormatCsvRow(fake.RowOf(n));
-    EXPECT_EQ(expected, out) << "the closing line is kept out of the CSV";
+    EXPECT_EQ(
+        "cycle,time,ch0,ch1\n"
+        "1,2026-12-08T00:00:01.000+01:00,1,1\n"
+        "2,2026-12-08T00:00:02.000+01:00,2,2\n"
+        "3,2026-12-08T00:00:03.000+01:00,3,3\n"
+        "# lost 3 cycles: 4 to 6\n"
+        "7,2026-12-08T00:00:07.000+01:00,7,7\n"
+        "8,2026-12-08T00:00:08.000+01:00,8,8\n"
+        "9,2026-12-08T00:00:09.000+01:00,9,9\n",
+        out)
+        << "the closing line is kept out of the CSV";
     EXPECT_EQ(
         (std::vector<std::string>{monitor::LostCyclesText(4, 3), monitor::HealthText({412, 97.26, 12, 0})}),
         err);
@@ -443,7 +489,12 @@ INSTANTIATE_TEST_SUITE_P(
         OlderControl{"NoRate",
                      {L"CycleRate"},
                      false,
-                     "Vandrel control stopped after 412 cycles: longest gap 12 ms, 0 failed attempts"}),
+                     "Vandrel control stopped after 412 cycles: longest gap 12 ms, 0 failed attempts"},
+        OlderControl{"NoRecording",
+                     {L"RecordFile", L"RecordLost", L"Recording"},
+                     true,
+                     "Vandrel control stopped after 412 cycles: 97.3 cycles a second over the last 100, "
+                     "longest gap 12 ms, 0 failed attempts"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(MonitorLoop, AFailedHealthReadFailsTheRunWithOneLine) {
@@ -456,6 +507,90 @@ TEST_F(MonitorLoop, AFailedHealthReadFailsTheRunWithOneLine) {
     EXPECT_EQ(0u, err[0].find("vandrel-monitor: reading CycleRate failed (0x80004005")) << err[0];
     EXPECT_EQ(std::string::npos, out.find("Vandrel control stopped"));
 }
+
+// --record: RecordFile is set before Start, once the settings are, and cleared after Stop, which
+// completes the file; cycles the recording lost are told on stderr, before the closing line.
+class MonitorRecord : public MonitorLoop, public testing::WithParamInterface<bool> {};
+TEST_P(MonitorRecord, SetsTheFileBeforeStartAndClearsItAfterStop) {
+    fake.recordLost = GetParam() ? 17 : 0;
+    Options o;
+    o.interval = 20;
+    o.durationMs = 50;
+    o.csv = GetParam();
+    o.record = L"run.csv";
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    const auto start = std::find(fake.calls.begin(), fake.calls.end(), "Start");
+    EXPECT_EQ((std::vector<std::string>{"get ChannelNumber", "put RecordFile run.csv", "Start"}),
+              std::vector<std::string>(start - 2, start + 1));
+    EXPECT_EQ(Joined(kHealthReads, {"get Recording", "put RecordFile ", "get RecordLost"}),
+              std::vector<std::string>(fake.calls.end() - 7, fake.calls.end()));
+    std::vector<std::string> expected;
+    if (fake.recordLost) {
+        expected.push_back(
+            "vandrel-monitor: the recording to 'run.csv' lost 17 cycles: the disk fell behind; "
+            "lines '# lost' in the file mark where");
+    }
+    if (o.csv) expected.push_back(monitor::HealthText({412, 97.26, 12, 0}));
+    EXPECT_EQ(expected, err);
+}
+INSTANTIATE_TEST_SUITE_P(Monitor, MonitorRecord, testing::Bool(),
+                         [](const auto& test) { return test.param ? "CsvAndLost" : "Table"; });
+
+// A path the control refuses is told with its reason and nothing starts; a recording that stopped
+// before the run ended (a failed write) fails the run with the control's last error, and the file
+// is let go of; a control that cannot record refuses --record.
+struct RecordEnd {
+    const char* name;
+    HRESULT refusal;
+    bool startResult, recordingFails;
+    std::vector<std::wstring> missing;
+    std::vector<std::string> lastCalls;
+    const char* err;
+};
+class MonitorRecordEnd : public MonitorLoop, public testing::WithParamInterface<RecordEnd> {};
+TEST_P(MonitorRecordEnd, FailsInOneLineAndLetsTheFileGo) {
+    fake.recordRefusal = GetParam().refusal;
+    fake.startResult = GetParam().startResult;
+    fake.recordingFails = GetParam().recordingFails;
+    fake.missingNames = GetParam().missing;
+    Options o;
+    o.interval = 20;
+    o.durationMs = 50;
+    o.record = L"run.csv";
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    const auto& last = GetParam().lastCalls;
+    ASSERT_GE(fake.calls.size(), last.size());
+    EXPECT_EQ(last, std::vector<std::string>(fake.calls.end() - last.size(), fake.calls.end()));
+    ASSERT_EQ(1u, err.size());
+    EXPECT_EQ(0u, err[0].find(GetParam().err)) << err[0];
+}
+INSTANTIATE_TEST_SUITE_P(
+    Monitor, MonitorRecordEnd,
+    testing::Values(
+        RecordEnd{"Refused",
+                  HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+                  true,
+                  false,
+                  {},
+                  {"get ChannelNumber", "put RecordFile run.csv"},
+                  "vandrel-monitor: recording to 'run.csv' failed (0x80070003: No such folder)"},
+        RecordEnd{"WriteFailed",
+                  S_OK,
+                  true,
+                  true,
+                  {},
+                  {"get Recording", "put RecordFile ", "get RecordLost", "get LastError"},
+                  "vandrel-monitor: recording to 'run.csv' failed (0x80070070"},
+        RecordEnd{
+            "OlderControl",
+            S_OK,
+            true,
+            false,
+            {L"RecordFile", L"RecordLost", L"Recording"},
+            {"get ChannelNumber"},
+            "vandrel-monitor: this Vandrel control cannot record (it has no RecordFile); --record needs a "
+            "newer Vandrel.ocx"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // The stop arrives while the third row is being read, as Ctrl+C would: with the loop on time, or
 // held up past the next row's time (a busy machine), when that row is due at once.

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <type_traits>
 
+#include "base/cycle_csv.h"
 #include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/text.h"
@@ -64,8 +65,9 @@ const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no b
 
 // The members' names, in the order of Control::Member.
 const wchar_t* const kMemberNames[Control::kMemberCount] = {
-    L"Interval", L"Address",    L"ChannelNumber", L"GetChnlValue", L"Start",      L"Stop",
-    L"Status",   L"ReadCycles", L"CycleCount",    L"CycleRate",    L"LongestGap", L"FailedCycles"};
+    L"Interval",   L"Address",    L"ChannelNumber", L"GetChnlValue", L"Start",      L"Stop",
+    L"Status",     L"ReadCycles", L"CycleCount",    L"CycleRate",    L"LongestGap", L"FailedCycles",
+    L"RecordFile", L"RecordLost", L"Recording",     L"LastError"};
 
 }  // namespace
 
@@ -91,7 +93,8 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             options->csv = true;
             continue;
         }
-        if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration") {
+        if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration" &&
+            name != L"--record") {
             *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + base::PrintableAscii(name) + "'"
                                               : "unexpected argument '" + base::PrintableAscii(name) + "'";
             return false;
@@ -102,6 +105,12 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
                 return false;
             }
             value = args[++i];
+            // Most likely an option written where the file name was forgotten.
+            if (name == L"--record" && value->rfind(L"-", 0) == 0) {
+                *error = "--record needs a file name, not '" + base::PrintableAscii(*value) +
+                         "' (write --record=FILE for a name that begins with '-')";
+                return false;
+            }
         }
         LONG number = 0;
         if (name == L"--address") {
@@ -124,6 +133,12 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
                 return false;
             }
             options->channels = number;
+        } else if (name == L"--record") {
+            if (value->empty()) {
+                *error = "--record needs a file name";
+                return false;
+            }
+            options->record = *value;
         } else {
             if (!ParseSeconds(*value, &options->durationMs)) {
                 *error = "--duration needs a positive number of seconds, not '" +
@@ -145,15 +160,20 @@ std::string WrongBitnessText(int ownBits, int controlBits) {
 
 std::string UsageText() {
     return "Usage: vandrel-monitor [--address PORT] [--interval MS] [--channels 1|4|8]\n"
-           "                       [--duration SECONDS] [--csv]\n"
+           "                       [--duration SECONDS] [--csv] [--record FILE]\n"
            "Samples a board through the registered Vandrel control (VANDREL.VandrelCtrl.1) and\n"
            "prints the channel values once per interval until the duration ends or Ctrl+C.\n"
            "  --address PORT      the board's status port, decimal or 0x hex (control default 356)\n"
            "  --interval MS       sampling interval in milliseconds (control default 2160)\n"
            "  --channels N        channels to read: 1, 4 or 8 (control default 8)\n"
            "  --duration SECONDS  stop after this time (default: run until Ctrl+C)\n"
-           "  --csv               every cycle once, comma-separated: cycle number, local time,\n"
-           "                      values; cycles lost unread are reported on stderr\n"
+           "  --csv               every cycle once, comma-separated: cycle number, local time\n"
+           "                      (2026-12-09T10:15:30.123+01:00), values; where cycles were\n"
+           "                      lost unread, a line '# lost N cycles: FIRST to LAST' (and a\n"
+           "                      line on stderr)\n"
+           "  --record FILE       the control records every cycle to FILE meanwhile, in the\n"
+           "                      same CSV form (appended to a file that exists); the file is\n"
+           "                      complete when vandrel-monitor ends\n"
            "Readings that are not fresh show as 'stale'; the status column is the control's Status.\n"
            "A closing line gives the cycles, their rate, the longest gap and the failed attempts\n"
            "that the control counted (on stderr with --csv).\n"
@@ -181,30 +201,6 @@ std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LON
                      known ? kStatusWords[status] : base::Format("%ld", static_cast<long>(status)).c_str());
     for (SHORT v : values)
         line += base::Format("%8s", v == kNoValue ? "stale" : base::Format("%d", v).c_str());
-    return line + "\n";
-}
-
-std::string FormatCsvHeader(LONG channels) {
-    std::string line = "cycle,time";
-    for (LONG k = 0; k < channels; ++k) line += base::Format(",ch%ld", static_cast<long>(k));
-    return line + "\n";
-}
-
-std::string FormatCsvRow(const CycleRow& row) {
-    // The day and the milliseconds into it apart, rounded once: VariantTimeToSystemTime would
-    // round the milliseconds away.
-    double day = std::floor(row.time);
-    long long ms = std::llround((row.time - day) * 86400000.0);
-    if (ms >= 86400000) {
-        day += 1;
-        ms -= 86400000;
-    }
-    SYSTEMTIME date = {};
-    ::VariantTimeToSystemTime(day, &date);
-    std::string line = base::Format("%lld,%04u-%02u-%02u %02lld:%02lld:%02lld.%03lld",
-                                    static_cast<long long>(row.number), date.wYear, date.wMonth, date.wDay,
-                                    ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-    for (SHORT v : row.values) line += base::Format(",%d", v);
     return line + "\n";
 }
 
@@ -243,13 +239,19 @@ std::string HealthText(const RunHealth& health) {
     return text;
 }
 
-std::string DescribeFailure(const char* what, HRESULT hr) {
-    // In the ANSI code page, as the system's narrow message functions give it; the sentence's full
-    // stop goes, as the text stands in parentheses.
-    std::string reason = base::Narrow(base::SystemMessage(hr), CP_ACP);
-    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '.')) reason.pop_back();
-    return base::Format("vandrel-monitor: %s failed (0x%08lX%s%s)", what, static_cast<unsigned long>(hr),
-                        reason.empty() ? "" : ": ", reason.c_str());
+std::string DescribeFailure(const std::string& what, HRESULT hr, const std::wstring& given) {
+    // The system's text in the ANSI code page, as its narrow message functions give it; the
+    // control's own text, which may hold any character, as printable ASCII on one line.
+    std::string reason =
+        given.empty() ? base::Narrow(base::SystemMessage(hr), CP_ACP) : base::PrintableAscii(given);
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    // Put together rather than formatted: what may name a long path.
+    return "vandrel-monitor: " + what + " failed (" +
+           base::Format("0x%08lX", static_cast<unsigned long>(hr)) + (reason.empty() ? "" : ": " + reason) +
+           ")";
 }
 
 std::string DescribeCreateFailure(HRESULT hr) {
@@ -275,15 +277,28 @@ HRESULT Control::Bind(IDispatch* dispatch) noexcept {
     return S_OK;
 }
 
-HRESULT Control::Call(Member member, WORD flags, const VARIANT* args, UINT argCount,
-                      VARIANT* result) noexcept {
+HRESULT Control::Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result,
+                      std::wstring* description) noexcept try {
     RETURN_HR_IF(E_UNEXPECTED, !dispatch_);
-    return base::InvokeById(dispatch_.get(), ids_[member], flags, args, argCount, result);
+    base::DispException exception;
+    const HRESULT hr =
+        base::InvokeById(dispatch_.get(), ids_[member], flags, args, argCount, result, nullptr, &exception);
+    if (hr != DISP_E_EXCEPTION) return hr;
+    if (description && exception.description.get()) *description = exception.description.get();
+    return exception.error;
 }
+CATCH_RETURN()
 
 HRESULT Control::Put(Member property, LONG value) noexcept {
     base::Variant arg(value);
     return Call(property, DISPATCH_PROPERTYPUT, arg.ptr(), 1, nullptr);
+}
+
+HRESULT Control::Put(Member property, const std::wstring& value, std::wstring* description) noexcept {
+    description->clear();
+    base::Variant arg(value.c_str());
+    RETURN_HR_IF(E_OUTOFMEMORY, !arg.get().bstrVal);
+    return Call(property, DISPATCH_PROPERTYPUT, arg.ptr(), 1, nullptr, description);
 }
 
 HRESULT Control::Get(Member property, LONG* value) noexcept {
@@ -299,6 +314,14 @@ HRESULT Control::Get(Member property, double* value) noexcept {
     RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
     RETURN_IF_FAILED(result.ChangeType(VT_R8));
     *value = result.get().dblVal;
+    return S_OK;
+}
+
+HRESULT Control::Get(Member property, bool* value) noexcept {
+    base::Variant result;
+    RETURN_IF_FAILED(Call(property, DISPATCH_PROPERTYGET, nullptr, 0, result.ptr()));
+    RETURN_IF_FAILED(result.ChangeType(VT_BOOL));
+    *value = result.get().boolVal != VARIANT_FALSE;
     return S_OK;
 }
 
@@ -411,11 +434,11 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
     }
 }
 
-// Writes every cycle once: what each drain brings, and the gaps it reports as lost.
+// Writes every cycle once: what each drain brings, and the gaps it reports as lost where they are.
 class CsvWriter {
 public:
-    CsvWriter(Control& control, const Writer& out, const Writer& err)
-        : control_(control), out_(out), err_(err) {}
+    CsvWriter(Control& control, const Zone& zone, const Writer& out, const Writer& err)
+        : control_(control), utcTimes_(zone.toUtc, zone.offsetAt), out_(out), err_(err) {}
 
     // Writes the cycles that came since the last drain; how many came, or -1 for a failure (told to
     // err).
@@ -427,10 +450,27 @@ public:
             err_(DescribeFailure("ReadCycles", hr));
             return -1;
         }
-        if (lost > 0) err_(LostCyclesText(next_, lost));
+        if (lost > 0) {
+            out_(base::CsvLostLine(static_cast<uint64_t>(next_), static_cast<uint64_t>(lost)));
+            err_(LostCyclesText(next_, lost));
+        }
         next_ += lost;
+        // The cycles were stamped a moment ago (a drain takes what came since the last): where the
+        // clock was set back, their local times are those of the pass nearer to now.
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        const uint64_t hint = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
         for (const CycleRow& row : rows) {
-            out_(FormatCsvRow(row));
+            const std::optional<uint64_t> local = base::LocalTimeOfAutomationDate(row.time);
+            const std::optional<uint64_t> utc = local ? utcTimes_.At(*local, hint) : std::nullopt;
+            if (!utc) {
+                err_(base::Format(
+                    "vandrel-monitor: cycle %lld came with a time that is no local time here (%.9f)",
+                    static_cast<long long>(row.number), row.time));
+                return -1;
+            }
+            out_(base::CsvRow(static_cast<uint64_t>(row.number), *utc, static_cast<int64_t>(*local - *utc),
+                              row.values.data(), static_cast<int>(row.values.size())));
             next_ = row.number + 1;
         }
         return static_cast<LONGLONG>(rows.size());
@@ -440,6 +480,7 @@ private:
     static constexpr LONG kMaxCycles = 100000;  // the most one call takes
 
     Control& control_;
+    base::UtcTimes utcTimes_;
     const Writer& out_;
     const Writer& err_;
     LONGLONG next_ = 1;  // the number of the cycle expected next
@@ -487,10 +528,94 @@ int Collect(CsvWriter& csv, const Options& options, const Settings& settings, HA
     }
 }
 
+// Starts the control, samples until the run ends, stops the control, and reads what it tells of
+// the run when the run ended well.
+int SampleRun(Control& control, const Options& options, const Settings& settings, HANDLE stop,
+              const Zone& zone, const Writer& out, const Writer& err, RunHealth* health) {
+    bool started = false;
+    HRESULT hr = control.Start(&started);
+    if (FAILED(hr)) {
+        err(DescribeFailure("Start", hr));
+        return kExitFailed;
+    }
+    if (!started) {
+        err("vandrel-monitor: the control did not start sampling (Start returned False)");
+        return kExitFailed;
+    }
+    int result;
+    CsvWriter csv(control, zone, out, err);
+    try {
+        if (options.csv) {
+            out(base::CsvHeader(settings.channels));
+            result = Collect(csv, options, settings, stop, err);
+        } else {
+            result = Sample(control, options, settings, stop, out, err);
+        }
+    } catch (...) {
+        result = kExitFailed;
+    }
+    hr = control.Stop();
+    if (FAILED(hr) && result == kExitOk) {
+        err(DescribeFailure("Stop", hr));
+        result = kExitFailed;
+    }
+    // The cycles of the run stay readable after Stop: the last ones are written too.
+    for (LONGLONG came = 1; options.csv && result == kExitOk && came > 0;) {
+        came = csv.Drain();
+        if (came < 0) result = kExitFailed;
+    }
+    // So does its health, whole once the sampler has ended.
+    if (result == kExitOk && !ReadHealth(control, health, err)) result = kExitFailed;
+    return result;
+}
+
+std::string RecordName(const Options& options) { return "'" + base::PrintableAscii(options.record) + "'"; }
+
+// Clears RecordFile, which completes the file, and tells the cycles the recording lost. A recording
+// that stopped before the run ended (a write failed) fails a run that ended well.
+int EndRecording(Control& control, const Options& options, int result, const Writer& err) {
+    bool recording = true;
+    if (result == kExitOk && control.Has(Control::kRecording)) {
+        const HRESULT hr = control.Get(Control::kRecording, &recording);
+        if (FAILED(hr)) {
+            err(DescribeFailure("reading Recording", hr));
+            result = kExitFailed;
+        }
+    }
+    std::wstring description;
+    HRESULT hr = control.Put(Control::kRecordFile, std::wstring(), &description);
+    if (FAILED(hr) && result == kExitOk) {
+        err(DescribeFailure("closing the record file " + RecordName(options), hr, description));
+        result = kExitFailed;
+    }
+    LONG lost = 0;
+    hr = control.Has(Control::kRecordLost) ? control.Get(Control::kRecordLost, &lost) : S_OK;
+    if (FAILED(hr) && result == kExitOk) {
+        err(DescribeFailure("reading RecordLost", hr));
+        result = kExitFailed;
+    }
+    if (lost > 0) {
+        err("vandrel-monitor: the recording to " + RecordName(options) + " lost " + std::to_string(lost) +
+            (lost == 1 ? " cycle" : " cycles") +
+            ": the disk fell behind; lines '# lost' in the file mark where");
+    }
+    if (result == kExitOk && !recording) {
+        // The control noted why as its last error, unless a failed cycle came after.
+        LONG error = S_OK;
+        const bool told =
+            control.Has(Control::kLastError) && SUCCEEDED(control.Get(Control::kLastError, &error));
+        err(told && FAILED(error)
+                ? DescribeFailure("recording to " + RecordName(options), error)
+                : "vandrel-monitor: recording to " + RecordName(options) + " stopped before the run ended");
+        result = kExitFailed;
+    }
+    return result;
+}
+
 }  // namespace
 
-int Run(Control& control, const Options& options, HANDLE stop, const Writer& out,
-        const Writer& err) noexcept {
+int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
+        const Zone& zone) noexcept {
     try {
         const struct {
             const std::optional<LONG>& value;
@@ -520,41 +645,30 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
                              static_cast<long>(settings.channels)));
             return kExitFailed;
         }
-        bool started = false;
-        hr = control.Start(&started);
-        if (FAILED(hr)) {
-            err(DescribeFailure("Start", hr));
-            return kExitFailed;
-        }
-        if (!started) {
-            err("vandrel-monitor: the control did not start sampling (Start returned False)");
-            return kExitFailed;
-        }
-        int result;
-        CsvWriter csv(control, out, err);
-        try {
-            if (options.csv) {
-                out(FormatCsvHeader(settings.channels));
-                result = Collect(csv, options, settings, stop, err);
-            } else {
-                result = Sample(control, options, settings, stop, out, err);
+        // Set before Start, once the settings are, so that the file has every cycle of the run under
+        // the header of its channels.
+        const bool record = !options.record.empty();
+        if (record) {
+            if (!control.Has(Control::kRecordFile)) {
+                err("vandrel-monitor: this Vandrel control cannot record (it has no RecordFile); --record "
+                    "needs a newer Vandrel.ocx");
+                return kExitFailed;
             }
+            std::wstring description;
+            hr = control.Put(Control::kRecordFile, options.record, &description);
+            if (FAILED(hr)) {
+                err(DescribeFailure("recording to " + RecordName(options), hr, description));
+                return kExitFailed;
+            }
+        }
+        RunHealth health;
+        int result;
+        try {
+            result = SampleRun(control, options, settings, stop, zone, out, err, &health);
         } catch (...) {
             result = kExitFailed;
         }
-        hr = control.Stop();
-        if (FAILED(hr) && result == kExitOk) {
-            err(DescribeFailure("Stop", hr));
-            result = kExitFailed;
-        }
-        // The cycles of the run stay readable after Stop: the last ones are written too.
-        for (LONGLONG came = 1; options.csv && result == kExitOk && came > 0;) {
-            came = csv.Drain();
-            if (came < 0) result = kExitFailed;
-        }
-        // So does its health, whole once the sampler has ended.
-        RunHealth health;
-        if (result == kExitOk && !ReadHealth(control, &health, err)) result = kExitFailed;
+        if (record) result = EndRecording(control, options, result, err);
         const std::string closing = result == kExitOk ? HealthText(health) : std::string();
         if (!closing.empty()) {
             if (options.csv) {

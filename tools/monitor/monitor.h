@@ -1,10 +1,11 @@
 // vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval
-// with the control's status, or (--csv) every cycle once with its number and time, reporting the
-// cycles the control's buffer lost; after the run, a line with the pace the control kept, where the
-// control tells it. Argument parsing, line formatting and the sampling loop are
-// plain functions, so that tests drive them with a fake control. Everything runs on the program's
-// main thread, a single-threaded apartment that owns the control; only the stop event is signalled
-// from elsewhere (Ctrl+C).
+// with the control's status, or (--csv) every cycle once in the CSV form of base/cycle_csv.h,
+// marking the cycles the control's buffer lost; with --record, the control records every cycle to a
+// file of that form meanwhile. After the run, a line with the pace the control kept, where the
+// control tells it. Argument parsing, line formatting and the sampling loop are plain functions, so
+// that tests drive them with a fake control and a zone of their own. Everything runs on the
+// program's main thread, a single-threaded apartment that owns the control; only the stop event is
+// signalled from elsewhere (Ctrl+C).
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/local_time.h"
 
 namespace monitor {
 
@@ -36,6 +38,7 @@ struct Options {
     std::optional<LONG> channels;  // 1, 4 or 8
     ULONGLONG durationMs = 0;      // 0: until Ctrl+C
     bool csv = false;
+    std::wstring record;  // the control's record file, as given; empty records nothing
     bool help = false;
 };
 
@@ -59,19 +62,17 @@ struct Settings {
 // One cycle as ReadCycles gives it.
 struct CycleRow {
     LONGLONG number = 0;
-    DATE time = 0;  // local
+    DATE time = 0;  // local, without its offset
     std::vector<SHORT> values;
 };
 
 // Lines end in "\n". The table pads columns for a console and gives the control's status (its
-// Status value as a word) before the values; the CSV form has a header row, then a row per cycle.
+// Status value as a word) before the values. The CSV lines are base/cycle_csv.h's.
 std::string FormatBanner(const Settings& settings);
 std::string FormatHeader(LONG channels);
 std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status);
-std::string FormatCsvHeader(LONG channels);
-// The time as "2026-12-08 19:04:56.123".
-std::string FormatCsvRow(const CycleRow& row);
-// The line for cycles the control's buffer overwrote before they were drained: first .. first+count-1.
+// The line on stderr, without "\n", for cycles the control's buffer overwrote before they were
+// drained: first .. first+count-1 (the CSV marks them with a line of its own).
 std::string LostCyclesText(LONGLONG first, LONG count);
 
 // How a run kept its pace, as far as the control tells it (a control older than these members
@@ -105,6 +106,10 @@ public:
         kCycleRate,
         kLongestGap,
         kFailedCycles,
+        kRecordFile,
+        kRecordLost,
+        kRecording,
+        kLastError,
         kMemberCount
     };
     static constexpr int kFirstOptional = kCycleCount;
@@ -115,9 +120,13 @@ public:
     // Whether the bound control has member: always for those before kFirstOptional.
     bool Has(Member member) const noexcept { return dispatch_ && ids_[member] != DISPID_UNKNOWN; }
 
+    // A member that raises an exception fails with the error it names; a text put hands on what
+    // the control said of it in *description (empty when it said nothing).
     HRESULT Put(Member property, LONG value) noexcept;
+    HRESULT Put(Member property, const std::wstring& value, std::wstring* description) noexcept;
     HRESULT Get(Member property, LONG* value) noexcept;
     HRESULT Get(Member property, double* value) noexcept;
+    HRESULT Get(Member property, bool* value) noexcept;
     HRESULT Start(bool* started) noexcept;
     HRESULT Stop() noexcept;
     HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
@@ -125,7 +134,8 @@ public:
     HRESULT ReadCycles(LONG max, std::vector<CycleRow>* rows, LONG* lost) noexcept;
 
 private:
-    HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result) noexcept;
+    HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result,
+                 std::wstring* description = nullptr) noexcept;
 
     base::ComPtr<IDispatch> dispatch_;
     DISPID ids_[kMemberCount] = {};
@@ -133,17 +143,28 @@ private:
 
 using Writer = std::function<void(const std::string&)>;
 
+// The time zone the CSV's times are told in: the system's. ReadCycles gives local times alone, and
+// the zone's rules give their UTC times and offsets back (see base::UtcTimes).
+struct Zone {
+    base::UtcLookup toUtc = &base::SystemZoneUtc;
+    base::OffsetLookup offsetAt = &base::SystemZoneOffset;
+};
+
 // Applies the options, starts sampling and writes the banner, the header and a row per interval
 // (the first after half an interval) until the duration ends, stop is signalled, or no fresh value
 // came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
 // interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
-// numbers goes to err. A started control is stopped in every case. A run that ended well closes
-// with the HealthText line read after Stop, to out (to err with --csv, whose out is CSV alone).
-// Errors go to err as one line each. Returns the process exit code.
-int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err) noexcept;
+// numbers is marked where it is and also told to err. A started control is stopped in every case.
+// With --record, the control's RecordFile is set before Start and cleared when the run ends, in
+// every case, which completes the file; cycles the recording lost are told to err. A run that ended
+// well closes with the HealthText line read after Stop, to out (to err with --csv, whose out is CSV
+// alone). Errors go to err as one line each. Returns the process exit code.
+int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
+        const Zone& zone = Zone()) noexcept;
 
-// One line for a failed COM call: what failed, the HRESULT and the system's text for it.
-std::string DescribeFailure(const char* what, HRESULT hr);
+// One line for a failed COM call: what failed, the HRESULT and why: the reason given (the control's
+// text), or else the system's text for the HRESULT.
+std::string DescribeFailure(const std::string& what, HRESULT hr, const std::wstring& given = std::wstring());
 
 // One line for a control that could be found but not created: DirectPort.dll (the board's
 // port-input library that Vandrel.ocx imports) not found, or any other failure as DescribeFailure.
