@@ -11,7 +11,7 @@ namespace {
 struct ConnectionItem {
     DWORD cookie;
     base::ComPtr<IUnknown> unknown;
-    HRESULT CopyOut(CONNECTDATA* out) const noexcept {
+    [[nodiscard]] HRESULT CopyOut(CONNECTDATA* out) const noexcept {
         out->dwCookie = cookie;
         return unknown.CopyTo(&out->pUnk);
     }
@@ -23,7 +23,7 @@ struct ConnectionItem {
 
 struct PointItem {
     base::ComPtr<IConnectionPoint> point;
-    HRESULT CopyOut(IConnectionPoint** out) const noexcept { return point.CopyTo(out); }
+    [[nodiscard]] HRESULT CopyOut(IConnectionPoint** out) const noexcept { return point.CopyTo(out); }
     static void Free(IConnectionPoint** p) noexcept {
         base::ComPtr<IConnectionPoint>::Attach(std::exchange(*p, nullptr));
     }
@@ -96,8 +96,8 @@ STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) noexcept t
 }
 CATCH_RETURN()
 
-HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
-                                  IEnumConnectionPoints** out) noexcept try {
+[[nodiscard]] HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
+                                                IEnumConnectionPoints** out) noexcept try {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     std::vector<PointItem> items;

@@ -53,7 +53,7 @@ private:
 };
 
 // Builds the enumerator of a container's connection points.
-HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
-                                  IEnumConnectionPoints** out) noexcept;
+[[nodiscard]] HRESULT EnumerateConnectionPoints(IConnectionPoint* const* points, size_t count,
+                                                IEnumConnectionPoints** out) noexcept;
 
 }  // namespace activex

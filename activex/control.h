@@ -47,7 +47,7 @@ protected:
 
     // The persistent values. The base exchanges the standard set: "_ExtentX", "_ExtentY" and
     // "_StockProps" (no stock properties: 0).
-    HRESULT ExchangeProperties(PropExchange& px) noexcept override;
+    [[nodiscard]] HRESULT ExchangeProperties(PropExchange& px) noexcept override;
 
     void SetModifiedFlag() noexcept { persistence_.SetModified(); }
 
@@ -86,8 +86,8 @@ class Control : public ControlBase {
 protected:
     using ControlBase::ControlBase;
 
-    HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
-                         UINT* argErr) noexcept override {
+    [[nodiscard]] HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                       EXCEPINFO* excepInfo, UINT* argErr) noexcept override {
         return InvokeFromTable(static_cast<Derived&>(*this), Derived::kDispatchMap, dispid, flags, params,
                                result, excepInfo, ErrorSource(), argErr);
     }

@@ -60,8 +60,8 @@ class DispatchMembers {
 public:
     // Invoke's work for a call already known to be on the primary interface (riid IID_NULL);
     // excepInfo is the caller's (may be null).
-    virtual HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                 EXCEPINFO* excepInfo, UINT* argErr) noexcept = 0;
+    [[nodiscard]] virtual HRESULT InvokeMember(DISPID dispid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                               EXCEPINFO* excepInfo, UINT* argErr) noexcept = 0;
 
 protected:
     ~DispatchMembers() = default;
@@ -90,7 +90,7 @@ protected:
 // The control's persistent values, described once for every direction of an exchange.
 class PropertySet {
 public:
-    virtual HRESULT ExchangeProperties(PropExchange& px) noexcept = 0;
+    [[nodiscard]] virtual HRESULT ExchangeProperties(PropExchange& px) noexcept = 0;
     // A load or a reset has replaced the values as a whole.
     virtual void ValuesReplaced() noexcept = 0;
 
@@ -124,7 +124,7 @@ class InPlaceActivation {
 public:
     // Activates in place in site's window (nothing more when already active) and shows the window;
     // OLEIVERB_UIACTIVATE and OLEIVERB_PRIMARY also make the control UI-active.
-    virtual HRESULT Activate(LONG verb, IOleClientSite* site) noexcept = 0;
+    [[nodiscard]] virtual HRESULT Activate(LONG verb, IOleClientSite* site) noexcept = 0;
     // OLEIVERB_HIDE: leaves UI activation and hides the window; the control stays in place.
     virtual void Hide() noexcept = 0;
     // Leaves in-place activation and destroys the window; nothing when not active.
@@ -144,7 +144,7 @@ protected:
 class PropertyFrame {
 public:
     // owner: the window the modal frame belongs to (may be null); lcid: the container's locale.
-    virtual HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept = 0;
+    [[nodiscard]] virtual HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept = 0;
 
 protected:
     ~PropertyFrame() = default;

@@ -20,7 +20,7 @@ public:
     ControlWindow& operator=(const ControlWindow&) = delete;
 
     // A hidden child of parent at pos, clipped to clip (rectangles in parent's client coordinates).
-    HRESULT Create(HWND parent, const RECT& pos, const RECT& clip) noexcept;
+    [[nodiscard]] HRESULT Create(HWND parent, const RECT& pos, const RECT& clip) noexcept;
     void Destroy() noexcept;
     HWND get() const noexcept { return hwnd_; }
 

@@ -34,8 +34,8 @@ bool IsMissing(const VARIANT& v) noexcept {
     return p && p->vt == VT_ERROR && p->scode == DISP_E_PARAMNOTFOUND;
 }
 
-HRESULT PreparePut(bool readOnly, bool text, WORD flags, const DISPPARAMS& params, LONG* args,
-                   UINT* argErr) noexcept {
+[[nodiscard]] HRESULT PreparePut(bool readOnly, bool text, WORD flags, const DISPPARAMS& params, LONG* args,
+                                 UINT* argErr) noexcept {
     if (readOnly || !(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
     if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
@@ -81,7 +81,7 @@ bool TakesLong(VARTYPE vt) noexcept {
 
 // The variable an optional output parameter names. By value (or left out) it names none; by
 // reference it is a Long, or a Variant reached through VT_BYREF | VT_VARIANT references.
-HRESULT FindOutputTarget(const VARIANT& arg, OutputTarget* target) noexcept {
+[[nodiscard]] HRESULT FindOutputTarget(const VARIANT& arg, OutputTarget* target) noexcept {
     if (!(arg.vt & VT_BYREF) || IsMissing(arg)) return S_OK;
     const VARIANT* v = Dereference(arg);
     if (!v) return DISP_E_TYPEMISMATCH;
@@ -96,8 +96,8 @@ HRESULT FindOutputTarget(const VARIANT& arg, OutputTarget* target) noexcept {
     return S_OK;
 }
 
-HRESULT PrepareMethod(UINT paramCount, bool optionalOutput, const DISPPARAMS& params, LONG* args,
-                      UINT* argErr, OutputTarget* output) noexcept {
+[[nodiscard]] HRESULT PrepareMethod(UINT paramCount, bool optionalOutput, const DISPPARAMS& params,
+                                    LONG* args, UINT* argErr, OutputTarget* output) noexcept {
     // rgvarg holds the named arguments first, then the positional ones in reverse order.
     const UINT total = paramCount + (optionalOutput ? 1 : 0);
     const VARIANT* byParam[kMaxParams + 1] = {};
@@ -149,7 +149,7 @@ HRESULT PrepareMethod(UINT paramCount, bool optionalOutput, const DISPPARAMS& pa
 
 }  // namespace
 
-HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept {
+[[nodiscard]] HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept {
     const VARIANT* v = Dereference(arg);
     // The coercion would read through a null reference of any type.
     if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
@@ -165,7 +165,7 @@ HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept {
     return S_OK;
 }
 
-HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept {
+[[nodiscard]] HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept {
     const VARIANT* v = Dereference(arg);
     if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
     return ::VariantChangeType(out->put(), const_cast<VARIANT*>(v), 0, VT_BSTR);
@@ -199,7 +199,8 @@ void OutputTarget::Write(LONG value) const noexcept {
     }
 }
 
-HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCEPINFO* excepInfo) noexcept {
+[[nodiscard]] HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source,
+                                       EXCEPINFO* excepInfo) noexcept {
     if (!excepInfo) return E_INVALIDARG;
     *excepInfo = EXCEPINFO{};
     // Without memory for the texts the caller still learns the error from scode.
@@ -209,7 +210,7 @@ HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCE
     return DISP_E_EXCEPTION;
 }
 
-HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept try {
+[[nodiscard]] HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept try {
     if (!excepInfo) return hr;
     *excepInfo = EXCEPINFO{};
     const std::wstring message = base::SystemMessage(hr);
@@ -221,8 +222,8 @@ HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) no
 }
 CATCH_RETURN()
 
-HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
-                    CallKind* kind, UINT* argErr, OutputTarget* output) noexcept {
+[[nodiscard]] HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
+                                  CallKind* kind, UINT* argErr, OutputTarget* output) noexcept {
     if (!params) return E_INVALIDARG;
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
         (params->cNamedArgs && !params->rgdispidNamedArgs)) {

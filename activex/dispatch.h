@@ -73,25 +73,26 @@ struct OutputTarget {
 // VT_I4 into args (a put's value into args[0], method parameters in declaration order), and finds
 // the optional parameter's target into output when the member has one. On failure returns the
 // automation error and, for an argument at fault, its index in rgvarg through argErr.
-HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
-                    CallKind* kind, UINT* argErr, OutputTarget* output = nullptr) noexcept;
+[[nodiscard]] HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
+                                  CallKind* kind, UINT* argErr, OutputTarget* output = nullptr) noexcept;
 
 // Coerces one argument to VT_I4; by-reference variants are followed first. A null reference, or a
 // chain of VT_VARIANT references that does not end (a variant referring to itself), is a
 // DISP_E_TYPEMISMATCH.
-HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
+[[nodiscard]] HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
 // The same to VT_BSTR, into out (a null BSTR stands for empty text).
-HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept;
+[[nodiscard]] HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept;
 
 // Wraps a method's LONG result as the automation type vt (VT_EMPTY: no value).
 void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept;
 
 // The answer for a value outside a row's range (see the header's comment); description names the
 // range, source is the caller's (a ProgID). excepInfo may be null.
-HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
+[[nodiscard]] HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source,
+                                       EXCEPINFO* excepInfo) noexcept;
 // The answer for a member whose own code failed with hr, for a row that describes its failures: with
 // an EXCEPINFO, DISP_E_EXCEPTION with scode hr and the system's message for it, else hr.
-HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
+[[nodiscard]] HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
 
 // The values a put or a method's first parameter takes; text is the refusal's description.
 struct ValueRange {
@@ -170,7 +171,7 @@ template <class C, LONG (C::*Get)() noexcept>
 struct GetThunk<Get> {
     using Class = C;
     static constexpr VARTYPE kType = VT_I4;
-    static HRESULT Call(C& self, VARIANT* result) noexcept {
+    [[nodiscard]] static HRESULT Call(C& self, VARIANT* result) noexcept {
         result->lVal = (self.*Get)();
         result->vt = VT_I4;
         return S_OK;
@@ -181,7 +182,7 @@ template <class C, double (C::*Get)() noexcept>
 struct GetThunk<Get> {
     using Class = C;
     static constexpr VARTYPE kType = VT_R8;
-    static HRESULT Call(C& self, VARIANT* result) noexcept {
+    [[nodiscard]] static HRESULT Call(C& self, VARIANT* result) noexcept {
         result->dblVal = (self.*Get)();
         result->vt = VT_R8;
         return S_OK;
@@ -192,7 +193,7 @@ template <class C, bool (C::*Get)() noexcept>
 struct GetThunk<Get> {
     using Class = C;
     static constexpr VARTYPE kType = VT_BOOL;
-    static HRESULT Call(C& self, VARIANT* result) noexcept {
+    [[nodiscard]] static HRESULT Call(C& self, VARIANT* result) noexcept {
         result->boolVal = (self.*Get)() ? VARIANT_TRUE : VARIANT_FALSE;
         result->vt = VT_BOOL;
         return S_OK;
@@ -203,7 +204,7 @@ template <class C, HRESULT (C::*Get)(BSTR*) noexcept>
 struct GetThunk<Get> {
     using Class = C;
     static constexpr VARTYPE kType = VT_BSTR;
-    static HRESULT Call(C& self, VARIANT* result) noexcept {
+    [[nodiscard]] static HRESULT Call(C& self, VARIANT* result) noexcept {
         BSTR text = nullptr;
         const HRESULT hr = (self.*Get)(&text);
         if (FAILED(hr)) return hr;
@@ -219,13 +220,13 @@ struct PutThunk;
 template <class C, HRESULT (C::*Put)(LONG) noexcept>
 struct PutThunk<Put> {
     using Class = C;
-    static HRESULT Call(C& self, LONG value) noexcept { return (self.*Put)(value); }
+    [[nodiscard]] static HRESULT Call(C& self, LONG value) noexcept { return (self.*Put)(value); }
 };
 
 template <class C, HRESULT (C::*Put)(BSTR) noexcept>
 struct PutThunk<Put> {
     using Class = C;
-    static HRESULT Call(C& self, BSTR value) noexcept { return (self.*Put)(value); }
+    [[nodiscard]] static HRESULT Call(C& self, BSTR value) noexcept { return (self.*Put)(value); }
 };
 
 // A VARIANT method: HRESULT (C::*)(LONG..., [LONG* output,] VARIANT* result) noexcept.
@@ -249,14 +250,15 @@ struct MakeThunk<Method> {
     static constexpr UINT kParams = static_cast<UINT>(kCount - 1 - (kOutput ? 1 : 0));
     using Class = C;
 
-    static HRESULT Call(C& self, const LONG* args, LONG* output, VARIANT* result) noexcept {
+    [[nodiscard]] static HRESULT Call(C& self, const LONG* args, LONG* output, VARIANT* result) noexcept {
         return Invoke(self, args, output, result, std::make_index_sequence<kParams>{});
     }
 
 private:
     template <size_t... I>
-    static HRESULT Invoke(C& self, [[maybe_unused]] const LONG* args, [[maybe_unused]] LONG* output,
-                          VARIANT* result, std::index_sequence<I...>) noexcept {
+    [[nodiscard]] static HRESULT Invoke(C& self, [[maybe_unused]] const LONG* args,
+                                        [[maybe_unused]] LONG* output, VARIANT* result,
+                                        std::index_sequence<I...>) noexcept {
         static_assert((std::is_same_v<std::tuple_element_t<I, Params>, LONG> && ...),
                       "VARIANT methods take LONG parameters before the output");
         if constexpr (kOutput) {
@@ -345,9 +347,9 @@ bool RangeRefuses(const DispatchEntry<C>& entry, CallKind kind, const LONG* args
 
 // source names the caller's side in an EXCEPINFO (a ProgID); excepInfo may be null.
 template <class C, size_t N>
-HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID dispid, WORD flags,
-                        DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, const wchar_t* source,
-                        UINT* argErr) noexcept {
+[[nodiscard]] HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID dispid, WORD flags,
+                                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                                      const wchar_t* source, UINT* argErr) noexcept {
     if (result) ::VariantInit(result);
     const DispatchEntry<C>* entry = nullptr;
     for (const auto& e : table) {
@@ -406,8 +408,8 @@ HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID disp
 }
 
 template <class C, size_t N>
-HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID dispid, WORD flags,
-                        DISPPARAMS* params, VARIANT* result, UINT* argErr) noexcept {
+[[nodiscard]] HRESULT InvokeFromTable(C& self, const DispatchEntry<C> (&table)[N], DISPID dispid, WORD flags,
+                                      DISPPARAMS* params, VARIANT* result, UINT* argErr) noexcept {
     return InvokeFromTable(self, table, dispid, flags, params, result, nullptr, nullptr, argErr);
 }
 

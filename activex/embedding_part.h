@@ -24,7 +24,7 @@ public:
                   ModifiedFlag& modified, PropertyFrame& frame, EventFreeze& events) noexcept;
 
     // Exchanges the extent as "_ExtentX" and "_ExtentY".
-    HRESULT ExchangeExtent(PropExchange& px) noexcept;
+    [[nodiscard]] HRESULT ExchangeExtent(PropExchange& px) noexcept;
     // Leaves the container: deactivates and lets go of the site and the advise sinks (the control is
     // going away).
     void Disconnect() noexcept;
@@ -64,8 +64,8 @@ public:
 
 private:
     // The properties verb: the site's property frame, else the platform's frame for the control.
-    HRESULT ShowProperties(HWND parent) noexcept;
-    HRESULT GetAmbientProperty(DISPID dispid, VARIANT* value) const noexcept;
+    [[nodiscard]] HRESULT ShowProperties(HWND parent) noexcept;
+    [[nodiscard]] HRESULT GetAmbientProperty(DISPID dispid, VARIANT* value) const noexcept;
     void ReadAmbients() noexcept;
 
     const ControlClass& control_;

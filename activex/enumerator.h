@@ -60,7 +60,7 @@ public:
     }
     CATCH_RETURN()
 
-    static HRESULT Create(std::vector<Item> items, size_t position, IEnum** out) noexcept {
+    [[nodiscard]] static HRESULT Create(std::vector<Item> items, size_t position, IEnum** out) noexcept {
         return base::CreateObject<Enumerator>(__uuidof(IEnum), reinterpret_cast<void**>(out),
                                               std::move(items), position);
     }

@@ -26,7 +26,7 @@ public:
     bool InvalidateWindow() noexcept { return window_.Invalidate(); }
 
     // InPlaceActivation
-    HRESULT Activate(LONG verb, IOleClientSite* site) noexcept override;
+    [[nodiscard]] HRESULT Activate(LONG verb, IOleClientSite* site) noexcept override;
     void Hide() noexcept override;
     void Deactivate() noexcept override { InPlaceDeactivate(); }
     void SetUserMode(bool userMode) noexcept override;

@@ -66,11 +66,11 @@ public:
     // process end), it also gives back the type libraries and window classes it holds.
     virtual void Exit(bool processEnding) noexcept;
 
-    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
-    HRESULT CanUnloadNow() noexcept;
+    [[nodiscard]] HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept;
+    [[nodiscard]] HRESULT CanUnloadNow() noexcept;
     // Calls every factory's registry function in list order; stops at the first that fails and
     // returns its error.
-    HRESULT UpdateRegistry(BOOL add) noexcept;
+    [[nodiscard]] HRESULT UpdateRegistry(BOOL add) noexcept;
 
     // The module's instance handle (resources, window classes, file name).
     static HINSTANCE Instance() noexcept;

@@ -37,7 +37,7 @@ public:
     NotifyWindow& operator=(const NotifyWindow&) = delete;
 
     // Makes the window on the calling thread, which becomes the owning thread.
-    HRESULT Create() noexcept;
+    [[nodiscard]] HRESULT Create() noexcept;
     void Destroy() noexcept;
 
     // Any thread.

@@ -40,8 +40,8 @@ public:
     STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) noexcept override;
 
 private:
-    HRESULT LoadFrom(PropExchange& px) noexcept;
-    HRESULT SaveTo(PropExchange& px, BOOL clearDirty) noexcept;
+    [[nodiscard]] HRESULT LoadFrom(PropExchange& px) noexcept;
+    [[nodiscard]] HRESULT SaveTo(PropExchange& px, BOOL clearDirty) noexcept;
 
     const CLSID& clsid_;
     PropertySet& values_;

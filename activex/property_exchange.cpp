@@ -20,7 +20,7 @@ HRESULT PropExchange::ExchangeULong(const wchar_t* name, ULONG& value, const ULO
     return hr;
 }
 
-HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept {
+[[nodiscard]] HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept {
     ULONG value = version;
     return px.ExchangeULong(L"_Version", value, &version);
 }

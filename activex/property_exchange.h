@@ -25,8 +25,10 @@ public:
 
     // Save: writes value. Load: reads it; when the store has none, takes *defaultValue, or keeps
     // the value when there is no default. Reset: takes *defaultValue when there is one.
-    virtual HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept = 0;
-    HRESULT ExchangeULong(const wchar_t* name, ULONG& value, const ULONG* defaultValue) noexcept;
+    [[nodiscard]] virtual HRESULT ExchangeLong(const wchar_t* name, LONG& value,
+                                               const LONG* defaultValue) noexcept = 0;
+    [[nodiscard]] HRESULT ExchangeULong(const wchar_t* name, ULONG& value,
+                                        const ULONG* defaultValue) noexcept;
 
 private:
     const Direction direction_;
@@ -37,7 +39,8 @@ class StreamExchange final : public PropExchange {
 public:
     StreamExchange(Direction direction, IStream* stream) noexcept
         : PropExchange(direction), stream_(stream) {}
-    HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
+    [[nodiscard]] HRESULT ExchangeLong(const wchar_t* name, LONG& value,
+                                       const LONG* defaultValue) noexcept override;
 
 private:
     IStream* const stream_;
@@ -47,7 +50,7 @@ private:
 class SizeExchange final : public PropExchange {
 public:
     SizeExchange() noexcept : PropExchange(Direction::kSave) {}
-    HRESULT ExchangeLong(const wchar_t*, LONG&, const LONG*) noexcept override {
+    [[nodiscard]] HRESULT ExchangeLong(const wchar_t*, LONG&, const LONG*) noexcept override {
         bytes_ += sizeof(LONG);
         return S_OK;
     }
@@ -63,7 +66,8 @@ class BagExchange final : public PropExchange {
 public:
     BagExchange(Direction direction, IPropertyBag* bag, IErrorLog* log) noexcept
         : PropExchange(direction), bag_(bag), log_(log) {}
-    HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
+    [[nodiscard]] HRESULT ExchangeLong(const wchar_t* name, LONG& value,
+                                       const LONG* defaultValue) noexcept override;
 
 private:
     IPropertyBag* const bag_;
@@ -76,7 +80,8 @@ class ValuesExchange final : public PropExchange {
 public:
     ValuesExchange(Direction direction, std::vector<LONG>* values) noexcept
         : PropExchange(direction), values_(values) {}
-    HRESULT ExchangeLong(const wchar_t* name, LONG& value, const LONG* defaultValue) noexcept override;
+    [[nodiscard]] HRESULT ExchangeLong(const wchar_t* name, LONG& value,
+                                       const LONG* defaultValue) noexcept override;
 
 private:
     std::vector<LONG>* const values_;
@@ -84,12 +89,13 @@ private:
 };
 
 // Exchanges "_Version": a save writes version, a load or reset where the store has none takes it.
-HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept;
+[[nodiscard]] HRESULT ExchangeVersion(PropExchange& px, ULONG version) noexcept;
 
 class ResetExchange final : public PropExchange {
 public:
     ResetExchange() noexcept : PropExchange(Direction::kReset) {}
-    HRESULT ExchangeLong(const wchar_t*, LONG& value, const LONG* defaultValue) noexcept override {
+    [[nodiscard]] HRESULT ExchangeLong(const wchar_t*, LONG& value,
+                                       const LONG* defaultValue) noexcept override {
         if (defaultValue) value = *defaultValue;
         return S_OK;
     }

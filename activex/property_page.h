@@ -36,7 +36,7 @@ protected:
 
     // The page exchange on apply: writes the page's values to the objects. The base's closing step
     // has no property links to carry out and changes nothing.
-    virtual HRESULT ApplyChanges() noexcept { return S_OK; }
+    [[nodiscard]] virtual HRESULT ApplyChanges() noexcept { return S_OK; }
 
     const std::vector<base::ComPtr<IUnknown>>& Objects() const noexcept { return objects_; }
     // A page with controls marks itself changed, so that the frame offers to apply.

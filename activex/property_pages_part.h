@@ -19,7 +19,7 @@ public:
         : ComObject(owner), owner_(owner), control_(control) {}
 
     // PropertyFrame: captioned with the user type name.
-    HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept override;
+    [[nodiscard]] HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept override;
 
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pages) noexcept override;

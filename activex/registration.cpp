@@ -46,7 +46,7 @@ LONG CreateClassesKey(const std::wstring& path, base::UniqueHkey& key) noexcept 
 // its class key and, when a row lies below it, its ProgID key; writes the default values as one
 // key set, then the named values (the control's threading model).
 template <size_t N>
-HRESULT WriteClassRows(const ClassRow (&rows)[N], const ClassTexts& texts) {
+[[nodiscard]] HRESULT WriteClassRows(const ClassRow (&rows)[N], const ClassTexts& texts) {
     base::UniqueHkey classKey, progIdKey;
     RETURN_IF_WIN32_ERROR(CreateClassesKey(RowBaseKey(RowBase::kClass, texts), classKey));
     for (const ClassRow& row : rows) {
@@ -75,7 +75,7 @@ HRESULT WriteClassRows(const ClassRow (&rows)[N], const ClassTexts& texts) {
     return S_OK;
 }
 
-HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
+[[nodiscard]] HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
     const std::wstring path = ServerPath(module);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     ClassTexts texts;
@@ -84,7 +84,7 @@ HRESULT RegisterControl(HINSTANCE module, const ControlRegistration& reg) {
     return WriteClassRows(kControlRows, texts);
 }
 
-HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
+[[nodiscard]] HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
     const std::wstring path = ServerPath(module);
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), path.empty());
     ClassTexts texts;
@@ -96,7 +96,7 @@ HRESULT RegisterPage(HINSTANCE module, const PageRegistration& reg) {
 // registration of the same class keeps the class key and the ProgID: only the 32-bit server and
 // its toolbox bitmap go. The ProgID key, which both registry views share, stays while the other
 // view still registers the class.
-HRESULT RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
+[[nodiscard]] HRESULT RemoveClass(const CLSID& clsidValue, const wchar_t* progId) {
     const std::wstring clsid = base::GuidText(clsidValue);
     RETURN_HR_IF(E_INVALIDARG, clsid.empty());
     const std::wstring classPath = L"CLSID\\" + clsid;
@@ -228,7 +228,7 @@ bool CanLoadRegistered(REFGUID libid, WORD major, WORD minor, LCID lcid) noexcep
     return SUCCEEDED(::LoadRegTypeLib(libid, major, minor, lcid, lib.put()));
 }
 
-HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid) {
+[[nodiscard]] HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid) {
     const std::wstring libid = base::GuidText(libidValue);
     RETURN_HR_IF(SELFREG_E_TYPELIB, libid.empty());
 
@@ -253,7 +253,7 @@ HRESULT UnregisterTypeLib(REFGUID libidValue, WORD major, WORD minor, LCID lcid)
     return S_OK;
 }
 
-HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
+[[nodiscard]] HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
     base::ComPtr<ITypeLib> lib;
     std::wstring path;
     const HRESULT hr = LoadModuleTypeLib(module, libid, lib.put(), &path);
@@ -264,22 +264,25 @@ HRESULT RegisterTypeLibFromModule(HINSTANCE module, REFGUID libid) {
 
 }  // namespace
 
-HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept try {
+[[nodiscard]] HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg,
+                                                BOOL add) noexcept try {
     return add ? RegisterControl(module, reg) : RemoveClass(*reg.clsid, reg.progId);
 }
 CATCH_RETURN()
 
-HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept try {
+[[nodiscard]] HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept
+    try {
     return add ? RegisterPage(module, reg) : RemoveClass(*reg.clsid, nullptr);
 }
 CATCH_RETURN()
 
-HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept try {
+[[nodiscard]] HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept try {
     return RegisterTypeLibFromModule(module, libid);
 }
 CATCH_RETURN()
 
-HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept try {
+[[nodiscard]] HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor,
+                                              LCID lcid) noexcept try {
     return UnregisterTypeLib(libid, versionMajor, versionMinor, lcid);
 }
 CATCH_RETURN()

@@ -30,13 +30,15 @@ struct PageRegistration {
 // On 64-bit Windows each bitness registers its class key in its own registry view, while the ProgID
 // key is shared by both views. Removal therefore leaves the ProgID key in place while the other
 // view still holds the class: the other bitness's registration keeps working until it leaves too.
-HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg, BOOL add) noexcept;
-HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg, BOOL add) noexcept;
+[[nodiscard]] HRESULT UpdateControlRegistration(HINSTANCE module, const ControlRegistration& reg,
+                                                BOOL add) noexcept;
+[[nodiscard]] HRESULT UpdatePageRegistration(HINSTANCE module, const PageRegistration& reg,
+                                             BOOL add) noexcept;
 
 // Registers the type library of module (TYPELIB resource 1) with the module's full path and no
 // help directory, provided its LIBID is libid. S_OK, or the error of the step that failed
 // (SELFREG_E_TYPELIB for a library with another LIBID); nothing is registered on failure.
-HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept;
+[[nodiscard]] HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept;
 
 // Removes this build's registration of type library libid: from every registered version, the
 // locale keys' entry for this platform ("win32" or "win64"). A locale key that still holds another
@@ -45,6 +47,7 @@ HRESULT RegisterModuleTypeLib(HINSTANCE module, REFGUID libid) noexcept;
 // no longer be loaded as version versionMajor.versionMinor for lcid and no 32- or 64-bit entry
 // of it stays. Keys already absent count as removed. S_OK, or SELFREG_E_TYPELIB when a key could
 // not be removed (E_OUTOFMEMORY when memory ran out first).
-HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor, LCID lcid) noexcept;
+[[nodiscard]] HRESULT UnregisterModuleTypeLib(REFGUID libid, WORD versionMajor, WORD versionMinor,
+                                              LCID lcid) noexcept;
 
 }  // namespace activex

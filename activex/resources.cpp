@@ -19,7 +19,7 @@ bool LoadModuleString(UINT id, std::wstring* text) noexcept {
     return !text->empty();
 }
 
-HRESULT TaskMemString(const wchar_t* text, LPOLESTR* out) noexcept {
+[[nodiscard]] HRESULT TaskMemString(const wchar_t* text, LPOLESTR* out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     const size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);

@@ -13,6 +13,6 @@ namespace activex {
 bool LoadModuleString(UINT id, std::wstring* text) noexcept;
 
 // A CoTaskMemAlloc'd copy of text.
-HRESULT TaskMemString(const wchar_t* text, LPOLESTR* out) noexcept;
+[[nodiscard]] HRESULT TaskMemString(const wchar_t* text, LPOLESTR* out) noexcept;
 
 }  // namespace activex

@@ -17,7 +17,7 @@ bool g_cleanupRegistered = false;
 
 }  // namespace
 
-HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noexcept {
+[[nodiscard]] HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     RETURN_HR_IF_NULL(E_INVALIDARG, path);
@@ -32,7 +32,8 @@ HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noex
     return S_OK;
 }
 
-HRESULT LoadModuleTypeLib(HINSTANCE module, REFGUID libid, ITypeLib** out, std::wstring* path) noexcept try {
+[[nodiscard]] HRESULT LoadModuleTypeLib(HINSTANCE module, REFGUID libid, ITypeLib** out,
+                                        std::wstring* path) noexcept try {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     std::wstring file = base::ModuleFileName(module);

@@ -20,13 +20,13 @@ inline constexpr HRESULT kForeignTypeLib = TYPE_E_LIBNOTREGISTERED;
 // Loads the type library in file path (a module's TYPELIB resource 1, or a .tlb file) without
 // registering it, provided its LIBID is libid: S_OK with *out set; kForeignTypeLib for another
 // library; else the loader's error. Any thread.
-HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noexcept;
+[[nodiscard]] HRESULT LoadTypeLibFile(const wchar_t* path, REFGUID libid, ITypeLib** out) noexcept;
 
 // The same for the file a loaded module came from, named by its full file name however long (a path
 // cut at MAX_PATH would name another file); *path, if given, gets that name.
 // HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) when the name cannot be had.
-HRESULT LoadModuleTypeLib(HINSTANCE module, REFGUID libid, ITypeLib** out,
-                          std::wstring* path = nullptr) noexcept;
+[[nodiscard]] HRESULT LoadModuleTypeLib(HINSTANCE module, REFGUID libid, ITypeLib** out,
+                                        std::wstring* path = nullptr) noexcept;
 
 class TypeLibCache {
 public:
@@ -36,10 +36,10 @@ public:
     TypeLibCache& operator=(const TypeLibCache&) = delete;
 
     // The type info of the type (interface or class) guid.
-    HRESULT GetTypeInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept;
+    [[nodiscard]] HRESULT GetTypeInfo(REFGUID guid, LCID lcid, ITypeInfo** out) noexcept;
 
 private:
-    HRESULT Load(LCID lcid, ITypeLib** out) noexcept;
+    [[nodiscard]] HRESULT Load(LCID lcid, ITypeLib** out) noexcept;
     static void ReleaseAll() noexcept;
 
     const GUID libid_;

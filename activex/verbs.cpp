@@ -15,7 +15,7 @@ struct VerbItem {
     LONG id;
     std::wstring name;
     DWORD attributes;
-    HRESULT CopyOut(OLEVERB* out) const noexcept {
+    [[nodiscard]] HRESULT CopyOut(OLEVERB* out) const noexcept {
         out->lVerb = id;
         out->fuFlags = 0;
         out->grfAttribs = attributes;
@@ -31,7 +31,7 @@ using VerbEnumerator = Enumerator<IEnumOLEVERB, OLEVERB, VerbItem>;
 
 }  // namespace
 
-HRESULT EnumerateVerbs(const Verb* verbs, ULONG count, IEnumOLEVERB** out) noexcept try {
+[[nodiscard]] HRESULT EnumerateVerbs(const Verb* verbs, ULONG count, IEnumOLEVERB** out) noexcept try {
     RETURN_HR_IF_NULL(E_POINTER, out);
     *out = nullptr;
     std::vector<VerbItem> items;

@@ -9,6 +9,6 @@
 namespace activex {
 
 // A snapshot of count verbs, each named by its string of the module, else kUnknownVerbName.
-HRESULT EnumerateVerbs(const Verb* verbs, ULONG count, IEnumOLEVERB** out) noexcept;
+[[nodiscard]] HRESULT EnumerateVerbs(const Verb* verbs, ULONG count, IEnumOLEVERB** out) noexcept;
 
 }  // namespace activex

@@ -43,7 +43,7 @@ STDMETHODIMP ViewPart::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) 
 STDMETHODIMP ViewPart::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) noexcept {
     if (aspects) *aspects = aspects_;
     if (flags) *flags = flags_;
-    if (sink) sink_.CopyTo(sink);
+    if (sink) LOG_IF_FAILED(sink_.CopyTo(sink));
     return S_OK;
 }
 

@@ -19,7 +19,7 @@ class ModuleWindowClass {
 public:
     // Registers the class as wc describes it (its size, instance and name are filled in here)
     // unless it is registered already.
-    static HRESULT Register(WNDCLASSEXW wc) noexcept {
+    [[nodiscard]] static HRESULT Register(WNDCLASSEXW wc) noexcept {
         if (registered_) return S_OK;
         wc.cbSize = sizeof wc;
         wc.hInstance = Module::Instance();

@@ -148,7 +148,7 @@ public:
 
     // The set-up that can fail, run by Make and CreateObject once the object is built; a failure
     // deletes the object and is what its creator gets.
-    virtual HRESULT FinalConstruct() noexcept { return S_OK; }
+    [[nodiscard]] virtual HRESULT FinalConstruct() noexcept { return S_OK; }
 
     // The current count of an object with a count of its own, for tests that check every reference
     // given out came back, and for an owner that tells whether anyone else holds its object.
@@ -194,7 +194,7 @@ private:
 // caller: S_OK with *out set; else *out null and the error (the constructor's, the set-up's), the
 // object gone.
 template <typename T, typename... Args>
-HRESULT MakeObject(T** out, Args&&... args) noexcept {
+[[nodiscard]] HRESULT MakeObject(T** out, Args&&... args) noexcept {
     *out = nullptr;
     T* object = nullptr;
     try {
@@ -214,7 +214,7 @@ HRESULT MakeObject(T** out, Args&&... args) noexcept {
 // A new T's interface riid, as a class factory hands it out; the object goes away again when it
 // cannot be set up or has no such interface.
 template <typename T, typename... Args>
-HRESULT CreateObject(REFIID riid, void** ppv, Args&&... args) noexcept {
+[[nodiscard]] HRESULT CreateObject(REFIID riid, void** ppv, Args&&... args) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     T* object = nullptr;
@@ -230,8 +230,7 @@ template <typename... Args>
 Derived* ComObject<Derived, L, First, Rest...>::Make(Args&&... args) noexcept {
     static_assert(Traits::kDeletes, "only a heap object is made");
     Derived* object = nullptr;
-    MakeObject(&object, std::forward<Args>(args)...);
-    return object;
+    return SUCCEEDED(MakeObject(&object, std::forward<Args>(args)...)) ? object : nullptr;
 }
 
 }  // namespace base

@@ -55,11 +55,11 @@ public:
 
     // QueryInterface into another smart pointer.
     template <typename U>
-    HRESULT As(ComPtr<U>* out) const noexcept {
+    [[nodiscard]] HRESULT As(ComPtr<U>* out) const noexcept {
         RETURN_HR_IF_NULL(E_POINTER, p_);
         return p_->QueryInterface(__uuidof(U), out->put_void());
     }
-    HRESULT As(REFIID iid, void** out) const noexcept {
+    [[nodiscard]] HRESULT As(REFIID iid, void** out) const noexcept {
         RETURN_HR_IF_NULL(E_POINTER, out);
         *out = nullptr;
         RETURN_HR_IF_NULL(E_POINTER, p_);
@@ -67,7 +67,7 @@ public:
     }
 
     // Hands out a new reference through an out-parameter.
-    HRESULT CopyTo(T** out) const noexcept {
+    [[nodiscard]] HRESULT CopyTo(T** out) const noexcept {
         RETURN_HR_IF_NULL(E_POINTER, out);
         *out = p_;
         if (p_) p_->AddRef();

@@ -88,14 +88,14 @@ inline void DebugOutputFailureOrigin(HRESULT hr, const char* expression, const c
 }
 
 // The calling thread's last Win32 error as an HRESULT; E_FAIL when the API set none.
-inline HRESULT HResultFromLastError() noexcept {
+[[nodiscard]] inline HRESULT HResultFromLastError() noexcept {
     const DWORD err = ::GetLastError();
     return err == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(err);
 }
 
 // The HRESULT for the exception being handled: E_OUTOFMEMORY for std::bad_alloc, E_UNEXPECTED for
 // anything else. Call it only inside a catch block; CATCH_RETURN is the usual way.
-inline HRESULT HResultFromCaughtException() noexcept {
+[[nodiscard]] inline HRESULT HResultFromCaughtException() noexcept {
     try {
         throw;
     } catch (const std::bad_alloc&) {
@@ -110,7 +110,7 @@ namespace detail {
 // What the macros take, checked when they are compiled. HRESULT and the registry's LONG are one type
 // to the compiler, so a LONG passed as an HRESULT gets through; a BOOL, int, DWORD or bool does not.
 template <typename T>
-constexpr HRESULT VerifyHResult(T hr) noexcept {
+[[nodiscard]] constexpr HRESULT VerifyHResult(T hr) noexcept {
     static_assert(std::is_same_v<T, HRESULT>,
                   "an HRESULT is expected here (a BOOL, int or DWORD is not one)");
     return hr;

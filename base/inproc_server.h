@@ -34,7 +34,8 @@ inline std::wstring InprocServerPath(REFCLSID clsid) {
 // hr, or HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) when the failure came from a module the server
 // imports (a class that is not registered stays so): the server file (the registered one, else
 // unregisteredPath, the file an activation context names) exists but loading it reports a missing module.
-inline HRESULT ExplainCreateFailure(REFCLSID clsid, HRESULT hr, const std::wstring& unregisteredPath) {
+[[nodiscard]] inline HRESULT ExplainCreateFailure(REFCLSID clsid, HRESULT hr,
+                                                  const std::wstring& unregisteredPath) {
     const HRESULT modNotFound = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     if (SUCCEEDED(hr) || hr == modNotFound || hr == REGDB_E_CLASSNOTREG || hr == CO_E_CLASSSTRING) return hr;
     std::wstring path = InprocServerPath(clsid);

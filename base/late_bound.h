@@ -35,9 +35,9 @@ struct DispException {
 // its position in call order; otherwise *argErr is left alone. When the target raises an exception,
 // *exception (if given) gets what it said of it; otherwise *exception is left alone. Returns the target's
 // HRESULT.
-inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIANT* args, size_t count,
-                          VARIANT* result, UINT* argErr = nullptr,
-                          DispException* exception = nullptr) noexcept {
+[[nodiscard]] inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIANT* args,
+                                        size_t count, VARIANT* result, UINT* argErr = nullptr,
+                                        DispException* exception = nullptr) noexcept {
     RETURN_HR_IF(E_POINTER, !target || (count && !args));
     try {
         std::vector<VARIANT> reversed(std::make_reverse_iterator(args + count),
@@ -64,29 +64,30 @@ inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, const VARIAN
     CATCH_RETURN()
 }
 
-inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags, std::initializer_list<VARIANT> args,
-                          VARIANT* result, UINT* argErr = nullptr) noexcept {
+[[nodiscard]] inline HRESULT InvokeById(IDispatch* target, DISPID id, WORD flags,
+                                        std::initializer_list<VARIANT> args, VARIANT* result,
+                                        UINT* argErr = nullptr) noexcept {
     return InvokeById(target, id, flags, args.begin(), args.size(), result, argErr);
 }
 
 // A method call; result may be null.
-inline HRESULT CallMethod(IDispatch* target, DISPID id, std::initializer_list<VARIANT> args,
-                          VARIANT* result) noexcept {
+[[nodiscard]] inline HRESULT CallMethod(IDispatch* target, DISPID id, std::initializer_list<VARIANT> args,
+                                        VARIANT* result) noexcept {
     return InvokeById(target, id, DISPATCH_METHOD, args, result);
 }
 
 // A property's value into *result, which the caller has initialised (a Variant's ptr()).
-inline HRESULT GetProperty(IDispatch* target, DISPID id, VARIANT* result) noexcept {
+[[nodiscard]] inline HRESULT GetProperty(IDispatch* target, DISPID id, VARIANT* result) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, result);
     return InvokeById(target, id, DISPATCH_PROPERTYGET, nullptr, 0, result);
 }
 
-inline HRESULT PutProperty(IDispatch* target, DISPID id, const VARIANT& value) noexcept {
+[[nodiscard]] inline HRESULT PutProperty(IDispatch* target, DISPID id, const VARIANT& value) noexcept {
     return InvokeById(target, id, DISPATCH_PROPERTYPUT, &value, 1, nullptr);
 }
 
 // The DISPID of the member called name, in the user's locale.
-inline HRESULT GetDispId(IDispatch* target, const wchar_t* name, DISPID* id) noexcept {
+[[nodiscard]] inline HRESULT GetDispId(IDispatch* target, const wchar_t* name, DISPID* id) noexcept {
     RETURN_HR_IF(E_POINTER, !target || !name || !id);
     *id = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};

@@ -99,7 +99,7 @@ public:
     }
 
     // Converts in place; on failure the value stays as it was.
-    HRESULT ChangeType(VARTYPE to) noexcept { return ::VariantChangeType(&v_, &v_, 0, to); }
+    [[nodiscard]] HRESULT ChangeType(VARTYPE to) noexcept { return ::VariantChangeType(&v_, &v_, 0, to); }
 
 private:
     VARIANT v_;

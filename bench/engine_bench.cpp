@@ -126,7 +126,7 @@ int64_t CounterNow() {
 // and the ring's slot, as Publish does them.
 BENCH_GROUP(CyclePublication) {
     engine::CycleRing ring;
-    ring.Resize(engine::kDefaultBufferCycles);
+    if (FAILED(ring.Resize(engine::kDefaultBufferCycles))) return;
     ring.Settle();
     engine::CycleClock clock;
     LARGE_INTEGER frequency;
@@ -149,7 +149,7 @@ BENCH_GROUP(CyclePublication) {
 
 BENCH_GROUP(Drain) {
     engine::CycleRing ring;
-    ring.Resize(1000);
+    if (FAILED(ring.Resize(1000))) return;
     ring.Settle();
     std::vector<engine::Cycle> out(1000);
     std::vector<double> samples;

@@ -50,8 +50,8 @@ BENCH_GROUP(Events) {
     DPSIM_Configure("356:count");
     DPSIM_StartLog(200'000);
     const base::Variant one(1L);
-    base::PutProperty(ctrl.get(), client::kDispidChannelNumber, one.get());
-    soak::PutInterval(ctrl.get(), 10);
+    LOG_IF_FAILED(base::PutProperty(ctrl.get(), client::kDispidChannelNumber, one.get()));
+    LOG_IF_FAILED(soak::PutInterval(ctrl.get(), 10));
     soak::InvokeStart(ctrl.get());
     // The idle message loop: it waits for a message and handles it at once.
     const ULONGLONG giveUp = ::GetTickCount64() + 30'000;
@@ -60,7 +60,7 @@ BENCH_GROUP(Events) {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
     }
-    soak::InvokeStop(ctrl.get());
+    LOG_IF_FAILED(soak::InvokeStop(ctrl.get()));
     point->Unadvise(cookie);
 
     // Cycle n is the n-th run of the sampling thread's reads that holds a whole cycle's data reads.

@@ -211,7 +211,7 @@ int64_t CounterNow() {
 // small beside it.
 BENCH_GROUP(RecordOverhead) {
     engine::CycleRing ring;
-    ring.Resize(engine::kDefaultBufferCycles);
+    if (FAILED(ring.Resize(engine::kDefaultBufferCycles))) return;
     ring.Settle();
     engine::CycleQueue queue(engine::kDefaultBufferCycles);
     engine::CycleClock clock;

@@ -15,11 +15,11 @@
 
 namespace {
 
-HRESULT UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
+[[nodiscard]] HRESULT UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
     return activex::UpdateControlRegistration(module, vandrel::kControlRegistration, add);
 }
 
-HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
+[[nodiscard]] HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
     return activex::UpdatePageRegistration(module, vandrel::kPageRegistration, add);
 }
 
@@ -38,7 +38,7 @@ CVandrelApp g_app;
 
 // The exports' answer for the class entries: SELFREG_E_CLASS for a failure, except a refused
 // write, which keeps its own code so that the installer or person sees why (no rights).
-HRESULT ClassRegistrationResult(HRESULT hr) noexcept {
+[[nodiscard]] HRESULT ClassRegistrationResult(HRESULT hr) noexcept {
     if (SUCCEEDED(hr)) return S_OK;
     return hr == E_ACCESSDENIED ? hr : SELFREG_E_CLASS;
 }

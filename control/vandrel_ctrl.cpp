@@ -80,7 +80,7 @@ void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t str
     }
 }
 
-HRESULT NewText(const std::wstring& text, BSTR* out) noexcept {
+[[nodiscard]] HRESULT NewText(const std::wstring& text, BSTR* out) noexcept {
     *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
@@ -190,7 +190,7 @@ HRESULT CVandrelCtrl::FinalConstruct() noexcept {
 void CVandrelCtrl::FinalRelease() noexcept {
     m_Sampler.Stop();
     recorder_.Close();
-    m_Sampler.SetObserver(nullptr);
+    LOG_IF_FAILED(m_Sampler.SetObserver(nullptr));
     notifier_.Destroy();
     ControlBase::FinalRelease();
 }

@@ -57,7 +57,7 @@ class CVandrelCtrl final : public activex::Control<CVandrelCtrl>,
                            private activex::NotifyWindow::Handler {
 public:
     // The create function of the control's class factory.
-    static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
+    [[nodiscard]] static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
 
     // The members of _DVandrel by DISPID, with their help strings.
     static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[25];
@@ -73,10 +73,10 @@ public:
     ~CVandrelCtrl() override;
 
     // Run by CreateObject before the first QueryInterface.
-    HRESULT FinalConstruct() noexcept override;
+    [[nodiscard]] HRESULT FinalConstruct() noexcept override;
 
 protected:
-    HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override;
+    [[nodiscard]] HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override;
     void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept override;
     void FinalRelease() noexcept override;
     void EventsThawed() noexcept override;
@@ -86,8 +86,8 @@ private:
     SHORT GetChnlValue(LONG nChnlIndex) noexcept;
     BOOL Start() noexcept;
     void Stop() noexcept;
-    HRESULT ReadCycle(VARIANT* result) noexcept;
-    HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT ReadCycle(VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
     // Handles the thread's messages until nCycles unread cycles wait (a full buffer, for more than
     // it holds), nTimeoutMs passed, or the sampler is not running; returns the unread cycles. The
     // observer wakes it at each cycle; it also looks every 100 ms, for a wait nested in another.
@@ -97,20 +97,20 @@ private:
     LONG CycleCount() noexcept;
     LONG CycleAge() noexcept;
     LONG Status() noexcept;
-    HRESULT StatusText(BSTR* text) noexcept;
+    [[nodiscard]] HRESULT StatusText(BSTR* text) noexcept;
     LONG LastError() noexcept;
-    HRESULT LastErrorText(BSTR* text) noexcept;
+    [[nodiscard]] HRESULT LastErrorText(BSTR* text) noexcept;
     LONG BufferSize() noexcept;
-    HRESULT PutBufferSize(LONG nCycles) noexcept;
+    [[nodiscard]] HRESULT PutBufferSize(LONG nCycles) noexcept;
     LONG LostCycles() noexcept;
     LONG UnreadCycles() noexcept;
     double CycleRate() noexcept;
     LONG LongestGap() noexcept;
     LONG FailedCycles() noexcept;
-    HRESULT RecordFile(BSTR* path) noexcept;
-    HRESULT PutRecordFile(BSTR path) noexcept;
+    [[nodiscard]] HRESULT RecordFile(BSTR* path) noexcept;
+    [[nodiscard]] HRESULT PutRecordFile(BSTR path) noexcept;
     LONG RecordLimit() noexcept;
-    HRESULT PutRecordLimit(LONG bytes) noexcept;
+    [[nodiscard]] HRESULT PutRecordLimit(LONG bytes) noexcept;
     LONG RecordLost() noexcept;
     bool Recording() noexcept;
 

@@ -8,7 +8,7 @@
 class CVandrelPropPage final : public activex::PropertyPageBase {
 public:
     // The create function of the page's class factory.
-    static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
+    [[nodiscard]] static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
 
     CVandrelPropPage() noexcept;
 };

@@ -88,7 +88,7 @@ public:
 
     // S_OK, or the error that kept the constructor from creating the stop event or the first cycle
     // buffer.
-    HRESULT SetupResult() const noexcept { return setupResult_; }
+    [[nodiscard]] HRESULT SetupResult() const noexcept { return setupResult_; }
 
     // Opens the port lock and creates the sampling thread; FALSE when running, when the set-up
     // failed, or on failure. Each refusal sets LastError: engine::kErrorAlreadyRunning (the status
@@ -111,7 +111,7 @@ public:
     // leaves the error. Report gives both of one moment. Any thread.
     engine::StatusReport Report() const noexcept;
     engine::SamplerStatus Status() const noexcept { return Report().status; }
-    HRESULT LastError() const noexcept { return Report().error; }
+    [[nodiscard]] HRESULT LastError() const noexcept { return Report().error; }
     // The status changes not yet forgotten, oldest first (see engine/status_log.h). Any thread.
     const engine::StatusLog& StatusChanges() const noexcept { return statusLog_; }
     void ForgetStatusChanges(uint64_t sequence) noexcept { statusLog_.Forget(sequence); }
@@ -148,7 +148,7 @@ public:
     // sampler switches with its next cycle, keeping the newest cycles that fit (any unread cycles
     // that do not are counted as lost).
     LONG GetBufferSize() const noexcept { return static_cast<LONG>(ring_.Capacity()); }
-    HRESULT SetBufferSize(LONG cycles) noexcept;
+    [[nodiscard]] HRESULT SetBufferSize(LONG cycles) noexcept;
 
     // While a tap is set, every cycle published is also pushed into it, and the end of each run
     // (engine/cycle_queue.h); null for none. Any thread; returns once the sampling thread no longer
@@ -160,7 +160,7 @@ public:
     // Sets the observer (null for none); HRESULT_FROM_WIN32(ERROR_INVALID_STATE) while a thread
     // handle is held. The observer must outlive the sampler's running: stop or destroy the sampler
     // before it goes. Destruction tells it nothing.
-    HRESULT SetObserver(engine::SamplerObserver* observer) noexcept;
+    [[nodiscard]] HRESULT SetObserver(engine::SamplerObserver* observer) noexcept;
 
 private:
     // What one pass over the board's slots brought.

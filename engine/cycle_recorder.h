@@ -58,7 +58,7 @@ public:
     // file before, the later ones to this one. queueCycles is how many cycles may wait for the
     // disk, from the start of a recording on; channels names the header's columns when no cycle
     // does.
-    HRESULT Record(const std::wstring& path, size_t queueCycles, int channels) noexcept;
+    [[nodiscard]] HRESULT Record(const std::wstring& path, size_t queueCycles, int channels) noexcept;
     // Writes what waits, marks what was lost, closes the file and ends the recording; returns when
     // the file is complete. Nothing when not recording.
     void Close() noexcept;

@@ -58,7 +58,7 @@ public:
 
     // Host: asks for a buffer of capacity cycles (E_INVALIDARG outside the range, E_OUTOFMEMORY).
     // A running writer adopts it with its next cycle; until then reads see the old capacity.
-    HRESULT Resize(size_t capacity) noexcept;
+    [[nodiscard]] HRESULT Resize(size_t capacity) noexcept;
     // Host: the capacity last asked for; 0 before the first Resize.
     size_t Capacity() const noexcept { return capacity_; }
     // Host, no writer running: adopts a buffer Resize handed over, keeping the newest cycles.

@@ -6,12 +6,12 @@
 
 namespace mirelo {
 
-HRESULT PutI2(IDispatch* target, DISPID id, SHORT value) noexcept {
+[[nodiscard]] HRESULT PutI2(IDispatch* target, DISPID id, SHORT value) noexcept {
     const base::Variant argument(value);
     return base::PutProperty(target, id, argument.get());
 }
 
-HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept {
+[[nodiscard]] HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, value);
     *value = 0;
     base::Variant result;
@@ -21,7 +21,7 @@ HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept {
     return S_OK;
 }
 
-HRESULT CallI2WithI4(IDispatch* target, DISPID id, LONG argument, SHORT* result) noexcept {
+[[nodiscard]] HRESULT CallI2WithI4(IDispatch* target, DISPID id, LONG argument, SHORT* result) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, result);
     *result = 0;
     const base::Variant arg(argument);
@@ -32,11 +32,13 @@ HRESULT CallI2WithI4(IDispatch* target, DISPID id, LONG argument, SHORT* result)
     return S_OK;
 }
 
-HRESULT CallIgnoringResult(IDispatch* target, DISPID id) noexcept {
+[[nodiscard]] HRESULT CallIgnoringResult(IDispatch* target, DISPID id) noexcept {
     base::Variant ignored;
     return base::CallMethod(target, id, {}, ignored.ptr());
 }
 
-HRESULT CallVoid(IDispatch* target, DISPID id) noexcept { return base::CallMethod(target, id, {}, nullptr); }
+[[nodiscard]] HRESULT CallVoid(IDispatch* target, DISPID id) noexcept {
+    return base::CallMethod(target, id, {}, nullptr);
+}
 
 }  // namespace mirelo

@@ -9,18 +9,18 @@
 namespace mirelo {
 
 // Property put with one VT_I2 argument (named DISPID_PROPERTYPUT).
-HRESULT PutI2(IDispatch* target, DISPID id, SHORT value) noexcept;
+[[nodiscard]] HRESULT PutI2(IDispatch* target, DISPID id, SHORT value) noexcept;
 
 // Property get, the result converted to a 32-bit integer.
-HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept;
+[[nodiscard]] HRESULT GetI4(IDispatch* target, DISPID id, LONG* value) noexcept;
 
 // Method with one VT_I4 argument, the result converted to a 16-bit integer.
-HRESULT CallI2WithI4(IDispatch* target, DISPID id, LONG argument, SHORT* result) noexcept;
+[[nodiscard]] HRESULT CallI2WithI4(IDispatch* target, DISPID id, LONG argument, SHORT* result) noexcept;
 
 // Method without arguments whose result, if any, is not looked at.
-HRESULT CallIgnoringResult(IDispatch* target, DISPID id) noexcept;
+[[nodiscard]] HRESULT CallIgnoringResult(IDispatch* target, DISPID id) noexcept;
 
 // Method without arguments and without result.
-HRESULT CallVoid(IDispatch* target, DISPID id) noexcept;
+[[nodiscard]] HRESULT CallVoid(IDispatch* target, DISPID id) noexcept;
 
 }  // namespace mirelo

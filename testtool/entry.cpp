@@ -47,7 +47,7 @@ double ReadLeadingNumber(std::wstring_view text) {
     return std::strtod(base::PrintableAscii(text.substr(0, i)).c_str(), nullptr);
 }
 
-HRESULT ConvertEntry(std::wstring_view text, SHORT* value) {
+[[nodiscard]] HRESULT ConvertEntry(std::wstring_view text, SHORT* value) {
     RETURN_HR_IF_NULL(E_POINTER, value);
     // nearbyint under the default rounding mode rounds halves to even; an infinity from a huge
     // exponent fails the range check like any other large value.

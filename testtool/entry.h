@@ -15,6 +15,6 @@ double ReadLeadingNumber(std::wstring_view text);
 
 // ReadLeadingNumber rounded to the nearest integer, halves to the even neighbour. DISP_E_OVERFLOW
 // (and *value untouched) when the result lies outside -32768..32767.
-HRESULT ConvertEntry(std::wstring_view text, SHORT* value);
+[[nodiscard]] HRESULT ConvertEntry(std::wstring_view text, SHORT* value);
 
 }  // namespace mirelo

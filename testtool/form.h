@@ -44,8 +44,8 @@ class Form {
 public:
     // Element index of a control array, owned by the form; DISP_E_BADINDEX and null when the
     // array has no such element.
-    virtual HRESULT Box(BoxArray array, int index, TextBox** box) = 0;
-    virtual HRESULT ButtonAt(ButtonArray array, int index, Button** button) = 0;
+    [[nodiscard]] virtual HRESULT Box(BoxArray array, int index, TextBox** box) = 0;
+    [[nodiscard]] virtual HRESULT ButtonAt(ButtonArray array, int index, Button** button) = 0;
     virtual Timer& TimerNamed(TimerName name) = 0;
 
 protected:

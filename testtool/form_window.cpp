@@ -19,7 +19,7 @@ constexpr wchar_t kFontFace[] = L"SimSun";
 
 constexpr UINT_PTR kTimerIds[2] = {1, 2};
 
-HRESULT RegisterFormClass(HINSTANCE module, UINT iconId, WNDPROC proc) noexcept {
+[[nodiscard]] HRESULT RegisterFormClass(HINSTANCE module, UINT iconId, WNDPROC proc) noexcept {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = proc;
@@ -152,7 +152,7 @@ namespace {
 
 // Element index of a control array in arrays (boxes_ or buttons_); DISP_E_BADINDEX when there is none.
 template <typename Arrays, typename Element>
-HRESULT FindElement(Arrays& arrays, ControlArray array, int index, Element** element) {
+[[nodiscard]] HRESULT FindElement(Arrays& arrays, ControlArray array, int index, Element** element) {
     RETURN_HR_IF_NULL(E_POINTER, element);
     *element = nullptr;
     auto a = arrays.find(array);

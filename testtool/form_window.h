@@ -20,8 +20,8 @@ public:
     // Creates the window and every control, hidden. With quitWhenDestroyed the window posts
     // WM_QUIT when it is destroyed (closing the form ends the program). iconId, when not 0, is
     // the icon resource of module for the window.
-    static HRESULT Create(HINSTANCE module, UINT iconId, bool quitWhenDestroyed,
-                          std::unique_ptr<FormWindow>* out);
+    [[nodiscard]] static HRESULT Create(HINSTANCE module, UINT iconId, bool quitWhenDestroyed,
+                                        std::unique_ptr<FormWindow>* out);
     ~FormWindow();
     FormWindow(const FormWindow&) = delete;
     FormWindow& operator=(const FormWindow&) = delete;
@@ -37,8 +37,8 @@ public:
     void Show(int cmdShow) noexcept;
 
     // Form
-    HRESULT Box(BoxArray array, int index, TextBox** box) override;
-    HRESULT ButtonAt(ButtonArray array, int index, Button** button) override;
+    [[nodiscard]] HRESULT Box(BoxArray array, int index, TextBox** box) override;
+    [[nodiscard]] HRESULT ButtonAt(ButtonArray array, int index, Button** button) override;
     Timer& TimerNamed(TimerName name) override;
 
 private:
@@ -77,7 +77,7 @@ private:
     };
 
     FormWindow() noexcept = default;
-    HRESULT Build(HINSTANCE module, UINT iconId) noexcept;
+    [[nodiscard]] HRESULT Build(HINSTANCE module, UINT iconId) noexcept;
     void Paint() noexcept;
     void OnActivate(bool active) noexcept;
     void KeepFocusAfterClick(HWND clicked) noexcept;

@@ -12,7 +12,7 @@ namespace {
 
 // The catch-all every handler runs under.
 template <typename Body>
-HRESULT RunHandler(Body&& body) noexcept try {
+[[nodiscard]] HRESULT RunHandler(Body&& body) noexcept try {
     return body();
 }
 CATCH_RETURN()
@@ -40,14 +40,14 @@ HRESULT FormHandlers::Tick(TimerName timer) noexcept {
 
 void FormHandlers::OnClick(ButtonArray array, int index) noexcept {
     switch (array) {
-        case ButtonArray::kReadInterval: ReadIntervalClick(index); break;
-        case ButtonArray::kReadNum: ReadNumClick(index); break;
-        case ButtonArray::kStart: StartClick(index); break;
-        case ButtonArray::kStop: StopClick(index); break;
+        case ButtonArray::kReadInterval: LOG_IF_FAILED(ReadIntervalClick(index)); break;
+        case ButtonArray::kReadNum: LOG_IF_FAILED(ReadNumClick(index)); break;
+        case ButtonArray::kStart: LOG_IF_FAILED(StartClick(index)); break;
+        case ButtonArray::kStop: LOG_IF_FAILED(StopClick(index)); break;
     }
 }
 
-void FormHandlers::OnTick(TimerName timer) noexcept { Tick(timer); }
+void FormHandlers::OnTick(TimerName timer) noexcept { LOG_IF_FAILED(Tick(timer)); }
 
 HRESULT FormHandlers::Instance(int block, IDispatch** instance) const noexcept {
     *instance = nullptr;

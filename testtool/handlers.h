@@ -30,27 +30,27 @@ public:
     FormHandlers(Form& form, IDispatch* vandrel1, IDispatch* vandrel2) noexcept
         : form_(form), instances_{vandrel1, vandrel2} {}
 
-    HRESULT Load() noexcept;
-    HRESULT ReadIntervalClick(int k) noexcept;
-    HRESULT ReadNumClick(int k) noexcept;
-    HRESULT StartClick(int k) noexcept;
-    HRESULT StopClick(int k) noexcept;
-    HRESULT Tick(TimerName timer) noexcept;
+    [[nodiscard]] HRESULT Load() noexcept;
+    [[nodiscard]] HRESULT ReadIntervalClick(int k) noexcept;
+    [[nodiscard]] HRESULT ReadNumClick(int k) noexcept;
+    [[nodiscard]] HRESULT StartClick(int k) noexcept;
+    [[nodiscard]] HRESULT StopClick(int k) noexcept;
+    [[nodiscard]] HRESULT Tick(TimerName timer) noexcept;
 
     // FormEvents: the form's events, routed to the handlers above.
     void OnClick(ButtonArray array, int index) noexcept override;
     void OnTick(TimerName timer) noexcept override;
 
 private:
-    HRESULT DoLoad();
-    HRESULT DoReadIntervalClick(int k);
-    HRESULT DoReadNumClick(int k);
-    HRESULT DoStartClick(int k);
-    HRESULT DoStopClick(int k);
-    HRESULT DoTick(TimerName timer);
-    HRESULT Instance(int block, IDispatch** instance) const noexcept;
+    [[nodiscard]] HRESULT DoLoad();
+    [[nodiscard]] HRESULT DoReadIntervalClick(int k);
+    [[nodiscard]] HRESULT DoReadNumClick(int k);
+    [[nodiscard]] HRESULT DoStartClick(int k);
+    [[nodiscard]] HRESULT DoStopClick(int k);
+    [[nodiscard]] HRESULT DoTick(TimerName timer);
+    [[nodiscard]] HRESULT Instance(int block, IDispatch** instance) const noexcept;
     Timer& BlockTimer(int block) noexcept;
-    HRESULT SetButton(ButtonArray array, int k, bool enabled);
+    [[nodiscard]] HRESULT SetButton(ButtonArray array, int k, bool enabled);
 
     Form& form_;
     IDispatch* instances_[2];

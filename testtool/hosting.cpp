@@ -57,7 +57,7 @@ void HostedControl::Release() noexcept {
     }
 }
 
-HRESULT CreateStoredStateStream(IStream** stream) noexcept {
+[[nodiscard]] HRESULT CreateStoredStateStream(IStream** stream) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, stream);
     *stream = nullptr;
     base::ComPtr<IStream> s;
@@ -71,7 +71,7 @@ HRESULT CreateStoredStateStream(IStream** stream) noexcept {
     return S_OK;
 }
 
-HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept {
+[[nodiscard]] HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
     base::ComPtr<IOleClientSite> site =
         base::ComPtr<IOleClientSite>::Attach(ClientSite::Make(name ? name : L""));

@@ -23,7 +23,7 @@ public:
 
     // Hosts control: SetClientSite(site), then IPersistStreamInit::Load of the stored state, then
     // takes its IDispatch. On failure the control is disconnected from the site again.
-    HRESULT Host(IUnknown* control, IOleClientSite* site) noexcept;
+    [[nodiscard]] HRESULT Host(IUnknown* control, IOleClientSite* site) noexcept;
 
     // Closes the instance without saving and takes its site away; the control's last reference
     // then goes with this object's (a running control stops its sampling when destroyed).
@@ -37,11 +37,11 @@ private:
 };
 
 // A stream holding the form's stored state of an instance (16 bytes), positioned at its start.
-HRESULT CreateStoredStateStream(IStream** stream) noexcept;
+[[nodiscard]] HRESULT CreateStoredStateStream(IStream** stream) noexcept;
 
 // Creates an instance of VandrelLib.Vandrel by its class in the calling thread and hosts it with
 // a new client site whose ambient DisplayName is name.
-HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept;
+[[nodiscard]] HRESULT CreateVandrelInstance(const wchar_t* name, HostedControl* out) noexcept;
 
 // What the error dialog says when instance name could not be created with hr. systemText is the
 // system's description of hr (may be empty); otherBitnessOnly tells that the control is registered

@@ -25,7 +25,7 @@ public:
     ~OleApartment() {
         if (SUCCEEDED(hr_)) ::OleUninitialize();
     }
-    HRESULT Result() const noexcept { return hr_; }
+    [[nodiscard]] HRESULT Result() const noexcept { return hr_; }
 
 private:
     HRESULT hr_;
@@ -61,7 +61,7 @@ int RunMirelo(HINSTANCE instance, int cmdShow) {
     }
 
     mirelo::FormHandlers handlers(*form, vandrel1.Dispatch(), vandrel2.Dispatch());
-    handlers.Load();
+    LOG_IF_FAILED(handlers.Load());
     form->SetEvents(&handlers);
     form->Show(cmdShow);
     const int code = mirelo::RunMessageLoop(form->Hwnd());

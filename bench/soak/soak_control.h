@@ -36,11 +36,11 @@ inline bool InvokeStart(IDispatch* control) {
     return SUCCEEDED(hr) && result.vt() == VT_BOOL && result.get().boolVal == VARIANT_TRUE;
 }
 
-inline HRESULT InvokeStop(IDispatch* control) {
+[[nodiscard]] inline HRESULT InvokeStop(IDispatch* control) {
     return base::CallMethod(control, client::kDispidStop, {}, nullptr);
 }
 
-inline HRESULT PutInterval(IDispatch* control, LONG interval) {
+[[nodiscard]] inline HRESULT PutInterval(IDispatch* control, LONG interval) {
     const base::Variant value(interval);
     return base::PutProperty(control, client::kDispidInterval, value.get());
 }

@@ -23,7 +23,7 @@ int RunCycles(int cycles) {
         return 1;
     }
     // Short cycles: the sampling thread gets to its first wait before Stop.
-    PutInterval(control.get(), 1);
+    LOG_IF_FAILED(PutInterval(control.get(), 1));
     int failed = 0;
     const auto cycle = [&] {
         if (!InvokeStart(control.get())) ++failed;

@@ -33,7 +33,7 @@ Round OneRound() {
                                            IID_IDispatch, control.put_void());
         if (SUCCEEDED(round.created)) {
             round.started = InvokeStart(control.get());
-            InvokeStop(control.get());
+            LOG_IF_FAILED(InvokeStop(control.get()));
         }
     }
     ::CoFreeUnusedLibraries();

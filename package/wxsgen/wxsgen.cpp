@@ -120,7 +120,7 @@ std::string XmlText(const std::wstring& text) {
     return base::Utf8(escaped);
 }
 
-HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
+[[nodiscard]] HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info) {
     RETURN_HR_IF_NULL(E_POINTER, info);
     *info = ModuleInfo{};
     base::UniqueModule module(::LoadLibraryExW(ocxPath.c_str(), nullptr,

@@ -52,7 +52,7 @@ struct ModuleInfo {
 };
 
 // Reads ModuleInfo from a Vandrel.ocx of either bitness, as data (no code of it runs).
-HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info);
+[[nodiscard]] HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info);
 
 // The registry components of the package for arch, with the file reference as the server path.
 // Fails (false) when the module's bitness is not arch's or a GUID cannot be formatted.

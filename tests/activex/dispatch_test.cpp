@@ -63,7 +63,8 @@ struct Call {
     std::vector<DISPID> named;
 };
 
-HRESULT Invoke(Gadget& g, DISPID id, Call c, VARIANT* result = nullptr, UINT* argErr = nullptr) {
+[[nodiscard]] HRESULT Invoke(Gadget& g, DISPID id, Call c, VARIANT* result = nullptr,
+                             UINT* argErr = nullptr) {
     DISPPARAMS params = {c.rgvarg.data(), c.named.data(), static_cast<UINT>(c.rgvarg.size()),
                          static_cast<UINT>(c.named.size())};
     return activex::InvokeFromTable(g, Gadget::kDispatchMap, id, c.flags, &params, result, argErr);
@@ -265,7 +266,7 @@ public:
     std::vector<std::string> calls;
 
     // Hands back n * 2 through the output and makes the result n; fails for 13.
-    HRESULT Take(LONG n, LONG* output, VARIANT* result) noexcept {
+    [[nodiscard]] HRESULT Take(LONG n, LONG* output, VARIANT* result) noexcept {
         calls.push_back("Take " + std::to_string(n) + (output ? " with output" : ""));
         if (n == 13) return E_OUTOFMEMORY;
         if (output) *output = n * 2;
@@ -278,7 +279,7 @@ const DispatchEntry<Meter> Meter::kDispatchMap[1] = {
     activex::DispFunction<&Meter::Take>(3, L"Take", L"an output"),
 };
 
-HRESULT Invoke(Meter& m, DISPID id, Call c, VARIANT* result, UINT* argErr = nullptr) {
+[[nodiscard]] HRESULT Invoke(Meter& m, DISPID id, Call c, VARIANT* result, UINT* argErr = nullptr) {
     DISPPARAMS params = {c.rgvarg.data(), c.named.data(), static_cast<UINT>(c.rgvarg.size()),
                          static_cast<UINT>(c.named.size())};
     return activex::InvokeFromTable(m, Meter::kDispatchMap, id, c.flags, &params, result, argErr);

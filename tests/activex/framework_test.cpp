@@ -38,17 +38,19 @@ public:
 std::vector<std::string> g_registryCalls;
 bool g_secondFails = false;
 
-HRESULT UpdateFirst(HINSTANCE, BOOL add) noexcept {
+[[nodiscard]] HRESULT UpdateFirst(HINSTANCE, BOOL add) noexcept {
     g_registryCalls.push_back(add ? "first+" : "first-");
     return S_OK;
 }
 
-HRESULT UpdateSecond(HINSTANCE, BOOL add) noexcept {
+[[nodiscard]] HRESULT UpdateSecond(HINSTANCE, BOOL add) noexcept {
     g_registryCalls.push_back(add ? "second+" : "second-");
     return g_secondFails ? E_ACCESSDENIED : S_OK;
 }
 
-HRESULT CreateWidget(REFIID riid, void** ppv) noexcept { return base::CreateObject<Widget>(riid, ppv); }
+[[nodiscard]] HRESULT CreateWidget(REFIID riid, void** ppv) noexcept {
+    return base::CreateObject<Widget>(riid, ppv);
+}
 
 std::vector<int> g_cleanups;
 void CleanupA() noexcept { g_cleanups.push_back(1); }
@@ -128,7 +130,7 @@ class Gadget final : public base::ComObject<Gadget, activex::ModuleLifetime, IPe
 public:
     explicit Gadget(HRESULT setup) noexcept : setup_(setup) {}
     ~Gadget() override { g_gadgetCalls.push_back("destroyed"); }
-    HRESULT FinalConstruct() noexcept override {
+    [[nodiscard]] HRESULT FinalConstruct() noexcept override {
         g_gadgetCalls.push_back("FinalConstruct");
         return setup_;
     }
@@ -180,7 +182,7 @@ TEST(FrameworkCreation, FailedSetUpIsTheCreatorsErrorAndFreesTheObject) {
 namespace {
 
 template <class Throw>
-HRESULT Guarded(Throw&& body) noexcept try {
+[[nodiscard]] HRESULT Guarded(Throw&& body) noexcept try {
     body();
     return S_OK;
 }
@@ -230,8 +232,8 @@ TEST(FrameworkExchange, ResetTakesDefaultsWhereThereAreAny) {
     EXPECT_EQ(2, without);
     activex::SizeExchange size;
     ULONG unsignedValue = 3;
-    size.ExchangeLong(L"x", withDefault, nullptr);
-    size.ExchangeULong(L"y", unsignedValue, nullptr);
+    EXPECT_HR(S_OK, size.ExchangeLong(L"x", withDefault, nullptr));
+    EXPECT_HR(S_OK, size.ExchangeULong(L"y", unsignedValue, nullptr));
     EXPECT_EQ(8u, size.Bytes());
 }
 

@@ -66,11 +66,12 @@ public:
     HWND containerWindow = nullptr;
 
     void Draw(HDC, const RECT&, const RECT&) noexcept override { calls.push_back("Draw"); }
-    HRESULT InvokeMember(DISPID dispid, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) noexcept override {
+    [[nodiscard]] HRESULT InvokeMember(DISPID dispid, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                       UINT*) noexcept override {
         calls.push_back("InvokeMember " + std::to_string(dispid));
         return S_OK;
     }
-    HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override {
+    [[nodiscard]] HRESULT ExchangeProperties(activex::PropExchange& px) noexcept override {
         static const LONG defaults[2] = {10, 20};
         RETURN_IF_FAILED(px.ExchangeLong(L"a", values[0], &defaults[0]));
         return px.ExchangeLong(L"b", values[1], &defaults[1]);
@@ -82,14 +83,14 @@ public:
         modified_ = true;
     }
     SIZEL Extent() const noexcept override { return {300, 200}; }
-    HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept override {
+    [[nodiscard]] HRESULT ShowPropertyFrame(HWND owner, LCID lcid) noexcept override {
         calls.push_back(owner == ::GetDesktopWindow() ? "ShowPropertyFrame " + std::to_string(lcid)
                                                       : "ShowPropertyFrame for another window");
         return S_OK;
     }
     void FreezeEvents(bool freeze) noexcept override { calls.push_back(freeze ? "Freeze" : "Thaw"); }
     void EventsThawed() noexcept override { calls.push_back("EventsThawed"); }
-    HRESULT Activate(LONG verb, IOleClientSite* site) noexcept override {
+    [[nodiscard]] HRESULT Activate(LONG verb, IOleClientSite* site) noexcept override {
         calls.push_back("Activate " + std::to_string(verb));
         activatedIn = site;
         return S_OK;

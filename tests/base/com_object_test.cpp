@@ -52,7 +52,9 @@ public:
     STDMETHODIMP OnFocus(BOOL) noexcept override { return E_NOTIMPL; }
     STDMETHODIMP ShowPropertyFrame() noexcept override { return E_NOTIMPL; }
 
-    static HRESULT Says(int which) { return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, which); }
+    [[nodiscard]] static HRESULT Says(int which) {
+        return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, which);
+    }
 };
 
 // Notes its destruction in a flag the test owns; can be told to throw while it is built, or to
@@ -131,7 +133,7 @@ private:
 };
 
 template <typename I>
-HRESULT Reach(IUnknown* object, I** out) {
+[[nodiscard]] HRESULT Reach(IUnknown* object, I** out) {
     *out = static_cast<I*>(kSentinel);
     return object->QueryInterface(__uuidof(I), reinterpret_cast<void**>(out));
 }

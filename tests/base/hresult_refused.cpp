@@ -5,7 +5,7 @@
 
 #include "base/hresult.h"
 
-HRESULT Refused(const int* pointer) {
+[[nodiscard]] HRESULT Refused(const int* pointer) {
 #if REFUSED_CASE == 0
     RETURN_IF_FAILED(S_OK);
     RETURN_HR_IF(E_FAIL, pointer == nullptr);

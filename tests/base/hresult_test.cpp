@@ -30,25 +30,25 @@ void Record(HRESULT hr, const char* expression, const char* file, int line) noex
 }
 
 int g_calls;
-HRESULT Counted(HRESULT hr) {
+[[nodiscard]] HRESULT Counted(HRESULT hr) {
     ++g_calls;
     return hr;
 }
 
-HRESULT IfFailed(HRESULT hr) {
+[[nodiscard]] HRESULT IfFailed(HRESULT hr) {
     g_macroLine = __LINE__ + 1;
     RETURN_IF_FAILED(Counted(hr));
     return S_OK;
 }
 
-HRESULT HrIf(HRESULT hr) {
+[[nodiscard]] HRESULT HrIf(HRESULT hr) {
     const bool refused = g_calls++ >= 0;
     g_macroLine = __LINE__ + 1;
     RETURN_HR_IF(hr, refused);
     return S_OK;
 }
 
-HRESULT HrIfNull(HRESULT hr) {
+[[nodiscard]] HRESULT HrIfNull(HRESULT hr) {
     const int* pointer = nullptr;
     ++g_calls;
     g_macroLine = __LINE__ + 1;
@@ -56,7 +56,7 @@ HRESULT HrIfNull(HRESULT hr) {
     return S_OK;
 }
 
-HRESULT LastErrorIf(HRESULT error) {
+[[nodiscard]] HRESULT LastErrorIf(HRESULT error) {
     ::SetLastError(static_cast<DWORD>(error));
     const bool failed = g_calls++ >= 0;
     g_macroLine = __LINE__ + 1;
@@ -64,13 +64,13 @@ HRESULT LastErrorIf(HRESULT error) {
     return S_OK;
 }
 
-HRESULT Win32Error(HRESULT error) {
+[[nodiscard]] HRESULT Win32Error(HRESULT error) {
     g_macroLine = __LINE__ + 1;
     RETURN_IF_WIN32_ERROR(Counted(error));
     return S_OK;
 }
 
-HRESULT LogIfFailed(HRESULT hr) {
+[[nodiscard]] HRESULT LogIfFailed(HRESULT hr) {
     g_macroLine = __LINE__ + 1;
     return LOG_IF_FAILED(Counted(hr));
 }
@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Each, Macros, testing::ValuesIn(kMacroCases),
                              return std::string(test.param.name);
                          });
 
-HRESULT Throwing(int what) noexcept try {
+[[nodiscard]] HRESULT Throwing(int what) noexcept try {
     switch (what) {
         case 0: throw std::bad_alloc();
         case 1: throw std::runtime_error("no");

@@ -30,14 +30,14 @@ struct Name {
 const Name kNames[] = {{L"StartLog", kStartLog}, {L"Save", kSave}, {L"Pause", kPause}};
 
 // The i-th argument in call order (rgvarg holds them last first), coerced to vt.
-HRESULT Argument(const DISPPARAMS* p, UINT i, VARTYPE vt, base::Variant* out) {
+[[nodiscard]] HRESULT Argument(const DISPPARAMS* p, UINT i, VARTYPE vt, base::Variant* out) {
     if (i >= p->cArgs) return DISP_E_BADPARAMCOUNT;
     HRESULT hr = ::VariantCopyInd(out->put(), &p->rgvarg[p->cArgs - 1 - i]);
     if (SUCCEEDED(hr)) hr = out->ChangeType(vt);
     return hr;
 }
 
-HRESULT SaveLog(const wchar_t* path, LONG* count) {
+[[nodiscard]] HRESULT SaveLog(const wchar_t* path, LONG* count) {
     std::vector<DPSIM_ACCESS> log(static_cast<size_t>(DPSIM_ReadLog(nullptr, 0)));
     log.resize(static_cast<size_t>(DPSIM_ReadLog(log.data(), static_cast<int>(log.size()))));
     std::FILE* file = ::_wfopen(path, L"w");

@@ -51,11 +51,11 @@ constexpr char kLogFile[] = "C:\\log.log";
 std::wstring OcxPath() { return testsupport::BinFolder() + kModuleName; }
 
 // A call with at most one argument; result may be null.
-HRESULT Call(IDispatch* d, DISPID id, WORD flags, const VARIANT* arg, VARIANT* result) {
+[[nodiscard]] HRESULT Call(IDispatch* d, DISPID id, WORD flags, const VARIANT* arg, VARIANT* result) {
     return base::InvokeById(d, id, flags, arg, arg ? 1 : 0, result);
 }
 
-HRESULT PutLong(IDispatch* d, DISPID id, LONG value) {
+[[nodiscard]] HRESULT PutLong(IDispatch* d, DISPID id, LONG value) {
     base::Variant v(value);
     return Call(d, id, DISPATCH_PROPERTYPUT, v.ptr(), nullptr);
 }
@@ -174,11 +174,11 @@ protected:
     }
     void TearDown() override {
         ::CoFreeUnusedLibrariesEx(0, 0);
-        CallExport("DllUnregisterServer");
+        EXPECT_HR(S_OK, CallExport("DllUnregisterServer"));
         restorer_.reset();
     }
 
-    static HRESULT CallExport(const char* name) {
+    [[nodiscard]] static HRESULT CallExport(const char* name) {
         base::UniqueModule module(::LoadLibraryW(OcxPath().c_str()));
         if (!module) return HRESULT_FROM_WIN32(::GetLastError());
         using Fn = HRESULT(STDAPICALLTYPE*)();
@@ -188,7 +188,7 @@ protected:
     }
 
     // The loaded module's DllCanUnloadNow: whether objects or server locks are alive, in both builds.
-    static HRESULT CanUnloadNow() {
+    [[nodiscard]] static HRESULT CanUnloadNow() {
         using Fn = HRESULT(STDAPICALLTYPE*)();
         const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(
             ::GetProcAddress(::GetModuleHandleW(kModuleName), "DllCanUnloadNow")));
@@ -278,8 +278,8 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
         ComPtr<IDispatch> remote;
         seen.unmarshal = git->GetInterfaceFromGlobal(ctrlCookie, DIID__DVandrel, remote.put_void());
         if (FAILED(seen.unmarshal)) return;
-        PutLong(remote.get(), kDispidInterval, 20);
-        PutLong(remote.get(), kDispidAddress, 356);
+        EXPECT_HR(S_OK, PutLong(remote.get(), kDispidInterval, 20));
+        EXPECT_HR(S_OK, PutLong(remote.get(), kDispidAddress, 356));
         seen.channelsPut = PutLong(remote.get(), kDispidChannelNumber, 3);  // the sampler keeps 8
         seen.interval = GetLong(remote.get(), kDispidInterval);
         seen.address = GetLong(remote.get(), kDispidAddress);
@@ -288,11 +288,11 @@ TEST_F(ModuleLife, MultithreadedClientCallsRunOnTheControlsThread) {
         base::Variant text(L"not a number");
         seen.badArgument = Call(remote.get(), kDispidInterval, DISPATCH_PROPERTYPUT, text.ptr(), nullptr);
         base::Variant started;
-        Call(remote.get(), kDispidStart, DISPATCH_METHOD, nullptr, started.ptr());
+        EXPECT_HR(S_OK, Call(remote.get(), kDispidStart, DISPATCH_METHOD, nullptr, started.ptr()));
         seen.started = started.get().boolVal;
         seen.sampled = WaitFor([&] { return ChannelValue(remote.get(), 0) != 32767; });
         // A long pause between cycles: a stop must not wait it out.
-        PutLong(remote.get(), kDispidInterval, 600000);
+        EXPECT_HR(S_OK, PutLong(remote.get(), kDispidInterval, 600000));
         const ULONGLONG before = ::GetTickCount64();
         seen.stop = Call(remote.get(), kDispidStop, DISPATCH_METHOD, nullptr, nullptr);
         seen.stopMs = ::GetTickCount64() - before;
@@ -439,10 +439,10 @@ int PinnedChild() {
     std::printf("after unload: loaded %d, same address %d\n", after != nullptr, after == first);
     ctrl = create();
     if (!ctrl) return 4;
-    PutLong(ctrl.get(), kDispidInterval, 20);
-    Call(ctrl.get(), kDispidStart, DISPATCH_METHOD, nullptr, nullptr);
+    EXPECT_HR(S_OK, PutLong(ctrl.get(), kDispidInterval, 20));
+    EXPECT_HR(S_OK, Call(ctrl.get(), kDispidStart, DISPATCH_METHOD, nullptr, nullptr));
     const bool sampled = PumpWhile([&] { return ChannelValue(ctrl.get(), 0) == 32767; }, 5000);
-    Call(ctrl.get(), kDispidStop, DISPATCH_METHOD, nullptr, nullptr);
+    EXPECT_HR(S_OK, Call(ctrl.get(), kDispidStop, DISPATCH_METHOD, nullptr, nullptr));
     std::printf("second control: sampled %d\n", sampled);
     std::fflush(stdout);
     ctrl.reset();

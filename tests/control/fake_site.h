@@ -135,7 +135,7 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                         UINT*) override {
-        Record("Ambient(" + std::to_string(id) + ")", S_OK);
+        calls.push_back("Ambient(" + std::to_string(id) + ")");
         if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
         if (id == DISPID_AMBIENT_USERMODE) {
             result->vt = VT_BOOL;
@@ -151,7 +151,7 @@ public:
     }
 
 private:
-    HRESULT Record(std::string name, HRESULT hr) {
+    [[nodiscard]] HRESULT Record(std::string name, HRESULT hr) {
         calls.push_back(std::move(name));
         return hr;
     }

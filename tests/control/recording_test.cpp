@@ -39,7 +39,7 @@ fs::path Folder(const char* name) {
     return folder;
 }
 
-HRESULT PutText(IDispatch* ctrl, DISPID id, const wchar_t* text, EXCEPINFO* excep = nullptr) {
+[[nodiscard]] HRESULT PutText(IDispatch* ctrl, DISPID id, const wchar_t* text, EXCEPINFO* excep = nullptr) {
     Variant value(text);
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params = {value.ptr(), &named, 1, 1};

@@ -46,10 +46,10 @@ public:
     HMODULE Module() const { return module_; }
     std::wstring Path() const { return path_; }
 
-    HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
+    [[nodiscard]] HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) const {
         return getClassObject_(clsid, riid, ppv);
     }
-    HRESULT CanUnloadNow() const { return canUnloadNow_(); }
+    [[nodiscard]] HRESULT CanUnloadNow() const { return canUnloadNow_(); }
 
     // A new object; the test ends when there is none, since everything after would use it.
     template <class T>
@@ -96,8 +96,9 @@ inline base::ComPtr<IDispatch> CreateControl() {
 }
 
 // Late-bound calls the way automation clients make them, arguments in call order.
-inline HRESULT Invoke(IDispatch* d, DISPID id, WORD flags, const std::vector<VARIANT>& argsInOrder,
-                      VARIANT* result, UINT* argErr = nullptr) {
+[[nodiscard]] inline HRESULT Invoke(IDispatch* d, DISPID id, WORD flags,
+                                    const std::vector<VARIANT>& argsInOrder, VARIANT* result,
+                                    UINT* argErr = nullptr) {
     return base::InvokeById(d, id, flags, argsInOrder.data(), argsInOrder.size(), result, argErr);
 }
 
@@ -108,7 +109,9 @@ inline VARIANT I4(LONG v) {
     return x;
 }
 
-inline HRESULT Put(IDispatch* d, DISPID id, VARIANT value) { return base::PutProperty(d, id, value); }
+[[nodiscard]] inline HRESULT Put(IDispatch* d, DISPID id, VARIANT value) {
+    return base::PutProperty(d, id, value);
+}
 
 // A property's value, or a sentinel (-99999) when the get fails or returns another type.
 inline LONG GetLong(IDispatch* d, DISPID id) {

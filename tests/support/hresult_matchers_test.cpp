@@ -46,7 +46,7 @@ TEST(HresultComparisons, PassOnTheExpectedCode) {
 
 namespace {
 
-HRESULT Refuse() { return E_INVALIDARG; }
+[[nodiscard]] HRESULT Refuse() { return E_INVALIDARG; }
 
 }  // namespace
 

@@ -118,7 +118,7 @@ public:
         timers_.emplace(mirelo::TimerName::kReadTimer2, FakeTimer(log, "read_timer2"));
     }
 
-    HRESULT Box(mirelo::BoxArray array, int index, mirelo::TextBox** box) override {
+    [[nodiscard]] HRESULT Box(mirelo::BoxArray array, int index, mirelo::TextBox** box) override {
         *box = nullptr;
         auto it = boxes_.find({array, index});
         if (it == boxes_.end() || missing.count(BoxName(array) + ("(" + std::to_string(index) + ")"))) {
@@ -127,7 +127,7 @@ public:
         *box = &it->second;
         return S_OK;
     }
-    HRESULT ButtonAt(mirelo::ButtonArray array, int index, mirelo::Button** button) override {
+    [[nodiscard]] HRESULT ButtonAt(mirelo::ButtonArray array, int index, mirelo::Button** button) override {
         *button = nullptr;
         auto it = buttons_.find({array, index});
         if (it == buttons_.end() || missing.count(ButtonName(array) + ("(" + std::to_string(index) + ")"))) {
@@ -218,7 +218,7 @@ public:
     CATCH_RETURN()
 
 private:
-    HRESULT Record(DISPID id, WORD flags, DISPPARAMS* p, VARIANT* result) {
+    [[nodiscard]] HRESULT Record(DISPID id, WORD flags, DISPPARAMS* p, VARIANT* result) {
         std::string entry = name_;
         const bool put = flags == DISPATCH_PROPERTYPUT;
         if (put) {
@@ -283,7 +283,7 @@ private:
         return DISP_E_MEMBERNOTFOUND;
     }
 
-    static HRESULT Property(bool put, LONG* field, LONG arg, VARIANT* result) {
+    [[nodiscard]] static HRESULT Property(bool put, LONG* field, LONG arg, VARIANT* result) {
         if (put) {
             *field = arg;
         } else if (result) {

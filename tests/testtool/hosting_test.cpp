@@ -28,7 +28,8 @@ VARIANT Sentinel() {
     return v;
 }
 
-HRESULT GetAmbient(IOleClientSite* site, DISPID id, VARIANT* result, WORD flags = DISPATCH_PROPERTYGET) {
+[[nodiscard]] HRESULT GetAmbient(IOleClientSite* site, DISPID id, VARIANT* result,
+                                 WORD flags = DISPATCH_PROPERTYGET) {
     base::ComPtr<IDispatch> ambients;
     HRESULT hr = site->QueryInterface(IID_IDispatch, ambients.put_void());
     if (FAILED(hr)) return hr;
@@ -232,7 +233,7 @@ public:
     }
 
 private:
-    HRESULT Note(const char* what, HRESULT hr = S_OK) noexcept {
+    [[nodiscard]] HRESULT Note(const char* what, HRESULT hr = S_OK) noexcept {
         log_->push_back(what);
         return hr;
     }

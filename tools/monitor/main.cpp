@@ -55,7 +55,7 @@ public:
     }
     ComApartment(const ComApartment&) = delete;
     ComApartment& operator=(const ComApartment&) = delete;
-    HRESULT Result() const noexcept { return hr_; }
+    [[nodiscard]] HRESULT Result() const noexcept { return hr_; }
 
 private:
     HRESULT hr_;

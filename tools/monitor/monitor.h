@@ -116,26 +116,26 @@ public:
 
     // Takes a reference on dispatch and looks up the members; fails when a member before
     // kFirstOptional is missing, or when looking one up fails otherwise than with an unknown name.
-    HRESULT Bind(IDispatch* dispatch) noexcept;
+    [[nodiscard]] HRESULT Bind(IDispatch* dispatch) noexcept;
     // Whether the bound control has member: always for those before kFirstOptional.
     bool Has(Member member) const noexcept { return dispatch_ && ids_[member] != DISPID_UNKNOWN; }
 
     // A member that raises an exception fails with the error it names; a text put hands on what
     // the control said of it in *description (empty when it said nothing).
-    HRESULT Put(Member property, LONG value) noexcept;
-    HRESULT Put(Member property, const std::wstring& value, std::wstring* description) noexcept;
-    HRESULT Get(Member property, LONG* value) noexcept;
-    HRESULT Get(Member property, double* value) noexcept;
-    HRESULT Get(Member property, bool* value) noexcept;
-    HRESULT Start(bool* started) noexcept;
-    HRESULT Stop() noexcept;
-    HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
+    [[nodiscard]] HRESULT Put(Member property, LONG value) noexcept;
+    [[nodiscard]] HRESULT Put(Member property, const std::wstring& value, std::wstring* description) noexcept;
+    [[nodiscard]] HRESULT Get(Member property, LONG* value) noexcept;
+    [[nodiscard]] HRESULT Get(Member property, double* value) noexcept;
+    [[nodiscard]] HRESULT Get(Member property, bool* value) noexcept;
+    [[nodiscard]] HRESULT Start(bool* started) noexcept;
+    [[nodiscard]] HRESULT Stop() noexcept;
+    [[nodiscard]] HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
     // Appends up to max unread cycles, oldest first; lost receives the cycles lost before them.
-    HRESULT ReadCycles(LONG max, std::vector<CycleRow>* rows, LONG* lost) noexcept;
+    [[nodiscard]] HRESULT ReadCycles(LONG max, std::vector<CycleRow>* rows, LONG* lost) noexcept;
 
 private:
-    HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result,
-                 std::wstring* description = nullptr) noexcept;
+    [[nodiscard]] HRESULT Call(Member member, WORD flags, const VARIANT* args, UINT argCount, VARIANT* result,
+                               std::wstring* description = nullptr) noexcept;
 
     base::ComPtr<IDispatch> dispatch_;
     DISPID ids_[kMemberCount] = {};
