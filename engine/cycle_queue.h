@@ -52,7 +52,7 @@ public:
     bool Pop(QueuedCycle& out) noexcept {
         const uint64_t read = read_.load(std::memory_order_relaxed);
         if (read == write_.load(std::memory_order_acquire)) return false;
-        out = slots_[read % capacity_];
+        out = slots_[static_cast<size_t>(read % capacity_)];
         read_.store(read + 1, std::memory_order_release);
         return true;
     }
@@ -73,7 +73,7 @@ private:
             }
             return;
         }
-        slots_[write % capacity_] = {cycle, pendingDrops_, endDrops_};
+        slots_[static_cast<size_t>(write % capacity_)] = {cycle, pendingDrops_, endDrops_};
         pendingDrops_ = 0;
         endDrops_ = 0;
         write_.store(write + 1, std::memory_order_release);

@@ -96,7 +96,9 @@ private:
     struct Buffer {
         size_t capacity = 0;  // cycles kept; there are capacity + 1 slots
         std::unique_ptr<Slot[]> slots;
-        Slot& SlotOf(uint64_t number) const noexcept { return slots[number % (capacity + 1)]; }
+        Slot& SlotOf(uint64_t number) const noexcept {
+            return slots[static_cast<size_t>(number % (capacity + 1))];
+        }
     };
 
     static bool ReadSlot(const Buffer& buffer, uint64_t number, Cycle& out) noexcept;

@@ -70,7 +70,8 @@ std::optional<int> ReferenceConvert(const std::wstring& text) {
     long long whole = 0;
     std::string fraction;
     for (long long k = 0; k < d.pointAt; ++k) {
-        whole = whole * 10 + (k < static_cast<long long>(d.digits.size()) ? d.digits[k] - '0' : 0);
+        whole = whole * 10 +
+                (k < static_cast<long long>(d.digits.size()) ? d.digits[static_cast<size_t>(k)] - '0' : 0);
     }
     if (d.pointAt < static_cast<long long>(d.digits.size())) {
         fraction = std::string(d.pointAt < 0 ? static_cast<size_t>(-d.pointAt) : 0, '0') +
