@@ -106,22 +106,6 @@ BENCH_GROUP(CycleBytes) {
     DPSIM_Reset();
 }
 
-namespace {
-
-uint64_t SystemTimeNow() {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-int64_t CounterNow() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-}  // namespace
-
 // What the sampling thread adds to a cycle after its last byte: the time stamp (two clock reads)
 // and the ring's slot, as Publish does them.
 BENCH_GROUP(CyclePublication) {
@@ -131,14 +115,14 @@ BENCH_GROUP(CyclePublication) {
     engine::CycleClock clock;
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
-    clock.Start(CounterNow(), frequency.QuadPart, SystemTimeNow());
+    clock.Start(engine::CounterNow(), frequency.QuadPart, engine::SystemTimeNow());
     constexpr int kCycles = 1'000'000;
     engine::Cycle cycle;
     cycle.channels = 8;
     const double t0 = bench::NowNs();
     for (int i = 1; i <= kCycles; ++i) {
         cycle.number = static_cast<uint64_t>(i);
-        cycle.time = clock.Stamp(CounterNow(), SystemTimeNow());
+        cycle.time = clock.Stamp(engine::CounterNow(), engine::SystemTimeNow());
         ring.Publish(cycle);
     }
     const double perCycle = (bench::NowNs() - t0) / kCycles;

@@ -186,22 +186,6 @@ BENCH_GROUP(RecordWriter) {
                         (whole ? ", every cycle in the file" : ", ROWS UNACCOUNTED")});
 }
 
-namespace {
-
-uint64_t SystemTimeNow() {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-int64_t CounterNow() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-}  // namespace
-
 // (b) What recording adds to the sampling thread, two ways, each in one run. The publication of a
 // cycle as the sampling thread makes it (time stamp, ring slot), without and with the push into the
 // recorder's queue, in blocks of 1,000 taken in turns (the queue is emptied between blocks, as the
@@ -217,7 +201,7 @@ BENCH_GROUP(RecordOverhead) {
     engine::CycleClock clock;
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
-    clock.Start(CounterNow(), frequency.QuadPart, SystemTimeNow());
+    clock.Start(engine::CounterNow(), frequency.QuadPart, engine::SystemTimeNow());
     engine::Cycle cycle;
     cycle.channels = 8;
     std::vector<double> plainNs, tappedNs;
@@ -227,7 +211,7 @@ BENCH_GROUP(RecordOverhead) {
         const double t0 = bench::NowNs();
         for (int i = 0; i < 1000; ++i) {
             ++cycle.number;
-            cycle.time = clock.Stamp(CounterNow(), SystemTimeNow());
+            cycle.time = clock.Stamp(engine::CounterNow(), engine::SystemTimeNow());
             ring.Publish(cycle);
             if (tapped) queue.Push(cycle);
         }

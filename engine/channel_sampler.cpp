@@ -22,18 +22,6 @@ constexpr DWORD kNothingTriedPauseMs = 10;
 
 bool IsReady(INT status) noexcept { return (status & 1) == 0; }
 
-uint64_t SystemTimeNow() noexcept {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-int64_t CounterNow() noexcept {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 // The 1 ms timer resolution a sampling thread holds while its Interval is short; given back when no
 // longer wanted and when the thread's loop ends, however it ends.
 class TimerResolution {
@@ -161,7 +149,7 @@ BOOL CChannelSampler::Start() noexcept {
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
     health_.Reset(frequency.QuadPart);
-    clock_.Start(CounterNow(), frequency.QuadPart, SystemTimeNow());
+    clock_.Start(engine::CounterNow(), frequency.QuadPart, engine::SystemTimeNow());
     SetReport(engine::SamplerStatus::kWaitingForFirstCycle, S_OK);
     ::ResumeThread(ThreadHandle.get());
     return TRUE;
@@ -305,9 +293,9 @@ void CChannelSampler::Publish(const uint8_t (&buffer)[16], LONG channels) noexce
     }
     LastUpdateTick.store(platform_.tick(), std::memory_order_release);
 
-    const int64_t counter = CounterNow();
+    const int64_t counter = engine::CounterNow();
     cycle.number = ring_.Newest() + 1;
-    cycle.time = clock_.Stamp(counter, SystemTimeNow());
+    cycle.time = clock_.Stamp(counter, engine::SystemTimeNow());
     cycle.channels = channels;
     ring_.Publish(cycle);
     Tap(&cycle);

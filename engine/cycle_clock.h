@@ -41,17 +41,33 @@
 // is turned into time without overflow for any gap a run meets (centuries) at any frequency up to
 // 1.8e12 counts a second.
 //
-// Pure arithmetic on readings that the caller takes (QueryPerformanceCounter and
-// GetSystemTimeAsFileTime, one each per stamp). A sampler holds one by value. Not thread-safe: the
+// Pure arithmetic on readings that the caller takes (CounterNow and SystemTimeNow below, one each
+// per stamp). A sampler holds one by value. Not thread-safe: the
 // sampler starts it on the host's thread before its sampling thread runs, which alone stamps after
 // that.
 #pragma once
+
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 
 namespace engine {
+
+// The two readings a stamp is made of: the performance counter, and the coarse system time in
+// FILETIME units. Any thread.
+inline int64_t CounterNow() noexcept {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+inline uint64_t SystemTimeNow() noexcept {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
 
 class CycleClock {
 public:
