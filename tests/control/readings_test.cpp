@@ -110,6 +110,17 @@ std::wstring GetText(IDispatch* ctrl, DISPID id) {
     return v.get().bstrVal ? v.get().bstrVal : L"";
 }
 
+// Connects sink to the control's events for the rest of the test.
+void Connect(IDispatch* ctrl, EventSink& sink, testsupport::CallSite caller = testsupport::CallSite::Here()) {
+    const testsupport::CallerTrace fromCaller(caller);
+    ComPtr<IConnectionPointContainer> points;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
+    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
+    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
+}
+
 HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
     ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -276,14 +287,7 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
     EXPECT_EQ(0u, HIWORD(::GetQueueStatus(QS_POSTMESSAGE))) << "posted without a sink";
 
     EventSink sink(kDiidDVandrelEvents);
-    ComPtr<IConnectionPointContainer> points;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
-    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
-    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
-    points.reset();
-    point.reset();
+    Connect(ctrl.get(), sink);
     // Busy: cycles come and no message is handled.
     const LONG busyUntil = GetLong(ctrl.get(), kDispidCycleCount) + 10;
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= busyUntil; }));
@@ -319,17 +323,6 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
 }
 
 namespace {
-
-// Connects sink to the control's events for the rest of the test.
-void Connect(IDispatch* ctrl, EventSink& sink, testsupport::CallSite caller = testsupport::CallSite::Here()) {
-    const testsupport::CallerTrace fromCaller(caller);
-    ComPtr<IConnectionPointContainer> points;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
-    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
-    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
-}
 
 void Pump() {
     MSG msg;
