@@ -445,7 +445,8 @@ bool CVandrelCtrl::FireLong(DISPID dispid, LONG value) noexcept {
 }
 
 // A sink that handles messages in its call (a message box, DoEvents) brings the next message here
-// while a pass runs: that one only asks for another pass, so what the sinks hear stays in order.
+// while a pass runs: that one only asks for another pass after it, so what the sinks hear stays in
+// order.
 void CVandrelCtrl::OnNotify() noexcept {
     shown_.reset();
     if (notifying_) {
@@ -459,11 +460,13 @@ void CVandrelCtrl::OnNotify() noexcept {
     // A sink may let go of the control in its call.
     const base::ComPtr<IUnknown> hold(static_cast<IUnknown*>(this));
     notifying_ = true;
-    do {
-        notifyAgain_ = false;
-        if (!TellNews()) break;  // frozen: the thaw asks again
-    } while (notifyAgain_);
+    notifyAgain_ = false;
+    // A freeze stops the pass; the thaw asks for the next.
+    static_cast<void>(TellNews());
     notifying_ = false;
+    // The next pass comes through the host's loop, which so runs between passes even when the
+    // sinks take longer than the cycles.
+    if (notifyAgain_) notifier_.Post();
 }
 
 // The status changes in the order they came, a failure after the cycle it followed and a change to

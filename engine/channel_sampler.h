@@ -40,6 +40,7 @@
 #include "engine/run_health.h"
 #include "engine/sampler_status.h"
 #include "engine/status_log.h"
+#include "engine/timer_period.h"
 
 namespace engine {
 
@@ -56,8 +57,8 @@ struct SamplerPlatform {
     // The pause between cycles, a wait on the stop event (WaitForSingleObject).
     DWORD(WINAPI* pauseWait)(HANDLE, DWORD) = ::WaitForSingleObject;
     // The system timer's resolution asked for and given back (timeBeginPeriod, timeEndPeriod).
-    MMRESULT(WINAPI* beginTimerPeriod)(UINT) = ::timeBeginPeriod;
-    MMRESULT(WINAPI* endTimerPeriod)(UINT) = ::timeEndPeriod;
+    MMRESULT(WINAPI* beginTimerPeriod)(UINT) = &engine::BeginTimerPeriod;
+    MMRESULT(WINAPI* endTimerPeriod)(UINT) = &engine::EndTimerPeriod;
 };
 
 }  // namespace engine

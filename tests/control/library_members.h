@@ -51,9 +51,14 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
     for (UINT i = 0; i < vars; ++i) {
         VARDESC* var = nullptr;
         if (FAILED(hr = info->GetVarDesc(i, &var))) return testing::AssertionFailure() << "GetVarDesc " << i;
-        (*members)[var->memid] = {MemberName(info, var->memid), false,
-                                  var->elemdescVar.tdesc.vt,    0,
-                                  MemberHelp(info, var->memid), !(var->wVarFlags & VARFLAG_FREADONLY)};
+        const bool writable = !(var->wVarFlags & VARFLAG_FREADONLY);
+        (*members)[var->memid] = {MemberName(info, var->memid),
+                                  false,
+                                  var->elemdescVar.tdesc.vt,
+                                  0,
+                                  MemberHelp(info, var->memid),
+                                  writable,
+                                  writable ? var->elemdescVar.tdesc.vt : VARTYPE{VT_EMPTY}};
         info->ReleaseVarDesc(var);
     }
     // Methods, and properties as a get function with, for a writable one, a put function.

@@ -95,11 +95,17 @@ DATE LocalNow() {
     return date;
 }
 
+// Handles the messages waiting on this thread, a few at most: a host's loop looks at its own state
+// between messages, also while events come faster than its sinks take them.
+void Pump() {
+    MSG msg;
+    for (int n = 0; n < 20 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) ::DispatchMessageW(&msg);
+}
+
 // Handles this thread's messages, as a host's message loop does, until pred holds (or 5 s passed).
 bool PumpUntil(const std::function<bool()>& pred) {
     return WaitUntil([&] {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        Pump();
         return pred();
     });
 }
@@ -323,11 +329,6 @@ TEST(ControlEvents, ArriveOnTheCreatingThreadInOrderAndCoalesced) {
 }
 
 namespace {
-
-void Pump() {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-}
 
 // Handles messages until the control has nothing more to tell and its status is settled.
 void PumpUntilIdle(IDispatch* ctrl, const std::function<bool(LONG status)>& settled) {

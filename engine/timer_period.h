@@ -1,0 +1,18 @@
+// The system timer's resolution, asked for and given back with winmm.dll's timeBeginPeriod and
+// timeEndPeriod, found the first time a run needs them. The control does not import winmm.dll: a
+// host that never samples faster than the clock tick never loads it, and the module loads and
+// unloads without it. Once found, winmm.dll stays loaded for the rest of the process (it is a
+// system library; loading and unloading it with each of ours would cost its set-up every time).
+// Any thread; the contracts are those of timeBeginPeriod and timeEndPeriod (TIMERR_NOCANDO when
+// winmm.dll or the function is missing).
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+namespace engine {
+
+MMRESULT WINAPI BeginTimerPeriod(UINT period) noexcept;
+MMRESULT WINAPI EndTimerPeriod(UINT period) noexcept;
+
+}  // namespace engine
