@@ -16,9 +16,11 @@ constexpr int kBufferBytes = 16;
 // The pause after a cycle that could not try a single slot because its budget was spent before the
 // first (Interval 0). The raised-priority thread would otherwise spin on its stop check and lock
 // wait; such a cycle reads nothing, so its rate only costs: under Wine each one takes about 0.1 ms of
-// CPU in three kernel calls, and 1 ms pauses still came to 7 % of a core. Every other cycle pauses
-// its Interval.
-constexpr DWORD kNothingTriedPauseMs = 10;
+// CPU in three kernel calls, and 1 ms pauses still came to 7 % of a core.
+// The same pause follows a cycle that took part of the board's frame and gave up the rest: the board
+// begins a new frame after 10 ms without a read, and after a shorter pause the next cycle would take
+// the old frame's remaining bytes, its words mixing two frames. Every other cycle pauses its Interval.
+constexpr DWORD kLongPauseMs = 10;
 
 bool IsReady(INT status) noexcept { return (status & 1) == 0; }
 
@@ -249,7 +251,8 @@ void CChannelSampler::SampleLoop() noexcept {
         }
         TraceData("\n");
         lockWait = static_cast<DWORD>(GetInterval());
-        pause = read.nothingTried && lockWait < kNothingTriedPauseMs ? kNothingTriedPauseMs : lockWait;
+        const bool frameLeftOpen = read.bytes > 0 && read.bytes < 2 * channels;
+        pause = (read.nothingTried || frameLeftOpen) && lockWait < kLongPauseMs ? kLongPauseMs : lockWait;
         // Released whether or not the wait took it: a lock left taken elsewhere frees up this way.
         ::SetEvent(PortLockEvent.get());
     }

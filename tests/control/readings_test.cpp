@@ -148,9 +148,16 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     std::string fault;
     auto check = [&](const Row& r, DATE after, bool inOrder) {
         const bool whole = r.values.size() == 8 && r.values == std::vector<LONG>(8, r.values[0]);
-        if ((!r.typed || !whole || !inOrder || r.time <= after || r.time > LocalNow() + kSecond) &&
-            fault.empty())
-            fault = "cycle " + std::to_string(r.number);
+        const char* what = !r.typed ? "untyped"
+                           : !whole ? "mixed"
+                           : !inOrder ? "out of order"
+                           : r.time <= after ? "not later than the row before"
+                           : r.time > LocalNow() + kSecond ? "in the future"
+                                                           : nullptr;
+        if (what && fault.empty()) {
+            fault = "cycle " + std::to_string(r.number) + ": " + what;
+            for (LONG v : r.values) fault += " " + std::to_string(v);
+        }
     };
     auto drain = [&](LONG max) {
         LONG lostNow = 0;

@@ -384,8 +384,9 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
 }
 
 // The pause after a cycle is its Interval, also below 10 ms and also after a cycle that polled a
-// busy board until its budget ran out. Only a cycle that could not try a single slot (Interval 0)
-// pauses 10 ms, as spinning from one empty cycle to the next would cost a good share of a core.
+// busy board until its budget ran out. A cycle that could not try a single slot (Interval 0) pauses
+// 10 ms, as spinning from one empty cycle to the next would cost a good share of a core, and so
+// does one that read part of a frame, so that the board starts the next cycle on a frame of its own.
 // The first cycle does not pause; -1 is the platform's unlimited wait.
 struct PauseCase {
     const char* board;
@@ -394,7 +395,7 @@ struct PauseCase {
 };
 void PrintTo(const PauseCase& c, std::ostream* os) { *os << c.board << " at Interval " << c.interval; }
 class SamplerPause : public testing::TestWithParam<PauseCase> {};
-TEST_P(SamplerPause, IsTheIntervalUnlessNothingCouldBeTried) {
+TEST_P(SamplerPause, IsTheIntervalUnlessNothingOrPartOfAFrameWasRead) {
     SimBoards sim(GetParam().board);
     g_pauseCount = 0;
     CChannelSampler s(TickedBy(::GetTickCount, &NotingPauseWait));
@@ -410,6 +411,8 @@ INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
                          testing::Values(PauseCase{kWordsBoard, 0, 10}, PauseCase{kWordsBoard, 1, 1},
                                          PauseCase{kWordsBoard, 9, 9}, PauseCase{"356:busy", 2, 2},
                                          PauseCase{kWordsBoard, 11, 11},
+                                         PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 1, 10},
+                                         PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 11, 11},
                                          PauseCase{kWordsBoard, -1, INFINITE}));
 
 TEST_F(SamplerProtocol, PortLockEventLivesWhileASamplerHoldsIt) {
