@@ -148,10 +148,10 @@ TEST(ControlCycles, NoRowMixesCyclesAndTheLostCountExplainsEveryGap) {
     std::string fault;
     auto check = [&](const Row& r, DATE after, bool inOrder) {
         const bool whole = r.values.size() == 8 && r.values == std::vector<LONG>(8, r.values[0]);
-        const char* what = !r.typed ? "untyped"
-                           : !whole ? "mixed"
-                           : !inOrder ? "out of order"
-                           : r.time <= after ? "not later than the row before"
+        const char* what = !r.typed                        ? "untyped"
+                           : !whole                        ? "mixed"
+                           : !inOrder                      ? "out of order"
+                           : r.time <= after               ? "not later than the row before"
                            : r.time > LocalNow() + kSecond ? "in the future"
                                                            : nullptr;
         if (what && fault.empty()) {
