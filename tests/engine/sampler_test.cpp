@@ -388,17 +388,24 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
 // 10 ms, as spinning from one empty cycle to the next would cost a good share of a core, and so
 // does one that read part of a frame, so that the board starts the next cycle on a frame of its own.
 // The first cycle does not pause; -1 is the platform's unlimited wait.
+// The clock is a seam: a whole cycle must not lose its last slot to a tick that turns during it.
+// A still clock never spends a budget; a stepping one moves 1 ms at every read, so a budget of n ms
+// tries n - 1 slots.
+DWORD WINAPI StillTick() { return 1000; }
+std::atomic<DWORD> g_steps{0};
+DWORD WINAPI SteppingTick() { return ++g_steps; }
 struct PauseCase {
     const char* board;
     LONG interval;
     DWORD pause;
+    DWORD(WINAPI* tick)() = &SteppingTick;
 };
 void PrintTo(const PauseCase& c, std::ostream* os) { *os << c.board << " at Interval " << c.interval; }
 class SamplerPause : public testing::TestWithParam<PauseCase> {};
 TEST_P(SamplerPause, IsTheIntervalUnlessNothingOrPartOfAFrameWasRead) {
     SimBoards sim(GetParam().board);
     g_pauseCount = 0;
-    CChannelSampler s(TickedBy(::GetTickCount, &NotingPauseWait));
+    CChannelSampler s(TickedBy(GetParam().tick, &NotingPauseWait));
     s.SetInterval(GetParam().interval);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= 2; }));
@@ -408,10 +415,12 @@ TEST_P(SamplerPause, IsTheIntervalUnlessNothingOrPartOfAFrameWasRead) {
         EXPECT_EQ(GetParam().pause, g_pauses[i].ms) << i;
 }
 INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
-                         testing::Values(PauseCase{kWordsBoard, 0, 10}, PauseCase{kWordsBoard, 1, 1},
-                                         PauseCase{kWordsBoard, 9, 9}, PauseCase{"356:busy", 2, 2},
-                                         PauseCase{kWordsBoard, 11, 11},
-                                         PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 1, 10},
+                         testing::Values(PauseCase{kWordsBoard, 0, 10},
+                                         PauseCase{kWordsBoard, 1, 1, &StillTick},
+                                         PauseCase{kWordsBoard, 9, 9, &StillTick},
+                                         PauseCase{"356:busy", 2, 2},
+                                         PauseCase{kWordsBoard, 11, 11, &StillTick},
+                                         PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 2, 10},
                                          PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 11, 11},
                                          PauseCase{kWordsBoard, -1, INFINITE}));
 
