@@ -18,12 +18,6 @@
 
 using base::ComPtr;
 using base::Variant;
-using testsupport::CreateControl;
-using testsupport::GetLong;
-using testsupport::I4;
-using testsupport::Put;
-using testsupport::SimBoards;
-using testsupport::WaitUntil;
 using namespace testsupport;
 using namespace client;  // DISPIDs
 
