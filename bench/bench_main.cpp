@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "bench/bench.h"
@@ -59,10 +60,19 @@ double Median(std::vector<double>& samples) {
 
 }  // namespace bench
 
+// vandrel-bench [--long] [GROUP...]: the groups named (all without a name), in their order.
 int main(int argc, char** argv) {
-    bench::g_longRuns = argc > 1 && std::strcmp(argv[1], "--long") == 0;
+    std::vector<std::string> chosen;
+    for (int k = 1; k < argc; ++k) {
+        if (std::strcmp(argv[k], "--long") == 0) {
+            bench::g_longRuns = true;
+        } else {
+            chosen.emplace_back(argv[k]);
+        }
+    }
     std::vector<bench::Row> rows;
     for (const auto& [name, group] : bench::Groups()) {
+        if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), name) == chosen.end()) continue;
         std::fprintf(stderr, "running %s ...\n", name);
         group(rows);
     }

@@ -1,5 +1,6 @@
 #include "engine/cycle_recorder.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -10,14 +11,78 @@
 namespace engine {
 namespace {
 
-// Opens path for appending (created when missing); others may read it meanwhile.
-base::UniqueFile OpenForAppend(const std::wstring& path, DWORD disposition, uint64_t* size) noexcept {
-    base::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, disposition,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+// What a record file begins with; a file that begins otherwise is someone else's.
+constexpr char kHeaderStart[] = "cycle,time,";
+// Longer than any row: a file whose last line is longer was not cut in a row of ours.
+constexpr DWORD kTailBytes = 4096;
+
+HRESULT ReadAt(HANDLE file, uint64_t offset, char* data, DWORD size) noexcept {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD read = 0;
+    RETURN_LAST_ERROR_IF(!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+                         !::ReadFile(file, data, size, &read, nullptr));
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), read != size);
+    return S_OK;
+}
+
+HRESULT CutAt(HANDLE file, uint64_t size) noexcept {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    RETURN_LAST_ERROR_IF(!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::SetEndOfFile(file));
+    return S_OK;
+}
+
+// A file that does not end a line: a record file whose last row was cut (a host killed while it
+// wrote) loses that row in part, so that the next row starts a line of its own; any other file gets
+// the end of its line. size is the file's, before and after.
+HRESULT EndWithAWholeLine(HANDLE file, uint64_t& size) noexcept {
+    if (size == 0) return S_OK;
+    char last = 0;
+    RETURN_IF_FAILED(ReadAt(file, size - 1, &last, 1));
+    if (last == '\n') return S_OK;
+    char head[sizeof kHeaderStart - 1] = {};
+    const DWORD headSize = static_cast<DWORD>(std::min<uint64_t>(size, sizeof head));
+    RETURN_IF_FAILED(ReadAt(file, 0, head, headSize));
+    if (std::equal(head, head + headSize, kHeaderStart)) {
+        char tail[kTailBytes];
+        const DWORD tailSize = static_cast<DWORD>(std::min<uint64_t>(size, kTailBytes));
+        RETURN_IF_FAILED(ReadAt(file, size - tailSize, tail, tailSize));
+        const char* end =
+            std::find(std::make_reverse_iterator(tail + tailSize), std::make_reverse_iterator(tail), '\n')
+                .base();
+        if (end != tail || tailSize == size) {
+            size -= static_cast<uint64_t>(tail + tailSize - end);
+            return CutAt(file, size);
+        }
+    }
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    DWORD written = 0;
+    RETURN_LAST_ERROR_IF(!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+                         !::WriteFile(file, "\n", 1, &written, nullptr));
+    size += written;
+    return S_OK;
+}
+
+// Opens path to write at its end, created when missing; others may read it meanwhile. The file is
+// read and written through the handle, so that a partial last line can be cut and a failed write
+// taken back.
+HRESULT OpenForAppend(const std::wstring& path, DWORD disposition, base::UniqueFile& file,
+                      uint64_t& size) noexcept {
+    file.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    RETURN_LAST_ERROR_IF(!file);
     LARGE_INTEGER length = {};
-    if (file && !::GetFileSizeEx(file.get(), &length)) file.reset();
-    *size = static_cast<uint64_t>(length.QuadPart);
-    return file;
+    HRESULT hr = ::GetFileSizeEx(file.get(), &length) ? S_OK : base::HResultFromLastError();
+    size = static_cast<uint64_t>(length.QuadPart);
+    if (SUCCEEDED(hr)) hr = EndWithAWholeLine(file.get(), size);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (SUCCEEDED(hr) && !::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN))
+        hr = base::HResultFromLastError();
+    if (FAILED(hr)) file.reset();
+    return hr;
 }
 
 // "C:\data\run.csv" and 3: "C:\data\run-3.csv"; the extension stays last.
@@ -32,55 +97,76 @@ std::wstring Numbered(const std::wstring& path, unsigned sequence) {
 }  // namespace
 
 HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int channels) noexcept try {
-    // A recording that failed left its writer to be reaped; the one under way goes on into path.
-    if (!Recording()) Reap();
-    if (Recording() && ::CompareStringOrdinal(path.c_str(), -1, path_.c_str(), -1, TRUE) == CSTR_EQUAL)
+    // A writer that has ended failed: its recording is over, and this call begins one anew.
+    if (writer_ && ::WaitForSingleObject(writer_.get(), 0) == WAIT_OBJECT_0) Reap();
+    if (writer_ && ::CompareStringOrdinal(path.c_str(), -1, path_.c_str(), -1, TRUE) == CSTR_EQUAL)
         return S_OK;
+    base::UniqueFile file;
     uint64_t size = 0;
-    base::UniqueFile file = OpenForAppend(path, OPEN_ALWAYS, &size);
-    RETURN_LAST_ERROR_IF(!file);
-    if (Recording()) {
+    RETURN_IF_FAILED(OpenForAppend(path, OPEN_ALWAYS, file, size));
+    if (writer_) {
         // The cycles the queue has taken so far go to the file before.
-        base::SrwExclusiveLock hold(lock_);
-        command_ = Command::kSwitch;
-        cut_ = queue_->Taken();
-        nextFile_ = std::move(file);
-        nextPath_ = path;
-    } else {
-        auto queue = std::make_unique<CycleQueue>(queueCycles);
-        RETURN_HR_IF(E_OUTOFMEMORY, !queue->Valid());
-        base::UniqueEvent wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        base::UniqueEvent done(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        RETURN_LAST_ERROR_IF(!wake || !done);
-        file_ = std::move(file);
-        filePath_ = path;
-        sequence_ = 1;
-        size_ = size;
-        channels_ = channels;
-        lastNumber_ = 0;
-        buffer_.clear();
-        command_ = Command::kNone;
-        writer_.reset(::CreateThread(nullptr, 0, &WriterEntry, this, CREATE_SUSPENDED, nullptr));
-        if (!writer_) {
-            const HRESULT error = base::HResultFromLastError();
-            file_.reset();
-            return error;
+        {
+            base::SrwExclusiveLock hold(lock_);
+            command_ = Command::kSwitch;
+            cut_ = queue_->Taken();
+            nextFile_ = std::move(file);
+            nextPath_ = path;
+            nextSize_ = size;
         }
-        queue_ = std::move(queue);
-        wake_ = std::move(wake);
-        done_ = std::move(done);
-        recording_.store(true, std::memory_order_release);
-        ::ResumeThread(writer_.get());
-        sampler_.SetTap(queue_.get());
-        path_ = path;
-        return S_OK;
+        ::SetEvent(wake_.get());
+        const HANDLE handles[2] = {done_.get(), writer_.get()};
+        ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        {
+            // A writer that failed before it took the command leaves the file here.
+            base::SrwExclusiveLock hold(lock_);
+            if (command_ == Command::kSwitch) {
+                command_ = Command::kNone;
+                file = std::move(nextFile_);
+            }
+        }
+        if (!file) {
+            path_ = path;
+            return Recording() ? S_OK : error_.load(std::memory_order_acquire);
+        }
+        Reap();
     }
-    ::SetEvent(wake_.get());
-    // A writer that fails meanwhile does not take the command: then the new file stays unused.
-    const HANDLE handles[2] = {done_.get(), writer_.get()};
-    ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    return Begin(std::move(file), size, path, queueCycles, channels);
+}
+CATCH_RETURN()
+
+HRESULT CycleRecorder::Begin(base::UniqueFile file, uint64_t size, const std::wstring& path,
+                             size_t queueCycles, int channels) noexcept try {
+    base::UniqueEvent wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    base::UniqueEvent done(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    RETURN_LAST_ERROR_IF(!wake || !done);
+    auto queue = std::make_unique<CycleQueue>(queueCycles, wake.get());
+    RETURN_HR_IF(E_OUTOFMEMORY, !queue->Valid());
+    file_ = std::move(file);
+    filePath_ = path;
+    sequence_ = 1;
+    size_ = size;
+    channels_ = channels;
+    buffer_.clear();
+    command_ = Command::kNone;
+    error_.store(S_OK, std::memory_order_relaxed);
+    writer_.reset(::CreateThread(nullptr, 0, &WriterEntry, this, CREATE_SUSPENDED, nullptr));
+    if (!writer_) {
+        const HRESULT error = base::HResultFromLastError();
+        file_.reset();
+        return error;
+    }
+    // Woken as it is, the writer must come before a sampling thread of the highest priority fills
+    // a small queue.
+    ::SetThreadPriority(writer_.get(), THREAD_PRIORITY_ABOVE_NORMAL);
+    queue_ = std::move(queue);
+    wake_ = std::move(wake);
+    done_ = std::move(done);
+    recording_.store(true, std::memory_order_release);
+    ::ResumeThread(writer_.get());
+    sampler_.SetTap(queue_.get());
     path_ = path;
-    return Recording() ? S_OK : error_.load(std::memory_order_acquire);
+    return S_OK;
 }
 CATCH_RETURN()
 
@@ -91,7 +177,7 @@ void CycleRecorder::Close() noexcept {
         base::SrwExclusiveLock hold(lock_);
         command_ = Command::kClose;
         cut_ = queue_->Taken();
-        trailingDrops_ = queue_->PendingDrops();
+        remainder_ = queue_->Remainder();
     }
     ::SetEvent(wake_.get());
     Reap();
@@ -125,13 +211,15 @@ DWORD WINAPI CycleRecorder::WriterEntry(LPVOID param) noexcept {
 
 void CycleRecorder::WriteLoop() noexcept {
     for (;;) {
-        ::WaitForSingleObject(wake_.get(), kWritePeriodMs);
+        if (!queue_->Due()) ::WaitForSingleObject(wake_.get(), kWritePeriodMs);
         Command command;
         uint64_t cut;
         {
+            // A pass takes what was taken when it began: a switch asked meanwhile cuts before the
+            // cycles published after it.
             base::SrwExclusiveLock hold(lock_);
             command = std::exchange(command_, Command::kNone);
-            cut = command == Command::kNone ? UINT64_MAX : cut_;
+            cut = command == Command::kNone ? queue_->Taken() : cut_;
         }
         if (!Drain(cut)) return;
         switch (command) {
@@ -142,18 +230,17 @@ void CycleRecorder::WriteLoop() noexcept {
                 file_ = std::move(nextFile_);
                 filePath_ = nextPath_;
                 sequence_ = 1;
-                LARGE_INTEGER length = {};
-                ::GetFileSizeEx(file_.get(), &length);
-                size_ = static_cast<uint64_t>(length.QuadPart);
+                size_ = nextSize_;
                 break;
             }
             case Command::kClose: {
-                uint64_t trailing;
+                QueueRemainder remainder;
                 {
                     base::SrwExclusiveLock hold(lock_);
-                    trailing = trailingDrops_;
+                    remainder = remainder_;
                 }
-                if (trailing > 0 && !Mark(lastNumber_ + 1, trailing)) return;
+                if (remainder.ends > 0 && !MarkEnds(remainder.endsLost, remainder.ends)) return;
+                if (remainder.runLost > 0 && !Mark(remainder.runLast, remainder.runLost)) return;
                 if (!WriteOut()) return;
                 file_.reset();
                 return;
@@ -168,17 +255,14 @@ bool CycleRecorder::Drain(uint64_t cut) noexcept try {
     QueuedCycle entry;
     while (queue_->NextToRead() < cut && queue_->Pop(entry)) {
         const Cycle& c = entry.cycle;
-        // The end of a run before, then the gap before this cycle in its own run (or before the end
-        // of the run this entry closes).
-        if (entry.lostAtRunEnd > 0 && !Mark(lastNumber_ + 1, entry.lostAtRunEnd)) return false;
-        if (entry.lostBefore > 0) {
-            const bool inRun = c.number > entry.lostBefore;
-            if (!Mark(inRun ? c.number - entry.lostBefore : lastNumber_ + 1, entry.lostBefore)) return false;
-        }
+        // The ends of runs before that found no room, then the gap before this cycle in its own run
+        // (or before the end of the run this entry closes).
+        if (entry.ends > 0 && !MarkEnds(entry.endsLost, entry.ends)) return false;
+        if (entry.lostBefore > 0 && !Mark(c.number != 0 ? c.number - 1 : entry.runLast, entry.lostBefore))
+            return false;
         if (c.number == 0) continue;  // the end of a run
         if (!Append(base::CsvRow(c.number, c.time, offsets_.At(c.time), c.values, c.channels), c.channels))
             return false;
-        lastNumber_ = c.number;
     }
     return true;
 } catch (const std::bad_alloc&) {
@@ -186,8 +270,15 @@ bool CycleRecorder::Drain(uint64_t cut) noexcept try {
     return false;
 }
 
-bool CycleRecorder::Mark(uint64_t first, uint64_t count) noexcept try {
-    return Append(base::CsvLostLine(first, count), channels_);
+bool CycleRecorder::Mark(uint64_t last, uint64_t count) noexcept try {
+    return Append(base::CsvLostLine(last + 1 - count, count), channels_);
+} catch (const std::bad_alloc&) {
+    Fail(E_OUTOFMEMORY);
+    return false;
+}
+
+bool CycleRecorder::MarkEnds(uint64_t count, uint64_t runs) noexcept try {
+    return Append(base::CsvLostAtRunEndsLine(count, runs), channels_);
 } catch (const std::bad_alloc&) {
     Fail(E_OUTOFMEMORY);
     return false;
@@ -211,37 +302,38 @@ bool CycleRecorder::RollOver() noexcept {
     if (!WriteOut()) return false;
     for (;;) {
         const std::wstring next = Numbered(filePath_, ++sequence_);
+        base::UniqueFile file;
         uint64_t size = 0;
-        base::UniqueFile file = OpenForAppend(next, CREATE_NEW, &size);
-        if (file) {
+        const HRESULT hr = OpenForAppend(next, CREATE_NEW, file, size);
+        if (SUCCEEDED(hr)) {
             base::SrwExclusiveLock hold(lock_);
             file_ = std::move(file);
             size_ = 0;
             return true;
         }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            Fail(HRESULT_FROM_WIN32(error));
+        if (hr != HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) && hr != HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)) {
+            Fail(hr);
             return false;
         }
     }
 }
 
-// Whole lines in one write: a host killed meanwhile leaves no row in part but the last line.
+// Whole lines in one write: a host killed meanwhile leaves no row in part but the last line. What a
+// failed write stored (a disk that filled during it) is cut off again.
 bool CycleRecorder::WriteOut() noexcept {
     if (buffer_.empty()) return true;
     DWORD written = 0;
-    if (!platform_.writeFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &written,
-                             nullptr) ||
-        written != buffer_.size()) {
-        Fail(written != buffer_.size() && ::GetLastError() == ERROR_SUCCESS
-                 ? HRESULT_FROM_WIN32(ERROR_DISK_FULL)
-                 : base::HResultFromLastError());
-        return false;
+    const BOOL wrote = platform_.writeFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
+                                           &written, nullptr);
+    if (wrote && written == buffer_.size()) {
+        size_ += written;
+        buffer_.clear();
+        return true;
     }
-    size_ += written;
-    buffer_.clear();
-    return true;
+    const HRESULT error = wrote ? HRESULT_FROM_WIN32(ERROR_DISK_FULL) : base::HResultFromLastError();
+    LOG_IF_FAILED(CutAt(file_.get(), size_));
+    Fail(error);
+    return false;
 }
 
 void CycleRecorder::Fail(HRESULT error) noexcept {

@@ -5,16 +5,20 @@
 // The sampler pushes each cycle into the recorder's queue (engine/cycle_queue.h), which holds up to
 // the capacity given at the start of the recording; a writer that falls behind by more loses cycles,
 // which are counted (Lost) and marked in the file where they are missing. The writer takes what
-// waits at least every kWritePeriodMs and writes whole lines in one write, so a host that is killed
-// loses at most that much and leaves no partial row but the last line. A file that exists is
-// appended to; a new one gets a header line. Past the size limit the writer goes on in a new file
-// named after the first with a sequence number ("run.csv", "run-2.csv", ...), skipping names that
-// exist, never overwriting. A write that fails stops the recording (Recording turns false) and
-// notes the error in the sampler's LastError; sampling goes on.
+// waits as soon as a quarter of the queue is taken, and at least every kWritePeriodMs, so only a
+// disk that stalls loses cycles. It writes whole lines in one write, so a host that is killed loses
+// at most that much and leaves no partial row but the last line. A file that exists is appended to,
+// after its last whole line: a partial last row (a host killed while it wrote) is cut off first. A
+// new file gets a header line. Past the size limit the writer goes on in a new file named after the
+// first with a sequence number ("run.csv", "run-2.csv", ...), skipping names that exist, never
+// overwriting. A write that fails takes back what it stored, so the file ends with its last whole
+// write; it stops the recording (Recording turns false) and notes the error in the sampler's
+// LastError; sampling goes on.
 //
 // Owned by the sampler's owner, which destroys it before the sampler. Everything runs on the host's
 // thread but Recording and LimitBytes, which any thread may ask. The writer thread lives from the
-// start of a recording to its end, or to a failed write.
+// start of a recording to its end, or to a failed write; the host tells the two apart by the thread
+// alone, so a write that fails while the host switches files cannot leave two writers.
 #pragma once
 
 #include <windows.h>
@@ -33,9 +37,9 @@ namespace engine {
 
 // What a recorder asks of the system; tests substitute their own.
 struct RecorderPlatform {
-    // Writes to the file (WriteFile's contract): a slow or a failing disk.
+    // Writes to the file (WriteFile's contract): a slow, a full or a failing disk.
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = ::WriteFile;
-    // The time zone's offset for a cycle's time.
+    // The time zone's offset for a cycle's time (asked again for every row while it fails).
     base::OffsetLookup zoneOffset = &base::SystemZoneOffset;
 };
 
@@ -55,7 +59,8 @@ public:
     // Records every cycle from now on into path, a full path: the file is opened here (appended to,
     // or created), so that one that cannot be opened is refused with the system's error and
     // nothing changes. While recording already, the cycles published before the call go to the
-    // file before, the later ones to this one. queueCycles is how many cycles may wait for the
+    // file before, the later ones to this one; after a failed write, the call starts a recording
+    // anew, as when there was none. queueCycles is how many cycles may wait for the
     // disk, from the start of a recording on; channels names the header's columns when no cycle
     // does.
     [[nodiscard]] HRESULT Record(const std::wstring& path, size_t queueCycles, int channels) noexcept;
@@ -77,12 +82,16 @@ public:
 private:
     enum class Command { kNone, kSwitch, kClose };
 
+    [[nodiscard]] HRESULT Begin(base::UniqueFile file, uint64_t size, const std::wstring& path,
+                                size_t queueCycles, int channels) noexcept;
     static DWORD WINAPI WriterEntry(LPVOID param) noexcept;
     void WriteLoop() noexcept;
     // Formats the entries up to cut (a queue index) into the buffer, rolling over as the file grows.
     bool Drain(uint64_t cut) noexcept;
     bool Append(const std::string& line, int channels) noexcept;
-    bool Mark(uint64_t first, uint64_t count) noexcept;
+    // The lost cycles numbered up to last.
+    bool Mark(uint64_t last, uint64_t count) noexcept;
+    bool MarkEnds(uint64_t count, uint64_t runs) noexcept;
     bool WriteOut() noexcept;
     bool RollOver() noexcept;
     void Fail(HRESULT error) noexcept;
@@ -106,9 +115,10 @@ private:
     SRWLOCK lock_ = SRWLOCK_INIT;
     Command command_ = Command::kNone;
     uint64_t cut_ = 0;
-    uint64_t trailingDrops_ = 0;
+    QueueRemainder remainder_;
     base::UniqueFile nextFile_;
     std::wstring nextPath_;
+    uint64_t nextSize_ = 0;
 
     // The writer's own.
     base::UniqueFile file_;
@@ -116,7 +126,6 @@ private:
     unsigned sequence_ = 1;
     uint64_t size_ = 0;
     int channels_ = 0;
-    uint64_t lastNumber_ = 0;
     std::string buffer_;
     base::LocalOffsets offsets_;
 };

@@ -399,29 +399,58 @@ TEST(RunHealth, RateOverTheLastHundredCyclesAndTheLongestGap) {
 }
 
 // A writer ahead of the recorder drops cycles and says where: a gap rides with the next cycle of its
-// run, and the drops at the end of a run whose end found the queue full ride apart from the next
-// run's, so that neither is numbered as the other's.
-TEST(CycleQueue, DropsRideWithTheNextEntryAndARunsEndStaysApart) {
+// run, a run's end carries its last number (so that a run the reader never saw a cycle of is still
+// numbered as its own), ends past the room kept for them are added up apart from any run's gap, and
+// what no entry carried is left for the reader's close.
+TEST(CycleQueue, DropsAreToldWithTheirRunsNumbers) {
     engine::CycleQueue queue(2);
     ASSERT_TRUE(queue.Valid());
     for (uint64_t n = 1; n <= 4; ++n) queue.Push(Numbered(n));  // 3 and 4 find it full
-    queue.EndRun();                                             // and so does the end
+    queue.EndRun();                                             // in the room for ends
+    for (int run = 0; run < 10; ++run) {                        // runs whose every cycle is dropped
+        queue.Push(Numbered(1));
+        queue.Push(Numbered(2));
+        queue.EndRun();  // 7 fit beside the cycles and the first end, 3 do not
+    }
+    struct Told {
+        uint64_t number, lostBefore, runLast, endsLost, ends;
+        bool operator==(const Told& o) const {
+            return number == o.number && lostBefore == o.lostBefore && runLast == o.runLast &&
+                   endsLost == o.endsLost && ends == o.ends;
+        }
+    };
+    std::vector<Told> told;
     engine::QueuedCycle out;
-    ASSERT_TRUE(queue.Pop(out));
-    EXPECT_EQ(1u, out.cycle.number);
-    queue.Push(Numbered(1));  // the next run: room for one
-    queue.Push(Numbered(2));  // full again: 2 and 3 are dropped
+    while (queue.Pop(out))
+        told.push_back({out.cycle.number, out.lostBefore, out.runLast, out.endsLost, out.ends});
+    queue.Push(Numbered(1));
+    queue.Push(Numbered(2));
     queue.Push(Numbered(3));
-    ASSERT_TRUE(queue.Pop(out));
-    EXPECT_EQ(2u, out.cycle.number);
-    ASSERT_TRUE(queue.Pop(out));
-    EXPECT_EQ(1u, out.cycle.number);
-    EXPECT_EQ(0u, out.lostBefore);
-    EXPECT_EQ(2u, out.lostAtRunEnd) << "3 and 4 of the run before";
+    queue.Push(Numbered(4));  // dropped, and left to the close
+    while (queue.Pop(out))
+        told.push_back({out.cycle.number, out.lostBefore, out.runLast, out.endsLost, out.ends});
+    std::vector<Told> expected = {{1, 0, 0, 0, 0}, {2, 0, 0, 0, 0}, {0, 2, 4, 0, 0}};
+    for (int run = 0; run < 7; ++run) expected.push_back({0, 2, 2, 0, 0});
+    expected.push_back({1, 0, 0, 6, 3});
+    expected.push_back({2, 0, 0, 0, 0});
+    ASSERT_EQ(expected.size(), told.size());
+    for (size_t i = 0; i < told.size(); ++i) EXPECT_TRUE(expected[i] == told[i]) << "entry " << i;
+    const engine::QueueRemainder left = queue.Remainder();
+    EXPECT_EQ(2u, left.runLost) << "3 and 4";
+    EXPECT_EQ(4u, left.runLast);
+    EXPECT_EQ(0u, left.ends);
+    EXPECT_EQ(2u + 20u + 2u, queue.Dropped());
+}
+
+// The reader is woken once a quarter of the queue waits, not only by its own period: a queue of a
+// few cycles at Interval 1 would fill long before.
+TEST(CycleQueue, WakesItsReaderWhenAQuarterWaits) {
+    base::UniqueEvent wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    engine::CycleQueue queue(16, wake.get());
+    for (uint64_t n = 1; n <= 3; ++n) queue.Push(Numbered(n));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(wake.get(), 0));
+    EXPECT_FALSE(queue.Due());
     queue.Push(Numbered(4));
-    ASSERT_TRUE(queue.Pop(out));
-    EXPECT_EQ(4u, out.cycle.number);
-    EXPECT_EQ(2u, out.lostBefore) << "2 and 3 of this run";
-    EXPECT_EQ(4u, queue.Dropped());
-    EXPECT_FALSE(queue.Pop(out));
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(wake.get(), 0));
+    EXPECT_TRUE(queue.Due());
 }

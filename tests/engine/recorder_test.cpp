@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/module_file.h"
@@ -30,17 +31,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a record file holds: its lines, each row's number (a run's row, in order), each mark of lost
-// cycles, and whether every complete line is a header, a row or a mark.
+// What a record file holds: its lines, each row's number, each mark of lost cycles, and whether
+// every complete line is a header, a row or a mark; and all of these in the file's order.
 struct RecordFile {
     std::vector<std::string> lines;  // complete lines
     bool partialLast = false;        // the file ends in a line without its end
     std::vector<uint64_t> numbers;
     struct Mark {
         uint64_t first, count;
-        size_t beforeRow;  // the index in numbers of the row after it
+        uint64_t ends;  // runs whose ends it adds up, 0 for a numbered mark
     };
     std::vector<Mark> marks;
+    std::vector<Mark> items;  // rows (count 1) and marks in order
+    size_t headers = 0;
     std::string fault;
 
     explicit RecordFile(const fs::path& path) {
@@ -54,18 +57,33 @@ struct RecordFile {
             "([0-9]+),[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}"
             "[+-][0-9]{2}:[0-9]{2}(,-?[0-9]+){8}");
         static const std::regex mark("# lost ([0-9]+) cycles?: ([0-9]+) to ([0-9]+)");
+        static const std::regex ends("# lost ([0-9]+) cycles? at the ends of ([0-9]+) runs?");
         for (const std::string& line : lines) {
             std::smatch m;
             if (std::regex_match(line, m, row)) {
                 numbers.push_back(std::stoull(m[1]));
+                items.push_back({numbers.back(), 1, 0});
             } else if (std::regex_match(line, m, mark)) {
-                marks.push_back({std::stoull(m[2]), std::stoull(m[1]), numbers.size()});
-            } else if (line != "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7" && fault.empty()) {
+                marks.push_back({std::stoull(m[2]), std::stoull(m[1]), 0});
+                if (marks.back().first + marks.back().count - 1 != std::stoull(m[3]))
+                    fault = "miscounted: " + line;
+                items.push_back(marks.back());
+            } else if (std::regex_match(line, m, ends)) {
+                marks.push_back({0, std::stoull(m[1]), std::stoull(m[2])});
+                items.push_back(marks.back());
+            } else if (line == "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7") {
+                ++headers;
+            } else if (fault.empty()) {
                 fault = "not a row: " + line;
             }
         }
     }
     bool StartsWithHeader() const { return !lines.empty() && lines[0].rfind("cycle,time,", 0) == 0; }
+    uint64_t Marked() const {
+        uint64_t sum = 0;
+        for (const Mark& m : marks) sum += m.count;
+        return sum;
+    }
 };
 
 // A folder of the test's own, emptied first.
@@ -82,20 +100,63 @@ void StopSoon(CChannelSampler& s) {
     testsupport::WithinMs(testsupport::kStopLimitMs, "Stop", [&] { s.Stop(); });
 }
 
-// Numbers consecutive from first but for the gaps the marks explain, each where it happened.
-std::string CheckSequence(const RecordFile& f, uint64_t first) {
+// Numbers consecutive from first but for the gaps the marks explain, each where it happened; a row
+// or a mark that starts again at 1, or follows the ends of runs added up, begins the next run. runs,
+// when given, gets the cycles each numbered run accounts for.
+std::string CheckSequence(const RecordFile& f, uint64_t first, std::vector<uint64_t>* runs = nullptr) {
     uint64_t next = first;
-    size_t mark = 0;
-    for (size_t i = 0; i < f.numbers.size(); ++i) {
-        for (; mark < f.marks.size() && f.marks[mark].beforeRow == i; ++mark) {
-            if (f.marks[mark].first != next) return "a mark at " + std::to_string(f.marks[mark].first);
-            next += f.marks[mark].count;
+    const auto endRun = [&] {
+        if (runs && next > 1) runs->push_back(next - 1);
+        next = 1;
+    };
+    for (const RecordFile::Mark& item : f.items) {
+        if (item.ends > 0) {
+            endRun();
+            continue;
         }
-        if (f.numbers[i] != next)
-            return "row " + std::to_string(f.numbers[i]) + " where " + std::to_string(next);
-        ++next;
+        if (item.first == 1 && next != 1) endRun();
+        if (item.first != next)
+            return (item.count == 1 ? "row " : "a mark at ") + std::to_string(item.first) + " where " +
+                   std::to_string(next);
+        next += item.count;
     }
+    endRun();
     return "";
+}
+
+// A write held until the test opens the gate (a disk that stalls); with g_failHeld the held write
+// then fails as on a full disk, and the writes after it go through.
+HANDLE g_gate = nullptr;
+std::atomic<bool> g_held{false};
+std::atomic<bool> g_failHeld{false};
+BOOL WINAPI HeldWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    g_held = true;
+    ::WaitForSingleObject(g_gate, INFINITE);
+    if (g_failHeld.exchange(false)) {
+        *written = 0;
+        ::SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return ::WriteFile(file, data, size, written, overlapped);
+}
+// Declared after the recorder, so that it opens before the recorder's close waits for its writer.
+struct Gate {
+    base::UniqueEvent event{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    Gate() {
+        g_gate = event.get();
+        g_held = false;
+        g_failHeld = false;
+    }
+    ~Gate() { Open(); }
+    void Open() { ::SetEvent(event.get()); }
+};
+
+// A time zone that cannot be told, slowly, for the first lookups: the writer asks again for every
+// row, and each row takes longer than a cycle.
+std::atomic<int> g_slowLookups{0};
+bool SlowUnknownZone(uint64_t, int64_t*) noexcept {
+    if (g_slowLookups.fetch_sub(1) > 0) ::Sleep(8);
+    return false;
 }
 
 std::atomic<int> g_writes{0};
@@ -104,9 +165,11 @@ BOOL WINAPI SlowWrite(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LP
     ::Sleep(150);
     return ::WriteFile(file, data, size, written, overlapped);
 }
+// From the g_failFrom-th write on, the disk is full: a write stores what fitted, all but its last byte, and
+// fails.
 BOOL WINAPI WriteUntilFull(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     if (++g_writes >= g_failFrom) {
-        *written = 0;
+        ::WriteFile(file, data, size - 1, written, overlapped);
         ::SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
@@ -174,10 +237,68 @@ TEST(Recorder, ASlowDiskLosesCyclesCountedAndMarkedWhereTheyWere) {
     const RecordFile f(file);
     EXPECT_EQ("", f.fault);
     EXPECT_EQ("", CheckSequence(f, 1));
-    uint64_t marked = 0;
-    for (const auto& m : f.marks) marked += m.count;
-    EXPECT_EQ(recorder.Lost(), marked);
-    EXPECT_EQ(s.CycleCount(), f.numbers.size() + marked) << "every cycle written or marked";
+    EXPECT_EQ(recorder.Lost(), f.Marked());
+    EXPECT_EQ(s.CycleCount(), f.numbers.size() + f.Marked()) << "every cycle written or marked";
+}
+
+// A queue of a few cycles at Interval 1 on a disk that keeps up: the writer is woken as the queue
+// fills, not only by its period, so nothing is lost.
+TEST(Recorder, ASmallQueueOnADiskThatKeepsUpLosesNothing) {
+    SimBoards sim("356:count");
+    const fs::path file = Folder() / "small.csv";
+    CChannelSampler s;
+    s.SetInterval(1);
+    engine::CycleRecorder recorder(s);
+    ASSERT_HR(S_OK, recorder.Record(file.wstring(), 16, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > 1000; }, 20000));
+    StopSoon(s);
+    recorder.Close();
+    const RecordFile f(file);
+    EXPECT_EQ(0u, recorder.Lost());
+    EXPECT_EQ("", CheckSequence(f, 1));
+    EXPECT_EQ(s.CycleCount(), f.numbers.size());
+}
+
+// A disk that stalls across three runs: the first loses its end, the second and third every cycle
+// (the third is still sampling when the file is closed). Each loss is marked with its own run's
+// numbers, none merged with another's.
+TEST(Recorder, RunsWhoseCyclesWereAllLostAreMarkedWithTheirOwnNumbers) {
+    SimBoards sim("356:count");
+    const fs::path file = Folder() / "runs.csv";
+    CChannelSampler s;
+    s.SetInterval(1);
+    engine::RecorderPlatform stalled;
+    stalled.writeFile = &HeldWrite;
+    engine::CycleRecorder recorder(s, stalled);
+    Gate gate;
+    ASSERT_HR(S_OK, recorder.Record(file.wstring(), 4, 8));
+    std::vector<uint64_t> ran;
+    for (int run = 0; run < 3; ++run) {
+        ASSERT_TRUE(s.Start());
+        ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > 20; }));
+        if (run < 2) {
+            StopSoon(s);
+            ran.push_back(s.CycleCount());
+        }
+    }
+    std::thread opener([&] {
+        ::Sleep(200);
+        gate.Open();
+    });
+    recorder.Close();
+    opener.join();
+    StopSoon(s);
+    const RecordFile f(file);
+    EXPECT_EQ("", f.fault);
+    std::vector<uint64_t> runs;
+    EXPECT_EQ("", CheckSequence(f, 1, &runs));
+    ASSERT_EQ(3u, runs.size());
+    EXPECT_EQ(ran[0], runs[0]);
+    EXPECT_EQ(ran[1], runs[1]);
+    EXPECT_GT(runs[2], 20u);
+    EXPECT_EQ(recorder.Lost(), f.Marked());
+    EXPECT_EQ(ran[0] + ran[1] + runs[2], f.numbers.size() + f.Marked());
 }
 
 // Past the limit the rows go on in name-3.csv when name-2.csv exists, which stays as it was; each
@@ -257,6 +378,10 @@ TEST(Recorder, AFailedWriteEndsTheRecordingAndSamplingGoesOn) {
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([&] { return !recorder.Recording(); }));
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_DISK_FULL), s.LastError());
+    const RecordFile written(folder / "full.csv");
+    EXPECT_FALSE(written.partialLast) << "what fitted of the failed write stays";
+    EXPECT_EQ("", written.fault);
+    EXPECT_EQ("", CheckSequence(written, 1));
     EXPECT_EQ(engine::SamplerStatus::kSampling, s.Status());
     const uint64_t at = s.CycleCount();
     ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > at + 5; })) << "sampling goes on";
@@ -267,12 +392,15 @@ TEST(Recorder, AFailedWriteEndsTheRecordingAndSamplingGoesOn) {
     recorder.Close();
 }
 
-// A file that exists is appended to without a second header; a switch goes on in the next file from
-// the cycle after the last one of the file before.
+// A file that exists is appended to without a second header, after its last whole line: a row cut
+// by a killed host is cut off, not glued to the first new one. A switch goes on in the next file
+// from the cycle after the last one of the file before.
 TEST(Recorder, AppendsToAFileThatExistsAndSwitchesBetweenTwoCycles) {
     SimBoards sim("356:count");
     const fs::path folder = Folder();
-    std::ofstream(folder / "first.csv") << "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n";
+    for (const char* name : {"first.csv", "second.csv"})
+        std::ofstream(folder / name, std::ios::binary)
+            << "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n5,2026-12-09T10:15:30.12";
     CChannelSampler s;
     s.SetInterval(1);
     engine::CycleRecorder recorder(s);
@@ -284,10 +412,71 @@ TEST(Recorder, AppendsToAFileThatExistsAndSwitchesBetweenTwoCycles) {
     StopSoon(s);
     recorder.Close();
     const RecordFile first(folder / "first.csv"), second(folder / "second.csv");
-    EXPECT_EQ(1, std::count(first.lines.begin(), first.lines.end(), first.lines[0])) << "a second header";
+    for (const RecordFile* f : {&first, &second}) {
+        EXPECT_EQ("", f->fault);
+        EXPECT_EQ(1u, f->headers);
+    }
     EXPECT_EQ("", CheckSequence(first, 1));
     ASSERT_FALSE(second.numbers.empty());
-    EXPECT_TRUE(second.StartsWithHeader());
     EXPECT_EQ("", CheckSequence(second, first.numbers.back() + 1));
     EXPECT_EQ(s.CycleCount(), first.numbers.size() + second.numbers.size());
+}
+
+// A switch asked while the writer is in the middle of a long pass (rows slower than cycles) still
+// cuts at the cycle asked: the old file does not go on with the cycles after it.
+TEST(Recorder, ASwitchInALongPassCutsAtTheCycleAsked) {
+    SimBoards sim("356:count");
+    const fs::path folder = Folder();
+    CChannelSampler s;
+    s.SetInterval(5);
+    engine::RecorderPlatform slow;
+    slow.zoneOffset = &SlowUnknownZone;
+    g_slowLookups = 100;
+    engine::CycleRecorder recorder(s, slow);
+    ASSERT_HR(S_OK, recorder.Record((folder / "first.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > 30; }));
+    const uint64_t asked = s.CycleCount();
+    ASSERT_HR(S_OK, recorder.Record((folder / "second.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > asked + 40; }));
+    StopSoon(s);
+    recorder.Close();
+    const RecordFile first(folder / "first.csv"), second(folder / "second.csv");
+    ASSERT_FALSE(first.numbers.empty());
+    EXPECT_LE(first.numbers.back(), asked + 2) << "a cycle or two may come while the call begins";
+    EXPECT_EQ("", CheckSequence(second, first.numbers.back() + 1));
+}
+
+// A file set while the writer's write fails: the failed recording ends (its error stays in
+// LastError) and the new file is recorded to, by one writer.
+TEST(Recorder, AFileSetWhileAWriteFailsIsRecordedTo) {
+    SimBoards sim("356:count");
+    const fs::path folder = Folder();
+    CChannelSampler s;
+    s.SetInterval(2);
+    engine::RecorderPlatform failing;
+    failing.writeFile = &HeldWrite;
+    engine::CycleRecorder recorder(s, failing);
+    Gate gate;
+    g_failHeld = true;
+    ASSERT_HR(S_OK, recorder.Record((folder / "first.csv").wstring(), 1000, 8));
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return g_held.load(); }));
+    std::thread failer([&] {
+        ::Sleep(100);
+        gate.Open();
+    });
+    const HRESULT switched = recorder.Record((folder / "second.csv").wstring(), 1000, 8);
+    failer.join();
+    EXPECT_HR(S_OK, switched);
+    EXPECT_TRUE(recorder.Recording());
+    EXPECT_EQ((folder / "second.csv").wstring(), recorder.Path());
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_DISK_FULL), s.LastError());
+    ASSERT_TRUE(WaitUntil([&] { return RecordFile(folder / "second.csv").numbers.size() > 20; }));
+    StopSoon(s);
+    recorder.Close();
+    const RecordFile second(folder / "second.csv");
+    EXPECT_TRUE(second.StartsWithHeader());
+    EXPECT_EQ("", CheckSequence(second, second.numbers.front()));
+    EXPECT_EQ(0u, RecordFile(folder / "first.csv").lines.size()) << "the failed write taken back";
 }
