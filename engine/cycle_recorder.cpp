@@ -97,8 +97,9 @@ std::wstring Numbered(const std::wstring& path, unsigned sequence) {
 }  // namespace
 
 HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int channels) noexcept try {
-    // A writer that has ended failed: its recording is over, and this call begins one anew.
-    if (writer_ && ::WaitForSingleObject(writer_.get(), 0) == WAIT_OBJECT_0) Reap();
+    // A writer that is no longer recording failed, and ends: its recording is over, and this call
+    // begins one anew. One that fails from here on is told apart below by its thread alone.
+    if (writer_ && !Recording()) Reap();
     if (writer_ && ::CompareStringOrdinal(path.c_str(), -1, path_.c_str(), -1, TRUE) == CSTR_EQUAL)
         return S_OK;
     base::UniqueFile file;

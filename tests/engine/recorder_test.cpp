@@ -362,8 +362,8 @@ TEST(Recorder, RefusesAPathItCannotOpenAndChangesNothing) {
     EXPECT_EQ(s.CycleCount(), f.numbers.size());
 }
 
-// A write that fails ends the recording and says why in the sampler's LastError; sampling goes on,
-// and a new recording can begin.
+// A write that fails ends the recording and says why in the sampler's LastError; the file keeps
+// whole rows only, sampling goes on, and setting the same file again goes on recording into it.
 TEST(Recorder, AFailedWriteEndsTheRecordingAndSamplingGoesOn) {
     SimBoards sim("356:count");
     const fs::path folder = Folder();
@@ -386,8 +386,11 @@ TEST(Recorder, AFailedWriteEndsTheRecordingAndSamplingGoesOn) {
     const uint64_t at = s.CycleCount();
     ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() > at + 5; })) << "sampling goes on";
     g_failFrom = INT_MAX;
-    ASSERT_HR(S_OK, recorder.Record((folder / "again.csv").wstring(), 1000, 8));
-    ASSERT_TRUE(WaitUntil([&] { return RecordFile(folder / "again.csv").numbers.size() > 3; }));
+    // The same name again goes on in that file, as after freeing space.
+    ASSERT_HR(S_OK, recorder.Record((folder / "full.csv").wstring(), 1000, 8));
+    EXPECT_TRUE(recorder.Recording());
+    ASSERT_TRUE(WaitUntil(
+        [&] { return RecordFile(folder / "full.csv").numbers.size() > written.numbers.size() + 3; }));
     StopSoon(s);
     recorder.Close();
 }
