@@ -1,17 +1,14 @@
+// The control: its class, its dispatch table and lifetime, the original settings and methods,
+// persistence and drawing. Its other members, by what they serve: vandrel_readings.cpp,
+// vandrel_recording.cpp, vandrel_events.cpp.
 #include "control/vandrel_ctrl.h"
 
 #include <algorithm>
 #include <climits>
 #include <iterator>
-#include <string>
-#include <type_traits>
-#include <utility>
-#include <vector>
 
 #include "activex/module.h"
-#include "base/com_ptr.h"
 #include "base/hresult.h"
-#include "base/text.h"
 #include "control/identity.h"
 #include "control/resource.h"
 #include "control/vandrel_prop_page.h"
@@ -42,8 +39,6 @@ const activex::ControlClass kClass = {
     vandrel::kControlProgId,  // the source of the errors its members raise
 };
 
-using engine::SamplerStatus;
-
 // What ReadCycles and BufferSize take: the sampler's buffer sizes.
 constexpr activex::ValueRange kCycleRange = {static_cast<LONG>(engine::kMinBufferCycles),
                                              static_cast<LONG>(engine::kMaxBufferCycles),
@@ -54,60 +49,6 @@ static_assert(engine::kMinBufferCycles == 1 && engine::kMaxBufferCycles == 10000
 constexpr activex::ValueRange kLimitRange = {static_cast<LONG>(engine::CycleRecorder::kMinLimitBytes),
                                              LONG_MAX, L"The limit must be from 4096 to 2147483647 bytes."};
 static_assert(engine::CycleRecorder::kMinLimitBytes == 4096, "the range's text");
-
-// A count as a Long: the largest Long stands for any larger count.
-LONG ClampToLong(uint64_t count) noexcept {
-    return count > static_cast<uint64_t>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(count);
-}
-
-// The cells of one cycle: its number, its time, then its values, each stride cells after the last.
-void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t stride) noexcept {
-    VARIANT& number = cells[0];
-    if (cycle.number > static_cast<uint64_t>(LONG_MAX)) {
-        // Past a Long (after 248 days at the fastest rate): a Double holds the number exactly.
-        number.vt = VT_R8;
-        number.dblVal = static_cast<double>(cycle.number);
-    } else {
-        number.vt = VT_I4;
-        number.lVal = static_cast<LONG>(cycle.number);
-    }
-    cells[stride].vt = VT_DATE;
-    cells[stride].date = time;
-    for (int32_t k = 0; k < cycle.channels; ++k) {
-        VARIANT& value = cells[(2 + k) * stride];
-        value.vt = VT_I2;
-        value.iVal = cycle.values[k];
-    }
-}
-
-[[nodiscard]] HRESULT NewText(const std::wstring& text, BSTR* out) noexcept {
-    *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return *out ? S_OK : E_OUTOFMEMORY;
-}
-
-// Our own text for the sampler's result codes, the system's for the others.
-std::wstring ErrorText(HRESULT hr) {
-    switch (hr) {
-        case S_OK: return L"";
-        case engine::kErrorAlreadyRunning:
-            return L"Start was refused: the control is sampling already. Call Stop first.";
-        case engine::kErrorSetupFailed:
-            return L"Start was refused: the control could not set up its sampler (its stop event or its "
-                   L"cycle buffer).";
-        case engine::kErrorBoardNotReady:
-            return L"No byte arrived in a cycle: nothing answers at Address, or the board stayed busy.";
-        case engine::kErrorCycleIncomplete:
-            return L"The board stopped being ready before every byte of a cycle had arrived.";
-        case engine::kErrorPortLockNotObtained:
-            return L"The board's lock was not free within Interval: another sampler, perhaps in another "
-                   L"process, had the board.";
-        default: {
-            const std::wstring message = base::SystemMessage(hr);
-            return message.empty() ? base::Format(L"Error 0x%08lX.", static_cast<unsigned long>(hr))
-                                   : message;
-        }
-    }
-}
 
 }  // namespace
 
@@ -195,7 +136,7 @@ void CVandrelCtrl::FinalRelease() noexcept {
     ControlBase::FinalRelease();
 }
 
-// --- properties ----------------------------------------------------------------------------------
+// --- the settings: Interval, Address, ChannelNumber ------------------------------------------------
 
 void CVandrelCtrl::ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
                                 void (CChannelSampler::*set)(LONG) noexcept) noexcept {
@@ -226,112 +167,7 @@ void CVandrelCtrl::OnChannelNumberChanged() noexcept {
     ApplySetting(m_ChannelNumber, &CChannelSampler::GetChannelNumber, &CChannelSampler::SetChannelNumber);
 }
 
-LONG CVandrelCtrl::CycleCount() noexcept { return ClampToLong(m_Sampler.CycleCount()); }
-
-LONG CVandrelCtrl::CycleAge() noexcept { return m_Sampler.NewestCycleAgeMs(); }
-
-engine::StatusReport CVandrelCtrl::ShownReport(bool statusRead) noexcept {
-    if (!statusRead) return shown_ ? *shown_ : m_Sampler.Report();
-    shown_ = m_Sampler.Report();
-    // The loop's next turn lets go of it (OnNotify).
-    notifier_.Post();
-    return *shown_;
-}
-
-LONG CVandrelCtrl::Status() noexcept { return static_cast<LONG>(ShownReport(true).status); }
-
-HRESULT CVandrelCtrl::StatusText(BSTR* text) noexcept try {
-    const engine::StatusReport report = ShownReport(true);
-    const unsigned long port = static_cast<unsigned long>(m_Address);
-    std::wstring line;
-    switch (report.status) {
-        case SamplerStatus::kStopped: line = L"Stopped: not sampling."; break;
-        case SamplerStatus::kWaitingForFirstCycle:
-            line = base::Format(L"Started; waiting for the first cycle from the board at port %lu (0x%lX).",
-                                port, port);
-            break;
-        case SamplerStatus::kSampling:
-            line = base::Format(L"Sampling the board at port %lu (0x%lX): %ld channels every %ld ms.", port,
-                                port, static_cast<long>(m_ChannelNumber), static_cast<long>(m_Interval));
-            break;
-        case SamplerStatus::kBoardNotReady:
-            line = base::Format(L"No data from port %lu (0x%lX): no board there, or the board stays busy.",
-                                port, port);
-            break;
-        case SamplerStatus::kCycleIncomplete:
-            line = base::Format(
-                L"The board at port %lu (0x%lX) stopped being ready in the middle of a cycle.", port, port);
-            break;
-        case SamplerStatus::kPortLockNotObtained:
-            line = base::Format(
-                L"Waiting for the board at port %lu (0x%lX): another sampler, perhaps in another process, "
-                L"holds its lock.",
-                port, port);
-            break;
-        case SamplerStatus::kStartFailed: line = L"Start failed: " + ErrorText(report.error); break;
-    }
-    return NewText(line, text);
-}
-CATCH_RETURN()
-
-LONG CVandrelCtrl::LastError() noexcept { return static_cast<LONG>(ShownReport(false).error); }
-
-HRESULT CVandrelCtrl::LastErrorText(BSTR* text) noexcept try {
-    return NewText(ErrorText(ShownReport(false).error), text);
-}
-CATCH_RETURN()
-
-LONG CVandrelCtrl::BufferSize() noexcept { return m_Sampler.GetBufferSize(); }
-
-// Not a saved setting: the modified flag stays.
-HRESULT CVandrelCtrl::PutBufferSize(LONG nCycles) noexcept { return m_Sampler.SetBufferSize(nCycles); }
-
-LONG CVandrelCtrl::LostCycles() noexcept { return ClampToLong(m_Sampler.LostCycles()); }
-
-LONG CVandrelCtrl::UnreadCycles() noexcept { return ClampToLong(m_Sampler.UnreadCycles()); }
-
-double CVandrelCtrl::CycleRate() noexcept { return m_Sampler.Health().Rate(); }
-
-LONG CVandrelCtrl::LongestGap() noexcept { return ClampToLong(m_Sampler.Health().LongestGapMs()); }
-
-LONG CVandrelCtrl::FailedCycles() noexcept { return ClampToLong(m_Sampler.Health().FailedAttempts()); }
-
-HRESULT CVandrelCtrl::RecordFile(BSTR* path) noexcept { return NewText(recordFile_, path); }
-
-// A path is taken as a full one, as the host's current folder had it when it was set.
-HRESULT CVandrelCtrl::PutRecordFile(BSTR path) noexcept try {
-    if (!path || !*path) {
-        recorder_.Close();
-        recordFile_.clear();
-        return S_OK;
-    }
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD n = ::GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n > full.size()) {
-        full.resize(n);
-        n = ::GetFullPathNameW(path, n, full.data(), nullptr);
-    }
-    RETURN_LAST_ERROR_IF(n == 0 || n > full.size());
-    full.resize(n);
-    RETURN_IF_FAILED(recorder_.Record(full, static_cast<size_t>(m_Sampler.GetBufferSize()), m_ChannelNumber));
-    recordFile_ = full;
-    return S_OK;
-}
-CATCH_RETURN()
-
-LONG CVandrelCtrl::RecordLimit() noexcept { return ClampToLong(recorder_.LimitBytes()); }
-
-// Not a saved setting: the modified flag stays.
-HRESULT CVandrelCtrl::PutRecordLimit(LONG bytes) noexcept {
-    recorder_.SetLimitBytes(static_cast<uint64_t>(bytes));
-    return S_OK;
-}
-
-LONG CVandrelCtrl::RecordLost() noexcept { return ClampToLong(recorder_.Lost()); }
-
-bool CVandrelCtrl::Recording() noexcept { return recorder_.Recording(); }
-
-// --- methods -------------------------------------------------------------------------------------
+// --- the methods: GetChnlValue, Start, Stop ---------------------------------------------------------
 
 SHORT CVandrelCtrl::GetChnlValue(LONG nChnlIndex) noexcept { return m_Sampler.GetChnlValue(nChnlIndex); }
 
@@ -345,167 +181,6 @@ void CVandrelCtrl::Stop() noexcept {
     shown_.reset();
     m_Sampler.Stop();
     recorder_.Flush();
-}
-
-LONG CVandrelCtrl::WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept {
-    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs > 0 ? nTimeoutMs : 0);
-    // The buffer never holds more than its size: a count past it waits for a full buffer.
-    const size_t wanted =
-        std::min<size_t>(static_cast<size_t>(nCycles), static_cast<size_t>(m_Sampler.GetBufferSize()));
-    ++waiters_;
-    for (;;) {
-        if (m_Sampler.UnreadCycles() >= wanted || !m_Sampler.IsRunning()) break;
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline) break;
-        const HANDLE cycle = cycleEvent_.get();
-        const DWORD woke = ::MsgWaitForMultipleObjectsEx(
-            1, &cycle, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 100)), QS_ALLINPUT,
-            MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_FAILED) break;
-        MSG msg;
-        bool quit = false;
-        while (!quit && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            // The host's own loop must see WM_QUIT: it goes back into the queue, and the wait ends.
-            if (msg.message == WM_QUIT) {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                quit = true;
-                break;
-            }
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (quit) break;
-    }
-    --waiters_;
-    return ClampToLong(m_Sampler.UnreadCycles());
-}
-
-HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
-    engine::Cycle cycle;
-    if (!m_Sampler.ReadNewestCycle(cycle)) return S_OK;  // Empty: no cycle in this run yet
-    base::UniqueSafeArray array(
-        ::SafeArrayCreateVector(VT_VARIANT, 0, 2 + static_cast<ULONG>(cycle.channels)));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, array.get());
-    FillCycle(cycle, base::AutomationDate(cycle.time + offsets_.At(cycle.time)),
-              static_cast<VARIANT*>(array.get()->pvData), 1);
-    result->vt = VT_ARRAY | VT_VARIANT;
-    result->parray = array.release();
-    return S_OK;
-}
-
-// Rows of (number, time, values): the table checked nMaxCycles. The cycles are copied first and
-// taken from the buffer only once their array exists: without memory for it they stay unread.
-HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept try {
-    std::vector<engine::Cycle> cycles(
-        std::min<size_t>(static_cast<size_t>(nMaxCycles), m_Sampler.UnreadCycles()));
-    const engine::ReadBatch batch = m_Sampler.PeekCycles(cycles.data(), cycles.size());
-    int32_t channels = batch.count ? 0 : m_ChannelNumber;
-    for (size_t r = 0; r < batch.count; ++r) channels = std::max(channels, cycles[r].channels);
-    SAFEARRAYBOUND bounds[2] = {{static_cast<ULONG>(batch.count), 0}, {2 + static_cast<ULONG>(channels), 0}};
-    base::UniqueSafeArray array(createArray_(VT_VARIANT, 2, bounds));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, array.get());
-    // The first index, the row, varies fastest: row r of column c is cell c * rows + r.
-    auto* cells = static_cast<VARIANT*>(array.get()->pvData);
-    for (size_t r = 0; r < batch.count; ++r) {
-        FillCycle(cycles[r], base::AutomationDate(cycles[r].time + offsets_.At(cycles[r].time)), cells + r,
-                  batch.count);
-    }
-    m_Sampler.TakeCycles(batch);
-    if (lost) *lost = ClampToLong(batch.lost);
-    result->vt = VT_ARRAY | VT_VARIANT;
-    result->parray = array.release();
-    return S_OK;
-}
-CATCH_RETURN()
-
-// --- events --------------------------------------------------------------------------------------
-
-void CVandrelCtrl::OnSamplerNews() noexcept {
-    if (waiters_.load(std::memory_order_relaxed) > 0) ::SetEvent(cycleEvent_.get());
-    RequestEvents();
-}
-
-void CVandrelCtrl::EventsThawed() noexcept { RequestEvents(); }
-
-void CVandrelCtrl::RequestEvents() noexcept {
-    // Without a sink nobody hears the changes: they are let go of as they come.
-    if (EventSinksConnected()) {
-        notifier_.Post();
-    } else {
-        m_Sampler.ForgetStatusChanges(UINT64_MAX);
-    }
-}
-
-bool CVandrelCtrl::FireLong(DISPID dispid, LONG value) noexcept {
-    VARIANT arg;
-    arg.vt = VT_I4;
-    arg.lVal = value;
-    DISPPARAMS params = {&arg, nullptr, 1, 0};
-    return FireEvent(dispid, params);
-}
-
-// A sink that handles messages in its call (a message box, DoEvents) brings the next message here
-// while a pass runs: that one only asks for another pass after it, so what the sinks hear stays in
-// order.
-void CVandrelCtrl::OnNotify() noexcept {
-    shown_.reset();
-    if (notifying_) {
-        notifyAgain_ = true;
-        return;
-    }
-    if (!EventSinksConnected()) {
-        m_Sampler.ForgetStatusChanges(UINT64_MAX);
-        return;
-    }
-    // A sink may let go of the control in its call.
-    const base::ComPtr<IUnknown> hold(static_cast<IUnknown*>(this));
-    notifying_ = true;
-    notifyAgain_ = false;
-    // A freeze stops the pass; the thaw asks for the next.
-    static_cast<void>(TellNews());
-    notifying_ = false;
-    // The next pass comes through the host's loop, which so runs between passes even when the
-    // sinks take longer than the cycles.
-    if (notifyAgain_) notifier_.Post();
-}
-
-// The status changes in the order they came, a failure after the cycle it followed and a change to
-// sampling before the cycle it came with; then the newest cycle, and the status now for a sink that
-// connected after the changes were let go of.
-bool CVandrelCtrl::TellNews() noexcept {
-    engine::StatusChange changes[engine::StatusLog::kCapacity];
-    const size_t count = m_Sampler.StatusChanges().Peek(changes, std::size(changes));
-    for (size_t i = 0; i < count; ++i) {
-        const engine::StatusChange& change = changes[i];
-        if (change.status != SamplerStatus::kSampling && !TellCycle(change.run, change.cycle)) return false;
-        if (change.status != toldStatus_) {
-            shown_ = engine::StatusReport{change.status, change.error};
-            const bool told = FireLong(kStatusChanged, static_cast<LONG>(change.status));
-            shown_.reset();
-            if (!told) return false;
-            toldStatus_ = change.status;
-        }
-        m_Sampler.ForgetStatusChanges(change.sequence);
-    }
-    const SamplerStatus now = m_Sampler.Status();
-    engine::StatusChange waiting;
-    const bool catchUp = now != toldStatus_ && m_Sampler.StatusChanges().Peek(&waiting, 1) == 0;
-    const auto tellNow = [&] {
-        if (!FireLong(kStatusChanged, static_cast<LONG>(now))) return false;
-        toldStatus_ = now;
-        return true;
-    };
-    if (catchUp && now == SamplerStatus::kSampling && !tellNow()) return false;
-    if (!TellCycle(m_Sampler.Run(), m_Sampler.CycleCount())) return false;
-    return !catchUp || now == SamplerStatus::kSampling || tellNow();
-}
-
-bool CVandrelCtrl::TellCycle(uint64_t run, uint64_t cycle) noexcept {
-    if (cycle == 0 || run != m_Sampler.Run() || (run == toldRun_ && cycle <= toldCycle_)) return true;
-    if (!FireLong(kDataReady, ClampToLong(cycle))) return false;
-    toldRun_ = run;
-    toldCycle_ = cycle;
-    return true;
 }
 
 // --- persistence and drawing ---------------------------------------------------------------------

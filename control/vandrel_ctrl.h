@@ -82,18 +82,24 @@ protected:
     void EventsThawed() noexcept override;
 
 private:
-    // Methods of _DVandrel.
+    // The original members (vandrel_ctrl.cpp): the methods, and the settings' change handlers, run
+    // after the dispatch layer stored the new value in the field.
     SHORT GetChnlValue(LONG nChnlIndex) noexcept;
     BOOL Start() noexcept;
     void Stop() noexcept;
+    void OnIntervalChanged() noexcept;
+    void OnAddressChanged() noexcept;
+    void OnChannelNumberChanged() noexcept;
+    void ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
+                      void (CChannelSampler::*set)(LONG) noexcept) noexcept;
+
+    // Readings (vandrel_readings.cpp): whole cycles, the buffer, the status and the run's health.
     [[nodiscard]] HRESULT ReadCycle(VARIANT* result) noexcept;
     [[nodiscard]] HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
     // Handles the thread's messages until nCycles unread cycles wait (a full buffer, for more than
     // it holds), nTimeoutMs passed, or the sampler is not running; returns the unread cycles. The
     // observer wakes it at each cycle; it also looks every 100 ms, for a wait nested in another.
     LONG WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept;
-
-    // Computed properties of _DVandrel.
     LONG CycleCount() noexcept;
     LONG CycleAge() noexcept;
     LONG Status() noexcept;
@@ -107,6 +113,12 @@ private:
     double CycleRate() noexcept;
     LONG LongestGap() noexcept;
     LONG FailedCycles() noexcept;
+    // The status and error a host reads: the pair a read of the status took (or the pair a
+    // StatusChanged being told carries), so that the error read after it belongs to that status,
+    // until the host's message loop turns; else the sampler's pair now. A status read takes anew.
+    engine::StatusReport ShownReport(bool statusRead) noexcept;
+
+    // Recording (vandrel_recording.cpp).
     [[nodiscard]] HRESULT RecordFile(BSTR* path) noexcept;
     [[nodiscard]] HRESULT PutRecordFile(BSTR path) noexcept;
     LONG RecordLimit() noexcept;
@@ -114,19 +126,8 @@ private:
     LONG RecordLost() noexcept;
     bool Recording() noexcept;
 
-    // Change handlers, run after the dispatch layer stored the new value in the field.
-    void OnIntervalChanged() noexcept;
-    void OnAddressChanged() noexcept;
-    void OnChannelNumberChanged() noexcept;
-    void ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,
-                      void (CChannelSampler::*set)(LONG) noexcept) noexcept;
-
-    // The status and error a host reads: the pair a read of the status took (or the pair a
-    // StatusChanged being told carries), so that the error read after it belongs to that status,
-    // until the host's message loop turns; else the sampler's pair now. A status read takes anew.
-    engine::StatusReport ShownReport(bool statusRead) noexcept;
-
-    // The observer, on the sampling thread (and on this one inside Start and Stop).
+    // Events (vandrel_events.cpp). The observer, on the sampling thread (and on this one inside
+    // Start and Stop).
     void OnSamplerNews() noexcept override;
     // The window's handler, on this thread: tells what happened since the last pass.
     void OnNotify() noexcept override;
