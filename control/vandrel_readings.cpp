@@ -204,4 +204,3 @@ HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) n
     return S_OK;
 }
 CATCH_RETURN()
-
