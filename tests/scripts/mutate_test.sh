@@ -174,7 +174,7 @@ tests: calc_test' >"$work/mutants.txt"
 "$tree/scripts/mutate" "$work/mutants.txt" >"$work/term.out" 2>&1 &
 pid=$!
 for _ in $(seq 1 200); do
-  grep -q 'mutant 1: running' "$work/term.out" && break
+  grep -q 'mutant 1: built in .*; running' "$work/term.out" && break
   sleep 0.1
 done
 grep -q 'spin = 1' "$tree/build/mutate/src/calc.c" || fail "the mutant was not in the scratch copy while its test ran"
