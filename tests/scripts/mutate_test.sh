@@ -49,7 +49,8 @@ int main(void) {
 EOF
 echo /build/ >"$tree/.gitignore"
 git -C "$tree" init -q
-before=$(cd "$tree" && find . -path ./.git -prune -o -type f -print0 | sort -z | xargs -0 sha256sum)
+sums() { (cd "$tree" && find . -path ./.git -prune -o -path ./build -prune -o -type f -print0 | sort -z | xargs -0 sha256sum); }
+before=$(sums)
 
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
@@ -72,7 +73,7 @@ run() {  # mutants file text; sets out and status
   out=$("$tree/scripts/mutate" "$@" "$work/mutants.txt" 2>&1) || status=$?
 }
 scratch_is_tree() {
-  cmp -s "$tree/calc.c" "$tree/build/mutate/src/calc.c" || fail "the scratch calc.c is not the tree's after: $1"
+  cmp -s "$tree/calc.c" "$tree/build/mutate/src/calc.c" || fail "the scratch calc.c differs after: $1"
 }
 
 # Refused without building: a text found twice, one found nowhere, a file that is not there, and a
@@ -138,7 +139,8 @@ file: calc.c
 find: int main
 replace: int main
 tests: calc_test no_such_test'
-expect 2 "$status" "$out" '^timed out +calc.c:4 +loops for ever' '^killed +calc.c:1 +sums become differences' \
+expect 2 "$status" "$out" '^timed out +calc.c:4 +loops for ever' \
+  '^killed +calc.c:1 +sums become differences' \
   '^survived +calc.c:2 +nothing calls it' '^did not compile +calc.c:2 +a syntax error' \
   '^bad mutant: no test no_such_test .* an unknown test$' \
   '^mutate: 2 killed \(1 timed out\), 1 survived, 1 did not compile of 4; 1 bad mutants left out'
@@ -177,14 +179,13 @@ for _ in $(seq 1 200); do
   grep -q 'mutant 1: built in .*; running' "$work/term.out" && break
   sleep 0.1
 done
-grep -q 'spin = 1' "$tree/build/mutate/src/calc.c" || fail "the mutant was not in the scratch copy while its test ran"
+grep -q 'spin = 1' "$tree/build/mutate/src/calc.c" || fail "no mutant in the scratch copy while its test ran"
 kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
 expect 143 "$status" "$(cat "$work/term.out")" 'stopped by SIGTERM'
 scratch_is_tree "SIGTERM"
 
-after=$(cd "$tree" && find . -path ./.git -prune -o -path ./build -prune -o -type f -print0 | sort -z | xargs -0 sha256sum)
-[ "$before" = "$after" ] || fail "the working tree changed"
+[ "$before" = "$(sums)" ] || fail "the working tree changed"
 [ "$failed" = 0 ] || exit 1
 echo "mutate: each outcome told apart, bad mutants and a red baseline refused, the tree untouched"
