@@ -49,7 +49,10 @@ int main(void) {
 EOF
 echo /build/ >"$tree/.gitignore"
 git -C "$tree" init -q
-sums() { (cd "$tree" && find . -path ./.git -prune -o -path ./build -prune -o -type f -print0 | sort -z | xargs -0 sha256sum); }
+sums() {  # the working tree's files, not its build
+  (cd "$tree" && find . -path ./.git -prune -o -path ./build -prune -o -type f -print0 | sort -z |
+    xargs -0 sha256sum)
+}
 before=$(sums)
 
 failed=0
