@@ -63,7 +63,7 @@ public:
     // Writer: a cycle, or the end of a run.
     void Push(const Cycle& cycle) noexcept {
         lastOffered_ = cycle.number;
-        if (Put({cycle, pendingDrops_, 0, held_.endsLost, held_.ends}, capacity_)) {
+        if (Put({cycle, pendingDrops_, 0, heldEndsLost_, heldEnds_}, capacity_)) {
             pendingDrops_ = 0;
         } else {
             ++pendingDrops_;
@@ -72,15 +72,15 @@ public:
     }
     void EndRun() noexcept {
         if (pendingDrops_ == 0) return;
-        if (!Put({Cycle{}, pendingDrops_, lastOffered_, held_.endsLost, held_.ends}, capacity_ + kEndSlots)) {
-            held_.endsLost += pendingDrops_;
-            ++held_.ends;
+        if (!Put({Cycle{}, pendingDrops_, lastOffered_, heldEndsLost_, heldEnds_}, capacity_ + kEndSlots)) {
+            heldEndsLost_ += pendingDrops_;
+            ++heldEnds_;
         }
         pendingDrops_ = 0;
     }
     // Writer, or any thread once the writer no longer pushes.
     QueueRemainder Remainder() const noexcept {
-        return {pendingDrops_, lastOffered_, held_.endsLost, held_.ends};
+        return {pendingDrops_, lastOffered_, heldEndsLost_, heldEnds_};
     }
 
     // Reader: the oldest entry; false when there is none.
@@ -108,7 +108,8 @@ private:
         const uint64_t read = read_.load(std::memory_order_acquire);
         if (write - read >= limit) return false;
         slots_[static_cast<size_t>(write % (capacity_ + kEndSlots))] = entry;
-        held_ = {};
+        heldEndsLost_ = 0;
+        heldEnds_ = 0;
         write_.store(write + 1, std::memory_order_release);
         if (wake_ && write + 1 - read == wakeAt_) ::SetEvent(wake_);
         return true;
@@ -123,7 +124,8 @@ private:
     // The writer's.
     uint64_t pendingDrops_ = 0;
     uint64_t lastOffered_ = 0;
-    QueueRemainder held_;  // only its ends are used
+    uint64_t heldEndsLost_ = 0;  // the ends that found no room, added up
+    uint64_t heldEnds_ = 0;
     std::atomic<uint64_t> dropped_{0};
 };
 
