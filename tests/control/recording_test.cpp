@@ -168,3 +168,20 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     EXPECT_HR(DISP_E_EXCEPTION,
               Invoke(ctrl.get(), kDispidWaitForCycles, DISPATCH_METHOD, {I4(0), I4(10)}, refused.ptr()));
 }
+
+// Asked for a full buffer, or for more than it holds, the wait ends when the buffer is full, long
+// before its time-out, with the buffer's size.
+TEST(ControlWait, AFullBufferEndsTheWait) {
+    constexpr LONG kTimeoutMs = 10000;
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(1)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(20)));
+    for (const LONG asked : {20, 200}) {
+        ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));  // a new run: nothing unread
+        const ULONGLONG from = ::GetTickCount64();
+        EXPECT_EQ(20, WaitForCycles(ctrl.get(), asked, kTimeoutMs)) << "asked for " << asked;
+        EXPECT_LT(::GetTickCount64() - from, ULONGLONG{kTimeoutMs}) << "asked for " << asked << ": timed out";
+        Stop(ctrl.get());
+    }
+}
