@@ -348,6 +348,9 @@ void CVandrelCtrl::Stop() noexcept {
 }
 
 LONG CVandrelCtrl::WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept {
+    // A message it handles may let go of the control (a form its container closes): the control
+    // goes when the wait is over, not under it.
+    const base::ComPtr<IUnknown> keep(static_cast<IUnknown*>(this));
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs > 0 ? nTimeoutMs : 0);
     // The buffer never holds more than its size: a count past it waits for a full buffer.
     const size_t wanted =
