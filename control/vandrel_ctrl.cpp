@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "activex/dispatch_rows.h"
 #include "activex/module.h"
 #include "base/com_ptr.h"
 #include "base/hresult.h"
