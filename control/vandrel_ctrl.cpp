@@ -7,6 +7,7 @@
 #include <climits>
 #include <iterator>
 
+#include "activex/dispatch_rows.h"
 #include "activex/module.h"
 #include "base/hresult.h"
 #include "control/identity.h"

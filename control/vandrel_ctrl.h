@@ -98,7 +98,8 @@ private:
     [[nodiscard]] HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
     // Handles the thread's messages until nCycles unread cycles wait (a full buffer, for more than
     // it holds), nTimeoutMs passed, or the sampler is not running; returns the unread cycles. The
-    // observer wakes it at each cycle; it also looks every 100 ms, for a wait nested in another.
+    // observer wakes it at each cycle; it also looks every 100 ms, for a wait nested in another. It
+    // holds a reference to the control meanwhile: a message it handles may release the host's last.
     LONG WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept;
     LONG CycleCount() noexcept;
     LONG CycleAge() noexcept;

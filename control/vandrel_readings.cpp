@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "base/text.h"
 #include "control/automation_values.h"
@@ -135,6 +136,9 @@ LONG CVandrelCtrl::LongestGap() noexcept { return ClampToLong(m_Sampler.Health()
 LONG CVandrelCtrl::FailedCycles() noexcept { return ClampToLong(m_Sampler.Health().FailedAttempts()); }
 
 LONG CVandrelCtrl::WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept {
+    // A message it handles may let go of the control (a form its container closes): the control
+    // goes when the wait is over, not under it.
+    const base::ComPtr<IUnknown> keep(static_cast<IUnknown*>(this));
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs > 0 ? nTimeoutMs : 0);
     // The buffer never holds more than its size: a count past it waits for a full buffer.
     const size_t wanted =

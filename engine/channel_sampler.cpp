@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr char kPortLockName[] = "Global\\TRUV.Vandrel.IOEvent";
+constexpr wchar_t kPortLockName[] = L"Global\\TRUV.Vandrel.IOEvent";
 constexpr char kFlagFile[] = "C:\\TRUV_Debug.flag";
 constexpr LONG kDefaultInterval = 2160;
 constexpr LONG kDefaultAddress = 356;
@@ -127,7 +127,7 @@ BOOL CChannelSampler::Start() noexcept {
 
     // A handle that a failed Start left open is given up before the event is opened again.
     PortLockEvent.reset();
-    HANDLE lock = ::CreateEventA(nullptr, FALSE, TRUE, kPortLockName);
+    HANDLE lock = ::CreateEventW(nullptr, FALSE, TRUE, kPortLockName);
     const HRESULT lockResult = lock ? S_OK : base::HResultFromLastError();
     const bool existed = lock && ::GetLastError() == ERROR_ALREADY_EXISTS;
     PortLockEvent.reset(lock);

@@ -12,6 +12,16 @@
 
 namespace engine {
 
+using TimerPeriodFunction = MMRESULT(WINAPI*)(UINT);
+
+// The pair the two below call, looked up in winmm.dll by the first call of any of the three (null
+// where missing), then constant.
+struct TimerPeriodPair {
+    TimerPeriodFunction begin;
+    TimerPeriodFunction end;
+};
+const TimerPeriodPair& FoundTimerPeriod() noexcept;
+
 MMRESULT WINAPI BeginTimerPeriod(UINT period) noexcept;
 MMRESULT WINAPI EndTimerPeriod(UINT period) noexcept;
 

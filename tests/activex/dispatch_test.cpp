@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "activex/dispatch.h"
+#include "activex/dispatch_rows.h"
 #include "base/variant.h"
 #include "tests/support/hresult_matchers.h"
 

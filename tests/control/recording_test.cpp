@@ -168,3 +168,60 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     EXPECT_HR(DISP_E_EXCEPTION,
               Invoke(ctrl.get(), kDispidWaitForCycles, DISPATCH_METHOD, {I4(0), I4(10)}, refused.ptr()));
 }
+
+// Asked for a full buffer, or for more than it holds, the wait ends with the cycle that fills the
+// buffer, not at its time-out: with a cycle every 200 ms, the run has made the buffer's two cycles
+// when it returns (a third if the host was held up for a whole cycle).
+TEST(ControlWait, AFullBufferEndsTheWait) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(200)));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidBufferSize, I4(2)));
+    for (const LONG asked : {2, 20}) {
+        ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));  // a new run: nothing unread
+        EXPECT_EQ(2, WaitForCycles(ctrl.get(), asked, 5000)) << "asked for " << asked;
+        EXPECT_LE(GetLong(ctrl.get(), kDispidCycleCount), 3) << "asked for " << asked << ": waited on";
+        Stop(ctrl.get());
+    }
+}
+
+namespace {
+
+// A host's form that its container closes: the window's message lets go of the host's control.
+ComPtr<IDispatch>* g_hostsControl = nullptr;
+HRESULT g_canUnloadAtClose = E_FAIL;
+LRESULT CALLBACK ClosingWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_APP + 8 && g_hostsControl) {
+        g_hostsControl->reset();
+        g_canUnloadAtClose = VandrelOcx::Get().CanUnloadNow();
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+// The host lets go of the control in a message the wait handles: the wait runs on to its time-out
+// and returns as usual, and the control goes after it, not under it.
+TEST(ControlWait, AControlLetGoOfDuringTheWaitGoesAfterIt) {
+    SimBoards sim("356:busy");  // no cycle comes: the wait handles messages until its time-out
+    auto ctrl = CreateControl();
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = &ClosingWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VandrelClosingForm";
+    ::RegisterClassW(&wc);
+    HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, window);
+    g_hostsControl = &ctrl;
+    ::PostMessageW(window, WM_APP + 8, 0, 0);
+    IDispatch* const waiting = ctrl.get();
+    EXPECT_EQ(0, WaitForCycles(waiting, 1, 200));
+    EXPECT_FALSE(ctrl) << "the message was not handled";
+    EXPECT_HR(S_FALSE, g_canUnloadAtClose) << "gone under the wait";
+    EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow()) << "still there after the wait";
+    g_hostsControl = nullptr;
+    ::DestroyWindow(window);
+    ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
+}

@@ -193,3 +193,21 @@ TEST(CycleClock, AYearOfProgressAtAnyCounterFrequency) {
             << frequency;
     }
 }
+
+// A settled clock whose coarse time, read just after its ticks, trails the counter by a steady
+// lead: up to 1 ms that is the ticks' phase and stays; over it, only the excess is shed. Stamps every
+// 10 ms, 0.3 ms into the ms, for six seconds from a counter of 10 counts a ms: each is the counter's
+// time cut to the ms. Catches the phase shed as drift, which pulls settled stamps to the coarse time.
+TEST(CycleClock, ALeadWithinTheTicksPhaseStays) {
+    for (const int64_t lead : {8 * kMs / 10, kMs, 12 * kMs / 10}) {
+        CycleClock clock;
+        clock.Start(5'000'000, 10'000, kEpoch);
+        for (int64_t k = 1; k <= 600; ++k) {
+            const int64_t t = k * 10 * kMs + 3 * kMs / 10;  // since Start
+            const uint64_t stamp =
+                clock.Stamp(5'000'000 + t / 1000, kEpoch + static_cast<uint64_t>(t - lead));
+            ASSERT_EQ(kEpoch + static_cast<uint64_t>(k * 10 * kMs), stamp)
+                << "lead " << lead << ", stamp " << k;
+        }
+    }
+}

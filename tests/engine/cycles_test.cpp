@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <ostream>
 #include <thread>
 #include <string>
 #include <vector>
@@ -397,6 +399,42 @@ TEST(RunHealth, RateOverTheLastHundredCyclesAndTheLongestGap) {
     health.Reset(1000);
     EXPECT_EQ(0u, health.LongestGapMs() + health.FailedAttempts());
 }
+
+namespace {
+
+// What a host reads after a run's first cycles, all the same gap apart: the rate counts the gaps,
+// not the cycles, also before the hundredth; a gap is rounded to the nearest ms, half up.
+struct EvenRun {
+    const char* name;
+    int64_t frequency;  // counts a second
+    int cycles;
+    int64_t gapCounts;
+    double rate;
+    uint32_t longestGapMs;
+};
+void PrintTo(const EvenRun& r, std::ostream* os) { *os << r.name; }
+
+}  // namespace
+
+class RunHealthEven : public testing::TestWithParam<EvenRun> {};
+TEST_P(RunHealthEven, RateAndLongestGapAsAHostReadsThem) {
+    const EvenRun& r = GetParam();
+    engine::RunHealth health;
+    health.Reset(r.frequency);
+    int64_t counter = 123'456'789;
+    for (int i = 0; i < r.cycles; ++i) health.NoteCycle(counter += r.gapCounts);
+    EXPECT_DOUBLE_EQ(r.rate, health.Rate());
+    EXPECT_EQ(r.longestGapMs, health.LongestGapMs());
+}
+INSTANTIATE_TEST_SUITE_P(
+    Engine, RunHealthEven,
+    testing::Values(EvenRun{"two_cycles_half_a_ms_apart", 10'000'000, 2, 5'000, 2000.0, 1},
+                    EvenRun{"ten_cycles_1_25_ms_apart", 10'000'000, 10, 12'500, 800.0, 1},
+                    EvenRun{"ten_cycles_1_6_ms_apart", 10'000'000, 10, 16'000, 625.0, 2},
+                    EvenRun{"ten_cycles_2_ms_apart", 10'000'000, 10, 20'000, 500.0, 2},
+                    EvenRun{"ten_cycles_2_5_ms_apart", 10'000'000, 10, 25'000, 400.0, 3},
+                    EvenRun{"a_hundred_cycles_4_ms_apart", 1000, 100, 4, 250.0, 4},
+                    EvenRun{"a_hundred_and_one_cycles_4_ms_apart", 1000, 101, 4, 250.0, 4}));
 
 // A writer ahead of the recorder drops cycles and says where: a gap rides with the next cycle of its
 // run, a run's end carries its last number (so that a run the reader never saw a cycle of is still

@@ -31,6 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr char kHeader[] = "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7";
+
 // What a record file holds: its lines, each row's number, each mark of lost cycles, and whether
 // every complete line is a header, a row or a mark; and all of these in the file's order.
 struct RecordFile {
@@ -71,7 +73,7 @@ struct RecordFile {
             } else if (std::regex_match(line, m, ends)) {
                 marks.push_back({0, std::stoull(m[1]), std::stoull(m[2])});
                 items.push_back(marks.back());
-            } else if (line == "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7") {
+            } else if (line == kHeader) {
                 ++headers;
             } else if (fault.empty()) {
                 fault = "not a row: " + line;
@@ -397,9 +399,8 @@ TEST(Recorder, AFailedWriteEndsTheRecordingAndSamplingGoesOn) {
 TEST(Recorder, AppendsToAFileThatExistsAndSwitchesBetweenTwoCycles) {
     SimBoards sim("356:count");
     const fs::path folder = Folder();
-    for (const char* name : {"first.csv", "second.csv"})
-        std::ofstream(folder / name, std::ios::binary)
-            << "cycle,time,ch0,ch1,ch2,ch3,ch4,ch5,ch6,ch7\n5,2026-12-09T10:15:30.12";
+    for (const char* name : {"first.csv", "second.csv", "third.csv"})
+        std::ofstream(folder / name, std::ios::binary) << kHeader << "\n5,2026-12-09T10:15:30.12";
     CChannelSampler s;
     s.SetInterval(1);
     engine::CycleRecorder recorder(s);
@@ -419,6 +420,12 @@ TEST(Recorder, AppendsToAFileThatExistsAndSwitchesBetweenTwoCycles) {
     ASSERT_FALSE(second.numbers.empty());
     EXPECT_EQ("", CheckSequence(second, first.numbers.back() + 1));
     EXPECT_EQ(s.CycleCount(), first.numbers.size() + second.numbers.size());
+    // Closed before any cycle: the cut row is gone all the same.
+    ASSERT_HR(S_OK, recorder.Record((folder / "third.csv").wstring(), 1000, 8));
+    recorder.Close();
+    const RecordFile third(folder / "third.csv");
+    EXPECT_EQ(std::vector<std::string>{kHeader}, third.lines);
+    EXPECT_FALSE(third.partialLast);
 }
 
 // A switch asked while the writer is in the middle of a long pass (rows slower than cycles) still

@@ -670,6 +670,20 @@ TEST(SamplerTimer, FineResolutionOnlyWhileTheIntervalIsShortAndNeverLeft) {
     EXPECT_EQ(0, g_fineLongPauses) << "held through a pause of 16 ms or more";
 }
 
+// What a sampler asks by default is winmm's own pair, found on first use: the test above hands it
+// fakes, so here the real ones. Catches the 1 ms asked for twice and never given back.
+TEST(SamplerTimer, TheDefaultPairIsWinmmsBeginAndEnd) {
+    const engine::TimerPeriodPair& found = engine::FoundTimerPeriod();
+    const HMODULE winmm = ::GetModuleHandleW(L"winmm.dll");
+    ASSERT_NE(nullptr, winmm) << "not loaded by the lookup";
+    EXPECT_EQ(reinterpret_cast<void*>(::GetProcAddress(winmm, "timeBeginPeriod")),
+              reinterpret_cast<void*>(found.begin));
+    EXPECT_EQ(reinterpret_cast<void*>(::GetProcAddress(winmm, "timeEndPeriod")),
+              reinterpret_cast<void*>(found.end));
+    EXPECT_EQ(TIMERR_NOERROR, engine::BeginTimerPeriod(1));
+    EXPECT_EQ(TIMERR_NOERROR, engine::EndTimerPeriod(1));
+}
+
 // --- several samplers at one board ---------------------------------------------------------------
 
 namespace {
