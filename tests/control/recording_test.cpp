@@ -70,6 +70,31 @@ std::vector<LONG> RowNumbers(const fs::path& file) {
     return numbers;
 }
 
+// A message-only window of the host's thread with the procedure given, gone with the object.
+class HostWindow {
+public:
+    HostWindow(WNDPROC proc, const wchar_t* className) : className_(className) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = className;
+        ::RegisterClassW(&wc);
+        window_ =
+            ::CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }
+    ~HostWindow() {
+        if (window_) ::DestroyWindow(window_);
+        ::UnregisterClassW(className_, ::GetModuleHandleW(nullptr));
+    }
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+    HWND get() const { return window_; }
+
+private:
+    const wchar_t* className_ = nullptr;
+    HWND window_ = nullptr;
+};
+
 // A window of the host's that counts the messages it was sent.
 UINT g_handled = 0;
 LRESULT CALLBACK CountingWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -143,15 +168,9 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     EXPECT_EQ(0, WaitForCycles(ctrl.get(), 5, 60000)) << "not sampling: at once";
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     g_handled = 0;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &CountingWindowProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"VandrelWaitTest";
-    ::RegisterClassW(&wc);
-    HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, window);
-    ::PostMessageW(window, WM_APP + 7, 0, 0);
+    const HostWindow window(&CountingWindowProc, L"VandrelWaitTest");
+    ASSERT_NE(nullptr, window.get());
+    ::PostMessageW(window.get(), WM_APP + 7, 0, 0);
     EXPECT_GE(WaitForCycles(ctrl.get(), 20, 60000), 20);
     EXPECT_EQ(1u, g_handled) << "the host's message was handled during the wait";
 
@@ -161,8 +180,6 @@ TEST(ControlWait, ReturnsOnTheCountTheTimeOutOrAStopAndHandlesMessages) {
     ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidReadCycles, DISPATCH_METHOD, {I4(100000)}, drained.ptr()));
     EXPECT_EQ(0, WaitForCycles(ctrl.get(), 1, 50)) << "the time-out, no cycle";
     Stop(ctrl.get());
-    ::DestroyWindow(window);
-    ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
 
     Variant refused;
     EXPECT_HR(DISP_E_EXCEPTION,
@@ -206,22 +223,14 @@ TEST(ControlWait, AControlLetGoOfDuringTheWaitGoesAfterIt) {
     SimBoards sim("356:busy");  // no cycle comes: the wait handles messages until its time-out
     auto ctrl = CreateControl();
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &ClosingWindowProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"VandrelClosingForm";
-    ::RegisterClassW(&wc);
-    HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                    wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, window);
+    const HostWindow window(&ClosingWindowProc, L"VandrelClosingForm");
+    ASSERT_NE(nullptr, window.get());
     g_hostsControl = &ctrl;
-    ::PostMessageW(window, WM_APP + 8, 0, 0);
+    ::PostMessageW(window.get(), WM_APP + 8, 0, 0);
     IDispatch* const waiting = ctrl.get();
     EXPECT_EQ(0, WaitForCycles(waiting, 1, 200));
     EXPECT_FALSE(ctrl) << "the message was not handled";
     EXPECT_HR(S_FALSE, g_canUnloadAtClose) << "gone under the wait";
     EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow()) << "still there after the wait";
     g_hostsControl = nullptr;
-    ::DestroyWindow(window);
-    ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
