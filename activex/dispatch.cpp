@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/com_ptr.h"
 #include "base/hresult.h"
 #include "base/text.h"
 
@@ -34,21 +35,54 @@ bool IsMissing(const VARIANT& v) noexcept {
     return p && p->vt == VT_ERROR && p->scode == DISP_E_PARAMNOTFOUND;
 }
 
-[[nodiscard]] HRESULT PreparePut(bool readOnly, bool text, WORD flags, const DISPPARAMS& params, LONG* args,
-                                 UINT* argErr) noexcept {
-    if (readOnly || !(flags & DISPATCH_PROPERTYPUT)) return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
-    if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+// The variant that arg refers to, or null for a reference (of any type) that is null: the coercion
+// or the member would read through it.
+const VARIANT* FollowReferences(const VARIANT& arg) noexcept {
+    const VARIANT* v = Dereference(arg);
+    return !v || ((v->vt & VT_BYREF) && !v->byref) ? nullptr : v;
+}
+
+// Coerces the argument at index in rgvarg to type into args' place p.
+[[nodiscard]] HRESULT CoerceArgument(const VARIANT& arg, UINT index, VARTYPE type, UINT p,
+                                     CallArguments* args, UINT* argErr) noexcept {
+    HRESULT hr = DISP_E_PARAMNOTOPTIONAL;
+    if (!IsMissing(arg)) {
+        switch (type) {
+            case VT_R8: hr = CoerceToDouble(arg, &args->typed[p].put()->dblVal); break;
+            case VT_BSTR: hr = CoerceToText(arg, &args->typed[p]); break;
+            default: hr = CoerceToLong(arg, &args->longs[p]); break;
+        }
+        if (SUCCEEDED(hr) && type == VT_R8) args->typed[p].ptr()->vt = VT_R8;
+    }
+    if (FAILED(hr)) SetArgErr(argErr, index);
+    return hr;
+}
+
+// A put's value is rgvarg[0], named DISPID_PROPERTYPUT; an indexed property's index comes before it.
+[[nodiscard]] HRESULT PreparePut(const MemberShape& shape, WORD flags, const DISPPARAMS& params,
+                                 CallArguments* args, UINT* argErr) noexcept {
+    if (shape.readOnly || !(flags & DISPATCH_PROPERTYPUT))
+        return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
+    if (params.cArgs != (shape.indexed ? 2u : 1u)) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
         return DISP_E_PARAMNOTOPTIONAL;
+    }
+    if (shape.indexed) {
+        const HRESULT hr = CoerceArgument(params.rgvarg[1], 1, VT_I4, 0, args, argErr);
+        if (FAILED(hr)) return hr;
     }
     if (IsMissing(params.rgvarg[0])) {
         SetArgErr(argErr, 0);
         return DISP_E_PARAMNOTOPTIONAL;
     }
-    if (text) return S_OK;
-    const HRESULT hr = CoerceToLong(params.rgvarg[0], &args[0]);
-    if (FAILED(hr)) SetArgErr(argErr, 0);
-    return hr;
+    if (shape.textPut) return S_OK;
+    if (shape.indexed) {
+        args->value = FollowReferences(params.rgvarg[0]);
+        if (args->value) return S_OK;
+        SetArgErr(argErr, 0);
+        return DISP_E_TYPEMISMATCH;
+    }
+    return CoerceArgument(params.rgvarg[0], 0, VT_I4, 0, args, argErr);
 }
 
 // A variable that a by-reference parameter may hand a LONG into: one holding nothing, a number, a
@@ -96,9 +130,11 @@ bool TakesLong(VARTYPE vt) noexcept {
     return S_OK;
 }
 
-[[nodiscard]] HRESULT PrepareMethod(UINT paramCount, bool optionalOutput, const DISPPARAMS& params,
-                                    LONG* args, UINT* argErr, OutputTarget* output) noexcept {
+[[nodiscard]] HRESULT PrepareMethod(const MemberShape& shape, const DISPPARAMS& params, CallArguments* args,
+                                    UINT* argErr) noexcept {
     // rgvarg holds the named arguments first, then the positional ones in reverse order.
+    const UINT paramCount = shape.paramCount;
+    const bool optionalOutput = shape.optionalOutput;
     const UINT total = paramCount + (optionalOutput ? 1 : 0);
     const VARIANT* byParam[kMaxParams + 1] = {};
     UINT byParamIndex[kMaxParams + 1] = {};
@@ -125,15 +161,9 @@ bool TakesLong(VARTYPE vt) noexcept {
     for (UINT p = 0; p < paramCount; ++p) {
         // Only the optional parameter may be left out; a required one named away is missing.
         if (!byParam[p]) return DISP_E_PARAMNOTOPTIONAL;
-        if (IsMissing(*byParam[p])) {
-            SetArgErr(argErr, byParamIndex[p]);
-            return DISP_E_PARAMNOTOPTIONAL;
-        }
-        const HRESULT hr = CoerceToLong(*byParam[p], &args[p]);
-        if (FAILED(hr)) {
-            SetArgErr(argErr, byParamIndex[p]);
-            return hr;
-        }
+        const VARTYPE type = shape.paramTypes ? shape.paramTypes[p] : VARTYPE{VT_I4};
+        const HRESULT hr = CoerceArgument(*byParam[p], byParamIndex[p], type, p, args, argErr);
+        if (FAILED(hr)) return hr;
     }
     if (optionalOutput && byParam[paramCount]) {
         OutputTarget target;
@@ -142,17 +172,26 @@ bool TakesLong(VARTYPE vt) noexcept {
             SetArgErr(argErr, byParamIndex[paramCount]);
             return hr;
         }
-        if (output) *output = target;
+        args->output = target;
     }
     return S_OK;
+}
+
+// Fills the caller's EXCEPINFO with the exception scode described by description (may be null).
+void FillException(EXCEPINFO* excepInfo, HRESULT scode, const wchar_t* description,
+                   const wchar_t* source) noexcept {
+    *excepInfo = EXCEPINFO{};
+    // Without memory for the texts the caller still learns the error from scode.
+    excepInfo->bstrSource = source ? ::SysAllocString(source) : nullptr;
+    excepInfo->bstrDescription = description ? ::SysAllocString(description) : nullptr;
+    excepInfo->scode = scode;
 }
 
 }  // namespace
 
 [[nodiscard]] HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept {
-    const VARIANT* v = Dereference(arg);
-    // The coercion would read through a null reference of any type.
-    if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
+    const VARIANT* v = FollowReferences(arg);
+    if (!v) return DISP_E_TYPEMISMATCH;
     if (v->vt == VT_I4) {
         *out = v->lVal;
         return S_OK;
@@ -165,9 +204,20 @@ bool TakesLong(VARTYPE vt) noexcept {
     return S_OK;
 }
 
+[[nodiscard]] HRESULT CoerceToDouble(const VARIANT& arg, double* out) noexcept {
+    const VARIANT* v = FollowReferences(arg);
+    if (!v) return DISP_E_TYPEMISMATCH;
+    VARIANT converted;
+    ::VariantInit(&converted);
+    const HRESULT hr = ::VariantChangeType(&converted, const_cast<VARIANT*>(v), 0, VT_R8);
+    if (FAILED(hr)) return hr;
+    *out = converted.dblVal;
+    return S_OK;
+}
+
 [[nodiscard]] HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept {
-    const VARIANT* v = Dereference(arg);
-    if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
+    const VARIANT* v = FollowReferences(arg);
+    if (!v) return DISP_E_TYPEMISMATCH;
     return ::VariantChangeType(out->put(), const_cast<VARIANT*>(v), 0, VT_BSTR);
 }
 
@@ -202,28 +252,55 @@ void OutputTarget::Write(LONG value) const noexcept {
 [[nodiscard]] HRESULT RefuseOutOfRange(const wchar_t* description, const wchar_t* source,
                                        EXCEPINFO* excepInfo) noexcept {
     if (!excepInfo) return E_INVALIDARG;
-    *excepInfo = EXCEPINFO{};
-    // Without memory for the texts the caller still learns the error from scode.
-    excepInfo->bstrSource = source ? ::SysAllocString(source) : nullptr;
-    excepInfo->bstrDescription = description ? ::SysAllocString(description) : nullptr;
-    excepInfo->scode = E_INVALIDARG;
+    FillException(excepInfo, E_INVALIDARG, description, source);
     return DISP_E_EXCEPTION;
 }
 
 [[nodiscard]] HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept try {
     if (!excepInfo) return hr;
-    *excepInfo = EXCEPINFO{};
     const std::wstring message = base::SystemMessage(hr);
-    // Without memory for the texts the caller still learns the error from scode.
-    excepInfo->bstrSource = source ? ::SysAllocString(source) : nullptr;
-    excepInfo->bstrDescription = message.empty() ? nullptr : ::SysAllocString(message.c_str());
-    excepInfo->scode = hr;
+    FillException(excepInfo, hr, message.empty() ? nullptr : message.c_str(), source);
     return DISP_E_EXCEPTION;
 }
 CATCH_RETURN()
 
-[[nodiscard]] HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
-                                  CallKind* kind, UINT* argErr, OutputTarget* output) noexcept {
+[[nodiscard]] HRESULT Refuse(HRESULT hr, const wchar_t* text) noexcept {
+    base::ComPtr<ICreateErrorInfo> created;
+    base::ComPtr<IErrorInfo> error;
+    // Without the error object the failure is still told, with the system's message.
+    if (FAILED(LOG_IF_FAILED(::CreateErrorInfo(created.put()))) ||
+        FAILED(LOG_IF_FAILED(created->SetDescription(const_cast<LPOLESTR>(text)))) ||
+        FAILED(LOG_IF_FAILED(created.As(&error)))) {
+        return hr;
+    }
+    LOG_IF_FAILED(::SetErrorInfo(0, error.get()));
+    return hr;
+}
+
+[[nodiscard]] HRESULT Refuse(HRESULT hr, const std::wstring& text) noexcept {
+    return Refuse(hr, text.c_str());
+}
+
+namespace detail {
+
+void BeginReportingCall() noexcept { LOG_IF_FAILED(::SetErrorInfo(0, nullptr)); }
+
+[[nodiscard]] HRESULT EndReportingCall(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept {
+    // Taking the error object clears it, also after a success, so that no text outlives its call.
+    base::ComPtr<IErrorInfo> error;
+    base::Bstr text;
+    if (::GetErrorInfo(0, error.put()) == S_OK && error) LOG_IF_FAILED(error->GetDescription(text.put()));
+    if (SUCCEEDED(hr)) return hr;
+    if (!text.length()) return RaiseFailure(hr, source, excepInfo);
+    if (!excepInfo) return hr;
+    FillException(excepInfo, hr, text.get(), source);
+    return DISP_E_EXCEPTION;
+}
+
+}  // namespace detail
+
+[[nodiscard]] HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params,
+                                  CallArguments* args, CallKind* kind, UINT* argErr) noexcept {
     if (!params) return E_INVALIDARG;
     if ((params->cArgs && !params->rgvarg) || params->cNamedArgs > params->cArgs ||
         (params->cNamedArgs && !params->rgdispidNamedArgs)) {
@@ -232,18 +309,18 @@ CATCH_RETURN()
     if (shape.kind == MemberKind::kProperty) {
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
             *kind = CallKind::kPut;
-            return PreparePut(shape.readOnly, shape.textPut, flags, *params, args, argErr);
+            return PreparePut(shape, flags, *params, args, argErr);
         }
-        // A get may come as a method call without arguments (obj.Prop in some languages).
+        // A get may come as a method call (obj.Prop, obj.Prop(3) in some languages).
         if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
         if (params->cNamedArgs) return DISP_E_NONAMEDARGS;
-        if (params->cArgs) return DISP_E_BADPARAMCOUNT;
+        if (params->cArgs != (shape.indexed ? 1u : 0u)) return DISP_E_BADPARAMCOUNT;
         *kind = CallKind::kGet;
-        return S_OK;
+        return shape.indexed ? CoerceArgument(params->rgvarg[0], 0, VT_I4, 0, args, argErr) : S_OK;
     }
     if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
     *kind = CallKind::kMethod;
-    return PrepareMethod(shape.paramCount, shape.optionalOutput, *params, args, argErr, output);
+    return PrepareMethod(shape, *params, args, argErr);
 }
 
 }  // namespace activex

@@ -6,12 +6,20 @@
 //   stores it and then runs the change handler;
 // - a computed property: the object's get function makes the value (VT_I4, VT_R8 or VT_BSTR); a put, when
 //   the row has a put function, hands it the value coerced to VT_I4; a row without one is read-only;
+// - an indexed property: the object's get function makes the VARIANT value for a LONG index; a put,
+//   when the row has a put function, hands it the index and the caller's value as it is, references
+//   followed, for the member to coerce (a member may take Null or Empty as "off");
 // - a method: LONG parameters (coerced) and either a LONG result wrapped as VT_I2, VT_BOOL as -1/0,
 //   VT_I4 or nothing, or a VARIANT result that the method makes itself. Such a method may take one
 //   more, optional, parameter through which it hands back a LONG: the caller's Variant or Long
-//   variable passed by reference (a value passed by value, or none, gets nothing).
-// A row may give the range that a put's value or a method's first parameter must lie in. A table's
-// rows are made from the object's members by the functions of activex/dispatch_rows.h.
+//   variable passed by reference (a value passed by value, or none, gets nothing);
+// - a typed method: LONG, double or BSTR parameters, each coerced to its type, and a VARIANT result
+//   that the method makes (left VT_EMPTY when it has none to give).
+// A row may give the range that a put's value, an index or a method's first parameter must lie in.
+// A table's rows are made from the object's members by the functions of activex/dispatch_rows.h.
+//
+// The members of indexed properties and typed methods may fail with a text of their own (Refuse);
+// the caller gets it in its EXCEPINFO, and a failure without one the system's message for it.
 //
 // Every check (DISPID, flags, argument count, named arguments, coercion, the by-reference
 // parameter's type, the range) is done before any code of the object runs, and a refused call
@@ -23,9 +31,12 @@
 // DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTOPTIONAL, DISP_E_PARAMNOTFOUND and DISP_E_NONAMEDARGS for the
 // argument list; the coercion's errors (DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW, DISP_E_BADVARTYPE,
 // E_OUTOFMEMORY) for an argument, and DISP_E_TYPEMISMATCH for a by-reference parameter of a type
-// that cannot take a LONG; for a value outside its row's range, DISP_E_EXCEPTION with an EXCEPINFO
-// (scode E_INVALIDARG, the row's text, the caller's source) when the caller passed one, else
-// E_INVALIDARG; and whatever a computed member's own code fails with.
+// that cannot take a LONG or an indexed put's value behind a null reference; for a value outside its row's
+// range, DISP_E_EXCEPTION with an EXCEPINFO (scode E_INVALIDARG, the row's text, the caller's source) when
+// the caller passed one, else E_INVALIDARG; whatever a computed member's own code fails with; and for a
+// failure of an indexed property's or a typed method's member, DISP_E_EXCEPTION with an EXCEPINFO (scode the
+// failure, its text or the system's message, the caller's source) when the caller passed one, else the
+// failure.
 //
 // A table is constant data of its class, read on any thread. InvokeFromTable, and the object's code
 // it runs, are called on the object's apartment thread; the other functions work only on what the
@@ -36,6 +47,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <string>
 
 #include "base/variant.h"
 
@@ -43,18 +55,20 @@ namespace activex {
 
 enum class MemberKind : unsigned char { kProperty, kMethod };
 
-// The most LONG parameters a method of a table may take.
-inline constexpr UINT kMaxParams = 4;
+// The most parameters a method of a table may take.
+inline constexpr UINT kMaxParams = 5;
 
 // What the table-independent checks found out about one call.
 enum class CallKind { kGet, kPut, kMethod };
 
 struct MemberShape {
     MemberKind kind;
-    UINT paramCount;              // LONG parameters
-    bool readOnly = false;        // a property that refuses a put
-    bool optionalOutput = false;  // a method with the optional by-reference parameter after them
-    bool textPut = false;         // a put takes text: its value is left for CoerceToText
+    UINT paramCount;                      // a method's parameters; 1 for an indexed property
+    bool readOnly = false;                // a property that refuses a put
+    bool optionalOutput = false;          // a method with the optional by-reference parameter after them
+    bool textPut = false;                 // a put takes text: its value is left for CoerceToText
+    bool indexed = false;                 // a property with a LONG index
+    const VARTYPE* paramTypes = nullptr;  // VT_I4, VT_R8 or VT_BSTR each; null: all VT_I4
 };
 
 // Where a method hands back its optional LONG: nowhere (not passed, or passed by value), into the
@@ -67,19 +81,34 @@ struct OutputTarget {
     void Write(LONG value) const noexcept;
 };
 
-// Checks a call of a member of shape against its flags and arguments and coerces the arguments to
-// VT_I4 into args (a put's value into args[0], method parameters in declaration order), and finds
-// the optional parameter's target into output when the member has one. On failure returns the
-// automation error and, for an argument at fault, its index in rgvarg through argErr.
-[[nodiscard]] HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params, LONG* args,
-                                  CallKind* kind, UINT* argErr, OutputTarget* output = nullptr) noexcept;
+// A call's arguments as the member takes them.
+struct CallArguments {
+    LONG longs[kMaxParams] = {};      // LONG parameters in declaration order, a put's value, an index
+    base::Variant typed[kMaxParams];  // the double and BSTR parameters, at their declared places
+    const VARIANT* value = nullptr;   // an indexed put's value, in the caller's variant
+    OutputTarget output;              // where the optional parameter hands its LONG back
+};
+
+// Checks a call of a member of shape against its flags and arguments and coerces the arguments into
+// args. On failure returns the automation error and, for an argument at fault, its index in rgvarg
+// through argErr.
+[[nodiscard]] HRESULT PrepareCall(const MemberShape& shape, WORD flags, const DISPPARAMS* params,
+                                  CallArguments* args, CallKind* kind, UINT* argErr) noexcept;
 
 // Coerces one argument to VT_I4; by-reference variants are followed first. A null reference, or a
 // chain of VT_VARIANT references that does not end (a variant referring to itself), is a
 // DISP_E_TYPEMISMATCH.
 [[nodiscard]] HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
+// The same to VT_R8.
+[[nodiscard]] HRESULT CoerceToDouble(const VARIANT& arg, double* out) noexcept;
 // The same to VT_BSTR, into out (a null BSTR stands for empty text).
 [[nodiscard]] HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept;
+
+// Called by a member of an indexed property or a typed method that fails with hr: records text as
+// what the caller is told, and returns hr. The text goes in the thread's COM error object, so that a
+// caller through the vtable finds it too.
+[[nodiscard]] HRESULT Refuse(HRESULT hr, const wchar_t* text) noexcept;
+[[nodiscard]] HRESULT Refuse(HRESULT hr, const std::wstring& text) noexcept;
 
 // Wraps a method's LONG result as the automation type vt (VT_EMPTY: no value).
 void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept;
@@ -92,7 +121,7 @@ void WrapResult(VARTYPE vt, LONG value, VARIANT* result) noexcept;
 // an EXCEPINFO, DISP_E_EXCEPTION with scode hr and the system's message for it, else hr.
 [[nodiscard]] HRESULT RaiseFailure(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
 
-// The values a put or a method's first parameter takes; text is the refusal's description.
+// The values a put, an index or a method's first parameter takes; text is the refusal's description.
 struct ValueRange {
     LONG low = LONG_MIN;
     LONG high = LONG_MAX;
@@ -123,18 +152,47 @@ struct DispatchEntry {
     HRESULT (*make)(C& self, const LONG* args, LONG* output, VARIANT* result) noexcept = nullptr;
     bool optionalOutput = false;
     ValueRange range = {};
+    // Indexed properties: the get makes *result for an index; the put, if any, takes the caller's
+    // value uncoerced. Their failures, like a typed method's, may carry the member's text (Refuse).
+    HRESULT (*getAt)(C& self, LONG index, VARIANT* result) noexcept = nullptr;
+    HRESULT (*putAt)(C& self, LONG index, const VARIANT& value) noexcept = nullptr;
+    // Typed methods: makes *result from the arguments coerced to paramTypes.
+    HRESULT (*callTyped)(C& self, const CallArguments& args, VARIANT* result) noexcept = nullptr;
+    VARTYPE paramTypes[kMaxParams] = {};  // of a method's parameters
 
-    bool ReadOnly() const noexcept { return kind == MemberKind::kProperty && !field && !put && !putText; }
+    bool ReadOnly() const noexcept {
+        return kind == MemberKind::kProperty && !field && !put && !putText && !putAt;
+    }
 };
 
 namespace detail {
 
-// Whether the row's range refuses this call's value: a put's, or a method's first parameter.
+// Whether the row's range refuses this call's value: a put's, an index, or a method's first parameter.
 template <class C>
 bool RangeRefuses(const DispatchEntry<C>& entry, CallKind kind, const LONG* args) noexcept {
     if (!entry.range.text) return false;
-    const bool applies = kind == CallKind::kPut || (kind == CallKind::kMethod && entry.paramCount > 0);
+    const bool applies =
+        entry.getAt || kind == CallKind::kPut || (kind == CallKind::kMethod && entry.paramCount > 0);
     return applies && !entry.range.Contains(args[0]);
+}
+
+// Around a member that may fail with its own text: Begin forgets any text recorded before, End
+// takes the one the member recorded and makes the answer for its result hr (see the header's
+// comment).
+void BeginReportingCall() noexcept;
+[[nodiscard]] HRESULT EndReportingCall(HRESULT hr, const wchar_t* source, EXCEPINFO* excepInfo) noexcept;
+
+// Runs a member that may fail with its own text; the result stays VT_EMPTY when it fails.
+template <class Run>
+[[nodiscard]] HRESULT RunReporting(const Run& run, VARIANT* result, const wchar_t* source,
+                                   EXCEPINFO* excepInfo) noexcept {
+    // The member runs also when the caller wants no result: its failure is still told.
+    base::Variant unwanted;
+    VARIANT* out = result ? result : unwanted.ptr();
+    BeginReportingCall();
+    const HRESULT hr = run(out);
+    if (FAILED(hr)) ::VariantClear(out);
+    return EndReportingCall(hr, source, excepInfo);
 }
 
 }  // namespace detail
@@ -151,17 +209,22 @@ template <class C, size_t N>
     }
     if (!entry) return DISP_E_MEMBERNOTFOUND;
 
-    LONG args[kMaxParams] = {};
+    CallArguments args;
     CallKind kind;
-    OutputTarget output;
-    const MemberShape shape = {entry->kind, entry->paramCount, entry->ReadOnly(), entry->optionalOutput,
-                               entry->putText != nullptr};
-    HRESULT hr = PrepareCall(shape, flags, params, args, &kind, argErr, &output);
+    const MemberShape shape = {entry->kind,           entry->paramCount,         entry->ReadOnly(),
+                               entry->optionalOutput, entry->putText != nullptr, entry->getAt != nullptr,
+                               entry->paramTypes};
+    HRESULT hr = PrepareCall(shape, flags, params, &args, &kind, argErr);
     if (FAILED(hr)) return hr;
-    if (detail::RangeRefuses(*entry, kind, args))
+    if (detail::RangeRefuses(*entry, kind, args.longs))
         return RefuseOutOfRange(entry->range.text, source, excepInfo);
     switch (kind) {
         case CallKind::kGet:
+            if (entry->getAt) {
+                return detail::RunReporting(
+                    [&](VARIANT* out) noexcept { return entry->getAt(self, args.longs[0], out); }, result,
+                    source, excepInfo);
+            }
             if (!result) break;
             if (entry->get) return entry->get(self, result);
             WrapResult(VT_I4, self.*(entry->field), result);
@@ -177,23 +240,33 @@ template <class C, size_t N>
                 hr = entry->putText(self, text.get().bstrVal);
                 return FAILED(hr) ? RaiseFailure(hr, source, excepInfo) : hr;
             }
-            if (entry->put) return entry->put(self, args[0]);
-            self.*(entry->field) = args[0];
+            if (entry->putAt) {
+                return detail::RunReporting(
+                    [&](VARIANT*) noexcept { return entry->putAt(self, args.longs[0], *args.value); },
+                    nullptr, source, excepInfo);
+            }
+            if (entry->put) return entry->put(self, args.longs[0]);
+            self.*(entry->field) = args.longs[0];
             (self.*(entry->onChanged))();
             break;
         case CallKind::kMethod: {
+            if (entry->callTyped) {
+                return detail::RunReporting(
+                    [&](VARIANT* out) noexcept { return entry->callTyped(self, args, out); }, result, source,
+                    excepInfo);
+            }
             if (entry->make) {
                 // The method runs also when the caller wants no result: a drain drains.
                 base::Variant unwanted;
                 VARIANT* out = result ? result : unwanted.ptr();
                 LONG handedBack = 0;
-                const bool wantsOutput = output.variant || output.plain;
-                hr = entry->make(self, args, wantsOutput ? &handedBack : nullptr, out);
+                const bool wantsOutput = args.output.variant || args.output.plain;
+                hr = entry->make(self, args.longs, wantsOutput ? &handedBack : nullptr, out);
                 if (FAILED(hr)) return hr;
-                if (wantsOutput) output.Write(handedBack);
+                if (wantsOutput) args.output.Write(handedBack);
                 break;
             }
-            const LONG value = entry->call(self, args);
+            const LONG value = entry->call(self, args.longs);
             if (result) WrapResult(entry->type, value, result);
             break;
         }

@@ -7,6 +7,7 @@
 
 #include <oaidl.h>
 
+#include <array>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
@@ -156,6 +157,90 @@ private:
     }
 };
 
+// An indexed property's get: HRESULT Get(LONG index, VARIANT* result).
+template <auto Get>
+struct GetAtThunk;
+
+template <class C, HRESULT (C::*Get)(LONG, VARIANT*) noexcept>
+struct GetAtThunk<Get> {
+    using Class = C;
+    [[nodiscard]] static HRESULT Call(C& self, LONG index, VARIANT* result) noexcept {
+        return (self.*Get)(index, result);
+    }
+};
+
+// An indexed property's put: HRESULT Put(LONG index, const VARIANT& value).
+template <auto Put>
+struct PutAtThunk;
+
+template <class C, HRESULT (C::*Put)(LONG, const VARIANT&) noexcept>
+struct PutAtThunk<Put> {
+    using Class = C;
+    [[nodiscard]] static HRESULT Call(C& self, LONG index, const VARIANT& value) noexcept {
+        return (self.*Put)(index, value);
+    }
+};
+
+// How a typed method's parameter is coerced and read back from the call's arguments.
+template <class T>
+struct TypedParam;
+
+template <>
+struct TypedParam<LONG> {
+    static constexpr VARTYPE kType = VT_I4;
+    static LONG From(const CallArguments& args, size_t i) noexcept { return args.longs[i]; }
+};
+
+template <>
+struct TypedParam<double> {
+    static constexpr VARTYPE kType = VT_R8;
+    static double From(const CallArguments& args, size_t i) noexcept { return args.typed[i].get().dblVal; }
+};
+
+template <>
+struct TypedParam<BSTR> {
+    static constexpr VARTYPE kType = VT_BSTR;
+    static BSTR From(const CallArguments& args, size_t i) noexcept { return args.typed[i].get().bstrVal; }
+};
+
+// A typed method: HRESULT (C::*)(P..., VARIANT* result) noexcept, each P a LONG, double or BSTR.
+template <auto Method>
+struct TypedThunk;
+
+template <class C, class... A, HRESULT (C::*Method)(A...) noexcept>
+struct TypedThunk<Method> {
+    using Params = std::tuple<A...>;
+    static constexpr size_t kCount = sizeof...(A);
+    static_assert(kCount >= 1 && std::is_same_v<std::tuple_element_t<kCount - 1, Params>, VARIANT*>,
+                  "a typed method ends with its VARIANT* result");
+    static constexpr UINT kParams = static_cast<UINT>(kCount - 1);
+    using Class = C;
+
+    static constexpr VARTYPE Type(size_t i) { return Types(std::make_index_sequence<kParams>{})[i]; }
+
+    [[nodiscard]] static HRESULT Call(C& self, const CallArguments& args, VARIANT* result) noexcept {
+        return Invoke(self, args, result, std::make_index_sequence<kParams>{});
+    }
+
+private:
+    template <size_t... I>
+    static constexpr std::array<VARTYPE, kMaxParams> Types(std::index_sequence<I...>) {
+        return {TypedParam<std::tuple_element_t<I, Params>>::kType...};
+    }
+
+    template <size_t... I>
+    [[nodiscard]] static HRESULT Invoke(C& self, [[maybe_unused]] const CallArguments& args, VARIANT* result,
+                                        std::index_sequence<I...>) noexcept {
+        return (self.*Method)(TypedParam<std::tuple_element_t<I, Params>>::From(args, I)..., result);
+    }
+};
+
+// Marks a row's first count parameters as LONG.
+template <class C>
+constexpr void LongParams(DispatchEntry<C>& entry, UINT count) {
+    for (UINT i = 0; i < count; ++i) entry.paramTypes[i] = VT_I4;
+}
+
 }  // namespace detail
 
 // A method whose result is wrapped as resultType (VT_I2, VT_BOOL, VT_I4, or VT_EMPTY for void);
@@ -169,6 +254,7 @@ constexpr auto DispMethod(DISPID dispid, const wchar_t* name, const wchar_t* hel
     static_assert(Thunk::kParams <= kMaxParams);
     DispatchEntry<C> entry{dispid,         name,    help,    MemberKind::kMethod, ResultType,
                            Thunk::kParams, nullptr, nullptr, &Thunk::Call};
+    detail::LongParams(entry, Thunk::kParams);
     entry.range = range;
     return entry;
 }
@@ -216,6 +302,49 @@ constexpr auto DispFunction(DISPID dispid, const wchar_t* name, const wchar_t* h
         dispid, name, help, MemberKind::kMethod, VT_VARIANT, Thunk::kParams, nullptr, nullptr, nullptr};
     entry.make = &Thunk::Call;
     entry.optionalOutput = Thunk::kOutput;
+    detail::LongParams(entry, Thunk::kParams);
+    entry.range = range;
+    return entry;
+}
+
+// A read-only VT_VARIANT property with a LONG index, within range, whose value Get (HRESULT Get(LONG,
+// VARIANT*)) makes; a failure may carry Get's text (Refuse).
+template <auto Get>
+constexpr auto DispIndexedGetter(DISPID dispid, const wchar_t* name, const wchar_t* help, ValueRange range) {
+    using Thunk = detail::GetAtThunk<Get>;
+    DispatchEntry<typename Thunk::Class> entry{dispid,  name,    help,   MemberKind::kProperty, VT_VARIANT, 1,
+                                               nullptr, nullptr, nullptr};
+    entry.getAt = &Thunk::Call;
+    detail::LongParams(entry, 1);
+    entry.range = range;
+    return entry;
+}
+
+// A read/write VT_VARIANT property with a LONG index, within range: Get as DispIndexedGetter's, and
+// Put (HRESULT Put(LONG, const VARIANT&)) takes the caller's value to coerce itself (CoerceToLong,
+// CoerceToDouble, CoerceToText).
+template <auto Get, auto Put>
+constexpr auto DispIndexedAccessors(DISPID dispid, const wchar_t* name, const wchar_t* help,
+                                    ValueRange range) {
+    auto entry = DispIndexedGetter<Get>(dispid, name, help, range);
+    static_assert(
+        std::is_same_v<typename detail::PutAtThunk<Put>::Class, typename detail::GetAtThunk<Get>::Class>);
+    entry.putAt = &detail::PutAtThunk<Put>::Call;
+    return entry;
+}
+
+// A method of LONG, double and BSTR parameters, coerced to their types, that makes its VARIANT result
+// (VT_EMPTY when it has none to give); range limits its first parameter, which is then a LONG. A
+// failure may carry the method's text (Refuse).
+template <auto Method>
+constexpr auto DispTypedFunction(DISPID dispid, const wchar_t* name, const wchar_t* help,
+                                 ValueRange range = {}) {
+    using Thunk = detail::TypedThunk<Method>;
+    static_assert(Thunk::kParams <= kMaxParams);
+    DispatchEntry<typename Thunk::Class> entry{
+        dispid, name, help, MemberKind::kMethod, VT_VARIANT, Thunk::kParams, nullptr, nullptr, nullptr};
+    entry.callTyped = &Thunk::Call;
+    for (UINT i = 0; i < Thunk::kParams; ++i) entry.paramTypes[i] = Thunk::Type(i);
     entry.range = range;
     return entry;
 }

@@ -11,6 +11,9 @@
 
 #include "activex/dispatch.h"
 #include "activex/dispatch_rows.h"
+#include "base/com_ptr.h"
+#include "base/hresult.h"
+#include "base/text.h"
 #include "base/variant.h"
 #include "tests/support/hresult_matchers.h"
 
@@ -357,4 +360,198 @@ TEST(DispatchComputed, RefusedOutputsRunNothingAndAFailureHandsBackNothing) {
     EXPECT_EQ(7, number.lVal);
     EXPECT_STREQ(L"x", text);
     ::SysFreeString(text);
+}
+
+// --- indexed properties and typed methods, whose members may refuse with a text of their own ------
+
+namespace {
+
+class Dial {
+public:
+    static const DispatchEntry<Dial> kDispatchMap[3];
+    double gain[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    bool off[8] = {};
+    std::vector<std::string> calls;
+
+    // Null switches a channel's gain off.
+    [[nodiscard]] HRESULT Gain(LONG channel, VARIANT* result) noexcept {
+        calls.push_back("Gain " + std::to_string(channel));
+        result->vt = off[channel] ? VT_NULL : VT_R8;
+        result->dblVal = gain[channel];
+        return S_OK;
+    }
+    [[nodiscard]] HRESULT SetGain(LONG channel, const VARIANT& value) noexcept {
+        calls.push_back("SetGain " + std::to_string(channel) + " vt " + std::to_string(value.vt));
+        if (value.vt == VT_NULL) {
+            off[channel] = true;
+            return S_OK;
+        }
+        double g = 0;
+        RETURN_IF_FAILED(activex::CoerceToDouble(value, &g));
+        if (g < 0) return activex::Refuse(E_INVALIDARG, L"A gain is not negative");
+        gain[channel] = g;
+        off[channel] = false;
+        return S_OK;
+    }
+    // Channel 5 has no reading, and says nothing more.
+    [[nodiscard]] HRESULT Reading(LONG channel, VARIANT*) noexcept {
+        calls.push_back("Reading " + std::to_string(channel));
+        return E_FAIL;
+    }
+    [[nodiscard]] HRESULT Calibrate(LONG channel, double raw, double value, BSTR unit, VARIANT*) noexcept {
+        calls.push_back("Calibrate " + std::to_string(channel) + " " + std::to_string(raw) + " " +
+                        std::to_string(value) + " " + base::PrintableAscii(unit ? unit : L""));
+        if (raw == 0)
+            return activex::Refuse(DISP_E_DIVBYZERO, L"Channel " + std::to_wstring(channel) + L" read 0");
+        gain[channel] = value / raw;
+        return S_OK;
+    }
+};
+
+const DispatchEntry<Dial> Dial::kDispatchMap[3] = {
+    activex::DispIndexedAccessors<&Dial::Gain, &Dial::SetGain>(1, L"Gain", L"a channel's gain",
+                                                               {0, 7, L"Channels are 0 to 7"}),
+    activex::DispIndexedGetter<&Dial::Reading>(2, L"Reading", L"a channel's reading",
+                                               {0, 7, L"Channels are 0 to 7"}),
+    activex::DispTypedFunction<&Dial::Calibrate>(3, L"Calibrate", L"typed parameters",
+                                                 {0, 7, L"Channels are 0 to 7"}),
+};
+
+// What a script sees of a result.
+std::wstring Shown(const VARIANT& v) {
+    if (v.vt == VT_EMPTY) return L"Empty";
+    if (v.vt == VT_NULL) return L"Null";
+    base::Variant text;
+    if (FAILED(::VariantChangeType(text.put(), const_cast<VARIANT*>(&v), 0, VT_BSTR)))
+        return L"vt " + std::to_wstring(v.vt);
+    return std::to_wstring(v.vt) + L" " + text.get().bstrVal;
+}
+
+// Calls in the order a script writes their arguments.
+Call Get(VARIANT index, WORD flags = DISPATCH_PROPERTYGET) { return {flags, {index}, {}}; }
+Call Put(VARIANT index, VARIANT value) {
+    return {DISPATCH_PROPERTYPUT, {value, index}, {DISPID_PROPERTYPUT}};
+}
+Call Calibrate(VARIANT channel, VARIANT raw, VARIANT value, VARIANT unit) {
+    return {DISPATCH_METHOD, {unit, value, raw, channel}, {}};
+}
+
+constexpr const wchar_t* kSystemMessage = L"(the system's message)";
+constexpr const wchar_t* kRange = L"Channels are 0 to 7";
+
+struct Step {
+    const char* what;
+    DISPID dispid;
+    Call call;
+    HRESULT expected;
+    const wchar_t* seen;  // the result as Shown, or with DISP_E_EXCEPTION the EXCEPINFO's text
+    HRESULT scode;        // with DISP_E_EXCEPTION
+    UINT argErr;          // 99: none reported
+    const char* ran;      // the member's call, or "" for none
+    bool excepInfo = true;
+};
+
+}  // namespace
+
+// One object through a sequence of calls: each answers with exactly what a script would see, a
+// refusal runs nothing, and a member's text is told with its own failure and never after it.
+TEST(DispatchTyped, CallsAnswerWithTheirValuesAndTheMembersTexts) {
+    VARIANT twoAndAHalf = Real(2.5);
+    const VARIANT v = Text(L"V");
+    const Step steps[] = {
+        {"get", 1, Get(I4(3)), S_OK, L"5 1", 0, 99, "Gain 3"},
+        {"put through a reference", 1, Put(I4(3), RefTo(&twoAndAHalf)), S_OK, L"Empty", 0, 99,
+         "SetGain 3 vt 5"},
+        {"get as a script's call", 1, Get(Text(L"3"), DISPATCH_METHOD | DISPATCH_PROPERTYGET), S_OK, L"5 2.5",
+         0, 99, "Gain 3"},
+        {"put of Null", 1, Put(I4(2), Null()), S_OK, L"Empty", 0, 99, "SetGain 2 vt 1"},
+        {"get of a gain off", 1, Get(I4(2)), S_OK, L"Null", 0, 99, "Gain 2"},
+        {"put out of range", 1, Put(I4(8), Real(1)), DISP_E_EXCEPTION, kRange, E_INVALIDARG, 99, ""},
+        {"get out of range", 1, Get(I4(-1)), DISP_E_EXCEPTION, kRange, E_INVALIDARG, 99, ""},
+        {"get without an index",
+         1,
+         {DISPATCH_PROPERTYGET, {}, {}},
+         DISP_E_BADPARAMCOUNT,
+         L"Empty",
+         0,
+         99,
+         ""},
+        {"put without an index",
+         1,
+         {DISPATCH_PROPERTYPUT, {Real(1)}, {DISPID_PROPERTYPUT}},
+         DISP_E_BADPARAMCOUNT,
+         L"Empty",
+         0,
+         99,
+         ""},
+        {"put of a missing value", 1, Put(I4(1), Missing()), DISP_E_PARAMNOTOPTIONAL, L"Empty", 0, 0, ""},
+        {"index that is no number", 1, Put(Text(L"abc"), Real(1)), DISP_E_TYPEMISMATCH, L"Empty", 0, 1, ""},
+        {"value behind a null reference", 1, Put(I4(1), RefTo(nullptr)), DISP_E_TYPEMISMATCH, L"Empty", 0, 0,
+         ""},
+        {"put by reference",
+         1,
+         {DISPATCH_PROPERTYPUTREF, {Real(1), I4(1)}, {DISPID_PROPERTYPUT}},
+         DISP_E_MEMBERNOTFOUND,
+         L"Empty",
+         0,
+         99,
+         ""},
+        {"the member's refusal", 1, Put(I4(3), Real(-1)), DISP_E_EXCEPTION, L"A gain is not negative",
+         E_INVALIDARG, 99, "SetGain 3 vt 5"},
+        {"a failure without a text", 2, Get(I4(5)), DISP_E_EXCEPTION, kSystemMessage, E_FAIL, 99,
+         "Reading 5"},
+        {"the member's refusal, no EXCEPINFO", 1, Put(I4(3), Real(-1)), E_INVALIDARG, L"Empty", 0, 99,
+         "SetGain 3 vt 5", false},
+        {"put of a read-only property", 2, Put(I4(1), Real(1)), DISP_E_MEMBERNOTFOUND, L"Empty", 0, 99, ""},
+        {"typed parameters coerced", 3, Calibrate(I4(1), Text(L"4"), I4(10), v), S_OK, L"Empty", 0, 99,
+         "Calibrate 1 4.000000 10.000000 V"},
+        {"text to a double", 3, Calibrate(I4(1), Text(L"abc"), Real(10), v), DISP_E_TYPEMISMATCH, L"Empty", 0,
+         2, ""},
+        {"missing argument", 3, Calibrate(I4(1), Real(4), Missing(), v), DISP_E_PARAMNOTOPTIONAL, L"Empty", 0,
+         1, ""},
+        {"too few arguments",
+         3,
+         {DISPATCH_METHOD, {Real(10), Real(4), I4(1)}, {}},
+         DISP_E_BADPARAMCOUNT,
+         L"Empty",
+         0,
+         99,
+         ""},
+        {"channel out of range", 3, Calibrate(I4(8), Real(4), Real(10), v), DISP_E_EXCEPTION, kRange,
+         E_INVALIDARG, 99, ""},
+        {"a built text", 3, Calibrate(I4(6), Real(0), Real(10), v), DISP_E_EXCEPTION, L"Channel 6 read 0",
+         DISP_E_DIVBYZERO, 99, "Calibrate 6 0.000000 10.000000 V"},
+        {"a success after a refusal", 1, Get(I4(1)), S_OK, L"5 2.5", 0, 99, "Gain 1"},
+    };
+    Dial d;
+    for (const Step& s : steps) {
+        Call c = s.call;
+        DISPPARAMS params = {c.rgvarg.data(), c.named.data(), static_cast<UINT>(c.rgvarg.size()),
+                             static_cast<UINT>(c.named.size())};
+        VARIANT result = I4(0x5E5E);
+        UINT argErr = 99;
+        EXCEPINFO excep = {};
+        d.calls.clear();
+        EXPECT_HR(s.expected,
+                  activex::InvokeFromTable(d, Dial::kDispatchMap, s.dispid, c.flags, &params, &result,
+                                           s.excepInfo ? &excep : nullptr, L"Dial.Test", &argErr))
+            << s.what;
+        const bool raised = s.expected == DISP_E_EXCEPTION;
+        EXPECT_EQ(raised ? L"Empty" : s.seen, Shown(result)) << s.what;
+        EXPECT_EQ(s.argErr, argErr) << s.what;
+        EXPECT_EQ(s.scode, excep.scode) << s.what;
+        const base::Bstr description = base::Bstr::Adopt(excep.bstrDescription);
+        const base::Bstr source = base::Bstr::Adopt(excep.bstrSource);
+        const std::wstring told = !raised                    ? L""
+                                  : s.seen == kSystemMessage ? base::SystemMessage(s.scode)
+                                                             : s.seen;
+        EXPECT_EQ(told, description.get() ? description.get() : L"") << s.what;
+        EXPECT_EQ(raised ? L"Dial.Test" : L"", std::wstring(source.get() ? source.get() : L"")) << s.what;
+        EXPECT_EQ(*s.ran ? std::vector<std::string>{s.ran} : std::vector<std::string>{}, d.calls) << s.what;
+        base::ComPtr<IErrorInfo> left;
+        EXPECT_HR(S_FALSE, ::GetErrorInfo(0, left.put())) << s.what << ": a text outlived its call";
+        ::VariantClear(&result);
+    }
+    EXPECT_EQ(2.5, d.gain[3]) << "refused puts changed nothing";
+    EXPECT_EQ(2.5, d.gain[1]) << "10 / 4";
 }
