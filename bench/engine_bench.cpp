@@ -1,7 +1,7 @@
-// Engine figures: the read-out path, scaling and judging a cycle's values, the per-byte cost of a cycle, what
-// publishing a numbered cycle and draining the ring cost, whether a host draining every 100 ms loses cycles,
-// the pace a sampler keeps at short Intervals and the gaps between its cycles, how fast Stop returns, and
-// what an Interval-0 sampler costs in CPU.
+// Engine figures: the read-out path, scaling and judging a cycle's values, the per-byte cost of a
+// cycle, what publishing a numbered cycle and draining the ring cost, whether a host draining every
+// 100 ms loses cycles, the pace a sampler keeps at short Intervals and the gaps between its cycles,
+// how fast Stop returns, and what an Interval-0 sampler costs in CPU.
 #include <windows.h>
 
 #include <algorithm>
