@@ -12,9 +12,10 @@ int Severity(AlarmLevel level) noexcept {
     return n < 0 ? -n : n;
 }
 
-// The limits in the order of AlarmTracker's arrays.
+// The limits in the order of AlarmTracker's arrays, and their severity.
 constexpr AlarmLevel kLevels[4] = {AlarmLevel::kHighHigh, AlarmLevel::kHigh, AlarmLevel::kLow,
                                    AlarmLevel::kLowLow};
+constexpr int kSeverity[4] = {2, 1, 1, 2};
 
 }  // namespace
 
@@ -132,8 +133,8 @@ bool AlarmTracker::Judge(const ChannelRules& rules, double value, uint64_t nowMs
             beyond_[i] = false;  // left before its delay ended: the delay starts again
         }
         if (!raised_[i]) continue;
-        if (best < 0 || Severity(kLevels[i]) > Severity(kLevels[best]) ||
-            (Severity(kLevels[i]) == Severity(kLevels[best]) && raisedAt_[i] > raisedAt_[best]))
+        if (best < 0 || kSeverity[i] > kSeverity[best] ||
+            (kSeverity[i] == kSeverity[best] && raisedAt_[i] > raisedAt_[best]))
             best = i;
     }
     active_ = best < 0 ? AlarmLevel::kNormal : kLevels[best];

@@ -101,10 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                   Rules(kNaN, 10, kNaN, kNaN, 0, 100),
                   {S(kNaN, 0, N, false), S(11, 0, N, false), S(kNaN, 50, N, false), S(11, 100, H, true),
                    S(kNaN, 110, H, false), S(0, 120, N, true)}},
-        // Limits that overlap the deadband: both sides held, the one raised last shows.
+        // Limits that overlap the deadband: both sides held, the more severe shows, else the newer.
         AlarmCase{"BothSidesHeldTheNewestShows",
                   Rules(kNaN, 10, 9, kNaN, 5),
                   {S(11, 0, H, true), S(8, 10, L, true), S(11, 20, L, false)}},
+        AlarmCase{"BothSidesHeldTheMoreSevereShows",
+                  Rules(20, kNaN, 9, kNaN, 15),
+                  {S(25, 0, HH, true), S(8, 10, HH, false), S(4, 20, L, true)}},
         AlarmCase{"NoLimitsNoAlarm",
                   Rules(kNaN, kNaN, kNaN, kNaN),
                   {S(1e300, 0, N, false), S(-1e300, 1, N, false)}}),
