@@ -165,6 +165,21 @@ bool TakesLong(VARTYPE vt) noexcept {
     return S_OK;
 }
 
+[[nodiscard]] HRESULT CoerceToDouble(const VARIANT& arg, double* out) noexcept {
+    const VARIANT* v = Dereference(arg);
+    if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
+    if (v->vt == VT_R8) {  // taken as it is, so that a NaN keeps its bits
+        *out = v->dblVal;
+        return S_OK;
+    }
+    VARIANT converted;
+    ::VariantInit(&converted);
+    const HRESULT hr = ::VariantChangeType(&converted, const_cast<VARIANT*>(v), 0, VT_R8);
+    if (FAILED(hr)) return hr;
+    *out = converted.dblVal;
+    return S_OK;
+}
+
 [[nodiscard]] HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept {
     const VARIANT* v = Dereference(arg);
     if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;

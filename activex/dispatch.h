@@ -78,6 +78,8 @@ struct OutputTarget {
 // chain of VT_VARIANT references that does not end (a variant referring to itself), is a
 // DISP_E_TYPEMISMATCH.
 [[nodiscard]] HRESULT CoerceToLong(const VARIANT& arg, LONG* out) noexcept;
+// The same to VT_R8.
+[[nodiscard]] HRESULT CoerceToDouble(const VARIANT& arg, double* out) noexcept;
 // The same to VT_BSTR, into out (a null BSTR stands for empty text).
 [[nodiscard]] HRESULT CoerceToText(const VARIANT& arg, base::Variant* out) noexcept;
 
