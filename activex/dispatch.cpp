@@ -207,6 +207,10 @@ void FillException(EXCEPINFO* excepInfo, HRESULT scode, const wchar_t* descripti
 [[nodiscard]] HRESULT CoerceToDouble(const VARIANT& arg, double* out) noexcept {
     const VARIANT* v = FollowReferences(arg);
     if (!v) return DISP_E_TYPEMISMATCH;
+    if (v->vt == VT_R8) {  // taken as it is, so that a NaN keeps its bits
+        *out = v->dblVal;
+        return S_OK;
+    }
     VARIANT converted;
     ::VariantInit(&converted);
     const HRESULT hr = ::VariantChangeType(&converted, const_cast<VARIANT*>(v), 0, VT_R8);

@@ -15,7 +15,7 @@ constexpr wchar_t kContentsStream[] = L"Contents";
 // A load that fails part-way (a truncated or failing stream) puts back the values it had already
 // taken, so that the control is left as it was instead of half loaded.
 HRESULT PersistencePart::LoadFrom(PropExchange& px) noexcept {
-    std::vector<LONG> kept;
+    std::vector<ValuesExchange::Value> kept;
     ValuesExchange keep(PropExchange::Direction::kSave, &kept);
     RETURN_IF_FAILED(values_.ExchangeProperties(keep));
     const HRESULT hr = values_.ExchangeProperties(px);
