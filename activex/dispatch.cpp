@@ -168,7 +168,7 @@ bool TakesLong(VARTYPE vt) noexcept {
 [[nodiscard]] HRESULT CoerceToDouble(const VARIANT& arg, double* out) noexcept {
     const VARIANT* v = Dereference(arg);
     if (!v || ((v->vt & VT_BYREF) && !v->byref)) return DISP_E_TYPEMISMATCH;
-    if (v->vt == VT_R8) {  // taken as it is, so that a NaN keeps its bits
+    if (v->vt == VT_R8) {
         *out = v->dblVal;
         return S_OK;
     }
