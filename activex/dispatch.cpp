@@ -42,17 +42,19 @@ const VARIANT* FollowReferences(const VARIANT& arg) noexcept {
     return !v || ((v->vt & VT_BYREF) && !v->byref) ? nullptr : v;
 }
 
-// Coerces the argument at index in rgvarg to type into args' place p.
+// Coerces the argument at index in rgvarg to type into args' place p; one left out is missing.
 [[nodiscard]] HRESULT CoerceArgument(const VARIANT& arg, UINT index, VARTYPE type, UINT p,
                                      CallArguments* args, UINT* argErr) noexcept {
     HRESULT hr = DISP_E_PARAMNOTOPTIONAL;
     if (!IsMissing(arg)) {
         switch (type) {
-            case VT_R8: hr = CoerceToDouble(arg, &args->typed[p].put()->dblVal); break;
+            case VT_R8:
+                hr = CoerceToDouble(arg, &args->typed[p].put()->dblVal);
+                if (SUCCEEDED(hr)) args->typed[p].ptr()->vt = VT_R8;
+                break;
             case VT_BSTR: hr = CoerceToText(arg, &args->typed[p]); break;
             default: hr = CoerceToLong(arg, &args->longs[p]); break;
         }
-        if (SUCCEEDED(hr) && type == VT_R8) args->typed[p].ptr()->vt = VT_R8;
     }
     if (FAILED(hr)) SetArgErr(argErr, index);
     return hr;

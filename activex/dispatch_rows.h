@@ -1,6 +1,6 @@
 // The rows of a dispatch table (activex/dispatch.h), made from an object's members: the row's kind,
-// type and parameter count are read off the member's signature, and a member of an unsupported
-// shape fails to compile.
+// type and parameters' count and types are read off the member's signature, and a member of an
+// unsupported shape fails to compile.
 //
 // Constant expressions, for a class's table of constant data.
 #pragma once

@@ -393,9 +393,10 @@ public:
         off[channel] = false;
         return S_OK;
     }
-    // Channel 5 has no reading, and says nothing more.
-    [[nodiscard]] HRESULT Reading(LONG channel, VARIANT*) noexcept {
+    // Channel 5 has no reading, says nothing more, and leaves a result half made.
+    [[nodiscard]] HRESULT Reading(LONG channel, VARIANT* result) noexcept {
         calls.push_back("Reading " + std::to_string(channel));
+        result->vt = VT_R8;
         return E_FAIL;
     }
     [[nodiscard]] HRESULT Calibrate(LONG channel, double raw, double value, BSTR unit, VARIANT*) noexcept {
@@ -488,14 +489,6 @@ TEST(DispatchTyped, CallsAnswerWithTheirValuesAndTheMembersTexts) {
         {"index that is no number", 1, Put(Text(L"abc"), Real(1)), DISP_E_TYPEMISMATCH, L"Empty", 0, 1, ""},
         {"value behind a null reference", 1, Put(I4(1), RefTo(nullptr)), DISP_E_TYPEMISMATCH, L"Empty", 0, 0,
          ""},
-        {"put by reference",
-         1,
-         {DISPATCH_PROPERTYPUTREF, {Real(1), I4(1)}, {DISPID_PROPERTYPUT}},
-         DISP_E_MEMBERNOTFOUND,
-         L"Empty",
-         0,
-         99,
-         ""},
         {"the member's refusal", 1, Put(I4(3), Real(-1)), DISP_E_EXCEPTION, L"A gain is not negative",
          E_INVALIDARG, 99, "SetGain 3 vt 5"},
         {"a failure without a text", 2, Get(I4(5)), DISP_E_EXCEPTION, kSystemMessage, E_FAIL, 99,
@@ -509,14 +502,6 @@ TEST(DispatchTyped, CallsAnswerWithTheirValuesAndTheMembersTexts) {
          2, ""},
         {"missing argument", 3, Calibrate(I4(1), Real(4), Missing(), v), DISP_E_PARAMNOTOPTIONAL, L"Empty", 0,
          1, ""},
-        {"too few arguments",
-         3,
-         {DISPATCH_METHOD, {Real(10), Real(4), I4(1)}, {}},
-         DISP_E_BADPARAMCOUNT,
-         L"Empty",
-         0,
-         99,
-         ""},
         {"channel out of range", 3, Calibrate(I4(8), Real(4), Real(10), v), DISP_E_EXCEPTION, kRange,
          E_INVALIDARG, 99, ""},
         {"a built text", 3, Calibrate(I4(6), Real(0), Real(10), v), DISP_E_EXCEPTION, L"Channel 6 read 0",
@@ -532,6 +517,7 @@ TEST(DispatchTyped, CallsAnswerWithTheirValuesAndTheMembersTexts) {
         UINT argErr = 99;
         EXCEPINFO excep = {};
         d.calls.clear();
+        EXPECT_HR(S_OK, activex::Refuse(S_OK, L"a text left from before"));
         EXPECT_HR(s.expected,
                   activex::InvokeFromTable(d, Dial::kDispatchMap, s.dispid, c.flags, &params, &result,
                                            s.excepInfo ? &excep : nullptr, L"Dial.Test", &argErr))
@@ -548,8 +534,12 @@ TEST(DispatchTyped, CallsAnswerWithTheirValuesAndTheMembersTexts) {
         EXPECT_EQ(told, description.get() ? description.get() : L"") << s.what;
         EXPECT_EQ(raised ? L"Dial.Test" : L"", std::wstring(source.get() ? source.get() : L"")) << s.what;
         EXPECT_EQ(*s.ran ? std::vector<std::string>{s.ran} : std::vector<std::string>{}, d.calls) << s.what;
+        // Taking the thread's error object clears it; a call that runs its member leaves none.
         base::ComPtr<IErrorInfo> left;
-        EXPECT_HR(S_FALSE, ::GetErrorInfo(0, left.put())) << s.what << ": a text outlived its call";
+        const HRESULT leftOver = ::GetErrorInfo(0, left.put());
+        if (*s.ran) {
+            EXPECT_HR(S_FALSE, leftOver) << s.what << ": a text outlived its call";
+        }
         ::VariantClear(&result);
     }
     EXPECT_EQ(2.5, d.gain[3]) << "refused puts changed nothing";

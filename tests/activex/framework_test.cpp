@@ -5,9 +5,13 @@
 #include <objbase.h>
 #include <ocidl.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "activex/dialog_template.h"
@@ -257,6 +261,153 @@ TEST(FrameworkExchange, BagValuesByNameWithDefaultsForTheMissing) {
     EXPECT_EQ(5, missing);
     EXPECT_EQ(77, missingWithDefault);
     EXPECT_EQ(6, bad) << "a value that is no number counts as absent";
+}
+
+namespace {
+
+using Direction = activex::PropExchange::Direction;
+
+// A channel's values of every kind, with a long after them all so that their order shows.
+struct Mixed {
+    LONG first = 0;
+    double off = 0, negativeZero = 0, tiny = 0;
+    std::wstring unit, empty = L"sentinel";
+    LONG last = 0;
+};
+
+[[nodiscard]] HRESULT ExchangeMixed(activex::PropExchange& px, Mixed& m) noexcept {
+    RETURN_IF_FAILED(px.ExchangeLong(L"first", m.first, nullptr));
+    RETURN_IF_FAILED(px.ExchangeDouble(L"off", m.off, nullptr));
+    RETURN_IF_FAILED(px.ExchangeDouble(L"negativeZero", m.negativeZero, nullptr));
+    RETURN_IF_FAILED(px.ExchangeDouble(L"tiny", m.tiny, nullptr));
+    RETURN_IF_FAILED(px.ExchangeText(L"unit", m.unit, nullptr));
+    RETURN_IF_FAILED(px.ExchangeText(L"empty", m.empty, nullptr));
+    return px.ExchangeLong(L"last", m.last, nullptr);
+}
+
+// Doubles by their bits, so that a NaN equals itself and -0.0 differs from 0.0.
+auto Exactly(const Mixed& m) {
+    const auto bits = [](double d) {
+        uint64_t b = 0;
+        std::memcpy(&b, &d, sizeof b);
+        return b;
+    };
+    return std::make_tuple(m.first, bits(m.off), bits(m.negativeZero), bits(m.tiny), m.unit, m.empty, m.last);
+}
+
+void Rewind(IStream* stream) {
+    const LARGE_INTEGER zero = {};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+}
+
+std::vector<BYTE> BytesOf(IStream* stream) {
+    Rewind(stream);
+    std::vector<BYTE> bytes(64);
+    ULONG got = 0;
+    stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+    bytes.resize(got);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(FrameworkExchange, EveryKindGivesBackLongsDoublesAndTextExactlyInOrder) {
+    base::ComPtr<IStream> stream;
+    ASSERT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    testsupport::FakePropertyBag bag;
+    std::vector<activex::ValuesExchange::Value> kept;
+    activex::StreamExchange streamSave(Direction::kSave, stream.get()),
+        streamLoad(Direction::kLoad, stream.get());
+    activex::BagExchange bagSave(Direction::kSave, &bag, nullptr), bagLoad(Direction::kLoad, &bag, nullptr);
+    activex::ValuesExchange keep(Direction::kSave, &kept), restore(Direction::kLoad, &kept);
+    const struct {
+        const char* kind;
+        activex::PropExchange& save;
+        activex::PropExchange& load;
+    } kinds[] = {{"stream", streamSave, streamLoad}, {"bag", bagSave, bagLoad}, {"values", keep, restore}};
+    const Mixed kSaved = {-2, std::numeric_limits<double>::quiet_NaN(), -0.0, 1e-300, L"m\u00B0C", L"", 7};
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.kind);
+        Mixed saved = kSaved, loaded;
+        ASSERT_HR(S_OK, ExchangeMixed(k.save, saved));
+        Rewind(stream.get());
+        ASSERT_HR(S_OK, ExchangeMixed(k.load, loaded));
+        EXPECT_EQ(Exactly(kSaved), Exactly(loaded));
+    }
+    EXPECT_EQ(VT_R8, bag.Find(L"off")->value.vt());
+    EXPECT_EQ(VT_BSTR, bag.Find(L"unit")->value.vt());
+
+    activex::SizeExchange size;
+    Mixed sized = kSaved;
+    ASSERT_HR(S_OK, ExchangeMixed(size, sized));
+    EXPECT_EQ(4u + 3 * 8 + (4 + 8) + 4 + 4, size.Bytes());
+    EXPECT_EQ(size.Bytes(), BytesOf(stream.get()).size());
+}
+
+// A double is its 8 bytes, a text of odd length is padded to a whole word. A damaged document fails
+// the load and leaves the value as it was; a text too long to load back is not saved either.
+TEST(FrameworkExchange, StreamWordsOfDoublesAndTextAndTheirDamage) {
+    const std::vector<BYTE> words = {0, 0, 0, 0, 0, 0, 0xF8, 0x3F, 3, 0, 0, 0, 'k', 0, 'P', 0, 'a', 0, 0, 0};
+    base::ComPtr<IStream> stream;
+    ASSERT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
+    activex::StreamExchange save(Direction::kSave, stream.get());
+    double gain = 1.5;
+    std::wstring unit = L"kPa";
+    ASSERT_HR(S_OK, save.ExchangeDouble(L"gain", gain, nullptr));
+    ASSERT_HR(S_OK, save.ExchangeText(L"unit", unit, nullptr));
+    EXPECT_EQ(words, BytesOf(stream.get()));
+
+    const ULONG tooLong = activex::kMaxStreamTextUnits + 1;
+    std::vector<BYTE> absurd(words.begin(), words.begin() + 12);
+    std::memcpy(absurd.data() + 8, &tooLong, sizeof tooLong);
+    absurd.resize(absurd.size() + 2 * (tooLong + 1), 'x');  // the units are all there
+    const struct {
+        std::vector<BYTE> bytes;
+        double number;  // what the double holds after the load
+    } damaged[] = {{{words.begin(), words.begin() + 7}, 7},
+                   {{words.begin(), words.begin() + 10}, 1.5},
+                   {{words.begin(), words.end() - 4}, 1.5},
+                   {{words.begin(), words.end() - 2}, 1.5},
+                   {absurd, 1.5}};
+    for (const auto& d : damaged) {
+        SCOPED_TRACE(d.bytes.size());
+        stream->SetSize(ULARGE_INTEGER{});
+        Rewind(stream.get());
+        stream->Write(d.bytes.data(), static_cast<ULONG>(d.bytes.size()), nullptr);
+        Rewind(stream.get());
+        activex::StreamExchange load(Direction::kLoad, stream.get());
+        double number = 7;
+        std::wstring text = L"kept";
+        HRESULT hr = load.ExchangeDouble(L"gain", number, nullptr);
+        if (SUCCEEDED(hr)) hr = load.ExchangeText(L"unit", text, L"default");
+        EXPECT_HR(STG_E_READFAULT, hr);
+        EXPECT_EQ(d.number, number);
+        EXPECT_EQ(L"kept", text);
+    }
+
+    std::wstring longest(tooLong, L'x');
+    activex::SizeExchange size;
+    EXPECT_HR(E_INVALIDARG, save.ExchangeText(L"unit", longest, nullptr));
+    EXPECT_HR(E_INVALIDARG, size.ExchangeText(L"unit", longest, nullptr));
+}
+
+// A value the bag lacks, or cannot give as the type asked for, takes the default or, without one,
+// stays as it was.
+TEST(FrameworkExchange, BagWithoutDoublesOrTextGivesDefaults) {
+    testsupport::FakePropertyBag bag;
+    bag.Add(L"gain", base::Variant(L"not a number"));
+    activex::BagExchange load(Direction::kLoad, &bag, nullptr);
+    const double one = 1, off = std::numeric_limits<double>::quiet_NaN();
+    double gain = 5, limit = 5;
+    std::wstring unit = L"mV", name = L"kept";
+    EXPECT_HR(S_OK, load.ExchangeDouble(L"gain", gain, &one));
+    EXPECT_HR(S_OK, load.ExchangeDouble(L"limit", limit, &off));
+    EXPECT_HR(S_OK, load.ExchangeText(L"unit", unit, L"V"));
+    EXPECT_HR(S_OK, load.ExchangeText(L"name", name, nullptr));
+    EXPECT_EQ(1, gain);
+    EXPECT_TRUE(std::isnan(limit)) << limit;
+    EXPECT_EQ(L"V", unit);
+    EXPECT_EQ(L"kept", name);
 }
 
 // --- dialog templates ----------------------------------------------------------------------------

@@ -369,7 +369,8 @@ testing::AssertionResult ReadControlMembers(IDispatch* ctrl, ControlMembers* out
         out->ids.push_back(id);
         // A text property names a file to record to: random text would make files anywhere, so it
         // is read here and written by the recording's own tests.
-        if (!m.method && m.writable && m.putType != VT_BSTR) out->writable.push_back(id);
+        // An indexed property is no setting: its values are the channels'.
+        if (!m.method && m.writable && m.putType != VT_BSTR && !m.params) out->writable.push_back(id);
     }
     // The DISPIDs just past the last member stay unknown until the control grows.
     const DISPID last = out->byId.rbegin()->first;
@@ -417,13 +418,16 @@ bool ProbeRunning(IDispatch* ctrl, testsupport::CallSite caller = testsupport::C
     return false;
 }
 
+// The most arguments a member takes: five parameters and the optional output.
+constexpr UINT kMaxArgs = 6;
+
 struct InvokeTally {
     uint64_t calls = 0;
     uint64_t accepted = 0;
     std::map<DISPID, std::pair<uint64_t, uint64_t>> members;  // calls and accepted ones, by member
     std::map<HRESULT, uint64_t> results;
     uint64_t flagCombos[16] = {};
-    uint64_t argCounts[5] = {};
+    uint64_t argCounts[kMaxArgs + 1] = {};
     uint64_t nullParams = 0;
     uint64_t runningProbes = 0;
 };
@@ -485,19 +489,20 @@ private:
         if (member && member->putType == VT_BSTR)
             flags = static_cast<WORD>(flags & ~(DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF));
 
-        VARIANT args[4];
-        DISPID names[4];
+        VARIANT args[kMaxArgs];
+        DISPID names[kMaxArgs];
         std::vector<DISPID> nameList;
         UINT argCount = r_.Below(5);
         UINT namedCount = 0;
         if (wellFormed) {
             if (flags & DISPATCH_PROPERTYPUT) {
-                argCount = 1;
+                argCount = 1 + (member ? member->params : 0);  // the value, after an indexed property's index
                 namedCount = 1;
                 nameList.push_back(DISPID_PROPERTYPUT);
             } else {
-                // A method's Long parameters, and now and then its optional output parameter.
-                argCount = member && member->method ? member->params : 0;
+                // A method's parameters or an indexed property's index, and now and then a method's
+                // optional output parameter.
+                argCount = member ? member->params : 0;
                 if (member && member->optionalOutput && r_.OneIn(2)) ++argCount;
             }
         } else if (argCount && r_.OneIn(2)) {
@@ -543,9 +548,10 @@ private:
         Check(IsDocumentedInvokeResult(hr), call, "undocumented result", hr);
         Check(std::memcmp(before, args, sizeof args) == 0, call, "the caller's arguments were written", hr);
         if (hr == DISP_E_EXCEPTION) {
-            // A value out of range, told through the caller's EXCEPINFO, whose texts are the caller's.
-            Check(excepArg && excep.wCode == 0 && excep.scode == E_INVALIDARG, call,
-                  "DISP_E_EXCEPTION without E_INVALIDARG in the caller's EXCEPINFO", hr);
+            // A value out of range (E_INVALIDARG), or a member's failure with its text, told through
+            // the caller's EXCEPINFO, whose texts are the caller's.
+            Check(excepArg && excep.wCode == 0 && FAILED(excep.scode), call,
+                  "DISP_E_EXCEPTION without a failure in the caller's EXCEPINFO", hr);
             base::Bstr::Adopt(excep.bstrSource);
             base::Bstr::Adopt(excep.bstrDescription);
             base::Bstr::Adopt(excep.bstrHelpFile);
@@ -581,18 +587,16 @@ private:
     }
 
     // The type the library gives the member: a property's for a get, none for a put, a method's
-    // result; a method returning a Variant may hand back any type.
+    // result; a Variant, a method's or an indexed property's, may hold any type.
     void CheckResultType(const LibMember* member, WORD flags, const VARIANT& result,
                          const std::string& call) {
         if (!member) {
             Check(false, call, "a DISPID that is no member was accepted", S_OK);
             return;
         }
-        if (member->method && member->type == VT_VARIANT) return;
-        VARTYPE expected = member->type;
-        if (!member->method && (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
-            expected = VT_EMPTY;
-        Check(result.vt == expected, call, "result of the wrong type", S_OK);
+        const bool put = !member->method && (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF));
+        if (member->type == VT_VARIANT && !put) return;
+        Check(result.vt == (put ? VARTYPE{VT_EMPTY} : member->type), call, "result of the wrong type", S_OK);
     }
 
     static std::string Describe(DISPID dispid, WORD flags, UINT args, UINT named, bool params) {

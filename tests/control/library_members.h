@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -20,11 +21,12 @@ struct LibMember {
     std::wstring name;
     bool method = false;          // a method, else a property (a variable, or get and put functions)
     VARTYPE type = VT_EMPTY;      // the property's type or the method's result (VT_EMPTY: none)
-    UINT params = 0;              // Long parameters of a method
+    UINT params = 0;              // a method's parameters, or an indexed property's index
     std::wstring help;            // the help string
     bool writable = false;        // a property that takes a put
-    VARTYPE putType = VT_EMPTY;   // and what it takes: a Long, or text
+    VARTYPE putType = VT_EMPTY;   // and what it takes: a Long, text, or an indexed property's Variant
     bool optionalOutput = false;  // an optional in/out Variant after the Long parameters
+    std::vector<VARTYPE> paramTypes = {};  // the types of params, in order: Long, Double or String
 };
 
 inline std::wstring MemberName(ITypeInfo* info, MEMBERID id) {
@@ -40,8 +42,9 @@ inline std::wstring MemberHelp(ITypeInfo* info, MEMBERID id) {
 }
 
 // The members of info, a dispinterface, by DISPID. Fails on what it cannot read and on a parameter
-// the dispatch layer takes no such way: a put that is not of one Long or text, a parameter that is neither a
-// Long nor the last, optional, in/out Variant.
+// the dispatch layer takes no such way: a put that is not of one Long or text, nor of a Long index and
+// a Variant; a parameter that is neither a Long, a Double nor a String, nor the last, optional, in/out
+// Variant.
 inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID, LibMember>* members) {
     TYPEATTR* attr = nullptr;
     HRESULT hr = info->GetTypeAttr(&attr);
@@ -72,8 +75,10 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
         bool takenByTheTable = true;
         if (func->invkind == INVOKE_PROPERTYPUT) {
             m.writable = true;
-            m.putType = func->cParams == 1 ? func->lprgelemdescParam[0].tdesc.vt : VARTYPE{VT_EMPTY};
-            takenByTheTable = m.putType == VT_I4 || m.putType == VT_BSTR;
+            const bool indexed = func->cParams == 2 && func->lprgelemdescParam[0].tdesc.vt == VT_I4;
+            m.putType = func->cParams == 1 || indexed ? func->lprgelemdescParam[func->cParams - 1].tdesc.vt
+                                                      : VARTYPE{VT_EMPTY};
+            takenByTheTable = indexed ? m.putType == VT_VARIANT : m.putType == VT_I4 || m.putType == VT_BSTR;
         } else {
             const VARTYPE ret = func->elemdescFunc.tdesc.vt;
             m.method = func->invkind != INVOKE_PROPERTYGET;
@@ -86,7 +91,9 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
                     p == func->cParams - 1) {
                     m.optionalOutput = true;
                 } else {
-                    takenByTheTable &= param.tdesc.vt == VT_I4;
+                    const VARTYPE vt = param.tdesc.vt;
+                    takenByTheTable &= vt == VT_I4 || vt == VT_R8 || vt == VT_BSTR;
+                    m.paramTypes.push_back(vt);
                     ++m.params;
                 }
             }

@@ -133,11 +133,17 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         EXPECT_EQ(entry.kind == activex::MemberKind::kMethod, m.method) << entry.dispid;
         EXPECT_EQ(entry.type, m.type) << entry.dispid;
         EXPECT_EQ(entry.paramCount, m.params) << entry.dispid;
+        EXPECT_EQ(std::vector<VARTYPE>(entry.paramTypes, entry.paramTypes + entry.paramCount), m.paramTypes)
+            << entry.dispid;
         EXPECT_EQ(entry.optionalOutput, m.optionalOutput) << entry.dispid;
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
             if (m.writable) {
-                EXPECT_EQ(entry.putText ? VT_BSTR : VT_I4, m.putType) << entry.dispid;
+                EXPECT_EQ(entry.putText ? VT_BSTR
+                          : entry.putAt ? VT_VARIANT
+                                        : VT_I4,
+                          m.putType)
+                    << entry.dispid;
             }
         }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
