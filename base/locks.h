@@ -19,6 +19,7 @@ private:
 };
 
 using SrwExclusiveLock = ScopedLock<SRWLOCK, &::AcquireSRWLockExclusive, &::ReleaseSRWLockExclusive>;
+using SrwSharedLock = ScopedLock<SRWLOCK, &::AcquireSRWLockShared, &::ReleaseSRWLockShared>;
 using CriticalSectionLock = ScopedLock<CRITICAL_SECTION, &::EnterCriticalSection, &::LeaveCriticalSection>;
 
 }  // namespace base

@@ -151,6 +151,8 @@ BOOL CChannelSampler::Start() noexcept {
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
     health_.Reset(frequency.QuadPart);
+    countsPerMs_ = std::max<int64_t>(frequency.QuadPart / 1000, 1);
+    measurements_.BeginRun(run_);
     clock_.Start(engine::CounterNow(), frequency.QuadPart, engine::SystemTimeNow());
     SetReport(engine::SamplerStatus::kWaitingForFirstCycle, S_OK);
     ::ResumeThread(ThreadHandle.get());
@@ -192,7 +194,7 @@ void CChannelSampler::EndThread() noexcept {
 DWORD WINAPI CChannelSampler::ThreadEntry(LPVOID param) noexcept {
     auto* self = static_cast<CChannelSampler*>(param);
     self->SampleLoop();
-    self->Tap(nullptr);
+    self->Tap(nullptr, nullptr);
     return 0;
 }
 
@@ -203,11 +205,11 @@ void CChannelSampler::SetTap(engine::CycleQueue* tap) noexcept {
     while (tapping_.load(std::memory_order_seq_cst)) ::SwitchToThread();
 }
 
-void CChannelSampler::Tap(const engine::Cycle* cycle) noexcept {
+void CChannelSampler::Tap(const engine::Cycle* cycle, const engine::MeasuredValues* measured) noexcept {
     tapping_.store(true, std::memory_order_seq_cst);
     if (engine::CycleQueue* tap = tap_.load(std::memory_order_seq_cst)) {
         if (cycle) {
-            tap->Push(*cycle);
+            tap->Push(*cycle, *measured);
         } else {
             tap->EndRun();
         }
@@ -300,8 +302,12 @@ void CChannelSampler::Publish(const uint8_t (&buffer)[16], LONG channels) noexce
     cycle.number = ring_.Newest() + 1;
     cycle.time = clock_.Stamp(counter, engine::SystemTimeNow());
     cycle.channels = channels;
+    // Judged before the cycle is published: an alarm it raises is queued before the host can
+    // hear of the cycle.
+    engine::MeasuredValues measured;
+    measurements_.Judge(cycle, static_cast<uint64_t>(counter / countsPerMs_), &measured);
     ring_.Publish(cycle);
-    Tap(&cycle);
+    Tap(&cycle, &measured);
     health_.NoteCycle(counter);
     SetStatus(engine::SamplerStatus::kSampling);
     if (observer_) observer_->OnSamplerNews();

@@ -37,6 +37,7 @@
 #include "engine/cycle_clock.h"
 #include "engine/cycle_queue.h"
 #include "engine/cycle_ring.h"
+#include "engine/measurements.h"
 #include "engine/run_health.h"
 #include "engine/sampler_status.h"
 #include "engine/status_log.h"
@@ -155,6 +156,10 @@ public:
     // (engine/cycle_queue.h); null for none. Any thread; returns once the sampling thread no longer
     // uses the tap set before, so that its owner may free it.
     void SetTap(engine::CycleQueue* tap) noexcept;
+    // The channels' rules and alarms, judged with every cycle (engine/measurements.h). Any thread.
+    engine::Measurements& Measured() noexcept { return measurements_; }
+    const engine::Measurements& Measured() const noexcept { return measurements_; }
+
     // Sets the error half of the status pair (a recorder's failure), leaving the status. Any thread.
     void NoteError(HRESULT error) noexcept;
 
@@ -179,8 +184,9 @@ private:
     // spent or a stop was requested first. polled tells whether the port was read at all.
     bool WaitReady(DWORD cycleStart, bool& polled) noexcept;
     void Publish(const uint8_t (&buffer)[16], LONG channels) noexcept;
-    // Hands the tap a cycle, or the end of the run (cycle null). Sampling thread.
-    void Tap(const engine::Cycle* cycle) noexcept;
+    // Hands the tap a cycle with its measured values, or the end of the run (both null). Sampling
+    // thread.
+    void Tap(const engine::Cycle* cycle, const engine::MeasuredValues* measured) noexcept;
     void ReportFailedCycle(int bytes, bool tookLock) noexcept;
     // Ends the thread and gives up the port lock handle; the status is left to the caller.
     void EndThread() noexcept;
@@ -217,6 +223,8 @@ private:
     std::atomic<bool> stopRequested_{false};
 
     engine::RunHealth health_;
+    int64_t countsPerMs_ = 1;  // the performance counter's, set by Start
+    engine::Measurements measurements_;
     // The recorder's queue, and whether the sampling thread is pushing into the one it loaded.
     std::atomic<engine::CycleQueue*> tap_{nullptr};
     std::atomic<bool> tapping_{false};

@@ -22,11 +22,13 @@
 #include <new>
 
 #include "engine/cycle_ring.h"
+#include "engine/measurements.h"
 
 namespace engine {
 
 struct QueuedCycle {
     Cycle cycle;              // number 0: the end of a run
+    MeasuredValues measured;  // the cycle's values scaled, and the alarm levels after it
     uint64_t lostBefore = 0;  // cycles of its run dropped between the entry before and this one
     uint64_t runLast = 0;     // an end: the number of its run's last cycle
     // Runs that ended before this entry when even the room kept for ends was taken, and the cycles
@@ -61,9 +63,9 @@ public:
     bool Valid() const noexcept { return capacity_ > 0; }
 
     // Writer: a cycle, or the end of a run.
-    void Push(const Cycle& cycle) noexcept {
+    void Push(const Cycle& cycle, const MeasuredValues& measured = {}) noexcept {
         lastOffered_ = cycle.number;
-        if (Put({cycle, pendingDrops_, 0, heldEndsLost_, heldEnds_}, capacity_)) {
+        if (Put({cycle, measured, pendingDrops_, 0, heldEndsLost_, heldEnds_}, capacity_)) {
             pendingDrops_ = 0;
         } else {
             ++pendingDrops_;
@@ -72,7 +74,8 @@ public:
     }
     void EndRun() noexcept {
         if (pendingDrops_ == 0) return;
-        if (!Put({Cycle{}, pendingDrops_, lastOffered_, heldEndsLost_, heldEnds_}, capacity_ + kEndSlots)) {
+        if (!Put({Cycle{}, {}, pendingDrops_, lastOffered_, heldEndsLost_, heldEnds_},
+                 capacity_ + kEndSlots)) {
             heldEndsLost_ += pendingDrops_;
             ++heldEnds_;
         }

@@ -96,7 +96,8 @@ std::wstring Numbered(const std::wstring& path, unsigned sequence) {
 
 }  // namespace
 
-HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int channels) noexcept try {
+HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int channels,
+                              const std::vector<std::string>& measures) noexcept try {
     // A writer that is no longer recording failed, and ends: its recording is over, and this call
     // begins one anew. One that fails from here on is told apart below by its thread alone.
     if (writer_ && !Recording()) Reap();
@@ -132,12 +133,13 @@ HRESULT CycleRecorder::Record(const std::wstring& path, size_t queueCycles, int 
         }
         Reap();
     }
-    return Begin(std::move(file), size, path, queueCycles, channels);
+    return Begin(std::move(file), size, path, queueCycles, channels, measures);
 }
 CATCH_RETURN()
 
 HRESULT CycleRecorder::Begin(base::UniqueFile file, uint64_t size, const std::wstring& path,
-                             size_t queueCycles, int channels) noexcept try {
+                             size_t queueCycles, int channels,
+                             const std::vector<std::string>& measures) noexcept try {
     base::UniqueEvent wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     base::UniqueEvent done(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
     RETURN_LAST_ERROR_IF(!wake || !done);
@@ -148,6 +150,8 @@ HRESULT CycleRecorder::Begin(base::UniqueFile file, uint64_t size, const std::ws
     sequence_ = 1;
     size_ = size;
     channels_ = channels;
+    measures_ = measures;
+    std::fill(std::begin(levels_), std::end(levels_), AlarmLevel::kNormal);
     buffer_.clear();
     command_ = Command::kNone;
     error_.store(S_OK, std::memory_order_relaxed);
@@ -262,8 +266,47 @@ bool CycleRecorder::Drain(uint64_t cut) noexcept try {
         if (entry.lostBefore > 0 && !Mark(c.number != 0 ? c.number - 1 : entry.runLast, entry.lostBefore))
             return false;
         if (c.number == 0) continue;  // the end of a run
-        if (!Append(base::CsvRow(c.number, c.time, offsets_.At(c.time), c.values, c.channels), c.channels))
-            return false;
+        if (!AppendCycle(entry)) return false;
+    }
+    return true;
+} catch (const std::bad_alloc&) {
+    Fail(E_OUTOFMEMORY);
+    return false;
+}
+
+namespace {
+
+const char* LevelName(AlarmLevel level) noexcept {
+    switch (level) {
+        case AlarmLevel::kHighHigh: return "high-high";
+        case AlarmLevel::kHigh: return "high";
+        case AlarmLevel::kLow: return "low";
+        case AlarmLevel::kLowLow: return "low-low";
+        case AlarmLevel::kNormal: break;
+    }
+    return "normal";
+}
+
+}  // namespace
+
+bool CycleRecorder::AppendCycle(const QueuedCycle& entry) noexcept try {
+    const Cycle& c = entry.cycle;
+    const bool measured = !measures_.empty();
+    if (!Append(base::CsvRow(c.number, c.time, offsets_.At(c.time), c.values, c.channels,
+                             measured ? entry.measured.scaled : nullptr),
+                c.channels))
+        return false;
+    if (!measured) return true;
+    // Every run begins normal.
+    if (c.number == 1) std::fill(std::begin(levels_), std::end(levels_), AlarmLevel::kNormal);
+    for (int k = 0; k < c.channels && k < kMeasuredChannels; ++k) {
+        const AlarmLevel level = entry.measured.levels[k];
+        if (level == levels_[k]) continue;
+        levels_[k] = level;
+        const std::string line = "# alarm ch" + std::to_string(k) + " " + LevelName(level) + " at cycle " +
+                                 std::to_string(c.number) + ": " + base::CsvNumber(entry.measured.scaled[k]) +
+                                 "\n";
+        if (!Append(line, c.channels)) return false;
     }
     return true;
 } catch (const std::bad_alloc&) {
@@ -291,7 +334,10 @@ bool CycleRecorder::Append(const std::string& line, int channels) noexcept try {
     if (channels > 0) channels_ = channels;
     const uint64_t pending = size_ + buffer_.size();
     if (pending > 0 && pending + line.size() > LimitBytes() && !RollOver()) return false;
-    if (size_ + buffer_.size() == 0) buffer_ += base::CsvHeader(channels_);
+    if (size_ + buffer_.size() == 0) {
+        const int extra = measures_.empty() ? 0 : channels_;
+        buffer_ += base::CsvHeader(channels_, measures_.data(), extra);
+    }
     buffer_ += line;
     return true;
 } catch (const std::bad_alloc&) {

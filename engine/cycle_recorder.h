@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/local_time.h"
 #include "base/unique_handle.h"
@@ -62,8 +63,11 @@ public:
     // file before, the later ones to this one; after a failed write, the call starts a recording
     // anew, as when there was none. queueCycles is how many cycles may wait for the
     // disk, from the start of a recording on; channels names the header's columns when no cycle
-    // does.
-    [[nodiscard]] HRESULT Record(const std::wstring& path, size_t queueCycles, int channels) noexcept;
+    // does. measures, when not empty, names a scaled column for each channel (UTF-8): the rows then
+    // carry the values scaled as the sampler judged them, and a "# alarm" line after each row whose
+    // cycle changed a channel's alarm level. Taken at the start of a recording; a switch keeps them.
+    [[nodiscard]] HRESULT Record(const std::wstring& path, size_t queueCycles, int channels,
+                                 const std::vector<std::string>& measures = {}) noexcept;
     // Writes what waits, marks what was lost, closes the file and ends the recording; returns when
     // the file is complete. Nothing when not recording.
     void Close() noexcept;
@@ -83,12 +87,15 @@ private:
     enum class Command { kNone, kSwitch, kClose };
 
     [[nodiscard]] HRESULT Begin(base::UniqueFile file, uint64_t size, const std::wstring& path,
-                                size_t queueCycles, int channels) noexcept;
+                                size_t queueCycles, int channels,
+                                const std::vector<std::string>& measures) noexcept;
     static DWORD WINAPI WriterEntry(LPVOID param) noexcept;
     void WriteLoop() noexcept;
     // Formats the entries up to cut (a queue index) into the buffer, rolling over as the file grows.
     bool Drain(uint64_t cut) noexcept;
     bool Append(const std::string& line, int channels) noexcept;
+    // The row of a cycle, and the alarm lines of the levels it changed.
+    bool AppendCycle(const QueuedCycle& entry) noexcept;
     // The lost cycles numbered up to last.
     bool Mark(uint64_t last, uint64_t count) noexcept;
     bool MarkEnds(uint64_t count, uint64_t runs) noexcept;
@@ -126,6 +133,8 @@ private:
     unsigned sequence_ = 1;
     uint64_t size_ = 0;
     int channels_ = 0;
+    std::vector<std::string> measures_;
+    AlarmLevel levels_[kMeasuredChannels] = {};  // after the last row written
     std::string buffer_;
     base::LocalOffsets offsets_;
 };

@@ -55,6 +55,11 @@ const wchar_t* CheckDeadband(double deadband) noexcept {
                                                     : L"The deadband must be a finite number, 0 or more.";
 }
 
+const wchar_t* CheckName(const std::wstring& text) noexcept {
+    return text.size() <= kMaxNameLength ? nullptr
+                                         : L"A channel's name or unit holds at most 255 characters.";
+}
+
 const wchar_t* CheckOnDelay(double ms) noexcept {
     return ms >= 0 && ms <= 86'400'000 && ms == std::floor(ms)
                ? nullptr

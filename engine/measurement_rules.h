@@ -82,6 +82,10 @@ const wchar_t* CheckOffset(double offset) noexcept;      // finite
 const wchar_t* CheckLimit(double limit) noexcept;        // finite, or NaN for none
 const wchar_t* CheckDeadband(double deadband) noexcept;  // finite and >= 0
 const wchar_t* CheckOnDelay(double ms) noexcept;         // whole, >= 0 and <= 86,400,000 (a day)
+// A name or a unit: up to kMaxNameLength characters, so that a column, a legend or a document stays
+// within bounds whatever a caller or a file hands over.
+inline constexpr size_t kMaxNameLength = 255;
+const wchar_t* CheckName(const std::wstring& text) noexcept;
 // The order of the limits that are set: lowLow <= low <= high <= highHigh (equal is taken).
 const wchar_t* CheckLimitOrder(const ChannelRules& rules) noexcept;
 // Every check above, for a whole channel (names and units take any text).

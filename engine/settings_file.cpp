@@ -102,11 +102,17 @@ std::wstring ProfileText(const std::wstring& text) {
 
 HRESULT FullPath(const std::wstring& path, std::wstring* full) {
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_NAME), path.empty());
+    // A name too long for the system may fail without an error of its own.
+    const auto refused = [] {
+        const DWORD error = ::GetLastError();
+        return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_FILENAME_EXCED_RANGE);
+    };
+    ::SetLastError(ERROR_SUCCESS);
     const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    RETURN_LAST_ERROR_IF(size == 0);
+    RETURN_HR_IF(refused(), size == 0);
     std::wstring text(size, L'\0');
     const DWORD n = ::GetFullPathNameW(path.c_str(), size, text.data(), nullptr);
-    RETURN_LAST_ERROR_IF(n == 0 || n >= size);
+    RETURN_HR_IF(refused(), n == 0 || n >= size);
     text.resize(n);
     *full = std::move(text);
     return S_OK;
@@ -305,10 +311,9 @@ HRESULT LoadSettingsFile(const std::wstring& path, ChannelSet* settings, std::ws
             const std::optional<std::wstring> value = ReadValue(full, section, kKeyNames[k]);
             if (!value) continue;  // the default
             const std::wstring quoted = L"\"" + *value + L"\"";
-            if (key == kName) {
-                channel.name = *value;
-            } else if (key == kUnit) {
-                channel.unit = *value;
+            if (key == kName || key == kUnit) {
+                if (const wchar_t* problem = CheckName(*value)) return refuse(key, Inner(problem));
+                (key == kName ? channel.name : channel.unit) = *value;
             } else if (key == kLatch) {
                 if (*value != L"0" && *value != L"1") return refuse(key, quoted + L" is not 0 or 1.");
                 rules.latching = *value == L"1";
