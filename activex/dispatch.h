@@ -241,9 +241,12 @@ template <class C, size_t N>
                 return FAILED(hr) ? RaiseFailure(hr, source, excepInfo) : hr;
             }
             if (entry->putAt) {
-                return detail::RunReporting(
+                hr = detail::RunReporting(
                     [&](VARIANT*) noexcept { return entry->putAt(self, args.longs[0], *args.value); },
                     nullptr, source, excepInfo);
+                // The member's coercion of the value refused it: the value, rgvarg[0], is at fault.
+                if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && argErr) *argErr = 0;
+                return hr;
             }
             if (entry->put) return entry->put(self, args.longs[0]);
             self.*(entry->field) = args.longs[0];

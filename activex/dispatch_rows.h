@@ -307,12 +307,14 @@ constexpr auto DispFunction(DISPID dispid, const wchar_t* name, const wchar_t* h
     return entry;
 }
 
-// A read-only VT_VARIANT property with a LONG index, within range, whose value Get (HRESULT Get(LONG,
-// VARIANT*)) makes; a failure may carry Get's text (Refuse).
-template <auto Get>
+// A read-only property with a LONG index, within range, whose value Get (HRESULT Get(LONG,
+// VARIANT*)) makes; a failure may carry Get's text (Refuse). Type is the type library's for the
+// value (what Get gives, and what a put of DispIndexedAccessors takes); the layer hands the value
+// on as it is.
+template <auto Get, VARTYPE Type = VT_VARIANT>
 constexpr auto DispIndexedGetter(DISPID dispid, const wchar_t* name, const wchar_t* help, ValueRange range) {
     using Thunk = detail::GetAtThunk<Get>;
-    DispatchEntry<typename Thunk::Class> entry{dispid,  name,    help,   MemberKind::kProperty, VT_VARIANT, 1,
+    DispatchEntry<typename Thunk::Class> entry{dispid,  name,    help,   MemberKind::kProperty, Type, 1,
                                                nullptr, nullptr, nullptr};
     entry.getAt = &Thunk::Call;
     detail::LongParams(entry, 1);
@@ -320,13 +322,13 @@ constexpr auto DispIndexedGetter(DISPID dispid, const wchar_t* name, const wchar
     return entry;
 }
 
-// A read/write VT_VARIANT property with a LONG index, within range: Get as DispIndexedGetter's, and
+// A read/write property with a LONG index, within range: Get and Type as DispIndexedGetter's, and
 // Put (HRESULT Put(LONG, const VARIANT&)) takes the caller's value to coerce itself (CoerceToLong,
 // CoerceToDouble, CoerceToText).
-template <auto Get, auto Put>
+template <auto Get, auto Put, VARTYPE Type = VT_VARIANT>
 constexpr auto DispIndexedAccessors(DISPID dispid, const wchar_t* name, const wchar_t* help,
                                     ValueRange range) {
-    auto entry = DispIndexedGetter<Get>(dispid, name, help, range);
+    auto entry = DispIndexedGetter<Get, Type>(dispid, name, help, range);
     static_assert(
         std::is_same_v<typename detail::PutAtThunk<Put>::Class, typename detail::GetAtThunk<Get>::Class>);
     entry.putAt = &detail::PutAtThunk<Put>::Call;
@@ -335,14 +337,15 @@ constexpr auto DispIndexedAccessors(DISPID dispid, const wchar_t* name, const wc
 
 // A method of LONG, double and BSTR parameters, coerced to their types, that makes its VARIANT result
 // (VT_EMPTY when it has none to give); range limits its first parameter, which is then a LONG. A
-// failure may carry the method's text (Refuse).
-template <auto Method>
+// failure may carry the method's text (Refuse). Type is the type library's for the result (VT_EMPTY
+// for a method without one).
+template <auto Method, VARTYPE Type = VT_VARIANT>
 constexpr auto DispTypedFunction(DISPID dispid, const wchar_t* name, const wchar_t* help,
                                  ValueRange range = {}) {
     using Thunk = detail::TypedThunk<Method>;
     static_assert(Thunk::kParams <= kMaxParams);
     DispatchEntry<typename Thunk::Class> entry{
-        dispid, name, help, MemberKind::kMethod, VT_VARIANT, Thunk::kParams, nullptr, nullptr, nullptr};
+        dispid, name, help, MemberKind::kMethod, Type, Thunk::kParams, nullptr, nullptr, nullptr};
     entry.callTyped = &Thunk::Call;
     for (UINT i = 0; i < Thunk::kParams; ++i) entry.paramTypes[i] = Thunk::Type(i);
     entry.range = range;

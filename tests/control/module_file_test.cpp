@@ -94,17 +94,27 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
                 impl->ReleaseTypeAttr(implAttr);
             }
         } else if (t.guid == kDiidDVandrelEvents) {
-            // The events the control fires, each with one Long.
-            ASSERT_EQ(2, attr->cFuncs);
+            // The events the control fires, with the types of what they carry.
+            const struct {
+                const wchar_t* name;
+                DISPID dispid;
+                std::vector<VARTYPE> params;
+            } events[] = {
+                {L"DataReady", CVandrelCtrl::kDataReady, {VT_I4}},
+                {L"StatusChanged", CVandrelCtrl::kStatusChanged, {VT_I4}},
+                {L"AlarmChanged", CVandrelCtrl::kAlarmChanged, {VT_I4, VT_I4, VT_R8, VT_I4, VT_DATE}}};
+            ASSERT_EQ(std::size(events), attr->cFuncs);
             EXPECT_EQ(0, attr->cVars);
-            for (UINT i = 0; i < 2; ++i) {
+            for (UINT i = 0; i < std::size(events); ++i) {
                 FUNCDESC* func = nullptr;
                 ASSERT_HR(S_OK, info->GetFuncDesc(i, &func));
-                EXPECT_EQ(i == 0 ? L"DataReady" : L"StatusChanged", MemberName(info.get(), func->memid));
-                EXPECT_EQ(i == 0 ? CVandrelCtrl::kDataReady : CVandrelCtrl::kStatusChanged, func->memid);
+                EXPECT_EQ(events[i].name, MemberName(info.get(), func->memid));
+                EXPECT_EQ(events[i].dispid, func->memid);
                 EXPECT_EQ(VT_VOID, func->elemdescFunc.tdesc.vt);
-                ASSERT_EQ(1, func->cParams);
-                EXPECT_EQ(VT_I4, func->lprgelemdescParam[0].tdesc.vt);
+                std::vector<VARTYPE> params;
+                for (SHORT p = 0; p < func->cParams; ++p)
+                    params.push_back(func->lprgelemdescParam[p].tdesc.vt);
+                EXPECT_EQ(events[i].params, params) << i;
                 info->ReleaseFuncDesc(func);
             }
         }
@@ -139,9 +149,9 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
             if (m.writable) {
-                EXPECT_EQ(entry.putText ? VT_BSTR
-                          : entry.putAt ? VT_VARIANT
-                                        : VT_I4,
+                EXPECT_EQ(entry.putText ? VARTYPE{VT_BSTR}
+                          : entry.putAt ? entry.type
+                                        : VARTYPE{VT_I4},
                           m.putType)
                     << entry.dispid;
             }
@@ -150,12 +160,13 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
     }
 }
 
-// The library's VandrelStatus and VandrelError are the sampler's statuses and result codes, value for
-// value, in order: a host compares Status and LastError with them.
+// The library's VandrelStatus, VandrelError and VandrelAlarm are the sampler's statuses, result
+// codes and alarm levels, value for value, in order: a host compares Status and LastError with them.
 TEST(ModuleTypeLibrary, EnumsMirrorTheSamplersStatusesAndErrors) {
     auto lib = LoadModuleTypeLib();
     ASSERT_TRUE(lib);
     using S = engine::SamplerStatus;
+    using A = engine::AlarmLevel;
     const std::vector<std::pair<std::wstring, LONG>> expected = {
         {L"vdStopped", static_cast<LONG>(S::kStopped)},
         {L"vdWaiting", static_cast<LONG>(S::kWaitingForFirstCycle)},
@@ -168,7 +179,12 @@ TEST(ModuleTypeLibrary, EnumsMirrorTheSamplersStatusesAndErrors) {
         {L"vdErrorSetupFailed", engine::kErrorSetupFailed},
         {L"vdErrorBoardNotReady", engine::kErrorBoardNotReady},
         {L"vdErrorCycleIncomplete", engine::kErrorCycleIncomplete},
-        {L"vdErrorPortLockNotObtained", engine::kErrorPortLockNotObtained}};
+        {L"vdErrorPortLockNotObtained", engine::kErrorPortLockNotObtained},
+        {L"vdAlarmLowLow", static_cast<LONG>(A::kLowLow)},
+        {L"vdAlarmLow", static_cast<LONG>(A::kLow)},
+        {L"vdAlarmNone", static_cast<LONG>(A::kNormal)},
+        {L"vdAlarmHigh", static_cast<LONG>(A::kHigh)},
+        {L"vdAlarmHighHigh", static_cast<LONG>(A::kHighHigh)}};
     std::vector<std::pair<std::wstring, LONG>> found;
     for (UINT t = 0; t < lib->GetTypeInfoCount(); ++t) {
         ComPtr<ITypeInfo> info;
