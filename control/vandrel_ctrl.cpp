@@ -51,9 +51,17 @@ constexpr activex::ValueRange kLimitRange = {static_cast<LONG>(engine::CycleReco
                                              LONG_MAX, L"The limit must be from 4096 to 2147483647 bytes."};
 static_assert(engine::CycleRecorder::kMinLimitBytes == 4096, "the range's text");
 
+// The channels the measurements' members take, and AcknowledgeAlarm's 0 for all of them.
+constexpr activex::ValueRange kChannel = {1, engine::kMeasuredChannels, L"The channel must be from 1 to 8."};
+constexpr activex::ValueRange kChannelOrAll = {0, engine::kMeasuredChannels,
+                                               L"The channel must be from 1 to 8, or 0 for all of them."};
+static_assert(engine::kMeasuredChannels == 8, "the ranges' texts");
+
+using C = CVandrelCtrl;
+
 }  // namespace
 
-const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[25] = {
+const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[45] = {
     activex::DispProperty(1, L"Interval", L"Time Interval", &CVandrelCtrl::m_Interval,
                           &CVandrelCtrl::OnIntervalChanged),
     activex::DispProperty(2, L"Address", L"Status Address", &CVandrelCtrl::m_Address,
@@ -94,6 +102,50 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[25] = {
     activex::DispMethod<&CVandrelCtrl::WaitForCycles, VT_I4>(
         25, L"WaitForCycles", L"Waits, handling messages, until cycles are unread or the time is out",
         kCycleRange),
+    activex::DispIndexedAccessors<&C::ChannelName, &C::PutChannelName, VT_BSTR>(
+        26, L"ChannelName", L"Name of a channel, 1 to 8", kChannel),
+    activex::DispIndexedAccessors<&C::ChannelUnit, &C::PutChannelUnit, VT_BSTR>(
+        27, L"ChannelUnit", L"Unit of a channel's scaled values", kChannel),
+    activex::DispIndexedAccessors<&C::ChannelGain, &C::PutChannelGain, VT_R8>(
+        28, L"ChannelGain", L"Scaled value = raw * gain + offset", kChannel),
+    activex::DispIndexedAccessors<&C::ChannelOffset, &C::PutChannelOffset, VT_R8>(
+        29, L"ChannelOffset", L"Scaled value = raw * gain + offset", kChannel),
+    activex::DispTypedFunction<&C::Calibrate, VT_EMPTY>(
+        30, L"Calibrate", L"Sets gain and offset from two raw values and what they measure", kChannel),
+    activex::DispTypedFunction<&C::ZeroChannel, VT_R8>(
+        31, L"ZeroChannel", L"Sets the offset so that the channel reads 0 now; returns it", kChannel),
+    activex::DispIndexedGetter<&C::ChannelValue>(
+        32, L"ChannelValue", L"Newest scaled value of a channel; Null when it has none", kChannel),
+    activex::DispFunction<&C::ReadScaledCycles>(33, L"ReadScaledCycles",
+                                                L"Unread cycles, oldest first, values scaled", kCycleRange),
+    activex::DispIndexedAccessors<&C::LimitOf<&engine::ChannelRules::highHigh>,
+                                  &C::PutLimitOf<&engine::ChannelRules::highHigh>>(
+        34, L"HighHighLimit", L"High-high limit; Null for none", kChannel),
+    activex::DispIndexedAccessors<&C::LimitOf<&engine::ChannelRules::high>,
+                                  &C::PutLimitOf<&engine::ChannelRules::high>>(
+        35, L"HighLimit", L"High limit; Null for none", kChannel),
+    activex::DispIndexedAccessors<&C::LimitOf<&engine::ChannelRules::low>,
+                                  &C::PutLimitOf<&engine::ChannelRules::low>>(
+        36, L"LowLimit", L"Low limit; Null for none", kChannel),
+    activex::DispIndexedAccessors<&C::LimitOf<&engine::ChannelRules::lowLow>,
+                                  &C::PutLimitOf<&engine::ChannelRules::lowLow>>(
+        37, L"LowLowLimit", L"Low-low limit; Null for none", kChannel),
+    activex::DispIndexedAccessors<&C::AlarmDeadband, &C::PutAlarmDeadband, VT_R8>(
+        38, L"AlarmDeadband", L"How far back past a limit a value must come to clear its alarm", kChannel),
+    activex::DispIndexedAccessors<&C::AlarmDelay, &C::PutAlarmDelay, VT_I4>(
+        39, L"AlarmDelay", L"Milliseconds a value must stay past a limit before its alarm raises", kChannel),
+    activex::DispIndexedAccessors<&C::AlarmLatch, &C::PutAlarmLatch, VT_BOOL>(
+        40, L"AlarmLatch", L"Whether an alarm stays until acknowledged", kChannel),
+    activex::DispIndexedGetter<&C::AlarmState, VT_I4>(41, L"AlarmState", L"Alarm level of a channel",
+                                                      kChannel),
+    activex::DispTypedFunction<&C::AcknowledgeAlarm, VT_EMPTY>(
+        42, L"AcknowledgeAlarm", L"Clears latched alarms of a channel, or of all for 0", kChannelOrAll),
+    activex::DispGetter<&C::AlarmsLost>(43, L"AlarmsLost",
+                                        L"Alarm changes lost while the host did not take them"),
+    activex::DispTypedFunction<&C::SaveSettings, VT_EMPTY>(44, L"SaveSettings",
+                                                           L"Saves the channels' settings to a file"),
+    activex::DispTypedFunction<&C::LoadSettings, VT_EMPTY>(45, L"LoadSettings",
+                                                           L"Loads the channels' settings from a file"),
 };
 
 HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {
@@ -186,9 +238,16 @@ void CVandrelCtrl::Stop() noexcept {
 
 // --- persistence and drawing ---------------------------------------------------------------------
 
+// A document holds the channels' settings only when some are set, under the version that says so:
+// one without keeps today's words, and today's documents load with the defaults.
 HRESULT CVandrelCtrl::ExchangeProperties(activex::PropExchange& px) noexcept {
-    RETURN_IF_FAILED(activex::ExchangeVersion(px, kVersion));
-    return ControlBase::ExchangeProperties(px);
+    const ULONG plain = kVersion;
+    ULONG version = !px.Loading() && HasChannelSettings() ? kChannelsVersion : kVersion;
+    RETURN_IF_FAILED(px.ExchangeULong(L"_Version", version, &plain));
+    RETURN_IF_FAILED(ControlBase::ExchangeProperties(px));
+    if (version >= kChannelsVersion) return ExchangeChannels(px);
+    TakeChannels(engine::ChannelSet{});
+    return S_OK;
 }
 
 // The picture at its own size, at the top left corner of the bounds (a container that prints or

@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "activex/control.h"
 #include "activex/notify_window.h"
@@ -60,12 +61,15 @@ public:
     [[nodiscard]] static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
 
     // The members of _DVandrel by DISPID, with their help strings.
-    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[25];
+    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[45];
     // The members of _DVandrelEvents.
     static constexpr DISPID kDataReady = 1;
     static constexpr DISPID kStatusChanged = 2;
+    static constexpr DISPID kAlarmChanged = 3;
 
     static const ULONG kVersion = 0x00010000;  // the type library's 1.0
+    // A saved document that holds channel settings.
+    static const ULONG kChannelsVersion = 0x00010001;
 
     using Seams = VandrelCtrlSeams;
 
@@ -96,6 +100,9 @@ private:
     // Readings (vandrel_readings.cpp): whole cycles, the buffer, the status and the run's health.
     [[nodiscard]] HRESULT ReadCycle(VARIANT* result) noexcept;
     [[nodiscard]] HRESULT ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
+    // The same rows with the values scaled by the channels' settings now (measurements).
+    [[nodiscard]] HRESULT ReadScaledCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT TakeCycleRows(LONG nMaxCycles, bool scaled, LONG* lost, VARIANT* result) noexcept;
     // Handles the thread's messages until nCycles unread cycles wait (a full buffer, for more than
     // it holds), nTimeoutMs passed, or the sampler is not running; returns the unread cycles. The
     // observer wakes it at each cycle; it also looks every 100 ms, for a wait nested in another. It
@@ -127,6 +134,57 @@ private:
     LONG RecordLost() noexcept;
     bool Recording() noexcept;
 
+    // Measurements (vandrel_measurements.cpp): channels 1 to 8, checked by the table; a put checks
+    // the rules and changes nothing when they refuse.
+    [[nodiscard]] HRESULT ChannelName(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutChannelName(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT ChannelUnit(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutChannelUnit(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT ChannelGain(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutChannelGain(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT ChannelOffset(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutChannelOffset(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT Calibrate(LONG nChannel, double dRaw1, double dValue1, double dRaw2, double dValue2,
+                                    VARIANT* result) noexcept;
+    // Averages the run's newest cycles (up to engine::Measurements::kZeroCycles).
+    [[nodiscard]] HRESULT ZeroChannel(LONG nChannel, VARIANT* result) noexcept;
+    // Null when GetChnlValue has no value for the channel.
+    [[nodiscard]] HRESULT ChannelValue(LONG nChannel, VARIANT* result) noexcept;
+    // The four limits: Null for none.
+    [[nodiscard]] HRESULT Limit(LONG nChannel, double engine::ChannelRules::*limit, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutLimit(LONG nChannel, double engine::ChannelRules::*limit,
+                                   const VARIANT& value) noexcept;
+    template <double engine::ChannelRules::*L>
+    [[nodiscard]] HRESULT LimitOf(LONG nChannel, VARIANT* result) noexcept {
+        return Limit(nChannel, L, result);
+    }
+    template <double engine::ChannelRules::*L>
+    [[nodiscard]] HRESULT PutLimitOf(LONG nChannel, const VARIANT& value) noexcept {
+        return PutLimit(nChannel, L, value);
+    }
+    [[nodiscard]] HRESULT AlarmDeadband(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutAlarmDeadband(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT AlarmDelay(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutAlarmDelay(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT AlarmLatch(LONG nChannel, VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutAlarmLatch(LONG nChannel, const VARIANT& value) noexcept;
+    [[nodiscard]] HRESULT AlarmState(LONG nChannel, VARIANT* result) noexcept;
+    // Channel 0: every channel.
+    [[nodiscard]] HRESULT AcknowledgeAlarm(LONG nChannel, VARIANT* result) noexcept;
+    LONG AlarmsLost() noexcept;
+    [[nodiscard]] HRESULT SaveSettings(BSTR sPath, VARIANT* result) noexcept;
+    // All or nothing (engine/settings_file.h).
+    [[nodiscard]] HRESULT LoadSettings(BSTR sPath, VARIANT* result) noexcept;
+    engine::ChannelSettings& Channel(LONG nChannel) noexcept;
+    // Takes rules for a channel once their limits are in order, and hands them to the sampler.
+    [[nodiscard]] HRESULT ChangeRules(LONG nChannel, const engine::ChannelRules& rules) noexcept;
+    void TakeChannels(const engine::ChannelSet& channels) noexcept;
+    std::vector<std::string> MeasureColumns() const;
+    bool HasChannelSettings() const noexcept;
+    // The channels' settings with the document; a channel whose loaded rules break one takes the
+    // default rules.
+    [[nodiscard]] HRESULT ExchangeChannels(activex::PropExchange& px) noexcept;
+
     // Events (vandrel_events.cpp). The observer, on the sampling thread (and on this one inside
     // Start and Stop).
     void OnSamplerNews() noexcept override;
@@ -139,6 +197,11 @@ private:
     // Any thread: asks the window for a pass when a sink is there to hear it.
     void RequestEvents() noexcept;
     bool FireLong(DISPID dispid, LONG value) noexcept;
+    // AlarmChanged for the change; false when frozen.
+    bool TellAlarm(const engine::AlarmChange& change) noexcept;
+    // The alarm changes that came before (run, cycle), or at it unless the status change there is
+    // to sampling; all of them for UINT64_MAX. false when frozen.
+    bool TellAlarmsBefore(uint64_t run, uint64_t cycle, bool atToo) noexcept;
 
     LONG m_Interval;
     LONG m_Address;
@@ -148,6 +211,7 @@ private:
 
     decltype(Seams::createArray) const createArray_;
     engine::CycleRecorder recorder_;
+    engine::ChannelSet channels_;   // the measurements' settings; the sampler has a copy of the rules
     std::wstring recordFile_;       // the full path RecordFile took; empty when it was cleared
     base::UniqueEvent cycleEvent_;  // set by the observer for a WaitForCycles under way
     std::atomic<int> waiters_{0};

@@ -19,8 +19,10 @@ namespace {
 
 using engine::SamplerStatus;
 
-// The cells of one cycle: its number, its time, then its values, each stride cells after the last.
-void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t stride) noexcept {
+// The cells of one cycle: its number, its time, then its values, each stride cells after the last;
+// scaled by scale's rules as Doubles when it is given.
+void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t stride,
+               const engine::ChannelSet* scale = nullptr) noexcept {
     VARIANT& number = cells[0];
     if (cycle.number > static_cast<uint64_t>(LONG_MAX)) {
         // Past a Long (after 248 days at the fastest rate): a Double holds the number exactly.
@@ -34,8 +36,13 @@ void FillCycle(const engine::Cycle& cycle, DATE time, VARIANT* cells, size_t str
     cells[stride].date = time;
     for (int32_t k = 0; k < cycle.channels; ++k) {
         VARIANT& value = cells[(2 + k) * stride];
-        value.vt = VT_I2;
-        value.iVal = cycle.values[k];
+        if (scale) {
+            value.vt = VT_R8;
+            value.dblVal = (*scale)[static_cast<size_t>(k)].rules.Scale(cycle.values[k]);
+        } else {
+            value.vt = VT_I2;
+            value.iVal = cycle.values[k];
+        }
     }
 }
 
@@ -184,9 +191,17 @@ HRESULT CVandrelCtrl::ReadCycle(VARIANT* result) noexcept {
     return S_OK;
 }
 
+HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept {
+    return TakeCycleRows(nMaxCycles, false, lost, result);
+}
+
+HRESULT CVandrelCtrl::ReadScaledCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept {
+    return TakeCycleRows(nMaxCycles, true, lost, result);
+}
+
 // Rows of (number, time, values): the table checked nMaxCycles. The cycles are copied first and
 // taken from the buffer only once their array exists: without memory for it they stay unread.
-HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) noexcept try {
+HRESULT CVandrelCtrl::TakeCycleRows(LONG nMaxCycles, bool scaled, LONG* lost, VARIANT* result) noexcept try {
     std::vector<engine::Cycle> cycles(
         std::min<size_t>(static_cast<size_t>(nMaxCycles), m_Sampler.UnreadCycles()));
     const engine::ReadBatch batch = m_Sampler.PeekCycles(cycles.data(), cycles.size());
@@ -199,7 +214,7 @@ HRESULT CVandrelCtrl::ReadCycles(LONG nMaxCycles, LONG* lost, VARIANT* result) n
     auto* cells = static_cast<VARIANT*>(array.get()->pvData);
     for (size_t r = 0; r < batch.count; ++r) {
         FillCycle(cycles[r], base::AutomationDate(cycles[r].time + offsets_.At(cycles[r].time)), cells + r,
-                  batch.count);
+                  batch.count, scaled ? &channels_ : nullptr);
     }
     m_Sampler.TakeCycles(batch);
     if (lost) *lost = ClampToLong(batch.lost);

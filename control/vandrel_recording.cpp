@@ -27,7 +27,8 @@ HRESULT CVandrelCtrl::PutRecordFile(BSTR path) noexcept try {
     }
     RETURN_LAST_ERROR_IF(n == 0 || n > full.size());
     full.resize(n);
-    RETURN_IF_FAILED(recorder_.Record(full, static_cast<size_t>(m_Sampler.GetBufferSize()), m_ChannelNumber));
+    RETURN_IF_FAILED(recorder_.Record(full, static_cast<size_t>(m_Sampler.GetBufferSize()), m_ChannelNumber,
+                                      MeasureColumns()));
     recordFile_ = full;
     return S_OK;
 }

@@ -21,6 +21,7 @@
 #include "control/vandrel_ctrl.h"
 #include "engine/sampler_status.h"
 #include "harness/event_sink.h"
+#include "tests/control/control_events.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
 #include "tests/support/hresult_matchers.h"
@@ -97,34 +98,10 @@ DATE LocalNow() {
 
 // Handles the messages waiting on this thread, a few at most: a host's loop looks at its own state
 // between messages, also while events come faster than its sinks take them.
-void Pump() {
-    MSG msg;
-    for (int n = 0; n < 20 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) ::DispatchMessageW(&msg);
-}
-
-// Handles this thread's messages, as a host's message loop does, until pred holds (or 5 s passed).
-bool PumpUntil(const std::function<bool()>& pred) {
-    return WaitUntil([&] {
-        Pump();
-        return pred();
-    });
-}
-
 std::wstring GetText(IDispatch* ctrl, DISPID id) {
     Variant v;
     if (FAILED(Invoke(ctrl, id, DISPATCH_PROPERTYGET, {}, v.ptr())) || v.vt() != VT_BSTR) return L"?";
     return v.get().bstrVal ? v.get().bstrVal : L"";
-}
-
-// Connects sink to the control's events for the rest of the test.
-void Connect(IDispatch* ctrl, EventSink& sink, testsupport::CallSite caller = testsupport::CallSite::Here()) {
-    const testsupport::CallerTrace fromCaller(caller);
-    ComPtr<IConnectionPointContainer> points;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IConnectionPointContainer, points.put_void()));
-    ASSERT_HR(S_OK, points->FindConnectionPoint(kDiidDVandrelEvents, point.put()));
-    ASSERT_HR(S_OK, point->Advise(&sink, &cookie));
 }
 
 HANDLE WINAPI NoThreadLeft(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
