@@ -117,7 +117,7 @@ static class Measurements
             }
             if (watched < Cycles)
                 Console.Error.WriteLine("no data: {0}", vandrel.StatusText);
-            Console.WriteLine("alarm state now {0}, {1} changes lost", (int)vandrel.AlarmState(Tank),
+            Console.WriteLine("alarm state now {0}, {1} changes lost", (int)vandrel.AlarmState[Tank],
                               (int)vandrel.AlarmsLost);
         }
         finally
