@@ -97,7 +97,8 @@ static class Measurements
             Console.WriteLine("{0} reads {1} {2}", vandrel.ChannelName[Tank], value is DBNull ? "nothing" : value,
                               sink.Unit);
 
-            // The tank is empty now: what it reads becomes 0. The cycles read before are dropped.
+            // The tank is empty now: what it reads becomes 0. The cycles from before the zero, not
+            // yet read, are dropped.
             Console.WriteLine("zeroed: offset {0}", (double)vandrel.ZeroChannel(Tank));
             vandrel.ReadCycles(1000);
 

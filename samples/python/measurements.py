@@ -50,7 +50,8 @@ def main():
             raise SystemExit("no data: " + vandrel.StatusText)
         print(f"{name} reads {vandrel.ChannelValue(TANK):g} {unit}")
 
-        # The tank is empty now: what it reads becomes 0. The cycles read before are dropped.
+        # The tank is empty now: what it reads becomes 0. The cycles from before the zero, not
+        # yet read, are dropped.
         print(f"zeroed: offset {vandrel.ZeroChannel(TANK):g}")
         vandrel.ReadCycles(1000)
 

@@ -47,7 +47,8 @@ If vandrel.WaitForCycles(1, 40 * IntervalMs) = 0 Then
 End If
 WScript.Echo vandrel.ChannelName(Tank) & " reads " & vandrel.ChannelValue(Tank) & " " & vandrel.ChannelUnit(Tank)
 
-' The tank is empty now: what it reads becomes 0. The cycles read before are dropped.
+' The tank is empty now: what it reads becomes 0. The cycles from before the zero, not
+' yet read, are dropped.
 WScript.Echo "zeroed: offset " & vandrel.ZeroChannel(Tank)
 vandrel.ReadCycles 1000
 
