@@ -1,6 +1,7 @@
 // The samples of samples/ run as a user runs them, against Vandrel.ocx registered by regsvr32: the
 // VBScript and JScript programs under cscript, which drain whole cycles, and the C++ client as
-// built, which drains them when the control's DataReady event reaches its sink. Each runs with the system
+// built, which drains them when the control's DataReady event reaches its sink; and the VBScript
+// program that scales, zeroes and watches channel 1 against its limits. Each runs with the system
 // tools and the build of each bitness whose programs start on this machine (the 32-bit side needs
 // a machine that runs 32-bit programs, SysWOW64 and the win32 build); a side that cannot run is
 // skipped with the reason. Also what the
@@ -171,6 +172,33 @@ INSTANTIATE_TEST_SUITE_P(Bitnesses, SampleRun,
                              return std::string(test.param.name) + std::to_string(test.param.bits);
                          });
 
+// --- the measurements sample ----------------------------------------------------------------------
+
+// On the board of -2698s, channel 1 scaled by 0.5 reads -1349, zeroing gives the offset 1349, and
+// the zeroed 0 is at or below the low limit of 50: one low alarm, seen by polling, never repeated
+// (the script acknowledges what it saw and prints changes only), and no high one.
+class MeasurementsRun : public Samples, public testing::WithParamInterface<int> {};
+
+TEST_P(MeasurementsRun, ScalesZeroesAndSeesTheLowAlarmOnce) {
+    const Side side = SideOf(GetParam());
+    if (!side.skip.empty()) GTEST_SKIP() << GetParam() << "-bit run skipped: " << side.skip;
+    Register(side.system, side.Ocx());
+
+    const ProcessResult r = RunSample(ScriptCommand(side, L"measurements.vbs"));
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(0u, r.exitCode) << r.err;
+    const std::vector<std::string> expected = {
+        "Vandrel at port 356, 4 channels, every 250 ms",   "Tank reads -1349 mbar", "zeroed: offset 1349",
+        "alarms: high from 1500, low from 50, deadband 5", "alarm low: 0 mbar",     "done"};
+    EXPECT_EQ(expected, SplitLines(r.out)) << r.out << r.err;
+    EXPECT_EQ("", r.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bitnesses, MeasurementsRun, testing::Values(64, 32),
+                         [](const testing::TestParamInfo<int>& test) {
+                             return "vbscript" + std::to_string(test.param);
+                         });
+
 // --- when the control cannot be created -----------------------------------------------------------
 
 // Nothing registered: the ProgID is unknown. A script stops at CreateObject (error 429 on Windows;
@@ -181,7 +209,7 @@ TEST_F(Samples, NothingRegisteredIsAnUnknownProgId) {
     EXPECT_EQ(1u, cpp.exitCode);
     EXPECT_EQ("", cpp.out);
     EXPECT_EQ(std::vector<std::string>{"Vandrel: failed with 0x800401F3"}, SplitLines(cpp.err));
-    for (const wchar_t* script : {L"readings.vbs", L"readings.js"}) {
+    for (const wchar_t* script : {L"readings.vbs", L"measurements.vbs", L"readings.js"}) {
         const ProcessResult r = RunSample(ScriptCommand(side, script));
         EXPECT_EQ(std::string::npos, r.out.find("done")) << r.out;
     }
