@@ -52,10 +52,31 @@ inline constexpr DISPID kDispidRecordLimit = 22;
 inline constexpr DISPID kDispidRecordLost = 23;
 inline constexpr DISPID kDispidRecording = 24;
 inline constexpr DISPID kDispidWaitForCycles = 25;
+inline constexpr DISPID kDispidChannelName = 26;
+inline constexpr DISPID kDispidChannelUnit = 27;
+inline constexpr DISPID kDispidChannelGain = 28;
+inline constexpr DISPID kDispidChannelOffset = 29;
+inline constexpr DISPID kDispidCalibrate = 30;
+inline constexpr DISPID kDispidZeroChannel = 31;
+inline constexpr DISPID kDispidChannelValue = 32;
+inline constexpr DISPID kDispidReadScaledCycles = 33;
+inline constexpr DISPID kDispidHighHighLimit = 34;
+inline constexpr DISPID kDispidHighLimit = 35;
+inline constexpr DISPID kDispidLowLimit = 36;
+inline constexpr DISPID kDispidLowLowLimit = 37;
+inline constexpr DISPID kDispidAlarmDeadband = 38;
+inline constexpr DISPID kDispidAlarmDelay = 39;
+inline constexpr DISPID kDispidAlarmLatch = 40;
+inline constexpr DISPID kDispidAlarmState = 41;
+inline constexpr DISPID kDispidAcknowledgeAlarm = 42;
+inline constexpr DISPID kDispidAlarmsLost = 43;
+inline constexpr DISPID kDispidSaveSettings = 44;
+inline constexpr DISPID kDispidLoadSettings = 45;
 
 // Members of _DVandrelEvents.
 inline constexpr DISPID kDispidDataReady = 1;
 inline constexpr DISPID kDispidStatusChanged = 2;
+inline constexpr DISPID kDispidAlarmChanged = 3;
 
 // A member's name in the type library and the DISPID this copy gives it.
 struct Member {
@@ -89,11 +110,32 @@ inline constexpr Member kMembers[] = {
     {L"RecordLost", kDispidRecordLost},
     {L"Recording", kDispidRecording},
     {L"WaitForCycles", kDispidWaitForCycles},
+    {L"ChannelName", kDispidChannelName},
+    {L"ChannelUnit", kDispidChannelUnit},
+    {L"ChannelGain", kDispidChannelGain},
+    {L"ChannelOffset", kDispidChannelOffset},
+    {L"Calibrate", kDispidCalibrate},
+    {L"ZeroChannel", kDispidZeroChannel},
+    {L"ChannelValue", kDispidChannelValue},
+    {L"ReadScaledCycles", kDispidReadScaledCycles},
+    {L"HighHighLimit", kDispidHighHighLimit},
+    {L"HighLimit", kDispidHighLimit},
+    {L"LowLimit", kDispidLowLimit},
+    {L"LowLowLimit", kDispidLowLowLimit},
+    {L"AlarmDeadband", kDispidAlarmDeadband},
+    {L"AlarmDelay", kDispidAlarmDelay},
+    {L"AlarmLatch", kDispidAlarmLatch},
+    {L"AlarmState", kDispidAlarmState},
+    {L"AcknowledgeAlarm", kDispidAcknowledgeAlarm},
+    {L"AlarmsLost", kDispidAlarmsLost},
+    {L"SaveSettings", kDispidSaveSettings},
+    {L"LoadSettings", kDispidLoadSettings},
 };
 
 inline constexpr Member kEvents[] = {
     {L"DataReady", kDispidDataReady},
     {L"StatusChanged", kDispidStatusChanged},
+    {L"AlarmChanged", kDispidAlarmChanged},
 };
 
 }  // namespace client
