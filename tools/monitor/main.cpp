@@ -103,9 +103,11 @@ int Monitor(const monitor::Options& options) {
                                            hr));
         return monitor::kExitFailed;
     }
+    // The console shows the table's bytes in its own code page, also those a redirection keeps.
+    const UINT console = ::GetConsoleOutputCP();
     return monitor::Run(
         control, options, g_stop.get(), [](const std::string& s) { Write(stdout, s); },
-        [](const std::string& s) { WriteLine(stderr, s); });
+        [](const std::string& s) { WriteLine(stderr, s); }, monitor::Zone(), console != 0 ? console : CP_ACP);
 }
 
 }  // namespace
