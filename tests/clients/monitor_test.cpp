@@ -832,6 +832,7 @@ TEST_P(MonitorSettingsRefused, EndsBeforeStartWithOneLine) {
     fake.loadResult = E_INVALIDARG;
     fake.loadText = L"C:\\data\\oven.ini, [Channel2] Gain, line 7: 0 is no gain.\r\n";
     Options o;
+    o.durationMs = 50;  // a run that starts all the same ends
     o.settings = L"C:\\data\\oven.ini";
     o.record = L"run.csv";
     EXPECT_EQ(monitor::kExitFailed, Run(o));

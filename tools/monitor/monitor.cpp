@@ -842,8 +842,9 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
                 return kExitFailed;
             }
         }
-        if (!options.settings.empty() && !LoadSettingsFile(control, options.settings, err))
+        if (!options.settings.empty() && !LoadSettingsFile(control, options.settings, err)) {
             return kExitFailed;
+        }
         Settings settings;
         HRESULT hr = control.Get(Control::kAddress, &settings.address);
         if (SUCCEEDED(hr)) hr = control.Get(Control::kInterval, &settings.interval);
