@@ -788,6 +788,19 @@ TEST_F(MonitorLoop, ChannelsWithSettingsShowScaledValuesUnitsAndAlarms) {
     }
 }
 
+// Without it, a scaled table would run on for ever at a board that gave no value.
+TEST_F(MonitorLoop, AScaledTableOfStaleValuesStillTellsABoardThatNeverAnswers) {
+    fake.channel[0].name = L"Oven";  // and no channel has a value
+    Options o;
+    o.interval = 10;
+    o.durationMs = 2000;  // far past 5 intervals: a run that misses the silence ends well, not hangs
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    EXPECT_EQ(std::vector<std::string>{"vandrel-monitor: no answer from the board at port 356 (0x164) for 5 "
+                                       "intervals; is there a board at that address?"},
+              err);
+    EXPECT_EQ("Stop", fake.calls.back());
+}
+
 // Any setting of a sampled channel shows the table scaled, an alarm limit alone too; none keeps it raw.
 struct ScaledWhen {
     const char* name;
