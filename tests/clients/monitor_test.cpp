@@ -254,36 +254,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        static const std::pair<const wchar_t*, DISPID> table[] = {
-            {L"Interval", 1},
-            {L"Address", 2},
-            {L"GetChnlValue", 3},
-            {L"Start", 4},
-            {L"Stop", 5},
-            {L"ChannelNumber", 6},
-            {L"ReadCycles", 8},
-            {L"CycleCount", 9},
-            {L"Status", 11},
-            {L"LastError", 13},
-            {L"CycleRate", 18},
-            {L"LongestGap", 19},
-            {L"FailedCycles", 20},
-            {L"RecordFile", 21},
-            {L"RecordLost", 23},
-            {L"Recording", 24},
-            {L"ChannelName", client::kDispidChannelName},
-            {L"ChannelUnit", client::kDispidChannelUnit},
-            {L"ChannelGain", client::kDispidChannelGain},
-            {L"ChannelOffset", client::kDispidChannelOffset},
-            {L"ChannelValue", client::kDispidChannelValue},
-            {L"HighHighLimit", client::kDispidHighHighLimit},
-            {L"HighLimit", client::kDispidHighLimit},
-            {L"LowLimit", client::kDispidLowLimit},
-            {L"LowLowLimit", client::kDispidLowLowLimit},
-            {L"AlarmState", client::kDispidAlarmState},
-            {L"LoadSettings", client::kDispidLoadSettings}};
         if (count != 1) return E_INVALIDARG;
-        for (const auto& [name, id] : table) {
+        for (const auto& [name, id] : client::kMembers) {
             const auto missing =
                 std::find_if(missingNames.begin(), missingNames.end(),
                              [&](const std::wstring& m) { return _wcsicmp(name, m.c_str()) == 0; });
