@@ -103,7 +103,8 @@ int Monitor(const monitor::Options& options) {
                                            hr));
         return monitor::kExitFailed;
     }
-    // The console shows the table's bytes in its own code page, also those a redirection keeps.
+    // The table's headings go out in the console's code page, which it shows them in; a file that
+    // stdout is redirected to gets the same bytes.
     const UINT console = ::GetConsoleOutputCP();
     return monitor::Run(
         control, options, g_stop.get(), [](const std::string& s) { Write(stdout, s); },

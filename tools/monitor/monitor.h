@@ -2,11 +2,11 @@
 // with the control's status, or (--csv) every cycle once in the CSV form of base/cycle_csv.h,
 // marking the cycles the control's buffer lost; with --record, the control records every cycle to a
 // file of that form meanwhile. With --settings, the control loads its channels' settings first; a
-// table of channels with settings shows their names, units, scaled values and alarms. After the run, a line
-// with the pace the control kept, where the control tells it. Argument parsing, line formatting and the
-// sampling loop are plain functions, so that tests drive them with a fake control and a zone of their own.
-// Everything runs on the program's main thread, a single-threaded apartment that owns the control; only the
-// stop event is signalled from elsewhere (Ctrl+C).
+// table of channels with settings shows their names, units, scaled values and alarms. After the
+// run, a line with the pace the control kept, where the control tells it. Argument parsing, line
+// formatting and the sampling loop are plain functions, so that tests drive them with a fake
+// control and a zone of their own. Everything runs on the program's main thread, a single-threaded
+// apartment that owns the control; only the stop event is signalled from elsewhere (Ctrl+C).
 #pragma once
 
 #include <windows.h>
@@ -186,14 +186,14 @@ struct Zone {
 // came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
 // interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
 // numbers is marked where it is and also told to err. A started control is stopped in every case.
-// With --settings, the control loads the file (as a full path) before anything else is read from it.
-// The table shows scaled values (ChannelValue, AlarmState) when the control has settings for a sampled
-// channel: a name, a unit, a gain or offset other than 1 and 0, or an alarm limit; otherwise, and
-// with --csv, raw counts as ever. With --record, the control's RecordFile is set before Start and
-// cleared when the run ends, in every case, which completes the file; cycles the recording lost are told to
-// err. A run that ended well closes with the HealthText line read after Stop, to out (to err with --csv,
-// whose out is CSV alone). Errors go to err as one line each. The table's text is in codePage. Returns the
-// process exit code.
+// With --settings, the control loads the file (as a full path) before anything else is read from
+// it. The table shows scaled values (ChannelValue, AlarmState) when the control has settings for a
+// sampled channel: a name, a unit, a gain or offset other than 1 and 0, or an alarm limit;
+// otherwise, and with --csv, raw counts as ever. With --record, the control's RecordFile is set
+// before Start and cleared when the run ends, in every case, which completes the file; cycles the
+// recording lost are told to err. A run that ended well closes with the HealthText line read after
+// Stop, to out (to err with --csv, whose out is CSV alone). Errors go to err as one line each. The
+// table's text is in codePage. Returns the process exit code.
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
         const Zone& zone = Zone(), UINT codePage = CP_UTF8) noexcept;
 
