@@ -1,5 +1,5 @@
-// The file a loaded module was loaded from, whatever the length of its path, and files beside the
-// program. Any thread.
+// The file a loaded module was loaded from, whatever the length of its path, files beside the
+// program, and the full path of a file name. Any thread.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +30,20 @@ inline std::wstring BesideProgram(const wchar_t* name) {
     const std::wstring self = ModuleFileName(nullptr);
     if (self.empty()) return {};
     return self.substr(0, self.find_last_of(L'\\') + 1) + name;
+}
+
+// name as a full path, a relative one taken from the current folder (which another thread may
+// change meanwhile); empty when the system cannot make one of it. Throws std::bad_alloc.
+inline std::wstring FullPath(const std::wstring& name) {
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n > full.size()) {
+        full.resize(n);
+        n = ::GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
+    }
+    if (n == 0 || n > full.size()) return {};
+    full.resize(n);
+    return full;
 }
 
 }  // namespace base

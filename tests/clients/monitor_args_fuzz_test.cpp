@@ -83,23 +83,24 @@ Line WriteLine(FuzzRandom& r) {
             }
             case 8: {
                 // A value-taking option left without its value at the end of the line.
-                static const wchar_t* const kNames[] = {L"--address", L"--interval", L"--channels",
-                                                        L"--duration", L"--record"};
+                static const wchar_t* const kNames[] = {L"--address",  L"--interval", L"--channels",
+                                                        L"--duration", L"--record",   L"--settings"};
                 line.args.push_back(r.Pick(kNames));
                 line.valid = false;
                 return line;
             }
             case 9: {
-                // Any file name but an empty one, and one that begins with '-' only after '=' (alone
-                // it is an option written in place of a forgotten name).
+                // For either file, any file name but an empty one, and one that begins with '-' only
+                // after '=' (alone it is an option written in place of a forgotten name).
                 static const wchar_t* const kFiles[] = {L"run.csv", L"C:\\d\\a b.csv", L"\x4E2D.csv", L"-x",
                                                         L""};
                 const std::wstring file = r.Pick(kFiles);
-                const bool joined = r.OneIn(2);
-                line.args.push_back(joined ? L"--record=" + file : L"--record");
+                const bool joined = r.OneIn(2), settings = r.OneIn(2);
+                const std::wstring name = settings ? L"--settings" : L"--record";
+                line.args.push_back(joined ? name + L"=" + file : name);
                 if (!joined) line.args.push_back(file);
                 line.valid = line.valid && !file.empty() && (joined || file[0] != L'-');
-                line.expected.record = file;
+                (settings ? line.expected.settings : line.expected.record) = file;
                 break;
             }
             default: {
@@ -125,7 +126,8 @@ Line WriteLine(FuzzRandom& r) {
 
 bool SameOptions(const monitor::Options& a, const monitor::Options& b) {
     return a.address == b.address && a.interval == b.interval && a.channels == b.channels &&
-           a.durationMs == b.durationMs && a.csv == b.csv && a.help == b.help && a.record == b.record;
+           a.durationMs == b.durationMs && a.csv == b.csv && a.help == b.help && a.record == b.record &&
+           a.settings == b.settings;
 }
 
 }  // namespace
@@ -138,6 +140,7 @@ TEST(MonitorArgumentsFuzz, ValidLinesGiveTheirOptionsAndOthersOneLineOfError) {
         monitor::Options options;
         options.csv = true;  // stale values the parser must reset
         options.record = L"stale.csv";
+        options.settings = L"stale.ini";
         std::string error = "stale";
         const bool parsed = monitor::ParseArguments(line.args, &options, &error);
         bool ok = parsed == line.valid;

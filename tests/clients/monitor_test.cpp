@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "base/registry_view.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
+#include "client/vandrel_ids.h"
 #include "harness/run_process.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
@@ -43,6 +45,7 @@ struct GoodArgs {
     ULONGLONG durationMs;
     bool csv;
     const wchar_t* record = L"";
+    const wchar_t* settings = L"";
 };
 class MonitorArguments : public testing::TestWithParam<GoodArgs> {};
 
@@ -56,6 +59,7 @@ TEST_P(MonitorArguments, Accepted) {
     EXPECT_EQ(GetParam().durationMs, o.durationMs);
     EXPECT_EQ(GetParam().csv, o.csv);
     EXPECT_EQ(GetParam().record, o.record);
+    EXPECT_EQ(GetParam().settings, o.settings);
     EXPECT_FALSE(o.help);
 }
 
@@ -69,7 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoodArgs{L"--interval 100 --interval 3600000", -1, 3600000, -1, 0, false},
         GoodArgs{L"--address 0", 0, -1, -1, 0, false},
         GoodArgs{L"--record C:\\data\\run.csv --csv", -1, -1, -1, 0, true, L"C:\\data\\run.csv"},
-        GoodArgs{L"--record=-odd.csv", -1, -1, -1, 0, false, L"-odd.csv"}));
+        GoodArgs{L"--record=-odd.csv", -1, -1, -1, 0, false, L"-odd.csv"},
+        GoodArgs{L"--settings oven.ini --record run.csv", -1, -1, -1, 0, false, L"run.csv", L"oven.ini"},
+        GoodArgs{L"--settings=-odd.ini", -1, -1, -1, 0, false, L"", L"-odd.ini"}));
 
 struct BadArgs {
     const wchar_t* line;
@@ -100,7 +106,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{L"--interval", "--interval needs a value"}, BadArgs{L"--csv=yes", "--csv takes no value"},
         BadArgs{L"--rate 5", "unknown option '--rate'"}, BadArgs{L"356", "unexpected argument '356'"},
         BadArgs{L"--record", "--record needs a value"}, BadArgs{L"--record=", "--record needs a file name"},
-        BadArgs{L"--record --csv", "--record needs a file name, not '--csv' (write --record=FILE"}));
+        BadArgs{L"--record --csv", "--record needs a file name, not '--csv' (write --record=FILE"},
+        BadArgs{L"--settings", "--settings needs a value"},
+        BadArgs{L"--settings=", "--settings needs a file name"},
+        BadArgs{L"--settings --csv", "--settings needs a file name, not '--csv' (write --settings=FILE"}));
 
 TEST(MonitorArgumentsHelp, AskedForInAnyOfItsForms) {
     for (const wchar_t* form : {L"--help", L"-h", L"/?"}) {
@@ -222,6 +231,16 @@ public:
     HRESULT recordRefusal = S_OK;  // raised with a description, as the real control does
     bool recordingFails = false;   // Recording turns false while the run goes on, as after a failed write
     LONG recordLost = 0, lastError = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    // A channel's settings and what it reads; at first as a control without settings has them.
+    struct Channel {
+        std::wstring name, unit;
+        double gain = 1, offset = 0;
+        std::optional<double> highLimit, value;  // none: Null
+        LONG alarm = 0;
+    };
+    std::array<Channel, 8> channel;
+    HRESULT loadResult = S_OK;  // raised with loadText, as the real control does
+    std::wstring loadText;
 
     // Cycle n: its number, a time n seconds into 2026-12-08, and n in every channel.
     monitor::CycleRow RowOf(LONG n) const {
@@ -235,13 +254,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        static const std::pair<const wchar_t*, DISPID> table[] = {
-            {L"Interval", 1},      {L"Address", 2},       {L"GetChnlValue", 3}, {L"Start", 4},
-            {L"Stop", 5},          {L"ChannelNumber", 6}, {L"ReadCycles", 8},   {L"CycleCount", 9},
-            {L"Status", 11},       {L"LastError", 13},    {L"CycleRate", 18},   {L"LongestGap", 19},
-            {L"FailedCycles", 20}, {L"RecordFile", 21},   {L"RecordLost", 23},  {L"Recording", 24}};
         if (count != 1) return E_INVALIDARG;
-        for (const auto& [name, id] : table) {
+        for (const auto& [name, id] : client::kMembers) {
             const auto missing =
                 std::find_if(missingNames.begin(), missingNames.end(),
                              [&](const std::wstring& m) { return _wcsicmp(name, m.c_str()) == 0; });
@@ -255,6 +269,21 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p, VARIANT* result,
                                      EXCEPINFO* excep, UINT*) override {
+        if (id >= client::kDispidChannelName && id <= client::kDispidAlarmState &&
+            flags == DISPATCH_PROPERTYGET) {
+            if (p->cArgs != 1 || p->rgvarg[0].vt != VT_I4) return DISP_E_BADPARAMCOUNT;
+            const LONG n = p->rgvarg[0].lVal;
+            if (n < 1 || n > 8) return DISP_E_BADINDEX;
+            return AnswerChannel(id, channel[static_cast<size_t>(n - 1)], result);
+        }
+        if (id == client::kDispidLoadSettings && flags == DISPATCH_METHOD) {
+            if (p->cArgs != 1 || p->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+            calls.push_back("LoadSettings " + base::PrintableAscii(p->rgvarg[0].bstrVal));
+            if (SUCCEEDED(loadResult)) return S_OK;
+            excep->scode = loadResult;
+            excep->bstrDescription = ::SysAllocString(loadText.c_str());
+            return DISP_E_EXCEPTION;
+        }
         if (id == 21 && flags == DISPATCH_PROPERTYPUT) {
             if (p->cArgs != 1 || p->cNamedArgs != 1 || p->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
             const std::wstring path = p->rgvarg[0].bstrVal ? p->rgvarg[0].bstrVal : L"";
@@ -351,6 +380,32 @@ public:
             return S_OK;
         }
         return DISP_E_BADPARAMCOUNT;
+    }
+
+private:
+    static HRESULT AnswerChannel(DISPID id, const Channel& c, VARIANT* result) {
+        const auto number = [&](const std::optional<double>& v) {
+            result->vt = v ? VT_R8 : VT_NULL;
+            if (v) result->dblVal = *v;
+        };
+        switch (id) {
+            case client::kDispidChannelName:
+            case client::kDispidChannelUnit:
+                result->vt = VT_BSTR;
+                result->bstrVal =
+                    ::SysAllocString((id == client::kDispidChannelName ? c.name : c.unit).c_str());
+                break;
+            case client::kDispidChannelGain: number(c.gain); break;
+            case client::kDispidChannelOffset: number(c.offset); break;
+            case client::kDispidChannelValue: number(c.value); break;
+            case client::kDispidHighLimit: number(c.highLimit); break;
+            case client::kDispidAlarmState:
+                result->vt = VT_I4;
+                result->lVal = c.alarm;
+                break;
+            default: number(std::nullopt);  // the other limits: none
+        }
+        return S_OK;
     }
 };
 
@@ -667,6 +722,122 @@ TEST_F(MonitorLoop, BindingNeedsEveryMemberButTheHealthOnes) {
     Control control;
     EXPECT_HR(DISP_E_UNKNOWNNAME, control.Bind(&fake));
 }
+
+// --- channel settings --------------------------------------------------------------------------
+
+std::string InCurrentFolder(const std::string& name) {
+    wchar_t folder[MAX_PATH];
+    const DWORD n = ::GetCurrentDirectoryW(MAX_PATH, folder);
+    return base::PrintableAscii(std::wstring_view(folder, n)) + "\\" + name;
+}
+
+// Once the settings file is loaded (after the given settings, before anything is read back), channels
+// with settings are shown by name and unit with their scaled values: a heading wider than a value
+// widens its column, a value too long for its column loses digits, not the alignment, and the alarm
+// marks stand after the value, in a place of their own.
+TEST_F(MonitorLoop, ChannelsWithSettingsShowScaledValuesUnitsAndAlarms) {
+    fake.channel[0] = {L"Oven", L"\u00B0C", 0.1, 0, std::nullopt, 251.3, 1};
+    fake.channel[1] = {L"", L"Pa", 1, 0, std::nullopt, -1234567, -2};
+    fake.channel[2] = {L"", L"", 1, 0, std::nullopt, std::nullopt, 2};  // stale, its alarm latched
+    fake.channel[3] = {L"Coolant\tflow rate", L"", 1, 0, 5.0, 0.000123, -1};
+    Options o;
+    o.interval = 20;
+    o.channels = 4;
+    o.durationMs = 50;
+    o.settings = L"oven.ini";
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    EXPECT_EQ((std::vector<std::string>{"put Interval 20", "put ChannelNumber 4",
+                                        "LoadSettings " + InCurrentFolder("oven.ini"), "get Address"}),
+              std::vector<std::string>(fake.calls.begin(), fake.calls.begin() + 4));
+    EXPECT_TRUE(err.empty());
+    const auto lines = testsupport::SplitLines(out);
+    ASSERT_GE(lines.size(), 4u) << out;
+    EXPECT_EQ("   time/s  status       Oven [\u00B0C]      ch1 [Pa]           ch2    Coolant?flow rate",
+              lines[1]);
+    for (size_t i = 2; i + 1 < lines.size(); ++i) {
+        ASSERT_GT(lines[i].size(), 21u) << lines[i];
+        EXPECT_EQ("       251.3!   -1.235e+06!!       stale!!           0.000123!", lines[i].substr(21));
+    }
+}
+
+// Without it, a scaled table would run on for ever at a board that gave no value.
+TEST_F(MonitorLoop, AScaledTableOfStaleValuesStillTellsABoardThatNeverAnswers) {
+    fake.channel[0].name = L"Oven";  // and no channel has a value
+    Options o;
+    o.interval = 10;
+    o.durationMs = 2000;  // far past 5 intervals: a run that misses the silence ends well, not hangs
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    EXPECT_EQ(std::vector<std::string>{"vandrel-monitor: no answer from the board at port 356 (0x164) for 5 "
+                                       "intervals; is there a board at that address?"},
+              err);
+    EXPECT_EQ("Stop", fake.calls.back());
+}
+
+// Any setting of a sampled channel shows the table scaled, an alarm limit alone too; none keeps it raw.
+struct ScaledWhen {
+    const char* name;
+    const wchar_t *channelName, *unit;
+    double gain, offset;
+    std::optional<double> limit;
+    const char* header;
+};
+class MonitorScaledWhen : public MonitorLoop, public testing::WithParamInterface<ScaledWhen> {};
+TEST_P(MonitorScaledWhen, TheHeaderSaysWhichTable) {
+    const ScaledWhen& c = GetParam();
+    fake.channel[0] = {c.channelName, c.unit, c.gain, c.offset, c.limit, 1.0, 0};
+    Options o;
+    o.interval = 20;
+    o.channels = 1;
+    o.durationMs = 30;
+    EXPECT_EQ(monitor::kExitOk, Run(o));
+    const auto lines = testsupport::SplitLines(out);
+    ASSERT_GE(lines.size(), 2u) << out;
+    EXPECT_EQ(std::string("   time/s  status    ") + GetParam().header, lines[1]);
+}
+INSTANTIATE_TEST_SUITE_P(Monitor, MonitorScaledWhen,
+                         testing::Values(ScaledWhen{"Nothing", L"", L"", 1, 0, std::nullopt, "     ch0"},
+                                         ScaledWhen{"Name", L"Oven", L"", 1, 0, std::nullopt, "        Oven"},
+                                         ScaledWhen{"Unit", L"", L"V", 1, 0, std::nullopt, "     ch0 [V]"},
+                                         ScaledWhen{"Gain", L"", L"", 2, 0, std::nullopt, "         ch0"},
+                                         ScaledWhen{"Offset", L"", L"", 1, -1, std::nullopt, "         ch0"},
+                                         ScaledWhen{"LimitAlone", L"", L"", 1, 0, 0.0, "         ch0"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A file the control refuses is told in the control's words, which name the file, the key and the line;
+// nothing starts. A control without channel settings refuses --settings.
+struct SettingsRefusal {
+    const char* name;
+    std::vector<std::wstring> missing;
+    std::vector<std::string> calls;
+    const char* err;
+};
+class MonitorSettingsRefused : public MonitorLoop, public testing::WithParamInterface<SettingsRefusal> {};
+TEST_P(MonitorSettingsRefused, EndsBeforeStartWithOneLine) {
+    fake.missingNames = GetParam().missing;
+    fake.loadResult = E_INVALIDARG;
+    fake.loadText = L"C:\\data\\oven.ini, [Channel2] Gain, line 7: 0 is no gain.\r\n";
+    Options o;
+    o.durationMs = 50;  // a run that starts all the same ends
+    o.settings = L"C:\\data\\oven.ini";
+    o.record = L"run.csv";
+    EXPECT_EQ(monitor::kExitFailed, Run(o));
+    EXPECT_EQ(GetParam().calls, fake.calls);
+    EXPECT_EQ(std::vector<std::string>{GetParam().err}, err);
+    EXPECT_TRUE(out.empty());
+}
+INSTANTIATE_TEST_SUITE_P(
+    Monitor, MonitorSettingsRefused,
+    testing::Values(
+        SettingsRefusal{"Refused",
+                        {},
+                        {"LoadSettings C:\\data\\oven.ini"},
+                        "vandrel-monitor: C:\\data\\oven.ini, [Channel2] Gain, line 7: 0 is no gain"},
+        SettingsRefusal{"OlderControl",
+                        {L"LoadSettings"},
+                        {},
+                        "vandrel-monitor: this Vandrel control has no channel settings (it has no "
+                        "LoadSettings); --settings needs a newer Vandrel.ocx"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // --- the program -----------------------------------------------------------------------------
 

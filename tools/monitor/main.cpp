@@ -103,9 +103,12 @@ int Monitor(const monitor::Options& options) {
                                            hr));
         return monitor::kExitFailed;
     }
+    // The table's headings go out in the console's code page, which it shows them in; a file that
+    // stdout is redirected to gets the same bytes.
+    const UINT console = ::GetConsoleOutputCP();
     return monitor::Run(
         control, options, g_stop.get(), [](const std::string& s) { Write(stdout, s); },
-        [](const std::string& s) { WriteLine(stderr, s); });
+        [](const std::string& s) { WriteLine(stderr, s); }, monitor::Zone(), console != 0 ? console : CP_ACP);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "base/cycle_csv.h"
 #include "base/hresult.h"
 #include "base/late_bound.h"
+#include "base/module_file.h"
 #include "base/text.h"
 #include "base/variant.h"
 
@@ -65,9 +66,49 @@ const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no b
 
 // The members' names, in the order of Control::Member.
 const wchar_t* const kMemberNames[Control::kMemberCount] = {
-    L"Interval",   L"Address",    L"ChannelNumber", L"GetChnlValue", L"Start",      L"Stop",
-    L"Status",     L"ReadCycles", L"CycleCount",    L"CycleRate",    L"LongestGap", L"FailedCycles",
-    L"RecordFile", L"RecordLost", L"Recording",     L"LastError"};
+    L"Interval",    L"Address",       L"ChannelNumber", L"GetChnlValue",  L"Start",       L"Stop",
+    L"Status",      L"ReadCycles",    L"CycleCount",    L"CycleRate",     L"LongestGap",  L"FailedCycles",
+    L"RecordFile",  L"RecordLost",    L"Recording",     L"LastError",     L"ChannelName", L"ChannelUnit",
+    L"ChannelGain", L"ChannelOffset", L"ChannelValue",  L"HighHighLimit", L"HighLimit",   L"LowLimit",
+    L"LowLowLimit", L"AlarmState",    L"LoadSettings"};
+
+// A scaled value takes at most this many characters, besides its alarm mark; a longer one is
+// shown with fewer digits.
+constexpr size_t kScaledDigitsWidth = 10;
+constexpr size_t kAlarmMarkWidth = 2;
+
+// Characters as a console counts them: one for each UTF-16 unit but the second of a pair.
+size_t ShownLength(const std::wstring& text) {
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](wchar_t c) { return c < 0xDC00 || c > 0xDFFF; }));
+}
+
+std::wstring PadLeft(const std::wstring& text, size_t width) {
+    const size_t length = ShownLength(text);
+    return length >= width ? text : std::wstring(width - length, L' ') + text;
+}
+
+// The value in at most width characters: "%.6g", with fewer digits where that is longer.
+std::string FitNumber(double value, size_t width) {
+    std::string text;
+    for (int digits = 6; digits >= 1; --digits) {
+        text = base::Format("%.*g", digits, value);
+        if (text.size() <= width) break;
+    }
+    return text;
+}
+
+// Each column's width for its values, the alarm mark left out.
+size_t ValueWidth(const std::wstring& heading) { return std::max(kScaledDigitsWidth, ShownLength(heading)); }
+
+std::string Elapsed(ULONGLONG elapsedMs) {
+    return base::Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000);
+}
+
+std::string StatusWord(LONG status) {
+    const bool known = status >= 0 && status < static_cast<LONG>(std::size(kStatusWords));
+    return known ? kStatusWords[status] : base::Format("%ld", static_cast<long>(status));
+}
 
 }  // namespace
 
@@ -93,8 +134,9 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             options->csv = true;
             continue;
         }
+        const bool file = name == L"--record" || name == L"--settings";
         if (name != L"--address" && name != L"--interval" && name != L"--channels" && name != L"--duration" &&
-            name != L"--record") {
+            !file) {
             *error = name.rfind(L"-", 0) == 0 ? "unknown option '" + base::PrintableAscii(name) + "'"
                                               : "unexpected argument '" + base::PrintableAscii(name) + "'";
             return false;
@@ -106,11 +148,16 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             }
             value = args[++i];
             // Most likely an option written where the file name was forgotten.
-            if (name == L"--record" && value->rfind(L"-", 0) == 0) {
-                *error = "--record needs a file name, not '" + base::PrintableAscii(*value) +
-                         "' (write --record=FILE for a name that begins with '-')";
+            if (file && value->rfind(L"-", 0) == 0) {
+                const std::string option = base::PrintableAscii(name);
+                *error = option + " needs a file name, not '" + base::PrintableAscii(*value) + "' (write " +
+                         option + "=FILE for a name that begins with '-')";
                 return false;
             }
+        }
+        if (file && value->empty()) {
+            *error = base::PrintableAscii(name) + " needs a file name";
+            return false;
         }
         LONG number = 0;
         if (name == L"--address") {
@@ -134,11 +181,9 @@ bool ParseArguments(const std::vector<std::wstring>& args, Options* options, std
             }
             options->channels = number;
         } else if (name == L"--record") {
-            if (value->empty()) {
-                *error = "--record needs a file name";
-                return false;
-            }
             options->record = *value;
+        } else if (name == L"--settings") {
+            options->settings = *value;
         } else {
             if (!ParseSeconds(*value, &options->durationMs)) {
                 *error = "--duration needs a positive number of seconds, not '" +
@@ -161,6 +206,7 @@ std::string WrongBitnessText(int ownBits, int controlBits) {
 std::string UsageText() {
     return "Usage: vandrel-monitor [--address PORT] [--interval MS] [--channels 1|4|8]\n"
            "                       [--duration SECONDS] [--csv] [--record FILE]\n"
+           "                       [--settings FILE]\n"
            "Samples a board through the registered Vandrel control (VANDREL.VandrelCtrl.1) and\n"
            "prints the channel values once per interval until the duration ends or Ctrl+C.\n"
            "  --address PORT      the board's status port, decimal or 0x hex (control default 356)\n"
@@ -174,7 +220,12 @@ std::string UsageText() {
            "  --record FILE       the control records every cycle to FILE meanwhile, in the\n"
            "                      same CSV form (appended to a file that exists); the file is\n"
            "                      complete when vandrel-monitor ends\n"
+           "  --settings FILE     the control loads its channels' settings (names, units,\n"
+           "                      gain and offset, alarm limits) from FILE before it starts\n"
            "Readings that are not fresh show as 'stale'; the status column is the control's Status.\n"
+           "Channels with settings are shown by name and unit with their scaled values (--csv\n"
+           "keeps the raw counts); a value in alarm ends in '!' (high or low limit) or '!!'\n"
+           "(high-high or low-low limit).\n"
            "A closing line gives the cycles, their rate, the longest gap and the failed attempts\n"
            "that the control counted (on stderr with --csv).\n"
            "Exit status: 0 done, 1 failure, 2 bad arguments.\n";
@@ -195,12 +246,43 @@ std::string FormatHeader(LONG channels) {
 }
 
 std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status) {
-    const bool known = status >= 0 && status < static_cast<LONG>(std::size(kStatusWords));
-    std::string line =
-        base::Format("%9s  %-10s", base::Format("%llu.%03llu", elapsedMs / 1000, elapsedMs % 1000).c_str(),
-                     known ? kStatusWords[status] : base::Format("%ld", static_cast<long>(status)).c_str());
+    std::string line = base::Format("%9s  %-10s", Elapsed(elapsedMs).c_str(), StatusWord(status).c_str());
     for (SHORT v : values)
         line += base::Format("%8s", v == kNoValue ? "stale" : base::Format("%d", v).c_str());
+    return line + "\n";
+}
+
+std::wstring ChannelHeading(LONG index, const std::wstring& name, const std::wstring& unit) {
+    std::wstring heading = name.empty() ? base::Format(L"ch%ld", static_cast<long>(index)) : name;
+    if (!unit.empty()) heading += L" [" + unit + L"]";
+    // A line break or tab in a name would break the table's lines and columns.
+    std::replace_if(
+        heading.begin(), heading.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; }, L'?');
+    return heading;
+}
+
+std::string FormatScaledHeader(const std::vector<std::wstring>& headings, UINT codePage) {
+    const std::string start = base::Format("%9s  %-10s", "time/s", "status");
+    std::wstring line(start.begin(), start.end());
+    for (const std::wstring& heading : headings) {
+        line += L"  " + PadLeft(heading, ValueWidth(heading)) + std::wstring(kAlarmMarkWidth, L' ');
+    }
+    while (!line.empty() && line.back() == L' ') line.pop_back();
+    return base::Narrow(line, codePage) + "\n";
+}
+
+std::string FormatScaledRow(ULONGLONG elapsedMs, const std::vector<std::wstring>& headings,
+                            const std::vector<ScaledValue>& values, LONG status) {
+    std::string line = base::Format("%9s  %-10s", Elapsed(elapsedMs).c_str(), StatusWord(status).c_str());
+    for (size_t k = 0; k < values.size() && k < headings.size(); ++k) {
+        const size_t width = ValueWidth(headings[k]);
+        const ScaledValue& v = values[k];
+        const char* mark = v.alarm == 0 ? "" : v.alarm == 1 || v.alarm == -1 ? "!" : "!!";
+        line += base::Format("  %*s%-*s", static_cast<int>(width),
+                             v.value ? FitNumber(*v.value, width).c_str() : "stale",
+                             static_cast<int>(kAlarmMarkWidth), mark);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     return line + "\n";
 }
 
@@ -325,6 +407,19 @@ HRESULT Control::Get(Member property, bool* value) noexcept {
     return S_OK;
 }
 
+HRESULT Control::Get(Member property, LONG channel, base::Variant* value) noexcept {
+    value->reset();
+    base::Variant arg(channel);
+    return Call(property, DISPATCH_PROPERTYGET, arg.ptr(), 1, value->ptr());
+}
+
+HRESULT Control::LoadSettings(const std::wstring& path, std::wstring* description) noexcept {
+    description->clear();
+    base::Variant arg(path.c_str());
+    RETURN_HR_IF(E_OUTOFMEMORY, !arg.get().bstrVal);
+    return Call(kLoadSettings, DISPATCH_METHOD, arg.ptr(), 1, nullptr, description);
+}
+
 HRESULT Control::Start(bool* started) noexcept {
     base::Variant result;
     RETURN_IF_FAILED(Call(kStart, DISPATCH_METHOD, nullptr, 0, result.ptr()));
@@ -391,10 +486,106 @@ std::string NoAnswerText(const Settings& settings) {
         kNoAnswerIntervals);
 }
 
-int Sample(Control& control, const Options& options, const Settings& settings, HANDLE stop, const Writer& out,
-           const Writer& err) {
+// How the table shows the channels: raw counts, or (with headings) scaled values.
+struct Table {
+    std::vector<std::wstring> headings;  // one a sampled channel, or none
+    UINT codePage = CP_UTF8;
+};
+
+std::string MemberName(Control::Member member) { return base::PrintableAscii(kMemberNames[member]); }
+
+// A sampled channel's property: a failure is told to err.
+bool ReadChannel(Control& control, Control::Member member, LONG index, VARTYPE vt, base::Variant* value,
+                 const Writer& err) {
+    HRESULT hr = control.Get(member, index + 1, value);
+    const bool null = SUCCEEDED(hr) && (value->vt() == VT_NULL || value->vt() == VT_EMPTY);
+    if (SUCCEEDED(hr) && !null) hr = value->ChangeType(vt);
+    if (FAILED(hr)) {
+        err(DescribeFailure(
+            base::Format("reading %s(%ld)", MemberName(member).c_str(), static_cast<long>(index + 1)), hr));
+        return false;
+    }
+    return true;
+}
+
+// The headings of a table of scaled values when a sampled channel has settings; none when the control
+// has no ChannelValue or nothing is set, and the table shows raw counts as it always did. False after a
+// failure, told to err.
+bool ReadHeadings(Control& control, LONG channels, std::vector<std::wstring>* headings, const Writer& err) {
+    headings->clear();
+    if (!control.Has(Control::kChannelValue)) return true;
+    bool set = false;
+    std::vector<std::wstring> found;
+    for (LONG k = 0; k < channels; ++k) {
+        std::wstring texts[2];
+        const Control::Member textMembers[] = {Control::kChannelName, Control::kChannelUnit};
+        for (int i = 0; i < 2; ++i) {
+            base::Variant v;
+            if (!control.Has(textMembers[i])) continue;
+            if (!ReadChannel(control, textMembers[i], k, VT_BSTR, &v, err)) return false;
+            if (v.vt() == VT_BSTR && v.get().bstrVal) texts[i] = v.get().bstrVal;
+            set |= !texts[i].empty();
+        }
+        const struct {
+            Control::Member member;
+            double unset;
+        } scales[] = {{Control::kChannelGain, 1.0}, {Control::kChannelOffset, 0.0}};
+        for (const auto& scale : scales) {
+            base::Variant v;
+            if (!control.Has(scale.member)) continue;
+            if (!ReadChannel(control, scale.member, k, VT_R8, &v, err)) return false;
+            set |= v.vt() == VT_R8 && v.get().dblVal != scale.unset;
+        }
+        // A channel with alarm limits alone is worth its marks.
+        for (Control::Member limit :
+             {Control::kHighHighLimit, Control::kHighLimit, Control::kLowLimit, Control::kLowLowLimit}) {
+            base::Variant v;
+            if (!control.Has(limit)) continue;
+            if (!ReadChannel(control, limit, k, VT_R8, &v, err)) return false;
+            set |= v.vt() == VT_R8;
+        }
+        found.push_back(ChannelHeading(k, texts[0], texts[1]));
+    }
+    if (set) *headings = std::move(found);
+    return true;
+}
+
+// One row of raw counts; fresh tells whether any was.
+bool ReadRaw(Control& control, LONG channels, std::vector<SHORT>* values, bool* fresh, const Writer& err) {
+    values->assign(static_cast<size_t>(channels), kNoValue);
+    for (LONG k = 0; k < channels; ++k) {
+        const HRESULT hr = control.GetChnlValue(k, &(*values)[static_cast<size_t>(k)]);
+        if (FAILED(hr)) {
+            err(DescribeFailure("reading a channel", hr));
+            return false;
+        }
+        *fresh |= (*values)[static_cast<size_t>(k)] != kNoValue;
+    }
+    return true;
+}
+
+// One row of scaled values and their alarm levels; fresh tells whether any value was.
+bool ReadScaled(Control& control, LONG channels, std::vector<ScaledValue>* values, bool* fresh,
+                const Writer& err) {
+    values->assign(static_cast<size_t>(channels), ScaledValue{});
+    for (LONG k = 0; k < channels; ++k) {
+        ScaledValue& cell = (*values)[static_cast<size_t>(k)];
+        base::Variant v;
+        if (!ReadChannel(control, Control::kChannelValue, k, VT_R8, &v, err)) return false;
+        if (v.vt() == VT_R8) cell.value = v.get().dblVal;
+        *fresh |= cell.value.has_value();
+        if (!control.Has(Control::kAlarmState)) continue;
+        if (!ReadChannel(control, Control::kAlarmState, k, VT_I4, &v, err)) return false;
+        if (v.vt() == VT_I4) cell.alarm = v.get().lVal;
+    }
+    return true;
+}
+
+int Sample(Control& control, const Options& options, const Settings& settings, const Table& table,
+           HANDLE stop, const Writer& out, const Writer& err) {
+    const bool scaled = !table.headings.empty();
     out(FormatBanner(settings));
-    out(FormatHeader(settings.channels));
+    out(scaled ? FormatScaledHeader(table.headings, table.codePage) : FormatHeader(settings.channels));
     const ULONGLONG interval = static_cast<ULONGLONG>(settings.interval > 0 ? settings.interval : 1);
     const ULONGLONG begin = ::GetTickCount64();
     // The sampler publishes at Start and then about once per interval: reading half an interval
@@ -409,15 +600,12 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
         if (options.durationMs && due > options.durationMs) return kExitOk;
         if (WaitUntil(begin + due, stop)) return kExitOk;
 
-        std::vector<SHORT> values(static_cast<size_t>(settings.channels));
+        std::vector<SHORT> raw;
+        std::vector<ScaledValue> values;
         bool fresh = false;
-        for (LONG k = 0; k < settings.channels; ++k) {
-            const HRESULT hr = control.GetChnlValue(k, &values[k]);
-            if (FAILED(hr)) {
-                err(DescribeFailure("reading a channel", hr));
-                return kExitFailed;
-            }
-            fresh |= values[k] != kNoValue;
+        if (!(scaled ? ReadScaled(control, settings.channels, &values, &fresh, err)
+                     : ReadRaw(control, settings.channels, &raw, &fresh, err))) {
+            return kExitFailed;
         }
         LONG status = 0;
         const HRESULT hr = control.Get(Control::kStatus, &status);
@@ -425,7 +613,8 @@ int Sample(Control& control, const Options& options, const Settings& settings, H
             err(DescribeFailure("reading Status", hr));
             return kExitFailed;
         }
-        out(FormatRow(::GetTickCount64() - begin, values, status));
+        const ULONGLONG now = ::GetTickCount64() - begin;
+        out(scaled ? FormatScaledRow(now, table.headings, values, status) : FormatRow(now, raw, status));
         silent = fresh ? 0 : silent + 1;
         if (silent >= kNoAnswerIntervals) {
             err(NoAnswerText(settings));
@@ -530,8 +719,8 @@ int Collect(CsvWriter& csv, const Options& options, const Settings& settings, HA
 
 // Starts the control, samples until the run ends, stops the control, and reads what it tells of
 // the run when the run ended well.
-int SampleRun(Control& control, const Options& options, const Settings& settings, HANDLE stop,
-              const Zone& zone, const Writer& out, const Writer& err, RunHealth* health) {
+int SampleRun(Control& control, const Options& options, const Settings& settings, const Table& table,
+              HANDLE stop, const Zone& zone, const Writer& out, const Writer& err, RunHealth* health) {
     bool started = false;
     HRESULT hr = control.Start(&started);
     if (FAILED(hr)) {
@@ -549,7 +738,7 @@ int SampleRun(Control& control, const Options& options, const Settings& settings
             out(base::CsvHeader(settings.channels));
             result = Collect(csv, options, settings, stop, err);
         } else {
-            result = Sample(control, options, settings, stop, out, err);
+            result = Sample(control, options, settings, table, stop, out, err);
         }
     } catch (...) {
         result = kExitFailed;
@@ -567,6 +756,27 @@ int SampleRun(Control& control, const Options& options, const Settings& settings
     // So does its health, whole once the sampler has ended.
     if (result == kExitOk && !ReadHealth(control, health, err)) result = kExitFailed;
     return result;
+}
+
+// Has the control load the channels' settings from the file, by its full path; false after a failure,
+// told to err as the control tells it (its text names the file, the key and the line).
+bool LoadSettingsFile(Control& control, const std::wstring& file, const Writer& err) {
+    if (!control.Has(Control::kLoadSettings)) {
+        err("vandrel-monitor: this Vandrel control has no channel settings (it has no LoadSettings); "
+            "--settings needs a newer Vandrel.ocx");
+        return false;
+    }
+    // A name the system cannot make a full path of goes as it is: the control then says what is wrong.
+    std::wstring path = base::FullPath(file);
+    if (path.empty()) path = file;
+    std::wstring description;
+    const HRESULT hr = control.LoadSettings(path, &description);
+    if (SUCCEEDED(hr)) return true;
+    while (!description.empty() && std::wcschr(L"\r\n .", description.back())) description.pop_back();
+    const std::string reason = base::PrintableAscii(description);
+    err(reason.empty() ? DescribeFailure("loading the settings from '" + base::PrintableAscii(path) + "'", hr)
+                       : "vandrel-monitor: " + reason);
+    return false;
 }
 
 std::string RecordName(const Options& options) { return "'" + base::PrintableAscii(options.record) + "'"; }
@@ -615,7 +825,7 @@ int EndRecording(Control& control, const Options& options, int result, const Wri
 }  // namespace
 
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
-        const Zone& zone) noexcept {
+        const Zone& zone, UINT codePage) noexcept {
     try {
         const struct {
             const std::optional<LONG>& value;
@@ -632,6 +842,9 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
                 return kExitFailed;
             }
         }
+        if (!options.settings.empty() && !LoadSettingsFile(control, options.settings, err)) {
+            return kExitFailed;
+        }
         Settings settings;
         HRESULT hr = control.Get(Control::kAddress, &settings.address);
         if (SUCCEEDED(hr)) hr = control.Get(Control::kInterval, &settings.interval);
@@ -645,6 +858,9 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
                              static_cast<long>(settings.channels)));
             return kExitFailed;
         }
+        Table table{{}, codePage};
+        if (!options.csv && !ReadHeadings(control, settings.channels, &table.headings, err))
+            return kExitFailed;
         // Set before Start, once the settings are, so that the file has every cycle of the run under
         // the header of its channels.
         const bool record = !options.record.empty();
@@ -664,7 +880,7 @@ int Run(Control& control, const Options& options, HANDLE stop, const Writer& out
         RunHealth health;
         int result;
         try {
-            result = SampleRun(control, options, settings, stop, zone, out, err, &health);
+            result = SampleRun(control, options, settings, table, stop, zone, out, err, &health);
         } catch (...) {
             result = kExitFailed;
         }

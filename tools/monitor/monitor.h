@@ -1,11 +1,12 @@
 // vandrel-monitor: prints the channel values of a registered Vandrel control, one line per interval
 // with the control's status, or (--csv) every cycle once in the CSV form of base/cycle_csv.h,
 // marking the cycles the control's buffer lost; with --record, the control records every cycle to a
-// file of that form meanwhile. After the run, a line with the pace the control kept, where the
-// control tells it. Argument parsing, line formatting and the sampling loop are plain functions, so
-// that tests drive them with a fake control and a zone of their own. Everything runs on the
-// program's main thread, a single-threaded apartment that owns the control; only the stop event is
-// signalled from elsewhere (Ctrl+C).
+// file of that form meanwhile. With --settings, the control loads its channels' settings first; a
+// table of channels with settings shows their names, units, scaled values and alarms. After the
+// run, a line with the pace the control kept, where the control tells it. Argument parsing, line
+// formatting and the sampling loop are plain functions, so that tests drive them with a fake
+// control and a zone of their own. Everything runs on the program's main thread, a single-threaded
+// apartment that owns the control; only the stop event is signalled from elsewhere (Ctrl+C).
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 
 #include "base/com_ptr.h"
 #include "base/local_time.h"
+#include "base/variant.h"
 
 namespace monitor {
 
@@ -38,7 +40,8 @@ struct Options {
     std::optional<LONG> channels;  // 1, 4 or 8
     ULONGLONG durationMs = 0;      // 0: until Ctrl+C
     bool csv = false;
-    std::wstring record;  // the control's record file, as given; empty records nothing
+    std::wstring record;    // the control's record file, as given; empty records nothing
+    std::wstring settings;  // the channels' settings file, as given; empty loads none
     bool help = false;
 };
 
@@ -71,6 +74,20 @@ struct CycleRow {
 std::string FormatBanner(const Settings& settings);
 std::string FormatHeader(LONG channels);
 std::string FormatRow(ULONGLONG elapsedMs, const std::vector<SHORT>& values, LONG status);
+// The table of scaled values, for channels with settings: a column for each sampled channel, headed
+// by its name (else "chN") and its unit, e.g. "Oven [\u00B0C]". Columns are as wide as their headings,
+// at least as wide as any value, so that the rows line up; the text is narrowed to codePage (the
+// console's) after padding, so that a heading with characters beyond ASCII lines up too.
+struct ScaledValue {
+    std::optional<double> value;  // none: stale
+    LONG alarm = 0;               // the channel's AlarmState, -2 to 2
+};
+std::wstring ChannelHeading(LONG index, const std::wstring& name, const std::wstring& unit);
+std::string FormatScaledHeader(const std::vector<std::wstring>& headings, UINT codePage);
+// A value in alarm is marked after it: "!" for a high or low level, "!!" for high-high or low-low.
+std::string FormatScaledRow(ULONGLONG elapsedMs, const std::vector<std::wstring>& headings,
+                            const std::vector<ScaledValue>& values, LONG status);
+
 // The line on stderr, without "\n", for cycles the control's buffer overwrote before they were
 // drained: first .. first+count-1 (the CSV marks them with a line of its own).
 std::string LostCyclesText(LONGLONG first, LONG count);
@@ -110,6 +127,17 @@ public:
         kRecordLost,
         kRecording,
         kLastError,
+        kChannelName,
+        kChannelUnit,
+        kChannelGain,
+        kChannelOffset,
+        kChannelValue,
+        kHighHighLimit,
+        kHighLimit,
+        kLowLimit,
+        kLowLowLimit,
+        kAlarmState,
+        kLoadSettings,
         kMemberCount
     };
     static constexpr int kFirstOptional = kCycleCount;
@@ -127,6 +155,9 @@ public:
     [[nodiscard]] HRESULT Get(Member property, LONG* value) noexcept;
     [[nodiscard]] HRESULT Get(Member property, double* value) noexcept;
     [[nodiscard]] HRESULT Get(Member property, bool* value) noexcept;
+    // A channel's property (channel 1 to 8), as the control gives it.
+    [[nodiscard]] HRESULT Get(Member property, LONG channel, base::Variant* value) noexcept;
+    [[nodiscard]] HRESULT LoadSettings(const std::wstring& path, std::wstring* description) noexcept;
     [[nodiscard]] HRESULT Start(bool* started) noexcept;
     [[nodiscard]] HRESULT Stop() noexcept;
     [[nodiscard]] HRESULT GetChnlValue(LONG index, SHORT* value) noexcept;
@@ -155,12 +186,16 @@ struct Zone {
 // came for kNoAnswerIntervals intervals. With --csv: the header, then the cycles drained once per
 // interval (at least every kMaxDrainMs), and after Stop the rest, each cycle once; a gap in the
 // numbers is marked where it is and also told to err. A started control is stopped in every case.
-// With --record, the control's RecordFile is set before Start and cleared when the run ends, in
-// every case, which completes the file; cycles the recording lost are told to err. A run that ended
-// well closes with the HealthText line read after Stop, to out (to err with --csv, whose out is CSV
-// alone). Errors go to err as one line each. Returns the process exit code.
+// With --settings, the control loads the file (as a full path) before anything else is read from
+// it. The table shows scaled values (ChannelValue, AlarmState) when the control has settings for a
+// sampled channel: a name, a unit, a gain or offset other than 1 and 0, or an alarm limit;
+// otherwise, and with --csv, raw counts as ever. With --record, the control's RecordFile is set
+// before Start and cleared when the run ends, in every case, which completes the file; cycles the
+// recording lost are told to err. A run that ended well closes with the HealthText line read after
+// Stop, to out (to err with --csv, whose out is CSV alone). Errors go to err as one line each. The
+// table's text is in codePage. Returns the process exit code.
 int Run(Control& control, const Options& options, HANDLE stop, const Writer& out, const Writer& err,
-        const Zone& zone = Zone()) noexcept;
+        const Zone& zone = Zone(), UINT codePage = CP_UTF8) noexcept;
 
 // One line for a failed COM call: what failed, the HRESULT and why: the reason given (the control's
 // text), or else the system's text for the HRESULT.
