@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/hresult.h"
+#include "base/module_file.h"
 #include "control/automation_values.h"
 
 using vandrel::ClampToLong;
@@ -19,14 +20,9 @@ HRESULT CVandrelCtrl::PutRecordFile(BSTR path) noexcept try {
         recordFile_.clear();
         return S_OK;
     }
-    std::wstring full(MAX_PATH, L'\0');
-    DWORD n = ::GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n > full.size()) {
-        full.resize(n);
-        n = ::GetFullPathNameW(path, n, full.data(), nullptr);
-    }
-    RETURN_LAST_ERROR_IF(n == 0 || n > full.size());
-    full.resize(n);
+    ::SetLastError(ERROR_SUCCESS);
+    const std::wstring full = base::FullPath(path);
+    RETURN_LAST_ERROR_IF(full.empty());
     RETURN_IF_FAILED(recorder_.Record(full, static_cast<size_t>(m_Sampler.GetBufferSize()), m_ChannelNumber,
                                       MeasureColumns()));
     recordFile_ = full;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/hresult.h"
+#include "base/module_file.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
 
@@ -102,20 +103,12 @@ std::wstring ProfileText(const std::wstring& text) {
 
 HRESULT FullPath(const std::wstring& path, std::wstring* full) {
     RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INVALID_NAME), path.empty());
-    // A name too long for the system may fail without an error of its own.
-    const auto refused = [] {
-        const DWORD error = ::GetLastError();
-        return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_FILENAME_EXCED_RANGE);
-    };
     ::SetLastError(ERROR_SUCCESS);
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    RETURN_HR_IF(refused(), size == 0);
-    std::wstring text(size, L'\0');
-    const DWORD n = ::GetFullPathNameW(path.c_str(), size, text.data(), nullptr);
-    RETURN_HR_IF(refused(), n == 0 || n >= size);
-    text.resize(n);
-    *full = std::move(text);
-    return S_OK;
+    *full = base::FullPath(path);
+    if (!full->empty()) return S_OK;
+    // A name too long for the system may fail without an error of its own.
+    const DWORD error = ::GetLastError();
+    return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_FILENAME_EXCED_RANGE);
 }
 
 // The file's text, for finding lines: UTF-16 after its byte-order mark, UTF-8 after its own, else
