@@ -274,6 +274,22 @@ TEST(SettingsFile, RefusesAnEditedFileNamingTheLineAndChangesNothing) {
     }
 }
 
+// A file someone wrote in ANSI with few keys: the missing ones take their defaults, and the line
+// named is the one in the channel's section, not an earlier key of the same name elsewhere.
+TEST(SettingsFile, ReadsAnAnsiFileWithMissingKeys) {
+    const fs::path path = Folder() / L"few.ini";
+    std::ofstream(path, std::ios::binary) << "[Other]\r\nHigh=x\r\n[Channel1]\r\nGain=2\r\nHigh=\r\n";
+    engine::ChannelSet loaded, expected;
+    expected[0].rules.gain = 2;
+    std::wstring why;
+    ASSERT_HR(S_OK, engine::LoadSettingsFile(path.wstring(), &loaded, &why)) << testing::PrintToString(why);
+    EXPECT_TRUE(expected == loaded);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "[Channel3]\r\nHigh=x\r\n";
+    EXPECT_HR(E_INVALIDARG, engine::LoadSettingsFile(path.wstring(), &loaded, &why));
+    EXPECT_NE(std::wstring::npos, why.find(L"[Channel3] High, line 7: \"x\" is not a number."))
+        << testing::PrintToString(why);
+}
+
 TEST(SettingsFile, MissingFileIsNamedAndChangesNothing) {
     const std::wstring path = (Folder() / L"none.ini").wstring();
     engine::ChannelSet target;
