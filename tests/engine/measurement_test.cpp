@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <ostream>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ struct AlarmCase {
     std::vector<Step> steps;
 };
 
+void PrintTo(const AlarmCase& c, std::ostream* os) { *os << c.name; }
 class AlarmRules : public testing::TestWithParam<AlarmCase> {};
 TEST_P(AlarmRules, ShowTheLevelAfterEachStep) {
     engine::AlarmTracker tracker;
@@ -154,6 +156,7 @@ struct ScaleCase {
     bool refused;
     double gain, offset;
 };
+void PrintTo(const ScaleCase& c, std::ostream* os) { *os << c.name; }
 class TwoPoints : public testing::TestWithParam<ScaleCase> {};
 TEST_P(TwoPoints, GiveGainAndOffsetOrChangeNothing) {
     const ScaleCase& c = GetParam();
