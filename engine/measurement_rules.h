@@ -16,12 +16,14 @@
 // - Without a latch the shown level is the active one. With a latch the shown level is the most
 //   severe one raised since the last acknowledge: it does not fall when the value comes back, only
 //   when acknowledged, and then to the active level. A level more severe than the latched one
-//   replaces it. Severity: high-high and low-low above high and low above normal.
+//   replaces it; one as severe does not. Severity: high-high and low-low above high and low above
+//   normal.
 // - A value that leaves before its on-delay ends raises nothing and leaves no latch. The deadband
 //   holds only a raised level: while a delay runs the value must stay beyond the limit (on it is
 //   beyond), else that delay starts again at the next cycle that is beyond.
 // - When high and low levels are both raised (only limits that overlap the deadband allow it), the
-//   more severe one is active; of two as severe, the one raised last.
+//   more severe one is active; of two as severe, the one raised last (the high one when both
+//   raised in the same cycle).
 // - A value that is NaN (no measurement) is beyond no limit and changes nothing: no level raises or
 //   clears, the delays under way go on, and Judge answers false, as if the cycle had not been.
 // - A deadband below 0 or NaN counts as 0 and a limit turned off (NaN) drops its level at the next

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <ostream>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ struct AlarmCase {
     std::vector<Step> steps;
 };
 
+void PrintTo(const AlarmCase& c, std::ostream* os) { *os << c.name; }
 class AlarmRules : public testing::TestWithParam<AlarmCase> {};
 TEST_P(AlarmRules, ShowTheLevelAfterEachStep) {
     engine::AlarmTracker tracker;
@@ -154,6 +156,7 @@ struct ScaleCase {
     bool refused;
     double gain, offset;
 };
+void PrintTo(const ScaleCase& c, std::ostream* os) { *os << c.name; }
 class TwoPoints : public testing::TestWithParam<ScaleCase> {};
 TEST_P(TwoPoints, GiveGainAndOffsetOrChangeNothing) {
     const ScaleCase& c = GetParam();
@@ -272,6 +275,22 @@ TEST(SettingsFile, RefusesAnEditedFileNamingTheLineAndChangesNothing) {
         EXPECT_EQ(L"kept", target[5].name);
         EXPECT_TRUE(target[1] == engine::ChannelSettings{});
     }
+}
+
+// A file someone wrote in ANSI with few keys: the missing ones take their defaults, and the line
+// named is the one in the channel's section, not an earlier key of the same name elsewhere.
+TEST(SettingsFile, ReadsAnAnsiFileWithMissingKeys) {
+    const fs::path path = Folder() / L"few.ini";
+    std::ofstream(path, std::ios::binary) << "[Other]\r\nHigh=x\r\n[Channel1]\r\nGain=2\r\nHigh=\r\n";
+    engine::ChannelSet loaded, expected;
+    expected[0].rules.gain = 2;
+    std::wstring why;
+    ASSERT_HR(S_OK, engine::LoadSettingsFile(path.wstring(), &loaded, &why)) << testing::PrintToString(why);
+    EXPECT_TRUE(expected == loaded);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "[Channel3]\r\nHigh=x\r\n";
+    EXPECT_HR(E_INVALIDARG, engine::LoadSettingsFile(path.wstring(), &loaded, &why));
+    EXPECT_NE(std::wstring::npos, why.find(L"[Channel3] High, line 7: \"x\" is not a number."))
+        << testing::PrintToString(why);
 }
 
 TEST(SettingsFile, MissingFileIsNamedAndChangesNothing) {
