@@ -115,6 +115,52 @@ INSTANTIATE_TEST_SUITE_P(
                   {S(1e300, 0, N, false), S(-1e300, 1, N, false)}}),
     [](const testing::TestParamInfo<AlarmCase>& test) { return std::string(test.param.name); });
 
+// The user guide's worked example, row by row: high 100, high-high 120, deadband 5, cycles 250 ms
+// apart; each row with no delay, with a delay of 500 ms, and latched.
+Step At(int cycle, double value, AlarmLevel shown, bool changed) {
+    return S(value, static_cast<uint64_t>(cycle) * 250, shown, changed);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Guide, AlarmRules,
+    testing::Values(
+        AlarmCase{"OnTheLimit", Rules(120, 100, kNaN, kNaN, 5), {At(0, 99, N, false), At(1, 100, H, true)}},
+        AlarmCase{"OnTheLimitDelayed",
+                  Rules(120, 100, kNaN, kNaN, 5, 500),
+                  {At(0, 99, N, false), At(1, 100, N, false)}},
+        AlarmCase{"Chatter",
+                  Rules(120, 100, kNaN, kNaN, 5),
+                  {At(0, 100, H, true), At(1, 97, H, false), At(2, 101, H, false), At(3, 96, H, false),
+                   At(4, 100, H, false)}},
+        AlarmCase{"ChatterDelayed",
+                  Rules(120, 100, kNaN, kNaN, 5, 500),
+                  {At(0, 100, N, false), At(1, 97, N, false), At(2, 101, N, false), At(3, 96, N, false),
+                   At(4, 100, N, false)}},
+        AlarmCase{"StaysDelayed",
+                  Rules(120, 100, kNaN, kNaN, 5, 500),
+                  {At(0, 101, N, false), At(1, 101, N, false), At(2, 101, H, true)}},
+        AlarmCase{"ComesAndGoes",
+                  Rules(120, 100, kNaN, kNaN, 5),
+                  {At(0, 101, H, true), At(1, 94, N, true), At(2, 101, H, true), At(3, 94, N, true)}},
+        AlarmCase{"ComesAndGoesDelayed",
+                  Rules(120, 100, kNaN, kNaN, 5, 500),
+                  {At(0, 101, N, false), At(1, 94, N, false), At(2, 101, N, false), At(3, 94, N, false)}},
+        AlarmCase{"ComesAndGoesLatched",
+                  Rules(120, 100, kNaN, kNaN, 5, 0, true),
+                  {At(0, 101, H, true), At(1, 94, H, false), At(2, 101, H, false), At(3, 94, H, false)}},
+        AlarmCase{"SkipsHigh",
+                  Rules(120, 100, kNaN, kNaN, 5),
+                  {At(0, 90, N, false), At(1, 130, HH, true), At(2, 130, HH, false)}},
+        AlarmCase{"SkipsHighDelayed",
+                  Rules(120, 100, kNaN, kNaN, 5, 500),
+                  {At(0, 90, N, false), At(1, 130, N, false), At(2, 130, N, false), At(3, 130, HH, true)}},
+        AlarmCase{"ClearsStepByStep",
+                  Rules(120, 100, kNaN, kNaN, 5),
+                  {At(0, 130, HH, true), At(1, 110, H, true), At(2, 94, N, true)}},
+        AlarmCase{"ClearsStepByStepLatched",
+                  Rules(120, 100, kNaN, kNaN, 5, 0, true),
+                  {At(0, 130, HH, true), At(1, 110, HH, false), At(2, 94, HH, false), Ack(N, true)}}),
+    [](const testing::TestParamInfo<AlarmCase>& test) { return std::string(test.param.name); });
+
 // Each check refuses what it names and takes the rest.
 TEST(Checks, RefuseOrTake) {
     using namespace engine;
