@@ -13,7 +13,9 @@
 // whole; the ring also keeps the run's totals of cycles delivered and lost. The status and the last
 // error are one atomic pair; every change of the status also goes into a StatusLog
 // (engine/status_log.h) for the host to take in order. An observer hears that there is news. The
-// run's health (rate, longest gap, failed attempts) is kept by the sampling thread in atomics.
+// run's health (rate, longest gap, failed attempts) is kept by the sampling thread in atomics. Each
+// cycle is also scaled and judged against the channels' limits before it is published
+// (engine/measurements.h), so an alarm change is queued before the host can hear of its cycle.
 // Status, LastError, CycleCount and the health figures may be read from any thread.
 //
 // While a run's Interval is below kFineTimerBelowMs the sampling thread asks Windows for 1 ms timer

@@ -11,9 +11,10 @@
 // after its last whole line: a partial last row (a host killed while it wrote) is cut off first. A
 // new file gets a header line. Past the size limit the writer goes on in a new file named after the
 // first with a sequence number ("run.csv", "run-2.csv", ...), skipping names that exist, never
-// overwriting. A write that fails takes back what it stored, so the file ends with its last whole
-// write; it stops the recording (Recording turns false) and notes the error in the sampler's
-// LastError; sampling goes on.
+// overwriting. With channel settings, the rows also carry the values scaled on the sampling thread,
+// and each alarm change is a "# alarm" line after the row of its cycle. A write that fails takes
+// back what it stored, so the file ends with its last whole write; it stops the recording
+// (Recording turns false) and notes the error in the sampler's LastError; sampling goes on.
 //
 // Owned by the sampler's owner, which destroys it before the sampler. Everything runs on the host's
 // thread but Recording and LimitBytes, which any thread may ask. The writer thread lives from the
