@@ -14,9 +14,18 @@ PropertyPageBase::~PropertyPageBase() {
     if (window_) ::DestroyWindow(window_);
 }
 
-// Everything is left to the dialog manager; WM_INITDIALOG answers FALSE, so the page does not take
+// The rest is left to the dialog manager; WM_INITDIALOG answers FALSE, so the page does not take
 // the focus from the frame.
-INT_PTR CALLBACK PropertyPageBase::DialogProc(HWND, UINT, WPARAM, LPARAM) noexcept { return FALSE; }
+INT_PTR CALLBACK PropertyPageBase::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    if (msg == WM_INITDIALOG) {
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, lp);
+        reinterpret_cast<PropertyPageBase*>(lp)->InitDialog(hwnd);
+        return FALSE;
+    }
+    auto* page = reinterpret_cast<PropertyPageBase*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (page && msg == WM_COMMAND) return page->Command(hwnd, LOWORD(wp), HIWORD(wp)) ? TRUE : FALSE;
+    return FALSE;
+}
 
 void PropertyPageBase::SetDirty(bool dirty) noexcept {
     dirty_ = dirty;
@@ -65,7 +74,7 @@ STDMETHODIMP PropertyPageBase::SetObjects(ULONG count, IUnknown** objects) noexc
     list.reserve(count);
     for (ULONG i = 0; i < count; ++i) list.emplace_back(objects[i]);
     objects_.swap(list);
-    return S_OK;
+    return ObjectsChanged();
 }
 CATCH_RETURN()
 

@@ -3,7 +3,8 @@
 // The page's title is a string resource and its size that of the dialog template in its font. The
 // property frame creates the page, gives it the objects to edit, activates it as a child of its own
 // window and asks it to apply. A page class supplies the two resource ids and, if it edits
-// anything, ApplyChanges. Called on the frame's thread; the dialog procedure runs there too.
+// anything, ApplyChanges and the hooks that fill its controls and hear the user's edits. Called on
+// the frame's thread; the dialog procedure runs there too.
 #pragma once
 
 #include <ocidl.h>
@@ -38,7 +39,17 @@ protected:
     // has no property links to carry out and changes nothing.
     [[nodiscard]] virtual HRESULT ApplyChanges() noexcept { return S_OK; }
 
+    // The objects the frame gave last have replaced those before; the page reads its values from
+    // them. A failure fails SetObjects.
+    [[nodiscard]] virtual HRESULT ObjectsChanged() noexcept { return S_OK; }
+    // The dialog window is made and about to be shown: the page fills its controls.
+    virtual void InitDialog(HWND) noexcept {}
+    // A control of the dialog sent WM_COMMAND; true when the page handled it.
+    virtual bool Command(HWND, WORD, WORD) noexcept { return false; }
+
     const std::vector<base::ComPtr<IUnknown>>& Objects() const noexcept { return objects_; }
+    // The dialog window while the page is active, else null.
+    HWND Window() const noexcept { return window_; }
     // A page with controls marks itself changed, so that the frame offers to apply.
     void SetDirty(bool dirty) noexcept;
 

@@ -1,4 +1,4 @@
-// What Vandrel.ocx registers its two classes with: read by the module's registration
+// What Vandrel.ocx registers its classes with: read by the module's registration
 // (control/module.cpp) and by the installer generator (package/wxsgen), which turn them into the
 // same registry rows (activex/class_rows.h). Constant data; any thread.
 #pragma once
@@ -23,6 +23,10 @@ inline const activex::ControlRegistration kControlRegistration = {
     kLibMinor,
 };
 
-inline const activex::PageRegistration kPageRegistration = {&kPageClsid, IDS_VANDREL_PPG};
+// The property pages, in the order the control lists them.
+inline const activex::PageRegistration kPageRegistrations[] = {
+    {&kPageClsid, IDS_VANDREL_PPG},
+    {&kChannelsPageClsid, IDS_VANDREL_CHANNELS_PPG},
+};
 
 }  // namespace vandrel

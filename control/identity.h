@@ -1,7 +1,7 @@
 // Who Vandrel.ocx is: the names and numbers its registration, its class factories and the
 // installer generator (package/wxsgen) share. The class and interface identifiers of the control
-// are the type library's (vandrel.idl, declared in vandrel_h.h); the property page, which the
-// library does not describe, has its CLSID here. The library's version stands beside it, and a test
+// are the type library's (vandrel.idl, declared in vandrel_h.h); the property pages, which the
+// library does not describe, have their CLSIDs here. The library's version stands beside it, and a test
 // holds it against the built library. Constant data; any thread.
 #pragma once
 
@@ -21,9 +21,12 @@ inline constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLIN
 // The value that registration writes and that containers have always read.
 static_assert(kMiscStatus == 0x20591, "MiscStatus of the registered control");
 
-// {8728C7CB-895D-442F-8647-74F1366CDDE4}
+// The "Simple" page. {8728C7CB-895D-442F-8647-74F1366CDDE4}
 inline constexpr CLSID kPageClsid = {
     0x8728C7CB, 0x895D, 0x442F, {0x86, 0x47, 0x74, 0xF1, 0x36, 0x6C, 0xDD, 0xE4}};
+// The "Channels" page. {8B99F5F7-DEAE-4074-9A88-232532E66835}
+inline constexpr CLSID kChannelsPageClsid = {
+    0x8B99F5F7, 0xDEAE, 0x4074, {0x9A, 0x88, 0x23, 0x25, 0x32, 0xE6, 0x68, 0x35}};
 
 // The type library's version(1.0) and the locale it is registered under.
 inline constexpr WORD kLibMajor = 1;

@@ -1,4 +1,4 @@
-// The control module Vandrel.ocx: its module object with the two class factories, and the four
+// The control module Vandrel.ocx: its module object with the class factories, and the four
 // exports. Every export only calls into code that cannot throw.
 #include <windows.h>
 #include <olectl.h>
@@ -9,6 +9,7 @@
 #include "base/runtime.h"
 #include "control/class_table.h"
 #include "control/resource.h"
+#include "control/vandrel_channels_page.h"
 #include "control/vandrel_ctrl.h"
 #include "control/vandrel_prop_page.h"
 #include "vandrel_h.h"
@@ -19,13 +20,16 @@ namespace {
     return activex::UpdateControlRegistration(module, vandrel::kControlRegistration, add);
 }
 
+// The registration of the page at index of the class table, whose CLSID its factory serves.
+template <size_t index>
 [[nodiscard]] HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
-    return activex::UpdatePageRegistration(module, vandrel::kPageRegistration, add);
+    return activex::UpdatePageRegistration(module, vandrel::kPageRegistrations[index], add);
 }
 
-// The factory list in the order every walk visits it: the page, then the control.
+// The factory list in the order every walk visits it: the pages, then the control.
 const activex::ClassEntry kClasses[] = {
-    {&vandrel::kPageClsid, &CVandrelPropPage::CreateInstance, &UpdatePageRegistry},
+    {vandrel::kPageRegistrations[0].clsid, &CVandrelPropPage::CreateInstance, &UpdatePageRegistry<0>},
+    {vandrel::kPageRegistrations[1].clsid, &CVandrelChannelsPage::CreateInstance, &UpdatePageRegistry<1>},
     {&CLSID_Vandrel, &CVandrelCtrl::CreateInstance, &UpdateControlRegistry},
 };
 

@@ -1,9 +1,29 @@
 // Resource ids of the control module (Vandrel.ocx). Shared by the .rc files and the code.
 #pragma once
 
-#define IDS_VANDREL          1    // "Vandrel Control", type name of the control
-#define IDS_VANDREL_PPG      2    // "Vandrel Property Page", type name of the property page
-#define IDS_PROPPAGE_CAPTION 200  // "Simple", title of the property page
-#define IDB_TOOLBOX          1    // toolbox bitmap, 16 x 15
-#define IDB_VANDREL          201  // the control's picture, 32 x 21
-#define IDD_PROPPAGE_VANDREL 200  // the property page's dialog
+#define IDS_VANDREL              1    // "Vandrel Control", type name of the control
+#define IDS_VANDREL_PPG          2    // "Vandrel Property Page", type name of the property page
+#define IDS_VANDREL_CHANNELS_PPG 3    // "Vandrel Channels Property Page", type name of the second page
+#define IDS_PROPPAGE_CAPTION     200  // "Simple", title of the property page
+#define IDS_CHANNELS_CAPTION     201  // "Channels", title of the channels page
+#define IDS_CHANNEL_ITEM         202  // "Channel ", before the number in the channels page's list and texts
+#define IDS_NOT_A_NUMBER         203  // the channels page's word on a field it cannot read
+#define IDB_TOOLBOX              1    // toolbox bitmap, 16 x 15
+#define IDB_VANDREL              201  // the control's picture, 32 x 21
+#define IDD_PROPPAGE_VANDREL     200  // the property page's dialog
+#define IDD_PROPPAGE_CHANNELS    201  // the channels page's dialog
+
+// The channels page's controls.
+#define IDC_CHANNEL         1000  // the list of channels
+#define IDC_CHANNEL_NAME    1001
+#define IDC_CHANNEL_UNIT    1002
+#define IDC_CHANNEL_GAIN    1003
+#define IDC_CHANNEL_OFFSET  1004
+#define IDC_HIGH_HIGH_LIMIT 1005
+#define IDC_HIGH_LIMIT      1006
+#define IDC_LOW_LIMIT       1007
+#define IDC_LOW_LOW_LIMIT   1008
+#define IDC_ALARM_DEADBAND  1009
+#define IDC_ALARM_DELAY     1010
+#define IDC_ALARM_LATCH     1011
+#define IDC_CHANNELS_STATUS 1012  // why the last apply failed

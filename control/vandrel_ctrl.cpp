@@ -19,7 +19,7 @@ namespace {
 
 activex::TypeLibCache g_typeLib(LIBID_VandrelLib, vandrel::kLibMajor, vandrel::kLibMinor);
 
-const CLSID kPropertyPages[] = {vandrel::kPageClsid};
+const CLSID kPropertyPages[] = {vandrel::kPageClsid, vandrel::kChannelsPageClsid};
 
 // The properties verb, named by the framework's string id; the module carries no such string.
 const activex::Verb kVerbs[] = {
@@ -34,7 +34,7 @@ const activex::ControlClass kClass = {
     IDS_VANDREL,           // user type name
     vandrel::kMiscStatus,  // OLEMISC flags
     kPropertyPages,
-    std::size(kPropertyPages),  // the page
+    std::size(kPropertyPages),  // the pages
     kVerbs,
     std::size(kVerbs),        // the properties verb
     vandrel::kControlProgId,  // the source of the errors its members raise

@@ -1,14 +1,14 @@
 #include "engine/settings_file.h"
 
-#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "base/hresult.h"
 #include "base/module_file.h"
+#include "base/number_text.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
 
@@ -54,34 +54,6 @@ NumberKey NumberOf(Key key) noexcept {
 }
 
 std::wstring Section(int channel) { return L"Channel" + std::to_wstring(channel + 1); }
-
-// The shortest of %.15g and %.17g that reads back to value, with '.' whatever the locale.
-std::wstring NumberText(double value) {
-    char text[40];
-    for (const int precision : {15, 17}) {
-        const auto written =
-            std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision);
-        double back = 0;
-        std::from_chars(text, written.ptr, back);
-        if (back == value || precision == 17) return std::wstring(text, written.ptr);
-    }
-    return std::wstring();
-}
-
-// A finite number written in full and nothing else ("1,5", "1x", "" and "nan" are not); '.' as
-// the decimal separator whatever the locale, an optional sign and exponent.
-bool ParseNumber(std::wstring_view text, double* value) {
-    std::string narrow;
-    for (const wchar_t c : text) {
-        if (c > 0x7F) return false;
-        narrow += static_cast<char>(c);
-    }
-    const char* first = narrow.data();
-    const char* const last = first + narrow.size();
-    if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
-    const auto read = std::from_chars(first, last, *value);
-    return read.ec == std::errc{} && read.ptr == last && first != last && std::isfinite(*value);
-}
 
 // A check's sentence inside another: its first letter small.
 std::wstring Inner(const wchar_t* sentence) {
@@ -259,7 +231,7 @@ HRESULT SaveSettingsFile(const std::wstring& path, const ChannelSet& settings, s
                 value = std::to_wstring(rules.onDelayMs);
             } else {
                 const double number = rules.*NumberOf(key).field;
-                if (!std::isnan(number)) value = NumberText(number);  // a limit that is off: empty
+                if (!std::isnan(number)) value = base::NumberText(number);  // a limit that is off: empty
             }
             if (!::WritePrivateProfileStringW(section.c_str(), kKeyNames[k], value.c_str(), full.c_str())) {
                 const HRESULT hr = base::HResultFromLastError();
@@ -313,7 +285,7 @@ HRESULT LoadSettingsFile(const std::wstring& path, ChannelSet* settings, std::ws
             } else {
                 const NumberKey number = NumberOf(key);
                 double read = kNoLimit;
-                if (!(number.limit && value->empty()) && !ParseNumber(*value, &read))
+                if (!(number.limit && value->empty()) && !base::ParseNumber(*value, &read))
                     return refuse(key, quoted + L" is not a number.");
                 if (const wchar_t* problem = number.check(read))
                     return refuse(key, quoted + L" is not taken: " + Inner(problem));

@@ -104,6 +104,16 @@ std::wstring ThreadingModel() {
     return L"Apartment";
 }
 
+// The manifest's comClass elements of the pages.
+std::string PageClasses(const ModuleInfo& info) {
+    std::string out;
+    for (size_t i = 0; i < info.pageTypeNames.size() && i < std::size(vandrel::kPageRegistrations); ++i) {
+        out += "    <comClass clsid=\"" + XmlText(GuidText(*vandrel::kPageRegistrations[i].clsid)) +
+               "\" description=\"" + XmlText(info.pageTypeNames[i]) + "\"/>\n";
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string XmlText(const std::wstring& text) {
@@ -128,7 +138,9 @@ std::string XmlText(const std::wstring& text) {
     RETURN_LAST_ERROR_IF(!module);
     const HMODULE handle = static_cast<HMODULE>(module.get());
     info->controlTypeName = base::StringResource(handle, vandrel::kControlRegistration.typeNameId);
-    info->pageTypeName = base::StringResource(handle, vandrel::kPageRegistration.typeNameId);
+    for (const auto& page : vandrel::kPageRegistrations) {
+        info->pageTypeNames.push_back(base::StringResource(handle, page.typeNameId));
+    }
 
     base::ComPtr<ITypeLib> lib;
     RETURN_IF_FAILED(
@@ -167,16 +179,22 @@ bool RegistryComponents(Arch arch, const ModuleInfo& info, std::vector<Component
     if ((info.syskind == SYS_WIN64) != x64) return false;
     const int a = x64 ? 1 : 0;
 
-    activex::ClassTexts control, page;
+    activex::ClassTexts control;
     if (!activex::ControlTexts(vandrel::kControlRegistration, kOcxFileRef, info.controlTypeName, &control) ||
-        !activex::PageTexts(vandrel::kPageRegistration, kOcxFileRef, info.pageTypeName, &page)) {
+        info.pageTypeNames.size() != std::size(vandrel::kPageRegistrations)) {
         return false;
     }
 
     Component progId{L"RegProgId", kProgIdGuid, x64, true, {}};
     Component classes{L"RegClasses", kClassesGuid[a], x64, false, {}};
     AddClassRows(activex::kControlRows, std::size(activex::kControlRows), control, &progId, &classes);
-    AddClassRows(activex::kPageRows, std::size(activex::kPageRows), page, &progId, &classes);
+    for (size_t i = 0; i < info.pageTypeNames.size(); ++i) {
+        activex::ClassTexts page;
+        if (!activex::PageTexts(vandrel::kPageRegistrations[i], kOcxFileRef, info.pageTypeNames[i], &page)) {
+            return false;
+        }
+        AddClassRows(activex::kPageRows, std::size(activex::kPageRows), page, &progId, &classes);
+    }
 
     // What registering the type library writes: the version key both views share, this
     // bitness's file entry and help folder, and the interfaces (a 64-bit registration writes them
@@ -234,7 +252,6 @@ std::string WixComponentRefs(const std::vector<Component>& components) {
 
 std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
     const auto& control = vandrel::kControlRegistration;
-    const auto& page = vandrel::kPageRegistration;
     const std::string libid = XmlText(GuidText(*control.libid));
     const std::string version =
         std::to_string(control.versionMajor) + "." + std::to_string(control.versionMinor);
@@ -248,7 +265,7 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<!-- Vandrel.ocx without registration: programs that depend on this assembly create the\n"
-        "     control and its property page from the file beside them. -->\n"
+        "     control and its property pages from the file beside them. -->\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
         "  <assemblyIdentity type=\"win32\" name=\"TRUV.Vandrel\" version=\"" +
         std::string(vandrel::kFileVersionText) +
@@ -261,13 +278,8 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
         XmlText(GuidText(*control.clsid)) + "\" progid=\"" + XmlText(control.progId) +
         "\" threadingModel=\"" + XmlText(ThreadingModel()) + "\" tlbid=\"" + libid + "\" description=\"" +
         XmlText(info.controlTypeName) + "\" miscStatusContent=\"" +
-        XmlText(MiscStatusNames(control.miscStatus)) +
-        "\"/>\n"
-        "    <comClass clsid=\"" +
-        XmlText(GuidText(*page.clsid)) + "\" description=\"" + XmlText(info.pageTypeName) +
-        "\"/>\n"
-        "    <typelib tlbid=\"" +
-        libid + "\" version=\"" + version + "\" helpdir=\"\" flags=\"" + flags +
+        XmlText(MiscStatusNames(control.miscStatus)) + "\"/>\n" + PageClasses(info) +
+        "    <typelib tlbid=\"" + libid + "\" version=\"" + version + "\" helpdir=\"\" flags=\"" + flags +
         "\"/>\n"
         "  </file>\n"
         "</assembly>\n";

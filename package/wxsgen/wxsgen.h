@@ -40,8 +40,8 @@ struct Component {
 // The texts the generator reads from the module: its string resources and its type library.
 struct ModuleInfo {
     std::wstring controlTypeName;
-    std::wstring pageTypeName;
-    std::wstring libraryName;  // the library's help string
+    std::vector<std::wstring> pageTypeNames;  // one a page of the class table, in its order
+    std::wstring libraryName;                 // the library's help string
     WORD libraryFlags = 0;
     SYSKIND syskind = SYS_WIN32;
     struct Interface {

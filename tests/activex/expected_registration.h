@@ -19,6 +19,8 @@ using Set = std::set<std::wstring>;
 
 inline const CLSID kPageClsid = {
     0x8728c7cb, 0x895d, 0x442f, {0x86, 0x47, 0x74, 0xf1, 0x36, 0x6c, 0xdd, 0xe4}};
+inline const CLSID kChannelsPageClsid = {
+    0x8b99f5f7, 0xdeae, 0x4074, {0x9a, 0x88, 0x23, 0x25, 0x32, 0xe6, 0x68, 0x35}};
 inline constexpr bool kIs64Bit = sizeof(void*) == 8;
 // The key below a type library's locale key that names this build's file.
 inline const wchar_t* const kPlatformKey = kIs64Bit ? L"win64" : L"win32";
@@ -82,6 +84,7 @@ inline void SetKey(const std::wstring& path, const wchar_t* value,
 struct RegistrationKeys {
     std::wstring control = Lower(L"clsid\\" + GuidText(CLSID_Vandrel));
     std::wstring page = Lower(L"clsid\\" + GuidText(kPageClsid));
+    std::wstring channelsPage = Lower(L"clsid\\" + GuidText(kChannelsPageClsid));
     std::wstring progId = L"vandrel.vandrelctrl.1";
     std::wstring pageProgId = L"vandrel.vandrelproppage.1";  // must never appear
     std::wstring typeLib = Lower(L"typelib\\" + GuidText(LIBID_VandrelLib));
@@ -110,7 +113,7 @@ struct RegistrationKeys {
     Set Snapshot() const {
         Set out;
         for (const std::wstring& view : ClassesViews()) {
-            for (const std::wstring& key : {control, page, progId, pageProgId, typeLib}) {
+            for (const std::wstring& key : {control, page, channelsPage, progId, pageProgId, typeLib}) {
                 const Set below = At(view + key);
                 out.insert(below.begin(), below.end());
             }
@@ -131,7 +134,7 @@ struct RegistrationKeys {
     // Every key a registration test may change, for ClassesRootRestorer.
     std::vector<std::wstring> Touched() const {
         std::vector<std::wstring> keys = interfaces;
-        keys.insert(keys.end(), {control, page, typeLib, progId, pageProgId});
+        keys.insert(keys.end(), {control, page, channelsPage, typeLib, progId, pageProgId});
         return keys;
     }
 
@@ -184,6 +187,10 @@ struct RegistrationKeys {
             page + L" = Vandrel Property Page",
             page + L"\\inprocserver32",
             page + L"\\inprocserver32 = " + path,
+            channelsPage,
+            channelsPage + L" = Vandrel Channels Property Page",
+            channelsPage + L"\\inprocserver32",
+            channelsPage + L"\\inprocserver32 = " + path,
         };
     }
 
@@ -204,10 +211,12 @@ struct RegistrationKeys {
             << "unexpected:\n"
             << Show(Minus(classes, ClassLines(serverPath))) << "missing:\n"
             << Show(Minus(ClassLines(serverPath), classes));
-        // What must not be there, spelled out: the page has neither a ProgID nor a threading model.
+        // What must not be there, spelled out: the pages have neither a ProgID nor a threading model.
         EXPECT_EQ(Set{}, Below(added, pageProgId));
-        EXPECT_EQ(Set{}, Below(added, page + L"\\progid"));
-        for (const auto& l : Below(added, page)) EXPECT_EQ(std::wstring::npos, l.find(L"ThreadingModel"));
+        for (const std::wstring& key : {page, channelsPage}) {
+            EXPECT_EQ(Set{}, Below(added, key + L"\\progid"));
+            for (const auto& l : Below(added, key)) EXPECT_EQ(std::wstring::npos, l.find(L"ThreadingModel"));
+        }
     }
 };
 

@@ -26,7 +26,7 @@ constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
 
 const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId,    1, 1,
                                                0x20591,        &LIBID_VandrelLib, 1, 0};
-const activex::PageRegistration kPage = {&kPageClsid, 2};
+const activex::PageRegistration kPages[] = {{&kPageClsid, 2}, {&kChannelsPageClsid, 3}};
 
 Set Without(const Set& lines, const Set& gone) { return Minus(lines, gone); }
 
@@ -52,17 +52,19 @@ protected:
 
     HINSTANCE Module() const { return static_cast<HINSTANCE>(module_.get()); }
 
-    // What DllRegisterServer does: the type library, then the page and the control.
+    // What DllRegisterServer does: the type library, then the pages and the control.
     void RegisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ASSERT_HR(S_OK, activex::RegisterModuleTypeLib(Module(), LIBID_VandrelLib));
-        ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), kPage, TRUE));
+        for (const auto& page : kPages)
+            ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), page, TRUE));
         ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), kControl, TRUE));
     }
     void UnregisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
-        ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), kPage, FALSE));
+        for (const auto& page : kPages)
+            ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), page, FALSE));
         ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), kControl, FALSE));
     }
 
@@ -143,7 +145,7 @@ TEST_F(Registration, ARefusedRegistryCallFailsWithItsOwnError) {
                                 KEY_ALL_ACCESS, nullptr, root.put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CLASSES_ROOT, root.get()));
     const HRESULT control = activex::UpdateControlRegistration(Module(), kControl, TRUE);
-    const HRESULT page = activex::UpdatePageRegistration(Module(), kPage, TRUE);
+    const HRESULT page = activex::UpdatePageRegistration(Module(), kPages[0], TRUE);
     ::RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     const HRESULT refused = HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE);
     EXPECT_EQ(refused, control);
@@ -248,7 +250,7 @@ TEST_P(SixteenBit, RemovalKeepsAllButTheWin32Server) {
     };
     const Set before = classAndProgId();
     ASSERT_HR(S_OK, GetParam().control ? activex::UpdateControlRegistration(Module(), kControl, FALSE)
-                                       : activex::UpdatePageRegistration(Module(), kPage, FALSE));
+                                       : activex::UpdatePageRegistration(Module(), kPages[0], FALSE));
     const Set now = classAndProgId();
     const Set gone = Minus(before, now);
     Set expected = Below(before, key + L"\\inprocserver32");

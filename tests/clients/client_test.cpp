@@ -163,8 +163,10 @@ TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
         const Set below = Below(before, keys_.control + key);
         expectedGone.insert(below.begin(), below.end());
     }
-    const Set page = Below(before, keys_.page);
-    expectedGone.insert(page.begin(), page.end());
+    for (const std::wstring& key : {keys_.page, keys_.channelsPage}) {
+        const Set page = Below(before, key);
+        expectedGone.insert(page.begin(), page.end());
+    }
     EXPECT_EQ(expectedGone, Minus(before, now)) << Show(Minus(before, now));
     EXPECT_TRUE(now.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
 }
@@ -194,7 +196,8 @@ protected:
         return RunNative64Tool(L"regsvr32.exe", flags + L" " + Quoted(ocx));
     }
     std::vector<std::wstring> OurKeys() const {
-        std::vector<std::wstring> keys = {keys_.control, keys_.page, keys_.progId, keys_.typeLib};
+        std::vector<std::wstring> keys = {keys_.control, keys_.page, keys_.channelsPage, keys_.progId,
+                                          keys_.typeLib};
         for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents})
             keys.push_back(L"interface\\" + GuidText(*iid));
         return keys;
@@ -208,6 +211,7 @@ TEST_F(Wow64Clients, TheClassKeysStayInThe32BitView) {
     EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control))
         << "a 64-bit host would try to load the 32-bit control";
     EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.page));
+    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.channelsPage));
 }
 
 TEST_F(Wow64Clients, The64BitRegsvr32RegistersThe32BitControlAsThe32BitOneDoes) {

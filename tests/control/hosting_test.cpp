@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "base/com_ptr.h"
+#include "base/text.h"
 #include "base/unique_handle.h"
 #include "base/variant.h"
 #include "harness/event_sink.h"
+#include "control/resource.h"
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
@@ -30,6 +32,7 @@ using testsupport::CreateControl;
 using testsupport::FakeSite;
 using testsupport::GetLong;
 using testsupport::I4;
+using testsupport::kChannelsPageClsid;
 using testsupport::kPageClsid;
 using testsupport::Put;
 using testsupport::SimBoards;
@@ -368,6 +371,7 @@ TEST(HostingSite, PropertiesVerbAsksTheSiteFirst) {
 
 TEST(HostingSite, PropertiesVerbOpensThePlatformFrameWhenTheSiteDoesNot) {
     RegisteredClass pageClass(kPageClsid);
+    RegisteredClass channelsClass(kChannelsPageClsid);
     TestWindow form;
     FakeSite site(form.get());
     Activated a = ActivateInSite(site, OLEIVERB_INPLACEACTIVATE);
@@ -383,7 +387,7 @@ TEST(HostingSite, PropertiesVerbOpensThePlatformFrameWhenTheSiteDoesNot) {
     ASSERT_TRUE(view.found) << "no property frame appeared";
     EXPECT_NE(std::wstring::npos, view.title.find(L"Vandrel Control"))
         << "title: " << std::string(view.title.begin(), view.title.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"Simple"}), view.tabs);
+    EXPECT_EQ((std::vector<std::wstring>{L"Simple", L"Channels"}), view.tabs);
     EXPECT_TRUE(view.pageFound);
     Deactivate(a);
 }
@@ -575,6 +579,137 @@ TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
     EXPECT_EQ(500, GetLong(ctrl.get(), kDispidInterval)) << "closing the frame changes nothing";
     EXPECT_EQ(356, GetLong(ctrl.get(), kDispidAddress));
     EXPECT_EQ(8, GetLong(ctrl.get(), kDispidChannelNumber));
+}
+
+// --- the channels page ---------------------------------------------------------------------------
+
+VARIANT R8(double v) {
+    VARIANT x;
+    x.vt = VT_R8;
+    x.dblVal = v;
+    return x;
+}
+
+[[nodiscard]] HRESULT PutChannel(IDispatch* ctrl, DISPID id, LONG channel, VARIANT value) {
+    return testsupport::Invoke(ctrl, id, DISPATCH_PROPERTYPUT, {I4(channel), value}, nullptr);
+}
+
+// A channel's setting as the control gives it, as a number (a sentinel when it fails).
+double ChannelNumber(IDispatch* ctrl, DISPID id, LONG channel) {
+    base::Variant v;
+    if (FAILED(testsupport::Invoke(ctrl, id, DISPATCH_PROPERTYGET, {I4(channel)}, v.ptr())) ||
+        FAILED(v.ChangeType(VT_R8))) {
+        return -99999;
+    }
+    return v.get().dblVal;
+}
+
+// The page active in a window of ours, showing channel 2 of a control whose channel 2 has a name,
+// a gain of 2.5 and an offset that only 17 digits write out.
+class ChannelsPage : public testing::Test {
+protected:
+    void SetUp() override {
+        ctrl = CreateControl();
+        base::Variant name(L"Oven, top");
+        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelName, 2, name.get()));
+        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelGain, 2, R8(2.5)));
+        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelOffset, 2, R8(0.1 + 0.2)));
+        page = VandrelOcx::Get().Create<IPropertyPage>(kChannelsPageClsid);
+        ASSERT_TRUE(page);
+        IUnknown* objects[] = {ctrl.get()};
+        ASSERT_HR(S_OK, page->SetObjects(1, objects));
+        const RECT rect = {0, 0, 400, 300};
+        ASSERT_HR(S_OK, page->Activate(frame.get(), &rect, TRUE));
+        window = ::GetWindow(frame.get(), GW_CHILD);
+        ASSERT_TRUE(window);
+        Choose(2);
+    }
+    void TearDown() override {
+        if (page) {
+            EXPECT_HR(S_OK, page->Deactivate());
+        }
+    }
+
+    // What the user's choice in the list sends.
+    void Choose(int channel) {
+        HWND list = ::GetDlgItem(window, IDC_CHANNEL);
+        ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(channel - 1), 0);
+        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CHANNEL, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(list));
+    }
+    // What the user's typing sends: the new text and the edit's notification.
+    void Type(int id, const wchar_t* text) {
+        HWND edit = ::GetDlgItem(window, id);
+        ::SetWindowTextW(edit, text);
+        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
+    }
+    std::wstring Field(int id) const { return TextOf(::GetDlgItem(window, id)); }
+
+    TestWindow frame;
+    ComPtr<IDispatch> ctrl;
+    ComPtr<IPropertyPage> page;
+    HWND window = nullptr;
+};
+
+TEST_F(ChannelsPage, ShowsTheChosenChannelInFullAndAppliesWhatWasEdited) {
+    PROPPAGEINFO info = {};
+    ASSERT_HR(S_OK, page->GetPageInfo(&info));
+    EXPECT_STREQ(L"Channels", info.pszTitle);
+    ::CoTaskMemFree(info.pszTitle);
+
+    EXPECT_EQ(L"Oven, top", Field(IDC_CHANNEL_NAME));
+    EXPECT_EQ(L"2.5", Field(IDC_CHANNEL_GAIN));
+    EXPECT_EQ(L"0.30000000000000004", Field(IDC_CHANNEL_OFFSET)) << "every digit that reads back the same";
+    EXPECT_EQ(L"", Field(IDC_HIGH_LIMIT)) << "no limit";
+    EXPECT_EQ(BST_UNCHECKED, ::IsDlgButtonChecked(window, IDC_ALARM_LATCH));
+    EXPECT_HR(S_FALSE, page->IsPageDirty()) << "filling the fields is no edit";
+
+    Type(IDC_CHANNEL_GAIN, L"0.125");
+    Type(IDC_HIGH_LIMIT, L" 80.5 ");
+    EXPECT_HR(S_OK, page->IsPageDirty());
+    Choose(1);
+    EXPECT_EQ(L"1", Field(IDC_CHANNEL_GAIN));
+    EXPECT_HR(S_OK, page->Apply());
+    EXPECT_HR(S_FALSE, page->IsPageDirty());
+    EXPECT_EQ(0.125, ChannelNumber(ctrl.get(), kDispidChannelGain, 2))
+        << "an edit of a channel no longer shown";
+    EXPECT_EQ(80.5, ChannelNumber(ctrl.get(), kDispidHighLimit, 2));
+    EXPECT_EQ(0.1 + 0.2, ChannelNumber(ctrl.get(), kDispidChannelOffset, 2))
+        << "an unedited field is left alone";
+    EXPECT_EQ(1.0, ChannelNumber(ctrl.get(), kDispidChannelGain, 1));
+}
+
+TEST_F(ChannelsPage, ARefusedValueChangesNothingKeepsThePageDirtyAndSaysWhy) {
+    for (const wchar_t* refused : {L"0", L"2,5"}) {
+        Type(IDC_CHANNEL_GAIN, refused);
+        EXPECT_HR_FAILED(page->Apply());
+        EXPECT_EQ(2.5, ChannelNumber(ctrl.get(), kDispidChannelGain, 2));
+        EXPECT_HR(S_OK, page->IsPageDirty());
+        EXPECT_EQ(0u, Field(IDC_CHANNELS_STATUS).find(L"Channel 2: "))
+            << base::Utf8(Field(IDC_CHANNELS_STATUS));
+    }
+    Type(IDC_CHANNEL_GAIN, L"0");
+    EXPECT_HR_FAILED(page->Apply());
+    EXPECT_EQ(L"Channel 2: The gain must be a finite number other than 0.", Field(IDC_CHANNELS_STATUS));
+
+    Type(IDC_CHANNEL_GAIN, L"4");
+    EXPECT_HR(S_OK, page->Apply());
+    EXPECT_EQ(4.0, ChannelNumber(ctrl.get(), kDispidChannelGain, 2));
+    EXPECT_EQ(L"", Field(IDC_CHANNELS_STATUS));
+}
+
+// Lowering both high limits below the other's old value is refused in one order and taken in the other.
+TEST_F(ChannelsPage, LimitsThatDependOnEachOtherApplyInOneGo) {
+    ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidHighHighLimit, 2, R8(20)));
+    ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidHighLimit, 2, R8(10)));
+    IUnknown* objects[] = {ctrl.get()};
+    ASSERT_HR(S_OK, page->SetObjects(1, objects));
+    EXPECT_EQ(L"20", Field(IDC_HIGH_HIGH_LIMIT)) << "new objects are shown at once";
+    Type(IDC_HIGH_HIGH_LIMIT, L"5");
+    Type(IDC_HIGH_LIMIT, L"4");
+    EXPECT_HR(S_OK, page->Apply()) << base::Utf8(Field(IDC_CHANNELS_STATUS));
+    EXPECT_EQ(5.0, ChannelNumber(ctrl.get(), kDispidHighHighLimit, 2));
+    EXPECT_EQ(4.0, ChannelNumber(ctrl.get(), kDispidHighLimit, 2));
 }
 
 int main(int argc, char** argv) {

@@ -54,7 +54,9 @@ TEST(Identity, HeaderAgreesWithTheBuiltTypeLibrary) {
     EXPECT_EQ(CLSID_Vandrel, *vandrel::kControlRegistration.clsid);
     EXPECT_EQ(LIBID_VandrelLib, *vandrel::kControlRegistration.libid);
     EXPECT_STREQ(vandrel::kControlProgId, vandrel::kControlRegistration.progId);
-    EXPECT_EQ(vandrel::kPageClsid, *vandrel::kPageRegistration.clsid);
+    ASSERT_EQ(2u, std::size(vandrel::kPageRegistrations));
+    EXPECT_EQ(vandrel::kPageClsid, *vandrel::kPageRegistrations[0].clsid);
+    EXPECT_EQ(vandrel::kChannelsPageClsid, *vandrel::kPageRegistrations[1].clsid);
 }
 
 TEST(Identity, HeaderAgreesWithTheModulesVersionBlock) {
@@ -102,6 +104,7 @@ TEST(Identity, ClientCopyEqualsTheControls) {
 // them.
 TEST(Identity, TestsCopiesEqualTheControls) {
     EXPECT_EQ(vandrel::kPageClsid, testsupport::kPageClsid);
+    EXPECT_EQ(vandrel::kChannelsPageClsid, testsupport::kChannelsPageClsid);
     EXPECT_EQ(LIBID_VandrelLib, testsupport::kLibid);
 }
 

@@ -21,6 +21,7 @@ using client::kClsidVandrel;
 using client::kDiidDVandrel;
 using client::kDiidDVandrelEvents;
 using testsupport::CreateControl;
+using testsupport::kChannelsPageClsid;
 using testsupport::kLibid;
 using testsupport::kPageClsid;
 using testsupport::VandrelOcx;
@@ -59,9 +60,9 @@ private:
 
 // --- class objects and unloading -----------------------------------------------------------------
 
-TEST(ModuleClassObjects, ServesExactlyTheControlAndThePage) {
+TEST(ModuleClassObjects, ServesExactlyTheControlAndThePages) {
     const VandrelOcx& ocx = VandrelOcx::Get();
-    for (const CLSID& clsid : {kClsidVandrel, kPageClsid}) {
+    for (const CLSID& clsid : {kClsidVandrel, kPageClsid, kChannelsPageClsid}) {
         ComPtr<IClassFactory> factory;
         EXPECT_HR(S_OK, ocx.GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
         ASSERT_TRUE(factory);
@@ -215,15 +216,16 @@ TEST(ControlIdentity, TellsItsClassStatusNameAndVerb) {
     EXPECT_EQ(nullptr, info.hAccel);
 }
 
-TEST(ControlIdentity, ListsItsPropertyPage) {
+TEST(ControlIdentity, ListsItsPropertyPagesSimpleFirst) {
     auto ctrl = CreateControl();
     ComPtr<ISpecifyPropertyPages> pages;
     ASSERT_HR(S_OK, ctrl->QueryInterface(IID_ISpecifyPropertyPages, pages.put_void()));
     for (int call = 0; call < 2; ++call) {
         CAUUID list = {99, nullptr};
         EXPECT_HR(S_OK, pages->GetPages(&list));
-        ASSERT_EQ(1u, list.cElems);
+        ASSERT_EQ(2u, list.cElems);
         EXPECT_EQ(kPageClsid, list.pElems[0]);
+        EXPECT_EQ(kChannelsPageClsid, list.pElems[1]);
         ::CoTaskMemFree(list.pElems);
     }
 }

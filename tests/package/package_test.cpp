@@ -86,7 +86,8 @@ std::wstring ShortcutTarget(const std::wstring& path) {
 // Our keys below a classes key, as lower-case paths.
 std::vector<std::wstring> OurKeys() {
     RegistrationKeys keys;
-    std::vector<std::wstring> ours = {keys.control, keys.page, keys.progId, keys.pageProgId, keys.typeLib};
+    std::vector<std::wstring> ours = {keys.control, keys.page,       keys.channelsPage,
+                                      keys.progId,  keys.pageProgId, keys.typeLib};
     for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) {
         ours.push_back(Lower(L"interface\\" + GuidText(*iid)));
     }
@@ -371,7 +372,7 @@ protected:
         RunEachScriptHostOnce();
         RegistrationKeys keys;
         std::vector<std::wstring> touched = keys.Touched();
-        for (const auto& key : {keys.control, keys.page, keys.progId, keys.typeLib}) {
+        for (const auto& key : {keys.control, keys.page, keys.channelsPage, keys.progId, keys.typeLib}) {
             touched.push_back(L"wow6432node\\" + key);
         }
         restorer_ = std::make_unique<ClassesRootRestorer>(touched);
@@ -541,6 +542,7 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     const Set x64Only = ClassesRootNow(&before_);
     EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.control));
     EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.page));
+    EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.channelsPage));
     EXPECT_FALSE(WithoutPaths(x64Only, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
     EXPECT_TRUE(x64Only.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
     EXPECT_TRUE(x64Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));

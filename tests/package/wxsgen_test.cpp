@@ -23,7 +23,7 @@ using wxsgen::Component;
 wxsgen::ModuleInfo Info(SYSKIND syskind) {
     wxsgen::ModuleInfo info;
     info.controlTypeName = L"Vandrel Control";
-    info.pageTypeName = L"Vandrel Property Page";
+    info.pageTypeNames = {L"Vandrel Property Page", L"Vandrel Channels Property Page"};
     info.libraryName = L"Vandrel ActiveX";
     info.libraryFlags = LIBFLAG_FCONTROL | LIBFLAG_FHASDISKIMAGE;
     info.syskind = syskind;
@@ -52,7 +52,7 @@ TEST(WxsgenComponents, EveryClassRowOnceWithTheInstalledFileAsPath) {
         auto c = Components(arch);
         ASSERT_EQ(1u, c.count(L"RegProgId"));
         ASSERT_EQ(1u, c.count(L"RegClasses"));
-        EXPECT_EQ(std::size(activex::kControlRows) + std::size(activex::kPageRows),
+        EXPECT_EQ(std::size(activex::kControlRows) + 2 * std::size(activex::kPageRows),
                   c[L"RegProgId"].rows.size() + c[L"RegClasses"].rows.size());
         const auto classes = RowTexts(c[L"RegClasses"]);
         EXPECT_TRUE(classes.count(
@@ -63,6 +63,10 @@ TEST(WxsgenComponents, EveryClassRowOnceWithTheInstalledFileAsPath) {
             L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32 @ThreadingModel = Apartment"));
         EXPECT_TRUE(classes.count(
             L"CLSID\\{8728C7CB-895D-442F-8647-74F1366CDDE4}\\InprocServer32 @ = [#VandrelOcx]"));
+        EXPECT_TRUE(classes.count(
+            L"CLSID\\{8B99F5F7-DEAE-4074-9A88-232532E66835} @ = Vandrel Channels Property Page"));
+        EXPECT_TRUE(classes.count(
+            L"CLSID\\{8B99F5F7-DEAE-4074-9A88-232532E66835}\\InprocServer32 @ = [#VandrelOcx]"));
         EXPECT_TRUE(RowTexts(c[L"RegProgId"])
                         .count(L"VANDREL.VandrelCtrl.1\\CLSID @ = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
         const std::wstring file = std::wstring(L"TypeLib\\{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\\1.0\\0\\") +
@@ -101,8 +105,11 @@ TEST(WxsgenComponents, SharedComponentsAreTheSameInBothPackagesAndTheRestDiffer)
     EXPECT_EQ(0u, x86.count(L"RegInterfaces64"));
 }
 
-TEST(WxsgenComponents, ModuleOfTheOtherBitnessIsRefused) {
+TEST(WxsgenComponents, ModuleOfTheOtherBitnessOrWithoutEveryPagesNameIsRefused) {
     std::vector<Component> list;
+    wxsgen::ModuleInfo onePage = Info(SYS_WIN64);
+    onePage.pageTypeNames.pop_back();
+    EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX64, onePage, &list));
     EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX64, Info(SYS_WIN32), &list));
     EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX86, Info(SYS_WIN64), &list));
 }
@@ -134,6 +141,8 @@ TEST(WxsgenText, AssemblyManifestNamesTheClassesAsTheRegistryDoes) {
             "insideout,activatewhenvisible,invisibleatruntime,setclientsitefirst\"/>"));
     EXPECT_NE(std::string::npos, x64.find("<comClass clsid=\"{8728C7CB-895D-442F-8647-74F1366CDDE4}\" "
                                           "description=\"Vandrel Property Page\"/>"));
+    EXPECT_NE(std::string::npos, x64.find("<comClass clsid=\"{8B99F5F7-DEAE-4074-9A88-232532E66835}\" "
+                                          "description=\"Vandrel Channels Property Page\"/>"));
     EXPECT_NE(std::string::npos, x64.find("version=\"1.0\" helpdir=\"\" flags=\"CONTROL,HASDISKIMAGE\""));
     EXPECT_NE(std::string::npos,
               wxsgen::AssemblyManifest(Arch::kX86, Info(SYS_WIN32)).find("processorArchitecture=\"x86\""));
@@ -143,7 +152,8 @@ TEST(WxsgenModule, ReadsTheBuiltControlAsData) {
     wxsgen::ModuleInfo info;
     ASSERT_HR(S_OK, wxsgen::ReadModule(testsupport::BinFolder() + L"Vandrel.ocx", &info));
     EXPECT_EQ(L"Vandrel Control", info.controlTypeName);
-    EXPECT_EQ(L"Vandrel Property Page", info.pageTypeName);
+    EXPECT_EQ((std::vector<std::wstring>{L"Vandrel Property Page", L"Vandrel Channels Property Page"}),
+              info.pageTypeNames);
     EXPECT_EQ(L"Vandrel ActiveX", info.libraryName);
     EXPECT_TRUE(info.libraryFlags & LIBFLAG_FCONTROL);
     EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, info.syskind);

@@ -113,6 +113,7 @@ protected:
         if (kIs64Bit) {
             touched.push_back(L"wow6432node\\" + keys_.control);
             touched.push_back(L"wow6432node\\" + keys_.page);
+            touched.push_back(L"wow6432node\\" + keys_.channelsPage);
         }
         restorer_ = std::make_unique<ClassesRootRestorer>(touched);
         restorer_->Clear();
