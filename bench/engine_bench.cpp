@@ -388,11 +388,11 @@ BENCH_GROUP(StopLatency) {
 
 namespace {
 
-std::atomic<long> g_tickReads{0};
+std::atomic<long> g_clockReads{0};
 
-DWORD WINAPI CountingTick() {
-    g_tickReads.fetch_add(1, std::memory_order_relaxed);
-    return ::GetTickCount();
+BOOL WINAPI CountingCounter(LARGE_INTEGER* now) {
+    g_clockReads.fetch_add(1, std::memory_order_relaxed);
+    return ::QueryPerformanceCounter(now);
 }
 
 double FileTimeMs(const FILETIME& t) {
@@ -415,19 +415,19 @@ BENCH_GROUP(IntervalZero) {
     DPSIM_Reset();
     DPSIM_Configure("356:wave");
     CChannelSampler::Platform platform;
-    platform.tick = &CountingTick;
+    platform.counter = &CountingCounter;
     CChannelSampler sampler(platform);
     sampler.SetInterval(0);
-    g_tickReads = 0;
+    g_clockReads = 0;
     sampler.Start();
     base::UniqueThread thread(::OpenThread(THREAD_QUERY_INFORMATION, FALSE, sampler.GetThreadId()));
     constexpr DWORD kRunMs = 3000;
     const double cpu0 = thread ? ThreadCpuMs(thread.get()) : -1;
-    const long reads0 = g_tickReads.load();
+    const long reads0 = g_clockReads.load();
     const double t0 = bench::NowNs();
     ::Sleep(kRunMs);
     const double cpu1 = thread ? ThreadCpuMs(thread.get()) : -1;
-    const long reads1 = g_tickReads.load();
+    const long reads1 = g_clockReads.load();
     const double wallMs = (bench::NowNs() - t0) / 1e6;
     sampler.Stop();
     const double cyclesPerSecond = (reads1 - reads0) / 17.0 / (wallMs / 1000);

@@ -261,7 +261,7 @@ void CChannelSampler::SampleLoop() noexcept {
 }
 
 CChannelSampler::BoardRead CChannelSampler::ReadBoardCycle(uint8_t (&buffer)[16]) noexcept {
-    const DWORD cycleStart = platform_.tick();
+    const int64_t cycleStart = BudgetClock();
     BoardRead read;
     for (int slot = 0; slot < 2 * GetChannelNumber() && slot < kBufferBytes; ++slot) {
         if (stopRequested_.load(std::memory_order_relaxed)) break;
@@ -278,10 +278,21 @@ CChannelSampler::BoardRead CChannelSampler::ReadBoardCycle(uint8_t (&buffer)[16]
     return read;
 }
 
-bool CChannelSampler::WaitReady(DWORD cycleStart, bool& polled) noexcept {
+int64_t CChannelSampler::BudgetClock() const noexcept {
+    LARGE_INTEGER now;
+    platform_.counter(&now);
+    return now.QuadPart;
+}
+
+bool CChannelSampler::WaitReady(int64_t cycleStart, bool& polled) noexcept {
+    // As the pause does, a negative Interval counts as the DWORD it is (-1: no end).
+    const uint64_t budgetMs = static_cast<DWORD>(GetInterval());
+    const uint64_t budget = budgetMs > static_cast<uint64_t>(INT64_MAX / countsPerMs_)
+                                ? static_cast<uint64_t>(INT64_MAX)
+                                : budgetMs * static_cast<uint64_t>(countsPerMs_);
     for (;;) {
         if (stopRequested_.load(std::memory_order_relaxed)) return false;
-        if (engine::TickDiff(cycleStart, platform_.tick()) >= static_cast<DWORD>(GetInterval())) return false;
+        if (static_cast<uint64_t>(BudgetClock() - cycleStart) >= budget) return false;
         polled = true;
         if (!IsReady(DP_InpB(GetAddress()))) continue;
         if (!IsReady(DP_InpB(GetAddress()))) continue;

@@ -50,8 +50,11 @@ namespace engine {
 // What a sampler asks of the system, each with the contract of the Windows function named; tests
 // substitute their own. Constant data.
 struct SamplerPlatform {
-    // The millisecond tick counter (GetTickCount).
+    // The millisecond tick counter (GetTickCount): the readings' age.
     DWORD(WINAPI* tick)() = ::GetTickCount;
+    // The clock of a cycle's budget (QueryPerformanceCounter), fine enough to bound a cycle of 1 ms:
+    // the tick moves in steps of up to 15.6 ms on Windows.
+    BOOL(WINAPI* counter)(LARGE_INTEGER*) = ::QueryPerformanceCounter;
     // The stop event (CreateEventW).
     HANDLE(WINAPI* createEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) = ::CreateEventW;
     // The sampling thread (CreateThread).
@@ -182,9 +185,11 @@ private:
     void SampleLoop() noexcept;
     // Reads one cycle's bytes from the board into buffer within the budget.
     BoardRead ReadBoardCycle(uint8_t (&buffer)[16]) noexcept;
-    // Polls the status port until two successive reads show ready; false when the cycle's budget is
-    // spent or a stop was requested first. polled tells whether the port was read at all.
-    bool WaitReady(DWORD cycleStart, bool& polled) noexcept;
+    // Polls the status port until two successive reads show ready; false when the cycle's budget (of
+    // Interval ms from cycleStart, on the budget's clock) is spent or a stop was requested first.
+    // polled tells whether the port was read at all.
+    bool WaitReady(int64_t cycleStart, bool& polled) noexcept;
+    int64_t BudgetClock() const noexcept;
     void Publish(const uint8_t (&buffer)[16], LONG channels) noexcept;
     // Hands the tap a cycle with its measured values, or the end of the run (both null). Sampling
     // thread.

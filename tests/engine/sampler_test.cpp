@@ -61,6 +61,22 @@ CChannelSampler::Platform TickedBy(DWORD(WINAPI* tick)(), DWORD(WINAPI* pause)(H
     return platform;
 }
 
+// The same for the budget's clock.
+CChannelSampler::Platform ClockedBy(BOOL(WINAPI* counter)(LARGE_INTEGER*),
+                                    DWORD(WINAPI* pause)(HANDLE, DWORD) = nullptr) {
+    CChannelSampler::Platform platform;
+    platform.counter = counter;
+    if (pause) platform.pauseWait = pause;
+    return platform;
+}
+
+// One millisecond of the performance counter.
+int64_t CountsPerMs() {
+    LARGE_INTEGER frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart / 1000;
+}
+
 // Stop under a watchdog: a stop request that never arrives ends the test program in seconds.
 void StopSoon(CChannelSampler& s) {
     testsupport::WithinMs(testsupport::kStopLimitMs, "Stop", [&] { s.Stop(); });
@@ -339,12 +355,12 @@ INSTANTIATE_TEST_SUITE_P(Engine, SamplerShortCycle,
 
 namespace {
 
-// A clock that counts its reads. A cycle reads it once at its start and once per status poll
-// within its budget: at Interval 0, once per slot, every one given up at once.
-std::atomic<long> g_tickReads{0};
-DWORD WINAPI CountingTick() {
-    ++g_tickReads;
-    return ::GetTickCount();
+// A budget's clock that counts its reads. A cycle reads it once at its start and once per status
+// poll within its budget: at Interval 0, once per slot, every one given up at once.
+std::atomic<long> g_clockReads{0};
+BOOL WINAPI CountingCounter(LARGE_INTEGER* now) {
+    ++g_clockReads;
+    return ::QueryPerformanceCounter(now);
 }
 
 // A pause wait that notes the first pauses the thread asks for, with the clock's reads before each,
@@ -353,12 +369,12 @@ constexpr int kNotedPauses = 16;
 std::atomic<int> g_pauseCount{0};
 struct NotedPause {
     DWORD ms;
-    long tickReads;
+    long clockReads;
 };
 NotedPause g_pauses[kNotedPauses];
 DWORD WINAPI NotingPauseWait(HANDLE stop, DWORD ms) {
     const int n = g_pauseCount.fetch_add(1);
-    if (n < kNotedPauses) g_pauses[n] = {ms, g_tickReads.load()};
+    if (n < kNotedPauses) g_pauses[n] = {ms, g_clockReads.load()};
     return ::WaitForSingleObject(stop, ms);
 }
 
@@ -368,9 +384,9 @@ DWORD WINAPI NotingPauseWait(HANDLE stop, DWORD ms) {
 // instead of spinning from one to the next.
 TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     SimBoards sim(kWordsBoard, 1024);
-    g_tickReads = 0;
+    g_clockReads = 0;
     g_pauseCount = 0;
-    CChannelSampler s(TickedBy(&CountingTick, &NotingPauseWait));
+    CChannelSampler s(ClockedBy(&CountingCounter, &NotingPauseWait));
     s.SetInterval(0);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= kNotedPauses; }));
@@ -378,7 +394,7 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     EXPECT_TRUE(harness::ReadAccessLog().empty()) << "the budget is spent before the first read";
     for (int i = 1; i < kNotedPauses; ++i) {
         EXPECT_GT(g_pauses[i].ms, 0u) << "pause " << i;
-        EXPECT_EQ(17, g_pauses[i].tickReads - g_pauses[i - 1].tickReads)
+        EXPECT_EQ(17, g_pauses[i].clockReads - g_pauses[i - 1].clockReads)
             << "one cycle of 8 channels between pauses " << i - 1 << " and " << i;
     }
 }
@@ -388,24 +404,31 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
 // 10 ms, as spinning from one empty cycle to the next would cost a good share of a core, and so
 // does one that read part of a frame, so that the board starts the next cycle on a frame of its own.
 // The first cycle does not pause; -1 is the platform's unlimited wait.
-// The clock is a seam: a whole cycle must not lose its last slot to a tick that turns during it.
-// A still clock never spends a budget; a stepping one moves 1 ms at every read, so a budget of n ms
-// tries n - 1 slots.
-DWORD WINAPI StillTick() { return 1000; }
-std::atomic<DWORD> g_steps{0};
-DWORD WINAPI SteppingTick() { return ++g_steps; }
+// The budget's clock is a seam: a whole cycle must not lose its last slot to a clock that moves
+// during it. A still clock never spends a budget; a stepping one moves 1 ms at every read, so a
+// budget of n ms tries n - 1 slots.
+BOOL WINAPI StillCounter(LARGE_INTEGER* now) {
+    now->QuadPart = 1000;
+    return TRUE;
+}
+std::atomic<int64_t> g_steps{0};
+BOOL WINAPI SteppingCounter(LARGE_INTEGER* now) {
+    static const int64_t kMs = CountsPerMs();
+    now->QuadPart = ++g_steps * kMs;
+    return TRUE;
+}
 struct PauseCase {
     const char* board;
     LONG interval;
     DWORD pause;
-    DWORD(WINAPI* tick)() = &SteppingTick;
+    BOOL(WINAPI* counter)(LARGE_INTEGER*) = &SteppingCounter;
 };
 void PrintTo(const PauseCase& c, std::ostream* os) { *os << c.board << " at Interval " << c.interval; }
 class SamplerPause : public testing::TestWithParam<PauseCase> {};
 TEST_P(SamplerPause, IsTheIntervalUnlessNothingOrPartOfAFrameWasRead) {
     SimBoards sim(GetParam().board);
     g_pauseCount = 0;
-    CChannelSampler s(TickedBy(GetParam().tick, &NotingPauseWait));
+    CChannelSampler s(ClockedBy(GetParam().counter, &NotingPauseWait));
     s.SetInterval(GetParam().interval);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= 2; }));
@@ -416,13 +439,37 @@ TEST_P(SamplerPause, IsTheIntervalUnlessNothingOrPartOfAFrameWasRead) {
 }
 INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
                          testing::Values(PauseCase{kWordsBoard, 0, 10},
-                                         PauseCase{kWordsBoard, 1, 1, &StillTick},
-                                         PauseCase{kWordsBoard, 9, 9, &StillTick},
+                                         PauseCase{kWordsBoard, 1, 1, &StillCounter},
+                                         PauseCase{kWordsBoard, 9, 9, &StillCounter},
                                          PauseCase{"356:busy", 2, 2},
-                                         PauseCase{kWordsBoard, 11, 11, &StillTick},
+                                         PauseCase{kWordsBoard, 11, 11, &StillCounter},
                                          PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 2, 10},
                                          PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 11, 11},
                                          PauseCase{kWordsBoard, -1, INFINITE}));
+
+// At Interval 1 a cycle's budget is 1 ms on the budget's clock, whatever the tick does: a tick that
+// turns during every cycle (Windows' 15.6 ms tick turns within one cycle in sixteen) costs nothing,
+// and a cycle that really takes longer than its budget is given up.
+std::atomic<DWORD> g_turns{0};
+DWORD WINAPI TurningTick() { return g_turns += 16; }
+TEST_F(SamplerProtocol, TheBudgetIsIntervalOnItsOwnClockNotOnTheTick) {
+    SimBoards sim(kWordsBoard);
+    CChannelSampler::Platform platform = TickedBy(&TurningTick);
+    {
+        CChannelSampler s(platform);
+        s.SetInterval(1);
+        ASSERT_TRUE(s.Start());
+        EXPECT_TRUE(WaitUntil([&] { return s.CycleCount() >= 20; }));
+        StopSoon(s);
+    }
+    platform.counter = &SteppingCounter;
+    CChannelSampler s(platform);
+    s.SetInterval(1);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return s.Health().FailedAttempts() >= 5; }));
+    StopSoon(s);
+    EXPECT_EQ(0u, s.CycleCount());
+}
 
 TEST_F(SamplerProtocol, PortLockEventLivesWhileASamplerHoldsIt) {
     SimBoards sim(kWordsBoard);
@@ -470,7 +517,7 @@ TEST_F(SamplerProtocol, StopEndsAWaitForAHeldLock) {
     SimBoards sim(kWordsBoard, 4096);
     base::UniqueEvent lock(::CreateEventA(nullptr, FALSE, TRUE, kPortLockName));
     ASSERT_TRUE(lock);
-    CChannelSampler s(TickedBy(&CountingTick));
+    CChannelSampler s(ClockedBy(&CountingCounter));
     s.SetInterval(1500);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([&] { return s.GetChnlValue(1) == 32766; }));
@@ -480,9 +527,9 @@ TEST_F(SamplerProtocol, StopEndsAWaitForAHeldLock) {
     const size_t reads = harness::AccessLogSize();
     ::Sleep(1800);
     ASSERT_EQ(reads, harness::AccessLogSize()) << "the sampler is still waiting for the lock";
-    const long tickReads = g_tickReads;
+    const long clockReads = g_clockReads;
     StopSoon(s);
-    EXPECT_EQ(tickReads, g_tickReads) << "Stop waited out the lock wait, and a cycle began";
+    EXPECT_EQ(clockReads, g_clockReads) << "Stop waited out the lock wait, and a cycle began";
     EXPECT_EQ(reads, harness::AccessLogSize()) << "a stopped sampler does not read";
     EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(lock.get(), 0)) << "the lock stays with its holder";
 }
