@@ -102,9 +102,11 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[45] = {
     activex::DispMethod<&CVandrelCtrl::WaitForCycles, VT_I4>(
         25, L"WaitForCycles", L"Waits, handling messages, until cycles are unread or the time is out",
         kCycleRange),
-    activex::DispIndexedAccessors<&C::ChannelName, &C::PutChannelName, VT_BSTR>(
+    activex::DispIndexedAccessors<&C::LabelOf<&engine::ChannelSettings::name>,
+                                  &C::PutLabelOf<&engine::ChannelSettings::name>, VT_BSTR>(
         26, L"ChannelName", L"Name of a channel, 1 to 8", kChannel),
-    activex::DispIndexedAccessors<&C::ChannelUnit, &C::PutChannelUnit, VT_BSTR>(
+    activex::DispIndexedAccessors<&C::LabelOf<&engine::ChannelSettings::unit>,
+                                  &C::PutLabelOf<&engine::ChannelSettings::unit>, VT_BSTR>(
         27, L"ChannelUnit", L"Unit of a channel's scaled values", kChannel),
     activex::DispIndexedAccessors<&C::ChannelGain, &C::PutChannelGain, VT_R8>(
         28, L"ChannelGain", L"Scaled value = raw * gain + offset", kChannel),

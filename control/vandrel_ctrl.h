@@ -136,10 +136,19 @@ private:
 
     // Measurements (vandrel_measurements.cpp): channels 1 to 8, checked by the table; a put checks
     // the rules and changes nothing when they refuse.
-    [[nodiscard]] HRESULT ChannelName(LONG nChannel, VARIANT* result) noexcept;
-    [[nodiscard]] HRESULT PutChannelName(LONG nChannel, const VARIANT& value) noexcept;
-    [[nodiscard]] HRESULT ChannelUnit(LONG nChannel, VARIANT* result) noexcept;
-    [[nodiscard]] HRESULT PutChannelUnit(LONG nChannel, const VARIANT& value) noexcept;
+    // ChannelName and ChannelUnit.
+    [[nodiscard]] HRESULT Label(LONG nChannel, std::wstring engine::ChannelSettings::*label,
+                                VARIANT* result) noexcept;
+    [[nodiscard]] HRESULT PutLabel(LONG nChannel, std::wstring engine::ChannelSettings::*label,
+                                   const VARIANT& value) noexcept;
+    template <std::wstring engine::ChannelSettings::*L>
+    [[nodiscard]] HRESULT LabelOf(LONG nChannel, VARIANT* result) noexcept {
+        return Label(nChannel, L, result);
+    }
+    template <std::wstring engine::ChannelSettings::*L>
+    [[nodiscard]] HRESULT PutLabelOf(LONG nChannel, const VARIANT& value) noexcept {
+        return PutLabel(nChannel, L, value);
+    }
     [[nodiscard]] HRESULT ChannelGain(LONG nChannel, VARIANT* result) noexcept;
     [[nodiscard]] HRESULT PutChannelGain(LONG nChannel, const VARIANT& value) noexcept;
     [[nodiscard]] HRESULT ChannelOffset(LONG nChannel, VARIANT* result) noexcept;

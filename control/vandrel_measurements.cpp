@@ -56,35 +56,20 @@ HRESULT CVandrelCtrl::ChangeRules(LONG nChannel, const engine::ChannelRules& rul
     return S_OK;
 }
 
-HRESULT CVandrelCtrl::ChannelName(LONG nChannel, VARIANT* result) noexcept {
+HRESULT CVandrelCtrl::Label(LONG nChannel, std::wstring engine::ChannelSettings::*label,
+                            VARIANT* result) noexcept {
     result->vt = VT_BSTR;
-    return vandrel::NewText(Channel(nChannel).name, &result->bstrVal);
+    return vandrel::NewText(Channel(nChannel).*label, &result->bstrVal);
 }
 
-HRESULT CVandrelCtrl::PutChannelName(LONG nChannel, const VARIANT& value) noexcept try {
+HRESULT CVandrelCtrl::PutLabel(LONG nChannel, std::wstring engine::ChannelSettings::*label,
+                               const VARIANT& value) noexcept try {
     base::Variant text;
     RETURN_IF_FAILED(activex::CoerceToText(value, &text));
     const BSTR b = text.get().bstrVal;
     const std::wstring taken(b ? b : L"", b ? ::SysStringLen(b) : 0);
     if (const wchar_t* why = engine::CheckName(taken)) return Refuse(why);
-    Channel(nChannel).name = taken;
-    SetModifiedFlag();
-    return S_OK;
-}
-CATCH_RETURN()
-
-HRESULT CVandrelCtrl::ChannelUnit(LONG nChannel, VARIANT* result) noexcept {
-    result->vt = VT_BSTR;
-    return vandrel::NewText(Channel(nChannel).unit, &result->bstrVal);
-}
-
-HRESULT CVandrelCtrl::PutChannelUnit(LONG nChannel, const VARIANT& value) noexcept try {
-    base::Variant text;
-    RETURN_IF_FAILED(activex::CoerceToText(value, &text));
-    const BSTR b = text.get().bstrVal;
-    const std::wstring taken(b ? b : L"", b ? ::SysStringLen(b) : 0);
-    if (const wchar_t* why = engine::CheckName(taken)) return Refuse(why);
-    Channel(nChannel).unit = taken;
+    Channel(nChannel).*label = taken;
     SetModifiedFlag();
     return S_OK;
 }
