@@ -21,7 +21,6 @@
 #include "tests/control/control_events.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/hresult_matchers.h"
-#include "tests/support/property_bag.h"
 #include "tests/support/sim_helpers.h"
 
 using base::ComPtr;
@@ -266,7 +265,8 @@ TEST(MeasurementEvents, AFrozenHostHearsEveryAlarmChangeInOrderAfterItsCycle) {
     EXPECT_EQ(0, GetLong(ctrl.get(), kDispidAlarmsLost));
 }
 
-// The settings go with a document, stream and property bag alike; a document saved without them
+// The settings go with a document (the exchange itself is the framework's, tested there for bags
+// too); a document saved without them
 // loads the defaults; a settings file written, edited as text and loaded gives what the edit says.
 TEST(MeasurementSettings, TravelWithTheDocumentAndThroughAnEditedFile) {
     const auto ctrl = CreateControl();
@@ -287,11 +287,6 @@ TEST(MeasurementSettings, TravelWithTheDocumentAndThroughAnEditedFile) {
     ComPtr<IStream> stream;
     ASSERT_HR(S_OK, ::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
     ASSERT_HR(S_OK, persist->Save(stream.get(), TRUE));
-    FakePropertyBag bag;
-    ComPtr<IPersistPropertyBag> bagPersist;
-    ASSERT_HR(S_OK, ctrl->QueryInterface(IID_IPersistPropertyBag, bagPersist.put_void()));
-    ASSERT_HR(S_OK, bagPersist->Save(&bag, TRUE, TRUE));
-
     const auto expectSettings = [](IDispatch* d, CallSite site = CallSite::Here()) {
         CallerTrace trace(site);
         const Outcome name = Call(d, kDispidChannelName, DISPATCH_PROPERTYGET, {I4(2)});
@@ -307,11 +302,6 @@ TEST(MeasurementSettings, TravelWithTheDocumentAndThroughAnEditedFile) {
     ASSERT_HR(S_OK, stream->Seek({}, STREAM_SEEK_SET, nullptr));
     ASSERT_HR(S_OK, loader->Load(stream.get()));
     expectSettings(fromStream.get());
-    const auto fromBag = CreateControl();
-    ComPtr<IPersistPropertyBag> bagLoader;
-    ASSERT_HR(S_OK, fromBag->QueryInterface(IID_IPersistPropertyBag, bagLoader.put_void()));
-    ASSERT_HR(S_OK, bagLoader->Load(&bag, nullptr));
-    expectSettings(fromBag.get());
 
     // An older document: the defaults again.
     ASSERT_HR(S_OK, before->Seek({}, STREAM_SEEK_SET, nullptr));
