@@ -60,6 +60,13 @@ protected:
     void EventsThawed() noexcept override {}
     // Any thread: whether a sink of the event interface is connected.
     bool EventSinksConnected() const noexcept { return events_.HasEventSinks(); }
+    // The control's own window while it is active in place, else null.
+    HWND Window() noexcept {
+        HWND hwnd = nullptr;
+        return SUCCEEDED(inPlace_.GetWindow(&hwnd)) ? hwnd : nullptr;
+    }
+    // The size the container gives the control, in HIMETRIC.
+    SIZEL Extent() const noexcept { return embedding_.Extent(); }
     // The control's ProgID, the source of the errors its members raise.
     const wchar_t* ErrorSource() const noexcept { return errorSource_; }
 

@@ -50,6 +50,10 @@ class Picture {
 public:
     // Paints into dc; bounds is the control's rectangle, invalid the part to repaint.
     virtual void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept = 0;
+    // A message to the control's window other than WM_PAINT, from its creation (WM_CREATE) to its
+    // end (WM_DESTROY): true when the control answered it with *result; false leaves it to the
+    // default. A control that takes input or keeps a timer handles it here.
+    virtual bool WindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT*) noexcept { return false; }
 
 protected:
     ~Picture() = default;

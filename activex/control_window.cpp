@@ -16,10 +16,13 @@ using WindowClass = ModuleWindowClass<kWindowClass>;
 
 LRESULT CALLBACK ControlWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     auto* self = WindowClass::OwnerOf<ControlWindow>(hwnd, msg, lp);
-    if (msg == WM_PAINT && self) {
+    if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_PAINT) {
         self->OnPaint(hwnd);
         return 0;
     }
+    LRESULT result = 0;
+    if (self->picture_.WindowMessage(hwnd, msg, wp, lp, &result)) return result;
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 

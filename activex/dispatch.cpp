@@ -63,8 +63,10 @@ const VARIANT* FollowReferences(const VARIANT& arg) noexcept {
 // A put's value is rgvarg[0], named DISPID_PROPERTYPUT; an indexed property's index comes before it.
 [[nodiscard]] HRESULT PreparePut(const MemberShape& shape, WORD flags, const DISPPARAMS& params,
                                  CallArguments* args, UINT* argErr) noexcept {
-    if (shape.readOnly || !(flags & DISPATCH_PROPERTYPUT))
-        return DISP_E_MEMBERNOTFOUND;  // PUTREF: not an object
+    // PUTREF only for a value property, which may hold an object.
+    const WORD puts =
+        shape.valuePut ? (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF) : DISPATCH_PROPERTYPUT;
+    if (shape.readOnly || !(flags & puts)) return DISP_E_MEMBERNOTFOUND;
     if (params.cArgs != (shape.indexed ? 2u : 1u)) return DISP_E_BADPARAMCOUNT;
     if (params.cNamedArgs != 1 || params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
         return DISP_E_PARAMNOTOPTIONAL;
@@ -78,7 +80,7 @@ const VARIANT* FollowReferences(const VARIANT& arg) noexcept {
         return DISP_E_PARAMNOTOPTIONAL;
     }
     if (shape.textPut) return S_OK;
-    if (shape.indexed) {
+    if (shape.indexed || shape.valuePut) {
         args->value = FollowReferences(params.rgvarg[0]);
         if (args->value) return S_OK;
         SetArgErr(argErr, 0);

@@ -9,6 +9,8 @@
 // - an indexed property: the object's get function makes the VARIANT value for a LONG index; a put,
 //   when the row has a put function, hands it the index and the caller's value as it is, references
 //   followed, for the member to coerce (a member may take Null or Empty as "off");
+// - a value property: the same without an index; its put also takes an object by reference
+//   (DISPATCH_PROPERTYPUTREF, Set in Basic);
 // - a method: LONG parameters (coerced) and either a LONG result wrapped as VT_I2, VT_BOOL as -1/0,
 //   VT_I4 or nothing, or a VARIANT result that the method makes itself. Such a method may take one
 //   more, optional, parameter through which it hands back a LONG: the caller's Variant or Long
@@ -69,6 +71,7 @@ struct MemberShape {
     bool textPut = false;                 // a put takes text: its value is left for CoerceToText
     bool indexed = false;                 // a property with a LONG index
     const VARTYPE* paramTypes = nullptr;  // VT_I4, VT_R8 or VT_BSTR each; null: all VT_I4
+    bool valuePut = false;                // a put takes the caller's value as it is, an object too
 };
 
 // Where a method hands back its optional LONG: nowhere (not passed, or passed by value), into the
@@ -156,12 +159,15 @@ struct DispatchEntry {
     // value uncoerced. Their failures, like a typed method's, may carry the member's text (Refuse).
     HRESULT (*getAt)(C& self, LONG index, VARIANT* result) noexcept = nullptr;
     HRESULT (*putAt)(C& self, LONG index, const VARIANT& value) noexcept = nullptr;
+    // Value properties: as the indexed ones, without the index.
+    HRESULT (*getValue)(C& self, VARIANT* result) noexcept = nullptr;
+    HRESULT (*putValue)(C& self, const VARIANT& value) noexcept = nullptr;
     // Typed methods: makes *result from the arguments coerced to paramTypes.
     HRESULT (*callTyped)(C& self, const CallArguments& args, VARIANT* result) noexcept = nullptr;
     VARTYPE paramTypes[kMaxParams] = {};  // of a method's parameters
 
     bool ReadOnly() const noexcept {
-        return kind == MemberKind::kProperty && !field && !put && !putText && !putAt;
+        return kind == MemberKind::kProperty && !field && !put && !putText && !putAt && !putValue;
     }
 };
 
@@ -213,7 +219,7 @@ template <class C, size_t N>
     CallKind kind;
     const MemberShape shape = {entry->kind,           entry->paramCount,         entry->ReadOnly(),
                                entry->optionalOutput, entry->putText != nullptr, entry->getAt != nullptr,
-                               entry->paramTypes};
+                               entry->paramTypes,     entry->putValue != nullptr};
     HRESULT hr = PrepareCall(shape, flags, params, &args, &kind, argErr);
     if (FAILED(hr)) return hr;
     if (detail::RangeRefuses(*entry, kind, args.longs))
@@ -224,6 +230,10 @@ template <class C, size_t N>
                 return detail::RunReporting(
                     [&](VARIANT* out) noexcept { return entry->getAt(self, args.longs[0], out); }, result,
                     source, excepInfo);
+            }
+            if (entry->getValue) {
+                return detail::RunReporting([&](VARIANT* out) noexcept { return entry->getValue(self, out); },
+                                            result, source, excepInfo);
             }
             if (!result) break;
             if (entry->get) return entry->get(self, result);
@@ -240,9 +250,12 @@ template <class C, size_t N>
                 hr = entry->putText(self, text.get().bstrVal);
                 return FAILED(hr) ? RaiseFailure(hr, source, excepInfo) : hr;
             }
-            if (entry->putAt) {
+            if (entry->putAt || entry->putValue) {
                 hr = detail::RunReporting(
-                    [&](VARIANT*) noexcept { return entry->putAt(self, args.longs[0], *args.value); },
+                    [&](VARIANT*) noexcept {
+                        return entry->putAt ? entry->putAt(self, args.longs[0], *args.value)
+                                            : entry->putValue(self, *args.value);
+                    },
                     nullptr, source, excepInfo);
                 // The member's coercion of the value refused it: the value, rgvarg[0], is at fault.
                 if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && argErr) *argErr = 0;

@@ -181,6 +181,25 @@ struct PutAtThunk<Put> {
     }
 };
 
+// A value property's get and put: HRESULT Get(VARIANT* result), HRESULT Put(const VARIANT& value).
+template <auto Get>
+struct GetValueThunk;
+
+template <class C, HRESULT (C::*Get)(VARIANT*) noexcept>
+struct GetValueThunk<Get> {
+    using Class = C;
+    [[nodiscard]] static HRESULT Call(C& self, VARIANT* result) noexcept { return (self.*Get)(result); }
+};
+
+template <auto Put>
+struct PutValueThunk;
+
+template <class C, HRESULT (C::*Put)(const VARIANT&) noexcept>
+struct PutValueThunk<Put> {
+    using Class = C;
+    [[nodiscard]] static HRESULT Call(C& self, const VARIANT& value) noexcept { return (self.*Put)(value); }
+};
+
 // How a typed method's parameter is coerced and read back from the call's arguments.
 template <class T>
 struct TypedParam;
@@ -332,6 +351,20 @@ constexpr auto DispIndexedAccessors(DISPID dispid, const wchar_t* name, const wc
     static_assert(
         std::is_same_v<typename detail::PutAtThunk<Put>::Class, typename detail::GetAtThunk<Get>::Class>);
     entry.putAt = &detail::PutAtThunk<Put>::Call;
+    return entry;
+}
+
+// A read/write property without an index: Get (HRESULT Get(VARIANT*)) makes the value and Put
+// (HRESULT Put(const VARIANT&)) takes the caller's value as it is, also an object passed with Set, to
+// coerce itself; failures may carry the member's text (Refuse). Type as DispIndexedGetter's.
+template <auto Get, auto Put, VARTYPE Type = VT_VARIANT>
+constexpr auto DispValueAccessors(DISPID dispid, const wchar_t* name, const wchar_t* help) {
+    using GetThunk = detail::GetValueThunk<Get>;
+    static_assert(std::is_same_v<typename detail::PutValueThunk<Put>::Class, typename GetThunk::Class>);
+    DispatchEntry<typename GetThunk::Class> entry{dispid,  name,    help,   MemberKind::kProperty, Type, 0,
+                                                  nullptr, nullptr, nullptr};
+    entry.getValue = &GetThunk::Call;
+    entry.putValue = &detail::PutValueThunk<Put>::Call;
     return entry;
 }
 

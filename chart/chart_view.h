@@ -87,10 +87,10 @@ struct Frame {
     // point's time, or the time the chart was paused at.
     double endMs = 0;
     bool paused = false;
-    bool hasSource = true;  // false: the plot says "No source"
-    bool hasCursor = false; // a cursor at cursor (the control's client coordinates)
+    bool hasSource = true;   // false: the plot says "No source"
+    bool hasCursor = false;  // a cursor at cursor (the control's client coordinates)
     POINT cursor = {};
-    int dpi = 96;           // the device's pixels per inch: fonts and line widths follow it
+    int dpi = 96;  // the device's pixels per inch: fonts and line widths follow it
 };
 
 // The parts of the control's rectangle: the plot, the axes' labels and the legend.

@@ -1,8 +1,8 @@
-// What a client knows of the Vandrel control: its ProgID, its class, its two dispatch interfaces
-// and their members by DISPID. Mirelo, vandrel-monitor, the benchmarks and the soak program, and the
-// tests share this one copy. A client takes nothing from the control's sources, so
-// tests/control/identity_test.cpp holds this copy against them, row by row of kMembers and kEvents.
-// Constant data; any thread.
+// What a client knows of the Vandrel controls: for the acquisition control and for the chart, the
+// ProgID, the class, the two dispatch interfaces and their members by DISPID. Mirelo, vandrel-monitor, the
+// benchmarks and the soak program, and the tests share this one copy. A client takes nothing from the
+// control's sources, so tests/control/identity_test.cpp holds this copy against them, row by row of kMembers
+// and kEvents. Constant data; any thread.
 #pragma once
 
 #include <windows.h>
@@ -136,6 +136,54 @@ inline constexpr Member kEvents[] = {
     {L"DataReady", kDispidDataReady},
     {L"StatusChanged", kDispidStatusChanged},
     {L"AlarmChanged", kDispidAlarmChanged},
+};
+
+// The live chart, VANDREL.VandrelChart.1. {AF7FF62E-E0F0-4DC0-B3DE-E004729C2A1D}
+inline constexpr wchar_t kProgIdVandrelChart[] = L"VANDREL.VandrelChart.1";
+inline constexpr CLSID kClsidVandrelChart = {
+    0xAF7FF62E, 0xE0F0, 0x4DC0, {0xB3, 0xDE, 0xE0, 0x04, 0x72, 0x9C, 0x2A, 0x1D}};
+// {8C36F5D8-8A7A-43B6-9EBB-B5DA2AE129F1}, _DVandrelChart.
+inline constexpr IID kDiidDVandrelChart = {
+    0x8C36F5D8, 0x8A7A, 0x43B6, {0x9E, 0xBB, 0xB5, 0xDA, 0x2A, 0xE1, 0x29, 0xF1}};
+// {EE868399-0774-4BA5-9E5F-E6B530A8939C}, _DVandrelChartEvents.
+inline constexpr IID kDiidDVandrelChartEvents = {
+    0xEE868399, 0x0774, 0x4BA5, {0x9E, 0x5F, 0xE6, 0xB5, 0x30, 0xA8, 0x93, 0x9C}};
+
+inline constexpr DISPID kChartSource = 1;
+inline constexpr DISPID kChartMode = 2;
+inline constexpr DISPID kChartTimeWindow = 3;
+inline constexpr DISPID kChartHistoryTime = 4;
+inline constexpr DISPID kChartAutoRange = 5;
+inline constexpr DISPID kChartRangeMinimum = 6;
+inline constexpr DISPID kChartRangeMaximum = 7;
+inline constexpr DISPID kChartSetRange = 8;
+inline constexpr DISPID kChartChannelColor = 9;
+inline constexpr DISPID kChartChannelVisible = 10;
+inline constexpr DISPID kChartPaused = 11;
+inline constexpr DISPID kChartSavePicture = 12;
+inline constexpr DISPID kChartCopyPicture = 13;
+inline constexpr DISPID kChartDroppedCycles = 14;
+inline constexpr DISPID kChartPausedChanged = 1;  // the event
+
+inline constexpr Member kChartMembers[] = {
+    {L"Source", kChartSource},
+    {L"Mode", kChartMode},
+    {L"TimeWindow", kChartTimeWindow},
+    {L"HistoryTime", kChartHistoryTime},
+    {L"AutoRange", kChartAutoRange},
+    {L"RangeMinimum", kChartRangeMinimum},
+    {L"RangeMaximum", kChartRangeMaximum},
+    {L"SetRange", kChartSetRange},
+    {L"ChannelColor", kChartChannelColor},
+    {L"ChannelVisible", kChartChannelVisible},
+    {L"Paused", kChartPaused},
+    {L"SavePicture", kChartSavePicture},
+    {L"CopyPicture", kChartCopyPicture},
+    {L"DroppedCycles", kChartDroppedCycles},
+};
+
+inline constexpr Member kChartEvents[] = {
+    {L"PausedChanged", kChartPausedChanged},
 };
 
 }  // namespace client

@@ -23,6 +23,17 @@ inline const activex::ControlRegistration kControlRegistration = {
     kLibMinor,
 };
 
+inline const activex::ControlRegistration kChartRegistration = {
+    &CLSID_VandrelChart,  // class
+    kChartProgId,         // ProgID
+    IDS_VANDREL_CHART,    // type name
+    IDB_CHART_TOOLBOX,    // toolbox bitmap
+    kChartMiscStatus,     // OLEMISC flags
+    &LIBID_VandrelLib,    // type library
+    kLibMajor,            // and its version
+    kLibMinor,
+};
+
 // The property pages, in the order the control lists them.
 inline const activex::PageRegistration kPageRegistrations[] = {
     {&kPageClsid, IDS_VANDREL_PPG},

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the control module's two bitmaps (4 bits per pixel, the standard 16-colour palette):
-toolbox.bmp, 16 x 15, the letters OCX in purple on light grey, and vandrel.bmp, 32 x 21, the
+"""Writes the control module's three bitmaps (4 bits per pixel, the standard 16-colour palette):
+toolbox.bmp, 16 x 15, the letters OCX in purple on light grey, chart.bmp, 16 x 15, the chart's
+toolbox bitmap (a framed plot with a green wave and a red limit), and vandrel.bmp, 32 x 21, the
 control's picture: an expansion card seen from the side. Run it from anywhere; the files land
 beside it. The pictures are drawn below, one character per pixel."""
 import os
@@ -13,7 +14,7 @@ PALETTE = [
     (0x00, 0x00, 0xFF), (0xFF, 0x00, 0xFF), (0x00, 0xFF, 0xFF), (0xFF, 0xFF, 0xFF),
 ]
 # Pixel characters and their palette index.
-INK = {'k': 0, 'g': 2, 'p': 5, '.': 7, '#': 8, 'r': 9, 'G': 10, 'y': 11}
+INK = {'k': 0, 'g': 2, 'p': 5, '.': 7, '#': 8, 'r': 9, 'G': 10, 'y': 11, 'w': 15}
 
 TOOLBOX = [
     "................",
@@ -29,6 +30,24 @@ TOOLBOX = [
     "................",
     "................",
     "................",
+    "................",
+    "................",
+]
+
+CHART = [
+    "................",
+    ".kkkkkkkkkkkkkk.",
+    ".kwwwwwwwwwwwwk.",
+    ".krrrrrrrrrrrrk.",
+    ".kwwwwGwwwwwwwk.",
+    ".kwwwGwGwwwwwwk.",
+    ".kwwGwwwGwwwwGk.",
+    ".kwGwwwwwGwwGwk.",
+    ".kGwwwwwwwGGwwk.",
+    ".kwwwwwwwwwwwwk.",
+    ".kwwwwwwwwwwwwk.",
+    ".kwwwwwwwwwwwwk.",
+    ".kkkkkkkkkkkkkk.",
     "................",
     "................",
 ]
@@ -84,3 +103,4 @@ def write_bmp(path, rows):
 here = os.path.dirname(os.path.abspath(__file__))
 write_bmp(os.path.join(here, "toolbox.bmp"), TOOLBOX)
 write_bmp(os.path.join(here, "vandrel.bmp"), CARD)
+write_bmp(os.path.join(here, "chart.bmp"), CHART)

@@ -10,6 +10,7 @@
 #include "control/class_table.h"
 #include "control/resource.h"
 #include "control/vandrel_channels_page.h"
+#include "control/vandrel_chart.h"
 #include "control/vandrel_ctrl.h"
 #include "control/vandrel_prop_page.h"
 #include "vandrel_h.h"
@@ -20,17 +21,22 @@ namespace {
     return activex::UpdateControlRegistration(module, vandrel::kControlRegistration, add);
 }
 
+[[nodiscard]] HRESULT UpdateChartRegistry(HINSTANCE module, BOOL add) noexcept {
+    return activex::UpdateControlRegistration(module, vandrel::kChartRegistration, add);
+}
+
 // The registration of the page at index of the class table, whose CLSID its factory serves.
 template <size_t index>
 [[nodiscard]] HRESULT UpdatePageRegistry(HINSTANCE module, BOOL add) noexcept {
     return activex::UpdatePageRegistration(module, vandrel::kPageRegistrations[index], add);
 }
 
-// The factory list in the order every walk visits it: the pages, then the control.
+// The factory list in the order every walk visits it: the pages, then the controls.
 const activex::ClassEntry kClasses[] = {
     {vandrel::kPageRegistrations[0].clsid, &CVandrelPropPage::CreateInstance, &UpdatePageRegistry<0>},
     {vandrel::kPageRegistrations[1].clsid, &CVandrelChannelsPage::CreateInstance, &UpdatePageRegistry<1>},
     {&CLSID_Vandrel, &CVandrelCtrl::CreateInstance, &UpdateControlRegistry},
+    {&CLSID_VandrelChart, &CVandrelChart::CreateInstance, &UpdateChartRegistry},
 };
 
 class CVandrelApp final : public activex::Module {

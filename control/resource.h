@@ -4,11 +4,14 @@
 #define IDS_VANDREL              1    // "Vandrel Control", type name of the control
 #define IDS_VANDREL_PPG          2    // "Vandrel Property Page", type name of the property page
 #define IDS_VANDREL_CHANNELS_PPG 3    // "Vandrel Channels Property Page", type name of the second page
+#define IDS_VANDREL_CHART        4    // "Vandrel Chart", type name of the chart
+#define IDS_VANDREL_CHART_PPG    5    // "Vandrel Chart Property Page", type name of the chart's page
 #define IDS_PROPPAGE_CAPTION     200  // "Simple", title of the property page
 #define IDS_CHANNELS_CAPTION     201  // "Channels", title of the channels page
 #define IDS_CHANNEL_ITEM         202  // "Channel ", before the number in the channels page's list and texts
 #define IDS_NOT_A_NUMBER         203  // the channels page's word on a field it cannot read
 #define IDB_TOOLBOX              1    // toolbox bitmap, 16 x 15
+#define IDB_CHART_TOOLBOX        2    // the chart's toolbox bitmap, 16 x 15
 #define IDB_VANDREL              201  // the control's picture, 32 x 21
 #define IDD_PROPPAGE_VANDREL     200  // the property page's dialog
 #define IDD_PROPPAGE_CHANNELS    201  // the channels page's dialog

@@ -191,6 +191,12 @@ void CVandrelCtrl::FinalRelease() noexcept {
     ControlBase::FinalRelease();
 }
 
+// The charts find the control through its cycle source (control/cycle_source.h).
+void* CVandrelCtrl::FindMore(REFIID riid) noexcept {
+    if (void* found = sourcePart_.FindInterface(riid)) return found;
+    return ControlBase::FindMore(riid);
+}
+
 // --- the settings: Interval, Address, ChannelNumber ------------------------------------------------
 
 void CVandrelCtrl::ApplySetting(LONG& field, LONG (CChannelSampler::*get)() const noexcept,

@@ -9,6 +9,7 @@
 // maps the engine's cycles and figures to automation values; the engine numbers the cycles and
 // keeps the run's totals. Every Start through the control, also the restart of a property change,
 // begins a new run: cycles are numbered from 1 again and the unread ones of the run before are gone.
+// Charts bound to it watch its cycles through a queue each (control/cycle_source.h).
 // It persists none of its settings (only the version and the standard set) and shows a fixed
 // picture while the host's form is designed.
 //
@@ -40,6 +41,7 @@
 
 #include "activex/control.h"
 #include "activex/notify_window.h"
+#include "control/cycle_source.h"
 #include "base/local_time.h"
 #include "base/unique_handle.h"
 #include "engine/channel_sampler.h"
@@ -55,7 +57,8 @@ struct VandrelCtrlSeams {
 
 class CVandrelCtrl final : public activex::Control<CVandrelCtrl>,
                            private engine::SamplerObserver,
-                           private activex::NotifyWindow::Handler {
+                           private activex::NotifyWindow::Handler,
+                           private CycleFeed {
 public:
     // The create function of the control's class factory.
     [[nodiscard]] static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
@@ -84,6 +87,7 @@ protected:
     void Draw(HDC dc, const RECT& bounds, const RECT& invalid) noexcept override;
     void FinalRelease() noexcept override;
     void EventsThawed() noexcept override;
+    void* FindMore(REFIID riid) noexcept override;
 
 private:
     // The original members (vandrel_ctrl.cpp): the methods, and the settings' change handlers, run
@@ -212,6 +216,13 @@ private:
     // to sampling; all of them for UINT64_MAX. false when frozen.
     bool TellAlarmsBefore(uint64_t run, uint64_t cycle, bool atToo) noexcept;
 
+    // The charts' feed (vandrel_ctrl.cpp): each watches the sampler's cycles through a queue of its own.
+    [[nodiscard]] bool AddWatcher(engine::CycleQueue* queue) noexcept override {
+        return m_Sampler.AddWatcher(queue);
+    }
+    void RemoveWatcher(engine::CycleQueue* queue) noexcept override { m_Sampler.RemoveWatcher(queue); }
+    const engine::ChannelSet& WatchedChannels() noexcept override { return channels_; }
+
     LONG m_Interval;
     LONG m_Address;
     base::UniqueGdiObject m_Bitmap;
@@ -233,4 +244,5 @@ private:
     bool notifyAgain_ = false;  // asked for while it ran
     std::optional<engine::StatusReport> shown_;
     base::LocalOffsets offsets_;
+    CycleSourcePart sourcePart_{*this, *this};
 };

@@ -1,5 +1,7 @@
 #include "engine/channel_sampler.h"
 
+#include <iterator>
+
 #include "base/hresult.h"
 #include "directport/directport.h"
 #include "engine/sample_math.h"
@@ -199,15 +201,37 @@ DWORD WINAPI CChannelSampler::ThreadEntry(LPVOID param) noexcept {
 }
 
 void CChannelSampler::SetTap(engine::CycleQueue* tap) noexcept {
-    tap_.store(tap, std::memory_order_seq_cst);
-    // The sampling thread raises its flag before it loads the tap: once the flag is seen down, any
-    // later push loads the new one.
+    taps_[0].store(tap, std::memory_order_seq_cst);
+    WaitOutTap();
+}
+
+bool CChannelSampler::AddWatcher(engine::CycleQueue* queue) noexcept {
+    for (size_t i = 1; i < std::size(taps_); ++i) {
+        engine::CycleQueue* empty = nullptr;
+        if (taps_[i].compare_exchange_strong(empty, queue, std::memory_order_seq_cst)) return true;
+    }
+    return false;
+}
+
+void CChannelSampler::RemoveWatcher(engine::CycleQueue* queue) noexcept {
+    for (size_t i = 1; i < std::size(taps_); ++i) {
+        engine::CycleQueue* held = queue;
+        taps_[i].compare_exchange_strong(held, nullptr, std::memory_order_seq_cst);
+    }
+    WaitOutTap();
+}
+
+void CChannelSampler::WaitOutTap() const noexcept {
+    // The sampling thread raises its flag before it loads the taps: once the flag is seen down, any
+    // later push loads the new ones.
     while (tapping_.load(std::memory_order_seq_cst)) ::SwitchToThread();
 }
 
 void CChannelSampler::Tap(const engine::Cycle* cycle, const engine::MeasuredValues* measured) noexcept {
     tapping_.store(true, std::memory_order_seq_cst);
-    if (engine::CycleQueue* tap = tap_.load(std::memory_order_seq_cst)) {
+    for (auto& slot : taps_) {
+        engine::CycleQueue* tap = slot.load(std::memory_order_seq_cst);
+        if (!tap) continue;
         if (cycle) {
             tap->Push(*cycle, *measured);
         } else {

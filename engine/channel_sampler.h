@@ -161,6 +161,13 @@ public:
     // (engine/cycle_queue.h); null for none. Any thread; returns once the sampling thread no longer
     // uses the tap set before, so that its owner may free it.
     void SetTap(engine::CycleQueue* tap) noexcept;
+    // A watcher (a chart) gets every cycle and end as the tap does, into a queue of its own, so that
+    // it neither takes cycles from the host's reads nor slows the recorder: a watcher that falls
+    // behind drops from its own queue only. AddWatcher is false when kMaxWatchers already watch.
+    // RemoveWatcher returns once the sampling thread no longer uses the queue. Any thread.
+    static constexpr size_t kMaxWatchers = 8;
+    [[nodiscard]] bool AddWatcher(engine::CycleQueue* queue) noexcept;
+    void RemoveWatcher(engine::CycleQueue* queue) noexcept;
     // The channels' rules and alarms, judged with every cycle (engine/measurements.h). Any thread.
     engine::Measurements& Measured() noexcept { return measurements_; }
     const engine::Measurements& Measured() const noexcept { return measurements_; }
@@ -194,6 +201,8 @@ private:
     // Hands the tap a cycle with its measured values, or the end of the run (both null). Sampling
     // thread.
     void Tap(const engine::Cycle* cycle, const engine::MeasuredValues* measured) noexcept;
+    // Returns once the sampling thread is not pushing into a tap it loaded before.
+    void WaitOutTap() const noexcept;
     void ReportFailedCycle(int bytes, bool tookLock) noexcept;
     // Ends the thread and gives up the port lock handle; the status is left to the caller.
     void EndThread() noexcept;
@@ -232,7 +241,8 @@ private:
     engine::RunHealth health_;
     int64_t countsPerMs_ = 1;  // the performance counter's, set by Start
     engine::Measurements measurements_;
-    // The recorder's queue, and whether the sampling thread is pushing into the one it loaded.
-    std::atomic<engine::CycleQueue*> tap_{nullptr};
+    // The recorder's queue first, then the watchers', and whether the sampling thread is pushing
+    // into those it loaded.
+    std::atomic<engine::CycleQueue*> taps_[1 + kMaxWatchers] = {};
     std::atomic<bool> tapping_{false};
 };

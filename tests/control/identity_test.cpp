@@ -98,6 +98,15 @@ TEST(Identity, ClientCopyEqualsTheControls) {
     ASSERT_TRUE(lib);
     ExpectMembers(lib.get(), DIID__DVandrel, {std::begin(client::kMembers), std::end(client::kMembers)});
     ExpectMembers(lib.get(), DIID__DVandrelEvents, {std::begin(client::kEvents), std::end(client::kEvents)});
+
+    EXPECT_STREQ(vandrel::kChartProgId, client::kProgIdVandrelChart);
+    EXPECT_EQ(CLSID_VandrelChart, client::kClsidVandrelChart);
+    EXPECT_EQ(DIID__DVandrelChart, client::kDiidDVandrelChart);
+    EXPECT_EQ(DIID__DVandrelChartEvents, client::kDiidDVandrelChartEvents);
+    ExpectMembers(lib.get(), DIID__DVandrelChart,
+                  {std::begin(client::kChartMembers), std::end(client::kChartMembers)});
+    ExpectMembers(lib.get(), DIID__DVandrelChartEvents,
+                  {std::begin(client::kChartEvents), std::end(client::kChartEvents)});
 }
 
 // The tests write the identities no client needs out on their own, so that a changed header fails
@@ -105,6 +114,7 @@ TEST(Identity, ClientCopyEqualsTheControls) {
 TEST(Identity, TestsCopiesEqualTheControls) {
     EXPECT_EQ(vandrel::kPageClsid, testsupport::kPageClsid);
     EXPECT_EQ(vandrel::kChannelsPageClsid, testsupport::kChannelsPageClsid);
+    EXPECT_EQ(vandrel::kChartPageClsid, testsupport::kChartPageClsid);
     EXPECT_EQ(LIBID_VandrelLib, testsupport::kLibid);
 }
 

@@ -73,15 +73,14 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
         m.name = MemberName(info, func->memid);
         m.help = MemberHelp(info, func->memid);
         bool takenByTheTable = true;
-        if (func->invkind == INVOKE_PROPERTYPUT) {
+        if (func->invkind == INVOKE_PROPERTYPUT || func->invkind == INVOKE_PROPERTYPUTREF) {
             m.writable = true;
             const bool indexed = func->cParams == 2 && func->lprgelemdescParam[0].tdesc.vt == VT_I4;
             m.putType = func->cParams == 1 || indexed ? func->lprgelemdescParam[func->cParams - 1].tdesc.vt
                                                       : VARTYPE{VT_EMPTY};
-            // An indexed put hands its value to the member, which coerces it.
-            takenByTheTable =
-                m.putType == VT_I4 || m.putType == VT_BSTR ||
-                (indexed && (m.putType == VT_VARIANT || m.putType == VT_R8 || m.putType == VT_BOOL));
+            // An indexed or value put hands its value to the member, which coerces it.
+            takenByTheTable = m.putType == VT_I4 || m.putType == VT_BSTR || m.putType == VT_VARIANT ||
+                              m.putType == VT_R8 || m.putType == VT_BOOL || m.putType == VT_DISPATCH;
         } else {
             const VARTYPE ret = func->elemdescFunc.tdesc.vt;
             m.method = func->invkind != INVOKE_PROPERTYGET;

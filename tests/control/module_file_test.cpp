@@ -14,6 +14,7 @@
 #include "activex/dialog_template.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
+#include "control/vandrel_chart.h"
 #include "control/vandrel_ctrl.h"
 #include "control/resource.h"
 #include "engine/sampler_status.h"
@@ -24,7 +25,10 @@
 using base::Bstr;
 using base::ComPtr;
 using client::kClsidVandrel;
+using client::kClsidVandrelChart;
 using client::kDiidDVandrel;
+using client::kDiidDVandrelChart;
+using client::kDiidDVandrelChartEvents;
 using client::kDiidDVandrelEvents;
 using testsupport::kLibid;
 using testsupport::MemberHelp;
@@ -70,7 +74,9 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
     for (const Type& t :
          {Type{kDiidDVandrel, L"_DVandrel", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
           Type{kDiidDVandrelEvents, L"_DVandrelEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE},
-          Type{kClsidVandrel, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
+          Type{kClsidVandrel, L"Vandrel", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL},
+          Type{kClsidVandrelChart, L"VandrelChart", TKIND_COCLASS,
+               TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL}}) {
         ComPtr<ITypeInfo> info;
         ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(t.guid, info.put())) << t.name;
         TYPEATTR* attr = nullptr;
@@ -90,7 +96,10 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
                 impl->GetTypeAttr(&implAttr);
                 const bool source = implFlags & IMPLTYPEFLAG_FSOURCE;
                 EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
-                EXPECT_EQ(source ? kDiidDVandrelEvents : kDiidDVandrel, implAttr->guid);
+                const bool chart = t.guid == kClsidVandrelChart;
+                EXPECT_EQ(source ? (chart ? kDiidDVandrelChartEvents : kDiidDVandrelEvents)
+                                 : (chart ? kDiidDVandrelChart : kDiidDVandrel),
+                          implAttr->guid);
                 impl->ReleaseTypeAttr(implAttr);
             }
         } else if (t.guid == kDiidDVandrelEvents) {
@@ -119,23 +128,24 @@ TEST(ModuleTypeLibrary, CarriesTheIdentitiesAndFlags) {
             }
         }
         info->ReleaseTypeAttr(attr);
-        EXPECT_EQ(L"Vandrel Control", MemberHelp(info.get(), MEMBERID_NIL)) << t.name;
+        EXPECT_EQ(t.guid == kClsidVandrelChart ? L"Vandrel Chart" : L"Vandrel Control",
+                  MemberHelp(info.get(), MEMBERID_NIL))
+            << t.name;
         EXPECT_EQ(t.name, MemberName(info.get(), MEMBERID_NIL));
     }
 }
 
-// The dispatch table and the type library describe the same members under the same DISPIDs, with
-// the same help strings.
-TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
-    auto lib = LoadModuleTypeLib();
-    ASSERT_TRUE(lib);
+// The dispatch tables and the type library describe the same members under the same DISPIDs, with
+// the same help strings: the acquisition control's and the chart's.
+template <class C, size_t N>
+void ExpectTableMatches(ITypeLib* lib, REFIID iid, const activex::DispatchEntry<C> (&table)[N]) {
     ComPtr<ITypeInfo> info;
-    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(kDiidDVandrel, info.put()));
+    ASSERT_HR(S_OK, lib->GetTypeInfoOfGuid(iid, info.put()));
     std::map<DISPID, testsupport::LibMember> members;
     ASSERT_TRUE(testsupport::ReadLibMembers(info.get(), &members));
 
-    ASSERT_EQ(std::size(CVandrelCtrl::kDispatchMap), members.size());
-    for (const auto& entry : CVandrelCtrl::kDispatchMap) {
+    ASSERT_EQ(N, members.size());
+    for (const auto& entry : table) {
         const auto found = members.find(entry.dispid);
         ASSERT_NE(members.end(), found) << "DISPID " << entry.dispid << " is not in the type library";
         const testsupport::LibMember& m = found->second;
@@ -149,15 +159,22 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
             if (m.writable) {
-                EXPECT_EQ(entry.putText ? VARTYPE{VT_BSTR}
-                          : entry.putAt ? entry.type
-                                        : VARTYPE{VT_I4},
+                EXPECT_EQ(entry.putText                   ? VARTYPE{VT_BSTR}
+                          : entry.putAt || entry.putValue ? entry.type
+                                                          : VARTYPE{VT_I4},
                           m.putType)
                     << entry.dispid;
             }
         }
         EXPECT_EQ(entry.helpString, m.help) << entry.dispid;
     }
+}
+
+TEST(ModuleTypeLibrary, DispatchTablesMatchTheTypeLibrary) {
+    auto lib = LoadModuleTypeLib();
+    ASSERT_TRUE(lib);
+    ExpectTableMatches(lib.get(), kDiidDVandrel, CVandrelCtrl::kDispatchMap);
+    ExpectTableMatches(lib.get(), kDiidDVandrelChart, CVandrelChart::kDispatchMap);
 }
 
 // The library's VandrelStatus, VandrelError and VandrelAlarm are the sampler's statuses, result
@@ -184,7 +201,9 @@ TEST(ModuleTypeLibrary, EnumsMirrorTheSamplersStatusesAndErrors) {
         {L"vdAlarmLow", static_cast<LONG>(A::kLow)},
         {L"vdAlarmNone", static_cast<LONG>(A::kNormal)},
         {L"vdAlarmHigh", static_cast<LONG>(A::kHigh)},
-        {L"vdAlarmHighHigh", static_cast<LONG>(A::kHighHigh)}};
+        {L"vdAlarmHighHigh", static_cast<LONG>(A::kHighHigh)},
+        {L"vdChartStrip", static_cast<LONG>(chart::Mode::kStrip)},
+        {L"vdChartScope", static_cast<LONG>(chart::Mode::kScope)}};
     std::vector<std::pair<std::wstring, LONG>> found;
     for (UINT t = 0; t < lib->GetTypeInfoCount(); ++t) {
         ComPtr<ITypeInfo> info;
