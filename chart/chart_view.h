@@ -88,15 +88,15 @@ struct Frame {
     double endMs = 0;
     bool paused = false;
     bool hasSource = true;   // false: the plot says "No source"
-    bool hasCursor = false;  // a cursor at cursor (the control's client coordinates)
-    POINT cursor = {};
-    int dpi = 96;  // the device's pixels per inch: fonts and line widths follow it
+    bool hasCursor = false;  // a cursor at cursor
+    POINT cursor = {};       // from the top left corner of the painted rectangle (the control's client area)
+    int dpi = 96;            // the device's pixels per inch: fonts and line widths follow it
 };
 
 // The parts of the control's rectangle: the plot, the axes' labels and the legend.
 struct Layout {
     RECT plot = {};    // where the lines are drawn
-    RECT legend = {};  // a row of each channel's name, latest value and unit
+    RECT legend = {};  // each channel's name, latest value and unit, in as many rows as they need
 };
 Layout LayOut(const RECT& bounds, const Frame& frame) noexcept;
 
@@ -106,10 +106,13 @@ struct Range {
     double high = 1;
 };
 // The fixed range, or for autoRange the visible points of the visible channels and their set
-// limits widened to round steps (a flat line gets a range around it); 0..1 for nothing.
+// limits widened to round steps (a flat line gets a range around it); 0..1 for nothing. The visible
+// points are those of the last windowMs up to endMs in both modes (in scope mode the current sweep
+// and the rest of the previous one). A fixed range that is not yMin < yMax counts as autoRange.
 Range YRange(const History& history, const Frame& frame) noexcept;
 // The pixel row of value in plot for range: top row for range.high, bottom row for range.low;
-// values outside are clamped to one row beyond the plot, so that lines leave it at its edge.
+// values outside are clamped to one row beyond the plot, so that lines leave it at its edge (NaN
+// below it).
 int RowOf(double value, const Range& range, const RECT& plot) noexcept;
 // The first time the plot shows: endMs - windowMs in strip mode, the start of the sweep that holds
 // endMs in scope mode (sweeps start at whole multiples of windowMs).
@@ -127,7 +130,9 @@ void Columns(const History& history, int channel, double startMs, double msPerCo
              int columns) noexcept;
 
 // Draws frame over bounds of dc: white plot, grid and labelled axes, every visible channel's line
-// (a vertical stroke of each column's minimum to maximum, joined to the next column), the set
+// (a vertical stroke of each column's minimum to maximum, joined to the next column; in strip mode
+// the point at endMs opens the rightmost column, in scope mode the previous sweep's rest follows
+// the current one after a gap), the set
 // limits as dashed lines in the channel's colour, the columns where a visible channel was in
 // alarm shaded, the legend with each channel's newest value, "Paused" while paused, the cursor's
 // time and values, and "No source" when there is none.
