@@ -198,6 +198,7 @@ void CVandrelChart::Unbind() noexcept {
     source_.reset();
     queue_.reset();
     history_.Clear();
+    held_.clear();
     dropped_ = 0;
     newestMs_ = 0;
     frame_.channels = 0;
@@ -218,15 +219,35 @@ void CVandrelChart::Drain() noexcept {
             point.levels[i] = read ? static_cast<int8_t>(entry.measured.levels[i]) : 0;
         }
         try {
-            history_.Add(point);
+            if (frame_.paused) {
+                // Held back, so that the paused picture does not change: not even by a point of
+                // the same millisecond as the last one shown.
+                if (held_.size() >= history_.Capacity()) held_.pop_front();
+                held_.push_back(point);
+            } else {
+                history_.Add(point);
+                frame_.channels = entry.cycle.channels;
+                newestMs_ = point.timeMs;
+                news_ = true;
+            }
         } catch (const std::bad_alloc&) {
             ++dropped_;
-            continue;
         }
-        frame_.channels = entry.cycle.channels;
-        newestMs_ = point.timeMs;
-        if (!frame_.paused) news_ = true;
+        heldChannels_ = entry.cycle.channels;
     }
+}
+
+void CVandrelChart::ReleaseHeld() noexcept {
+    try {
+        for (const chart::Point& point : held_) {
+            history_.Add(point);
+            newestMs_ = point.timeMs;
+        }
+        if (!held_.empty()) frame_.channels = heldChannels_;
+    } catch (const std::bad_alloc&) {
+        // The history keeps what it could take.
+    }
+    held_.clear();
 }
 
 void CVandrelChart::SizeHistory() noexcept {
@@ -363,6 +384,7 @@ void CVandrelChart::SetPaused(bool paused) noexcept {
     if (paused == frame_.paused) return;
     Drain();
     frame_.paused = paused;
+    if (!paused) ReleaseHeld();
     frame_.endMs = newestMs_;
     news_ = true;
     Repaint();

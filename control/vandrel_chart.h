@@ -21,6 +21,7 @@
 // created it, where every member, the window procedure and the timer run.
 #pragma once
 
+#include <deque>
 #include <memory>
 
 #include "activex/control.h"
@@ -94,6 +95,8 @@ private:
     void Drain() noexcept;
     // The history's capacity for HistoryTime.
     void SizeHistory() noexcept;
+    // Resuming: the points held back while paused go into the history.
+    void ReleaseHeld() noexcept;
     // Lets go of the source and its queue; the history goes with them.
     void Unbind() noexcept;
     // The source's names, units and limits, and the chart's own settings, into the frame.
@@ -111,6 +114,9 @@ private:
 
     chart::Frame frame_;
     chart::History history_;
+    // The points that came while paused, up to the history's capacity, and their channel count.
+    std::deque<chart::Point> held_;
+    int heldChannels_ = 0;
     double timeWindowS_ = 10;
     double historyS_ = 60;
     LONG colors_[chart::kChannels] = {};  // OLE_COLOR, as set

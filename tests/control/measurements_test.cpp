@@ -18,6 +18,7 @@
 #include "base/late_bound.h"
 #include "base/variant.h"
 #include "harness/event_sink.h"
+#include "tests/control/automation_calls.h"
 #include "tests/control/control_events.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/hresult_matchers.h"
@@ -31,47 +32,6 @@ using namespace client;  // DISPIDs
 namespace {
 
 namespace fs = std::filesystem;
-
-VARIANT R8(double v) {
-    VARIANT x;
-    x.vt = VT_R8;
-    x.dblVal = v;
-    return x;
-}
-
-// A text argument; the test program keeps its BSTR to the end.
-VARIANT Text(const wchar_t* text) {
-    static std::vector<base::Bstr> kept;
-    kept.emplace_back(text);
-    VARIANT x;
-    x.vt = VT_BSTR;
-    x.bstrVal = kept.back().get();
-    return x;
-}
-
-VARIANT Null() {
-    VARIANT x;
-    x.vt = VT_NULL;
-    return x;
-}
-
-// A call's outcome as a VBA user meets it: the error and its description.
-struct Outcome {
-    HRESULT hr;
-    HRESULT error;
-    std::wstring description;
-    Variant result;
-};
-
-Outcome Call(IDispatch* ctrl, DISPID id, WORD flags, const std::vector<VARIANT>& args) {
-    Outcome out{};
-    base::DispException exception;
-    out.hr =
-        base::InvokeById(ctrl, id, flags, args.data(), args.size(), out.result.ptr(), nullptr, &exception);
-    out.error = exception.error;
-    out.description = exception.description.get() ? exception.description.get() : L"";
-    return out;
-}
 
 // A channel's property as a number; NaN for Null, -99999 for a failure.
 double Number(IDispatch* ctrl, DISPID id, LONG channel) {
@@ -87,15 +47,6 @@ void Set(IDispatch* ctrl, DISPID id, LONG channel, VARIANT value, CallSite site 
     CallerTrace trace(site);
     const Outcome got = Call(ctrl, id, DISPATCH_PROPERTYPUT, {I4(channel), value});
     EXPECT_HR(S_OK, got.hr) << testing::PrintToString(got.description);
-}
-
-fs::path Folder() {
-    const fs::path folder = fs::temp_directory_path() / "vandrel-measurements" /
-                            testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-    fs::create_directories(folder);
-    return folder;
 }
 
 std::wstring ReadUtf16(const fs::path& path) {
@@ -118,7 +69,7 @@ void WriteUtf16(const fs::path& path, const std::wstring& text) {
 TEST(Measurements, BadInputIsRefusedWithItsReasonAndChangesNothing) {
     const auto ctrl = CreateControl();
     Set(ctrl.get(), kDispidHighLimit, 1, R8(10));
-    const fs::path folder = Folder();
+    const fs::path folder = Folder("vandrel-measurements");
     const std::wstring missing = (folder / "missing.ini").wstring();
     const std::wstring bad = (folder / "bad.ini").wstring();
     WriteUtf16(bad, L"[Channel1]\r\nName=Oven\r\n\r\n[Channel2]\r\nGain=abc\r\n");
@@ -182,7 +133,7 @@ TEST(Measurements, ScaledValuesFollowACalibrationAndAZero) {
     Set(ctrl.get(), kDispidChannelUnit, 1,
         Text(L"\x00B0"
              L"C"));
-    const fs::path file = Folder() / "scaled.csv";
+    const fs::path file = Folder("vandrel-measurements") / "scaled.csv";
     ASSERT_HR(S_OK, Put(ctrl.get(), kDispidRecordFile, Text(file.wstring().c_str())));
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 3; }));
@@ -309,7 +260,7 @@ TEST(MeasurementSettings, TravelWithTheDocumentAndThroughAnEditedFile) {
     EXPECT_EQ(1.0, Number(fromStream.get(), kDispidChannelGain, 2));
     EXPECT_TRUE(std::isnan(Number(fromStream.get(), kDispidHighHighLimit, 2)));
 
-    const fs::path file = Folder() / "oven.ini";
+    const fs::path file = Folder("vandrel-measurements") / "oven.ini";
     ASSERT_HR(S_OK,
               Call(ctrl.get(), kDispidSaveSettings, DISPATCH_METHOD, {Text(file.wstring().c_str())}).hr);
     std::wstring text = ReadUtf16(file);
