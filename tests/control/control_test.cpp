@@ -21,6 +21,7 @@
 #include "control/vandrel_ctrl.h"
 #include "harness/access_log.h"
 #include "harness/process_usage.h"
+#include "tests/control/automation_calls.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
 #include "tests/support/hresult_matchers.h"
@@ -225,13 +226,6 @@ VARIANT Bstr(const wchar_t* text) {
     VARIANT v;
     v.vt = VT_BSTR;
     v.bstrVal = ::SysAllocString(text);
-    return v;
-}
-
-VARIANT R8(double d) {
-    VARIANT v;
-    v.vt = VT_R8;
-    v.dblVal = d;
     return v;
 }
 

@@ -9,6 +9,9 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,13 +21,16 @@
 #include "base/unique_handle.h"
 #include "base/variant.h"
 #include "harness/event_sink.h"
+#include "chart/chart_view.h"
 #include "control/resource.h"
+#include "tests/control/automation_calls.h"
 #include "tests/control/fake_site.h"
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/call_site.h"
 #include "tests/support/sim_helpers.h"
 #include "tests/support/window_text.h"
 #include "tests/support/hresult_matchers.h"
+#include "tests/support/png_pixels.h"
 
 using base::ComPtr;
 using client::kClsidVandrel;
@@ -499,6 +505,97 @@ TEST(HostingAtl, AnAdvisedSinkHearsDataReadyOnTheHostThread) {
     EXPECT_HR(S_OK, VandrelOcx::Get().CanUnloadNow()) << "the control was not released";
 }
 
+// A chart in Wine's ATL host draws the live wave of a control bound to it, with a named channel and
+// its limit, and the PNG it saves is exactly what its window shows. With VANDREL_CHART_PNG set, that
+// picture is also kept there (the README's).
+TEST(HostingAtl, AChartInTheHostDrawsALiveWaveAndSavesWhatItShows) {
+    HMODULE atl = ::LoadLibraryW(L"atl.dll");
+    ASSERT_TRUE(atl);
+    using InitFn = BOOL(WINAPI*)();
+    using CreateFn = HRESULT(WINAPI*)(LPCOLESTR, HWND, IStream*, IUnknown**);
+    using GetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+    auto proc = [&](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(atl, name)); };
+    auto init = reinterpret_cast<InitFn>(proc("AtlAxWinInit"));
+    auto create = reinterpret_cast<CreateFn>(proc("AtlAxCreateControl"));
+    auto getControl = reinterpret_cast<GetControlFn>(proc("AtlAxGetControl"));
+    ASSERT_TRUE(init && create && getControl);
+    init();
+
+    SimBoards sim("356:wave");
+    {
+        RegisteredClass chartClass(client::kClsidVandrelChart);
+        TestWindow form(480, 270);
+        ComPtr<IUnknown> container, unknown;
+        ASSERT_HR(S_OK,
+                  create(L"{AF7FF62E-E0F0-4DC0-B3DE-E004729C2A1D}", form.get(), nullptr, container.put()));
+        ASSERT_HR(S_OK, getControl(form.get(), unknown.put()));
+        auto chart = As<IDispatch>(unknown.get());
+        HWND window = nullptr;
+        ASSERT_HR(S_OK, As<IOleInPlaceObject>(chart.get())->GetWindow(&window));
+        EXPECT_TRUE(::IsWindowVisible(window)) << "a chart is seen at run time";
+
+        auto ctrl = CreateControl();
+        EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(2)));
+        EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(8)));
+        auto put = [&](IDispatch* d, DISPID id, std::vector<VARIANT> args) {
+            EXPECT_HR(S_OK, base::InvokeById(d, id, DISPATCH_PROPERTYPUT, args.data(), args.size(), nullptr));
+        };
+        // Three channels in units, one of them with a high limit; the others hidden.
+        const struct {
+            const wchar_t* name;
+            const wchar_t* unit;
+            double gain, offset;
+        } channels[] = {{L"Tank level", L"cm", 0.01, 0},
+                        {L"Inflow", L"l/min", 0.004, 150},
+                        {L"Pressure", L"kPa", 0.002, -150}};
+        for (LONG c = 1; c <= 3; ++c) {
+            put(ctrl.get(), kDispidChannelName, {I4(c), Text(channels[c - 1].name)});
+            put(ctrl.get(), kDispidChannelUnit, {I4(c), Text(channels[c - 1].unit)});
+            put(ctrl.get(), kDispidChannelGain, {I4(c), R8(channels[c - 1].gain)});
+            put(ctrl.get(), kDispidChannelOffset, {I4(c), R8(channels[c - 1].offset)});
+        }
+        put(ctrl.get(), kDispidHighLimit, {I4(1), R8(250)});
+        for (LONG c = 4; c <= 8; ++c) put(chart.get(), client::kChartChannelVisible, {I4(c), I4(0)});
+        put(chart.get(), client::kChartTimeWindow, {R8(2)});
+        VARIANT source;
+        source.vt = VT_DISPATCH;
+        source.pdispVal = ctrl.get();
+        ASSERT_HR(S_OK, base::InvokeById(chart.get(), client::kChartSource, DISPATCH_PROPERTYPUTREF, &source,
+                                         1, nullptr));
+        ASSERT_EQ(VARIANT_TRUE, testsupport::Start(ctrl.get()));
+        const ULONGLONG end = ::GetTickCount64() + 2500;
+        while (::GetTickCount64() < end) {
+            PumpMessages();
+            ::Sleep(5);
+        }
+        const std::wstring file = (Folder("vandrel-hosting") / "chart.png").wstring();
+        VARIANT path = Text(file.c_str());
+        EXPECT_HR(S_OK, base::InvokeById(chart.get(), client::kChartSavePicture, DISPATCH_METHOD, &path, 1,
+                                         nullptr));
+        // Saving repainted the window with the same frame; no message has been handled since.
+        const testsupport::Pixels shown = testsupport::WindowPixels(window);
+        const testsupport::Pixels saved = testsupport::ReadPng(file.c_str());
+        EXPECT_EQ(480u, saved.width);
+        EXPECT_TRUE(shown == saved) << "the PNG differs from the window";
+        // The wave crosses the plot: channel 1's colour in most of its columns.
+        std::set<UINT> columns;
+        for (UINT y = 0; y < saved.height; ++y) {
+            for (UINT x = 0; x < saved.width; ++x) {
+                if (saved.At(x, y) == chart::DefaultColor(0)) columns.insert(x);
+            }
+        }
+        EXPECT_GT(columns.size(), 300u);
+        if (const char* keep = std::getenv("VANDREL_CHART_PNG")) {
+            ::CopyFileW(file.c_str(), std::filesystem::path(keep).wstring().c_str(), FALSE);
+        }
+        testsupport::Stop(ctrl.get());
+        chart.reset();
+        unknown.reset();
+        container.reset();
+        ::DestroyWindow(form.get());
+    }
+}
+
 // --- the property page ---------------------------------------------------------------------------
 
 TEST(HostingPage, DescribesItselfAsTheEmptySimplePage) {
@@ -582,13 +679,6 @@ TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
 }
 
 // --- the channels page ---------------------------------------------------------------------------
-
-VARIANT R8(double v) {
-    VARIANT x;
-    x.vt = VT_R8;
-    x.dblVal = v;
-    return x;
-}
 
 [[nodiscard]] HRESULT PutChannel(IDispatch* ctrl, DISPID id, LONG channel, VARIANT value) {
     return testsupport::Invoke(ctrl, id, DISPATCH_PROPERTYPUT, {I4(channel), value}, nullptr);
