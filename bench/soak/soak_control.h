@@ -14,16 +14,16 @@
 
 namespace soak {
 
-// The control from a loaded Vandrel.ocx, through its class factory (no registration needed); null
-// when the module has no factory for it.
-inline base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx) {
+// The control (or another class of the module) from a loaded Vandrel.ocx, through its class factory
+// (no registration needed); null when the module has no factory for it.
+inline base::ComPtr<IDispatch> CreateFromModule(HMODULE ocx, REFCLSID clsid = client::kClsidVandrel) {
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     // Through a generic function pointer: FARPROC's own type says nothing of the signature.
     auto get = reinterpret_cast<GetClassObjectFn>(
         reinterpret_cast<void (*)()>(::GetProcAddress(ocx, "DllGetClassObject")));
     base::ComPtr<IClassFactory> factory;
     base::ComPtr<IDispatch> control;
-    if (get && SUCCEEDED(get(client::kClsidVandrel, IID_IClassFactory, factory.put_void()))) {
+    if (get && SUCCEEDED(get(clsid, IID_IClassFactory, factory.put_void()))) {
         LOG_IF_FAILED(factory->CreateInstance(nullptr, IID_IDispatch, control.put_void()));
     }
     return control;
