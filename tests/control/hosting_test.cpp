@@ -554,7 +554,7 @@ TEST(HostingAtl, AChartInTheHostDrawsALiveWaveAndSavesWhatItShows) {
             put(ctrl.get(), kDispidChannelGain, {I4(c), R8(channels[c - 1].gain)});
             put(ctrl.get(), kDispidChannelOffset, {I4(c), R8(channels[c - 1].offset)});
         }
-        put(ctrl.get(), kDispidHighLimit, {I4(1), R8(250)});
+        put(ctrl.get(), kDispidHighLimit, {I4(1), R8(50)});
         for (LONG c = 4; c <= 8; ++c) put(chart.get(), client::kChartChannelVisible, {I4(c), I4(0)});
         put(chart.get(), client::kChartTimeWindow, {R8(2)});
         VARIANT source;
