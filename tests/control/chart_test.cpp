@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_object.h"
 #include "base/com_ptr.h"
 #include "base/variant.h"
 #include "chart/chart_view.h"
@@ -50,6 +51,35 @@ Pixels Picture(IDispatch* chart, const fs::path& file, CallSite site = CallSite:
     EXPECT_HR(S_OK, Call(chart, kChartSavePicture, DISPATCH_METHOD, {Text(file.wstring().c_str())}).hr);
     return ReadPng(file.wstring().c_str());
 }
+
+// What VB6 and VBA forms pass for a control on them: their extender, which answers only its own
+// members and gives the control itself through its Object property.
+class FakeExtender final : public base::ComObject<FakeExtender, base::Lifetime::Scoped, IDispatch> {
+public:
+    explicit FakeExtender(IDispatch* control) : control_(control) {}
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) noexcept override {
+        if (count != 1 || ::lstrcmpiW(names[0], L"Object") != 0) return DISP_E_UNKNOWNNAME;
+        ids[0] = kObject;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                        UINT*) noexcept override {
+        if (id != kObject || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+        result->vt = VT_DISPATCH;
+        result->pdispVal = control_;
+        control_->AddRef();
+        return S_OK;
+    }
+
+private:
+    static constexpr DISPID kObject = 0x80010000;
+    IDispatch* control_;
+};
 
 // A control on the board, to read all eight channels every millisecond.
 ComPtr<IDispatch> Running(CallSite site = CallSite::Here()) {
@@ -125,11 +155,13 @@ TEST(Chart, WatchesWithoutTakingTheHostsCycles) {
     EXPECT_EQ(nullptr, none.result.get().pdispVal);
 }
 
+// Bound through a form's extender, as VB6 and VBA hosts do.
 TEST(Chart, PauseFreezesThePictureWhileCyclesGoOn) {
     SimBoards sim("356:wave");
     const auto ctrl = Running();
     const auto chart = CreateChart();
-    ASSERT_HR(S_OK, Bind(chart.get(), ctrl.get()).hr);
+    FakeExtender extender(ctrl.get());
+    ASSERT_HR(S_OK, Bind(chart.get(), &extender).hr);
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 100; }));
     const fs::path folder = Folder("vandrel-chart");
