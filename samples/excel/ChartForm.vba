@@ -46,7 +46,7 @@ Private Sub UserForm_Initialize()
     VandrelChart1.ChannelVisible(2) = False
     VandrelChart1.ChannelVisible(3) = False
     VandrelChart1.ChannelVisible(4) = False
-    VandrelChart1.ChannelColor(1) = RGB(0, 90, 200)
+    VandrelChart1.ChannelColor(1) = RGB(200, 0, 0)   ' red; RGB() or a system colour
 
     StartButton.Caption = "Start"
     PauseButton.Caption = "Pause"
