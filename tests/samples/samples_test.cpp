@@ -1,7 +1,8 @@
 // The samples of samples/ run as a user runs them, against Vandrel.ocx registered by regsvr32: the
 // VBScript and JScript programs under cscript, which drain whole cycles, and the C++ client as
-// built, which drains them when the control's DataReady event reaches its sink; and the VBScript
-// program that scales, zeroes and watches channel 1 against its limits. Each runs with the system
+// built, which drains them when the control's DataReady event reaches its sink; the VBScript
+// program that scales, zeroes and watches channel 1 against its limits; and the one that draws the
+// cycles with a windowless chart and saves its picture. Each runs with the system
 // tools and the build of each bitness whose programs start on this machine (the 32-bit side needs
 // a machine that runs 32-bit programs, SysWOW64 and the win32 build); a side that cannot run is
 // skipped with the reason. Also what the
@@ -11,7 +12,9 @@
 
 #include <memory>
 #include <regex>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/unique_handle.h"
@@ -173,31 +176,55 @@ INSTANTIATE_TEST_SUITE_P(Bitnesses, SampleRun,
                              return std::string(test.param.name) + std::to_string(test.param.bits);
                          });
 
-// --- the measurements sample ----------------------------------------------------------------------
+// --- the scripts whose every line is known ---------------------------------------------------------
 
-// On the board of -2698s, channel 1 scaled by 0.5 reads -1349, zeroing gives the offset 1349, and
-// the zeroed 0 is at or below the low limit of 50: one low alarm, seen by polling, never repeated
-// (the script acknowledges what it saw and prints changes only), and no high one.
-class MeasurementsRun : public Samples, public testing::WithParamInterface<int> {};
+// Each line of what a script prints, as a pattern.
+struct ScriptOutput {
+    const char* name;
+    const wchar_t* file;
+    std::vector<std::string> lines;
+};
 
-TEST_P(MeasurementsRun, ScalesZeroesAndSeesTheLowAlarmOnce) {
-    const Side side = SideOf(GetParam());
-    if (!side.skip.empty()) GTEST_SKIP() << GetParam() << "-bit run skipped: " << side.skip;
+const ScriptOutput kScripts[] = {
+    // On the board of -2698s, channel 1 scaled by 0.5 reads -1349, zeroing gives the offset 1349,
+    // and the zeroed 0 is at or below the low limit of 50: one low alarm, seen by polling, never
+    // repeated (the script acknowledges what it saw and prints changes only), and no high one.
+    {"measurements",
+     L"measurements.vbs",
+     {"Vandrel at port 356, 4 channels, every 250 ms", "Tank reads -1349 mbar", "zeroed: offset 1349",
+      "alarms: high from 1500, low from 50, deadband 5", "alarm low: 0 mbar", "done"}},
+    // The windowless chart watches every cycle beside the script's own reads, drops none, and
+    // saves a picture that is not empty.
+    {"chart",
+     L"chart.vbs",
+     {"Vandrel at port 356, 4 channels, every 20 ms", "chart of the last 2 s, from -32767 to 32767",
+      "the script read 100 cycles, the chart dropped 0", "saved chart\\.png, [1-9][0-9]* bytes", "done"}},
+};
+
+class ScriptRun : public Samples, public testing::WithParamInterface<std::tuple<size_t, int>> {};
+
+TEST_P(ScriptRun, PrintsWhatItShould) {
+    const ScriptOutput& script = kScripts[std::get<0>(GetParam())];
+    const Side side = SideOf(std::get<1>(GetParam()));
+    if (!side.skip.empty()) GTEST_SKIP() << side.bits << "-bit run skipped: " << side.skip;
     Register(side.system, side.Ocx());
 
-    const ProcessResult r = RunSample(ScriptCommand(side, L"measurements.vbs"));
+    const ProcessResult r = RunSample(ScriptCommand(side, script.file));
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(0u, r.exitCode) << r.err;
-    const std::vector<std::string> expected = {
-        "Vandrel at port 356, 4 channels, every 250 ms",   "Tank reads -1349 mbar", "zeroed: offset 1349",
-        "alarms: high from 1500, low from 50, deadband 5", "alarm low: 0 mbar",     "done"};
-    EXPECT_EQ(expected, SplitLines(r.out)) << r.out << r.err;
+    const std::vector<std::string> lines = SplitLines(r.out);
+    ASSERT_EQ(script.lines.size(), lines.size()) << r.out << r.err;
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::regex(script.lines[i]))) << lines[i];
     EXPECT_EQ("", r.err);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bitnesses, MeasurementsRun, testing::Values(64, 32),
-                         [](const testing::TestParamInfo<int>& test) {
-                             return "vbscript" + std::to_string(test.param);
+INSTANTIATE_TEST_SUITE_P(Bitnesses, ScriptRun,
+                         testing::Combine(testing::Range<size_t>(0, std::size(kScripts)),
+                                          testing::Values(64, 32)),
+                         [](const testing::TestParamInfo<std::tuple<size_t, int>>& test) {
+                             return kScripts[std::get<0>(test.param)].name +
+                                    std::to_string(std::get<1>(test.param));
                          });
 
 // --- when the control cannot be created -----------------------------------------------------------
@@ -210,7 +237,7 @@ TEST_F(Samples, NothingRegisteredIsAnUnknownProgId) {
     EXPECT_EQ(1u, cpp.exitCode);
     EXPECT_EQ("", cpp.out);
     EXPECT_EQ(std::vector<std::string>{"Vandrel: failed with 0x800401F3"}, SplitLines(cpp.err));
-    for (const wchar_t* script : {L"readings.vbs", L"measurements.vbs", L"readings.js"}) {
+    for (const wchar_t* script : {L"readings.vbs", L"measurements.vbs", L"chart.vbs", L"readings.js"}) {
         const ProcessResult r = RunSample(ScriptCommand(side, script));
         EXPECT_EQ(std::string::npos, r.out.find("done")) << r.out;
     }
