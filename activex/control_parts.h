@@ -42,7 +42,8 @@ struct ControlClass {
     ULONG pageCount;
     const Verb* verbs;
     ULONG verbCount;
-    const wchar_t* progId;  // names the control as the source of the errors its members raise
+    const wchar_t* progId;         // names the control as the source of the errors its members raise
+    SIZE defaultSize = {100, 50};  // the extent of a new control, in pixels of the screen
 };
 
 // The control's picture, drawn into its window and for a container's view.

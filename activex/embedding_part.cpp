@@ -20,8 +20,8 @@ EmbeddingPart::EmbeddingPart(IUnknown& owner, const ControlClass& control, InPla
       frame_(frame),
       events_(events) {
     const SIZE dpi = base::ScreenDpi();
-    extent_.cx = ::MulDiv(100, 2540, dpi.cx);
-    extent_.cy = ::MulDiv(50, 2540, dpi.cy);
+    extent_.cx = ::MulDiv(control.defaultSize.cx, 2540, dpi.cx);
+    extent_.cy = ::MulDiv(control.defaultSize.cy, 2540, dpi.cy);
 }
 
 HRESULT EmbeddingPart::ExchangeExtent(PropExchange& px) noexcept {

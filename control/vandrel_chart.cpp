@@ -41,6 +41,7 @@ const activex::ControlClass kClass = {
     kVerbs,
     std::size(kVerbs),
     vandrel::kChartProgId,  // the source of the errors its members raise
+    {480, 270},             // a new chart's size, also the picture of a chart without a window
 };
 
 constexpr activex::ValueRange kModeRange = {0, 1, L"The mode must be 0 (strip chart) or 1 (scope)."};
