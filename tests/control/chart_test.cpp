@@ -18,6 +18,7 @@
 #include "tests/control/vandrel_ocx.h"
 #include "tests/support/hresult_matchers.h"
 #include "tests/support/png_pixels.h"
+#include "tests/support/property_bag.h"
 #include "tests/support/sim_helpers.h"
 
 using base::ComPtr;
@@ -217,6 +218,39 @@ TEST(Chart, BadInputIsToldAndTheChartKeepsWorking) {
     EXPECT_EQ(VARIANT_TRUE,
               Call(chart.get(), kChartAutoRange, DISPATCH_PROPERTYGET, {}).result.get().boolVal);
     EXPECT_EQ(400u, Picture(chart.get(), folder / "after.png").width);
+}
+
+// A form keeps the chart's settings; a document's value that no member would take loads as the
+// default, and the others stay.
+TEST(Chart, SettingsGoWithTheDocumentAndBadOnesLoadAsDefaults) {
+    const auto chart = CreateChart();
+    EXPECT_HR(S_OK, Put(chart.get(), kChartMode, I4(1)));
+    EXPECT_HR(S_OK, Put(chart.get(), kChartTimeWindow, R8(5)));
+    EXPECT_HR(S_OK, Call(chart.get(), kChartSetRange, DISPATCH_METHOD, {R8(-5), R8(5)}).hr);
+    EXPECT_HR(S_OK, Call(chart.get(), kChartChannelVisible, DISPATCH_PROPERTYPUT, {I4(2), I4(0)}).hr);
+    FakePropertyBag bag;
+    ComPtr<IPersistPropertyBag> saving;
+    ASSERT_HR(S_OK, chart->QueryInterface(IID_IPersistPropertyBag, saving.put_void()));
+    ASSERT_HR(S_OK, saving->Save(&bag, TRUE, TRUE));
+    base::Variant low;
+    *low.ptr() = R8(-10);
+    bag.Find(L"RangeMaximum")->value = std::move(low);  // below the bottom: the default range
+    bag.Find(L"ChannelColor3")->value = base::Variant(LONG{0x7F000000});  // no colour at all
+
+    const auto loaded = VandrelOcx::Get().Create<IDispatch>(kClsidVandrelChart);
+    ComPtr<IPersistPropertyBag> loading;
+    ASSERT_HR(S_OK, loaded->QueryInterface(IID_IPersistPropertyBag, loading.put_void()));
+    ASSERT_HR(S_OK, loading->Load(&bag, nullptr));
+    EXPECT_EQ(1, GetLong(loaded.get(), kChartMode));
+    EXPECT_EQ(5.0, Call(loaded.get(), kChartTimeWindow, DISPATCH_PROPERTYGET, {}).result.get().dblVal);
+    EXPECT_EQ(VARIANT_FALSE,
+              Call(loaded.get(), kChartAutoRange, DISPATCH_PROPERTYGET, {}).result.get().boolVal);
+    EXPECT_EQ(0.0, Call(loaded.get(), kChartRangeMinimum, DISPATCH_PROPERTYGET, {}).result.get().dblVal);
+    EXPECT_EQ(100.0, Call(loaded.get(), kChartRangeMaximum, DISPATCH_PROPERTYGET, {}).result.get().dblVal);
+    EXPECT_EQ(VARIANT_FALSE,
+              Call(loaded.get(), kChartChannelVisible, DISPATCH_PROPERTYGET, {I4(2)}).result.get().boolVal);
+    EXPECT_EQ(static_cast<LONG>(chart::DefaultColor(2)),
+              Call(loaded.get(), kChartChannelColor, DISPATCH_PROPERTYGET, {I4(3)}).result.get().lVal);
 }
 
 }  // namespace
