@@ -518,7 +518,7 @@ private:
         points.reserve(2 * current.size() + 1);
         for (int c = 0; c < kChannels; ++c) {
             if (!Shown(frame_, c)) continue;
-            base::UniqueGdiObject pen(::CreatePen(PS_SOLID, m_.pen, frame_.looks[c].color));
+            base::UniqueGdiObject pen(::CreatePen(PS_SOLID, 1, frame_.looks[c].color));
             const Selection selected(dc_, pen.get());
             Columns(history_, c, axis_.startMs, axis_.msPerColumn, current.data(), axis_.currentEnd);
             Stroke(current.data(), 0, axis_.currentEnd, points);
@@ -546,7 +546,18 @@ private:
         if (points.empty()) return;
         // A polyline leaves out its last pixel.
         points.push_back({points.back().x + 1, points.back().y});
-        ::Polyline(dc_, points.data(), static_cast<int>(points.size()));
+        // A line wider than a pixel is the thin one drawn again at each offset of a square of the pen's
+        // width: Wine outlines a wide pen's polyline as one region, over a second for 1600 columns, and
+        // even cut into short polylines a wide pen costs ten thin ones.
+        const int first = -(m_.pen - 1) / 2;
+        for (int dy = first; dy < first + m_.pen; ++dy) {
+            for (int dx = first; dx < first + m_.pen; ++dx) {
+                POINT origin{};
+                ::OffsetViewportOrgEx(dc_, dx, dy, &origin);
+                ::Polyline(dc_, points.data(), static_cast<int>(points.size()));
+                ::SetViewportOrgEx(dc_, origin.x, origin.y, nullptr);
+            }
+        }
     }
 
     void Border() noexcept {
