@@ -408,7 +408,14 @@ private:
         } catch (const std::bad_alloc&) {}
     }
 
-    int Row(double value) const noexcept { return RowOf(value, range_, plot_); }
+    // RowOf's row, where it is beyond the plot moved out by the lines' width, so that no part of a
+    // wide line out of range shows inside.
+    int Row(double value) const noexcept {
+        const int row = RowOf(value, range_, plot_);
+        if (row < plot_.top) return row - m_.pen;
+        if (row >= plot_.bottom) return row + m_.pen;
+        return row;
+    }
     int X(int column) const noexcept { return plot_.left + column; }
 
     void TextAt(int x, int y, UINT align, const Text& text, COLORREF color) noexcept {

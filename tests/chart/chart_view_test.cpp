@@ -212,9 +212,9 @@ TEST_P(PaintedAtDpi, EachChannelsLineSitsAtItsValuesRowInItsColour) {
         EXPECT_NE(color, canvas.At(x, row + 3)) << "channel " << c;
     }
 }
-INSTANTIATE_TEST_SUITE_P(Chart, PaintedAtDpi, testing::Values(96, 192));
-
-TEST_F(Painted, FixedRangeClipsLinesAtThePlotsEdge) {
+// Wider lines are where the clipping shows: a thin one out of range lies on the border.
+TEST_P(PaintedAtDpi, FixedRangeClipsLinesAtThePlotsEdge) {
+    frame.dpi = GetParam();
     for (int t = 0; t <= 10000; t += 10)
         history.Add(At(t, 50 + static_cast<float>(t) * 0.03f, 400));  // 50 .. 350
     frame.channels = 2;
@@ -228,6 +228,8 @@ TEST_F(Painted, FixedRangeClipsLinesAtThePlotsEdge) {
         EXPECT_EQ(0, canvas.CountInRow(y, plot.left, plot.right, frame.looks[1].color)) << "row " << y;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Chart, PaintedAtDpi, testing::Values(96, 192));
 
 TEST_F(Painted, LimitIsADashedLineAtItsRowInTheChannelsColour) {
     AddFlat({10});
