@@ -19,7 +19,7 @@ void History::SetCapacity(size_t capacity) {
     std::vector<Point> newest;
     newest.reserve(kept);
     for (size_t i = size_ - kept; i < size_; ++i) newest.push_back((*this)[i]);
-    // Nothing above may throw once the storage changes hands.
+    // All that may throw is done: the history changes only from here on.
     points_.swap(newest);
     capacity_ = capacity;
     first_ = 0;
@@ -312,7 +312,7 @@ struct TimeAxis {
     int previousBegin = 0;  // columns [previousBegin, width) show the previous sweep at startMs - window
     double windowMs = 1;
 
-    // The time a column stands for (its middle), and the seconds its label gives.
+    // The time a column stands for: its middle.
     double TimeOf(int column) const noexcept {
         const double into = (column + 0.5) * msPerColumn;
         return column >= previousBegin ? startMs - windowMs + into : startMs + into;
@@ -325,9 +325,7 @@ TimeAxis TimeAxisOf(const Frame& frame, const RECT& plot, const Metrics& m) noex
     axis.windowMs = frame.windowMs > 0 ? frame.windowMs : 1;
     axis.msPerColumn = axis.windowMs / std::max(1, axis.width);
     if (frame.mode == Mode::kScope) {
-        Frame sane = frame;
-        sane.windowMs = axis.windowMs;
-        axis.startMs = StartMs(sane);
+        axis.startMs = std::floor(frame.endMs / axis.windowMs) * axis.windowMs;
         const double endColumn = (frame.endMs - axis.startMs) / axis.msPerColumn;
         axis.currentEnd = static_cast<int>(std::clamp(endColumn + 1, 0.0, static_cast<double>(axis.width)));
         axis.previousBegin = std::min(axis.width, axis.currentEnd + std::max(2, m.Scaled(8)));
@@ -391,12 +389,9 @@ public:
         Border();
         AxisLabels();
         Legend();
-        if (!frame_.hasSource) {
-            Centred(L"No source");
-        } else if (frame_.paused) {
-            PausedMarker();
-        }
-        if (drawLines && frame_.hasCursor) DrawingLess([&] { Cursor(); });
+        if (!frame_.hasSource) Centred(L"No source");
+        if (frame_.paused) PausedMarker();
+        if (drawLines && frame_.hasCursor) Cursor();
     }
 
 private:
