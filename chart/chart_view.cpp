@@ -124,9 +124,12 @@ Layout LayOut(const RECT& bounds, const Frame& frame) noexcept {
     const Metrics m = MetricsOf(frame);
     // In 64 bits a host's bounds may span more than a LONG holds.
     const LONGLONG width = std::max<LONGLONG>(0, LONGLONG{bounds.right} - bounds.left);
+    const LONGLONG height = std::max<LONGLONG>(0, LONGLONG{bounds.bottom} - bounds.top);
     const int channels = std::clamp(frame.channels, 0, kChannels);
     const LONGLONG perRow = std::max<LONGLONG>(1, (width - 2 * m.margin) / m.Scaled(150));
-    const auto legendRows = static_cast<LONG>((channels + perRow - 1) / perRow);
+    // The legend takes at most a third of the height; the channels beyond its rows go unlisted.
+    const auto legendRows =
+        static_cast<LONG>(std::min<LONGLONG>((channels + perRow - 1) / perRow, height / 3 / m.line));
 
     Layout layout;
     layout.legend = {bounds.left + m.margin, bounds.bottom - m.margin - legendRows * m.line,
@@ -387,10 +390,13 @@ public:
             }
         }
         Border();
-        AxisLabels();
         Legend();
-        if (!frame_.hasSource) Centred(L"No source");
-        if (frame_.paused) PausedMarker();
+        // A plot too small for a line of text gets none, which would only cover one another.
+        if (PlotHeight(plot_) >= textHeight_ && axis_.width > 0) {
+            AxisLabels();
+            if (!frame_.hasSource) Centred(L"No source");
+            if (frame_.paused) PausedMarker();
+        }
         if (drawLines && frame_.hasCursor) Cursor();
     }
 
@@ -523,17 +529,35 @@ private:
             base::UniqueGdiObject pen(::CreatePen(PS_SOLID, 1, frame_.looks[c].color));
             const Selection selected(dc_, pen.get());
             Columns(history_, c, axis_.startMs, axis_.msPerColumn, current.data(), axis_.currentEnd);
+            points.clear();
+            LeadIn(c, points);
             Stroke(current.data(), 0, axis_.currentEnd, points);
             if (!previous.empty()) {
                 Columns(history_, c, axis_.startMs - axis_.windowMs, axis_.msPerColumn, previous.data(),
                         axis_.width);
+                points.clear();
                 Stroke(previous.data(), axis_.previousBegin, axis_.width, points);
             }
         }
     }
 
+    // The point before the plot's first time, left of the plot, so that a slow channel's line runs in
+    // from the left edge rather than starting at its first sample in the window.
+    void LeadIn(int channel, std::vector<POINT>& points) const noexcept {
+        const size_t first = history_.FirstAtOrAfter(axis_.startMs);
+        if (first == 0 || first == history_.Size()) return;
+        const Point& before = history_[first - 1];
+        if (std::isnan(before.values[channel])) return;
+        // Far back, the point's own column would leave GDI's coordinates: one further left keeps
+        // the slope near enough.
+        const double column =
+            std::max((before.timeMs - axis_.startMs) / axis_.msPerColumn, -4.0 * axis_.width);
+        points.push_back({X(static_cast<int>(std::floor(column))), Row(before.values[channel])});
+    }
+
+    // Adds each column's stroke to the points that lead in, and draws them.
     void Stroke(const Column* columns, int from, int to, std::vector<POINT>& points) noexcept {
-        points.clear();
+        const bool ledIn = !points.empty();
         for (int x = from; x < to; ++x) {
             const Column& column = columns[x];
             if (!column.any) continue;
@@ -545,7 +569,7 @@ private:
             points.push_back({X(x), downward ? high : low});
             points.push_back({X(x), downward ? low : high});
         }
-        if (points.empty()) return;
+        if (points.size() == (ledIn ? 1u : 0u)) return;
         // A polyline leaves out its last pixel.
         points.push_back({points.back().x + 1, points.back().y});
         // A line wider than a pixel is the thin one drawn again at each offset of a square of the pen's
@@ -612,6 +636,7 @@ private:
             const ChannelLook& look = frame_.looks[c];
             const LONG left = area.left + c % perRow * cell;
             const LONG top = area.top + c / perRow * m_.line;
+            if (top + m_.line > area.bottom) break;
             const LONG middle = top + m_.line / 2;
             const COLORREF color = look.visible ? look.color : kHiddenText;
             Fill(dc_, {left, middle - m_.pen, left + swatch, middle + m_.pen}, color);
