@@ -572,18 +572,22 @@ private:
         if (points.size() == (ledIn ? 1u : 0u)) return;
         // A polyline leaves out its last pixel.
         points.push_back({points.back().x + 1, points.back().y});
-        // A line wider than a pixel is the thin one drawn again at each offset of a square of the pen's
-        // width: Wine outlines a wide pen's polyline as one region, over a second for 1600 columns, and
-        // even cut into short polylines a wide pen costs ten thin ones.
+        // A line wider than a pixel is the thin one drawn again, moved across and down by each offset
+        // up to the pen's width (a cross, which thickens lines of every slope): Wine outlines a wide
+        // pen's polyline as one region, over a second for 1600 columns, and even cut into short
+        // polylines a wide pen costs ten thin ones.
         const int first = -(m_.pen - 1) / 2;
-        for (int dy = first; dy < first + m_.pen; ++dy) {
-            for (int dx = first; dx < first + m_.pen; ++dx) {
-                POINT origin{};
-                ::OffsetViewportOrgEx(dc_, dx, dy, &origin);
-                ::Polyline(dc_, points.data(), static_cast<int>(points.size()));
-                ::SetViewportOrgEx(dc_, origin.x, origin.y, nullptr);
-            }
+        for (int offset = first; offset < first + m_.pen; ++offset) {
+            DrawMoved(points, offset, 0);
+            if (offset != 0) DrawMoved(points, 0, offset);
         }
+    }
+
+    void DrawMoved(const std::vector<POINT>& points, int dx, int dy) noexcept {
+        POINT origin{};
+        ::OffsetViewportOrgEx(dc_, dx, dy, &origin);
+        ::Polyline(dc_, points.data(), static_cast<int>(points.size()));
+        ::SetViewportOrgEx(dc_, origin.x, origin.y, nullptr);
     }
 
     void Border() noexcept {
