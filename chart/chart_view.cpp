@@ -262,11 +262,13 @@ public:
     // no value.
     Text& AddNumber(double value, int decimals) noexcept {
         if (!std::isfinite(value)) return Add(L"--");
-        if (value == 0) value = 0;  // no "-0"
+        // No "-0" nor "-0.00" for what rounds to 0.
+        if (value == 0 || (decimals >= 0 && std::fabs(value) < 0.5 * std::pow(10.0, -decimals))) value = 0;
         wchar_t number[48];
         const int n = decimals < 0 ? std::swprintf(number, std::size(number), L"%.6g", value)
                                    : std::swprintf(number, std::size(number), L"%.*f", decimals, value);
-        return n > 0 ? Add(number, static_cast<size_t>(n)) : *this;
+        // A number too long for the buffer is cut off at its end, whatever the C library answers.
+        return n > 0 ? Add(number, std::min(static_cast<size_t>(n), std::size(number) - 1)) : *this;
     }
     const wchar_t* get() const noexcept { return chars_; }
     int length() const noexcept { return static_cast<int>(length_); }
@@ -315,9 +317,9 @@ struct TimeAxis {
     int previousBegin = 0;  // columns [previousBegin, width) show the previous sweep at startMs - window
     double windowMs = 1;
 
-    // The time a column stands for: its middle.
+    // The time a column stands for: its start, so that the rightmost in strip mode is endMs.
     double TimeOf(int column) const noexcept {
-        const double into = (column + 0.5) * msPerColumn;
+        const double into = column * msPerColumn;
         return column >= previousBegin ? startMs - windowMs + into : startMs + into;
     }
 };
@@ -418,6 +420,8 @@ private:
         return row;
     }
     int X(int column) const noexcept { return plot_.left + column; }
+    // Where a line's width starts from the row or column it is drawn at.
+    int LineOffset() const noexcept { return -(m_.pen - 1) / 2; }
 
     void TextAt(int x, int y, UINT align, const Text& text, COLORREF color) noexcept {
         ::SetTextAlign(dc_, align | TA_TOP | TA_NOUPDATECP);
@@ -509,7 +513,7 @@ private:
             if (!Shown(frame_, c)) continue;
             for (const double limit : frame_.looks[c].limits) {
                 if (!std::isfinite(limit)) continue;
-                const int top = Row(limit) - m_.pen / 2;
+                const int top = Row(limit) + LineOffset();
                 for (LONG x = plot_.left; x < plot_.right; x += dash + gap) {
                     Fill(dc_, {x, top, std::min(x + dash, plot_.right), top + m_.pen}, frame_.looks[c].color);
                 }
@@ -576,8 +580,7 @@ private:
         // up to the pen's width (a cross, which thickens lines of every slope): Wine outlines a wide
         // pen's polyline as one region, over a second for 1600 columns, and even cut into short
         // polylines a wide pen costs ten thin ones.
-        const int first = -(m_.pen - 1) / 2;
-        for (int offset = first; offset < first + m_.pen; ++offset) {
+        for (int offset = LineOffset(); offset < LineOffset() + m_.pen; ++offset) {
             DrawMoved(points, offset, 0);
             if (offset != 0) DrawMoved(points, 0, offset);
         }
@@ -683,8 +686,8 @@ private:
         const double timeMs = axis_.TimeOf(column);
         Text lines[1 + kChannels];
         COLORREF colors[1 + kChannels] = {::GetSysColor(COLOR_WINDOWTEXT)};
-        const double seconds = frame_.mode == Mode::kScope ? (column + 0.5) * axis_.msPerColumn / 1000
-                                                           : (timeMs - frame_.endMs) / 1000;
+        const double seconds =
+            frame_.mode == Mode::kScope ? column * axis_.msPerColumn / 1000 : (timeMs - frame_.endMs) / 1000;
         lines[0].AddNumber(seconds, std::clamp(DecimalsFor(axis_.msPerColumn / 1000), 1, 3)).Add(L" s");
         int count = 1;
         const size_t nearest = Nearest(history_, timeMs);
