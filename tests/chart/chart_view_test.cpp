@@ -242,6 +242,15 @@ TEST_F(Painted, OneCycleSpikeShowsInATenSecondWindowAtAThousandCycles) {
     EXPECT_LE(atTop, 2);
 }
 
+// One point a second: the line runs in from the point before the window and ends at endMs.
+TEST_F(Painted, SlowChannelsLineSpansThePlotFromEdgeToEdge) {
+    for (int t = 0; t <= 10000; t += 1000) history.Add(At(t, 50));
+    frame.channels = 1;
+    const RECT plot = Paint();
+    EXPECT_EQ(frame.looks[0].color, Pixel(plot.left, Row(50, plot)));
+    EXPECT_EQ(frame.looks[0].color, Pixel(plot.right - 1, Row(50, plot)));
+}
+
 TEST_F(Painted, AlarmColumnsAreTintedAcrossThePlot) {
     for (int t = 0; t <= 10000; t += 10) {
         Point point = At(t, 0);
