@@ -19,7 +19,7 @@ void History::SetCapacity(size_t capacity) {
     std::vector<Point> newest;
     newest.reserve(kept);
     for (size_t i = size_ - kept; i < size_; ++i) newest.push_back((*this)[i]);
-    // Nothing above may throw once the storage changes hands.
+    // All that may throw is done: the history changes only from here on.
     points_.swap(newest);
     capacity_ = capacity;
     first_ = 0;
@@ -124,9 +124,12 @@ Layout LayOut(const RECT& bounds, const Frame& frame) noexcept {
     const Metrics m = MetricsOf(frame);
     // In 64 bits a host's bounds may span more than a LONG holds.
     const LONGLONG width = std::max<LONGLONG>(0, LONGLONG{bounds.right} - bounds.left);
+    const LONGLONG height = std::max<LONGLONG>(0, LONGLONG{bounds.bottom} - bounds.top);
     const int channels = std::clamp(frame.channels, 0, kChannels);
     const LONGLONG perRow = std::max<LONGLONG>(1, (width - 2 * m.margin) / m.Scaled(150));
-    const auto legendRows = static_cast<LONG>((channels + perRow - 1) / perRow);
+    // The legend takes at most a third of the height; the channels beyond its rows go unlisted.
+    const auto legendRows =
+        static_cast<LONG>(std::min<LONGLONG>((channels + perRow - 1) / perRow, height / 3 / m.line));
 
     Layout layout;
     layout.legend = {bounds.left + m.margin, bounds.bottom - m.margin - legendRows * m.line,
@@ -259,11 +262,13 @@ public:
     // no value.
     Text& AddNumber(double value, int decimals) noexcept {
         if (!std::isfinite(value)) return Add(L"--");
-        if (value == 0) value = 0;  // no "-0"
+        // No "-0" nor "-0.00" for what rounds to 0.
+        if (value == 0 || (decimals >= 0 && std::fabs(value) < 0.5 * std::pow(10.0, -decimals))) value = 0;
         wchar_t number[48];
         const int n = decimals < 0 ? std::swprintf(number, std::size(number), L"%.6g", value)
                                    : std::swprintf(number, std::size(number), L"%.*f", decimals, value);
-        return n > 0 ? Add(number, static_cast<size_t>(n)) : *this;
+        // A number too long for the buffer is cut off at its end, whatever the C library answers.
+        return n > 0 ? Add(number, std::min(static_cast<size_t>(n), std::size(number) - 1)) : *this;
     }
     const wchar_t* get() const noexcept { return chars_; }
     int length() const noexcept { return static_cast<int>(length_); }
@@ -312,9 +317,9 @@ struct TimeAxis {
     int previousBegin = 0;  // columns [previousBegin, width) show the previous sweep at startMs - window
     double windowMs = 1;
 
-    // The time a column stands for (its middle), and the seconds its label gives.
+    // The time a column stands for: its start, so that the rightmost in strip mode is endMs.
     double TimeOf(int column) const noexcept {
-        const double into = (column + 0.5) * msPerColumn;
+        const double into = column * msPerColumn;
         return column >= previousBegin ? startMs - windowMs + into : startMs + into;
     }
 };
@@ -325,9 +330,7 @@ TimeAxis TimeAxisOf(const Frame& frame, const RECT& plot, const Metrics& m) noex
     axis.windowMs = frame.windowMs > 0 ? frame.windowMs : 1;
     axis.msPerColumn = axis.windowMs / std::max(1, axis.width);
     if (frame.mode == Mode::kScope) {
-        Frame sane = frame;
-        sane.windowMs = axis.windowMs;
-        axis.startMs = StartMs(sane);
+        axis.startMs = std::floor(frame.endMs / axis.windowMs) * axis.windowMs;
         const double endColumn = (frame.endMs - axis.startMs) / axis.msPerColumn;
         axis.currentEnd = static_cast<int>(std::clamp(endColumn + 1, 0.0, static_cast<double>(axis.width)));
         axis.previousBegin = std::min(axis.width, axis.currentEnd + std::max(2, m.Scaled(8)));
@@ -389,14 +392,14 @@ public:
             }
         }
         Border();
-        AxisLabels();
         Legend();
-        if (!frame_.hasSource) {
-            Centred(L"No source");
-        } else if (frame_.paused) {
-            PausedMarker();
+        // A plot too small for a line of text gets none, which would only cover one another.
+        if (PlotHeight(plot_) >= textHeight_ && axis_.width > 0) {
+            AxisLabels();
+            if (!frame_.hasSource) Centred(L"No source");
+            if (frame_.paused) PausedMarker();
         }
-        if (drawLines && frame_.hasCursor) DrawingLess([&] { Cursor(); });
+        if (drawLines && frame_.hasCursor) Cursor();
     }
 
 private:
@@ -408,8 +411,17 @@ private:
         } catch (const std::bad_alloc&) {}
     }
 
-    int Row(double value) const noexcept { return RowOf(value, range_, plot_); }
+    // RowOf's row, where it is beyond the plot moved out by the lines' width, so that no part of a
+    // wide line out of range shows inside.
+    int Row(double value) const noexcept {
+        const int row = RowOf(value, range_, plot_);
+        if (row < plot_.top) return row - m_.pen;
+        if (row >= plot_.bottom) return row + m_.pen;
+        return row;
+    }
     int X(int column) const noexcept { return plot_.left + column; }
+    // Where a line's width starts from the row or column it is drawn at.
+    int LineOffset() const noexcept { return -(m_.pen - 1) / 2; }
 
     void TextAt(int x, int y, UINT align, const Text& text, COLORREF color) noexcept {
         ::SetTextAlign(dc_, align | TA_TOP | TA_NOUPDATECP);
@@ -501,7 +513,7 @@ private:
             if (!Shown(frame_, c)) continue;
             for (const double limit : frame_.looks[c].limits) {
                 if (!std::isfinite(limit)) continue;
-                const int top = Row(limit) - m_.pen / 2;
+                const int top = Row(limit) + LineOffset();
                 for (LONG x = plot_.left; x < plot_.right; x += dash + gap) {
                     Fill(dc_, {x, top, std::min(x + dash, plot_.right), top + m_.pen}, frame_.looks[c].color);
                 }
@@ -518,20 +530,38 @@ private:
         points.reserve(2 * current.size() + 1);
         for (int c = 0; c < kChannels; ++c) {
             if (!Shown(frame_, c)) continue;
-            base::UniqueGdiObject pen(::CreatePen(PS_SOLID, m_.pen, frame_.looks[c].color));
+            base::UniqueGdiObject pen(::CreatePen(PS_SOLID, 1, frame_.looks[c].color));
             const Selection selected(dc_, pen.get());
             Columns(history_, c, axis_.startMs, axis_.msPerColumn, current.data(), axis_.currentEnd);
+            points.clear();
+            LeadIn(c, points);
             Stroke(current.data(), 0, axis_.currentEnd, points);
             if (!previous.empty()) {
                 Columns(history_, c, axis_.startMs - axis_.windowMs, axis_.msPerColumn, previous.data(),
                         axis_.width);
+                points.clear();
                 Stroke(previous.data(), axis_.previousBegin, axis_.width, points);
             }
         }
     }
 
+    // The point before the plot's first time, left of the plot, so that a slow channel's line runs in
+    // from the left edge rather than starting at its first sample in the window.
+    void LeadIn(int channel, std::vector<POINT>& points) const noexcept {
+        const size_t first = history_.FirstAtOrAfter(axis_.startMs);
+        if (first == 0 || first == history_.Size()) return;
+        const Point& before = history_[first - 1];
+        if (std::isnan(before.values[channel])) return;
+        // Far back, the point's own column would leave GDI's coordinates: one further left keeps
+        // the slope near enough.
+        const double column =
+            std::max((before.timeMs - axis_.startMs) / axis_.msPerColumn, -4.0 * axis_.width);
+        points.push_back({X(static_cast<int>(std::floor(column))), Row(before.values[channel])});
+    }
+
+    // Adds each column's stroke to the points that lead in, and draws them.
     void Stroke(const Column* columns, int from, int to, std::vector<POINT>& points) noexcept {
-        points.clear();
+        const bool ledIn = !points.empty();
         for (int x = from; x < to; ++x) {
             const Column& column = columns[x];
             if (!column.any) continue;
@@ -543,10 +573,24 @@ private:
             points.push_back({X(x), downward ? high : low});
             points.push_back({X(x), downward ? low : high});
         }
-        if (points.empty()) return;
+        if (points.size() == (ledIn ? 1u : 0u)) return;
         // A polyline leaves out its last pixel.
         points.push_back({points.back().x + 1, points.back().y});
+        // A line wider than a pixel is the thin one drawn again, moved across and down by each offset
+        // up to the pen's width (a cross, which thickens lines of every slope): Wine outlines a wide
+        // pen's polyline as one region, over a second for 1600 columns, and even cut into short
+        // polylines a wide pen costs ten thin ones.
+        for (int offset = LineOffset(); offset < LineOffset() + m_.pen; ++offset) {
+            DrawMoved(points, offset, 0);
+            if (offset != 0) DrawMoved(points, 0, offset);
+        }
+    }
+
+    void DrawMoved(const std::vector<POINT>& points, int dx, int dy) noexcept {
+        POINT origin{};
+        ::OffsetViewportOrgEx(dc_, dx, dy, &origin);
         ::Polyline(dc_, points.data(), static_cast<int>(points.size()));
+        ::SetViewportOrgEx(dc_, origin.x, origin.y, nullptr);
     }
 
     void Border() noexcept {
@@ -599,6 +643,7 @@ private:
             const ChannelLook& look = frame_.looks[c];
             const LONG left = area.left + c % perRow * cell;
             const LONG top = area.top + c / perRow * m_.line;
+            if (top + m_.line > area.bottom) break;
             const LONG middle = top + m_.line / 2;
             const COLORREF color = look.visible ? look.color : kHiddenText;
             Fill(dc_, {left, middle - m_.pen, left + swatch, middle + m_.pen}, color);
@@ -641,8 +686,8 @@ private:
         const double timeMs = axis_.TimeOf(column);
         Text lines[1 + kChannels];
         COLORREF colors[1 + kChannels] = {::GetSysColor(COLOR_WINDOWTEXT)};
-        const double seconds = frame_.mode == Mode::kScope ? (column + 0.5) * axis_.msPerColumn / 1000
-                                                           : (timeMs - frame_.endMs) / 1000;
+        const double seconds =
+            frame_.mode == Mode::kScope ? column * axis_.msPerColumn / 1000 : (timeMs - frame_.endMs) / 1000;
         lines[0].AddNumber(seconds, std::clamp(DecimalsFor(axis_.msPerColumn / 1000), 1, 3)).Add(L" s");
         int count = 1;
         const size_t nearest = Nearest(history_, timeMs);

@@ -125,50 +125,19 @@ TEST(RowOf, EndsOfTheRangeAreTheEdgeRowsAndBeyondIsOneOutside) {
     EXPECT_EQ(121, chart::RowOf(NAN, range, plot));
 }
 
-// A 32-bit top-down DIB section selected into a memory DC.
-class Canvas {
-public:
-    Canvas(int width, int height) : width_(width), height_(height), dc_(::CreateCompatibleDC(nullptr)) {
+// Paints into a 32-bit top-down DIB section and reads its pixels.
+class Painted : public testing::Test {
+protected:
+    static constexpr LONG kWidth = 600;
+    static constexpr LONG kHeight = 400;
+
+    Painted() : dc_(::CreateCompatibleDC(nullptr)), history(20000) {
         BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        info.bmiHeader = {sizeof info.bmiHeader, kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
         void* bits = nullptr;
         bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         bits_ = static_cast<const DWORD*>(bits);
         old_ = ::SelectObject(dc_.get(), bitmap_.get());
-    }
-    ~Canvas() { ::SelectObject(dc_.get(), old_); }
-
-    HDC dc() const { return dc_.get(); }
-    RECT Bounds() const { return {0, 0, width_, height_}; }
-    COLORREF At(LONG x, LONG y) const {
-        ::GdiFlush();
-        const DWORD pixel = bits_[y * width_ + x];
-        return RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF);
-    }
-    // How many pixels of row y from left to right are color.
-    int CountInRow(LONG y, LONG left, LONG right, COLORREF color) const {
-        int count = 0;
-        for (LONG x = left; x < right; ++x) count += At(x, y) == color;
-        return count;
-    }
-
-private:
-    int width_;
-    int height_;
-    base::UniqueMemoryDc dc_;
-    base::UniqueGdiObject bitmap_;
-    const DWORD* bits_ = nullptr;
-    HGDIOBJ old_ = nullptr;
-};
-
-class Painted : public testing::Test {
-protected:
-    Painted() : canvas(600, 400), history(20000) {
         frame.channels = 4;
         for (int c = 0; c < chart::kChannels; ++c) frame.looks[c].color = chart::DefaultColor(c);
         frame.autoRange = false;
@@ -176,6 +145,8 @@ protected:
         frame.yMax = 150;
         frame.endMs = 10000;
     }
+    ~Painted() override { ::SelectObject(dc_.get(), old_); }
+
     // Every 10 ms of the window, channel c at values[c].
     void AddFlat(const std::vector<float>& values) {
         for (int t = 0; t <= 10000; t += 10) {
@@ -185,14 +156,29 @@ protected:
         }
     }
     RECT Paint() {
-        chart::Paint(canvas.dc(), canvas.Bounds(), history, frame);
-        return chart::LayOut(canvas.Bounds(), frame).plot;
+        const RECT bounds{0, 0, kWidth, kHeight};
+        chart::Paint(dc_.get(), bounds, history, frame);
+        ::GdiFlush();
+        return chart::LayOut(bounds, frame).plot;
     }
     int Row(double value, const RECT& plot) const {
         return chart::RowOf(value, chart::YRange(history, frame), plot);
     }
+    COLORREF Pixel(LONG x, LONG y) const {
+        const DWORD pixel = bits_[y * kWidth + x];
+        return RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF);
+    }
+    // How many pixels of row y from left to right are color.
+    int CountInRow(LONG y, LONG left, LONG right, COLORREF color) const {
+        int count = 0;
+        for (LONG x = left; x < right; ++x) count += Pixel(x, y) == color;
+        return count;
+    }
 
-    Canvas canvas;
+    base::UniqueMemoryDc dc_;
+    base::UniqueGdiObject bitmap_;
+    const DWORD* bits_ = nullptr;
+    HGDIOBJ old_ = nullptr;
     History history;
     Frame frame;
 };
@@ -207,27 +193,29 @@ TEST_P(PaintedAtDpi, EachChannelsLineSitsAtItsValuesRowInItsColour) {
     for (int c = 0; c < 4; ++c) {
         const COLORREF color = frame.looks[c].color;
         const int row = Row(values[c], plot);
-        EXPECT_EQ(color, canvas.At(x, row)) << "channel " << c;
-        EXPECT_NE(color, canvas.At(x, row - 3)) << "channel " << c;
-        EXPECT_NE(color, canvas.At(x, row + 3)) << "channel " << c;
+        EXPECT_EQ(color, Pixel(x, row)) << "channel " << c;
+        EXPECT_NE(color, Pixel(x, row - 3)) << "channel " << c;
+        EXPECT_NE(color, Pixel(x, row + 3)) << "channel " << c;
     }
 }
-INSTANTIATE_TEST_SUITE_P(Chart, PaintedAtDpi, testing::Values(96, 192));
-
-TEST_F(Painted, FixedRangeClipsLinesAtThePlotsEdge) {
+// Wider lines are where the clipping shows: a thin one out of range lies on the border.
+TEST_P(PaintedAtDpi, FixedRangeClipsLinesAtThePlotsEdge) {
+    frame.dpi = GetParam();
     for (int t = 0; t <= 10000; t += 10)
         history.Add(At(t, 50 + static_cast<float>(t) * 0.03f, 400));  // 50 .. 350
     frame.channels = 2;
     const RECT plot = Paint();
     for (LONG y = 0; y < plot.top; ++y) {
-        EXPECT_EQ(0, canvas.CountInRow(y, 0, 600, frame.looks[0].color)) << "row " << y;
-        EXPECT_EQ(0, canvas.CountInRow(y, 0, 600, frame.looks[1].color)) << "row " << y;
+        EXPECT_EQ(0, CountInRow(y, 0, kWidth, frame.looks[0].color)) << "row " << y;
+        EXPECT_EQ(0, CountInRow(y, 0, kWidth, frame.looks[1].color)) << "row " << y;
     }
-    EXPECT_GT(canvas.CountInRow(plot.top, plot.left, plot.right, frame.looks[0].color), 0);
+    EXPECT_GT(CountInRow(plot.top, plot.left, plot.right, frame.looks[0].color), 0);
     for (LONG y = plot.top; y < plot.bottom; ++y) {
-        EXPECT_EQ(0, canvas.CountInRow(y, plot.left, plot.right, frame.looks[1].color)) << "row " << y;
+        EXPECT_EQ(0, CountInRow(y, plot.left, plot.right, frame.looks[1].color)) << "row " << y;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Chart, PaintedAtDpi, testing::Values(96, 192));
 
 TEST_F(Painted, LimitIsADashedLineAtItsRowInTheChannelsColour) {
     AddFlat({10});
@@ -237,11 +225,11 @@ TEST_F(Painted, LimitIsADashedLineAtItsRowInTheChannelsColour) {
     const COLORREF color = frame.looks[0].color;
     const int row = Row(80, plot);
     const int width = plot.right - plot.left;
-    const int dashes = canvas.CountInRow(row, plot.left, plot.right, color);
+    const int dashes = CountInRow(row, plot.left, plot.right, color);
     EXPECT_GT(dashes, width / 2);
     EXPECT_LT(dashes, width);
-    EXPECT_EQ(0, canvas.CountInRow(row - 2, plot.left, plot.right, color));
-    EXPECT_EQ(0, canvas.CountInRow(row + 2, plot.left, plot.right, color));
+    EXPECT_EQ(0, CountInRow(row - 2, plot.left, plot.right, color));
+    EXPECT_EQ(0, CountInRow(row + 2, plot.left, plot.right, color));
 }
 
 TEST_F(Painted, OneCycleSpikeShowsInATenSecondWindowAtAThousandCycles) {
@@ -249,9 +237,18 @@ TEST_F(Painted, OneCycleSpikeShowsInATenSecondWindowAtAThousandCycles) {
     frame.channels = 1;
     const RECT plot = Paint();
     ASSERT_LT(plot.right - plot.left, 10000);
-    const int atTop = canvas.CountInRow(Row(100, plot), plot.left, plot.right, frame.looks[0].color);
+    const int atTop = CountInRow(Row(100, plot), plot.left, plot.right, frame.looks[0].color);
     EXPECT_GE(atTop, 1);
     EXPECT_LE(atTop, 2);
+}
+
+// One point a second: the line runs in from the point before the window and ends at endMs.
+TEST_F(Painted, SlowChannelsLineSpansThePlotFromEdgeToEdge) {
+    for (int t = 0; t <= 10000; t += 1000) history.Add(At(t, 50));
+    frame.channels = 1;
+    const RECT plot = Paint();
+    EXPECT_EQ(frame.looks[0].color, Pixel(plot.left, Row(50, plot)));
+    EXPECT_EQ(frame.looks[0].color, Pixel(plot.right - 1, Row(50, plot)));
 }
 
 TEST_F(Painted, AlarmColumnsAreTintedAcrossThePlot) {
@@ -263,11 +260,11 @@ TEST_F(Painted, AlarmColumnsAreTintedAcrossThePlot) {
     frame.channels = 2;
     const RECT plot = Paint();
     const LONG width = plot.right - plot.left;
-    const int tinted = canvas.CountInRow(plot.top + 3, plot.left, plot.right, RGB(255, 226, 226));
+    const int tinted = CountInRow(plot.top + 3, plot.left, plot.right, RGB(255, 226, 226));
     EXPECT_NEAR(width / 10, tinted, 3);
     frame.looks[1].visible = false;
     Paint();
-    EXPECT_EQ(0, canvas.CountInRow(plot.top + 3, plot.left, plot.right, RGB(255, 226, 226)));
+    EXPECT_EQ(0, CountInRow(plot.top + 3, plot.left, plot.right, RGB(255, 226, 226)));
 }
 
 TEST_F(Painted, ScopeSweepsFromTheLeftWithThePreviousSweepAfterAGap) {
@@ -278,8 +275,8 @@ TEST_F(Painted, ScopeSweepsFromTheLeftWithThePreviousSweepAfterAGap) {
     const RECT plot = Paint();
     const COLORREF color = frame.looks[0].color;
     const LONG sweepEnd = plot.left + (plot.right - plot.left) / 4;
-    EXPECT_NEAR(sweepEnd - plot.left, canvas.CountInRow(Row(0, plot), plot.left, plot.right, color), 2);
-    const int previous = canvas.CountInRow(Row(100, plot), plot.left, plot.right, color);
+    EXPECT_NEAR(sweepEnd - plot.left, CountInRow(Row(0, plot), plot.left, plot.right, color), 2);
+    const int previous = CountInRow(Row(100, plot), plot.left, plot.right, color);
     EXPECT_GT(previous, (plot.right - sweepEnd) * 9 / 10);
     EXPECT_LT(previous, plot.right - sweepEnd);
 }
@@ -289,18 +286,18 @@ TEST_F(Painted, LeavesTheCallersDeviceContextAsItWas) {
     frame.paused = true;
     frame.hasCursor = true;
     frame.cursor = {200, 100};
-    HGDIOBJ pen = ::GetCurrentObject(canvas.dc(), OBJ_PEN);
-    HGDIOBJ font = ::GetCurrentObject(canvas.dc(), OBJ_FONT);
-    ::SetTextColor(canvas.dc(), RGB(1, 2, 3));
+    HGDIOBJ pen = ::GetCurrentObject(dc_.get(), OBJ_PEN);
+    HGDIOBJ font = ::GetCurrentObject(dc_.get(), OBJ_FONT);
+    ::SetTextColor(dc_.get(), RGB(1, 2, 3));
     Paint();
-    EXPECT_EQ(pen, ::GetCurrentObject(canvas.dc(), OBJ_PEN));
-    EXPECT_EQ(font, ::GetCurrentObject(canvas.dc(), OBJ_FONT));
-    EXPECT_EQ(RGB(1, 2, 3), ::GetTextColor(canvas.dc()));
-    EXPECT_EQ(OPAQUE, ::GetBkMode(canvas.dc()));
+    EXPECT_EQ(pen, ::GetCurrentObject(dc_.get(), OBJ_PEN));
+    EXPECT_EQ(font, ::GetCurrentObject(dc_.get(), OBJ_FONT));
+    EXPECT_EQ(RGB(1, 2, 3), ::GetTextColor(dc_.get()));
+    EXPECT_EQ(OPAQUE, ::GetBkMode(dc_.get()));
     RECT clip{};
-    EXPECT_EQ(SIMPLEREGION, ::GetClipBox(canvas.dc(), &clip));
-    EXPECT_EQ(600, clip.right);
-    EXPECT_EQ(400, clip.bottom);
+    EXPECT_EQ(SIMPLEREGION, ::GetClipBox(dc_.get(), &clip));
+    EXPECT_EQ(kWidth, clip.right);
+    EXPECT_EQ(kHeight, clip.bottom);
 }
 
 }  // namespace
