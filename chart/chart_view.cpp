@@ -114,6 +114,9 @@ size_t FirstShown(const History& history, const Frame& frame) noexcept {
     return history.FirstAtOrAfter(frame.endMs - frame.windowMs);
 }
 
+// The width of a legend entry at 96 DPI.
+constexpr int kLegendCell = 180;
+
 bool Shown(const Frame& frame, int channel) noexcept {
     return channel < frame.channels && frame.looks[channel].visible;
 }
@@ -125,8 +128,10 @@ Layout LayOut(const RECT& bounds, const Frame& frame) noexcept {
     // In 64 bits a host's bounds may span more than a LONG holds.
     const LONGLONG width = std::max<LONGLONG>(0, LONGLONG{bounds.right} - bounds.left);
     const LONGLONG height = std::max<LONGLONG>(0, LONGLONG{bounds.bottom} - bounds.top);
-    const int channels = std::clamp(frame.channels, 0, kChannels);
-    const LONGLONG perRow = std::max<LONGLONG>(1, (width - 2 * m.margin) / m.Scaled(150));
+    // The legend lists the channels shown, each in a cell wide enough for a name, a value and a unit.
+    int channels = 0;
+    for (int c = 0; c < kChannels; ++c) channels += Shown(frame, c) ? 1 : 0;
+    const LONGLONG perRow = std::max<LONGLONG>(1, (width - 2 * m.margin) / m.Scaled(kLegendCell));
     // The legend takes at most a third of the height; the channels beyond its rows go unlisted.
     const auto legendRows =
         static_cast<LONG>(std::min<LONGLONG>((channels + perRow - 1) / perRow, height / 3 / m.line));
@@ -222,7 +227,6 @@ constexpr COLORREF kPlotBack = RGB(255, 255, 255);
 constexpr COLORREF kGrid = RGB(228, 228, 228);
 constexpr COLORREF kBorder = RGB(128, 128, 128);
 constexpr COLORREF kAlarmTint = RGB(255, 226, 226);
-constexpr COLORREF kHiddenText = RGB(150, 150, 150);
 constexpr COLORREF kCursor = RGB(64, 64, 64);
 constexpr COLORREF kNote = RGB(255, 250, 215);
 // Nothing a screen shows is wider or taller; beyond it GDI's coordinates run out.
@@ -634,24 +638,25 @@ private:
     }
 
     void Legend() noexcept {
-        const int channels = std::clamp(frame_.channels, 0, kChannels);
         const RECT& area = layout_.legend;
-        const LONG perRow = std::max<LONG>(1, (area.right - area.left) / m_.Scaled(150));
+        const LONG perRow = std::max<LONG>(1, (area.right - area.left) / m_.Scaled(kLegendCell));
         const LONG cell = (area.right - area.left) / perRow;
         const int swatch = m_.Scaled(14);
-        for (int c = 0; c < channels; ++c) {
+        int listed = 0;
+        for (int c = 0; c < kChannels; ++c) {
+            if (!Shown(frame_, c)) continue;
             const ChannelLook& look = frame_.looks[c];
-            const LONG left = area.left + c % perRow * cell;
-            const LONG top = area.top + c / perRow * m_.line;
+            const LONG left = area.left + listed % perRow * cell;
+            const LONG top = area.top + listed / perRow * m_.line;
+            ++listed;
             if (top + m_.line > area.bottom) break;
             const LONG middle = top + m_.line / 2;
-            const COLORREF color = look.visible ? look.color : kHiddenText;
-            Fill(dc_, {left, middle - m_.pen, left + swatch, middle + m_.pen}, color);
+            Fill(dc_, {left, middle - m_.pen, left + swatch, middle + m_.pen}, look.color);
             Text text;
             AddChannelText(text, c, Latest(c));
             const RECT clip{left + swatch + m_.Scaled(4), top, left + cell - m_.Scaled(4), top + m_.line};
             ::SetTextAlign(dc_, TA_LEFT | TA_TOP | TA_NOUPDATECP);
-            ::SetTextColor(dc_, look.visible ? ::GetSysColor(COLOR_BTNTEXT) : kHiddenText);
+            ::SetTextColor(dc_, ::GetSysColor(COLOR_BTNTEXT));
             ::ExtTextOutW(dc_, clip.left, middle - textHeight_ / 2, ETO_CLIPPED, &clip, text.get(),
                           static_cast<UINT>(text.length()), nullptr);
         }

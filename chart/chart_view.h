@@ -95,8 +95,9 @@ struct Frame {
 
 // The parts of the control's rectangle: the plot, the axes' labels and the legend.
 struct Layout {
-    RECT plot = {};    // where the lines are drawn
-    RECT legend = {};  // each channel's name, latest value and unit, in rows up to a third of the height
+    RECT plot = {};  // where the lines are drawn
+    RECT legend =
+        {};  // each shown channel's name, latest value and unit, in rows up to a third of the height
 };
 Layout LayOut(const RECT& bounds, const Frame& frame) noexcept;
 
@@ -133,7 +134,7 @@ void Columns(const History& history, int channel, double startMs, double msPerCo
 // (a vertical stroke of each column's minimum to maximum, joined to the next column; in strip mode
 // the point at endMs opens the rightmost column, in scope mode the previous sweep's rest follows
 // the current one after a gap), the set limits as dashed lines in the channel's colour, the columns
-// where a visible channel was in alarm shaded, the legend with each channel's newest value at or
+// where a visible channel was in alarm shaded, the legend with each shown channel's newest value at or
 // before endMs, "Paused" while paused, the cursor's time and values, and "No source" when there is
 // none. Leaves dc's selected objects, colours and clipping as they were. Allocates per pixel column,
 // never per point; without the memory it leaves the lines and the shading out.
