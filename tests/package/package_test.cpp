@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <msi.h>
+#include <ocidl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
+#include "tests/support/hresult_matchers.h"
 #include "tests/support/run_process.h"
 #include "testtool/form_layout.h"
 #include "testtool/remote.h"
@@ -792,6 +794,44 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     EXPECT_NE(L"32767", value);
     ::PostMessageW(form, WM_CLOSE, 0, 0);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.Handle(), 20000));
+    EXPECT_EQ(Set{}, Minus(ClassesRootNow(&before_), before_)) << "the folder registered something";
+}
+
+// A program that depends on the folder's assembly, as the manifest alone describes it: both
+// controls by ProgID and every page by CLSID are created from the file beside it.
+TEST_F(Portable, ManifestServesBothControlsAndEveryPage) {
+    AddSimulatedBoard();
+    const std::wstring manifest = folder_ + L"\\TRUV.Vandrel.manifest";
+    ACTCTXW description = {};
+    description.cbSize = sizeof description;
+    description.lpSource = manifest.c_str();
+    const HANDLE context = ::CreateActCtxW(&description);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << "error " << ::GetLastError();
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(::ActivateActCtx(context, &cookie));
+    for (const ExpectedControl& control : kExpectedControls) {
+        // Wine answers a ProgID of the context with a stand-in CLSID of its own that the context
+        // serves too, where Windows gives the class's: each is created.
+        CLSID byProgId = {};
+        EXPECT_HR(S_OK, ::CLSIDFromProgID(control.progId, &byProgId)) << Narrow(control.progId);
+        for (const CLSID& clsid : {*control.clsid, byProgId}) {
+            base::ComPtr<IDispatch> object;
+            EXPECT_HR(S_OK, ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                               object.put_void()))
+                << Narrow(control.progId);
+        }
+    }
+    for (const ExpectedPage& page : kExpectedPages) {
+        base::ComPtr<IPropertyPage> object;
+        EXPECT_HR(S_OK, ::CoCreateInstance(*page.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                           object.put_void()))
+            << Narrow(page.typeName);
+    }
+    ::DeactivateActCtx(0, cookie);
+    ::ReleaseActCtx(context);
+    // The module and its board go, so that the folder's board can be taken away again.
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_FALSE(ProgIdResolves()) << "outside the context";
     EXPECT_EQ(Set{}, Minus(ClassesRootNow(&before_), before_)) << "the folder registered something";
 }
 
