@@ -12,32 +12,37 @@
 
 namespace vandrel {
 
-inline const activex::ControlRegistration kControlRegistration = {
-    &CLSID_Vandrel,     // class
-    kControlProgId,     // ProgID
-    IDS_VANDREL,        // type name
-    IDB_TOOLBOX,        // toolbox bitmap
-    kMiscStatus,        // OLEMISC flags
-    &LIBID_VandrelLib,  // type library
-    kLibMajor,          // and its version
-    kLibMinor,
+// The controls, in the order every walk visits them: the acquisition control, then the chart.
+inline const activex::ControlRegistration kControlRegistrations[] = {
+    {
+        &CLSID_Vandrel,     // class
+        kControlProgId,     // ProgID
+        IDS_VANDREL,        // type name
+        IDB_TOOLBOX,        // toolbox bitmap
+        kMiscStatus,        // OLEMISC flags
+        &LIBID_VandrelLib,  // type library
+        kLibMajor,          // and its version
+        kLibMinor,
+    },
+    {
+        &CLSID_VandrelChart,  // class
+        kChartProgId,         // ProgID
+        IDS_VANDREL_CHART,    // type name
+        IDB_CHART_TOOLBOX,    // toolbox bitmap
+        kChartMiscStatus,     // OLEMISC flags
+        &LIBID_VandrelLib,    // type library
+        kLibMajor,            // and its version
+        kLibMinor,
+    },
 };
+inline const activex::ControlRegistration& kControlRegistration = kControlRegistrations[0];
+inline const activex::ControlRegistration& kChartRegistration = kControlRegistrations[1];
 
-inline const activex::ControlRegistration kChartRegistration = {
-    &CLSID_VandrelChart,  // class
-    kChartProgId,         // ProgID
-    IDS_VANDREL_CHART,    // type name
-    IDB_CHART_TOOLBOX,    // toolbox bitmap
-    kChartMiscStatus,     // OLEMISC flags
-    &LIBID_VandrelLib,    // type library
-    kLibMajor,            // and its version
-    kLibMinor,
-};
-
-// The property pages, in the order the control lists them.
+// The property pages: the acquisition control's, in the order it lists them, then the chart's.
 inline const activex::PageRegistration kPageRegistrations[] = {
     {&kPageClsid, IDS_VANDREL_PPG},
     {&kChannelsPageClsid, IDS_VANDREL_CHANNELS_PPG},
+    {&kChartPageClsid, IDS_VANDREL_CHART_PPG},
 };
 
 }  // namespace vandrel

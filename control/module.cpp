@@ -11,18 +11,17 @@
 #include "control/resource.h"
 #include "control/vandrel_channels_page.h"
 #include "control/vandrel_chart.h"
+#include "control/vandrel_chart_page.h"
 #include "control/vandrel_ctrl.h"
 #include "control/vandrel_prop_page.h"
 #include "vandrel_h.h"
 
 namespace {
 
+// The registration of the control at index of the class table, whose CLSID its factory serves.
+template <size_t index>
 [[nodiscard]] HRESULT UpdateControlRegistry(HINSTANCE module, BOOL add) noexcept {
-    return activex::UpdateControlRegistration(module, vandrel::kControlRegistration, add);
-}
-
-[[nodiscard]] HRESULT UpdateChartRegistry(HINSTANCE module, BOOL add) noexcept {
-    return activex::UpdateControlRegistration(module, vandrel::kChartRegistration, add);
+    return activex::UpdateControlRegistration(module, vandrel::kControlRegistrations[index], add);
 }
 
 // The registration of the page at index of the class table, whose CLSID its factory serves.
@@ -35,8 +34,9 @@ template <size_t index>
 const activex::ClassEntry kClasses[] = {
     {vandrel::kPageRegistrations[0].clsid, &CVandrelPropPage::CreateInstance, &UpdatePageRegistry<0>},
     {vandrel::kPageRegistrations[1].clsid, &CVandrelChannelsPage::CreateInstance, &UpdatePageRegistry<1>},
-    {&CLSID_Vandrel, &CVandrelCtrl::CreateInstance, &UpdateControlRegistry},
-    {&CLSID_VandrelChart, &CVandrelChart::CreateInstance, &UpdateChartRegistry},
+    {vandrel::kPageRegistrations[2].clsid, &CVandrelChartPage::CreateInstance, &UpdatePageRegistry<2>},
+    {vandrel::kControlRegistrations[0].clsid, &CVandrelCtrl::CreateInstance, &UpdateControlRegistry<0>},
+    {vandrel::kControlRegistrations[1].clsid, &CVandrelChart::CreateInstance, &UpdateControlRegistry<1>},
 };
 
 class CVandrelApp final : public activex::Module {

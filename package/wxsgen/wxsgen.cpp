@@ -2,6 +2,9 @@
 
 #include <oleauto.h>
 
+#include <iterator>
+#include <utility>
+
 #include "activex/class_rows.h"
 #include "activex/typelib.h"
 #include "base/com_ptr.h"
@@ -104,6 +107,20 @@ std::wstring ThreadingModel() {
     return L"Apartment";
 }
 
+// The manifest's comClass elements of the controls.
+std::string ControlClasses(const ModuleInfo& info) {
+    std::string out;
+    for (size_t i = 0; i < info.controlTypeNames.size() && i < std::size(vandrel::kControlRegistrations);
+         ++i) {
+        const auto& control = vandrel::kControlRegistrations[i];
+        out += "    <comClass clsid=\"" + XmlText(GuidText(*control.clsid)) + "\" progid=\"" +
+               XmlText(control.progId) + "\" threadingModel=\"" + XmlText(ThreadingModel()) + "\" tlbid=\"" +
+               XmlText(GuidText(*control.libid)) + "\" description=\"" + XmlText(info.controlTypeNames[i]) +
+               "\" miscStatusContent=\"" + XmlText(MiscStatusNames(control.miscStatus)) + "\"/>\n";
+    }
+    return out;
+}
+
 // The manifest's comClass elements of the pages.
 std::string PageClasses(const ModuleInfo& info) {
     std::string out;
@@ -137,14 +154,16 @@ std::string XmlText(const std::wstring& text) {
                                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     RETURN_LAST_ERROR_IF(!module);
     const HMODULE handle = static_cast<HMODULE>(module.get());
-    info->controlTypeName = base::StringResource(handle, vandrel::kControlRegistration.typeNameId);
+    for (const auto& control : vandrel::kControlRegistrations) {
+        info->controlTypeNames.push_back(base::StringResource(handle, control.typeNameId));
+    }
     for (const auto& page : vandrel::kPageRegistrations) {
         info->pageTypeNames.push_back(base::StringResource(handle, page.typeNameId));
     }
 
     base::ComPtr<ITypeLib> lib;
     RETURN_IF_FAILED(
-        activex::LoadTypeLibFile(ocxPath.c_str(), *vandrel::kControlRegistration.libid, lib.put()));
+        activex::LoadTypeLibFile(ocxPath.c_str(), *vandrel::kControlRegistrations[0].libid, lib.put()));
     TLIBATTR* attr = nullptr;
     RETURN_IF_FAILED(lib->GetLibAttr(&attr));
     info->libraryFlags = attr->wLibFlags;
@@ -179,15 +198,23 @@ bool RegistryComponents(Arch arch, const ModuleInfo& info, std::vector<Component
     if ((info.syskind == SYS_WIN64) != x64) return false;
     const int a = x64 ? 1 : 0;
 
-    activex::ClassTexts control;
-    if (!activex::ControlTexts(vandrel::kControlRegistration, kOcxFileRef, info.controlTypeName, &control) ||
+    if (info.controlTypeNames.size() != std::size(vandrel::kControlRegistrations) ||
         info.pageTypeNames.size() != std::size(vandrel::kPageRegistrations)) {
         return false;
     }
 
     Component progId{L"RegProgId", kProgIdGuid, x64, true, {}};
     Component classes{L"RegClasses", kClassesGuid[a], x64, false, {}};
-    AddClassRows(activex::kControlRows, std::size(activex::kControlRows), control, &progId, &classes);
+    activex::ClassTexts control;  // the first control's, which names the type library
+    for (size_t i = 0; i < info.controlTypeNames.size(); ++i) {
+        activex::ClassTexts texts;
+        if (!activex::ControlTexts(vandrel::kControlRegistrations[i], kOcxFileRef, info.controlTypeNames[i],
+                                   &texts)) {
+            return false;
+        }
+        AddClassRows(activex::kControlRows, std::size(activex::kControlRows), texts, &progId, &classes);
+        if (i == 0) control = std::move(texts);
+    }
     for (size_t i = 0; i < info.pageTypeNames.size(); ++i) {
         activex::ClassTexts page;
         if (!activex::PageTexts(vandrel::kPageRegistrations[i], kOcxFileRef, info.pageTypeNames[i], &page)) {
@@ -251,7 +278,7 @@ std::string WixComponentRefs(const std::vector<Component>& components) {
 }
 
 std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
-    const auto& control = vandrel::kControlRegistration;
+    const auto& control = vandrel::kControlRegistrations[0];
     const std::string libid = XmlText(GuidText(*control.libid));
     const std::string version =
         std::to_string(control.versionMajor) + "." + std::to_string(control.versionMinor);
@@ -265,7 +292,7 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
         "<!-- Vandrel.ocx without registration: programs that depend on this assembly create the\n"
-        "     control and its property pages from the file beside them. -->\n"
+        "     controls and their property pages from the file beside them. -->\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
         "  <assemblyIdentity type=\"win32\" name=\"TRUV.Vandrel\" version=\"" +
         std::string(vandrel::kFileVersionText) +
@@ -273,13 +300,9 @@ std::string AssemblyManifest(Arch arch, const ModuleInfo& info) {
         "processorArchitecture=\"" +
         std::string(arch == Arch::kX64 ? "amd64" : "x86") +
         "\"/>\n"
-        "  <file name=\"Vandrel.ocx\">\n"
-        "    <comClass clsid=\"" +
-        XmlText(GuidText(*control.clsid)) + "\" progid=\"" + XmlText(control.progId) +
-        "\" threadingModel=\"" + XmlText(ThreadingModel()) + "\" tlbid=\"" + libid + "\" description=\"" +
-        XmlText(info.controlTypeName) + "\" miscStatusContent=\"" +
-        XmlText(MiscStatusNames(control.miscStatus)) + "\"/>\n" + PageClasses(info) +
-        "    <typelib tlbid=\"" + libid + "\" version=\"" + version + "\" helpdir=\"\" flags=\"" + flags +
+        "  <file name=\"Vandrel.ocx\">\n" +
+        ControlClasses(info) + PageClasses(info) + "    <typelib tlbid=\"" + libid + "\" version=\"" +
+        version + "\" helpdir=\"\" flags=\"" + flags +
         "\"/>\n"
         "  </file>\n"
         "</assembly>\n";

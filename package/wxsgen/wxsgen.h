@@ -1,5 +1,5 @@
-// What the installer packages and the portable folder say about Vandrel.ocx, made from the
-// module's class table (control/class_table.h, activex/class_rows.h) and its type library: the
+// What the installer packages and the portable folder say about Vandrel.ocx and its controls, made
+// from the module's class table (control/class_table.h, activex/class_rows.h) and its type library: the
 // registry components of a package as WiX source, and the registration-free assembly manifest.
 // Plain functions, called on the generator's one thread.
 #pragma once
@@ -39,9 +39,9 @@ struct Component {
 
 // The texts the generator reads from the module: its string resources and its type library.
 struct ModuleInfo {
-    std::wstring controlTypeName;
-    std::vector<std::wstring> pageTypeNames;  // one a page of the class table, in its order
-    std::wstring libraryName;                 // the library's help string
+    std::vector<std::wstring> controlTypeNames;  // one a control of the class table, in its order
+    std::vector<std::wstring> pageTypeNames;     // one a page of the class table, in its order
+    std::wstring libraryName;                    // the library's help string
     WORD libraryFlags = 0;
     SYSKIND syskind = SYS_WIN32;
     struct Interface {
@@ -54,8 +54,9 @@ struct ModuleInfo {
 // Reads ModuleInfo from a Vandrel.ocx of either bitness, as data (no code of it runs).
 [[nodiscard]] HRESULT ReadModule(const std::wstring& ocxPath, ModuleInfo* info);
 
-// The registry components of the package for arch, with the file reference as the server path.
-// Fails (false) when the module's bitness is not arch's or a GUID cannot be formatted.
+// The registry components of the package for arch, with the file reference as the server path: the
+// controls' rows in the order of the class table, then the pages'. Fails (false) when the module's
+// bitness is not arch's, a class's type name is missing or a GUID cannot be formatted.
 bool RegistryComponents(Arch arch, const ModuleInfo& info, std::vector<Component>* components);
 
 // WiX include files, UTF-8: the components (included inside the installation folder's Directory

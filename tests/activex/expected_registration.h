@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ inline const CLSID kPageClsid = {
     0x8728c7cb, 0x895d, 0x442f, {0x86, 0x47, 0x74, 0xf1, 0x36, 0x6c, 0xdd, 0xe4}};
 inline const CLSID kChannelsPageClsid = {
     0x8b99f5f7, 0xdeae, 0x4074, {0x9a, 0x88, 0x23, 0x25, 0x32, 0xe6, 0x68, 0x35}};
+inline const CLSID kChartPageClsid = {
+    0xc36dc61c, 0x8b26, 0x42e7, {0x8a, 0xf7, 0x55, 0x96, 0x61, 0x27, 0x72, 0x53}};
 inline constexpr bool kIs64Bit = sizeof(void*) == 8;
 // The key below a type library's locale key that names this build's file.
 inline const wchar_t* const kPlatformKey = kIs64Bit ? L"win64" : L"win32";
@@ -80,22 +83,55 @@ inline void SetKey(const std::wstring& path, const wchar_t* value,
     }
 }
 
+// What the registration of each class must write, spelled out rather than taken from the class table.
+struct ExpectedControl {
+    const CLSID* clsid;
+    const wchar_t* progId;
+    const wchar_t* typeName;
+    const wchar_t* bitmap;      // the toolbox bitmap's resource id
+    const wchar_t* miscStatus;  // the OLEMISC flags in decimal
+};
+inline const ExpectedControl kExpectedControls[] = {
+    {&CLSID_Vandrel, L"VANDREL.VandrelCtrl.1", L"Vandrel Control", L"1", L"132497"},
+    // The chart is seen at run time.
+    {&CLSID_VandrelChart, L"VANDREL.VandrelChart.1", L"Vandrel Chart", L"2", L"131473"},
+};
+struct ExpectedPage {
+    const CLSID* clsid;
+    const wchar_t* typeName;
+};
+inline const ExpectedPage kExpectedPages[] = {
+    {&kPageClsid, L"Vandrel Property Page"},
+    {&kChannelsPageClsid, L"Vandrel Channels Property Page"},
+    {&kChartPageClsid, L"Vandrel Chart Property Page"},
+};
+
 // The keys of the control module's registration, as lower-case paths.
 struct RegistrationKeys {
     std::wstring control = Lower(L"clsid\\" + GuidText(CLSID_Vandrel));
+    std::wstring chart = Lower(L"clsid\\" + GuidText(CLSID_VandrelChart));
     std::wstring page = Lower(L"clsid\\" + GuidText(kPageClsid));
     std::wstring channelsPage = Lower(L"clsid\\" + GuidText(kChannelsPageClsid));
+    std::wstring chartPage = Lower(L"clsid\\" + GuidText(kChartPageClsid));
     std::wstring progId = L"vandrel.vandrelctrl.1";
+    std::wstring chartProgId = L"vandrel.vandrelchart.1";
     std::wstring pageProgId = L"vandrel.vandrelproppage.1";  // must never appear
     std::wstring typeLib = Lower(L"typelib\\" + GuidText(LIBID_VandrelLib));
     std::wstring locale = typeLib + L"\\1.0\\0";
+    std::vector<std::wstring> controls = {control, chart};  // as kExpectedControls
+    std::vector<std::wstring> progIds = {progId, chartProgId};
+    std::vector<std::wstring> pages = {page, channelsPage, chartPage};  // as kExpectedPages
     std::vector<std::wstring> interfaces;    // in every registry view the platform writes
     std::vector<std::wstring> platformKeys;  // what registering the type library writes
+
+    // The type library's interfaces, each of which its registration writes a key for.
+    static constexpr const IID* kInterfaces[] = {&DIID__DVandrel, &DIID__DVandrelEvents, &DIID__DVandrelChart,
+                                                 &DIID__DVandrelChartEvents};
 
     RegistrationKeys() {
         for (const wchar_t* view : {L"", kIs64Bit ? L"wow6432node\\" : nullptr}) {
             if (!view) continue;
-            for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) {
+            for (const IID* iid : kInterfaces) {
                 interfaces.push_back(Lower(view + (L"interface\\" + GuidText(*iid))));
             }
         }
@@ -103,6 +139,13 @@ struct RegistrationKeys {
         platformKeys.push_back(typeLib);
         // The type library key is shared between the views; the 32-bit view shows it as well.
         if (kIs64Bit) platformKeys.push_back(L"wow6432node\\" + typeLib);
+    }
+
+    // The keys of the controls and the pages below CLSID.
+    std::vector<std::wstring> ClassKeys() const {
+        std::vector<std::wstring> keys = controls;
+        keys.insert(keys.end(), pages.begin(), pages.end());
+        return keys;
     }
 
     // What registering the module can change in HKEY_CLASSES_ROOT, as the lines of a walk of the
@@ -113,11 +156,14 @@ struct RegistrationKeys {
     Set Snapshot() const {
         Set out;
         for (const std::wstring& view : ClassesViews()) {
-            for (const std::wstring& key : {control, page, channelsPage, progId, pageProgId, typeLib}) {
+            std::vector<std::wstring> keys = ClassKeys();
+            keys.insert(keys.end(), progIds.begin(), progIds.end());
+            keys.insert(keys.end(), {pageProgId, typeLib});
+            for (const std::wstring& key : keys) {
                 const Set below = At(view + key);
                 out.insert(below.begin(), below.end());
             }
-            for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) {
+            for (const IID* iid : kInterfaces) {
                 const Set below = At(view + Lower(L"interface\\" + GuidText(*iid)));
                 out.insert(below.begin(), below.end());
             }
@@ -134,7 +180,10 @@ struct RegistrationKeys {
     // Every key a registration test may change, for ClassesRootRestorer.
     std::vector<std::wstring> Touched() const {
         std::vector<std::wstring> keys = interfaces;
-        keys.insert(keys.end(), {control, page, channelsPage, typeLib, progId, pageProgId});
+        const std::vector<std::wstring> classes = ClassKeys();
+        keys.insert(keys.end(), classes.begin(), classes.end());
+        keys.insert(keys.end(), progIds.begin(), progIds.end());
+        keys.insert(keys.end(), {typeLib, pageProgId});
         return keys;
     }
 
@@ -159,39 +208,44 @@ struct RegistrationKeys {
 
     // The class entries, exactly; path is what InprocServer32 names.
     Set ClassLines(const std::wstring& path) const {
-        return {
-            progId,
-            progId + L" = Vandrel Control",
-            progId + L"\\clsid",
-            progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}",
-            control,
-            control + L" = Vandrel Control",
-            control + L"\\progid",
-            control + L"\\progid = VANDREL.VandrelCtrl.1",
-            control + L"\\inprocserver32",
-            control + L"\\inprocserver32 = " + path,
-            control + L"\\inprocserver32 @ThreadingModel = Apartment",
-            control + L"\\toolboxbitmap32",
-            control + L"\\toolboxbitmap32 = " + path + L", 1",
-            control + L"\\miscstatus",
-            control + L"\\miscstatus = 0",
-            control + L"\\miscstatus\\1",
-            control + L"\\miscstatus\\1 = 132497",
-            control + L"\\control",
-            control + L"\\control = ",
-            control + L"\\typelib",
-            control + L"\\typelib = {7AD9A13E-2E6B-4264-89E6-DBC515E57398}",
-            control + L"\\version",
-            control + L"\\version = 1.0",
-            page,
-            page + L" = Vandrel Property Page",
-            page + L"\\inprocserver32",
-            page + L"\\inprocserver32 = " + path,
-            channelsPage,
-            channelsPage + L" = Vandrel Channels Property Page",
-            channelsPage + L"\\inprocserver32",
-            channelsPage + L"\\inprocserver32 = " + path,
-        };
+        Set lines;
+        for (size_t i = 0; i < std::size(kExpectedControls); ++i) {
+            const ExpectedControl& c = kExpectedControls[i];
+            const std::wstring& key = controls[i];
+            const std::wstring& prog = progIds[i];
+            const std::wstring typeName = c.typeName;
+            lines.insert({
+                prog,
+                prog + L" = " + typeName,
+                prog + L"\\clsid",
+                prog + L"\\clsid = " + GuidText(*c.clsid),
+                key,
+                key + L" = " + typeName,
+                key + L"\\progid",
+                key + L"\\progid = " + c.progId,
+                key + L"\\inprocserver32",
+                key + L"\\inprocserver32 = " + path,
+                key + L"\\inprocserver32 @ThreadingModel = Apartment",
+                key + L"\\toolboxbitmap32",
+                key + L"\\toolboxbitmap32 = " + path + L", " + c.bitmap,
+                key + L"\\miscstatus",
+                key + L"\\miscstatus = 0",
+                key + L"\\miscstatus\\1",
+                key + L"\\miscstatus\\1 = " + c.miscStatus,
+                key + L"\\control",
+                key + L"\\control = ",
+                key + L"\\typelib",
+                key + L"\\typelib = {7AD9A13E-2E6B-4264-89E6-DBC515E57398}",
+                key + L"\\version",
+                key + L"\\version = 1.0",
+            });
+        }
+        for (size_t i = 0; i < std::size(kExpectedPages); ++i) {
+            const std::wstring& key = pages[i];
+            lines.insert({key, key + L" = " + kExpectedPages[i].typeName, key + L"\\inprocserver32",
+                          key + L"\\inprocserver32 = " + path});
+        }
+        return lines;
     }
 
     // Checks a registration seen as the lines added to HKEY_CLASSES_ROOT: the class table whole and
@@ -213,7 +267,7 @@ struct RegistrationKeys {
             << Show(Minus(ClassLines(serverPath), classes));
         // What must not be there, spelled out: the pages have neither a ProgID nor a threading model.
         EXPECT_EQ(Set{}, Below(added, pageProgId));
-        for (const std::wstring& key : {page, channelsPage}) {
+        for (const std::wstring& key : pages) {
             EXPECT_EQ(Set{}, Below(added, key + L"\\progid"));
             for (const auto& l : Below(added, key)) EXPECT_EQ(std::wstring::npos, l.find(L"ThreadingModel"));
         }

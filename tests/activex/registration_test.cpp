@@ -24,9 +24,14 @@ namespace {
 const GUID kForeignLibid = {0x5b0f2d11, 0x6a3c, 0x4e0f, {0x9d, 0x51, 0x0c, 0x7e, 0x22, 0x41, 0x90, 0x3a}};
 constexpr wchar_t kControlProgId[] = L"VANDREL.VandrelCtrl.1";
 
-const activex::ControlRegistration kControl = {&CLSID_Vandrel, kControlProgId,    1, 1,
-                                               0x20591,        &LIBID_VandrelLib, 1, 0};
-const activex::PageRegistration kPages[] = {{&kPageClsid, 2}, {&kChannelsPageClsid, 3}};
+// The module's classes as the test module carries their names: the acquisition control, the chart.
+const activex::ControlRegistration kControls[] = {
+    {&CLSID_Vandrel, kControlProgId, 1, 1, 0x20591, &LIBID_VandrelLib, 1, 0},
+    {&CLSID_VandrelChart, L"VANDREL.VandrelChart.1", 4, 2, 0x20191, &LIBID_VandrelLib, 1, 0},
+};
+const activex::ControlRegistration& kControl = kControls[0];
+const activex::PageRegistration kPages[] = {
+    {&kPageClsid, 2}, {&kChannelsPageClsid, 3}, {&kChartPageClsid, 5}};
 
 Set Without(const Set& lines, const Set& gone) { return Minus(lines, gone); }
 
@@ -52,20 +57,22 @@ protected:
 
     HINSTANCE Module() const { return static_cast<HINSTANCE>(module_.get()); }
 
-    // What DllRegisterServer does: the type library, then the pages and the control.
+    // What DllRegisterServer does: the type library, then the pages and the controls.
     void RegisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ASSERT_HR(S_OK, activex::RegisterModuleTypeLib(Module(), LIBID_VandrelLib));
         for (const auto& page : kPages)
             ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), page, TRUE));
-        ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), kControl, TRUE));
+        for (const auto& control : kControls)
+            ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), control, TRUE));
     }
     void UnregisterAll(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         ASSERT_HR(S_OK, activex::UnregisterModuleTypeLib(LIBID_VandrelLib, 1, 0, 0));
         for (const auto& page : kPages)
             ASSERT_HR(S_OK, activex::UpdatePageRegistration(Module(), page, FALSE));
-        ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), kControl, FALSE));
+        for (const auto& control : kControls)
+            ASSERT_HR(S_OK, activex::UpdateControlRegistration(Module(), control, FALSE));
     }
 
     Set Now() const { return keys_.Snapshot(); }
@@ -155,9 +162,9 @@ TEST_F(Registration, ARefusedRegistryCallFailsWithItsOwnError) {
     ::RegDeleteTreeW(HKEY_CLASSES_ROOT, sandbox.c_str());
 }
 
-// Both bitnesses of the control registered on one 64-bit Windows: the class keys live in each
-// registry view, the ProgID key and the type library key are shared. Removing this build leaves the
-// other one working, with its ProgID, its type library entry and the interface keys.
+// Both bitnesses of the module registered on one 64-bit Windows: the class keys live in each
+// registry view, the controls' ProgID keys and the type library key are shared. Removing this build
+// leaves the other one working, with the ProgIDs, its type library entry and the interface keys.
 class SideBySide : public Registration {
 protected:
     void SetUp() override {
@@ -174,7 +181,8 @@ protected:
         base::UniqueHkey clsid;
         if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | kOtherView, clsid.put()) ==
             ERROR_SUCCESS) {
-            ::RegDeleteTreeW(clsid.get(), GuidText(CLSID_Vandrel).c_str());
+            for (const auto& control : kControls)
+                ::RegDeleteTreeW(clsid.get(), GuidText(*control.clsid).c_str());
         }
         const std::wstring locale = RegistrationKeys().locale;
         ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (locale + L"\\" + (kIs64Bit ? L"win32" : L"win64")).c_str());
@@ -183,16 +191,28 @@ protected:
     // view and its file below the shared type library key.
     void RegisterOtherBitness(testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
-        base::UniqueHkey key;
-        const std::wstring server = L"CLSID\\" + GuidText(CLSID_Vandrel) + L"\\InprocServer32";
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0,
-                                                   KEY_ALL_ACCESS | kOtherView, nullptr, key.put(), nullptr));
+        for (const auto& control : kControls) {
+            base::UniqueHkey key;
+            const std::wstring server = L"CLSID\\" + GuidText(*control.clsid) + L"\\InprocServer32";
+            ASSERT_EQ(ERROR_SUCCESS,
+                      ::RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0,
+                                        KEY_ALL_ACCESS | kOtherView, nullptr, key.put(), nullptr));
+        }
         SetKey(locale_ + L"\\" + kOtherPlatformKey, L"C:\\Other\\Vandrel.ocx");
     }
-    static bool OtherViewHasTheClass() {
+    static bool OtherViewHasTheClass(const CLSID& clsid) {
         base::UniqueHkey key;
-        return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(CLSID_Vandrel)).c_str(), 0,
+        return ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(clsid)).c_str(), 0,
                                KEY_READ | kOtherView, key.put()) == ERROR_SUCCESS;
+    }
+    // The lines of the controls' ProgID keys.
+    Set ProgIds() const {
+        Set lines;
+        for (const auto& key : keys_.progIds) {
+            const Set below = At(key);
+            lines.insert(below.begin(), below.end());
+        }
+        return lines;
     }
 
     static constexpr REGSAM kOtherView = kIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
@@ -202,15 +222,14 @@ protected:
 TEST_F(SideBySide, RemovingOneBitnessKeepsTheSharedKeysOfTheOther) {
     RegisterAll();
     RegisterOtherBitness();
-    const Set progIdBefore = At(L"vandrel.vandrelctrl.1");
+    const Set progIdsBefore = ProgIds();
     const Set interfacesBefore = Interfaces();
-    ASSERT_NE(Set{}, progIdBefore);
+    for (const auto& key : keys_.progIds) ASSERT_NE(Set{}, Below(progIdsBefore, key)) << Narrow(key);
 
     UnregisterAll();
-    EXPECT_EQ(Set{}, At(clsid_)) << "this view's class key goes";
-    EXPECT_EQ(Set{}, At(page_));
-    EXPECT_TRUE(OtherViewHasTheClass());
-    EXPECT_EQ(progIdBefore, At(L"vandrel.vandrelctrl.1")) << "the shared ProgID stays for the other";
+    for (const auto& key : keys_.ClassKeys()) EXPECT_EQ(Set{}, At(key)) << "this view's class key goes";
+    for (const auto& control : kControls) EXPECT_TRUE(OtherViewHasTheClass(*control.clsid));
+    EXPECT_EQ(progIdsBefore, ProgIds()) << "the shared ProgIDs stay for the other";
     const Set typeLib = At(typeLib_);
     EXPECT_TRUE(typeLib.count(locale_ + L"\\" + Lower(kOtherPlatformKey) + L" = C:\\Other\\Vandrel.ocx"))
         << Show(typeLib);
@@ -225,7 +244,7 @@ TEST_F(SideBySide, TheLastBitnessToLeaveTakesTheSharedKeys) {
     // The other bitness leaves first: its class key and its type library entry go.
     RemoveOtherBitness();
     UnregisterAll();
-    EXPECT_EQ(Set{}, At(L"vandrel.vandrelctrl.1"));
+    EXPECT_EQ(Set{}, ProgIds());
     EXPECT_EQ(Set{}, At(typeLib_));
     EXPECT_EQ(Set{}, Interfaces());
 }

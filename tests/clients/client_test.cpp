@@ -163,9 +163,12 @@ TEST_F(Clients, SixteenBitServerKeepsTheClassKeyAndProgId) {
         const Set below = Below(before, keys_.control + key);
         expectedGone.insert(below.begin(), below.end());
     }
-    for (const std::wstring& key : {keys_.page, keys_.channelsPage}) {
-        const Set page = Below(before, key);
-        expectedGone.insert(page.begin(), page.end());
+    // The other classes go whole, the chart with its ProgID.
+    std::vector<std::wstring> whole = keys_.pages;
+    whole.insert(whole.end(), {keys_.chart, keys_.chartProgId});
+    for (const std::wstring& key : whole) {
+        const Set gone = Below(before, key);
+        expectedGone.insert(gone.begin(), gone.end());
     }
     EXPECT_EQ(expectedGone, Minus(before, now)) << Show(Minus(before, now));
     EXPECT_TRUE(now.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
@@ -196,10 +199,10 @@ protected:
         return RunNative64Tool(L"regsvr32.exe", flags + L" " + Quoted(ocx));
     }
     std::vector<std::wstring> OurKeys() const {
-        std::vector<std::wstring> keys = {keys_.control, keys_.page, keys_.channelsPage, keys_.progId,
-                                          keys_.typeLib};
-        for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents})
-            keys.push_back(L"interface\\" + GuidText(*iid));
+        std::vector<std::wstring> keys = keys_.ClassKeys();
+        keys.insert(keys.end(), keys_.progIds.begin(), keys_.progIds.end());
+        keys.push_back(keys_.typeLib);
+        for (const IID* iid : RegistrationKeys::kInterfaces) keys.push_back(L"interface\\" + GuidText(*iid));
         return keys;
     }
     bool registered64_ = false;
@@ -207,11 +210,11 @@ protected:
 
 TEST_F(Wow64Clients, TheClassKeysStayInThe32BitView) {
     Register();
-    EXPECT_TRUE(ClassesKeyIn(KEY_WOW64_32KEY, keys_.control));
-    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control))
-        << "a 64-bit host would try to load the 32-bit control";
-    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.page));
-    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.channelsPage));
+    for (const std::wstring& key : keys_.ClassKeys()) {
+        EXPECT_TRUE(ClassesKeyIn(KEY_WOW64_32KEY, key)) << Narrow(key);
+        EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, key))
+            << "a 64-bit host would try to load the 32-bit class " << Narrow(key);
+    }
 }
 
 TEST_F(Wow64Clients, The64BitRegsvr32RegistersThe32BitControlAsThe32BitOneDoes) {
@@ -229,7 +232,7 @@ TEST_F(Wow64Clients, The64BitRegsvr32RegistersThe32BitControlAsThe32BitOneDoes) 
     EXPECT_EQ(by32, by64) << "unexpected:\n"
                           << Show(Minus(by64, by32)) << "missing:\n"
                           << Show(Minus(by32, by64));
-    EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, keys_.control));
+    for (const std::wstring& key : keys_.controls) EXPECT_FALSE(ClassesKeyIn(KEY_WOW64_64KEY, key));
 }
 
 TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) {
@@ -258,6 +261,13 @@ TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) 
     registered64_ = false;
     r = script32();
     EXPECT_TRUE(ranToTheEnd(r)) << "32-bit client after the 64-bit control left:\n" << r.out << r.err;
+    // The chart as well, by its shared ProgID, in this 32-bit process.
+    CLSID chart = {};
+    EXPECT_HR(S_OK, ::CLSIDFromProgID(L"VANDREL.VandrelChart.1", &chart));
+    base::ComPtr<IDispatch> chartObject;
+    EXPECT_HR(S_OK, ::CoCreateInstance(chart, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                       chartObject.put_void()));
+    chartObject.reset();
 
     ASSERT_EQ(0u, Regsvr32Native64(L"/s", Ocx64Path()).exitCode);
     registered64_ = true;
@@ -265,6 +275,9 @@ TEST_F(Wow64Clients, EitherBitnessLeavesTheOtherWorkingAndTheLastLeavesNothing) 
     registered_ = false;
     r = script64();
     EXPECT_TRUE(ranToTheEnd(r)) << "64-bit client after the 32-bit control left:\n" << r.out << r.err;
+    for (const std::wstring& key : {keys_.chart, keys_.chartProgId}) {
+        EXPECT_TRUE(ClassesKeyIn(KEY_WOW64_64KEY, key)) << "the 64-bit chart's: " << Narrow(key);
+    }
 
     ASSERT_EQ(0u, Regsvr32Native64(L"/u /s", Ocx64Path()).exitCode);
     registered64_ = false;

@@ -39,6 +39,7 @@ using testsupport::FakeSite;
 using testsupport::GetLong;
 using testsupport::I4;
 using testsupport::kChannelsPageClsid;
+using testsupport::kChartPageClsid;
 using testsupport::kPageClsid;
 using testsupport::Put;
 using testsupport::SimBoards;
@@ -684,35 +685,33 @@ TEST(HostingPage, PlatformPropertyFrameOpensOnTheSimplePage) {
     return testsupport::Invoke(ctrl, id, DISPATCH_PROPERTYPUT, {I4(channel), value}, nullptr);
 }
 
-// A channel's setting as the control gives it, as a number (a sentinel when it fails).
-double ChannelNumber(IDispatch* ctrl, DISPID id, LONG channel) {
+// A property as the object gives it, as a number (a sentinel when it fails); args are the index.
+double Number(IDispatch* object, DISPID id, const std::vector<VARIANT>& args = {}) {
     base::Variant v;
-    if (FAILED(testsupport::Invoke(ctrl, id, DISPATCH_PROPERTYGET, {I4(channel)}, v.ptr())) ||
+    if (FAILED(testsupport::Invoke(object, id, DISPATCH_PROPERTYGET, args, v.ptr())) ||
         FAILED(v.ChangeType(VT_R8))) {
         return -99999;
     }
     return v.get().dblVal;
 }
 
-// The page active in a window of ours, showing channel 2 of a control whose channel 2 has a name,
-// a gain of 2.5 and an offset that only 17 digits write out.
-class ChannelsPage : public testing::Test {
+double ChannelNumber(IDispatch* ctrl, DISPID id, LONG channel) { return Number(ctrl, id, {I4(channel)}); }
+
+// A property page active in a window of ours, editing one object, and what the user's choices
+// and typing send it.
+class PageOnForm : public testing::Test {
 protected:
-    void SetUp() override {
-        ctrl = CreateControl();
-        base::Variant name(L"Oven, top");
-        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelName, 2, name.get()));
-        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelGain, 2, R8(2.5)));
-        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelOffset, 2, R8(0.1 + 0.2)));
-        page = VandrelOcx::Get().Create<IPropertyPage>(kChannelsPageClsid);
+    void Open(REFCLSID clsid, IDispatch* object,
+              testsupport::CallSite caller = testsupport::CallSite::Here()) {
+        const testsupport::CallerTrace fromCaller(caller);
+        page = VandrelOcx::Get().Create<IPropertyPage>(clsid);
         ASSERT_TRUE(page);
-        IUnknown* objects[] = {ctrl.get()};
+        IUnknown* objects[] = {object};
         ASSERT_HR(S_OK, page->SetObjects(1, objects));
         const RECT rect = {0, 0, 400, 300};
         ASSERT_HR(S_OK, page->Activate(frame.get(), &rect, TRUE));
         window = ::GetWindow(frame.get(), GW_CHILD);
         ASSERT_TRUE(window);
-        Choose(2);
     }
     void TearDown() override {
         if (page) {
@@ -720,25 +719,48 @@ protected:
         }
     }
 
-    // What the user's choice in the list sends.
-    void Choose(int channel) {
-        HWND list = ::GetDlgItem(window, IDC_CHANNEL);
-        ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(channel - 1), 0);
-        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_CHANNEL, CBN_SELCHANGE),
-                       reinterpret_cast<LPARAM>(list));
+    void Select(int id, int item) {
+        HWND list = ::GetDlgItem(window, id);
+        ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
     }
-    // What the user's typing sends: the new text and the edit's notification.
+    // The new text and the edit's notification.
     void Type(int id, const wchar_t* text) {
         HWND edit = ::GetDlgItem(window, id);
         ::SetWindowTextW(edit, text);
         ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, EN_CHANGE), reinterpret_cast<LPARAM>(edit));
     }
+    void Click(int id) {
+        HWND box = ::GetDlgItem(window, id);
+        ::SendMessageW(box, BM_SETCHECK,
+                       ::IsDlgButtonChecked(window, id) == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED, 0);
+        ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(box));
+    }
     std::wstring Field(int id) const { return TextOf(::GetDlgItem(window, id)); }
+    LRESULT Selected(int id) const { return ::SendDlgItemMessageW(window, id, CB_GETCURSEL, 0, 0); }
 
     TestWindow frame;
-    ComPtr<IDispatch> ctrl;
     ComPtr<IPropertyPage> page;
     HWND window = nullptr;
+};
+
+// The channels page showing channel 2 of a control whose channel 2 has a name,
+// a gain of 2.5 and an offset that only 17 digits write out.
+class ChannelsPage : public PageOnForm {
+protected:
+    void SetUp() override {
+        ctrl = CreateControl();
+        base::Variant name(L"Oven, top");
+        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelName, 2, name.get()));
+        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelGain, 2, R8(2.5)));
+        ASSERT_HR(S_OK, PutChannel(ctrl.get(), kDispidChannelOffset, 2, R8(0.1 + 0.2)));
+        Open(kChannelsPageClsid, ctrl.get());
+        Choose(2);
+    }
+
+    void Choose(int channel) { Select(IDC_CHANNEL, channel - 1); }
+
+    ComPtr<IDispatch> ctrl;
 };
 
 TEST_F(ChannelsPage, ShowsTheChosenChannelInFullAndAppliesWhatWasEdited) {
@@ -800,6 +822,83 @@ TEST_F(ChannelsPage, LimitsThatDependOnEachOtherApplyInOneGo) {
     EXPECT_HR(S_OK, page->Apply()) << base::Utf8(Field(IDC_CHANNELS_STATUS));
     EXPECT_EQ(5.0, ChannelNumber(ctrl.get(), kDispidHighHighLimit, 2));
     EXPECT_EQ(4.0, ChannelNumber(ctrl.get(), kDispidHighLimit, 2));
+}
+
+// --- the chart's page ----------------------------------------------------------------------------
+
+// The page on a chart with a time window of 5 s and channel 2 drawn in red, showing channel 2.
+class ChartPage : public PageOnForm {
+protected:
+    void SetUp() override {
+        chart = VandrelOcx::Get().Create<IDispatch>(kClsidVandrelChart);
+        ASSERT_HR(S_OK, Put(chart.get(), kChartTimeWindow, R8(5)));
+        ASSERT_HR(S_OK, PutChannel(chart.get(), kChartChannelColor, 2, I4(0x0000FF)));
+        Open(kChartPageClsid, chart.get());
+        Select(IDC_CHART_CHANNEL, 1);
+    }
+
+    ComPtr<IDispatch> chart;
+};
+
+TEST_F(ChartPage, ShowsTheChartsSettingsAndAppliesWhatWasEdited) {
+    PROPPAGEINFO info = {};
+    ASSERT_HR(S_OK, page->GetPageInfo(&info));
+    EXPECT_STREQ(L"Chart", info.pszTitle);
+    ::CoTaskMemFree(info.pszTitle);
+
+    EXPECT_EQ(0, Selected(IDC_CHART_MODE)) << "strip chart";
+    EXPECT_EQ(L"5", Field(IDC_CHART_TIME_WINDOW));
+    EXPECT_EQ(L"0x0000FF", Field(IDC_CHART_COLOUR));
+    EXPECT_EQ(BST_CHECKED, ::IsDlgButtonChecked(window, IDC_CHART_VISIBLE));
+    EXPECT_EQ(BST_CHECKED, ::IsDlgButtonChecked(window, IDC_CHART_AUTO_RANGE));
+    EXPECT_HR(S_FALSE, page->IsPageDirty()) << "filling the fields is no edit";
+
+    Select(IDC_CHART_MODE, 1);
+    Type(IDC_CHART_TIME_WINDOW, L"90");
+    // Both bounds above the old top: the minimum is refused until the maximum is in.
+    Type(IDC_CHART_RANGE_MINIMUM, L"200");
+    Type(IDC_CHART_RANGE_MAXIMUM, L"300.5");
+    Click(IDC_CHART_VISIBLE);
+    Type(IDC_CHART_COLOUR, L"65280");
+    Select(IDC_CHART_CHANNEL, 0);
+    EXPECT_EQ(BST_CHECKED, ::IsDlgButtonChecked(window, IDC_CHART_VISIBLE)) << "channel 1's own";
+    EXPECT_HR(S_OK, page->Apply()) << base::Utf8(Field(IDC_CHART_STATUS));
+    EXPECT_HR(S_FALSE, page->IsPageDirty());
+
+    EXPECT_EQ(1, GetLong(chart.get(), kChartMode));
+    EXPECT_EQ(90.0, Number(chart.get(), kChartTimeWindow));
+    EXPECT_EQ(90.0, Number(chart.get(), kChartHistoryTime)) << "the history follows the window";
+    EXPECT_EQ(L"90", Field(IDC_CHART_HISTORY)) << "the page shows what the chart made of it";
+    EXPECT_EQ(200.0, Number(chart.get(), kChartRangeMinimum));
+    EXPECT_EQ(300.5, Number(chart.get(), kChartRangeMaximum));
+    EXPECT_EQ(-1.0, Number(chart.get(), kChartAutoRange)) << "the box still checked after the bounds' puts";
+    EXPECT_EQ(0.0, Number(chart.get(), kChartChannelVisible, {I4(2)}));
+    EXPECT_EQ(65280.0, Number(chart.get(), kChartChannelColor, {I4(2)}));
+    EXPECT_EQ(-1.0, Number(chart.get(), kChartChannelVisible, {I4(1)}))
+        << "an unedited channel is left alone";
+}
+
+TEST_F(ChartPage, ARefusedValueFailsTheApplyAndSaysWhy) {
+    Type(IDC_CHART_TIME_WINDOW, L"0");
+    EXPECT_HR_FAILED(page->Apply());
+    EXPECT_EQ(L"TimeWindow must be more than 0 and at most 600 seconds.", Field(IDC_CHART_STATUS));
+    EXPECT_EQ(5.0, Number(chart.get(), kChartTimeWindow));
+    EXPECT_HR(S_OK, page->IsPageDirty());
+
+    Type(IDC_CHART_TIME_WINDOW, L"5");
+    Type(IDC_CHART_COLOUR, L"red");
+    EXPECT_HR_FAILED(page->Apply());
+    EXPECT_EQ(0u, Field(IDC_CHART_STATUS).find(L"Channel 2: \"red\" "))
+        << base::Utf8(Field(IDC_CHART_STATUS));
+    Type(IDC_CHART_COLOUR, L"0x4000000");
+    EXPECT_HR_FAILED(page->Apply());
+    EXPECT_EQ(L"Channel 2: The colour is not one Windows knows.", Field(IDC_CHART_STATUS));
+    EXPECT_EQ(255.0, Number(chart.get(), kChartChannelColor, {I4(2)}));
+
+    Type(IDC_CHART_COLOUR, L"0x80000005");
+    EXPECT_HR(S_OK, page->Apply());
+    EXPECT_EQ(L"", Field(IDC_CHART_STATUS));
+    EXPECT_EQ(L"0x80000005", Field(IDC_CHART_COLOUR)) << "a system colour";
 }
 
 int main(int argc, char** argv) {

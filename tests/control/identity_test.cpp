@@ -51,12 +51,16 @@ TEST(Identity, HeaderAgreesWithTheBuiltTypeLibrary) {
     lib->ReleaseTLibAttr(attr);
 
     // What registration writes comes from the header and the library's own identifiers.
-    EXPECT_EQ(CLSID_Vandrel, *vandrel::kControlRegistration.clsid);
-    EXPECT_EQ(LIBID_VandrelLib, *vandrel::kControlRegistration.libid);
-    EXPECT_STREQ(vandrel::kControlProgId, vandrel::kControlRegistration.progId);
-    ASSERT_EQ(2u, std::size(vandrel::kPageRegistrations));
+    ASSERT_EQ(2u, std::size(vandrel::kControlRegistrations));
+    EXPECT_EQ(CLSID_Vandrel, *vandrel::kControlRegistrations[0].clsid);
+    EXPECT_STREQ(vandrel::kControlProgId, vandrel::kControlRegistrations[0].progId);
+    EXPECT_EQ(CLSID_VandrelChart, *vandrel::kControlRegistrations[1].clsid);
+    EXPECT_STREQ(vandrel::kChartProgId, vandrel::kControlRegistrations[1].progId);
+    for (const auto& control : vandrel::kControlRegistrations) EXPECT_EQ(LIBID_VandrelLib, *control.libid);
+    ASSERT_EQ(3u, std::size(vandrel::kPageRegistrations));
     EXPECT_EQ(vandrel::kPageClsid, *vandrel::kPageRegistrations[0].clsid);
     EXPECT_EQ(vandrel::kChannelsPageClsid, *vandrel::kPageRegistrations[1].clsid);
+    EXPECT_EQ(vandrel::kChartPageClsid, *vandrel::kPageRegistrations[2].clsid);
 }
 
 TEST(Identity, HeaderAgreesWithTheModulesVersionBlock) {

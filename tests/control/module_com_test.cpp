@@ -60,9 +60,10 @@ private:
 
 // --- class objects and unloading -----------------------------------------------------------------
 
-TEST(ModuleClassObjects, ServesExactlyTheControlAndThePages) {
+TEST(ModuleClassObjects, ServesExactlyTheControlsAndThePages) {
     const VandrelOcx& ocx = VandrelOcx::Get();
-    for (const CLSID& clsid : {kClsidVandrel, kPageClsid, kChannelsPageClsid}) {
+    for (const CLSID& clsid : {kClsidVandrel, client::kClsidVandrelChart, kPageClsid, kChannelsPageClsid,
+                               testsupport::kChartPageClsid}) {
         ComPtr<IClassFactory> factory;
         EXPECT_HR(S_OK, ocx.GetClassObject(clsid, IID_IClassFactory, factory.put_void()));
         ASSERT_TRUE(factory);

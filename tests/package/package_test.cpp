@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <msi.h>
+#include <ocidl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include "tests/activex/expected_registration.h"
 #include "tests/activex/registry_snapshot.h"
 #include "tests/support/call_site.h"
+#include "tests/support/hresult_matchers.h"
 #include "tests/support/run_process.h"
 #include "testtool/form_layout.h"
 #include "testtool/remote.h"
@@ -86,9 +88,10 @@ std::wstring ShortcutTarget(const std::wstring& path) {
 // Our keys below a classes key, as lower-case paths.
 std::vector<std::wstring> OurKeys() {
     RegistrationKeys keys;
-    std::vector<std::wstring> ours = {keys.control, keys.page,       keys.channelsPage,
-                                      keys.progId,  keys.pageProgId, keys.typeLib};
-    for (const IID* iid : {&DIID__DVandrel, &DIID__DVandrelEvents}) {
+    std::vector<std::wstring> ours = keys.ClassKeys();
+    ours.insert(ours.end(), keys.progIds.begin(), keys.progIds.end());
+    ours.insert(ours.end(), {keys.pageProgId, keys.typeLib});
+    for (const IID* iid : RegistrationKeys::kInterfaces) {
         ours.push_back(Lower(L"interface\\" + GuidText(*iid)));
     }
     return ours;
@@ -305,8 +308,11 @@ void RunEachScriptHostOnce() {
 }
 
 bool ProgIdResolves() {
-    CLSID clsid;
-    return SUCCEEDED(::CLSIDFromProgID(L"VANDREL.VandrelCtrl.1", &clsid));
+    for (const auto& control : kExpectedControls) {
+        CLSID clsid;
+        if (FAILED(::CLSIDFromProgID(control.progId, &clsid))) return false;
+    }
+    return true;
 }
 
 // vandrel-monitor of folder sampling the default simulated board for about a second.
@@ -372,9 +378,10 @@ protected:
         RunEachScriptHostOnce();
         RegistrationKeys keys;
         std::vector<std::wstring> touched = keys.Touched();
-        for (const auto& key : {keys.control, keys.page, keys.channelsPage, keys.progId, keys.typeLib}) {
-            touched.push_back(L"wow6432node\\" + key);
-        }
+        std::vector<std::wstring> ours = keys.ClassKeys();
+        ours.insert(ours.end(), keys.progIds.begin(), keys.progIds.end());
+        ours.push_back(keys.typeLib);
+        for (const auto& key : ours) touched.push_back(L"wow6432node\\" + key);
         restorer_ = std::make_unique<ClassesRootRestorer>(touched);
         restorer_->Clear();
         before_ = ClassesRootNow();
@@ -398,15 +405,16 @@ protected:
 
     // Removal leaves nothing of ours: no key, no file or folder, no shortcut. tolerated: lines
     // that may stay for a known reason (below tolerated key).
-    void ExpectNothingLeft(const std::wstring& tolerated = L"",
+    void ExpectNothingLeft(const std::vector<std::wstring>& tolerated = {},
                            testsupport::CallSite caller = testsupport::CallSite::Here()) {
         const testsupport::CallerTrace fromCaller(caller);
         const Set now = ClassesRootNow(&before_);
         Set left;
         for (const auto& l : Minus(now, before_)) {
-            if (!InstallerFolder(l) && !AboveOurs(l) &&
-                (tolerated.empty() || Below(Set{l}, tolerated).empty()))
-                left.insert(l);
+            const bool isTolerated =
+                std::any_of(tolerated.begin(), tolerated.end(),
+                            [&](const std::wstring& key) { return !Below(Set{l}, key).empty(); });
+            if (!InstallerFolder(l) && !AboveOurs(l) && !isTolerated) left.insert(l);
         }
         EXPECT_EQ(Set{}, left) << "left behind:\n" << Show(left);
         Set removed;
@@ -449,7 +457,7 @@ TEST_F(Packages, InstalledRegistryEqualsSelfRegistrationAndRemovalLeavesNothing)
         << "only installed:\n"
         << Show(Minus(installed, selfRegistered)) << "only self-registered:\n"
         << Show(Minus(selfRegistered, installed));
-    EXPECT_TRUE(installed.count(keys_.control + L"\\inprocserver32 = <ocx>"));
+    for (const auto& key : keys_.controls) EXPECT_TRUE(installed.count(key + L"\\inprocserver32 = <ocx>"));
 
     // Control and Tools by default, with the shortcut; the simulated board only when asked for.
     for (const wchar_t* file : {L"Vandrel.ocx", L"Mirelo.exe", L"vandrel-monitor.exe"}) {
@@ -525,9 +533,20 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     EXPECT_TRUE(Exists(x86Dir_ + L"\\Vandrel.ocx"));
     EXPECT_TRUE(Exists(x86Dir_ + L"\\DirectPort.dll"));
     const Set both = ClassesRootNow(&before_);
-    const Set x86Rows = WithoutPaths(Below(both, wow + keys_.control), x86Dir_ + L"\\Vandrel.ocx");
-    EXPECT_TRUE(x86Rows.count(wow + keys_.control + L"\\inprocserver32 = <ocx>")) << Show(x86Rows);
-    EXPECT_TRUE(x86Rows.count(wow + keys_.control + L"\\inprocserver32 @ThreadingModel = Apartment"));
+    // The x86 package's own rows: its classes' keys in the 32-bit view.
+    const auto x86RowsOf = [&](const Set& lines) {
+        Set rows;
+        for (const auto& key : keys_.ClassKeys()) {
+            const Set below = WithoutPaths(Below(lines, wow + key), x86Dir_ + L"\\Vandrel.ocx");
+            rows.insert(below.begin(), below.end());
+        }
+        return rows;
+    };
+    const Set x86Rows = x86RowsOf(both);
+    for (const auto& key : keys_.controls) {
+        EXPECT_TRUE(x86Rows.count(wow + key + L"\\inprocserver32 = <ocx>")) << Show(x86Rows);
+        EXPECT_TRUE(x86Rows.count(wow + key + L"\\inprocserver32 @ThreadingModel = Apartment"));
+    }
     EXPECT_TRUE(WithoutPaths(both, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
     EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
     // One Start menu folder, a shortcut of each bitness to that bitness's Mirelo.
@@ -540,11 +559,11 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x86") + L"\""));
     EXPECT_FALSE(Exists(x86Dir_));
     const Set x64Only = ClassesRootNow(&before_);
-    EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.control));
-    EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.page));
-    EXPECT_EQ(Set{}, Below(x64Only, wow + keys_.channelsPage));
+    EXPECT_EQ(Set{}, x86RowsOf(x64Only));
     EXPECT_FALSE(WithoutPaths(x64Only, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
-    EXPECT_TRUE(x64Only.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+    for (size_t i = 0; i < keys_.progIds.size(); ++i) {
+        EXPECT_TRUE(x64Only.count(keys_.progIds[i] + L"\\clsid = " + GuidText(*kExpectedControls[i].clsid)));
+    }
     EXPECT_TRUE(x64Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));
     EXPECT_TRUE(ProgIdResolves());
     EXPECT_TRUE(PrintedValues(Monitor(x64Dir_)));
@@ -552,9 +571,9 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     EXPECT_EQ(L"", MenuShortcutTarget(kX86Shortcut));
 
     ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
-    // Wine keeps a ProgID key per registry view where Windows shares one: the x86 package's copy
-    // in the 32-bit view stays with the shared component, whose last client was the x64 package.
-    ExpectNothingLeft(wow + keys_.progId);
+    // Wine keeps a ProgID key per registry view where Windows shares one: the x86 package's copies
+    // in the 32-bit view stay with the shared component, whose last client was the x64 package.
+    ExpectNothingLeft({wow + keys_.progId, wow + keys_.chartProgId});
 
     // The other order: removing the x64 package keeps the x86 one's registration whole.
     ASSERT_EQ(0u, Msiexec(L"/i \"" + Msi(L"x86") + L"\""));
@@ -562,9 +581,11 @@ TEST_F(Packages, SideBySideEachRemovalKeepsTheOtherWorking) {
     ASSERT_EQ(0u, Msiexec(L"/x \"" + Msi(L"x64") + L"\""));
     EXPECT_FALSE(Exists(x64Dir_));
     const Set x86Only = ClassesRootNow(&before_);
-    EXPECT_EQ(Set{}, Below(x86Only, keys_.control));
-    EXPECT_EQ(x86Rows, WithoutPaths(Below(x86Only, wow + keys_.control), x86Dir_ + L"\\Vandrel.ocx"));
-    EXPECT_TRUE(x86Only.count(keys_.progId + L"\\clsid = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+    for (const auto& key : keys_.ClassKeys()) EXPECT_EQ(Set{}, Below(x86Only, key)) << Narrow(key);
+    EXPECT_EQ(x86Rows, x86RowsOf(x86Only));
+    for (size_t i = 0; i < keys_.progIds.size(); ++i) {
+        EXPECT_TRUE(x86Only.count(keys_.progIds[i] + L"\\clsid = " + GuidText(*kExpectedControls[i].clsid)));
+    }
     EXPECT_TRUE(WithoutPaths(x86Only, x86Dir_ + L"\\Vandrel.ocx").count(win32Entry));
     EXPECT_TRUE(x86Only.count(keys_.typeLib + L"\\1.0 = Vandrel ActiveX"));
     EXPECT_EQ(x86Mirelo, MenuShortcutTarget(kX86Shortcut)) << "the x64 package took the x86 one's shortcut";
@@ -632,8 +653,11 @@ TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNoth
         Set self = Ours(machine_.Snapshot());
         // Windows keeps one ProgID key for both views; Wine's 32-bit registration writes it to the 64-bit
         // one.
-        const Set progId = Below(ClassesKey(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Snapshot(), keys_.progId);
-        self.insert(progId.begin(), progId.end());
+        const Set machine64 = ClassesKey(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY).Snapshot();
+        for (const auto& key : keys_.progIds) {
+            const Set progId = Below(machine64, key);
+            self.insert(progId.begin(), progId.end());
+        }
         selfRegistered = WithoutPaths(self, built);
         ASSERT_EQ(0u, RunProcess(Tool(L"regsvr32.exe") + L" /u /s \"" + built + L"\"").exitCode);
         restorer_->Clear();
@@ -648,7 +672,7 @@ TEST_P(PerUser, WritesTheSelfRegistrationRowsForTheUserAloneAndRemovalLeavesNoth
             << Show(Minus(installed, selfRegistered)) << "only self-registered:\n"
             << Show(Minus(selfRegistered, installed));
     }
-    EXPECT_TRUE(installed.count(keys_.control + L"\\inprocserver32 = <ocx>"));
+    for (const auto& key : keys_.controls) EXPECT_TRUE(installed.count(key + L"\\inprocserver32 = <ocx>"));
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         EXPECT_EQ(Set{}, Ours(ClassesKey(HKEY_LOCAL_MACHINE, view).Snapshot())) << "written for the machine";
     }
@@ -770,6 +794,44 @@ TEST_F(Portable, MireloShowsValuesWithNothingRegistered) {
     EXPECT_NE(L"32767", value);
     ::PostMessageW(form, WM_CLOSE, 0, 0);
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(mirelo.Handle(), 20000));
+    EXPECT_EQ(Set{}, Minus(ClassesRootNow(&before_), before_)) << "the folder registered something";
+}
+
+// A program that depends on the folder's assembly, as the manifest alone describes it: both
+// controls by ProgID and every page by CLSID are created from the file beside it.
+TEST_F(Portable, ManifestServesBothControlsAndEveryPage) {
+    AddSimulatedBoard();
+    const std::wstring manifest = folder_ + L"\\TRUV.Vandrel.manifest";
+    ACTCTXW description = {};
+    description.cbSize = sizeof description;
+    description.lpSource = manifest.c_str();
+    const HANDLE context = ::CreateActCtxW(&description);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << "error " << ::GetLastError();
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(::ActivateActCtx(context, &cookie));
+    for (const ExpectedControl& control : kExpectedControls) {
+        // Wine answers a ProgID of the context with a stand-in CLSID of its own that the context
+        // serves too, where Windows gives the class's: each is created.
+        CLSID byProgId = {};
+        EXPECT_HR(S_OK, ::CLSIDFromProgID(control.progId, &byProgId)) << Narrow(control.progId);
+        for (const CLSID& clsid : {*control.clsid, byProgId}) {
+            base::ComPtr<IDispatch> object;
+            EXPECT_HR(S_OK, ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                               object.put_void()))
+                << Narrow(control.progId);
+        }
+    }
+    for (const ExpectedPage& page : kExpectedPages) {
+        base::ComPtr<IPropertyPage> object;
+        EXPECT_HR(S_OK, ::CoCreateInstance(*page.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                           object.put_void()))
+            << Narrow(page.typeName);
+    }
+    ::DeactivateActCtx(0, cookie);
+    ::ReleaseActCtx(context);
+    // The module and its board go, so that the folder's board can be taken away again.
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_FALSE(ProgIdResolves()) << "outside the context";
     EXPECT_EQ(Set{}, Minus(ClassesRootNow(&before_), before_)) << "the folder registered something";
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "activex/class_rows.h"
 #include "tests/activex/registry_snapshot.h"
@@ -20,14 +21,39 @@ namespace {
 using wxsgen::Arch;
 using wxsgen::Component;
 
+// The classes as the rows and the manifest must name them.
+struct ControlRows {
+    const wchar_t* clsid;
+    const wchar_t* progId;
+    const wchar_t* typeName;
+    const wchar_t* bitmap;
+    const wchar_t* miscStatus;
+    const char* miscNames;  // the manifest's
+};
+constexpr ControlRows kControls[] = {
+    {L"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}", L"VANDREL.VandrelCtrl.1", L"Vandrel Control", L"1", L"132497",
+     "recomposeonresize,cantlinkinside,insideout,activatewhenvisible,invisibleatruntime,setclientsitefirst"},
+    {L"{AF7FF62E-E0F0-4DC0-B3DE-E004729C2A1D}", L"VANDREL.VandrelChart.1", L"Vandrel Chart", L"2", L"131473",
+     "recomposeonresize,cantlinkinside,insideout,activatewhenvisible,setclientsitefirst"},
+};
+constexpr std::pair<const wchar_t*, const wchar_t*> kPages[] = {
+    {L"{8728C7CB-895D-442F-8647-74F1366CDDE4}", L"Vandrel Property Page"},
+    {L"{8B99F5F7-DEAE-4074-9A88-232532E66835}", L"Vandrel Channels Property Page"},
+    {L"{C36DC61C-8B26-42E7-8AF7-559661277253}", L"Vandrel Chart Property Page"},
+};
+
 wxsgen::ModuleInfo Info(SYSKIND syskind) {
     wxsgen::ModuleInfo info;
-    info.controlTypeName = L"Vandrel Control";
-    info.pageTypeNames = {L"Vandrel Property Page", L"Vandrel Channels Property Page"};
+    info.controlTypeNames = {L"Vandrel Control", L"Vandrel Chart"};
+    info.pageTypeNames = {L"Vandrel Property Page", L"Vandrel Channels Property Page",
+                          L"Vandrel Chart Property Page"};
     info.libraryName = L"Vandrel ActiveX";
     info.libraryFlags = LIBFLAG_FCONTROL | LIBFLAG_FHASDISKIMAGE;
     info.syskind = syskind;
-    info.interfaces = {{DIID__DVandrel, L"_DVandrel"}, {DIID__DVandrelEvents, L"_DVandrelEvents"}};
+    info.interfaces = {{DIID__DVandrel, L"_DVandrel"},
+                       {DIID__DVandrelEvents, L"_DVandrelEvents"},
+                       {DIID__DVandrelChart, L"_DVandrelChart"},
+                       {DIID__DVandrelChartEvents, L"_DVandrelChartEvents"}};
     return info;
 }
 
@@ -52,23 +78,24 @@ TEST(WxsgenComponents, EveryClassRowOnceWithTheInstalledFileAsPath) {
         auto c = Components(arch);
         ASSERT_EQ(1u, c.count(L"RegProgId"));
         ASSERT_EQ(1u, c.count(L"RegClasses"));
-        EXPECT_EQ(std::size(activex::kControlRows) + 2 * std::size(activex::kPageRows),
+        EXPECT_EQ(2 * std::size(activex::kControlRows) + 3 * std::size(activex::kPageRows),
                   c[L"RegProgId"].rows.size() + c[L"RegClasses"].rows.size());
         const auto classes = RowTexts(c[L"RegClasses"]);
-        EXPECT_TRUE(classes.count(
-            L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32 @ = [#VandrelOcx]"));
-        EXPECT_TRUE(classes.count(
-            L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\ToolboxBitmap32 @ = [#VandrelOcx], 1"));
-        EXPECT_TRUE(classes.count(
-            L"CLSID\\{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\\InprocServer32 @ThreadingModel = Apartment"));
-        EXPECT_TRUE(classes.count(
-            L"CLSID\\{8728C7CB-895D-442F-8647-74F1366CDDE4}\\InprocServer32 @ = [#VandrelOcx]"));
-        EXPECT_TRUE(classes.count(
-            L"CLSID\\{8B99F5F7-DEAE-4074-9A88-232532E66835} @ = Vandrel Channels Property Page"));
-        EXPECT_TRUE(classes.count(
-            L"CLSID\\{8B99F5F7-DEAE-4074-9A88-232532E66835}\\InprocServer32 @ = [#VandrelOcx]"));
-        EXPECT_TRUE(RowTexts(c[L"RegProgId"])
-                        .count(L"VANDREL.VandrelCtrl.1\\CLSID @ = {E4DE41E5-20F5-4A71-91C1-BC0686540ACF}"));
+        const auto progIds = RowTexts(c[L"RegProgId"]);
+        for (const ControlRows& control : kControls) {
+            const std::wstring key = std::wstring(L"CLSID\\") + control.clsid;
+            EXPECT_TRUE(classes.count(key + L" @ = " + control.typeName));
+            EXPECT_TRUE(classes.count(key + L"\\InprocServer32 @ = [#VandrelOcx]"));
+            EXPECT_TRUE(classes.count(key + L"\\ToolboxBitmap32 @ = [#VandrelOcx], " + control.bitmap));
+            EXPECT_TRUE(classes.count(key + L"\\InprocServer32 @ThreadingModel = Apartment"));
+            EXPECT_TRUE(classes.count(key + L"\\MiscStatus\\1 @ = " + control.miscStatus));
+            EXPECT_TRUE(progIds.count(std::wstring(control.progId) + L"\\CLSID @ = " + control.clsid));
+        }
+        for (const auto& [clsid, typeName] : kPages) {
+            const std::wstring key = std::wstring(L"CLSID\\") + clsid;
+            EXPECT_TRUE(classes.count(key + L" @ = " + typeName));
+            EXPECT_TRUE(classes.count(key + L"\\InprocServer32 @ = [#VandrelOcx]"));
+        }
         const std::wstring file = std::wstring(L"TypeLib\\{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\\1.0\\0\\") +
                                   (arch == Arch::kX64 ? L"win64" : L"win32") + L" @ = [#VandrelOcx]";
         EXPECT_TRUE(RowTexts(c[L"RegTypeLibFile"]).count(file));
@@ -105,11 +132,14 @@ TEST(WxsgenComponents, SharedComponentsAreTheSameInBothPackagesAndTheRestDiffer)
     EXPECT_EQ(0u, x86.count(L"RegInterfaces64"));
 }
 
-TEST(WxsgenComponents, ModuleOfTheOtherBitnessOrWithoutEveryPagesNameIsRefused) {
+TEST(WxsgenComponents, ModuleOfTheOtherBitnessOrWithoutEveryClassNameIsRefused) {
     std::vector<Component> list;
-    wxsgen::ModuleInfo onePage = Info(SYS_WIN64);
-    onePage.pageTypeNames.pop_back();
-    EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX64, onePage, &list));
+    wxsgen::ModuleInfo pageMissing = Info(SYS_WIN64);
+    pageMissing.pageTypeNames.pop_back();
+    EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX64, pageMissing, &list));
+    wxsgen::ModuleInfo controlMissing = Info(SYS_WIN64);
+    controlMissing.controlTypeNames.pop_back();
+    EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX64, controlMissing, &list));
     EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX64, Info(SYS_WIN32), &list));
     EXPECT_FALSE(wxsgen::RegistryComponents(Arch::kX86, Info(SYS_WIN64), &list));
 }
@@ -132,17 +162,20 @@ TEST(WxsgenText, AssemblyManifestNamesTheClassesAsTheRegistryDoes) {
     EXPECT_NE(std::string::npos,
               x64.find("name=\"TRUV.Vandrel\" version=\"1.0.0.27\" processorArchitecture=\"amd64\""));
     EXPECT_NE(std::string::npos, x64.find("<file name=\"Vandrel.ocx\">"));
-    EXPECT_NE(
-        std::string::npos,
-        x64.find(
-            "<comClass clsid=\"{E4DE41E5-20F5-4A71-91C1-BC0686540ACF}\" progid=\"VANDREL.VandrelCtrl.1\" "
-            "threadingModel=\"Apartment\" tlbid=\"{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\" "
-            "description=\"Vandrel Control\" miscStatusContent=\"recomposeonresize,cantlinkinside,"
-            "insideout,activatewhenvisible,invisibleatruntime,setclientsitefirst\"/>"));
-    EXPECT_NE(std::string::npos, x64.find("<comClass clsid=\"{8728C7CB-895D-442F-8647-74F1366CDDE4}\" "
-                                          "description=\"Vandrel Property Page\"/>"));
-    EXPECT_NE(std::string::npos, x64.find("<comClass clsid=\"{8B99F5F7-DEAE-4074-9A88-232532E66835}\" "
-                                          "description=\"Vandrel Channels Property Page\"/>"));
+    for (const ControlRows& control : kControls) {
+        const std::string comClass =
+            "<comClass clsid=\"" + testsupport::Narrow(control.clsid) + "\" progid=\"" +
+            testsupport::Narrow(control.progId) +
+            "\" threadingModel=\"Apartment\" tlbid=\"{7AD9A13E-2E6B-4264-89E6-DBC515E57398}\" "
+            "description=\"" +
+            testsupport::Narrow(control.typeName) + "\" miscStatusContent=\"" + control.miscNames + "\"/>";
+        EXPECT_NE(std::string::npos, x64.find(comClass)) << comClass << "\n" << x64;
+    }
+    for (const auto& [clsid, typeName] : kPages) {
+        const std::string comClass = "<comClass clsid=\"" + testsupport::Narrow(clsid) + "\" description=\"" +
+                                     testsupport::Narrow(typeName) + "\"/>";
+        EXPECT_NE(std::string::npos, x64.find(comClass)) << comClass;
+    }
     EXPECT_NE(std::string::npos, x64.find("version=\"1.0\" helpdir=\"\" flags=\"CONTROL,HASDISKIMAGE\""));
     EXPECT_NE(std::string::npos,
               wxsgen::AssemblyManifest(Arch::kX86, Info(SYS_WIN32)).find("processorArchitecture=\"x86\""));
@@ -151,15 +184,17 @@ TEST(WxsgenText, AssemblyManifestNamesTheClassesAsTheRegistryDoes) {
 TEST(WxsgenModule, ReadsTheBuiltControlAsData) {
     wxsgen::ModuleInfo info;
     ASSERT_HR(S_OK, wxsgen::ReadModule(testsupport::BinFolder() + L"Vandrel.ocx", &info));
-    EXPECT_EQ(L"Vandrel Control", info.controlTypeName);
-    EXPECT_EQ((std::vector<std::wstring>{L"Vandrel Property Page", L"Vandrel Channels Property Page"}),
-              info.pageTypeNames);
+    EXPECT_EQ((std::vector<std::wstring>{L"Vandrel Control", L"Vandrel Chart"}), info.controlTypeNames);
+    EXPECT_EQ(Info(info.syskind).pageTypeNames, info.pageTypeNames);
     EXPECT_EQ(L"Vandrel ActiveX", info.libraryName);
     EXPECT_TRUE(info.libraryFlags & LIBFLAG_FCONTROL);
     EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, info.syskind);
-    ASSERT_EQ(2u, info.interfaces.size());
-    EXPECT_EQ(L"_DVandrel", info.interfaces[0].name);
-    EXPECT_EQ(L"_DVandrelEvents", info.interfaces[1].name);
+    const wxsgen::ModuleInfo expected = Info(info.syskind);
+    ASSERT_EQ(expected.interfaces.size(), info.interfaces.size());
+    for (size_t i = 0; i < info.interfaces.size(); ++i) {
+        EXPECT_EQ(expected.interfaces[i].name, info.interfaces[i].name);
+        EXPECT_EQ(expected.interfaces[i].iid, info.interfaces[i].iid);
+    }
 
     EXPECT_HR_FAILED(wxsgen::ReadModule(testsupport::BinFolder() + L"DirectPort.dll", &info));
     EXPECT_HR_FAILED(wxsgen::ReadModule(testsupport::BinFolder() + L"NoSuch.ocx", &info));
