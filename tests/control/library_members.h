@@ -43,8 +43,8 @@ inline std::wstring MemberHelp(ITypeInfo* info, MEMBERID id) {
 
 // The members of info, a dispinterface, by DISPID. Fails on what it cannot read and on a parameter
 // the dispatch layer takes no such way: a put that is not of one Long or text, nor of a Long index and
-// a Variant; a parameter that is neither a Long, a Double nor a String, nor the last, optional, in/out
-// Variant.
+// a Variant, nor of one Boolean; a parameter that is neither a Long, a Double nor a String, nor the last,
+// optional, in/out Variant.
 inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID, LibMember>* members) {
     TYPEATTR* attr = nullptr;
     HRESULT hr = info->GetTypeAttr(&attr);
@@ -79,8 +79,9 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
             m.putType = func->cParams == 1 || indexed ? func->lprgelemdescParam[func->cParams - 1].tdesc.vt
                                                       : VARTYPE{VT_EMPTY};
             // An indexed put hands its value to the member, which coerces it.
+            // A Boolean's put takes it as a Long.
             takenByTheTable =
-                m.putType == VT_I4 || m.putType == VT_BSTR ||
+                m.putType == VT_I4 || m.putType == VT_BSTR || (func->cParams == 1 && m.putType == VT_BOOL) ||
                 (indexed && (m.putType == VT_VARIANT || m.putType == VT_R8 || m.putType == VT_BOOL));
         } else {
             const VARTYPE ret = func->elemdescFunc.tdesc.vt;

@@ -149,9 +149,9 @@ TEST(ModuleTypeLibrary, DispatchTableMatchesTheTypeLibrary) {
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
             if (m.writable) {
-                EXPECT_EQ(entry.putText ? VARTYPE{VT_BSTR}
-                          : entry.putAt ? entry.type
-                                        : VARTYPE{VT_I4},
+                EXPECT_EQ(entry.putText                          ? VARTYPE{VT_BSTR}
+                          : entry.putAt || entry.type == VT_BOOL ? entry.type
+                                                                 : VARTYPE{VT_I4},
                           m.putType)
                     << entry.dispid;
             }
