@@ -812,7 +812,7 @@ struct PreciseCase {
 class SamplerPrecise : public testing::TestWithParam<PreciseCase> {};
 TEST_P(SamplerPrecise, AppliesOnlyBelowSixteenAndAboveZero) {
     SimBoards sim(kWordsBoard);
-    const long exemptions = g_exemptions, releases = g_releases;
+    const long exemptions = g_exemptions, releases = g_releases, begins = g_timerBegins;
     CChannelSampler s(Recording(true));
     s.SetPreciseTiming(true);
     s.SetInterval(GetParam().interval);
@@ -824,6 +824,7 @@ TEST_P(SamplerPrecise, AppliesOnlyBelowSixteenAndAboveZero) {
         EXPECT_EQ(0, g_spins);
     }
     EXPECT_EQ(GetParam().applies ? 1 : 0, g_exemptions - exemptions);
+    EXPECT_EQ(begins, g_timerBegins) << "1 ms resolution asked for beside the high-resolution timer";
     StopSoon(s);
     EXPECT_EQ(g_exemptions - exemptions, g_releases - releases);
 }
