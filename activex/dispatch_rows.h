@@ -289,14 +289,15 @@ constexpr auto DispGetter(DISPID dispid, const wchar_t* name, const wchar_t* hel
     return entry;
 }
 
-// A read/write VT_I4 property whose value Get computes and Put (HRESULT Put(LONG)) takes, within
-// range.
+// A read/write VT_I4 or VT_BOOL property whose value Get computes and Put (HRESULT Put(LONG)) takes,
+// within range; a Boolean's put gets the value as a Long, True -1, False 0.
 template <auto Get, auto Put>
 constexpr auto DispAccessors(DISPID dispid, const wchar_t* name, const wchar_t* help, ValueRange range) {
     auto entry = DispGetter<Get>(dispid, name, help);
     static_assert(
         std::is_same_v<typename detail::PutThunk<Put>::Class, typename detail::GetThunk<Get>::Class>);
-    static_assert(detail::GetThunk<Get>::kType == VT_I4, "a put takes a LONG");
+    static_assert(detail::GetThunk<Get>::kType == VT_I4 || detail::GetThunk<Get>::kType == VT_BOOL,
+                  "a put takes a LONG");
     entry.put = &detail::PutThunk<Put>::Call;
     entry.range = range;
     return entry;

@@ -78,6 +78,7 @@ struct FileHandleTraits {
 using UniqueEvent = UniqueHandle<NullHandleTraits>;
 using UniqueThread = UniqueHandle<NullHandleTraits>;
 using UniqueProcess = UniqueHandle<NullHandleTraits>;
+using UniqueTimer = UniqueHandle<NullHandleTraits>;
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueHkey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;

@@ -1,7 +1,8 @@
 // Engine figures: the read-out path, scaling and judging a cycle's values, the per-byte cost of a
 // cycle, what publishing a numbered cycle and draining the ring cost, whether a host draining every
-// 100 ms loses cycles, the pace a sampler keeps at short Intervals and the gaps between its cycles,
-// how fast Stop returns, and what an Interval-0 sampler costs in CPU.
+// 100 ms loses cycles, the pace a sampler keeps at short Intervals (with default and precise pauses),
+// its CPU share and the gaps between its cycles, how fast Stop returns, and what an Interval-0
+// sampler costs in CPU.
 #include <windows.h>
 
 #include <algorithm>
@@ -256,12 +257,25 @@ BENCH_GROUP(HostDrain) {
 
 namespace {
 
+double FileTimeMs(const FILETIME& t) {
+    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
+}
+
+// CPU time (user + kernel) the thread has used so far, in ms.
+double ThreadCpuMs(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    if (!::GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
+    return FileTimeMs(kernel) + FileTimeMs(user);
+}
+
 // What one sampler run on the counting board shows: its pace, on the sampler's own figures and at
 // the board, and the cycle time behind the pace it should keep.
 struct PaceRun {
     double achieved = 0;  // CycleCount over the time between two counted cycles, per second
     double healthRate = 0;
-    double cycleMs = 0;  // median of whole cycles' first to last read
+    double gapP99Ms = 0;     // Health().GapPercentile99Ms()
+    double cpuPercent = -1;  // the sampling thread's CPU time over the same span, of one core
+    double cycleMs = 0;      // median of whole cycles' first to last read
     uint64_t failed = 0;
     uint32_t longestGapMs = 0;
     // From the first read of each cycle to that of the next, at the board.
@@ -285,7 +299,7 @@ std::pair<uint64_t, double> NextCount(const CChannelSampler& sampler, uint64_t s
 // A sampler of 8 channels at interval for about runMs. The achieved rate counts cycles from just
 // after one cycle to just after another, so that neither end carries part of a period; the
 // first cycles, which come before the first pause, are left out.
-PaceRun MeasurePace(LONG interval, DWORD runMs) {
+PaceRun MeasurePace(LONG interval, DWORD runMs, bool precise = false) {
     constexpr int kLogCapacity = 400'000;  // 48 reads a cycle: 8,000 cycles
     DPSIM_Reset();
     DPSIM_Configure("356:count");
@@ -293,13 +307,19 @@ PaceRun MeasurePace(LONG interval, DWORD runMs) {
     PaceRun run;
     CChannelSampler sampler;
     sampler.SetInterval(interval);
+    sampler.SetPreciseTiming(precise);
     sampler.Start();
+    base::UniqueThread thread(::OpenThread(THREAD_QUERY_INFORMATION, FALSE, sampler.GetThreadId()));
     const auto [first, t0] = NextCount(sampler, NextCount(sampler, 0).first);
+    const double cpu0 = thread ? ThreadCpuMs(thread.get()) : -1;
     ::Sleep(runMs);
     const auto [last, t1] = NextCount(sampler, sampler.CycleCount());
+    const double cpu1 = thread ? ThreadCpuMs(thread.get()) : -1;
     run.healthRate = sampler.Health().Rate();
+    run.gapP99Ms = sampler.Health().GapPercentile99Ms();
     sampler.Stop();
     run.achieved = t1 > t0 ? static_cast<double>(last - first) * 1e9 / (t1 - t0) : 0;
+    if (cpu0 >= 0 && cpu1 >= 0 && t1 > t0) run.cpuPercent = (cpu1 - cpu0) * 100 / ((t1 - t0) / 1e6);
     run.failed = sampler.Health().FailedAttempts();
     run.longestGapMs = sampler.Health().LongestGapMs();
     run.logFull = DPSIM_ReadCount() > kLogCapacity;
@@ -332,34 +352,48 @@ std::string Fixed(double value, int decimals) {
 }  // namespace
 
 // Each Interval's achieved rate beside the rate its pauses allow, 1000 / (Interval + cycle time),
-// with the cycle time measured at the board in the same run; and at Interval 10, the gaps between
-// cycles as the board saw them.
+// with the cycle time measured at the board in the same run, the sampling thread's share of a core
+// and the gap 99 of 100 of the last 1000 stay within (GapPercentile99); at the short Intervals with
+// the default pauses and with precise ones; and at Interval 10, the gaps between cycles as the board
+// saw them.
 BENCH_GROUP(Pace) {
     for (const LONG interval : {1L, 2L, 5L, 10L, 100L}) {
-        // Some 2,000 cycles at the short Intervals, 30 at Interval 100.
-        const DWORD runMs = interval >= 100 ? 3000 : 2000;
-        PaceRun run = MeasurePace(interval, runMs);
-        const std::string name = "Interval " + std::to_string(interval) + ": cycles a second, ";
-        rows.push_back({name + "achieved", run.achieved, "1/s",
-                        "CycleCount over " + Fixed(runMs / 1000.0, 0) + " s: a cycle every " +
-                            Fixed(run.achieved > 0 ? 1000 / run.achieved : 0, 3) + " ms; Health().Rate() " +
-                            Fixed(run.healthRate, 1) + "; " + std::to_string(run.failed) +
-                            " failed attempts"});
-        rows.push_back({name + "expected", 1000.0 / (interval + run.cycleMs), "1/s",
-                        "1000 / (Interval + " + Fixed(run.cycleMs, 3) +
-                            " ms, the median first to last read of " + std::to_string(run.whole) +
-                            " cycles at the board" + (run.logFull ? ", LOG FULL" : "") + ")"});
-        if (interval != 10) continue;
-        const std::string note = std::to_string(run.startGapsMs.size()) + " gaps, " +
-                                 std::to_string(run.whole) + " of " + std::to_string(run.pieces) +
-                                 " runs of reads whole cycles";
-        rows.push_back({"Interval 10: gap between cycles, median", bench::Percentile(run.startGapsMs, 0.5),
-                        "ms", "first read to first read, stamped by the board on the sampling thread"});
-        rows.push_back({"Interval 10: gap between cycles, 99th pct", bench::Percentile(run.startGapsMs, 0.99),
-                        "ms", note});
-        rows.push_back({"Interval 10: gap between cycles, max", bench::Percentile(run.startGapsMs, 1), "ms",
-                        "Health().LongestGapMs() " + std::to_string(run.longestGapMs) +
-                            " (publication to publication)"});
+        for (const bool precise : {false, true}) {
+            if (precise && interval >= 16) continue;
+            // Some 2,000 cycles at the short Intervals, 30 at Interval 100.
+            const DWORD runMs = interval >= 100 ? 3000 : 2000;
+            PaceRun run = MeasurePace(interval, runMs, precise);
+            const std::string name =
+                "Interval " + std::to_string(interval) + (precise ? ", precise" : ", default") + ": ";
+            rows.push_back({name + "cycles a second, achieved", run.achieved, "1/s",
+                            "CycleCount over " + Fixed(runMs / 1000.0, 0) + " s: a cycle every " +
+                                Fixed(run.achieved > 0 ? 1000 / run.achieved : 0, 3) +
+                                " ms; Health().Rate() " + Fixed(run.healthRate, 1) + "; " +
+                                std::to_string(run.failed) + " failed attempts"});
+            const double expected = 1000.0 / (interval + run.cycleMs);
+            rows.push_back({name + "cycles a second, expected", expected, "1/s",
+                            "1000 / (Interval + " + Fixed(run.cycleMs, 3) +
+                                " ms, the median first to last read of " + std::to_string(run.whole) +
+                                " cycles at the board" + (run.logFull ? ", LOG FULL" : "") + "); achieved " +
+                                Fixed(expected > 0 ? run.achieved * 100 / expected : 0, 1) + " %"});
+            rows.push_back(
+                {name + "sampling thread CPU", run.cpuPercent, "%", "of one core, GetThreadTimes"});
+            rows.push_back({name + "gap between cycles, 99th pct", run.gapP99Ms, "ms",
+                            "Health().GapPercentile99Ms(), the last 1000 gaps, publication to publication"});
+            if (interval != 10 || precise) continue;
+            const std::string note = std::to_string(run.startGapsMs.size()) + " gaps, " +
+                                     std::to_string(run.whole) + " of " + std::to_string(run.pieces) +
+                                     " runs of reads whole cycles";
+            rows.push_back({"Interval 10: gap between cycles, median",
+                            bench::Percentile(run.startGapsMs, 0.5), "ms",
+                            "first read to first read, stamped by the board on the sampling thread"});
+            rows.push_back({"Interval 10: gap between cycles, 99th pct",
+                            bench::Percentile(run.startGapsMs, 0.99), "ms", note});
+            rows.push_back({"Interval 10: gap between cycles, max", bench::Percentile(run.startGapsMs, 1),
+                            "ms",
+                            "Health().LongestGapMs() " + std::to_string(run.longestGapMs) +
+                                " (publication to publication)"});
+        }
     }
 }
 
@@ -393,17 +427,6 @@ std::atomic<long> g_clockReads{0};
 BOOL WINAPI CountingCounter(LARGE_INTEGER* now) {
     g_clockReads.fetch_add(1, std::memory_order_relaxed);
     return ::QueryPerformanceCounter(now);
-}
-
-double FileTimeMs(const FILETIME& t) {
-    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
-}
-
-// CPU time (user + kernel) the thread has used so far, in ms.
-double ThreadCpuMs(HANDLE thread) {
-    FILETIME created, exited, kernel, user;
-    if (!::GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
-    return FileTimeMs(kernel) + FileTimeMs(user);
 }
 
 }  // namespace

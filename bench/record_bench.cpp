@@ -90,7 +90,9 @@ double ThreadCpuMs(HANDLE thread) {
 
 // The sampler's pause between cycles left out: a cycle follows the last at once, so the writer gets
 // more rows than it can take. The stop request still ends the thread.
-DWORD WINAPI NoPause(HANDLE stop, DWORD) noexcept { return ::WaitForSingleObject(stop, 0); }
+DWORD WINAPI NoPause(DWORD, const HANDLE* stopFirst, BOOL, DWORD) noexcept {
+    return ::WaitForSingleObject(stopFirst[0], 0);
+}
 
 // The writer's writes, timed: the first one waits for release, so that a backlog builds up in the
 // queue; the next write carries the whole backlog.

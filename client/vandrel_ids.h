@@ -72,6 +72,8 @@ inline constexpr DISPID kDispidAcknowledgeAlarm = 42;
 inline constexpr DISPID kDispidAlarmsLost = 43;
 inline constexpr DISPID kDispidSaveSettings = 44;
 inline constexpr DISPID kDispidLoadSettings = 45;
+inline constexpr DISPID kDispidPreciseTiming = 46;
+inline constexpr DISPID kDispidGapPercentile99 = 47;
 
 // Members of _DVandrelEvents.
 inline constexpr DISPID kDispidDataReady = 1;
@@ -130,6 +132,8 @@ inline constexpr Member kMembers[] = {
     {L"AlarmsLost", kDispidAlarmsLost},
     {L"SaveSettings", kDispidSaveSettings},
     {L"LoadSettings", kDispidLoadSettings},
+    {L"PreciseTiming", kDispidPreciseTiming},
+    {L"GapPercentile99", kDispidGapPercentile99},
 };
 
 inline constexpr Member kEvents[] = {

@@ -1,6 +1,6 @@
 // The control: its class, its dispatch table and lifetime, the original settings and methods,
 // persistence and drawing. Its other members, by what they serve: vandrel_readings.cpp,
-// vandrel_recording.cpp, vandrel_events.cpp.
+// vandrel_recording.cpp, vandrel_measurements.cpp, vandrel_timing.cpp, vandrel_events.cpp.
 #include "control/vandrel_ctrl.h"
 
 #include <algorithm>
@@ -61,7 +61,7 @@ using C = CVandrelCtrl;
 
 }  // namespace
 
-const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[45] = {
+const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[47] = {
     activex::DispProperty(1, L"Interval", L"Time Interval", &CVandrelCtrl::m_Interval,
                           &CVandrelCtrl::OnIntervalChanged),
     activex::DispProperty(2, L"Address", L"Status Address", &CVandrelCtrl::m_Address,
@@ -148,6 +148,12 @@ const activex::DispatchEntry<CVandrelCtrl> CVandrelCtrl::kDispatchMap[45] = {
                                                            L"Saves the channels' settings to a file"),
     activex::DispTypedFunction<&C::LoadSettings, VT_EMPTY>(45, L"LoadSettings",
                                                            L"Loads the channels' settings from a file"),
+    activex::DispAccessors<&C::PreciseTiming, &C::PutPreciseTiming>(
+        46, L"PreciseTiming",
+        L"Keeps short Intervals exact by spinning the end of each pause; costs processor time", {}),
+    activex::DispGetter<&C::GapPercentile99>(
+        47, L"GapPercentile99",
+        L"Gap between cycles that 99 of 100 of the last 1000 stay within, in milliseconds"),
 };
 
 HRESULT CVandrelCtrl::CreateInstance(REFIID riid, void** ppv) noexcept {

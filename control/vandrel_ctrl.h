@@ -5,7 +5,8 @@
 // back the value the sampler took, three methods (GetChnlValue, Start, Stop) that forward to it,
 // and the reads of whole numbered cycles (ReadCycle, ReadCycles) with what the sampler says of
 // itself (CycleCount, CycleAge, Status, StatusText, LastError, LastErrorText, BufferSize,
-// LostCycles, UnreadCycles, and the run's health: CycleRate, LongestGap, FailedCycles). The control
+// LostCycles, UnreadCycles, and the run's health: CycleRate, LongestGap, FailedCycles,
+// GapPercentile99), and PreciseTiming, which a running sampler takes without a restart. The control
 // maps the engine's cycles and figures to automation values; the engine numbers the cycles and
 // keeps the run's totals. Every Start through the control, also the restart of a property change,
 // begins a new run: cycles are numbered from 1 again and the unread ones of the run before are gone.
@@ -64,7 +65,7 @@ public:
     [[nodiscard]] static HRESULT CreateInstance(REFIID riid, void** ppv) noexcept;
 
     // The members of _DVandrel by DISPID, with their help strings.
-    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[45];
+    static const activex::DispatchEntry<CVandrelCtrl> kDispatchMap[47];
     // The members of _DVandrelEvents.
     static constexpr DISPID kDataReady = 1;
     static constexpr DISPID kStatusChanged = 2;
@@ -125,10 +126,15 @@ private:
     double CycleRate() noexcept;
     LONG LongestGap() noexcept;
     LONG FailedCycles() noexcept;
+    double GapPercentile99() noexcept;
     // The status and error a host reads: the pair a read of the status took (or the pair a
     // StatusChanged being told carries), so that the error read after it belongs to that status,
     // until the host's message loop turns; else the sampler's pair now. A status read takes anew.
     engine::StatusReport ShownReport(bool statusRead) noexcept;
+
+    // Timing (vandrel_timing.cpp): precise pauses, taken by a running sampler before its next pause.
+    bool PreciseTiming() noexcept;
+    [[nodiscard]] HRESULT PutPreciseTiming(LONG bPrecise) noexcept;
 
     // Recording (vandrel_recording.cpp).
     [[nodiscard]] HRESULT RecordFile(BSTR* path) noexcept;

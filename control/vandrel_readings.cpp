@@ -142,6 +142,8 @@ LONG CVandrelCtrl::LongestGap() noexcept { return ClampToLong(m_Sampler.Health()
 
 LONG CVandrelCtrl::FailedCycles() noexcept { return ClampToLong(m_Sampler.Health().FailedAttempts()); }
 
+double CVandrelCtrl::GapPercentile99() noexcept { return m_Sampler.Health().GapPercentile99Ms(); }
+
 LONG CVandrelCtrl::WaitForCycles(LONG nCycles, LONG nTimeoutMs) noexcept {
     // A message it handles may let go of the control (a form its container closes): the control
     // goes when the wait is over, not under it.

@@ -26,30 +26,6 @@ constexpr DWORD kLongPauseMs = 10;
 
 bool IsReady(INT status) noexcept { return (status & 1) == 0; }
 
-// The 1 ms timer resolution a sampling thread holds while its Interval is short; given back when no
-// longer wanted and when the thread's loop ends, however it ends.
-class TimerResolution {
-public:
-    explicit TimerResolution(const CChannelSampler::Platform& platform) noexcept : platform_(platform) {}
-    ~TimerResolution() { Want(false); }
-    TimerResolution(const TimerResolution&) = delete;
-    TimerResolution& operator=(const TimerResolution&) = delete;
-
-    void Want(bool fine) noexcept {
-        if (fine == held_) return;
-        if (fine) {
-            held_ = platform_.beginTimerPeriod(1) == TIMERR_NOERROR;
-        } else {
-            platform_.endTimerPeriod(1);
-            held_ = false;
-        }
-    }
-
-private:
-    const CChannelSampler::Platform& platform_;
-    bool held_ = false;
-};
-
 uint64_t Pack(engine::StatusReport report) noexcept {
     return static_cast<uint32_t>(report.status) |
            (static_cast<uint64_t>(static_cast<uint32_t>(report.error)) << 32);
@@ -153,7 +129,8 @@ BOOL CChannelSampler::Start() noexcept {
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);
     health_.Reset(frequency.QuadPart);
-    countsPerMs_ = std::max<int64_t>(frequency.QuadPart / 1000, 1);
+    frequency_ = std::max<int64_t>(frequency.QuadPart, 1000);
+    countsPerMs_ = frequency_ / 1000;
     measurements_.BeginRun(run_);
     clock_.Start(engine::CounterNow(), frequency.QuadPart, engine::SystemTimeNow());
     SetReport(engine::SamplerStatus::kWaitingForFirstCycle, S_OK);
@@ -250,16 +227,16 @@ void CChannelSampler::NoteError(HRESULT error) noexcept {
 
 void CChannelSampler::SampleLoop() noexcept {
     uint8_t buffer[kBufferBytes] = {};
-    TimerResolution resolution(platform_);
+    engine::CyclePause pauses(platform_, StopEvent.get(), stopRequested_, frequency_);
     // The first cycle neither pauses nor waits for the lock; later ones use the Interval of the
     // cycle before.
     DWORD pause = 0;
     DWORD lockWait = 0;
     for (;;) {
-        resolution.Want(static_cast<DWORD>(GetInterval()) < kFineTimerBelowMs);
+        pauses.Prepare(static_cast<DWORD>(GetInterval()), PreciseTiming());
         // Stop check, which is also the pause between cycles. A failed wait ends the thread as a
         // stop request would.
-        if (platform_.pauseWait(StopEvent.get(), pause) != WAIT_TIMEOUT) return;
+        if (!pauses.Wait(pause)) return;
 
         // Turn at the board: wait for the port lock, but go on without it after the time-out. The
         // stop event comes first, so a stop request wins over a free lock.

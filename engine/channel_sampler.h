@@ -18,9 +18,11 @@
 // (engine/measurements.h), so an alarm change is queued before the host can hear of its cycle.
 // Status, LastError, CycleCount and the health figures may be read from any thread.
 //
-// While a run's Interval is below kFineTimerBelowMs the sampling thread asks Windows for 1 ms timer
-// resolution (Windows otherwise stretches a short pause to its 15.6 ms clock tick), and gives the
-// request back when the Interval grows or the run ends.
+// The pause between cycles is the best wait the system offers (engine/cycle_pause.h): a
+// high-resolution timer where Windows has one, else, while a run's Interval is below
+// kFineTimerBelowMs, a wait with 1 ms timer resolution asked for (Windows otherwise stretches a short
+// pause to its 15.6 ms clock tick), given back when the Interval grows or the run ends. Precise
+// timing, an atomic setting the thread reads before each pause, spins the end of short pauses.
 //
 // The sampler owns its thread, its stop event, its handle to the machine-wide port lock event and
 // its cycle buffers. Its thread is never ended forcibly: every place where it can block or spin also
@@ -37,44 +39,22 @@
 
 #include "base/unique_handle.h"
 #include "engine/cycle_clock.h"
+#include "engine/cycle_pause.h"
 #include "engine/cycle_queue.h"
 #include "engine/cycle_ring.h"
 #include "engine/measurements.h"
 #include "engine/run_health.h"
+#include "engine/sampler_platform.h"
 #include "engine/sampler_status.h"
 #include "engine/status_log.h"
 #include "engine/timer_period.h"
-
-namespace engine {
-
-// What a sampler asks of the system, each with the contract of the Windows function named; tests
-// substitute their own. Constant data.
-struct SamplerPlatform {
-    // The millisecond tick counter (GetTickCount): the readings' age.
-    DWORD(WINAPI* tick)() = ::GetTickCount;
-    // The clock of a cycle's budget (QueryPerformanceCounter), fine enough to bound a cycle of 1 ms:
-    // the tick moves in steps of up to 15.6 ms on Windows.
-    BOOL(WINAPI* counter)(LARGE_INTEGER*) = ::QueryPerformanceCounter;
-    // The stop event (CreateEventW).
-    HANDLE(WINAPI* createEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) = ::CreateEventW;
-    // The sampling thread (CreateThread).
-    HANDLE(WINAPI* createThread)
-    (LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) = ::CreateThread;
-    // The pause between cycles, a wait on the stop event (WaitForSingleObject).
-    DWORD(WINAPI* pauseWait)(HANDLE, DWORD) = ::WaitForSingleObject;
-    // The system timer's resolution asked for and given back (timeBeginPeriod, timeEndPeriod).
-    MMRESULT(WINAPI* beginTimerPeriod)(UINT) = &engine::BeginTimerPeriod;
-    MMRESULT(WINAPI* endTimerPeriod)(UINT) = &engine::EndTimerPeriod;
-};
-
-}  // namespace engine
 
 class CChannelSampler {
 public:
     using Platform = engine::SamplerPlatform;
 
-    // Below this Interval a run asks for 1 ms timer resolution.
-    static constexpr DWORD kFineTimerBelowMs = 16;
+    // Below this Interval a run asks for 1 ms timer resolution, and precise timing applies.
+    static constexpr DWORD kFineTimerBelowMs = engine::CyclePause::kFineTimerBelowMs;
 
     explicit CChannelSampler(const Platform& platform = Platform()) noexcept;
     virtual ~CChannelSampler();
@@ -89,6 +69,10 @@ public:
     LONG GetChannelNumber() const noexcept { return ChannelNumber.load(std::memory_order_relaxed); }
     // Only 1, 4 and 8 are taken; anything else is silently ignored.
     void SetChannelNumber(LONG value) noexcept;
+    // Whether short pauses are kept exact by a spin (engine/cycle_pause.h); off at first. A running
+    // sampler takes a change before its next pause. Any thread.
+    bool PreciseTiming() const noexcept { return precise_.load(std::memory_order_relaxed); }
+    void SetPreciseTiming(bool precise) noexcept { precise_.store(precise, std::memory_order_relaxed); }
 
     // TRUE while a thread handle is held, also when the thread has already ended on its own.
     BOOL IsRunning() const noexcept { return ThreadHandle.valid() ? TRUE : FALSE; }
@@ -239,7 +223,9 @@ private:
     std::atomic<bool> stopRequested_{false};
 
     engine::RunHealth health_;
-    int64_t countsPerMs_ = 1;  // the performance counter's, set by Start
+    int64_t frequency_ = 1000;  // the performance counter's counts a second, set by Start
+    int64_t countsPerMs_ = 1;   // and a millisecond
+    std::atomic<bool> precise_{false};
     engine::Measurements measurements_;
     // The recorder's queue first, then the watchers', and whether the sampling thread is pushing
     // into those it loaded.

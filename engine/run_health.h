@@ -1,15 +1,21 @@
 // RunHealth: how well a run keeps its pace, from the performance counter at each cycle: the rate
-// over the last kRateCycles cycles and the longest gap between two consecutive cycles; and the
-// cycle attempts that failed.
+// over the last kRateCycles cycles, the longest gap between two consecutive cycles and the gap that
+// 99 of 100 of the last GapWindow::kGaps stay within; and the cycle attempts that failed.
 //
 // The sampling thread notes each cycle and each failed attempt; any thread reads the figures, which
-// are atomics. Reset runs while no sampling thread does (in Start, before the thread runs).
+// are atomics, but for the last gaps, which a lock guards. Reset runs while no sampling thread does
+// (in Start, before the thread runs).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include <windows.h>
+
+#include "base/locks.h"
+#include "engine/pace_rules.h"
 
 namespace engine {
 
@@ -19,11 +25,13 @@ public:
 
     // frequency: the counter's counts a second.
     void Reset(int64_t frequency) noexcept {
-        frequency_ = frequency > 0 ? frequency : 1;
         cycles_ = 0;
         rate_.store(0, std::memory_order_relaxed);
         longestGapMs_.store(0, std::memory_order_relaxed);
         failed_.store(0, std::memory_order_relaxed);
+        const base::SrwExclusiveLock lock(gapsLock_);
+        frequency_ = frequency > 0 ? frequency : 1;
+        gaps_.Clear();
     }
 
     // Sampling thread: a cycle was published when the counter read counter.
@@ -32,6 +40,10 @@ public:
         int64_t& slot = recent_[number % kRateCycles];
         if (number >= 2) {
             const int64_t gap = counter - recent_[(number - 1) % kRateCycles];
+            {
+                const base::SrwExclusiveLock lock(gapsLock_);
+                gaps_.Add(gap);
+            }
             const uint64_t gapMs =
                 gap > 0 ? (static_cast<uint64_t>(gap) * 1000u + static_cast<uint64_t>(frequency_) / 2) /
                               static_cast<uint64_t>(frequency_)
@@ -67,9 +79,21 @@ public:
     }
     uint32_t LongestGapMs() const noexcept { return longestGapMs_.load(std::memory_order_relaxed); }
     uint64_t FailedAttempts() const noexcept { return failed_.load(std::memory_order_relaxed); }
+    // The gap between cycles that 99 of 100 of the last GapWindow::kGaps stay within, in
+    // milliseconds; 0 before the run's second cycle.
+    double GapPercentile99Ms() const noexcept {
+        GapWindow gaps;
+        int64_t frequency;
+        {
+            const base::SrwSharedLock lock(gapsLock_);
+            gaps = gaps_;
+            frequency = frequency_;
+        }
+        return static_cast<double>(gaps.Percentile(99)) * 1000.0 / static_cast<double>(frequency);
+    }
 
 private:
-    // The sampling thread's own.
+    // The sampling thread's own; frequency_ also the readers', under the lock.
     int64_t frequency_ = 1;
     uint64_t cycles_ = 0;
     int64_t recent_[kRateCycles] = {};  // the counter at the last cycles, by number
@@ -77,6 +101,8 @@ private:
     std::atomic<uint64_t> rate_{0};  // a double's bits (0.0 is all zero)
     std::atomic<uint32_t> longestGapMs_{0};
     std::atomic<uint64_t> failed_{0};
+    mutable SRWLOCK gapsLock_ = SRWLOCK_INIT;
+    GapWindow gaps_;
 };
 
 }  // namespace engine

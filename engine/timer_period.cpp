@@ -29,4 +29,17 @@ MMRESULT WINAPI EndTimerPeriod(UINT period) noexcept {
     return end ? end(period) : TIMERR_NOCANDO;
 }
 
+BOOL WINAPI SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information,
+                                  DWORD size) noexcept {
+    using Function = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
+    // kernel32.dll is in every process for its whole life: no reference of our own is needed.
+    static const Function found = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetProcessInformation")));
+    if (!found) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return found(process, what, information, size);
+}
+
 }  // namespace engine

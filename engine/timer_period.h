@@ -5,6 +5,8 @@
 // system library; loading and unloading it with each of ours would cost its set-up every time).
 // Any thread; the contracts are those of timeBeginPeriod and timeEndPeriod (TIMERR_NOCANDO when
 // winmm.dll or the function is missing).
+//
+// Beside them SetProcessInformation, which Windows 7 lacks, found in kernel32.dll the same way.
 #pragma once
 
 #include <windows.h>
@@ -24,5 +26,9 @@ const TimerPeriodPair& FoundTimerPeriod() noexcept;
 
 MMRESULT WINAPI BeginTimerPeriod(UINT period) noexcept;
 MMRESULT WINAPI EndTimerPeriod(UINT period) noexcept;
+
+// SetProcessInformation's contract; FALSE with ERROR_PROC_NOT_FOUND where kernel32.dll lacks it.
+BOOL WINAPI SetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information,
+                                  DWORD size) noexcept;
 
 }  // namespace engine

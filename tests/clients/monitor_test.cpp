@@ -150,15 +150,23 @@ TEST(MonitorLines, HealthTextGivesWhatTheControlToldAndMeans) {
     EXPECT_EQ(
         "Vandrel control stopped after 412 cycles: 97.3 cycles a second over the last 100, "
         "longest gap 12 ms, 0 failed attempts",
-        monitor::HealthText({412, 97.26, 12, 0}));
+        monitor::HealthText({412, 97.26, 12, 0, std::nullopt}));
     EXPECT_EQ(
         "Vandrel control stopped after 100 cycles: 5.0 cycles a second, longest gap 201 ms, 1 failed attempt",
-        monitor::HealthText({100, 5.0, 201, 1}));
+        monitor::HealthText({100, 5.0, 201, 1, std::nullopt}));
     EXPECT_EQ("Vandrel control stopped after 1 cycle: 3 failed attempts",
-              monitor::HealthText({1, 0.0, 0, 3}));
+              monitor::HealthText({1, 0.0, 0, 3, std::nullopt}));
     EXPECT_EQ("Vandrel control stopped: 9.5 cycles a second",
-              monitor::HealthText({std::nullopt, 9.5, std::nullopt, std::nullopt}));
+              monitor::HealthText({std::nullopt, 9.5, std::nullopt, std::nullopt, std::nullopt}));
     EXPECT_EQ("", monitor::HealthText({}));
+    // The percentile's window is the last 1000 gaps; a run of fewer has it over all of them.
+    EXPECT_EQ(
+        "Vandrel control stopped after 412 cycles: longest gap 12 ms, 99 % of gaps within 10.31 ms, "
+        "0 failed attempts",
+        monitor::HealthText({412, std::nullopt, 12, 0, 10.314}));
+    EXPECT_EQ("Vandrel control stopped after 5000 cycles: 99 % of the last 1000 gaps within 1.20 ms",
+              monitor::HealthText({5000, std::nullopt, std::nullopt, std::nullopt, 1.2}));
+    EXPECT_EQ("Vandrel control stopped after 1 cycle", monitor::HealthText({1, 0.0, 0, std::nullopt, 0.0}));
 }
 
 TEST(MonitorLines, BannerNamesTheSettingsInEffect) {
@@ -223,7 +231,7 @@ public:
     std::vector<std::wstring> missingNames;  // what an older control lacks
     LONG status = 2;
     LONG cycleCount = 412, longestGap = 12, failedCycles = 0;
-    double cycleRate = 97.26;
+    double cycleRate = 97.26, gapP99 = 10.31;
     HRESULT rateResult = S_OK;
     std::vector<Batch> batches;
     bool stopped = false;
@@ -329,6 +337,12 @@ public:
             if (id == 18) result->dblVal = cycleRate;
             if (id != 18) result->lVal = id == 9 ? cycleCount : id == 19 ? longestGap : failedCycles;
             return id == 18 ? rateResult : S_OK;
+        }
+        if (id == client::kDispidGapPercentile99 && (flags & DISPATCH_PROPERTYGET)) {
+            calls.push_back("get GapPercentile99");
+            result->vt = VT_R8;
+            result->dblVal = gapP99;
+            return S_OK;
         }
         if (id == 11 && (flags & DISPATCH_PROPERTYGET)) {
             result->vt = VT_I4;
@@ -440,7 +454,9 @@ protected:
 
 // What a run that ended well reads last, once the control has stopped.
 const std::vector<std::string> kHealthReads = {"get CycleCount", "get CycleRate", "get LongestGap",
-                                               "get FailedCycles"};
+                                               "get GapPercentile99", "get FailedCycles"};
+// What the fake control tells of its run.
+const monitor::RunHealth kFakeHealth = {412, 97.26, 12, 0, 10.31};
 
 std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -463,7 +479,7 @@ TEST_F(MonitorLoop, SetsTheGivenSettingsReadsThemBackThenSamplesAndStops) {
     ASSERT_EQ(8u, lines.size()) << out;  // banner, header, rows at 10, 30, 50, 70 and 90 ms, closing line
     EXPECT_EQ("Vandrel control at port 368 (0x170), 4 channels, every 20 ms; Ctrl+C stops.", lines[0]);
     EXPECT_EQ(monitor::FormatHeader(4), lines[1] + "\n");
-    EXPECT_EQ(monitor::HealthText({412, 97.26, 12, 0}), lines.back());
+    EXPECT_EQ(monitor::HealthText(kFakeHealth), lines.back());
     for (size_t i = 2; i + 1 < lines.size(); ++i) {
         EXPECT_NE(std::string::npos, lines[i].find("     -50      50     150     250")) << lines[i];
     }
@@ -504,9 +520,8 @@ TEST_F(MonitorLoop, CsvWritesEveryCycleOnceAndMarksTheCyclesLost) {
         "9,2026-12-08T00:00:09.000+01:00,9,9\n",
         out)
         << "the closing line is kept out of the CSV";
-    EXPECT_EQ(
-        (std::vector<std::string>{monitor::LostCyclesText(4, 3), monitor::HealthText({412, 97.26, 12, 0})}),
-        err);
+    EXPECT_EQ((std::vector<std::string>{monitor::LostCyclesText(4, 3), monitor::HealthText(kFakeHealth)}),
+              err);
     const auto stop = std::find(fake.calls.begin(), fake.calls.end(), "Stop");
     EXPECT_EQ(Joined({"Stop", "ReadCycles", "ReadCycles"}, kHealthReads),
               std::vector<std::string>(stop, fake.calls.end()))
@@ -538,18 +553,29 @@ TEST_P(MonitorOlderControl, StillSamples) {
 INSTANTIATE_TEST_SUITE_P(
     Monitor, MonitorOlderControl,
     testing::Values(
-        OlderControl{
-            "NoHealthTable", {L"CycleCount", L"CycleRate", L"LongestGap", L"FailedCycles"}, false, ""},
-        OlderControl{"NoHealthCsv", {L"CycleCount", L"CycleRate", L"LongestGap", L"FailedCycles"}, true, ""},
+        OlderControl{"NoHealthTable",
+                     {L"CycleCount", L"CycleRate", L"LongestGap", L"GapPercentile99", L"FailedCycles"},
+                     false,
+                     ""},
+        OlderControl{"NoHealthCsv",
+                     {L"CycleCount", L"CycleRate", L"LongestGap", L"GapPercentile99", L"FailedCycles"},
+                     true,
+                     ""},
         OlderControl{"NoRate",
                      {L"CycleRate"},
                      false,
-                     "Vandrel control stopped after 412 cycles: longest gap 12 ms, 0 failed attempts"},
+                     "Vandrel control stopped after 412 cycles: longest gap 12 ms, 99 % of gaps within "
+                     "10.31 ms, 0 failed attempts"},
+        OlderControl{"NoGapPercentile",
+                     {L"GapPercentile99"},
+                     false,
+                     "Vandrel control stopped after 412 cycles: 97.3 cycles a second over the last 100, "
+                     "longest gap 12 ms, 0 failed attempts"},
         OlderControl{"NoRecording",
                      {L"RecordFile", L"RecordLost", L"Recording"},
                      true,
                      "Vandrel control stopped after 412 cycles: 97.3 cycles a second over the last 100, "
-                     "longest gap 12 ms, 0 failed attempts"}),
+                     "longest gap 12 ms, 99 % of gaps within 10.31 ms, 0 failed attempts"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(MonitorLoop, AFailedHealthReadFailsTheRunWithOneLine) {
@@ -578,14 +604,14 @@ TEST_P(MonitorRecord, SetsTheFileBeforeStartAndClearsItAfterStop) {
     EXPECT_EQ((std::vector<std::string>{"get ChannelNumber", "put RecordFile run.csv", "Start"}),
               std::vector<std::string>(start - 2, start + 1));
     EXPECT_EQ(Joined(kHealthReads, {"get Recording", "put RecordFile ", "get RecordLost"}),
-              std::vector<std::string>(fake.calls.end() - 7, fake.calls.end()));
+              std::vector<std::string>(fake.calls.end() - 3 - kHealthReads.size(), fake.calls.end()));
     std::vector<std::string> expected;
     if (fake.recordLost) {
         expected.push_back(
             "vandrel-monitor: the recording to 'run.csv' lost 17 cycles: the disk fell behind; "
             "lines '# lost' in the file mark where");
     }
-    if (o.csv) expected.push_back(monitor::HealthText({412, 97.26, 12, 0}));
+    if (o.csv) expected.push_back(monitor::HealthText(kFakeHealth));
     EXPECT_EQ(expected, err);
 }
 INSTANTIATE_TEST_SUITE_P(Monitor, MonitorRecord, testing::Bool(),

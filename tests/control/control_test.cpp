@@ -345,6 +345,7 @@ TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
     EXPECT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(500)));
     EXPECT_HR(S_OK, Put(ctrl.get(), kDispidAddress, I4(370)));
     EXPECT_HR(S_OK, Put(ctrl.get(), kDispidChannelNumber, I4(4)));
+    EXPECT_HR(S_OK, Put(ctrl.get(), kDispidPreciseTiming, I4(-1)));
     SIZEL size = {1234, 567};
     EXPECT_HR(S_OK, As<IOleObject>(ctrl.get())->SetExtent(DVASPECT_CONTENT, &size));
     auto persist = As<IPersistStreamInit>(ctrl.get());
@@ -363,6 +364,9 @@ TEST(ControlPersistence, StreamHoldsOnlyVersionExtentAndStockMask) {
     Rewind(stream.get());
     EXPECT_HR(S_OK, As<IPersistStreamInit>(loaded.get())->Load(stream.get()));
     ExpectSettings(loaded.get(), 2160, 356, 8);
+    base::Variant precise;
+    EXPECT_HR(S_OK, Invoke(loaded.get(), kDispidPreciseTiming, DISPATCH_PROPERTYGET, {}, precise.ptr()));
+    EXPECT_EQ(VARIANT_FALSE, precise.get().boolVal);
     EXPECT_EQ(1234, Extent(loaded.get()).cx);
     EXPECT_EQ(567, Extent(loaded.get()).cy);
     EXPECT_FALSE(IsDirty(loaded.get()));

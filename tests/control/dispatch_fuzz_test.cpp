@@ -397,12 +397,18 @@ testing::AssertionResult ReadControlMembers(IDispatch* ctrl, ControlMembers* out
     return testing::AssertionSuccess();
 }
 
-// The value of every writable property, in the order of ControlMembers::writable.
+// The value of every writable property as a Long (a Boolean's -1 or 0), in the order of
+// ControlMembers::writable; -99999 for a get that fails.
 using Settings = std::vector<LONG>;
 
 Settings ReadSettings(IDispatch* ctrl, const ControlMembers& members) {
     Settings settings;
-    for (DISPID id : members.writable) settings.push_back(GetLong(ctrl, id));
+    for (DISPID id : members.writable) {
+        base::Variant v;
+        const bool read = SUCCEEDED(Invoke(ctrl, id, DISPATCH_PROPERTYGET, {}, v.ptr())) &&
+                          SUCCEEDED(::VariantChangeType(v.ptr(), v.ptr(), 0, VT_I4));
+        settings.push_back(read ? v.get().lVal : -99999);
+    }
     return settings;
 }
 

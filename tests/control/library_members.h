@@ -43,8 +43,8 @@ inline std::wstring MemberHelp(ITypeInfo* info, MEMBERID id) {
 
 // The members of info, a dispinterface, by DISPID. Fails on what it cannot read and on a parameter
 // the dispatch layer takes no such way: a put that is not of one Long or text, nor of a Long index and
-// a Variant; a parameter that is neither a Long, a Double nor a String, nor the last, optional, in/out
-// Variant.
+// a Variant, nor of one Boolean; a parameter that is neither a Long, a Double nor a String, nor the last,
+// optional, in/out Variant.
 inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID, LibMember>* members) {
     TYPEATTR* attr = nullptr;
     HRESULT hr = info->GetTypeAttr(&attr);
@@ -78,7 +78,8 @@ inline testing::AssertionResult ReadLibMembers(ITypeInfo* info, std::map<DISPID,
             const bool indexed = func->cParams == 2 && func->lprgelemdescParam[0].tdesc.vt == VT_I4;
             m.putType = func->cParams == 1 || indexed ? func->lprgelemdescParam[func->cParams - 1].tdesc.vt
                                                       : VARTYPE{VT_EMPTY};
-            // An indexed or value put hands its value to the member, which coerces it.
+            // An indexed or value put hands its value to the member, which coerces it; a Boolean's
+            // put takes it as a Long.
             takenByTheTable = m.putType == VT_I4 || m.putType == VT_BSTR || m.putType == VT_VARIANT ||
                               m.putType == VT_R8 || m.putType == VT_BOOL || m.putType == VT_DISPATCH;
         } else {

@@ -480,8 +480,8 @@ TEST(ControlCycles, AFailedArrayLeavesTheCyclesUnreadAndLossesCountBeforeADrain)
     EXPECT_EQ(count - 8, GetLong(ctrl.get(), kDispidLostCycles));
 }
 
-// The run's health through the control: a rate once cycles come, failed attempts while the board is
-// busy, and a new run that starts from nothing.
+// The run's health through the control: a rate and gaps once cycles come, failed attempts while the
+// board is busy, and a new run that starts from nothing.
 TEST(ControlHealth, RateGapAndFailedAttemptsOfTheRun) {
     SimBoards sim("356:busy");
     auto ctrl = CreateControl();
@@ -495,10 +495,57 @@ TEST(ControlHealth, RateGapAndFailedAttemptsOfTheRun) {
     EXPECT_EQ(VT_R8, rate.vt());
     EXPECT_GT(rate.get().dblVal, 0.0);
     EXPECT_GT(GetLong(ctrl.get(), kDispidLongestGap), 0);
+    Variant p99;
+    ASSERT_HR(S_OK, Invoke(ctrl.get(), kDispidGapPercentile99, DISPATCH_PROPERTYGET, {}, p99.ptr()));
+    EXPECT_EQ(VT_R8, p99.vt());
+    EXPECT_GE(p99.get().dblVal, 5.0) << "a gap is at least the Interval";
     Stop(ctrl.get());
     const LONG failed = GetLong(ctrl.get(), kDispidFailedCycles);
     EXPECT_EQ(failed, GetLong(ctrl.get(), kDispidFailedCycles)) << "kept after Stop";
     ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
     EXPECT_EQ(0, GetLong(ctrl.get(), kDispidFailedCycles)) << "a new run";
     Stop(ctrl.get());
+}
+
+namespace {
+
+VARIANT Bool(VARIANT_BOOL b) {
+    VARIANT v;
+    v.vt = VT_BOOL;
+    v.boolVal = b;
+    return v;
+}
+
+}  // namespace
+
+// PreciseTiming is off at first and takes a Boolean or, as VBA's CBool, any number (not 0 is True). A
+// running control takes it without the restart a change of Interval makes: the run's cycles go on
+// being numbered. It is saved nowhere, so the modified flag stays.
+TEST(ControlTiming, PreciseTimingIsTakenWhileRunningWithoutARestart) {
+    SimBoards sim("356:count");
+    auto ctrl = CreateControl();
+    const auto precise = [&] {
+        Variant v;
+        EXPECT_HR(S_OK, Invoke(ctrl.get(), kDispidPreciseTiming, DISPATCH_PROPERTYGET, {}, v.ptr()));
+        EXPECT_EQ(VT_BOOL, v.vt());
+        return v.get().boolVal;
+    };
+    EXPECT_EQ(VARIANT_FALSE, precise());
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidPreciseTiming, Bool(VARIANT_TRUE)));
+    EXPECT_FALSE(IsDirty(ctrl.get()));
+    ASSERT_HR(S_OK, Put(ctrl.get(), kDispidInterval, I4(2)));
+    ASSERT_EQ(VARIANT_TRUE, Start(ctrl.get()));
+    const std::pair<VARIANT, VARIANT_BOOL> puts[] = {{I4(0), VARIANT_FALSE},
+                                                     {Bool(VARIANT_TRUE), VARIANT_TRUE},
+                                                     {I4(0), VARIANT_FALSE},
+                                                     {I4(7), VARIANT_TRUE}};
+    for (const auto& [value, expected] : puts) {
+        ASSERT_TRUE(WaitUntil([&] { return GetLong(ctrl.get(), kDispidCycleCount) >= 5; }));
+        const LONG before = GetLong(ctrl.get(), kDispidCycleCount);
+        ASSERT_HR(S_OK, Put(ctrl.get(), kDispidPreciseTiming, value));
+        EXPECT_EQ(expected, precise());
+        EXPECT_GE(GetLong(ctrl.get(), kDispidCycleCount), before) << "restarted: numbered from 1 again";
+    }
+    Stop(ctrl.get());
+    EXPECT_EQ(VARIANT_TRUE, precise()) << "kept after Stop";
 }

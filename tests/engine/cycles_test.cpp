@@ -400,6 +400,27 @@ TEST(RunHealth, RateOverTheLastHundredCyclesAndTheLongestGap) {
     EXPECT_EQ(0u, health.LongestGapMs() + health.FailedAttempts());
 }
 
+// The gap that 99 of 100 of the last thousand stay within, in ms with the counter's fraction; the
+// first cycle of a run has no gap, and a new run forgets the gaps of the one before.
+TEST(RunHealth, GapPercentileOfTheRunsLastThousandGaps) {
+    engine::RunHealth health;
+    health.Reset(10'000'000);
+    EXPECT_EQ(0.0, health.GapPercentile99Ms());
+    int64_t counter = 777;
+    health.NoteCycle(counter);
+    EXPECT_EQ(0.0, health.GapPercentile99Ms()) << "one cycle has no gap";
+    for (int i = 0; i < 11; ++i) health.NoteCycle(counter += 150'000);  // 15 ms
+    for (int i = 0; i < 989; ++i) health.NoteCycle(counter += 10'030);  // 1.003 ms
+    EXPECT_DOUBLE_EQ(15.0, health.GapPercentile99Ms());
+    health.NoteCycle(counter += 10'030);
+    EXPECT_DOUBLE_EQ(1.003, health.GapPercentile99Ms())
+        << "the oldest long gap has left the window: ten are the one per cent";
+    health.Reset(1000);
+    health.NoteCycle(5);
+    health.NoteCycle(7);
+    EXPECT_DOUBLE_EQ(2.0, health.GapPercentile99Ms()) << "the gaps of the run before are gone";
+}
+
 namespace {
 
 // What a host reads after a run's first cycles, all the same gap apart: the rate counts the gaps,

@@ -53,22 +53,38 @@ void RunClockFrom(DWORD at) {
     g_frozen = false;
 }
 
-// The system's platform but for the tick counter, and the pause wait when one is given.
-CChannelSampler::Platform TickedBy(DWORD(WINAPI* tick)(), DWORD(WINAPI* pause)(HANDLE, DWORD) = nullptr) {
+// The system's platform but for the tick counter.
+CChannelSampler::Platform TickedBy(DWORD(WINAPI* tick)()) {
     CChannelSampler::Platform platform;
     platform.tick = tick;
-    if (pause) platform.pauseWait = pause;
     return platform;
 }
 
-// The same for the budget's clock.
-CChannelSampler::Platform ClockedBy(BOOL(WINAPI* counter)(LARGE_INTEGER*),
-                                    DWORD(WINAPI* pause)(HANDLE, DWORD) = nullptr) {
+using PauseWait = decltype(CChannelSampler::Platform::pauseWait);
+
+// The same for the budget's clock, and the pause wait when one is given.
+CChannelSampler::Platform ClockedBy(BOOL(WINAPI* counter)(LARGE_INTEGER*), PauseWait pause = nullptr) {
     CChannelSampler::Platform platform;
     platform.counter = counter;
     if (pause) platform.pauseWait = pause;
     return platform;
 }
+
+// Windows before 10 1803: no high-resolution timer.
+HANDLE WINAPI NoHighResolutionTimer(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+
+// The timer's last due time, in ms, and the pause a wait stands for: its time-out on the stop event
+// alone, the timer's due time with the timer.
+std::atomic<DWORD> g_dueMs{0};
+BOOL WINAPI NotingSetTimer(HANDLE timer, const LARGE_INTEGER* due, LONG period, PTIMERAPCROUTINE routine,
+                           LPVOID arg, BOOL resume) {
+    g_dueMs = static_cast<DWORD>(-due->QuadPart / 10000);
+    return ::SetWaitableTimer(timer, due, period, routine, arg, resume);
+}
+DWORD PauseMs(DWORD count, DWORD ms) { return count == 2 ? g_dueMs.load() : ms; }
 
 // One millisecond of the performance counter.
 int64_t CountsPerMs() {
@@ -372,10 +388,17 @@ struct NotedPause {
     long clockReads;
 };
 NotedPause g_pauses[kNotedPauses];
-DWORD WINAPI NotingPauseWait(HANDLE stop, DWORD ms) {
+DWORD WINAPI NotingPauseWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms) {
     const int n = g_pauseCount.fetch_add(1);
-    if (n < kNotedPauses) g_pauses[n] = {ms, g_clockReads.load()};
-    return ::WaitForSingleObject(stop, ms);
+    if (n < kNotedPauses) g_pauses[n] = {PauseMs(count, ms), g_clockReads.load()};
+    return ::WaitForMultipleObjects(count, handles, all, ms);
+}
+
+// The pauses' platform with the timer's due times noted, or without the timer (Windows 7).
+CChannelSampler::Platform Pausing(CChannelSampler::Platform platform, bool highResolution) {
+    platform.setTimer = &NotingSetTimer;
+    if (!highResolution) platform.createTimer = &NoHighResolutionTimer;
+    return platform;
 }
 
 }  // namespace
@@ -386,7 +409,7 @@ TEST_F(SamplerProtocol, IntervalZeroPausesBetweenCycles) {
     SimBoards sim(kWordsBoard, 1024);
     g_clockReads = 0;
     g_pauseCount = 0;
-    CChannelSampler s(ClockedBy(&CountingCounter, &NotingPauseWait));
+    CChannelSampler s(Pausing(ClockedBy(&CountingCounter, &NotingPauseWait), true));
     s.SetInterval(0);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= kNotedPauses; }));
@@ -424,28 +447,31 @@ struct PauseCase {
     BOOL(WINAPI* counter)(LARGE_INTEGER*) = &SteppingCounter;
 };
 void PrintTo(const PauseCase& c, std::ostream* os) { *os << c.board << " at Interval " << c.interval; }
-class SamplerPause : public testing::TestWithParam<PauseCase> {};
+// Each with the high-resolution timer and without it.
+class SamplerPause : public testing::TestWithParam<std::tuple<PauseCase, bool>> {};
 TEST_P(SamplerPause, IsTheIntervalUnlessNothingOrPartOfAFrameWasRead) {
-    SimBoards sim(GetParam().board);
+    const auto& [pause, highResolution] = GetParam();
+    SimBoards sim(pause.board);
     g_pauseCount = 0;
-    CChannelSampler s(ClockedBy(GetParam().counter, &NotingPauseWait));
-    s.SetInterval(GetParam().interval);
+    CChannelSampler s(Pausing(ClockedBy(pause.counter, &NotingPauseWait), highResolution));
+    s.SetInterval(pause.interval);
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(WaitUntil([] { return g_pauseCount >= 2; }));
     StopSoon(s);
     EXPECT_EQ(0u, g_pauses[0].ms);
     for (int i = 1; i < std::min(g_pauseCount.load(), kNotedPauses); ++i)
-        EXPECT_EQ(GetParam().pause, g_pauses[i].ms) << i;
+        EXPECT_EQ(pause.pause, g_pauses[i].ms) << i;
 }
-INSTANTIATE_TEST_SUITE_P(Engine, SamplerPause,
-                         testing::Values(PauseCase{kWordsBoard, 0, 10},
-                                         PauseCase{kWordsBoard, 1, 1, &StillCounter},
-                                         PauseCase{kWordsBoard, 9, 9, &StillCounter},
-                                         PauseCase{"356:busy", 2, 2},
-                                         PauseCase{kWordsBoard, 11, 11, &StillCounter},
-                                         PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 2, 10},
-                                         PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 11, 11},
-                                         PauseCase{kWordsBoard, -1, INFINITE}));
+INSTANTIATE_TEST_SUITE_P(
+    Engine, SamplerPause,
+    testing::Combine(testing::Values(PauseCase{kWordsBoard, 0, 10},
+                                     PauseCase{kWordsBoard, 1, 1, &StillCounter},
+                                     PauseCase{kWordsBoard, 9, 9, &StillCounter}, PauseCase{"356:busy", 2, 2},
+                                     PauseCase{kWordsBoard, 11, 11, &StillCounter},
+                                     PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 2, 10},
+                                     PauseCase{"356:words=1/2/3/4/5/6/7/8,stall=3", 11, 11},
+                                     PauseCase{kWordsBoard, -1, INFINITE}),
+                     testing::Bool()));
 
 // At Interval 1 a cycle's budget is 1 ms on the budget's clock, whatever the tick does: a tick that
 // turns during every cycle (Windows' 15.6 ms tick turns within one cycle in sixteen) costs nothing,
@@ -657,9 +683,11 @@ TEST(SamplerLifecycle, ThousandStartStopCyclesLeakNoHandles) {
 
 namespace {
 
-// The timer resolution asked for and given back, and the pauses of Interval 16 or more that came
-// while it was held.
-std::atomic<long> g_timerBegins{0}, g_timerEnds{0}, g_fineLongPauses{0}, g_pausesSeen{0};
+// What the timer seams were asked: the 1 ms resolution begun and ended, the exemption from timer
+// throttling asked and given back (and any other request), the pauses of 16 ms or more that came while
+// either was held, and the spins' looks.
+std::atomic<long> g_timerBegins{0}, g_timerEnds{0}, g_exemptions{0}, g_releases{0}, g_oddRequests{0};
+std::atomic<long> g_fineLongPauses{0}, g_exemptLongPauses{0}, g_pausesSeen{0}, g_spins{0};
 MMRESULT WINAPI CountTimerBegin(UINT period) {
     if (period == 1) ++g_timerBegins;
     return TIMERR_NOERROR;
@@ -668,54 +696,224 @@ MMRESULT WINAPI CountTimerEnd(UINT period) {
     if (period == 1) ++g_timerEnds;
     return TIMERR_NOERROR;
 }
-DWORD WINAPI PauseNotingResolution(HANDLE stop, DWORD ms) {
-    if (ms >= CChannelSampler::kFineTimerBelowMs && g_timerBegins != g_timerEnds) ++g_fineLongPauses;
+BOOL WINAPI CountThrottling(HANDLE process, PROCESS_INFORMATION_CLASS what, LPVOID information, DWORD size) {
+    const auto* state = static_cast<const PROCESS_POWER_THROTTLING_STATE*>(information);
+    const bool ours = process == ::GetCurrentProcess() && what == ProcessPowerThrottling &&
+                      size == sizeof *state && state->Version == 1 && state->StateMask == 0;
+    if (ours && state->ControlMask == PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION) {
+        ++g_exemptions;
+    } else if (ours && state->ControlMask == 0) {
+        ++g_releases;
+    } else {
+        ++g_oddRequests;
+    }
+    return TRUE;
+}
+DWORD WINAPI PauseNotingHolds(DWORD count, const HANDLE* handles, BOOL all, DWORD ms) {
+    if (PauseMs(count, ms) >= CChannelSampler::kFineTimerBelowMs) {
+        if (g_timerBegins != g_timerEnds) ++g_fineLongPauses;
+        if (g_exemptions != g_releases) ++g_exemptLongPauses;
+    }
     ++g_pausesSeen;
-    return ::WaitForSingleObject(stop, ms);
+    return ::WaitForMultipleObjects(count, handles, all, ms);
+}
+BOOL WINAPI CountSpin() {
+    ++g_spins;
+    return ::SwitchToThread();
+}
+
+CChannelSampler::Platform Recording(bool highResolution) {
+    CChannelSampler::Platform platform = Pausing(CChannelSampler::Platform(), highResolution);
+    platform.beginTimerPeriod = &CountTimerBegin;
+    platform.endTimerPeriod = &CountTimerEnd;
+    platform.setProcessInformation = &CountThrottling;
+    platform.pauseWait = &PauseNotingHolds;
+    platform.spinYield = &CountSpin;
+    return platform;
+}
+
+bool PausesSoon() {
+    const long from = g_pausesSeen;
+    return WaitUntil([&] { return g_pausesSeen >= from + 2; });
 }
 
 }  // namespace
 
-// Windows stretches short pauses to its clock tick unless asked for 1 ms resolution: a run below
-// 16 ms asks, one at 16 or more does not, an Interval that grows gives it back, and however the run
-// ends (Stop, a restart, destruction) nothing stays asked for.
-TEST(SamplerTimer, FineResolutionOnlyWhileTheIntervalIsShortAndNeverLeft) {
+// Windows stretches short pauses to its clock tick unless asked for 1 ms resolution, where it has no
+// high-resolution timer: a run below 16 ms asks, one at 16 or more does not, an Interval that grows
+// gives it back. Precise timing asks the process's exemption from timer throttling while it applies
+// (below 16 ms), once for all the samplers of a process. However a run ends (Stop, a restart,
+// destruction) and whatever changes while it runs (Interval, PreciseTiming), nothing stays asked for.
+TEST(SamplerTimer, ResolutionAndExemptionOnlyWhileWantedAndNeverLeft) {
     SimBoards sim(kWordsBoard);
-    CChannelSampler::Platform platform;
-    platform.beginTimerPeriod = &CountTimerBegin;
-    platform.endTimerPeriod = &CountTimerEnd;
-    platform.pauseWait = &PauseNotingResolution;
-    const auto pausesSoon = [] {
-        const long from = g_pausesSeen;
-        return WaitUntil([&] { return g_pausesSeen >= from + 2; });
-    };
+    const CChannelSampler::Platform platforms[2] = {Recording(false), Recording(true)};
+    std::unique_ptr<CChannelSampler> other;  // a second precise sampler in some rounds
     for (int round = 0; round < 1000; ++round) {
+        // The first rounds never short, but precise every other round.
         const bool shortInterval = round >= 100 && round % 2 == 0;
-        auto s = std::make_unique<CChannelSampler>(platform);
+        const bool precise = round % 4 >= 2;
+        auto s = std::make_unique<CChannelSampler>(platforms[(round / 5) % 2]);
         s->SetInterval(shortInterval ? 5 : 16);
+        s->SetPreciseTiming(precise);
         ASSERT_TRUE(s->Start()) << round;
-        switch (round % 4) {
+        switch (round % 5) {
             case 0: StopSoon(*s); break;
             case 1:  // a change while running: either way, but never short in the first rounds
                 s->SetInterval(round < 100 ? 30 : shortInterval ? 20 : 3);
-                ASSERT_TRUE(pausesSoon()) << round;
+                ASSERT_TRUE(PausesSoon()) << round;
                 StopSoon(*s);
                 break;
-            case 2: s.reset(); break;
+            case 2:
+                s->SetPreciseTiming(!precise);
+                ASSERT_TRUE(PausesSoon()) << round;
+                break;
             case 3:
+                if (round >= 100 && round % 20 == 18) {  // another sampler keeps the exemption past this one
+                    other = std::make_unique<CChannelSampler>(platforms[1]);
+                    other->SetInterval(2);
+                    other->SetPreciseTiming(true);
+                    ASSERT_TRUE(other->Start()) << round;
+                    ASSERT_TRUE(WaitUntil([&] { return other->CycleCount() >= 2; })) << round;
+                }
+                s.reset();
+                break;
+            case 4:
                 StopSoon(*s);
                 ASSERT_TRUE(s->Start()) << round;
                 break;
         }
         if (round == 99) {
             EXPECT_EQ(0, g_timerBegins) << "asked at Interval 16 or more";
+            EXPECT_EQ(0, g_exemptions) << "asked at Interval 16 or more";
         }
         s.reset();
+        if (other) {
+            EXPECT_EQ(g_exemptions.load(), g_releases.load() + 1) << "given back while another needs it";
+            other.reset();
+        }
         ASSERT_EQ(g_timerBegins.load(), g_timerEnds.load()) << "left asked for after round " << round;
+        ASSERT_EQ(g_exemptions.load(), g_releases.load()) << "left asked for after round " << round;
     }
     EXPECT_GT(g_timerBegins, 0);
+    EXPECT_GT(g_exemptions, 0);
+    EXPECT_EQ(0, g_oddRequests);
     EXPECT_EQ(0, g_fineLongPauses) << "held through a pause of 16 ms or more";
+    EXPECT_EQ(0, g_exemptLongPauses) << "held through a pause of 16 ms or more";
 }
+
+// Precise timing applies only where it is kept to: not at Interval 0, whose pauses of 10 ms serve
+// only to keep an idle control cheap, nor from 16 ms on. Where it does not, nothing spins and nothing
+// is asked of the process's throttling; where it does, whether a pause spins depends on how late its
+// wait ends (SamplerLateWaits).
+struct PreciseCase {
+    LONG interval;
+    bool applies;
+};
+class SamplerPrecise : public testing::TestWithParam<PreciseCase> {};
+TEST_P(SamplerPrecise, AppliesOnlyBelowSixteenAndAboveZero) {
+    SimBoards sim(kWordsBoard);
+    const long exemptions = g_exemptions, releases = g_releases, begins = g_timerBegins;
+    CChannelSampler s(Recording(true));
+    s.SetPreciseTiming(true);
+    s.SetInterval(GetParam().interval);
+    g_spins = 0;
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(PausesSoon());
+    ASSERT_TRUE(PausesSoon());
+    if (!GetParam().applies) {
+        EXPECT_EQ(0, g_spins);
+    }
+    EXPECT_EQ(GetParam().applies ? 1 : 0, g_exemptions - exemptions);
+    EXPECT_EQ(begins, g_timerBegins) << "1 ms resolution asked for beside the high-resolution timer";
+    StopSoon(s);
+    EXPECT_EQ(g_exemptions - exemptions, g_releases - releases);
+}
+INSTANTIATE_TEST_SUITE_P(Engine, SamplerPrecise,
+                         testing::Values(PreciseCase{0, false}, PreciseCase{1, true}, PreciseCase{15, true},
+                                         PreciseCase{16, false}, PreciseCase{100, false}));
+
+namespace {
+
+// A clock that only the pauses move: a wait ends a millisecond after its time, as Windows' waits do,
+// and each look of a spin takes 10 us. A cycle takes no time on it.
+std::atomic<int64_t> g_fakeNow{0}, g_fakeDue{0};
+BOOL WINAPI FakeCounter(LARGE_INTEGER* now) {
+    now->QuadPart = g_fakeNow;
+    return TRUE;
+}
+BOOL WINAPI FakeSetTimer(HANDLE, const LARGE_INTEGER* due, LONG, PTIMERAPCROUTINE, LPVOID, BOOL) {
+    g_fakeDue = -due->QuadPart * CountsPerMs() / 10000;
+    return TRUE;
+}
+DWORD WINAPI LateWait(DWORD count, const HANDLE* handles, BOOL, DWORD ms) {
+    if (::WaitForSingleObject(handles[0], 0) == WAIT_OBJECT_0) return WAIT_OBJECT_0;
+    if (count == 2 || ms > 0)
+        g_fakeNow += (count == 2 ? g_fakeDue.load() : ms * CountsPerMs()) + CountsPerMs();
+    ::Sleep(1);  // real time, for the test's sake
+    return count == 2 ? WAIT_OBJECT_0 + 1 : WAIT_TIMEOUT;
+}
+BOOL WINAPI FakeSpin() {
+    g_fakeNow += CountsPerMs() / 100;
+    return TRUE;
+}
+
+// The fake clock at each cycle's publication.
+class CycleTimes final : public engine::SamplerObserver {
+public:
+    static constexpr int kCycles = 40;
+    explicit CycleTimes(const CChannelSampler& s) : s_(s) {}
+    void OnSamplerNews() noexcept override {
+        const uint64_t n = s_.CycleCount();
+        // Also told of the status after Stop, by then later.
+        if (n >= 1 && n <= kCycles && !seen[n - 1]) {
+            at[n - 1] = g_fakeNow;
+            seen[n - 1] = true;
+        }
+    }
+    int64_t at[kCycles] = {};
+    bool seen[kCycles] = {};
+
+private:
+    const CChannelSampler& s_;
+};
+
+}  // namespace
+
+// The waits of a precise pause end late, and it learns by how much: after its first pauses each one
+// is Interval to within a look of its spin. Without precise timing every pause is as late as its wait.
+struct LateCase {
+    bool precise;
+    bool highResolution;
+    double pauseMs;
+};
+class SamplerLateWaits : public testing::TestWithParam<LateCase> {};
+TEST_P(SamplerLateWaits, PrecisePausesKeepToTheInterval) {
+    SimBoards sim(kWordsBoard);
+    CChannelSampler::Platform platform;
+    platform.counter = &FakeCounter;
+    platform.pauseWait = &LateWait;
+    platform.setTimer = &FakeSetTimer;
+    platform.spinYield = &FakeSpin;
+    platform.setProcessInformation = &CountThrottling;
+    if (!GetParam().highResolution) platform.createTimer = &NoHighResolutionTimer;
+    CChannelSampler s(platform);
+    CycleTimes times(s);
+    ASSERT_HR(S_OK, s.SetObserver(&times));
+    s.SetInterval(2);
+    s.SetPreciseTiming(GetParam().precise);
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(WaitUntil([&] { return s.CycleCount() >= CycleTimes::kCycles; }));
+    StopSoon(s);
+    for (int n = 4; n < CycleTimes::kCycles; ++n) {
+        const double gapMs =
+            static_cast<double>(times.at[n] - times.at[n - 1]) / static_cast<double>(CountsPerMs());
+        EXPECT_GE(gapMs, GetParam().pauseMs) << "cycle " << n + 1;
+        EXPECT_LE(gapMs, GetParam().pauseMs + 0.05) << "cycle " << n + 1;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Engine, SamplerLateWaits,
+                         testing::Values(LateCase{true, true, 2.0}, LateCase{true, false, 2.0},
+                                         LateCase{false, true, 3.0}, LateCase{false, false, 3.0}));
 
 // What a sampler asks by default is winmm's own pair, found on first use: the test above hands it
 // fakes, so here the real ones. Catches the 1 ms asked for twice and never given back.

@@ -66,11 +66,11 @@ const char* const kStatusWords[] = {"stopped",    "waiting",   "sampling", "no b
 
 // The members' names, in the order of Control::Member.
 const wchar_t* const kMemberNames[Control::kMemberCount] = {
-    L"Interval",    L"Address",       L"ChannelNumber", L"GetChnlValue",  L"Start",       L"Stop",
-    L"Status",      L"ReadCycles",    L"CycleCount",    L"CycleRate",     L"LongestGap",  L"FailedCycles",
-    L"RecordFile",  L"RecordLost",    L"Recording",     L"LastError",     L"ChannelName", L"ChannelUnit",
-    L"ChannelGain", L"ChannelOffset", L"ChannelValue",  L"HighHighLimit", L"HighLimit",   L"LowLimit",
-    L"LowLowLimit", L"AlarmState",    L"LoadSettings"};
+    L"Interval",    L"Address",       L"ChannelNumber", L"GetChnlValue",   L"Start",       L"Stop",
+    L"Status",      L"ReadCycles",    L"CycleCount",    L"CycleRate",      L"LongestGap",  L"FailedCycles",
+    L"RecordFile",  L"RecordLost",    L"Recording",     L"LastError",      L"ChannelName", L"ChannelUnit",
+    L"ChannelGain", L"ChannelOffset", L"ChannelValue",  L"HighHighLimit",  L"HighLimit",   L"LowLimit",
+    L"LowLowLimit", L"AlarmState",    L"LoadSettings",  L"GapPercentile99"};
 
 // A scaled value takes at most this many characters, besides its alarm mark; a longer one is
 // shown with fewer digits.
@@ -306,6 +306,12 @@ std::string HealthText(const RunHealth& health) {
     }
     if (health.longestGapMs && twoCycles) {
         parts.push_back(base::Format("longest gap %ld ms", static_cast<long>(*health.longestGapMs)));
+    }
+    if (health.gapP99Ms && twoCycles && *health.gapP99Ms > 0) {
+        // Over fewer than 1000 gaps the window is the whole run's.
+        const bool lastThousand = health.cycles && *health.cycles > 1000;
+        parts.push_back(base::Format("99 %% of %sgaps within %.2f ms", lastThousand ? "the last 1000 " : "",
+                                     *health.gapP99Ms));
     }
     if (health.failed) {
         parts.push_back(base::Format("%ld failed attempt%s", static_cast<long>(*health.failed),
@@ -692,6 +698,7 @@ bool ReadHealth(Control& control, RunHealth* health, const Writer& err) {
     return read(Control::kCycleCount, "reading CycleCount", health->cycles) &&
            read(Control::kCycleRate, "reading CycleRate", health->rate) &&
            read(Control::kLongestGap, "reading LongestGap", health->longestGapMs) &&
+           read(Control::kGapPercentile99, "reading GapPercentile99", health->gapP99Ms) &&
            read(Control::kFailedCycles, "reading FailedCycles", health->failed);
 }
 

@@ -99,11 +99,13 @@ struct RunHealth {
     std::optional<double> rate;        // CycleRate: cycles a second over the last 100 cycles
     std::optional<LONG> longestGapMs;  // LongestGap
     std::optional<LONG> failed;        // FailedCycles
+    std::optional<double> gapP99Ms;    // GapPercentile99: 99 of 100 of the last 1000 gaps within it
 };
 
 // The closing line of a run, without "\n", e.g. "Vandrel control stopped after 412 cycles: 97.3
-// cycles a second over the last 100, longest gap 12 ms, 0 failed attempts"; what a run of fewer than
-// two cycles has no figure for is left out. Empty when the control told nothing.
+// cycles a second over the last 100, longest gap 12 ms, 99 % of gaps within 10.31 ms, 0 failed
+// attempts"; what a run of fewer than two cycles has no figure for is left out. Empty when the control
+// told nothing.
 std::string HealthText(const RunHealth& health);
 
 // A Vandrel control called late-bound: member names looked up once through IDispatch.
@@ -138,6 +140,7 @@ public:
         kLowLowLimit,
         kAlarmState,
         kLoadSettings,
+        kGapPercentile99,
         kMemberCount
     };
     static constexpr int kFirstOptional = kCycleCount;
