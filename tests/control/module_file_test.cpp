@@ -159,7 +159,7 @@ void ExpectTableMatches(ITypeLib* lib, REFIID iid, const activex::DispatchEntry<
         if (entry.kind == activex::MemberKind::kProperty) {
             EXPECT_EQ(!entry.ReadOnly(), m.writable) << entry.dispid;
             if (m.writable) {
-                EXPECT_EQ(entry.putText                                           ? VARTYPE{VT_BSTR}
+                EXPECT_EQ(entry.putText                                            ? VARTYPE{VT_BSTR}
                           : entry.putAt || entry.putValue || entry.type == VT_BOOL ? entry.type
                                                                                    : VARTYPE{VT_I4},
                           m.putType)
