@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "activex/resources.h"
+#include "activex/page_fields.h"
 #include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/number_text.h"
@@ -16,14 +16,7 @@
 
 namespace {
 
-// How a setting is written as text.
-enum class Kind {
-    kText,
-    kNumber,
-    kLimit,  // a number, or empty for none (Null)
-    kWhole,  // a count of milliseconds
-    kFlag,   // a check box
-};
+using Kind = activex::FieldKind;
 
 struct Setting {
     int control;    // its field on the page
@@ -40,90 +33,6 @@ constexpr Setting kSettingRows[CVandrelChannelsPage::kSettings] = {
     {IDC_ALARM_DEADBAND, 38, Kind::kNumber}, {IDC_ALARM_DELAY, 39, Kind::kWhole},
     {IDC_ALARM_LATCH, 40, Kind::kFlag},
 };
-
-// The channel argument of an indexed property: 1 to 8.
-VARIANT ChannelArg(int index) {
-    VARIANT arg;
-    arg.vt = VT_I4;
-    arg.lVal = index + 1;
-    return arg;
-}
-
-std::wstring ModuleString(UINT id) {
-    std::wstring text;
-    activex::LoadModuleString(id, &text);
-    return text;
-}
-
-std::wstring_view Trimmed(std::wstring_view text) {
-    const auto first = text.find_first_not_of(L" \t");
-    if (first == std::wstring_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-}
-
-// The text the page shows for value.
-[[nodiscard]] HRESULT TextOf(Kind kind, base::Variant& value, std::wstring* text) {
-    text->clear();
-    switch (kind) {
-        case Kind::kText:
-            RETURN_IF_FAILED(value.ChangeType(VT_BSTR));
-            text->assign(value.get().bstrVal, ::SysStringLen(value.get().bstrVal));
-            return S_OK;
-        case Kind::kLimit:
-            if (value.vt() == VT_NULL || value.vt() == VT_EMPTY) return S_OK;
-            [[fallthrough]];
-        case Kind::kNumber:
-            RETURN_IF_FAILED(value.ChangeType(VT_R8));
-            *text = base::NumberText(value.get().dblVal);
-            return S_OK;
-        case Kind::kWhole:
-            RETURN_IF_FAILED(value.ChangeType(VT_I4));
-            *text = std::to_wstring(value.get().lVal);
-            return S_OK;
-        case Kind::kFlag:
-            RETURN_IF_FAILED(value.ChangeType(VT_BOOL));
-            *text = value.get().boolVal ? L"1" : L"0";
-            return S_OK;
-    }
-    return E_UNEXPECTED;
-}
-
-// The value text stands for; false when a number field holds no number.
-bool ValueOf(Kind kind, const std::wstring& text, base::Variant* value) {
-    const std::wstring_view number = Trimmed(text);
-    double read = 0;
-    switch (kind) {
-        case Kind::kText: *value = base::Variant(text.c_str()); return value->vt() == VT_BSTR;
-        case Kind::kLimit:
-            if (number.empty()) {
-                value->put()->vt = VT_NULL;
-                return true;
-            }
-            [[fallthrough]];
-        case Kind::kNumber:
-            if (!base::ParseNumber(number, &read)) return false;
-            value->put()->vt = VT_R8;
-            value->ptr()->dblVal = read;
-            return true;
-        case Kind::kWhole:
-            if (!base::ParseNumber(number, &read) || read != std::floor(read) || read < LONG_MIN ||
-                read > LONG_MAX)
-                return false;
-            *value = base::Variant(static_cast<LONG>(read));
-            return true;
-        case Kind::kFlag:
-            value->put()->vt = VT_BOOL;
-            value->ptr()->boolVal = text == L"1" ? VARIANT_TRUE : VARIANT_FALSE;
-            return true;
-    }
-    return false;
-}
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 }  // namespace
 
@@ -149,12 +58,12 @@ CATCH_RETURN()
 HRESULT CVandrelChannelsPage::ReadChannels(IDispatch* object) {
     for (int channel = 0; channel < kChannels; ++channel) {
         for (int i = 0; i < kSettings; ++i) {
-            const VARIANT index = ChannelArg(channel);
+            const VARIANT index = activex::IndexArg(channel);
             base::Variant value;
             RETURN_IF_FAILED(base::InvokeById(object, kSettingRows[i].dispid, DISPATCH_PROPERTYGET, &index, 1,
                                               value.ptr()));
             SettingText& setting = channels_[static_cast<size_t>(channel)][static_cast<size_t>(i)];
-            RETURN_IF_FAILED(TextOf(kSettingRows[i].kind, value, &setting.read));
+            RETURN_IF_FAILED(activex::FieldText(kSettingRows[i].kind, value, &setting.read));
             setting.shown = setting.read;
         }
     }
@@ -163,7 +72,7 @@ HRESULT CVandrelChannelsPage::ReadChannels(IDispatch* object) {
 
 void CVandrelChannelsPage::InitDialog(HWND window) noexcept try {
     HWND list = ::GetDlgItem(window, IDC_CHANNEL);
-    const std::wstring item = ModuleString(IDS_CHANNEL_ITEM);
+    const std::wstring item = activex::ModuleText(IDS_CHANNEL_ITEM);
     for (int channel = 1; channel <= kChannels; ++channel) {
         ::SendMessageW(list, CB_ADDSTRING, 0,
                        reinterpret_cast<LPARAM>((item + std::to_wstring(channel)).c_str()));
@@ -203,7 +112,7 @@ bool CVandrelChannelsPage::Command(HWND window, WORD id, WORD code) noexcept try
         if (filling_ || code != (flag ? BN_CLICKED : EN_CHANGE)) return false;
         std::wstring& shown = channels_[static_cast<size_t>(chosen_)][static_cast<size_t>(i)].shown;
         shown = flag ? (::IsDlgButtonChecked(window, id) == BST_CHECKED ? L"1" : L"0")
-                     : WindowText(::GetDlgItem(window, id));
+                     : activex::WindowText(::GetDlgItem(window, id));
         SetDirty(true);
         return true;
     }
@@ -253,16 +162,16 @@ HRESULT CVandrelChannelsPage::WriteChannels(IDispatch* object, std::wstring* rea
         for (const Pending& p : pending) {
             const Setting& setting = kSettingRows[p.setting];
             const std::wstring prefix =
-                ModuleString(IDS_CHANNEL_ITEM) + std::to_wstring(p.channel + 1) + L": ";
+                activex::ModuleText(IDS_CHANNEL_ITEM) + std::to_wstring(p.channel + 1) + L": ";
             const std::wstring& text =
                 channels_[static_cast<size_t>(p.channel)][static_cast<size_t>(p.setting)].shown;
             base::Variant value;
-            if (!ValueOf(setting.kind, text, &value)) {
+            if (!activex::FieldValue(setting.kind, text, &value)) {
                 // No put can take it; the user has to write it again.
-                *reason = prefix + L"\"" + text + L"\" " + ModuleString(IDS_NOT_A_NUMBER);
+                *reason = prefix + L"\"" + text + L"\" " + activex::ModuleText(IDS_NOT_A_NUMBER);
                 return DISP_E_TYPEMISMATCH;
             }
-            const VARIANT args[] = {ChannelArg(p.channel), value.get()};
+            const VARIANT args[] = {activex::IndexArg(p.channel), value.get()};
             base::DispException exception;
             const HRESULT hr = base::InvokeById(object, setting.dispid, DISPATCH_PROPERTYPUT, args, 2,
                                                 nullptr, nullptr, &exception);

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "activex/resources.h"
+#include "activex/page_fields.h"
 #include "base/hresult.h"
 #include "base/late_bound.h"
 #include "base/number_text.h"
@@ -17,13 +17,7 @@
 
 namespace {
 
-// How a setting is written as text.
-enum class Kind {
-    kChoice,  // a drop-down list: the item's index
-    kNumber,
-    kFlag,    // a check box
-    kColour,  // an OLE_COLOR
-};
+using Kind = activex::FieldKind;
 
 struct Setting {
     int control;    // its field on the page
@@ -60,88 +54,6 @@ const Setting& RowOf(int index) {
     return kChannelRows[(index - CVandrelChartPage::kChartSettings) % CVandrelChartPage::kChannelSettings];
 }
 
-// The channel argument of an indexed property: 1 to 8.
-VARIANT ChannelArg(int channel) {
-    VARIANT arg;
-    arg.vt = VT_I4;
-    arg.lVal = channel + 1;
-    return arg;
-}
-
-std::wstring ModuleString(UINT id) {
-    std::wstring text;
-    activex::LoadModuleString(id, &text);
-    return text;
-}
-
-std::wstring_view Trimmed(std::wstring_view text) {
-    const auto first = text.find_first_not_of(L" \t");
-    if (first == std::wstring_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
-}
-
-// The text the page shows for value.
-[[nodiscard]] HRESULT TextOf(Kind kind, base::Variant& value, std::wstring* text) {
-    text->clear();
-    switch (kind) {
-        case Kind::kChoice:
-            RETURN_IF_FAILED(value.ChangeType(VT_I4));
-            *text = std::to_wstring(value.get().lVal);
-            return S_OK;
-        case Kind::kNumber:
-            RETURN_IF_FAILED(value.ChangeType(VT_R8));
-            *text = base::NumberText(value.get().dblVal);
-            return S_OK;
-        case Kind::kFlag:
-            RETURN_IF_FAILED(value.ChangeType(VT_BOOL));
-            *text = value.get().boolVal ? L"1" : L"0";
-            return S_OK;
-        case Kind::kColour:
-            RETURN_IF_FAILED(value.ChangeType(VT_I4));
-            // An RGB colour reads as its six digits, a system colour with its high bit.
-            *text =
-                base::Format(L"0x%06lX", static_cast<unsigned long>(static_cast<ULONG>(value.get().lVal)));
-            return S_OK;
-    }
-    return E_UNEXPECTED;
-}
-
-// The value text stands for; false when a field holds no value of its kind.
-bool ValueOf(Kind kind, const std::wstring& text, base::Variant* value) {
-    const std::wstring_view number = Trimmed(text);
-    double read = 0;
-    switch (kind) {
-        case Kind::kChoice: {
-            const auto index = base::ParseWholeNumber(number, static_cast<uint32_t>(LONG_MAX));
-            if (!index) return false;
-            *value = base::Variant(static_cast<LONG>(*index));
-            return true;
-        }
-        case Kind::kNumber:
-            if (!base::ParseNumber(number, &read)) return false;
-            value->put()->vt = VT_R8;
-            value->ptr()->dblVal = read;
-            return true;
-        case Kind::kFlag:
-            value->put()->vt = VT_BOOL;
-            value->ptr()->boolVal = text == L"1" ? VARIANT_TRUE : VARIANT_FALSE;
-            return true;
-        case Kind::kColour: {
-            const auto colour = base::ParseWholeNumber(number, 0xFFFFFFFF);
-            if (!colour) return false;
-            *value = base::Variant(static_cast<LONG>(*colour));
-            return true;
-        }
-    }
-    return false;
-}
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 }  // namespace
 
 HRESULT CVandrelChartPage::CreateInstance(REFIID riid, void** ppv) noexcept {
@@ -165,12 +77,12 @@ CATCH_RETURN()
 HRESULT CVandrelChartPage::ReadSettings(IDispatch* object) {
     for (int i = 0; i < kSettings; ++i) {
         const int channel = ChannelOf(i);
-        const VARIANT index = ChannelArg(channel);
+        const VARIANT index = activex::IndexArg(channel);
         base::Variant value;
         RETURN_IF_FAILED(base::InvokeById(object, RowOf(i).dispid, DISPATCH_PROPERTYGET, &index,
                                           channel < 0 ? 0 : 1, value.ptr()));
         SettingText& setting = settings_[static_cast<size_t>(i)];
-        RETURN_IF_FAILED(TextOf(RowOf(i).kind, value, &setting.read));
+        RETURN_IF_FAILED(activex::FieldText(RowOf(i).kind, value, &setting.read));
         setting.shown = setting.read;
     }
     return S_OK;
@@ -179,10 +91,10 @@ HRESULT CVandrelChartPage::ReadSettings(IDispatch* object) {
 void CVandrelChartPage::InitDialog(HWND window) noexcept try {
     HWND modes = ::GetDlgItem(window, IDC_CHART_MODE);
     for (const UINT item : kModeItems) {
-        ::SendMessageW(modes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ModuleString(item).c_str()));
+        ::SendMessageW(modes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(activex::ModuleText(item).c_str()));
     }
     HWND channels = ::GetDlgItem(window, IDC_CHART_CHANNEL);
-    const std::wstring item = ModuleString(IDS_CHANNEL_ITEM);
+    const std::wstring item = activex::ModuleText(IDS_CHANNEL_ITEM);
     for (int channel = 1; channel <= kChannels; ++channel) {
         ::SendMessageW(channels, CB_ADDSTRING, 0,
                        reinterpret_cast<LPARAM>((item + std::to_wstring(channel)).c_str()));
@@ -212,8 +124,7 @@ void CVandrelChartPage::ShowSettings(HWND window) {
             case Kind::kFlag:
                 ::CheckDlgButton(window, row.control, text == L"1" ? BST_CHECKED : BST_UNCHECKED);
                 break;
-            case Kind::kNumber:
-            case Kind::kColour: ::SetDlgItemTextW(window, row.control, text.c_str()); break;
+            default: ::SetDlgItemTextW(window, row.control, text.c_str()); break;  // an edit field
         }
     }
     filling_ = false;
@@ -245,8 +156,7 @@ bool CVandrelChartPage::Command(HWND window, WORD id, WORD code) noexcept try {
                 break;
             }
             case Kind::kFlag: shown = ::IsDlgButtonChecked(window, id) == BST_CHECKED ? L"1" : L"0"; break;
-            case Kind::kNumber:
-            case Kind::kColour: shown = WindowText(::GetDlgItem(window, id)); break;
+            default: shown = activex::WindowText(::GetDlgItem(window, id)); break;  // an edit field
         }
         SetDirty(true);
         return true;
@@ -335,14 +245,15 @@ HRESULT CVandrelChartPage::WriteSetting(IDispatch* object, int index, std::wstri
     const Setting& row = RowOf(index);
     const int channel = ChannelOf(index);
     const std::wstring prefix =
-        channel < 0 ? std::wstring() : ModuleString(IDS_CHANNEL_ITEM) + std::to_wstring(channel + 1) + L": ";
+        channel < 0 ? std::wstring()
+                    : activex::ModuleText(IDS_CHANNEL_ITEM) + std::to_wstring(channel + 1) + L": ";
     const std::wstring& text = settings_[static_cast<size_t>(index)].shown;
     base::Variant value;
-    if (!ValueOf(row.kind, text, &value)) {
-        *reason = prefix + L"\"" + text + L"\" " + ModuleString(IDS_NOT_A_NUMBER);
+    if (!activex::FieldValue(row.kind, text, &value)) {
+        *reason = prefix + L"\"" + text + L"\" " + activex::ModuleText(IDS_NOT_A_NUMBER);
         return DISP_E_TYPEMISMATCH;
     }
-    const VARIANT args[] = {ChannelArg(channel), value.get()};
+    const VARIANT args[] = {activex::IndexArg(channel), value.get()};
     base::DispException exception;
     const HRESULT hr = channel < 0 ? base::InvokeById(object, row.dispid, DISPATCH_PROPERTYPUT, &args[1], 1,
                                                       nullptr, nullptr, &exception)
