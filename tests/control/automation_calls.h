@@ -13,6 +13,7 @@
 
 #include "base/late_bound.h"
 #include "base/variant.h"
+#include "tests/support/hresult_matchers.h"
 
 namespace testsupport {
 
@@ -57,6 +58,26 @@ inline Outcome Call(IDispatch* ctrl, DISPID id, WORD flags, const std::vector<VA
     out.error = exception.error;
     out.description = exception.description.get() ? exception.description.get() : L"";
     return out;
+}
+
+// A call a member refuses, the error it raises and a part of the text it says.
+struct Refusal {
+    DISPID id;
+    WORD flags;
+    std::vector<VARIANT> args;
+    HRESULT error;
+    std::wstring says;
+};
+
+// Each call is refused as a VBA user meets it: an exception with its error and its text.
+inline void ExpectRefusals(IDispatch* object, const std::vector<Refusal>& refusals) {
+    for (const Refusal& r : refusals) {
+        const Outcome got = Call(object, r.id, r.flags, r.args);
+        EXPECT_HR(DISP_E_EXCEPTION, got.hr) << r.id;
+        EXPECT_HR(r.error, got.error) << r.id;
+        EXPECT_NE(std::wstring::npos, got.description.find(r.says))
+            << r.id << ": " << testing::PrintToString(got.description);
+    }
 }
 
 // An empty folder of the running test's own, under topic.

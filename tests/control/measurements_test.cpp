@@ -75,37 +75,30 @@ TEST(Measurements, BadInputIsRefusedWithItsReasonAndChangesNothing) {
     WriteUtf16(bad, L"[Channel1]\r\nName=Oven\r\n\r\n[Channel2]\r\nGain=abc\r\n");
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    struct Case {
-        DISPID id;
-        WORD flags;
-        std::vector<VARIANT> args;
-        HRESULT error;
-        std::wstring says;
-    } cases[] = {
-        {kDispidChannelGain, DISPATCH_PROPERTYGET, {I4(0)}, E_INVALIDARG, L"1 to 8"},
-        {kDispidChannelName, DISPATCH_PROPERTYPUT, {I4(9), Text(L"x")}, E_INVALIDARG, L"1 to 8"},
-        {kDispidChannelGain, DISPATCH_PROPERTYPUT, {I4(1), R8(0)}, E_INVALIDARG, L"gain"},
-        {kDispidChannelGain, DISPATCH_PROPERTYPUT, {I4(1), R8(nan)}, E_INVALIDARG, L"gain"},
-        {kDispidChannelOffset, DISPATCH_PROPERTYPUT, {I4(1), R8(inf)}, E_INVALIDARG, L"offset"},
-        {kDispidCalibrate, DISPATCH_METHOD, {I4(1), R8(5), R8(0), R8(5), R8(10)}, E_INVALIDARG, L"raw"},
-        {kDispidLowLimit, DISPATCH_PROPERTYPUT, {I4(1), R8(20)}, E_INVALIDARG, L"low"},
-        {kDispidAlarmDeadband, DISPATCH_PROPERTYPUT, {I4(1), R8(-1)}, E_INVALIDARG, L"deadband"},
-        {kDispidAlarmDelay, DISPATCH_PROPERTYPUT, {I4(1), I4(-5)}, E_INVALIDARG, L"delay"},
-        {kDispidZeroChannel, DISPATCH_METHOD, {I4(1)}, HRESULT_FROM_WIN32(ERROR_INVALID_STATE), L"Start"},
-        {kDispidLoadSettings,
-         DISPATCH_METHOD,
-         {Text(missing.c_str())},
-         HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
-         missing},
-        {kDispidLoadSettings, DISPATCH_METHOD, {Text(bad.c_str())}, E_INVALIDARG, L"[Channel2] Gain, line 5"},
-    };
-    for (const Case& c : cases) {
-        const Outcome got = Call(ctrl.get(), c.id, c.flags, c.args);
-        EXPECT_HR(DISP_E_EXCEPTION, got.hr) << c.id;
-        EXPECT_HR(c.error, got.error) << c.id;
-        EXPECT_NE(std::wstring::npos, got.description.find(c.says))
-            << c.id << ": " << testing::PrintToString(got.description);
-    }
+    ExpectRefusals(
+        ctrl.get(),
+        {
+            {kDispidChannelGain, DISPATCH_PROPERTYGET, {I4(0)}, E_INVALIDARG, L"1 to 8"},
+            {kDispidChannelName, DISPATCH_PROPERTYPUT, {I4(9), Text(L"x")}, E_INVALIDARG, L"1 to 8"},
+            {kDispidChannelGain, DISPATCH_PROPERTYPUT, {I4(1), R8(0)}, E_INVALIDARG, L"gain"},
+            {kDispidChannelGain, DISPATCH_PROPERTYPUT, {I4(1), R8(nan)}, E_INVALIDARG, L"gain"},
+            {kDispidChannelOffset, DISPATCH_PROPERTYPUT, {I4(1), R8(inf)}, E_INVALIDARG, L"offset"},
+            {kDispidCalibrate, DISPATCH_METHOD, {I4(1), R8(5), R8(0), R8(5), R8(10)}, E_INVALIDARG, L"raw"},
+            {kDispidLowLimit, DISPATCH_PROPERTYPUT, {I4(1), R8(20)}, E_INVALIDARG, L"low"},
+            {kDispidAlarmDeadband, DISPATCH_PROPERTYPUT, {I4(1), R8(-1)}, E_INVALIDARG, L"deadband"},
+            {kDispidAlarmDelay, DISPATCH_PROPERTYPUT, {I4(1), I4(-5)}, E_INVALIDARG, L"delay"},
+            {kDispidZeroChannel, DISPATCH_METHOD, {I4(1)}, HRESULT_FROM_WIN32(ERROR_INVALID_STATE), L"Start"},
+            {kDispidLoadSettings,
+             DISPATCH_METHOD,
+             {Text(missing.c_str())},
+             HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+             missing},
+            {kDispidLoadSettings,
+             DISPATCH_METHOD,
+             {Text(bad.c_str())},
+             E_INVALIDARG,
+             L"[Channel2] Gain, line 5"},
+        });
     EXPECT_EQ(1.0, Number(ctrl.get(), kDispidChannelGain, 1));
     EXPECT_EQ(0.0, Number(ctrl.get(), kDispidChannelOffset, 1));
     EXPECT_EQ(10.0, Number(ctrl.get(), kDispidHighLimit, 1));
