@@ -15,6 +15,7 @@
 #include "base/hresult.h"
 #include "base/text.h"
 #include "base/variant.h"
+#include "control/automation_values.h"
 #include "control/identity.h"
 #include "control/resource.h"
 #include "vandrel_h.h"
@@ -261,7 +262,7 @@ void CVandrelChart::SizeHistory() noexcept {
 
 LONG CVandrelChart::DroppedCycles() noexcept {
     Drain();
-    return static_cast<LONG>(std::min<uint64_t>(dropped_, LONG_MAX));
+    return vandrel::ClampToLong(dropped_);
 }
 
 // --- the settings ----------------------------------------------------------------------------------
